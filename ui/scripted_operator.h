@@ -1,0 +1,57 @@
+#pragma once
+// An operator that answers from a script: for tests and for unattended runs.
+// Every message and progress call is recorded so that tests can check what
+// the person would have seen.
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "ui/operator.h"
+
+namespace rk {
+
+class CScriptedOperator : public IOperator {
+public:
+    struct Message {
+        int kind;
+        int icon;
+        std::string text;
+    };
+
+    // Answers for questions in order; when none is left, `defaultAnswer` is used.
+    std::deque<int> answers;
+    int defaultAnswer = kResultYes;
+    // Paths handed to the file choosers in order; an empty string or an
+    // exhausted queue is a cancel.
+    std::deque<std::string> openFiles;
+    std::deque<std::string> saveFiles;
+    // Stop is reported from the N-th PumpMessages call on (1-based; 0 never).
+    int64_t stopAtPump = 0;
+
+    std::vector<Message> messages;
+    std::vector<FileChoice> openChoices, saveChoices;
+    std::vector<int64_t> progress;  // every SetProgress position
+    std::vector<bool> progressErrors;
+    int64_t progressTotal = -1;
+    int64_t pumps = 0;
+    int begins = 0, ends = 0;
+    bool busy = false;
+    unsigned refreshes = 0;  // every RefreshWhat bit asked for
+    int rescans = 0;
+
+    int ShowMessage(int kind, int icon, const std::string& text) override;
+    bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
+    bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
+    void BeginProgress(int64_t total) override;
+    void SetProgress(int64_t position, bool error) override;
+    bool PumpMessages() override;
+    void EndProgress() override;
+    void Refresh(unsigned what) override;
+
+    // The texts shown with the given icon, in order.
+    std::vector<std::string> TextsWithIcon(int icon) const;
+    bool Showed(const std::string& text) const;
+};
+
+}  // namespace rk
