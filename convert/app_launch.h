@@ -1,0 +1,73 @@
+#pragma once
+// CAppLaunch runs one external tool from the program's folder once, through
+// posix_spawn with an argument vector (no shell), optionally capturing its
+// standard output in a temporary file.
+//
+// Argument templates are written like command lines ("-i \"%s\" -y %s"): the
+// template is split into words first (double quotes group, \" inside quotes
+// is a literal quote) and only then is each %s or %d filled into its word, so
+// a value with spaces, quotes, '$' or backslashes reaches the tool as one
+// argument, untouched.
+#include <sys/types.h>
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rk {
+
+// Splits `argTemplate` into words and fills the placeholders (%s and %d both
+// take the next value as text; %% is a percent sign). False when the number
+// of placeholders and values differ or a quote is left open.
+bool BuildArguments(std::string_view argTemplate, const std::vector<std::string>& values,
+                    std::vector<std::string>& words);
+
+class CAppLaunch {
+public:
+    // Starts `tool` (a file name in the program's folder) with the words of
+    // `args`. `started` tells whether it runs. A missing tool, a failed start
+    // or a malformed template leaves started false.
+    CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    CAppLaunch(const std::string& tool, std::string_view argTemplate,
+               std::initializer_list<std::string> values, bool captureOutput);
+    // Destroy: when the tool has ended its exit code is read; the capture
+    // file is deleted. A tool still running is not stopped, but it is reaped
+    // in the background when it ends, so no zombie is left.
+    virtual ~CAppLaunch();
+
+    CAppLaunch(const CAppLaunch&) = delete;
+    CAppLaunch& operator=(const CAppLaunch&) = delete;
+
+    // False at once when not started. Otherwise waits up to `timeoutMs`
+    // (-1: no limit; 0: just look); when the tool has ended, reads its exit
+    // code, closes the handles, clears `started` and returns true.
+    bool Wait(int timeoutMs);
+    // Closes the handles and clears `started`; the capture file stays until
+    // destruction. A running tool is reaped in the background.
+    void CloseHandles();
+    // Ends a running tool: SIGTERM, then SIGKILL after `graceMs`; reaps it.
+    // True when the tool is no longer running afterwards.
+    bool Terminate(int graceMs = 500);
+
+    // Process id of the running tool, -1 when none.
+    pid_t Pid() const { return pid_; }
+
+    bool started = false;
+    // The tool's exit status: 0 until read; a tool ended by a signal reads
+    // as 128 + the signal number.
+    int exitCode = 0;
+    // The capture file; empty when not capturing or it could not be made.
+    std::string capturePath;
+
+private:
+    void Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    void Collect(int status);
+    void Release();
+
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+    int outputFd_ = -1;
+};
+
+}  // namespace rk

@@ -1,0 +1,37 @@
+#pragma once
+// CINIParser reads the captured output of a probe: "[SECTION]" lines and
+// "key=value" lines, as ffprobe writes them by default. Only the first
+// section of a name is searched, and a key matches only when "=" follows it
+// directly ("duration" does not match "duration_ts=...").
+#include <cstdio>
+#include <string>
+
+namespace rk {
+
+class CINIParser {
+public:
+    explicit CINIParser(const std::string& path);
+    virtual ~CINIParser();
+
+    CINIParser(const CINIParser&) = delete;
+    CINIParser& operator=(const CINIParser&) = delete;
+
+    bool IsOpen() const { return file_ != nullptr; }
+
+    // The value of `key` in the first section named `section`: the rest of
+    // the line after "=" including its line end, at most 255 characters.
+    // Empty when there is no file, no such section or no such key. The
+    // returned text lives until the next call.
+    const char* GetValue(const char* section, const char* key);
+
+    // The value read as a C integer or floating number; 0 when empty or
+    // not a number ("N/A").
+    long long GetInteger(const char* section, const char* key);
+    double GetDouble(const char* section, const char* key);
+
+private:
+    FILE* file_ = nullptr;
+    char value_[256] = {};
+};
+
+}  // namespace rk
