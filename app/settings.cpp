@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QString>
 
+#include "base/log.h"
+
 namespace rk {
 namespace {
 QSettings Store() {
@@ -20,13 +22,37 @@ int ReadSettingInt(const char* section, const char* entry, int defaultValue) {
 }
 
 std::string ReadSettingString(const char* section, const char* entry, const std::string& defaultValue) {
-    return Store().value(Key(section, entry), QString::fromStdString(defaultValue)).toString().toStdString();
+    QVariant v = Store().value(Key(section, entry));
+    if (!v.isValid()) return defaultValue;
+    return v.toString().toStdString();
 }
 
 void WriteSettingInt(const char* section, const char* entry, int value) { Store().setValue(Key(section, entry), value); }
 
 void WriteSettingString(const char* section, const char* entry, const std::string& value) {
     Store().setValue(Key(section, entry), QString::fromStdString(value));
+}
+
+int ReadSetting(const IntSetting& s) { return ReadSettingInt(s.section, s.entry, s.defaultValue); }
+std::string ReadSetting(const StringSetting& s) { return ReadSettingString(s.section, s.entry, s.defaultValue); }
+void WriteSetting(const IntSetting& s, int value) { WriteSettingInt(s.section, s.entry, value); }
+void WriteSetting(const StringSetting& s, const std::string& value) { WriteSettingString(s.section, s.entry, value); }
+
+// Both lists have two entries; a stored index past them would select nothing.
+int ReadYuvRangeIndex() {
+    int v = ReadSetting(kSettingYuvRange);
+    return (v == 0 || v == 1) ? v : kSettingYuvRange.defaultValue;
+}
+
+int ReadDeinterlaceIndex() {
+    int v = ReadSetting(kSettingDeinterlace);
+    return (v == 0 || v == 1) ? v : kSettingDeinterlace.defaultValue;
+}
+
+std::string SettingsFilePath() { return Store().fileName().toStdString(); }
+
+void UseSettingsForLogLevel() {
+    CDebug::Instance().SetLevelSource([] { return ReadSetting(kSettingDebugLog); });
 }
 
 }  // namespace rk

@@ -1,7 +1,16 @@
 #include "base/log.h"
 
-#include <cstdarg>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
 #include <mutex>
 
 namespace rk {
@@ -9,9 +18,12 @@ namespace rk {
 struct CDebug::State {
     std::mutex lock;
     std::function<int()> source;
-    std::string path;
+    std::string overridePath;
+    std::string path;  // the file in use once configured; empty while off
     bool configured = false;
     int level = 0;
+    std::deque<std::string> pending;  // UTF-16LE lines, CRLF included
+    std::string line;                 // reused for every line
 };
 
 CDebug& CDebug::Instance() {
@@ -31,16 +43,183 @@ void CDebug::SetLevelSource(std::function<int()> source) {
 
 void CDebug::SetPath(std::string path) {
     std::lock_guard g(state().lock);
-    state().path = std::move(path);
+    state().overridePath = std::move(path);
 }
 
 void CDebug::Reset() {
     std::lock_guard g(state().lock);
     state().configured = false;
     state().level = 0;
+    state().path.clear();
+    state().pending.clear();
 }
 
-void CDebug::Write(int, const char*, va_list) {}
+int CDebug::Level() {
+    std::lock_guard g(state().lock);
+    return state().level;
+}
+
+std::string CDebug::Path() {
+    std::lock_guard g(state().lock);
+    return state().path;
+}
+
+std::size_t CDebug::PendingCount() {
+    std::lock_guard g(state().lock);
+    return state().pending.size();
+}
+
+std::string CDebug::PathForExecutable(const std::string& exe) {
+    std::size_t slash = exe.rfind('/');
+    std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t dot = exe.rfind('.');
+    // A dot that begins the name ("/x/.hidden") is no extension.
+    if (dot != std::string::npos && dot > nameStart) return exe.substr(0, dot) + ".log";
+    return exe + ".log";
+}
+
+std::string CDebug::DefaultPath() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    if (n <= 0) return std::string();
+    return PathForExecutable(std::string(buf, static_cast<std::size_t>(n)));
+}
+
+namespace {
+
+void PutUnit(std::string& out, unsigned u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>((u >> 8) & 0xFF));
+}
+
+void AppendAscii(std::string& out, const char* s) {
+    for (; *s; ++s) PutUnit(out, static_cast<unsigned char>(*s));
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Opens the log for appending, creating it; another writer holding it makes
+// the open fail, as the file is shared with no other writer. -1 on failure.
+int OpenLog(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+std::size_t AppendUtf16Le(std::string& out, const char* s, std::size_t length, std::size_t maxUnits) {
+    std::size_t units = 0;
+    std::size_t i = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (i < length) {
+        unsigned c = p[i];
+        unsigned cp = 0xFFFD;
+        std::size_t need = 0;
+        if (c < 0x80) {
+            cp = c;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            need = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            need = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            need = 3;
+            cp = c & 0x07;
+        }
+        std::size_t used = 1;
+        if (need > 0) {
+            // Every continuation byte must be there and be 10xxxxxx.
+            bool ok = true;
+            for (std::size_t k = 1; ok && k <= need; ++k) {
+                if (i + k >= length || (p[i + k] & 0xC0) != 0x80) ok = false;
+                else cp = (cp << 6) | (p[i + k] & 0x3F);
+            }
+            // Overlong forms, surrogates and values past U+10FFFF are invalid.
+            if (ok && ((need == 2 && cp < 0x800) || (need == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+                       (cp >= 0xD800 && cp <= 0xDFFF)))
+                ok = false;
+            if (ok) {
+                used = need + 1;
+            } else {
+                cp = 0xFFFD;
+            }
+        }
+        std::size_t n = cp >= 0x10000 ? 2 : 1;
+        if (units + n > maxUnits) break;
+        if (n == 2) {
+            unsigned v = cp - 0x10000;
+            PutUnit(out, 0xD800 | (v >> 10));
+            PutUnit(out, 0xDC00 | (v & 0x3FF));
+        } else {
+            PutUnit(out, cp);
+        }
+        units += n;
+        i += used;
+    }
+    return units;
+}
+
+void CDebug::Write(int level, const char* format, va_list args) {
+    State& s = state();
+    std::lock_guard g(s.lock);
+    if (!s.configured) {
+        s.level = s.source ? s.source() : 0;
+        if (s.level > 0) s.path = s.overridePath.empty() ? DefaultPath() : s.overridePath;
+        s.configured = true;
+    }
+    if (s.level < level || s.level <= 0 || s.path.empty()) return;
+
+    // The time prefix, then the message.
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm t{};
+    localtime_r(&ts.tv_sec, &t);
+    char prefix[64];
+    std::snprintf(prefix, sizeof(prefix), "%02d.%02d.%04d %02d:%02d:%02d.%03d - ", t.tm_mday, t.tm_mon + 1,
+                  t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+    // 511 UTF-16 units never need more than 4 bytes each.
+    char message[kMaxMessage * 4 + 4];
+    int n = std::vsnprintf(message, sizeof(message), format, args);
+    std::size_t length = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), sizeof(message) - 1);
+
+    std::string& line = s.line;
+    line.clear();
+    AppendAscii(line, prefix);
+    AppendUtf16Le(line, message, length, kMaxMessage);
+    AppendAscii(line, "\r\n");
+
+    int fd = OpenLog(s.path);
+    if (fd < 0) {
+        if (s.pending.size() < kMaxPending) s.pending.push_back(line);
+        return;
+    }
+    struct stat st{};
+    bool ok = true;
+    if (::fstat(fd, &st) == 0 && st.st_size == 0) ok = WriteAll(fd, "\xFF\xFE", 2);
+    while (ok && !s.pending.empty()) {
+        ok = WriteAll(fd, s.pending.front().data(), s.pending.front().size());
+        if (ok) s.pending.pop_front();
+    }
+    if (ok) ok = WriteAll(fd, line.data(), line.size());
+    ::close(fd);
+}
 
 bool CDebug::Verbose() {
     std::lock_guard g(state().lock);

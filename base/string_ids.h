@@ -1,0 +1,113 @@
+#pragma once
+// Ids of the string table. The English texts are in base/string_table.cpp;
+// language packs translate them under the key 0xC0000000 | id.
+//
+// Ids 10013..10144 are the operation texts; 57344 is the application title.
+// Every id is stable: language packs and translators refer to them by number.
+
+namespace rk {
+
+enum StringId : int {
+    // Card access and discovery.
+    IDS_ACCESS_DENIED = 10013,         // "Access denied!"
+    IDS_HINT_ADD_VIDEO = 10014,        // "Click <Add> to copy a video file to media..."
+    IDS_HINT_DRAG_VIDEO = 10015,       // "Drag video and drop it in the playlist..."
+    IDS_MEDIA_WRITE_ERROR = 10101,     // "Media write error!\nPlease ensure that media is not write-protected."
+    IDS_MEDIA_ACCESS_ERROR = 10102,    // "Media access error!"
+    IDS_NO_MEDIA = 10103,              // "No media"
+    IDS_NOT_FORMATTED = 10106,         // "Not formatted"
+    IDS_CARD_LINE = 10107,             // "%s, %s of %s available (%d%%)"
+
+    // The two option lists, filled in this order: Full before Limited, On before Off.
+    IDS_YUV_LIMITED = 10116,           // "Limited"
+    IDS_YUV_FULL = 10117,              // "Full"
+    IDS_DEINTERLACE_ON = 10120,        // "On"
+    IDS_DEINTERLACE_OFF = 10121,       // "Off"
+
+    // Logo playback speeds, index 0..4.
+    IDS_SPEED_NORMAL = 10140,          // "Normal (50 fps)"
+    IDS_SPEED_SLOW2 = 10141,           // "Slow x2"
+    IDS_SPEED_SLOW3 = 10142,           // "Slow x3"
+    IDS_SPEED_SLOW4 = 10143,           // "Slow x4"
+    IDS_SPEED_SLOW5 = 10144,           // "Slow x5"
+
+    // Sizes, durations and progress.
+    IDS_SIZE_MB = 10016,               // "%d MB"
+    IDS_SIZE_GB = 10017,               // "%d.%d GB"
+    IDS_DURATION = 10018,              // "%d:%02d:%02d.%02d"
+    IDS_DURATION_SIZE = 10019,         // "%d:%02d:%02d.%02d (%d.%dMB)"
+    IDS_PROGRESS_PERCENT = 10020,      // "%d %%"
+
+    // Space, defragmentation and formatting.
+    IDS_NOT_ENOUGH_SPACE = 10021,      // "Not enough space on media!\n%s more needed."
+    IDS_DEFRAG_QUESTION = 10022,       // "Media defragmentation is needed. ...\n\nDo you want to continue?"
+    IDS_FORMAT_QUESTION = 10023,       // "Format media?\n\nWARNING: ALL DATA ON MEDIA WILL BE LOST!"
+    IDS_FORMAT_COMPLETE = 10024,       // "Format complete.\n\nDO NOT REFORMAT THIS MEDIA USING WINDOWS TOOLS!"
+
+    // Outcomes shared by every operation.
+    IDS_OPERATION_ABORTED = 10025,     // "Operation aborted."
+    IDS_WRITE_COMPLETED = 10026,       // "Write completed."
+    IDS_READ_COMPLETED = 10027,        // "Read completed."
+    IDS_ERROR_WRITING_FILE = 10028,    // "Error writing file!"
+    IDS_ERROR_OPENING_FILE = 10029,    // "Error opening file!"
+    IDS_INVALID_FILE_FORMAT = 10030,   // "Invalid file format!"
+    IDS_FILE_NOT_SUPPORTED = 10031,    // "This file is not supported!"
+
+    // Videos.
+    IDS_CANT_OPEN_VIDEO = 10032,       // "Can't open video file!"
+    IDS_INVALID_VIDEO_FORMAT = 10033,  // "Invalid video file format!"
+    IDS_UNSUPPORTED_VIDEO_FORMAT = 10034,  // "Unsupported video file format!"
+    IDS_ERROR_READING_VIDEO = 10035,   // "Error reading video file!"
+    IDS_ERROR_OPENING_VIDEO = 10036,   // "Error opening video file!"
+    IDS_CONFIRM_VIDEO_DURATION = 10037,  // "Video duration: %s\nWrite video file to media?"
+    IDS_ABORTED_LEAVE_INCOMPLETE = 10038,  // "Operation aborted.\nDo you want to leave incomplete video file on media?"
+    IDS_VIDEO_TOO_SHORT = 10039,       // "Video file is too short to use!"
+
+    // Deleting.
+    IDS_DELETE_VIDEO_USED = 10040,     // "This video is used in %d playlists.\n\nDelete video?"
+    IDS_DELETE_VIDEO_UNUSED = 10041,   // "This video is not used in any playlists.\n\nDelete video?"
+    IDS_DELETE_STILL = 10042,          // "Delete still image?"
+    IDS_DELETE_EFFECT = 10043,         // "Delete effect video file?"
+    IDS_DELETE_LOGO = 10044,           // "Delete logo?"
+
+    // Stills.
+    IDS_PICTURE_FILES = 10045,         // "Picture files" (the pattern part of the filter is appended)
+    IDS_ERROR_OPENING_IMAGE = 10046,   // "Error opening image file!"
+
+    // Playlists.
+    IDS_PLAYLIST_EMPTY = 10047,        // "Playlist %d - empty"
+    IDS_PLAYLIST_STATUS = 10048,       // "Playlist %d, videos: %d, duration: %s"
+    IDS_PLAYLIST_REPEAT = 10049,       // "repeat"
+    IDS_CLEAR_PLAYLIST_QUESTION = 10050,  // "Clear playlist %d?"
+
+    // Effect kinds, in effect type order 0..4.
+    IDS_EFFECT_TYPE_CUT = 10051,       // "Stinger transition - simple cut"
+    IDS_EFFECT_TYPE_WIPE = 10052,      // "Stinger transition - wipe"
+    IDS_EFFECT_TYPE_MIX = 10053,       // "Stinger transition - mix"
+    IDS_EFFECT_TYPE_VWIPE = 10054,     // "Vertical animated wipe"
+    IDS_EFFECT_TYPE_HWIPE = 10055,     // "Horizontal animated wipe"
+    IDS_WITH_SOUND = 10056,            // "with sound"
+    IDS_NO_SOUND = 10057,              // "no sound"
+
+    // Logos.
+    IDS_WRITE_LOGO_QUESTION = 10058,   // "Write logo to media?"
+    IDS_WRITE_LOGO = 10059,            // "Write logo?"
+
+    // File dialog filters ("Name (*.a)|*.a|...||").
+    IDS_FILTER_ALL_FILES = 10060,      // "All files (*.*)|*.*||"
+    IDS_FILTER_VIDEO_READ = 10061,     // "KAVQ1 video (*.kavq1)|*.kavq1|ProRes video (*.mov)|*.mov||"
+    IDS_FILTER_PNG = 10062,            // "PNG files (*.png)|*.png||"
+    IDS_FILTER_EFFECT = 10063,         // "Effect files (*.effect)|*.effect||"
+    IDS_FILTER_PNG_EFFECT = 10064,     // "PNG files (*.png)|*.png|Effect files (*.effect)|*.effect||"
+    IDS_FILTER_WAV = 10065,            // "Audio files (*.wav)|*.wav||"
+    IDS_FILTER_ANIMLOGO = 10066,       // "Animated logo files (*.animlogo)|*.animlogo||"
+
+    // The application title (window caption, settings application name).
+    IDS_APP_TITLE = 57344,             // "Reelkeep"
+};
+
+// The first and last ids of the operation texts.
+constexpr int kFirstOperationStringId = 10013;
+constexpr int kLastOperationStringId = 10144;
+
+}  // namespace rk
