@@ -1,0 +1,263 @@
+#include "card/allocator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "base/log.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
+#include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+void BuildRunRecords(const CardDirectory& dir, RunList& list) {
+    list.count = 0;
+    auto add = [&](int entry, const EntryHead& h, int32_t kind) {
+        if (!h.Used()) return;
+        list.records[list.count++] = {entry, int32_t(h.startCluster), int32_t(h.RunClusters()), kind};
+    };
+    for (int v = 0; v < kVideoCount; ++v) add(v, dir.Video(v), kKindVideo);
+    for (int e = 0; e < kEffectCount; ++e) add(e, dir.Effect(e), kKindEffect);
+    for (int l = 0; l < kLogoCount; ++l) add(l, dir.Logo(l), kKindLogo);
+}
+
+void SortRunRecords(RunList& list) {
+    for (int i = 0; i < list.count; ++i) {
+        int best = i;
+        for (int j = i + 1; j < list.count; ++j)
+            if (list.records[j].start < list.records[best].start) best = j;
+        if (best != i) std::swap(list.records[i], list.records[best]);
+    }
+}
+
+void AppendEndMarker(RunList& list, int64_t totalClusters) {
+    if (list.count >= kMaxRunRecords) return;
+    if (list.count > 0) {
+        const RunRecord& last = list.records[list.count - 1];
+        if (int64_t(last.start) + last.length >= totalClusters) return;
+    }
+    list.records[list.count++] = {0, int32_t(totalClusters), 0, kKindEndMarker};
+}
+
+void LogFragmentationReport(const RunList& list) {
+    if (!LogVerbose()) return;
+    LogMessage(3, "fragmentation report:");
+    for (int i = 0; i < list.count; ++i) {
+        const RunRecord& r = list.records[i];
+        if (r.kind == kKindEndMarker) continue;
+        LogMessage(3, "type: %d, index: %d at cluster: %d len: %d, next: %d", r.kind, r.entry, r.start, r.length,
+                   r.start + r.length);
+    }
+}
+
+int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster) {
+    int64_t prev = firstItemCluster;
+    for (int i = 0; i < list.count; ++i) {
+        const RunRecord& r = list.records[i];
+        if (r.start - prev >= n) return prev;
+        // max(): an entry lying inside an earlier one (a damaged directory)
+        // must not make the earlier item's Clusters look free.
+        prev = std::max<int64_t>(prev, int64_t(r.start) + r.length);
+    }
+    return -1;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Chunks grow while a chunk takes less than this and shrink above twice it,
+// so that progress and Stop are served several times a tenth of a second.
+constexpr auto kChunkTarget = std::chrono::milliseconds(25);
+constexpr uint32_t kMaxChunkClusters = 256;  // 3 MiB
+
+struct Mover {
+    CSDCard& card;
+    IOperator& op;
+    uint8_t* buffer;
+    uint32_t chunk = 8;
+    bool stopAsked = false;
+
+    enum Outcome { kMoved, kLeftInPlace, kFailed };
+
+    // Copies d Clusters from f down to dest (dest < f) in ascending chunks.
+    // Every chunk is read whole before it is written, and its destination
+    // ends below the source of the next chunk, so no Cluster is overwritten
+    // before it has been read.
+    Outcome Move(uint32_t f, uint32_t dest, uint32_t d, uint64_t& moved) {
+        const int64_t progressBase = card.FirstItemCluster();
+        bool sourceTouched = false;
+        uint32_t k = 0;
+        while (k < d) {
+            const uint32_t c = std::min(chunk, d - k);
+            auto t0 = Clock::now();
+            if (!card.ReadClusters(f + k, buffer, c)) return kFailed;
+            if (!card.WriteClusters(dest + k, buffer, c)) return kFailed;
+            if (uint64_t(dest) + k + c > f) sourceTouched = true;
+            k += c;
+            moved += c;
+            auto took = Clock::now() - t0;
+            if (took < kChunkTarget && chunk < kMaxChunkClusters)
+                chunk = std::min(chunk * 2, kMaxChunkClusters);
+            else if (took > 2 * kChunkTarget && chunk > 1)
+                chunk /= 2;
+            op.SetProgress(int64_t(dest) + k - progressBase, false);
+            if (op.PumpMessages() && !stopAsked) {
+                stopAsked = true;
+                // Nothing of the item has been overwritten yet: it stays
+                // where its entry says, whole.
+                if (!sourceTouched) return kLeftInPlace;
+            }
+        }
+        return kMoved;
+    }
+};
+
+}  // namespace
+
+CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
+    CompactionResult result;
+    RunList list;
+    BuildRunRecords(card.Directory(), list);
+    SortRunRecords(list);
+    AppendEndMarker(list, card.TotalClusters());
+
+    auto buffer = std::make_unique<uint8_t[]>(size_t(kMaxChunkClusters) * kClusterSize);
+    Mover mover{card, op, buffer.get()};
+
+    int64_t w = card.FirstItemCluster();
+    for (int i = 0; i < list.count; ++i) {
+        RunRecord& r = list.records[i];
+        if (r.kind == kKindEndMarker) continue;
+        const int64_t gap = r.start - w;
+        if (gap <= 0) {
+            w = std::max<int64_t>(w, int64_t(r.start) + r.length);
+            continue;
+        }
+        if (n > 0 && gap >= n) {
+            LogMessage(2, "free space located at %d", int(w));
+            result.completed = true;
+            return result;
+        }
+        const ItemKind kind = ItemKind(r.kind);
+        EntryHead head = card.Directory().Item(kind, r.entry);
+        const uint32_t f = head.startCluster;
+        const uint32_t d = uint32_t(head.RunClusters());
+        const uint32_t dest = uint32_t(f - gap);
+        LogMessage(2, "moving %d clusters from %d to %d...", int(d), int(f), int(dest));
+        auto outcome = mover.Move(f, dest, d, result.clustersMoved);
+        if (outcome == Mover::kFailed) {
+            // The card has shown its message. The entry keeps its old start:
+            // if the move had begun overwriting its own Clusters the item is
+            // damaged either way, and a failing card takes no more writes.
+            result.failed = true;
+            return result;
+        }
+        if (outcome == Mover::kLeftInPlace) {
+            result.stopped = true;
+            return result;
+        }
+        head.startCluster = dest;
+        card.Directory().SetItem(kind, r.entry, head);
+        // WriteDirectory flushes the moved Clusters before the entry that
+        // points at them is written.
+        if (!card.WriteDirectory()) {
+            result.failed = true;
+            return result;
+        }
+        ++result.itemsMoved;
+        r.start = int32_t(dest);
+        w = int64_t(r.start) + r.length;
+        if (mover.stopAsked) {
+            result.stopped = true;
+            return result;
+        }
+    }
+    result.completed = true;
+    return result;
+}
+
+namespace {
+
+bool AskDefragmentation(IOperator& op) {
+    return op.ShowMessage(kMsgQuestion, kIconQuestion, LoadText(IDS_DEFRAG_QUESTION)) == kResultYes;
+}
+
+}  // namespace
+
+int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFlag) {
+    for (;;) {
+        RunList list;
+        BuildRunRecords(card.Directory(), list);
+        if (list.count == 0) return card.FirstItemCluster();
+        SortRunRecords(list);
+        LogFragmentationReport(list);
+        AppendEndMarker(list, card.TotalClusters());
+        int64_t at = FirstFit(list, n, card.FirstItemCluster());
+        if (at >= 0) {
+            LogMessage(2, "free chunk found at cluster: %d", int(at));
+            return int32_t(at);
+        }
+        if (!AskDefragmentation(op)) {
+            abortFlag = true;
+            return -1;
+        }
+        LogMessage(2, "do defrag...");
+        op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
+        op.Refresh(kRefreshCardLine);
+        CompactionResult r = CompactItemArea(card, op, n);
+        op.EndProgress();
+        op.Refresh(kRefreshCardLine | kRefreshLists);
+        if (!r.completed) {
+            abortFlag = true;
+            return -1;
+        }
+        // A compaction that could move nothing cannot open a gap on a second
+        // try either (entries overlap or lie outside the item area): asking
+        // again would only loop.
+        if (r.itemsMoved == 0) {
+            RunList again;
+            BuildRunRecords(card.Directory(), again);
+            SortRunRecords(again);
+            AppendEndMarker(again, card.TotalClusters());
+            if (FirstFit(again, n, card.FirstItemCluster()) < 0) {
+                LogMessage(2, "AllocateClusters(%d): no gap after compaction", n);
+                abortFlag = true;
+                return -1;
+            }
+        }
+    }
+}
+
+bool DefragmentCard(CSDCard& card, IOperator& op, bool ask) {
+    if (ask && !AskDefragmentation(op)) return false;
+    LogMessage(2, "do defrag...");
+    op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
+    op.Refresh(kRefreshCardLine);
+    CompactionResult r = CompactItemArea(card, op, 0);
+    op.EndProgress();
+    op.Refresh(kRefreshCardLine | kRefreshLists);
+    return r.completed;
+}
+
+CardLine CardLineNumbers(int32_t itemAreaClusters, int32_t freeClusters) {
+    CardLine line;
+    line.totalMiB = std::max<int64_t>(itemAreaClusters, 0) * kClusterSize / 1048576;
+    if (line.totalMiB == 0) line.totalMiB = 1;
+    line.freeMiB = std::max<int64_t>(freeClusters, 0) * kClusterSize / 1048576;
+    line.percent = line.freeMiB * 100 / line.totalMiB;
+    return line;
+}
+
+std::string CardLineText(const CSDCard& card) {
+    if (!card.IsOpen()) return {};
+    if (!card.IsDirectoryValid()) return LoadText(IDS_NOT_FORMATTED);
+    CardLine l = CardLineNumbers(card.ItemAreaClusters(), card.FreeClusters());
+    return FormatText(IDS_CARD_LINE, VideoModeName(card.VideoMode()), SizeText(int32_t(l.freeMiB)).c_str(),
+                      SizeText(int32_t(l.totalMiB)).c_str(), int(l.percent));
+}
+
+}  // namespace rk

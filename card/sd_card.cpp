@@ -1,0 +1,220 @@
+#include "card/sd_card.h"
+
+#include <cerrno>
+
+#include "base/log.h"
+#include "base/string_ids.h"
+#include "card/drive_scan.h"
+#include "card/video_modes.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+CSDCard::CSDCard(IOperator* op) : op_(op) {}
+
+CSDCard::~CSDCard() {
+    if (open_) device_.reset();
+    errorReported_ = false;
+}
+
+void CSDCard::Close() {
+    device_.reset();
+    open_ = false;
+    errorReported_ = false;
+}
+
+std::string CSDCard::Path() const { return device_ ? device_->Path() : std::string(); }
+DeviceKind CSDCard::Kind() const { return device_ ? device_->Kind() : DeviceKind::kOther; }
+
+int CSDCard::Open(int driveNumber) {
+    std::string path = DrivePath(driveNumber);
+    if (path.empty()) {
+        Close();
+        drive_ = driveNumber;
+        return kOpenFailed;
+    }
+    int answer = OpenPath(path);
+    drive_ = driveNumber;
+    return answer;
+}
+
+int CSDCard::OpenPath(const std::string& path) {
+    Close();
+    std::unique_ptr<ICardDevice> device;
+    int error = 0;
+    int answer = OpenCardDevice(path, device, error);
+    if (answer != kOpenOk) {
+        LogMessage(3, "CSDCard::Open(%s): error %d", path.c_str(), error);
+        return answer;
+    }
+    return OpenDevice(std::move(device), 0);
+}
+
+int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
+    Close();
+    drive_ = driveNumber;
+    if (!device) return kOpenFailed;
+    uint64_t length = 0;
+    if (!device->QuerySize(length)) return kOpenFailed;  // the device goes with it
+    totalSectors_ = int64_t(length / kSectorSize);
+    LogMessage(3, "CSDCard::Open(%d): XP style used disk size: %lld sectors", drive_, (long long)totalSectors_);
+    const int64_t mib = totalSectors_ / 2048;
+    LogMessage(3, "CSDCard::Open(%d): total sectors: %ld", drive_, long(totalSectors_));
+    if (mib > kMaxCardMiB) return kOpenFailed;
+    sizeMiB_ = int32_t(mib);
+    device_ = std::move(device);
+    open_ = true;
+    dirValid_ = false;
+    return kOpenOk;
+}
+
+void CSDCard::ReportAccessError() {
+    if (errorReported_) return;
+    errorReported_ = true;
+    if (op_) ErrorById(*op_, IDS_MEDIA_ACCESS_ERROR);
+}
+
+void CSDCard::ReportWriteError() {
+    if (errorReported_) return;
+    errorReported_ = true;
+    if (op_) ErrorById(*op_, IDS_MEDIA_WRITE_ERROR);
+}
+
+int CSDCard::ClustersPerFrame() const { return ClustersPerFrameOfMode(mode_); }
+int CSDCard::DisplayRate() const { return DisplayRateOfMode(mode_); }
+
+void CSDCard::DeriveRegions() { regions_ = CardRegions::For(mode_, totalSectors_); }
+
+void CSDCard::RecountFreeSpace() {
+    freeClusters_ = CountFreeClusters(dir_, regions_.itemAreaClusters);
+    LogDirectoryDump(dir_, uint32_t(mode_), freeClusters_, regions_.itemAreaClusters);
+}
+
+bool CSDCard::ReadDirectory() {
+    LogMessage(3, "CSDCard::ReadDirectory(): %d bytes", int(kDirectorySize));
+    dirValid_ = false;
+    int error = 0;
+    if (!device_ || !device_->ReadAt(0, dir_.Bytes(), kDirectorySize, error)) {
+        ReportAccessError();
+        return false;
+    }
+    if (!dir_.IsValid()) return false;  // blank or foreign: "Not formatted"
+    mode_ = int(dir_.StoredVideoMode());
+    DeriveRegions();
+    RecountFreeSpace();
+    dirValid_ = true;
+    return true;
+}
+
+bool CSDCard::WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error) {
+    if (!device_) {
+        error = EBADF;
+        return false;
+    }
+    if (device_->WriteAt(offset, buffer, size, error)) return true;
+    if (error != EACCES && error != EPERM) return false;
+    // A mounted partition of the card still covers the sectors: take the
+    // card's volumes off line and try once more.
+    LogMessage(3, "CSDCard::WriteDirectory(): lock+dismount");
+    UnmountVolumes();
+    return device_->WriteAt(offset, buffer, size, error);
+}
+
+bool CSDCard::WriteDirectory() {
+    dir_.PrepareForWrite(uint32_t(mode_), ClustersPerFrameOfMode(mode_));
+    int error = 0;
+    // The item data written before must be on the card before the directory
+    // that points at it; the directory itself must be on the card before
+    // success is reported.
+    bool ok = device_ != nullptr && device_->Flush(error) && WriteWithRetry(0, dir_.Bytes(), kDirectorySize, error) &&
+              device_->Flush(error);
+    if (ok)
+        LogMessage(3, "CSDCard::WriteDirectory(): OK");
+    else
+        LogMessage(3, "CSDCard::WriteDirectory(): ERROR: %d", error);
+    RecountFreeSpace();
+    if (!ok) ReportWriteError();
+    return ok;
+}
+
+void CSDCard::UnmountVolumes() {
+    if (device_) device_->UnmountVolumes();
+}
+
+int CSDCard::PresetFormatMode() const { return dirValid_ ? mode_ : 0; }
+
+bool CSDCard::Format(int mode) {
+    if (!open_ || !IsValidVideoMode(mode)) return false;
+    LogMessage(3, "CSDCard::Format(%d)", mode);
+    mode_ = mode;
+    dir_.Clear();
+    DeriveRegions();
+    RecountFreeSpace();
+    dirValid_ = true;
+    return WriteDirectory();
+}
+
+bool CSDCard::ReadClusters(uint32_t first, void* buffer, uint32_t count) {
+    int error = 0;
+    if (!device_ || !device_->ReadAt(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
+        ReportAccessError();
+        return false;
+    }
+    return true;
+}
+
+bool CSDCard::ReadCluster(uint32_t n, void* buffer) { return ReadClusters(n, buffer, 1); }
+
+bool CSDCard::WriteClusters(uint32_t first, const void* buffer, uint32_t count) {
+    int error = 0;
+    if (!WriteWithRetry(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
+        LogMessage(2, "CSDCard::WriteClusters(%u, %u): ERROR: %d", first, count, error);
+        ReportWriteError();
+        return false;
+    }
+    return true;
+}
+
+bool CSDCard::WriteCluster(uint32_t n, const void* buffer) { return WriteClusters(n, buffer, 1); }
+
+bool CSDCard::WriteThumbnailBlock(uint32_t n, const void* block) {
+    const auto* p = static_cast<const uint8_t*>(block);
+    return WriteCluster(n, p) && WriteCluster(n + 1, p + kClusterSize);
+}
+
+bool CSDCard::Flush() {
+    int error = 0;
+    if (!device_ || !device_->Flush(error)) {
+        LogMessage(2, "CSDCard::Flush(): ERROR: %d", error);
+        ReportWriteError();
+        return false;
+    }
+    return true;
+}
+
+// ---- Queries ----
+
+int CSDCard::VideoCount() const { return open_ && dirValid_ ? UsedVideoCount(dir_) : 0; }
+int CSDCard::StillCount() const { return open_ && dirValid_ ? UsedStillCount(dir_) : 0; }
+int CSDCard::EffectCount() const { return open_ && dirValid_ ? UsedEffectCount(dir_) : 0; }
+int CSDCard::LogoCount() const { return open_ && dirValid_ ? UsedLogoCount(dir_) : 0; }
+
+int CSDCard::ListPositionOfVideo(int v) const {
+    return open_ && dirValid_ && v < kVideoCount ? rk::ListPositionOfVideo(dir_, v) : -1;
+}
+
+int CSDCard::VideoOfListPosition(int n) const { return open_ && dirValid_ ? rk::VideoOfListPosition(dir_, n) : -1; }
+
+uint32_t CSDCard::EffectThumbnailCluster(int e) const {
+    return e >= 0 && e < kEffectCount ? rk::EffectThumbnailCluster(dir_, e) : 0;
+}
+
+uint32_t CSDCard::LogoThumbnailCluster(int l) const {
+    return l >= 0 && l < kLogoCount ? rk::LogoThumbnailCluster(dir_, l) : 0;
+}
+
+std::string CSDCard::VideoText(int v) const {
+    return open_ && dirValid_ ? rk::VideoText(dir_, v, DisplayRate()) : std::string();
+}
+
+}  // namespace rk
