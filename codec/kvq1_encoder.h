@@ -1,0 +1,69 @@
+#pragma once
+// KVQ1Encoder: one planar 8-bit 4:2:0 picture to one KVQ1 frame that fits a
+// fixed byte budget (constant-size intra coding). One instance per thread; it
+// carries its DC predictors from frame to frame, so encoding the same picture
+// twice with one encoder can give different frames.
+#include <cstdint>
+#include <memory>
+
+#include "codec/kvq1_format.h"
+#include "codec/transforms.h"
+
+namespace rk {
+
+class KVQ1Encoder {
+public:
+    // sizeClass 1 (1920 x 1080, coded 1088 lines) or 2 (3840 x 2160);
+    // budgetSectors is the frame budget in 512-byte sectors (768 for class 1
+    // and 1536 for class 2 on a card: (clusters per frame - 1) x 24);
+    // frameRateCode goes into byte 5 of every frame. The coefficient store
+    // (12533760 or 49766400 bytes) is allocated here, once.
+    KVQ1Encoder(int sizeClass, int budgetSectors, int frameRateCode);
+    virtual ~KVQ1Encoder();
+    KVQ1Encoder(const KVQ1Encoder&) = delete;
+    KVQ1Encoder& operator=(const KVQ1Encoder&) = delete;
+
+    // Encodes one picture. Planes: luma width x codedHeight (stride width),
+    // Cb and Cr width/2 x codedHeight/2 (stride width/2); for size class 1 the
+    // filler lines 1080..1087 (chroma 540..543) must be present (luma 0,
+    // chroma 128). `output` must hold BudgetBytes() bytes; the frame is
+    // written at its start and every byte behind it up to BudgetBytes() is
+    // left zero, so a zeroed frame slot stays clean. Returns the frame length
+    // in bytes (a multiple of 4, at most BudgetBytes() - 4), or 0 when the
+    // encoder was made with an unusable size class or a budget too small for
+    // even the all-empty frame.
+    int Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t* cb, const uint8_t* cr,
+               uint8_t* output);
+
+    const KVQ1Geometry& Geometry() const { return geometry; }
+    int BudgetBytes() const { return budgetBytes; }
+    int BudgetSectors() const { return budgetSectors; }
+    // The quantiser of the last frame (1 to 64, or 65 for an all-empty frame).
+    int LastQuantiser() const { return quantiser; }
+
+    // Tests and benchmarks: use the kernels of another variant (false when the
+    // processor cannot run it), or code through the plain CBitstream writer
+    // instead of the word-at-a-time writer (the frames are identical).
+    bool UseKernels(TransformVariant variant);
+    void UseReferenceWriter(bool on) { referenceWriter = on; }
+
+private:
+    template <class Writer> bool CodeTrial(uint8_t* output);
+    template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
+    template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
+    void Transform(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr);
+    void SetDivisors();
+
+    KVQ1Geometry geometry;
+    int frameRateCode = 0;
+    int budgetSectors = 0;
+    int budgetBytes = 0;
+    std::unique_ptr<int32_t[]> coefficients;  // rows x columns x 6 x 64, scan order
+    int quantiser = 0;
+    int32_t dcPredictor[3] = {0, 0, 0};
+    const TransformKernels* kernels = nullptr;
+    bool referenceWriter = false;
+    alignas(32) float divisors[2][64] = {};  // weight x quantiser: luma, chroma
+};
+
+}  // namespace rk

@@ -1,0 +1,67 @@
+#pragma once
+// The fixed tables of the KVQ1 format: scan order, weight matrices and the
+// variable-length codes with their decoding tables. Each lives in a data file
+// of its own (zigzag.cpp, weights.cpp, vlc_tables.cpp).
+#include <cstdint>
+
+namespace rk {
+
+// Natural index (8 * v + u) of each scan position, the zigzag sequence.
+extern const uint8_t kZigzag[64];
+// Scan position of each natural index.
+extern const uint8_t kZigzagInverse[64];
+
+// Weight matrices indexed by scan position (entry 0 is never used).
+extern const uint8_t kLumaWeights[64];
+extern const uint8_t kChromaWeights[64];
+
+// ---- variable-length codes ----
+struct VlcCode {
+    uint16_t code;   // right-aligned
+    uint8_t length;  // bits
+};
+
+// AC symbols: 0..255 = (base - 1) + 64 * escape + 128 * run; 256 = end of block.
+inline constexpr int kAcEndOfBlock = 256;
+inline constexpr int kAcSymbolCount = 257;
+inline constexpr int AcSymbol(int base, bool escape, bool run) {
+    return (base - 1) + (escape ? 64 : 0) + (run ? 128 : 0);
+}
+
+// Encoding tables.
+extern const VlcCode kDcSizeCodes[12];
+const VlcCode* AcCodes();    // kAcSymbolCount entries, by symbol
+const VlcCode* RunCodes();   // 64 entries, by run (1..62 used)
+
+// Decoding tables (peek-then-skip).
+struct DcDecodeEntry {
+    uint8_t size;
+    uint8_t length;
+};
+struct AcDecodeEntry {
+    uint16_t symbol;  // kAcSymbolCount..: see below
+    uint8_t length;   // 0 = no code owns this entry
+};
+inline constexpr uint16_t kAcLongPrefix = 0xFFFF;  // AcDecode8 entry: peek 16 bits
+struct RunDecodeEntry {
+    uint8_t run;      // 0 = long prefix (7-bit table) or unowned
+    uint8_t length;
+};
+const DcDecodeEntry* DcDecode6();     // 64 entries by 6-bit peek
+const AcDecodeEntry* AcDecode8();     // 256 entries by 8-bit peek
+const AcDecodeEntry* AcDecode16();    // 2048 entries by the low 11 bits of a 16-bit peek
+const RunDecodeEntry* RunDecode7();   // 128 entries by 7-bit peek
+const RunDecodeEntry* RunDecode10();  // 64 entries by the low 6 bits of a 10-bit peek
+
+// The canonical code lists as the format defines them: symbols in code order
+// with their lengths (for tests and the table builders).
+struct CanonicalGroup {
+    uint8_t length;
+    uint8_t count;
+};
+extern const CanonicalGroup kAcGroups[15];
+const uint16_t* AcSymbolsInCodeOrder();  // kAcSymbolCount entries
+extern const CanonicalGroup kRunGroups[9];
+const uint8_t* RunsInCodeOrder();         // 62 entries
+
+}  // namespace rk

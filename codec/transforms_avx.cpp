@@ -1,0 +1,125 @@
+// The AVX kernels (256-bit vectors). Compiled with -mavx only (no AVX2, no
+// FMA: the dispatch tests the AVX bit alone); chosen at run time when CPUID
+// reports OSXSAVE and AVX.
+//
+// Forward transform: columns first (eight columns at a time, one broadcast
+// matrix entry times an input row), then rows, each sum grouped
+// ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)). The intermediate results
+// differ from the SSE variant's in the last bit, so a coefficient can differ
+// by one; decoders are unaffected. The inverse step is identical to SSE.
+#include <immintrin.h>
+
+#include "codec/kvq1_tables.h"
+#include "codec/transforms_internal.h"
+
+namespace rk::detail {
+
+namespace {
+
+inline __m256 Tree(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256 p4, __m256 p5, __m256 p6, __m256 p7) {
+    return _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(p0, p4), _mm256_add_ps(p1, p5)),
+                         _mm256_add_ps(_mm256_add_ps(p2, p6), _mm256_add_ps(p3, p7)));
+}
+
+inline void Forward(const __m256 (&row)[8], int32_t* out) {
+    const auto& D = g_tables.dct;
+    const auto& DT = g_tables.dctT;
+    // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
+    alignas(32) float t[8][8];
+    for (int v = 0; v < 8; ++v) {
+        const float* d = D[v];
+        const __m256 r = Tree(_mm256_mul_ps(_mm256_broadcast_ss(d + 0), row[0]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 1), row[1]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 2), row[2]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 3), row[3]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 4), row[4]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 5), row[5]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 6), row[6]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(d + 7), row[7]));
+        _mm256_store_ps(t[v], r);
+    }
+    // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u.
+    __m256 dt[8];
+    for (int x = 0; x < 8; ++x) dt[x] = _mm256_load_ps(DT[x]);
+    alignas(32) int32_t natural[64];
+    for (int v = 0; v < 8; ++v) {
+        const float* tv = t[v];
+        const __m256 r = Tree(_mm256_mul_ps(_mm256_broadcast_ss(tv + 0), dt[0]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 1), dt[1]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 2), dt[2]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 3), dt[3]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 4), dt[4]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 5), dt[5]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 6), dt[6]),
+                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 7), dt[7]));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(r));
+    }
+    for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
+}
+
+void ForwardTransformAvx(const int32_t* in, int32_t* out) {
+    __m256 row[8];
+    for (int y = 0; y < 8; ++y)
+        row[y] = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + y * 8)));
+    Forward(row, out);
+}
+
+void ForwardPixelsAvx(const uint8_t* src, int stride, int32_t* out) {
+    __m256 row[8];
+    const __m128i bias = _mm_set1_epi32(128);
+    for (int y = 0; y < 8; ++y) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + y * stride));
+        const __m128i a = _mm_sub_epi32(_mm_cvtepu8_epi32(bytes), bias);
+        const __m128i b = _mm_sub_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)), bias);
+        row[y] = _mm256_cvtepi32_ps(_mm256_insertf128_si256(_mm256_castsi128_si256(a), b, 1));
+    }
+    Forward(row, out);
+}
+
+void AddBasisImageAvx(float* acc, int position, int value) {
+    const __m256 v = _mm256_set1_ps(float(value));
+    const float* b = g_tables.basis[position];
+    for (int i = 0; i < 64; i += 8)
+        _mm256_store_ps(acc + i, _mm256_add_ps(_mm256_load_ps(acc + i), _mm256_mul_ps(v, _mm256_load_ps(b + i))));
+}
+
+uint64_t QuantiseAvx(const int32_t* coef, const float* divisors, int16_t* levels) {
+    uint64_t mask = 0;
+    const __m256 k32 = _mm256_set1_ps(32.0f);
+    for (int i = 0; i < 64; i += 16) {
+        const __m256 a = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i))), k32);
+        const __m256 b = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i + 8))), k32);
+        const __m256i qa = _mm256_cvttps_epi32(_mm256_div_ps(a, _mm256_load_ps(divisors + i)));
+        const __m256i qb = _mm256_cvttps_epi32(_mm256_div_ps(b, _mm256_load_ps(divisors + i + 8)));
+        const __m128i q0 = _mm_packs_epi32(_mm256_castsi256_si128(qa), _mm256_extractf128_si256(qa, 1));
+        const __m128i q1 = _mm_packs_epi32(_mm256_castsi256_si128(qb), _mm256_extractf128_si256(qb, 1));
+        _mm_store_si128(reinterpret_cast<__m128i*>(levels + i), q0);
+        _mm_store_si128(reinterpret_cast<__m128i*>(levels + i + 8), q1);
+        const __m128i z0 = _mm_cmpeq_epi16(q0, _mm_setzero_si128());
+        const __m128i z1 = _mm_cmpeq_epi16(q1, _mm_setzero_si128());
+        const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(z0, z1))) & 0xFFFFu;
+        mask |= uint64_t(~bits & 0xFFFFu) << i;
+    }
+    return mask;
+}
+
+void StoreBlockAvx(const float* acc, uint8_t* dst, int stride) {
+    for (int y = 0; y < 8; y += 2) {
+        const __m256i a = _mm256_cvtps_epi32(_mm256_load_ps(acc + y * 8));
+        const __m256i b = _mm256_cvtps_epi32(_mm256_load_ps(acc + y * 8 + 8));
+        const __m128i w0 = _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extractf128_si256(a, 1));
+        const __m128i w1 = _mm_packs_epi32(_mm256_castsi256_si128(b), _mm256_extractf128_si256(b, 1));
+        const __m128i bytes = _mm_packus_epi16(w0, w1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + y * stride), bytes);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (y + 1) * stride), _mm_srli_si128(bytes, 8));
+    }
+}
+
+}  // namespace
+
+const TransformKernels kAvxKernels = {
+    TransformVariant::Avx, ForwardTransformAvx, ForwardPixelsAvx,
+    AddBasisImageAvx,      QuantiseAvx,         StoreBlockAvx,
+};
+
+}  // namespace rk::detail

@@ -1,0 +1,21 @@
+#pragma once
+// Tables and kernel sets shared by the transform variants (not for users of
+// the codec: they go through transforms.h).
+#include "codec/transforms.h"
+
+namespace rk::detail {
+
+struct TransformTables {
+    alignas(32) float basis[64][64];        // by scan position, row by row
+    alignas(32) float dct[8][8];            // row u, column x
+    alignas(32) float dctT[8][8];           // row x, column u
+};
+extern TransformTables g_tables;
+
+extern const TransformKernels kPortableKernels;
+#if defined(RK_CODEC_X86)
+extern const TransformKernels kSseKernels;
+extern const TransformKernels kAvxKernels;
+#endif
+
+}  // namespace rk::detail
