@@ -52,6 +52,9 @@ public:
 
     // Process id of the running tool, -1 when none.
     pid_t Pid() const { return pid_; }
+    // A descriptor that becomes readable when the tool ends (a pidfd), for
+    // poll together with pipes; -1 when none (then poll with a time-out).
+    int EndHandle() const { return pidfd_; }
 
     bool started = false;
     // The tool's exit status: 0 until read; a tool ended by a signal reads

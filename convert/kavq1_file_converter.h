@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/pipe_folder.h"
+
 namespace rk {
 
 class CAppLaunch;
@@ -83,7 +85,8 @@ private:
     int stallLimitMs_ = 120000;
     std::vector<uint8_t> luma_, cb_, cr_;
     std::vector<uint8_t> audioConversion_;
-    std::string pipeFolder_, pipePath_;
+    CPipeFolder pipes_;
+    std::string pipePath_;
     int pipe_ = -1;
     std::string audioPath_;
     FILE* audioFile_ = nullptr;

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/pipe_folder.h"
+
 namespace rk {
 
 class CAppLaunch;
@@ -67,7 +69,7 @@ public:
     // private folder that holds the FIFOs (empty when none was made).
     pid_t VideoToolPid() const;
     pid_t AudioToolPid() const;
-    const std::string& PipeFolder() const { return pipeFolder_; }
+    const std::string& PipeFolder() const { return pipes_.Path(); }
 
 private:
     struct Worker;
@@ -76,13 +78,14 @@ private:
     bool StartVideo(const std::string& source, bool limitedRange, bool deinterlace);
     bool StartAudio(const std::string& source);
     void StartWorkers(int processors);
-    void ReadPicture(int timeoutMs);
-    void ReadSound(int timeoutMs);
     void WaitForInput(bool wantVideo, bool wantAudio);
+    bool ReadPicture();
+    bool ReadSound();
     void PictureComplete();
-    void EndVideo();
-    void EndAudio();
+    void EndVideo(const char* why);
+    void EndAudio(const char* why);
     void Deliver(uint8_t* slot);
+    void Shutdown();
 
     int sizeClass_ = 1;
     int frameCount_ = 0;
@@ -94,7 +97,7 @@ private:
     int budgetBytes_ = 0;
     int stallLimitMs_ = 60000;
 
-    std::string pipeFolder_;
+    CPipeFolder pipes_;
     std::string videoPipePath_, audioPipePath_;
 
     std::unique_ptr<CAppLaunch> videoTool_;
@@ -110,7 +113,7 @@ private:
     int nextAssign_ = 0;
     int nextDeliver_ = 0;
     bool videoEnded_ = false;
-    int64_t videoIdleMs_ = 0;
+    int64_t videoLastMs_ = 0;  // when the picture stream last moved
 
     std::unique_ptr<CAppLaunch> audioTool_;
     int audioPipe_ = -1;
@@ -121,7 +124,7 @@ private:
     int audioBuffered_ = 0;
     bool audioReady_ = false;
     bool audioEnded_ = false;
-    int64_t audioIdleMs_ = 0;
+    int64_t audioLastMs_ = 0;
 };
 
 }  // namespace rk

@@ -1,0 +1,479 @@
+#include "convert/kavq1_file_encoder.h"
+
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <semaphore>
+#include <thread>
+
+#include "base/log.h"
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_encoder.h"
+#include "convert/app_launch.h"
+#include "convert/ini_parser.h"
+#include "convert/tool_folder.h"
+
+namespace rk {
+
+namespace {
+
+// How long one poll waits before the tools are looked at again.
+constexpr int kPollSliceMs = 100;
+// How long a probe may take before it is given up.
+constexpr int kProbeLimitMs = 60000;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+const char* RateText(int code) {
+    switch (code) {
+    case 25: return "25";
+    case 29: return "30000/1001";
+    case 30: return "30";
+    case 59: return "60000/1001";
+    case 60: return "60";
+    default: return "50";
+    }
+}
+
+double RateValue(int code) {
+    if (code == 29) return 30000.0 / 1001.0;
+    if (code == 59) return 60000.0 / 1001.0;
+    if (code == 25 || code == 30 || code == 60) return code;
+    return 50.0;
+}
+
+// Still pictures give exactly one frame. Only the file name's own extension
+// counts; a name without one is probed as a video.
+bool IsStillPicture(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string ext = name.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const char* const kStills[] = {".bmp", ".gif", ".jpg", ".jpe", ".jpeg", ".png", ".tga", ".tiff", ".tif"};
+    for (const char* s : kStills)
+        if (ext == s) return true;
+    return false;
+}
+
+// Runs one probe and waits for it; the captured text is handed to `read`
+// before the runner (and with it the capture file) goes away.
+template <class Reader>
+bool RunProbe(std::string_view argTemplate, const std::string& source, Reader&& read) {
+    CAppLaunch probe(kToolFfprobe, argTemplate, {source}, true);
+    if (!probe.started) return false;
+    if (!probe.Wait(kProbeLimitMs)) {
+        LogMessage(2, "KAVQ1FileEncoder: probe of %s took too long", source.c_str());
+        probe.Terminate();
+        return false;
+    }
+    if (probe.exitCode != 0 || probe.capturePath.empty()) return false;
+    CINIParser parser(probe.capturePath);
+    if (!parser.IsOpen()) return false;
+    read(parser);
+    return true;
+}
+
+}  // namespace
+
+struct KAVQ1FileEncoder::Worker {
+    int index = 0;
+    int frameNumber = 0;
+    bool busy = false;  // holds a frame being encoded or not yet delivered
+    std::unique_ptr<uint8_t[]> picture;
+    int received = 0;
+    uint8_t* lumaPlane = nullptr;
+    uint8_t* cbPlane = nullptr;
+    uint8_t* crPlane = nullptr;
+    std::unique_ptr<uint8_t[]> output;
+    int encodedBytes = 0;
+    std::unique_ptr<KVQ1Encoder> encoder;
+    std::thread thread;
+    std::counting_semaphore<4> go{0};  // a picture, and later quit
+    std::binary_semaphore done{0};
+    std::atomic<bool> quit{false};
+
+    void Run() {
+        for (;;) {
+            go.acquire();
+            if (quit.load(std::memory_order_acquire)) return;
+            encodedBytes = encoder->Encode(static_cast<uint32_t>(frameNumber), lumaPlane, cbPlane, crPlane,
+                                           output.get());
+            done.release();
+        }
+    }
+};
+
+KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
+                                   int frameRateCode, bool limitedRange, bool deinterlace, int processors) {
+    sizeClass_ = sizeClass == 2 ? 2 : 1;
+    frameRateCode_ = frameRateCode;
+    if (frameRateCode_ != 25 && frameRateCode_ != 29 && frameRateCode_ != 30 && frameRateCode_ != 59 &&
+        frameRateCode_ != 60)
+        frameRateCode_ = 50;
+    budgetSectors_ = budgetSectors;
+    budgetBytes_ = budgetSectors * 512;
+    if (sizeClass != 1 && sizeClass != 2) return;
+    // The frame must fit the slot's video area, and the audio share its head.
+    if (budgetSectors <= 0 || budgetSectors > 65535) return;
+
+    // The tools run in the program's folder: give them a path that does not
+    // depend on our working directory.
+    const std::string source = AbsolutePath(sourcePath);
+    LogMessage(1, "KAVQ1FileEncoder::KAVQ1FileEncoder(%s)", source.c_str());
+    if (!Probe(source)) {
+        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
+        return;
+    }
+
+    lumaBytes_ = sizeClass_ == 1 ? 1920 * 1080 : 3840 * 2160;
+    codedLumaBytes_ = sizeClass_ == 1 ? 1920 * 1088 : 3840 * 2160;
+    pictureBytes_ = lumaBytes_ * 3 / 2;
+    codedPictureBytes_ = codedLumaBytes_ * 3 / 2;
+
+    audioShare_ = AudioShareBytes(frameRateCode_, 0);
+    audioShareMax_ = std::max(AudioShareBytes(frameRateCode_, 2), audioShare_);
+    WriteAudioChunkHeader(chunkHeader_, 0, audioShareMax_);
+
+    if (!pipes_.Create()) {
+        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the pipe folder");
+        videoEnded_ = true;
+        audioEnded_ = true;
+        return;
+    }
+    StartWorkers(processors);
+    if (!StartVideo(source, limitedRange, deinterlace)) EndVideo("picture decode not started");
+    if (hasAudio_ && !StartAudio(source)) EndAudio("sound decode not started");
+}
+
+bool KAVQ1FileEncoder::Probe(const std::string& source) {
+    int width = 0, height = 0;
+    double streamDuration = 0, formatDuration = 0;
+    long long taggedFrames = 0;
+    bool ok = RunProbe("-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"", source,
+                       [&](CINIParser& p) {
+                           width = static_cast<int>(p.GetInteger("STREAM", "width"));
+                           height = static_cast<int>(p.GetInteger("STREAM", "height"));
+                           streamDuration = p.GetDouble("STREAM", "duration");
+                           formatDuration = p.GetDouble("FORMAT", "duration");
+                           taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
+                       });
+    if (!ok || width <= 0 || height <= 0) return false;
+
+    stillPicture_ = IsStillPicture(source);
+    if (stillPicture_) {
+        frameCount_ = 1;
+    } else {
+        const double rate = RateValue(frameRateCode_);
+        auto frames = [&](double seconds) -> long long {
+            double f = rate * seconds;
+            if (!(f > 0)) return 0;
+            return f >= 2147483647.0 ? 2147483647LL : static_cast<long long>(f);
+        };
+        long long count = frames(streamDuration);
+        if (count == 0) count = frames(formatDuration);
+        if (count == 0) count = taggedFrames;
+        // Frame numbers go into 32-bit headers; the card's counts are 16-bit.
+        frameCount_ = static_cast<int>(std::clamp<long long>(count, 0, 2147483647LL));
+    }
+    opened_ = frameCount_ > 0;
+    if (!opened_) return false;
+
+    if (!stillPicture_) {
+        int channels = 0;
+        if (RunProbe("-v quiet -show_streams -select_streams a:0 \"%s\"", source,
+                     [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
+            hasAudio_ = channels > 0;
+    }
+    LogMessage(2, "KAVQ1FileEncoder::Probe(): %dx%d, %d frames, %s", width, height, frameCount_,
+               hasAudio_ ? "sound" : "no sound");
+    return true;
+}
+
+void KAVQ1FileEncoder::StartWorkers(int processors) {
+    int cpus = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
+    if (cpus < 1) cpus = 1;
+    workerCount_ = std::min(cpus, frameCount_);
+    const int chromaBytes = codedLumaBytes_ / 4;
+    for (int i = 0; i < workerCount_; ++i) {
+        auto w = std::make_unique<Worker>();
+        w->index = i;
+        w->picture.reset(new uint8_t[codedPictureBytes_]);
+        w->lumaPlane = w->picture.get();
+        w->cbPlane = w->lumaPlane + codedLumaBytes_;
+        w->crPlane = w->cbPlane + chromaBytes;
+        if (sizeClass_ == 1) {
+            // The filler lines below the picture never receive pipe data, so
+            // they are set once: luma 1080..1087 black, chroma 540..543 neutral.
+            std::memset(w->lumaPlane + lumaBytes_, 0, codedLumaBytes_ - lumaBytes_);
+            std::memset(w->cbPlane + lumaBytes_ / 4, 128, chromaBytes - lumaBytes_ / 4);
+            std::memset(w->crPlane + lumaBytes_ / 4, 128, chromaBytes - lumaBytes_ / 4);
+        }
+        w->output.reset(new uint8_t[budgetBytes_]());
+        w->encoder = std::make_unique<KVQ1Encoder>(sizeClass_, budgetSectors_, frameRateCode_);
+        Worker* raw = w.get();
+        w->thread = std::thread([raw] { raw->Run(); });
+        workers_.push_back(std::move(w));
+    }
+    fillIndex_ = 0;
+    deliverIndex_ = -1;
+    nextAssign_ = nextDeliver_ = 0;
+}
+
+bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, bool deinterlace) {
+    videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
+    if (videoPipePath_.empty()) return false;
+    videoPipe_ = OpenFifoForReading(videoPipePath_);
+    if (videoPipe_ < 0) return false;
+    const char* rate = RateText(frameRateCode_);
+    videoTool_ = std::make_unique<CAppLaunch>(
+        kToolFfmpeg, "-i \"%s\" -vf \"fps=%s,scale=%d:%d:out_range=%s%s\" -an -pix_fmt yuv420p -r %s -y %s",
+        std::initializer_list<std::string>{source, rate, sizeClass_ == 1 ? "1920" : "3840",
+                                           sizeClass_ == 1 ? "1080" : "2160", limitedRange ? "tv" : "pc",
+                                           deinterlace ? ",yadif=1" : "", rate, videoPipePath_},
+        false);
+    return videoTool_->started;
+}
+
+bool KAVQ1FileEncoder::StartAudio(const std::string& source) {
+    audioPipePath_ = pipes_.MakeFifo(kAudioPipeName);
+    if (audioPipePath_.empty()) return false;
+    audioPipe_ = OpenFifoForReading(audioPipePath_);
+    if (audioPipe_ < 0) return false;
+    audioBuffer_.assign(static_cast<size_t>(audioShareMax_), 0);
+    audioTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, "-i \"%s\" -f s24le -ar 48000 -ac 2 -acodec pcm_s24le -y %s",
+                                              std::initializer_list<std::string>{source, audioPipePath_}, false);
+    return audioTool_->started;
+}
+
+void KAVQ1FileEncoder::EndVideo(const char* why) {
+    if (!videoEnded_) LogMessage(2, "KAVQ1FileEncoder: pictures ended after %d (%s)", nextAssign_, why);
+    videoEnded_ = true;
+    fillIndex_ = -1;
+    if (videoPipe_ >= 0) close(videoPipe_);
+    videoPipe_ = -1;
+    if (videoTool_ && videoTool_->started) {
+        // Ended of itself, or stalled: either way it is no longer wanted.
+        if (!videoTool_->Wait(0)) videoTool_->Terminate(200);
+        LogMessage(3, "KAVQ1FileEncoder: picture decode exit code %d", videoTool_->exitCode);
+    }
+}
+
+void KAVQ1FileEncoder::EndAudio(const char* why) {
+    if (!audioEnded_) LogMessage(2, "KAVQ1FileEncoder: sound ended (%s)", why);
+    audioEnded_ = true;
+    if (audioPipe_ >= 0) close(audioPipe_);
+    audioPipe_ = -1;
+    if (audioTool_ && audioTool_->started && !audioTool_->Wait(0)) audioTool_->Terminate(200);
+    // The last share is padded with silence; later slots carry silence.
+    if (!audioReady_ && audioBuffered_ > 0) {
+        std::memset(audioBuffer_.data() + audioBuffered_, 0, audioBuffer_.size() - audioBuffered_);
+        audioBuffered_ = audioShareMax_;
+        audioReady_ = true;
+    }
+}
+
+void KAVQ1FileEncoder::PictureComplete() {
+    Worker& w = *workers_[fillIndex_];
+    w.received = 0;
+    w.busy = true;
+    w.frameNumber = nextAssign_++;
+    w.go.release();
+    fillIndex_ = -1;
+}
+
+// One read of what the picture pipe holds, straight into the planes of the
+// worker being filled: the tool's planes are contiguous, ours have filler
+// lines behind the luma and the chroma of size class 1.
+bool KAVQ1FileEncoder::ReadPicture() {
+    Worker& w = *workers_[fillIndex_];
+    const int chromaIn = lumaBytes_ / 4;
+    struct Part {
+        uint8_t* base;
+        int begin, end;  // range of the tool's picture it takes
+    } parts[3] = {{w.lumaPlane, 0, lumaBytes_},
+                  {w.cbPlane, lumaBytes_, lumaBytes_ + chromaIn},
+                  {w.crPlane, lumaBytes_ + chromaIn, pictureBytes_}};
+    iovec iov[3];
+    int n = 0;
+    for (const Part& p : parts) {
+        if (w.received >= p.end) continue;
+        int from = std::max(w.received, p.begin);
+        iov[n].iov_base = p.base + (from - p.begin);
+        iov[n].iov_len = static_cast<size_t>(p.end - from);
+        ++n;
+    }
+    ssize_t got = readv(videoPipe_, iov, n);
+    if (got > 0) {
+        w.received += static_cast<int>(got);
+        if (w.received >= pictureBytes_) PictureComplete();
+        return true;
+    }
+    if (got == 0) {
+        // Every writer has gone: the tool finished, died or was killed. A
+        // partly received picture is dropped.
+        w.received = 0;
+        EndVideo("end of pictures");
+        return true;
+    }
+    if (errno == EAGAIN || errno == EINTR) return false;
+    w.received = 0;
+    EndVideo(strerror(errno));
+    return true;
+}
+
+bool KAVQ1FileEncoder::ReadSound() {
+    ssize_t got = read(audioPipe_, audioBuffer_.data() + audioBuffered_,
+                       static_cast<size_t>(audioShareMax_ - audioBuffered_));
+    if (got > 0) {
+        audioBuffered_ += static_cast<int>(got);
+        if (audioBuffered_ >= audioShareMax_) audioReady_ = true;
+        return true;
+    }
+    if (got == 0) {
+        EndAudio("end of sound");
+        return true;
+    }
+    if (errno == EAGAIN || errno == EINTR) return false;
+    EndAudio(strerror(errno));
+    return true;
+}
+
+// Waits until a pipe we want has data (or its writer went away), or one of
+// the tools ended, for at most one poll slice; then reads what is there.
+// A tool that has ended without anything left to read ends its stream; one
+// that stays silent beyond the stall limit is stopped.
+void KAVQ1FileEncoder::WaitForInput(bool wantVideo, bool wantAudio) {
+    pollfd fds[4];
+    int n = 0, videoAt = -1, audioAt = -1;
+    if (wantVideo) {
+        videoAt = n;
+        fds[n++] = {videoPipe_, POLLIN, 0};
+        if (videoTool_ && videoTool_->EndHandle() >= 0) fds[n++] = {videoTool_->EndHandle(), POLLIN, 0};
+    }
+    if (wantAudio) {
+        audioAt = n;
+        fds[n++] = {audioPipe_, POLLIN, 0};
+        if (audioTool_ && audioTool_->EndHandle() >= 0) fds[n++] = {audioTool_->EndHandle(), POLLIN, 0};
+    }
+    int r = poll(fds, static_cast<nfds_t>(n), kPollSliceMs);
+    if (r < 0 && errno != EINTR) {
+        if (wantVideo) EndVideo("poll failed");
+        if (wantAudio) EndAudio("poll failed");
+        return;
+    }
+    bool videoRead = false, audioRead = false;
+    if (videoAt >= 0 && (fds[videoAt].revents & (POLLIN | POLLHUP | POLLERR))) videoRead = ReadPicture();
+    if (audioAt >= 0 && (fds[audioAt].revents & (POLLIN | POLLHUP | POLLERR))) audioRead = ReadSound();
+
+    // Nothing read: has the tool ended (then nothing more can come once the
+    // pipe is drained) or is it merely slow? A FIFO whose writer never
+    // connected shows no hang-up, so the tool's end is what tells.
+    const int64_t now = NowMs();
+    if (!wantVideo || videoRead) videoLastMs_ = now;
+    if (!wantAudio || audioRead) audioLastMs_ = now;
+    if (wantVideo && !videoEnded_ && !videoRead) {
+        if (!videoTool_ || !videoTool_->started || videoTool_->Wait(0)) {
+            if (!ReadPicture()) EndVideo("picture decode ended");
+        } else if (now - videoLastMs_ >= stallLimitMs_) {
+            EndVideo("picture decode stalled");
+        }
+    }
+    if (wantAudio && !audioEnded_ && !audioRead) {
+        if (!audioTool_ || !audioTool_->started || audioTool_->Wait(0)) {
+            if (!ReadSound()) EndAudio("sound decode ended");
+        } else if (now - audioLastMs_ >= stallLimitMs_) {
+            EndAudio("sound decode stalled");
+        }
+    }
+}
+
+void KAVQ1FileEncoder::Deliver(uint8_t* slot) {
+    const uint32_t n = static_cast<uint32_t>(nextDeliver_);
+    int used = FillAudioChunk(slot, n, frameRateCode_, audioReady_ ? audioBuffer_.data() : nullptr,
+                              audioReady_ ? static_cast<size_t>(audioBuffered_) : 0);
+    if (audioReady_) {
+        int rest = audioBuffered_ - used;
+        if (used > 0 && rest > 0) std::memmove(audioBuffer_.data(), audioBuffer_.data() + used, rest);
+        audioBuffered_ = used > 0 ? rest : 0;
+        audioReady_ = false;
+    }
+    Worker& w = *workers_[deliverIndex_];
+    w.done.acquire();
+    if (w.encodedBytes > 0) std::memcpy(slot + kClusterBytes, w.output.get(), static_cast<size_t>(w.encodedBytes));
+    w.busy = false;
+    ++nextDeliver_;
+    deliverIndex_ = -1;
+}
+
+bool KAVQ1FileEncoder::GetNextFrame(uint8_t* slot) {
+    if (!opened_ || !slot || workers_.empty()) return false;
+    // Stalls are measured within one call: time the caller spends between
+    // calls (writing to a slow card) is not the tools' silence.
+    videoLastMs_ = audioLastMs_ = NowMs();
+    for (;;) {
+        if (deliverIndex_ < 0) {
+            for (int i = 0; i < workerCount_; ++i)
+                if (workers_[i]->busy && workers_[i]->frameNumber == nextDeliver_) {
+                    deliverIndex_ = i;
+                    break;
+                }
+            if (deliverIndex_ < 0 && videoEnded_) return false;
+        }
+        if (!videoEnded_ && fillIndex_ < 0) {
+            for (int i = 0; i < workerCount_; ++i)
+                if (!workers_[i]->busy) {
+                    fillIndex_ = i;
+                    break;
+                }
+        }
+        const bool needSound = hasAudio_ && !audioReady_ && !audioEnded_;
+        if (deliverIndex_ >= 0 && (videoEnded_ || fillIndex_ < 0) && !needSound) {
+            Deliver(slot);
+            return true;
+        }
+        const bool wantVideo = !videoEnded_ && fillIndex_ >= 0;
+        WaitForInput(wantVideo, needSound);
+    }
+}
+
+pid_t KAVQ1FileEncoder::VideoToolPid() const { return videoTool_ ? videoTool_->Pid() : -1; }
+pid_t KAVQ1FileEncoder::AudioToolPid() const { return audioTool_ ? audioTool_->Pid() : -1; }
+
+void KAVQ1FileEncoder::Shutdown() {
+    // Closing our ends first: a tool blocked on a full pipe then meets a
+    // broken pipe at once instead of waiting for us.
+    if (videoPipe_ >= 0) close(videoPipe_);
+    videoPipe_ = -1;
+    if (audioPipe_ >= 0) close(audioPipe_);
+    audioPipe_ = -1;
+    if (videoTool_) videoTool_->Terminate(200);
+    if (audioTool_) audioTool_->Terminate(200);
+    // A worker in the middle of a frame finishes it before it sees quit, so
+    // no thread outlives the buffers it works on.
+    for (auto& w : workers_) {
+        w->quit.store(true, std::memory_order_release);
+        w->go.release();
+    }
+    for (auto& w : workers_)
+        if (w->thread.joinable()) w->thread.join();
+    workers_.clear();
+    videoTool_.reset();
+    audioTool_.reset();
+    pipes_.Remove();
+}
+
+KAVQ1FileEncoder::~KAVQ1FileEncoder() { Shutdown(); }
+
+}  // namespace rk
