@@ -7,8 +7,10 @@
 
 namespace rk {
 namespace {
+// On Linux the native format is the INI format, kept in
+// $XDG_CONFIG_HOME/Korvix/Reelkeep.conf.
 QSettings Store() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Korvix"), QStringLiteral("Reelkeep"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvix"), QStringLiteral("Reelkeep"));
 }
 QString Key(const char* section, const char* entry) {
     return QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry);

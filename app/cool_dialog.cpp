@@ -1,0 +1,272 @@
+#include "app/cool_dialog.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/skin.h"
+#include "base/dialog_texts.h"
+
+namespace rk {
+
+namespace {
+// The dialog font: 8 points, as the templates were drawn for.
+QFont DialogFont(const QFont& base) {
+    QFont f = base;
+    f.setPointSize(8);
+    return f;
+}
+}  // namespace
+
+bool IsSwallowedKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape; }
+
+void CClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+    QLabel::mouseReleaseEvent(event);
+}
+
+CCoolDialog::CCoolDialog(const DialogTemplate& tmpl, QWidget* parent) : QDialog(parent), template_(tmpl) {
+    setFont(DialogFont(font()));
+    units_ = DialogUnits::ForFont(font());
+    setStyleSheet(skin::StyleSheet());
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, skin::kDialogBrush);
+    pal.setColor(QPalette::WindowText, skin::kText);
+    pal.setColor(QPalette::Text, skin::kText);
+    pal.setColor(QPalette::ButtonText, skin::kText);
+    setPalette(pal);
+    background_ = skin::Picture(kArtBackground);
+    const char* caption = BuiltInDialogText(tmpl.id, kDialogCaption);
+    if (!caption) caption = tmpl.caption;
+    if (caption) setWindowTitle(QString::fromUtf8(caption));
+    setWindowIcon(skin::AppIcon());
+
+    int unnamed = -1;
+    for (const ControlDef& def : tmpl.controls) {
+        QWidget* w = MakeControl(def);
+        const int key = def.id > 0 ? def.id : unnamed--;
+        w->setObjectName(def.id > 0 ? QStringLiteral("c%1").arg(def.id) : QStringLiteral("rule%1").arg(-key));
+        w->setProperty("controlId", def.id);
+        controls_[key] = w;
+        anchors_[key] = def.anchor;
+        QRect r = units_.Rect(def.left, def.top, def.width, def.height);
+        if (def.kind == ControlKind::DropList) r.setHeight(std::max(units_.Y(13), w->sizeHint().height()));
+        if (def.kind == ControlKind::Rule) r.setHeight(std::max(1, r.height()));
+        w->setGeometry(r);
+        templateRects_[key] = r;
+        w->installEventFilter(this);
+        StyleControl(def.id, w);
+    }
+    resize(TemplateSize());
+    previousSize_ = TemplateSize();
+}
+
+CCoolDialog::~CCoolDialog() = default;
+
+QWidget* CCoolDialog::MakeControl(const ControlDef& def) {
+    // The template texts live with the language packs; the table's own text
+    // stands in for a control they do not name.
+    const char* builtIn = def.id > 0 ? BuiltInDialogText(template_.id, def.id) : nullptr;
+    const QString text = QString::fromUtf8(builtIn ? builtIn : (def.text ? def.text : ""));
+    switch (def.kind) {
+        case ControlKind::Label:
+        case ControlKind::Text: {
+            auto* l = new QLabel(text, this);
+            l->setTextFormat(Qt::PlainText);
+            l->setWordWrap(def.kind == ControlKind::Text);
+            l->setAlignment(def.kind == ControlKind::Text ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignLeft | Qt::AlignVCenter);
+            return l;
+        }
+        case ControlKind::ClickLabel: {
+            auto* l = new CClickLabel(text, this);
+            l->setTextFormat(Qt::PlainText);
+            l->setAlignment(Qt::AlignCenter);
+            l->setCursor(Qt::PointingHandCursor);
+            return l;
+        }
+        case ControlKind::Button: {
+            auto* b = new QPushButton(text, this);
+            b->setAutoDefault(false);
+            b->setDefault(false);
+            b->setFocusPolicy(Qt::TabFocus);
+            return b;
+        }
+        case ControlKind::DropList: {
+            auto* c = new QComboBox(this);
+            c->setEditable(false);
+            c->setMaxVisibleItems(std::max(4, def.height / 12));
+            return c;
+        }
+        case ControlKind::ListView: {
+            auto* l = new QListWidget(this);
+            l->setViewMode(QListView::IconMode);
+            l->setMovement(QListView::Static);
+            l->setResizeMode(QListView::Adjust);
+            l->setSelectionMode(QAbstractItemView::SingleSelection);
+            l->setWordWrap(true);
+            l->setUniformItemSizes(true);
+            return l;
+        }
+        case ControlKind::Progress: {
+            auto* p = new QProgressBar(this);
+            p->setTextVisible(false);
+            return p;
+        }
+        case ControlKind::Marker: {
+            auto* f = new QFrame(this);
+            f->setFrameShape(QFrame::NoFrame);
+            f->setStyleSheet(QStringLiteral("QFrame { border: 1px solid rgb(0,200,0); border-radius: 3px;"
+                                            " background: rgba(0,200,0,30); }"));
+            f->lower();
+            return f;
+        }
+        case ControlKind::Icon: {
+            auto* l = new QLabel(this);
+            l->setAlignment(Qt::AlignCenter);
+            return l;
+        }
+        case ControlKind::Rule: {
+            auto* f = new QFrame(this);
+            f->setFrameShape(QFrame::NoFrame);
+            f->setStyleSheet(QStringLiteral("QFrame { background: rgb(90,92,98); }"));
+            return f;
+        }
+    }
+    return new QWidget(this);
+}
+
+void CCoolDialog::StyleControl(int id, QWidget* control) {
+    if (auto* l = qobject_cast<QLabel*>(control)) {
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, skin::kText);
+        l->setPalette(pal);
+        l->setAutoFillBackground(false);
+        if (id == kDialogTitleControl) {
+            QFont f = font();
+            f.setWeight(QFont::Bold);
+            l->setFont(f);
+            l->setText(QStringLiteral("  ") + l->text());
+        }
+    }
+}
+
+QWidget* CCoolDialog::Control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+unsigned CCoolDialog::AnchorOf(int id) const {
+    auto it = anchors_.find(id);
+    return it == anchors_.end() ? 0u : it->second;
+}
+
+QRect CCoolDialog::TemplateRect(int id) const {
+    auto it = templateRects_.find(id);
+    return it == templateRects_.end() ? QRect() : it->second;
+}
+
+QSize CCoolDialog::TemplateSize() const { return QSize(units_.X(template_.width), units_.Y(template_.height)); }
+
+void CCoolDialog::SetControlText(int id, const QString& text) {
+    QWidget* w = Control(id);
+    if (!w) return;
+    const QString shown = id == kDialogTitleControl ? QStringLiteral("  ") + text : text;
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        l->setText(shown);
+    } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+        b->setText(shown);
+    }
+}
+
+QString CCoolDialog::ControlText(int id) const {
+    QWidget* w = Control(id);
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
+    return {};
+}
+
+void CCoolDialog::ShowControl(int id, bool shown) {
+    if (QWidget* w = Control(id)) w->setVisible(shown);
+}
+
+void CCoolDialog::EnableControl(int id, bool enabled) {
+    if (QWidget* w = Control(id)) w->setEnabled(enabled);
+}
+
+void CCoolDialog::Translate() {
+    std::string text;
+    if (TranslatedDialogText(template_.id, kDialogCaption, text)) setWindowTitle(QString::fromStdString(text));
+    for (const auto& [id, w] : controls_) {
+        if (id <= 0) continue;
+        if (TranslatedDialogText(template_.id, id, text)) SetControlText(id, QString::fromStdString(text));
+    }
+}
+
+void CCoolDialog::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (background_.isNull()) {
+        p.fillRect(rect(), skin::kDialogBrush);
+        return;
+    }
+    // The stretched picture is kept until the client size changes.
+    if (stretched_.size() != size())
+        stretched_ = background_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    p.drawPixmap(0, 0, stretched_);
+}
+
+void CCoolDialog::ApplyAnchors(QSize previous, QSize now) {
+    const int dx = now.width() - previous.width();
+    const int dy = now.height() - previous.height();
+    for (const auto& [id, flags] : anchors_) {
+        if (!flags) continue;
+        QWidget* w = controls_[id];
+        QRect r = w->geometry();
+        if (flags & kMoveRight) r.moveLeft(r.left() + dx);
+        if (flags & kMoveDown) r.moveTop(r.top() + dy);
+        if (flags & kGrowWidth) r.setWidth(r.width() + dx);
+        if (flags & kGrowHeight) r.setHeight(r.height() + dy);
+        w->setGeometry(r);
+    }
+}
+
+void CCoolDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const QSize now = size();
+    if (now.width() > 1 && now.height() > 1 && previousSize_.isValid()) {
+        if (now != previousSize_) ApplyAnchors(previousSize_, now);
+        previousSize_ = now;
+        update();
+    }
+}
+
+void CCoolDialog::keyPressEvent(QKeyEvent* event) {
+    if (IsSwallowedKey(event->key())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CCoolDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsSwallowedKey(key->key())) {
+            // A drop-down list that shows its popup closes it on Escape; that is
+            // the list's own business, not the dialog's.
+            event->accept();
+            return event->type() == QEvent::KeyPress;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CCoolDialog::reject() {
+    if (closeAllowed_) QDialog::reject();
+}
+
+}  // namespace rk

@@ -1,0 +1,28 @@
+#include "app/main_app.h"
+
+#include <QApplication>
+
+#include "app/main_win.h"
+#include "app/settings.h"
+#include "base/log.h"
+#include "base/translate.h"
+
+namespace rk {
+
+int CMainApp::Run(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Korvix"));
+    QCoreApplication::setApplicationName(QStringLiteral("Reelkeep"));
+    CDebug::Instance().SetLevelSource([] { return ReadSettingInt("Debug", "Log", 0); });
+
+    LoadLanguagePacks();
+
+    // The main window is the program: its own loop runs until it closes.
+    {
+        CMainWin win;
+        win.exec();
+    }
+    return 0;
+}
+
+}  // namespace rk

@@ -1,0 +1,397 @@
+#include "app/main_win.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <climits>
+
+#include "app/cool_msgbox.h"
+#include "app/file_filter.h"
+#include "app/settings.h"
+#include "app/skin.h"
+#include "base/log.h"
+#include "base/texts.h"
+#include "card/drive_scan.h"
+
+namespace rk {
+
+namespace {
+
+constexpr int kListIds[] = {1010, 1012, 1011, 1013, 1014, 1015};
+constexpr const char* kLastFileEntries[] = {"File", "StillFile", "StingerFile", "LogoFile"};
+
+// Icon spacing of each list (the grid one item takes).
+QSize SpacingOf(int id) {
+    if (id == 1010) return QSize(152, 116);
+    if (id == 1011) return QSize(152, 104);
+    return QSize(136, 104);
+}
+
+// A progress bar counts in int; larger totals are scaled down for the bar
+// alone, the percentage is computed from the true numbers.
+int BarValue(int64_t value, int64_t total) {
+    if (total <= INT_MAX) return static_cast<int>(value);
+    return static_cast<int>(value / (total / INT_MAX + 1));
+}
+
+}  // namespace
+
+CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent), card_(this) {
+    LogMessage(1, "CMainWin::OnInitDialog() build: [%s]", __DATE__);
+    programDir_ = QCoreApplication::applicationDirPath().toStdString();
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    workBuffer_.resize(0x6000);
+    setWindowIcon(skin::AppIcon());
+    Translate();
+    InitControls();
+    ConnectControls();
+    setMinimumSize(MinimumClientSize());
+
+    RestorePlacement();
+    for (int i = 0; i < 4; ++i) lastFiles_[i] = ReadSettingString("General", kLastFileEntries[i], "");
+
+    // Card readers and the card folder: a rescan when anything changes.
+    rescanDelay_.setSingleShot(true);
+    rescanDelay_.setInterval(250);
+    connect(&rescanDelay_, &QTimer::timeout, this, [this] { OnMediaChanged(0, 0x20); });
+    StartMediaWatch();
+
+    // The first scan runs from the event loop, once the window is up.
+    firstTick_.setSingleShot(true);
+    firstTick_.setInterval(1);
+    connect(&firstTick_, &QTimer::timeout, this, &CMainWin::OnFirstTick);
+    firstTick_.start();
+
+    UpdateCardLine();
+    UpdateControls();
+}
+
+CMainWin::~CMainWin() {
+    if (!saved_) SavePlacement();
+    LogMessage(1, "CMainWin::OnDestroy()");
+    StopMediaWatch();
+    card_.Close();
+}
+
+void CMainWin::InitControls() {
+    // The media list carries each card's drive number as item data.
+    auto* media = MediaList();
+    media->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+
+    for (int id : kListIds) {
+        QListWidget* l = List(id);
+        l->setIconSize(QSize(CThumbnailList::kWidth, CThumbnailList::kHeight));
+        l->setGridSize(SpacingOf(id));
+        l->setSpacing(0);
+        l->setTextElideMode(Qt::ElideRight);
+        l->installEventFilter(this);
+    }
+
+    auto* yuv = ControlAs<QComboBox>(1033);
+    yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_FULL)));
+    yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_LIMITED)));
+    yuvRange_ = ReadSettingInt("General", "YUVRange", 0);
+    if (yuvRange_ < 0 || yuvRange_ >= yuv->count()) yuvRange_ = 0;
+    yuv->setCurrentIndex(yuvRange_);
+
+    auto* deint = ControlAs<QComboBox>(1016);
+    deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_ON)));
+    deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_OFF)));
+    deinterlace_ = ReadSettingInt("General", "Deinterlace", 0);
+    if (deinterlace_ < 0 || deinterlace_ >= deint->count()) deinterlace_ = 0;
+    deint->setCurrentIndex(deinterlace_);
+
+    auto* bar = ControlAs<QProgressBar>(1008);
+    bar->setRange(0, 1);
+    bar->setValue(0);
+    for (int id : {1008, 1009, 2003}) ShowControl(id, false);
+}
+
+void CMainWin::StyleControl(int id, QWidget* control) {
+    CCoolDialog::StyleControl(id, control);
+    auto* l = qobject_cast<QLabel*>(control);
+    if (!l) return;
+    QColor c;
+    switch (id) {
+        case 2015: case 2016: case 2017: case 2024: case 2028: case 2039:
+            c = skin::kHint;
+            break;
+        case 2018: case 2019: case 2025: case 2027: case 2030: case 2031:
+            c = skin::kPageLabel;
+            break;
+        default:
+            return;
+    }
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, c);
+    l->setPalette(pal);
+    if (id == 2016) l->setWordWrap(true);
+}
+
+void CMainWin::ConnectControls() {
+    auto click = [this](int id, void (CMainWin::*handler)()) {
+        connect(ControlAs<QPushButton>(id), &QPushButton::clicked, this, [this, handler] {
+            // A click queued before the window became busy must not start a
+            // second operation inside the first.
+            if (!busy_) (this->*handler)();
+        });
+    };
+    click(2021, &CMainWin::OnRefresh);
+    click(2002, &CMainWin::Format);
+    click(2006, &CMainWin::AddVideo);
+    click(2005, &CMainWin::DeleteVideo);
+    click(2007, &CMainWin::ReadVideo);
+    click(2008, &CMainWin::AddStill);
+    click(2009, &CMainWin::DeleteStill);
+    click(2033, &CMainWin::ReadStill);
+    click(2010, &CMainWin::AddStinger);
+    click(2011, &CMainWin::DeleteStinger);
+    click(2041, &CMainWin::ReadStinger);
+    click(2036, &CMainWin::AddLogo);
+    click(2037, &CMainWin::DeleteLogo);
+    click(2042, &CMainWin::ReadLogo);
+    click(2023, &CMainWin::ClearPlaylist);
+    click(2022, &CMainWin::RemoveClip);
+    connect(ControlAs<QPushButton>(2003), &QPushButton::clicked, this, [this] { abort_ = true; });
+
+    const int pageLabels[] = {2018, 2019, 2025, 2027};
+    for (int page = 0; page < 4; ++page)
+        connect(ControlAs<CClickLabel>(pageLabels[page]), &CClickLabel::clicked, this, [this, page] {
+            if (!busy_) SwitchPage(page);
+        });
+    connect(ControlAs<CClickLabel>(2030), &CClickLabel::clicked, this, [this] {
+        if (!busy_) SetPlaylistLoop(false);
+    });
+    connect(ControlAs<CClickLabel>(2031), &CClickLabel::clicked, this, [this] {
+        if (!busy_) SetPlaylistLoop(true);
+    });
+
+    connect(MediaList(), &QComboBox::currentIndexChanged, this, [this] {
+        if (!filling_ && !busy_) OnMediaSelChange();
+    });
+    connect(ControlAs<QComboBox>(1033), &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        yuvRange_ = index;
+        WriteSettingInt("General", "YUVRange", index);
+    });
+    connect(ControlAs<QComboBox>(1016), &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        deinterlace_ = index;
+        WriteSettingInt("General", "Deinterlace", index);
+    });
+
+    connect(List(1012), &QListWidget::currentRowChanged, this, [this](int row) {
+        if (filling_ || row < 0 || row == currentPlaylist_) return;
+        currentPlaylist_ = row;
+        RefreshClips();
+    });
+    for (int id : {1010, 1011, 1013, 1014, 1015})
+        connect(List(id), &QListWidget::currentRowChanged, this, [this] {
+            if (!filling_) UpdateControls();
+        });
+}
+
+QComboBox* CMainWin::MediaList() const { return ControlAs<QComboBox>(1004); }
+
+QListWidget* CMainWin::List(int id) const { return ControlAs<QListWidget>(id); }
+
+QSize CMainWin::MinimumClientSize() const {
+    return QSize(130 * Units().BaseX(), 438 * Units().BaseY() / 8);
+}
+
+// ---- Placement ----
+
+void CMainWin::RestorePlacement() {
+    const int left = ReadSettingInt("Layout", "Left", -1);
+    const int top = ReadSettingInt("Layout", "Top", -1);
+    const int width = ReadSettingInt("Layout", "Width", -1);
+    const int height = ReadSettingInt("Layout", "Height", -1);
+    if (left != -1 && top != -1 && width > 0 && height > 0) {
+        setGeometry(QRect(left, top, width, height));
+    } else {
+        resize(TemplateSize().expandedTo(MinimumClientSize()));
+    }
+    if (ReadSettingInt("Layout", "Maximized", 1) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CMainWin::SavePlacement() {
+    saved_ = true;
+    const QRect r = (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? normalGeometry() : geometry();
+    if (r.isValid()) {
+        WriteSettingInt("Layout", "Left", r.left());
+        WriteSettingInt("Layout", "Top", r.top());
+        WriteSettingInt("Layout", "Width", r.width());
+        WriteSettingInt("Layout", "Height", r.height());
+    }
+    WriteSettingInt("Layout", "Maximized", (windowState() & Qt::WindowMaximized) ? 1 : 0);
+    for (int i = 0; i < 4; ++i) WriteSettingString("General", kLastFileEntries[i], lastFiles_[i]);
+}
+
+void CMainWin::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    SavePlacement();
+    event->accept();
+    done(0);
+}
+
+// ---- Keys in the lists ----
+
+bool CMainWin::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete) {
+            for (int id : kListIds) {
+                if (watched == List(id)) {
+                    if (!busy_) OnListKey(id);
+                    return true;
+                }
+            }
+        }
+    }
+    return CCoolDialog::eventFilter(watched, event);
+}
+
+void CMainWin::OnListKey(int listId) {
+    switch (listId) {
+        case 1010: DeleteVideo(); break;
+        case 1012: ClearPlaylist(); break;
+        case 1011: RemoveClip(); break;
+        case 1013: DeleteStill(); break;
+        case 1014:
+            if (Facts().selectedEffectUsed) DeleteStinger();
+            break;
+        case 1015:
+            if (Facts().selectedLogoUsed) DeleteLogo();
+            break;
+        default: break;
+    }
+}
+
+// ---- Pages ----
+
+void CMainWin::SwitchPage(int page) {
+    if (page < 0 || page > 3 || page == page_) return;
+    page_ = page;
+    UpdateControls();
+}
+
+// ---- The operator seam ----
+
+int CMainWin::ShowMessage(int kind, int icon, const std::string& text) {
+    // A message needs the ordinary pointer, even in the middle of a scan.
+    int waits = 0;
+    while (QApplication::overrideCursor()) {
+        QApplication::restoreOverrideCursor();
+        ++waits;
+    }
+    const int answer = ShowMessageBox(kind, icon, QString::fromStdString(text), this);
+    while (waits-- > 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+    return answer;
+}
+
+namespace {
+bool RunFileDialog(QWidget* owner, const FileChoice& choice, std::string& path, bool save) {
+    QFileDialog dlg(owner);
+    dlg.setObjectName(save ? QStringLiteral("saveFileDialog") : QStringLiteral("openFileDialog"));
+    dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg.setNameFilter(QtFileFilter(choice.filter));
+    if (save && !choice.defaultExtension.empty()) dlg.setDefaultSuffix(QString::fromStdString(choice.defaultExtension));
+    if (!choice.initialName.empty()) {
+        const QFileInfo fi(QString::fromStdString(choice.initialName));
+        if (fi.isAbsolute() || fi.path() != QLatin1String(".")) dlg.setDirectory(fi.absolutePath());
+        dlg.selectFile(fi.fileName());
+    }
+    if (dlg.exec() != QDialog::Accepted) return false;
+    const QStringList files = dlg.selectedFiles();
+    if (files.isEmpty() || files.first().isEmpty()) return false;
+    path = files.first().toStdString();
+    return true;
+}
+}  // namespace
+
+bool CMainWin::ChooseOpenFile(const FileChoice& choice, std::string& path) {
+    return RunFileDialog(this, choice, path, false);
+}
+
+bool CMainWin::ChooseSaveFile(const FileChoice& choice, std::string& path) {
+    return RunFileDialog(this, choice, path, true);
+}
+
+void CMainWin::BeginProgress(int64_t total) {
+    progressTotal_ = total < 0 ? 0 : total;
+    lastPercent_ = -1;
+    abort_ = false;
+    SetBusy(true);
+    auto* bar = ControlAs<QProgressBar>(1008);
+    bar->setStyleSheet(QString());
+    bar->setRange(0, BarValue(progressTotal_, progressTotal_));
+    bar->setValue(0);
+    SetProgress(0, false);
+    for (int id : {1008, 1009, 2003}) ShowControl(id, true);
+    UpdateControls();
+}
+
+void CMainWin::SetProgress(int64_t position, bool error) {
+    if (progressTotal_ == 0) return;
+    auto* bar = ControlAs<QProgressBar>(1008);
+    bar->setValue(BarValue(std::clamp<int64_t>(position, 0, progressTotal_), progressTotal_));
+    if (error) bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(200,40,40); }"));
+    const int percent = static_cast<int>(position * 100 / progressTotal_);
+    if (percent != lastPercent_) {
+        lastPercent_ = percent;
+        SetControlText(1009, QString::fromStdString(FormatText(IDS_PROGRESS_PERCENT, percent)));
+    }
+}
+
+bool CMainWin::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return abort_;
+}
+
+void CMainWin::EndProgress() {
+    for (int id : {1008, 1009, 2003}) ShowControl(id, false);
+    SetBusy(false);
+    UpdateControls();
+    if (pendingRescan_) {
+        pendingRescan_ = false;
+        QTimer::singleShot(0, this, [this] {
+            if (!busy_) ScanMedia(true);
+        });
+    }
+}
+
+void CMainWin::Refresh(unsigned what) {
+    if (what & kRescanMedia) {
+        if (busy_) {
+            pendingRescan_ = true;
+        } else {
+            ScanMedia(true);
+            return;
+        }
+    }
+    if (what & kRefreshLists) RefreshLists();
+    if (what & (kRefreshCardLine | kRefreshLists)) {
+        UpdateCardLine();
+        UpdateControls();
+    }
+}
+
+void CMainWin::SetBusy(bool busy) {
+    busy_ = busy;
+    if (busy) SetControlText(2032, MediaList()->currentText());
+}
+
+}  // namespace rk

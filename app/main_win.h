@@ -1,0 +1,172 @@
+#pragma once
+// CMainWin: the program's one main window. It shows the selected card, the
+// four pages of its contents and the buttons that start every operation,
+// owns the open card, and is the window's side of the operator seam: every
+// operation started here asks its questions, chooses its files and reports
+// its progress through this object (IOperator).
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "app/control_states.h"
+#include "app/cool_dialog.h"
+#include "app/thumbnail_list.h"
+#include "card/sd_card.h"
+#include "ui/operator.h"
+
+class QComboBox;
+class QListWidget;
+class QProgressBar;
+class QSocketNotifier;
+class QFileSystemWatcher;
+
+namespace rk {
+
+class CMediaMonitor;
+
+class CMainWin : public CCoolDialog, public IOperator {
+    Q_OBJECT
+public:
+    // The pages of the window.
+    enum Page : int { kPageVideos = 0, kPageStills = 1, kPageEffects = 2, kPageLogos = 3 };
+    // The four remembered file names ("General" settings).
+    enum LastFile : int { kFileVideo = 0, kFileStill = 1, kFileStinger = 2, kFileLogo = 3 };
+
+    explicit CMainWin(QWidget* parent = nullptr);
+    ~CMainWin() override;
+
+    // ---- IOperator ----
+    int ShowMessage(int kind, int icon, const std::string& text) override;
+    bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
+    bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
+    void BeginProgress(int64_t total) override;
+    void SetProgress(int64_t position, bool error) override;
+    bool PumpMessages() override;
+    void EndProgress() override;
+    void Refresh(unsigned what) override;
+
+    // ---- Cards ----
+    // Rescans the drives; keepSelection is false only for the first scan.
+    void ScanMedia(bool keepSelection);
+    // The media list's selection handler: opens the chosen card and reads its
+    // directory, or closes the card when the list shows "No media".
+    void OnMediaSelChange();
+    // A media notification: rescans as a refresh unless an operation runs.
+    void OnMediaChanged(long param, long event);
+    // The Format button.
+    void Format();
+    // A free run of n Clusters, compacting the card after asking when no gap
+    // is large enough; -1 when declined, stopped or failed (abort flag set).
+    int32_t AllocateClusters(int32_t n);
+
+    CSDCard& Card() { return card_; }
+    bool Ready() const { return card_.IsOpen() && card_.IsDirectoryValid(); }
+    bool NoMedia() const { return noMedia_; }
+    bool AccessDenied() const { return accessDenied_; }
+
+    // ---- Window state ----
+    int CurrentPage() const { return page_; }
+    void SwitchPage(int page);  // nothing when `page` is already current
+    bool Busy() const { return busy_; }
+    bool AbortFlag() const { return abort_; }
+    void SetAbortFlag(bool on) { abort_ = on; }
+    int CurrentPlaylist() const { return currentPlaylist_; }
+    void SetCurrentPlaylist(int p);
+    int YuvRangeIndex() const { return yuvRange_; }
+    int DeinterlaceIndex() const { return deinterlace_; }
+    std::string& LastFileName(LastFile which) { return lastFiles_[which]; }
+    // The folder of the executable: the external tools are looked up there.
+    const std::string& ProgramDir() const { return programDir_; }
+
+    // ---- Lists ----
+    QListWidget* List(int id) const;
+    CThumbnailList& Thumbnails() { return thumbnails_; }
+    // Replaces thumbnail image `index` and every list item that shows it.
+    void SetThumbnail(int index, const QImage& picture);
+    // The video entry of the selected row of the video list, or -1.
+    int SelectedVideoSlot() const;
+    // The selected row of a list, or -1.
+    int SelectedRow(int listId) const;
+    // Fills all six lists from the open card's directory.
+    void RefreshLists();
+    // The clips list and the playlist summary line for the current playlist.
+    void RefreshClips();
+
+    // ---- Controls ----
+    // Applies the visibility and enabled rules to every control.
+    void UpdateControls();
+    // The card line (1005) and the video hint (2015).
+    void UpdateCardLine();
+    // What the rules are decided from, as the window stands now.
+    WindowFacts Facts() const;
+
+    // ---- Page operations (each runs inside the window through the seam) ----
+    void AddVideo();
+    void DeleteVideo();
+    void ReadVideo();
+    void AddStill();
+    void DeleteStill();
+    void ReadStill();
+    void AddStinger();
+    void DeleteStinger();
+    void ReadStinger();
+    void AddLogo();
+    void DeleteLogo();
+    void ReadLogo();
+    void ClearPlaylist();
+    void RemoveClip();
+    void SetPlaylistLoop(bool repeat);
+
+    // The smallest client size the window may be given.
+    QSize MinimumClientSize() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void StyleControl(int id, QWidget* control) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void InitControls();
+    void ConnectControls();
+    void RestorePlacement();
+    void SavePlacement();
+    void OnFirstTick();
+    void OnRefresh();
+    void StartMediaWatch();
+    void StopMediaWatch();
+    void OnMonitorReadable();
+    void OnCardFolderChanged();
+    void OnListKey(int listId);
+    void SetBusy(bool busy);
+    void FillList(int id);
+    void LoadThumbnails();
+    QComboBox* MediaList() const;
+
+    CSDCard card_;
+    int page_ = kPageVideos;
+    bool busy_ = false;
+    bool abort_ = false;
+    bool inProgress_ = false;
+    int64_t progressTotal_ = 0;
+    int lastPercent_ = -1;
+    int currentPlaylist_ = -1;
+    bool accessDenied_ = false;
+    bool noMedia_ = true;
+    bool filling_ = false;  // a list is being rebuilt: its signals mean nothing
+    bool scanning_ = false;
+    bool pendingRescan_ = false;  // asked for while busy; runs at EndProgress
+    bool saved_ = false;
+    int yuvRange_ = 0;
+    int deinterlace_ = 0;
+    std::string lastFiles_[4];
+    std::string programDir_;
+    std::vector<uint8_t> workBuffer_;
+    CThumbnailList thumbnails_;
+    QTimer firstTick_;
+    QTimer rescanDelay_;
+    std::unique_ptr<CMediaMonitor> monitor_;
+    QSocketNotifier* monitorNotifier_ = nullptr;
+    QFileSystemWatcher* folderWatcher_ = nullptr;
+};
+
+}  // namespace rk

@@ -1,0 +1,250 @@
+// The main window's lists, the card line and the control rules.
+#include <QListWidget>
+
+#include "app/main_win.h"
+#include "base/texts.h"
+#include "card/allocator.h"
+#include "card/card_directory.h"
+#include "media/picture.h"
+#include "media/thumbnail.h"
+
+namespace rk {
+
+namespace {
+
+constexpr int kSlotRole = Qt::UserRole + 1;   // the table entry a row stands for
+constexpr int kImageRole = Qt::UserRole + 2;  // its image in the thumbnail list
+
+QString Multiline(const std::string& text) {
+    QString s = QString::fromStdString(text);
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
+}
+
+QImage ToImage(const CPicture& picture) {
+    QImage img(picture.Width(), picture.Height(), QImage::Format_RGB32);
+    for (int y = 0; y < picture.Height(); ++y) {
+        const uint8_t* src = picture.Row(y);
+        auto* dst = reinterpret_cast<QRgb*>(img.scanLine(y));
+        for (int x = 0; x < picture.Width(); ++x) dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
+    }
+    return img;
+}
+
+}  // namespace
+
+// ---- Rules ----
+
+WindowFacts CMainWin::Facts() const {
+    WindowFacts f;
+    f.cardOpen = card_.IsOpen();
+    f.formatted = card_.IsOpen() && card_.IsDirectoryValid();
+    f.busy = busy_;
+    f.accessDenied = accessDenied_;
+    f.page = page_;
+    if (!f.formatted) return f;
+    const CardDirectory& d = card_.Directory();
+    f.videos = UsedVideoCount(d);
+    f.stills = UsedStillCount(d);
+    f.effects = UsedEffectCount(d);
+    f.logos = UsedLogoCount(d);
+    f.videoSelected = SelectedVideoSlot() >= 0;
+    const int still = SelectedRow(1013), effect = SelectedRow(1014), logo = SelectedRow(1015);
+    f.selectedStillUsed = still >= 0 && still < kStillCount && d.Still(still).Used();
+    f.selectedEffectUsed = effect >= 0 && effect < kEffectCount && d.Effect(effect).Used();
+    f.selectedLogoUsed = logo >= 0 && logo < kLogoCount && d.Logo(logo).Used();
+    if (currentPlaylist_ >= 0 && currentPlaylist_ < kPlaylistCount) {
+        f.playlistSelected = true;
+        f.playlistClips = std::clamp<int>(d.ClipCount(currentPlaylist_), 0, kMaxClipsPerPlaylist);
+        f.playlistLoops = d.Loops(currentPlaylist_);
+    }
+    f.clipSelected = SelectedRow(1011) >= 0;
+    return f;
+}
+
+void CMainWin::UpdateControls() {
+    const auto states = DecideControlStates(Facts());
+    for (const auto& [id, st] : states) {
+        QWidget* w = Control(id);
+        if (!w) continue;
+        w->setEnabled(st.enabled);
+        w->setVisible(st.shown);
+    }
+    if (busy_) SetControlText(2032, ControlText(2032).isEmpty() ? QStringLiteral("-") : ControlText(2032));
+}
+
+void CMainWin::UpdateCardLine() {
+    SetControlText(1005, QString::fromStdString(CardLineText(card_)));
+    const bool videos = Ready() && UsedVideoCount(card_.Directory()) > 0;
+    SetControlText(2015, QString::fromStdString(LoadText(videos ? IDS_HINT_DRAG_VIDEO : IDS_HINT_ADD_VIDEO)));
+}
+
+// ---- Lists ----
+
+int CMainWin::SelectedRow(int listId) const {
+    QListWidget* l = List(listId);
+    if (!l) return -1;
+    const QList<QListWidgetItem*> sel = l->selectedItems();
+    if (sel.isEmpty()) return -1;
+    return l->row(sel.first());
+}
+
+int CMainWin::SelectedVideoSlot() const {
+    if (!Ready()) return -1;
+    const int row = SelectedRow(1010);
+    return row < 0 ? -1 : VideoOfListPosition(card_.Directory(), row);
+}
+
+void CMainWin::SetCurrentPlaylist(int p) {
+    currentPlaylist_ = (p >= 0 && p < kPlaylistCount) ? p : -1;
+    filling_ = true;
+    List(1012)->setCurrentRow(currentPlaylist_);
+    filling_ = false;
+    RefreshClips();
+}
+
+void CMainWin::SetThumbnail(int index, const QImage& picture) {
+    thumbnails_.Set(index, picture);
+    const QIcon icon = thumbnails_.Icon(index);
+    for (int id : {1010, 1012, 1011, 1013, 1014, 1015}) {
+        QListWidget* l = List(id);
+        for (int i = 0; i < l->count(); ++i)
+            if (l->item(i)->data(kImageRole).toInt() == index) l->item(i)->setIcon(icon);
+    }
+}
+
+void CMainWin::RefreshLists() {
+    filling_ = true;
+    for (int id : {1010, 1012, 1011, 1013, 1014, 1015}) List(id)->clear();
+    filling_ = false;
+    if (!Ready()) {
+        SetControlText(1007, QString());
+        return;
+    }
+    LoadThumbnails();
+    for (int id : {1010, 1012, 1013, 1014, 1015}) FillList(id);
+    if (currentPlaylist_ >= 0) {
+        filling_ = true;
+        List(1012)->setCurrentRow(currentPlaylist_);
+        filling_ = false;
+    }
+    RefreshClips();
+}
+
+void CMainWin::LoadThumbnails() {
+    // Each used item's thumbnail block; a block that cannot be read keeps the
+    // image the list had.
+    const CardDirectory& d = card_.Directory();
+    std::vector<uint8_t> block(kThumbBlockBytes);
+    CPicture picture;
+    auto show = [&](int image, uint64_t cluster) {
+        if (ReadThumbnail(card_, static_cast<uint32_t>(cluster), block.data(), picture))
+            thumbnails_.Set(image, ToImage(picture));
+    };
+    for (int v = 0; v < kVideoCount; ++v)
+        if (d.Video(v).Used()) show(CThumbnailList::VideoImage(v), d.Video(v).ThumbnailCluster());
+    for (int s = 0; s < kStillCount; ++s)
+        if (d.Still(s).Used())
+            show(CThumbnailList::StillImage(s),
+                 uint64_t(card_.Regions().StillCluster(s)) + uint64_t(card_.ClustersPerFrame()));
+    for (int e = 0; e < kEffectCount; ++e)
+        if (d.Effect(e).Used()) show(CThumbnailList::EffectImage(e), d.Effect(e).ThumbnailCluster());
+    for (int l = 0; l < kLogoCount; ++l)
+        if (d.Logo(l).Used()) show(CThumbnailList::LogoImage(l), d.Logo(l).ThumbnailCluster());
+}
+
+void CMainWin::FillList(int id) {
+    const CardDirectory& d = card_.Directory();
+    QListWidget* list = List(id);
+    auto add = [&](const QString& text, int slot, int image) {
+        auto* item = new QListWidgetItem(thumbnails_.Icon(image), text);
+        item->setData(kSlotRole, slot);
+        item->setData(kImageRole, image);
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        list->addItem(item);
+    };
+    filling_ = true;
+    switch (id) {
+        case 1010:
+            for (int v = 0; v < kVideoCount; ++v)
+                if (d.Video(v).Used())
+                    add(Multiline(VideoText(d, v, card_.DisplayRate())), v, CThumbnailList::VideoImage(v));
+            break;
+        case 1012:
+            for (int p = 0; p < kPlaylistCount; ++p) {
+                const int clips = std::clamp<int>(d.ClipCount(p), 0, kMaxClipsPerPlaylist);
+                if (clips == 0) {
+                    add(QString::number(p + 1), p, CThumbnailList::kBlank);
+                    continue;
+                }
+                int64_t frames = 0;
+                for (int i = 0; i < clips; ++i) {
+                    const int v = d.Clip(p, i);
+                    if (v >= 0 && v < kVideoCount) frames += d.Video(v).numFrames;
+                }
+                QString text = QStringLiteral("%1 - %2").arg(p + 1).arg(
+                    QString::fromStdString(FramesDurationText(frames, card_.DisplayRate())));
+                if (d.Loops(p)) text += QStringLiteral(" <>");
+                const int first = d.Clip(p, 0);
+                add(text, p, first >= 0 && first < kVideoCount ? first : CThumbnailList::kBlank);
+            }
+            break;
+        case 1013:
+            for (int s = 0; s < kStillCount; ++s)
+                add(QString::number(s + 1), s, d.Still(s).Used() ? CThumbnailList::StillImage(s) : CThumbnailList::kBlank);
+            break;
+        case 1014:
+            for (int e = 0; e < kEffectCount; ++e)
+                add(QString::number(e + 1), e,
+                    d.Effect(e).Used() ? CThumbnailList::EffectImage(e) : CThumbnailList::kBlank);
+            break;
+        case 1015:
+            for (int l = 0; l < kLogoCount; ++l)
+                add(QString::number(l + 1), l, d.Logo(l).Used() ? CThumbnailList::LogoImage(l) : CThumbnailList::kBlank);
+            break;
+        default: break;
+    }
+    filling_ = false;
+}
+
+void CMainWin::RefreshClips() {
+    QListWidget* clips = List(1011);
+    filling_ = true;
+    clips->clear();
+    filling_ = false;
+    const int p = currentPlaylist_;
+    if (!Ready() || p < 0 || p >= kPlaylistCount) {
+        SetControlText(1007, QString());
+        UpdateControls();
+        return;
+    }
+    const CardDirectory& d = card_.Directory();
+    const int count = std::clamp<int>(d.ClipCount(p), 0, kMaxClipsPerPlaylist);
+    if (count == 0) {
+        SetControlText(1007, QString::fromStdString(FormatText(IDS_PLAYLIST_EMPTY, p + 1)));
+        UpdateControls();
+        return;
+    }
+    filling_ = true;
+    int64_t frames = 0;
+    for (int i = 0; i < count; ++i) {
+        const int v = d.Clip(p, i);
+        const bool valid = v >= 0 && v < kVideoCount;
+        if (valid) frames += d.Video(v).numFrames;
+        auto* item = new QListWidgetItem(thumbnails_.Icon(valid ? v : CThumbnailList::kBlank),
+                                         valid ? Multiline(VideoText(d, v, card_.DisplayRate())) : QString());
+        item->setData(kSlotRole, valid ? v : -1);
+        item->setData(kImageRole, valid ? v : CThumbnailList::kBlank);
+        item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        clips->addItem(item);
+    }
+    filling_ = false;
+    const std::string duration = FramesDurationText(frames, card_.DisplayRate());
+    std::string status = FormatText(IDS_PLAYLIST_STATUS, p + 1, count, duration.c_str());
+    if (d.Loops(p)) status += " ," + LoadText(IDS_PLAYLIST_REPEAT);
+    SetControlText(1007, QString::fromStdString(status));
+    UpdateControls();
+}
+
+}  // namespace rk

@@ -1,0 +1,144 @@
+// The main window's cards: the media list, its scans and rescans, opening the
+// chosen card, formatting and the allocation of runs.
+#include <QApplication>
+#include <QComboBox>
+#include <QFileSystemWatcher>
+#include <QSocketNotifier>
+
+#include "app/dlg_format.h"
+#include "app/main_win.h"
+#include "base/log.h"
+#include "base/texts.h"
+#include "card/allocator.h"
+#include "card/drive_scan.h"
+
+namespace rk {
+
+void CMainWin::OnFirstTick() {
+    firstTick_.stop();
+    ScanMedia(false);
+}
+
+void CMainWin::OnRefresh() { ScanMedia(true); }
+
+void CMainWin::ScanMedia(bool keepSelection) {
+    if (scanning_) return;
+    scanning_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetBusy(true);
+    UpdateControls();
+
+    QComboBox* media = MediaList();
+    int previous = -1;
+    if (keepSelection && !noMedia_ && media->currentIndex() >= 0) previous = media->currentData().toInt();
+
+    noMedia_ = true;
+    filling_ = true;
+    media->clear();
+    // The card is closed first: its exclusive hold would keep the probe of
+    // its own drive from opening it.
+    card_.Close();
+    const ScanResult scan = rk::ScanMedia(this, keepSelection, previous, accessDenied_);
+    for (const DriveEntry& e : scan.entries) media->addItem(QString::fromStdString(e.label), e.number);
+    if (!scan.entries.empty()) {
+        int sel = scan.selected;
+        if (sel < 0 || sel >= static_cast<int>(scan.entries.size())) sel = static_cast<int>(scan.entries.size()) - 1;
+        media->setCurrentIndex(sel);
+        noMedia_ = false;
+    } else {
+        media->addItem(QString::fromStdString(LoadText(IDS_NO_MEDIA)), 0);
+        media->setCurrentIndex(0);
+    }
+    filling_ = false;
+
+    SetBusy(false);
+    UpdateControls();
+    OnMediaSelChange();
+    QApplication::restoreOverrideCursor();
+    scanning_ = false;
+}
+
+void CMainWin::OnMediaSelChange() {
+    QComboBox* media = MediaList();
+    card_.Close();
+    if (!noMedia_ && media->currentIndex() >= 0) {
+        card_.Open(media->currentData().toInt());
+        card_.ReadDirectory();
+    }
+    currentPlaylist_ = -1;
+    RefreshLists();
+    UpdateCardLine();
+    UpdateControls();
+}
+
+void CMainWin::OnMediaChanged(long param, long event) {
+    LogMessage(3, "CMainWin::OnMediaChanged() = %ld, %ld", param, event);
+    if ((event == 0x20 || event == 0x40) && !busy_ && !scanning_) ScanMedia(true);
+}
+
+// ---- Watching card readers and the card folder ----
+
+void CMainWin::StartMediaWatch() {
+    monitor_ = std::make_unique<CMediaMonitor>();
+    if (monitor_->Start() && monitor_->Fd() >= 0) {
+        monitorNotifier_ = new QSocketNotifier(monitor_->Fd(), QSocketNotifier::Read, this);
+        connect(monitorNotifier_, &QSocketNotifier::activated, this, &CMainWin::OnMonitorReadable);
+    } else {
+        monitor_.reset();
+    }
+    // The card folder is watched here as well, so a card image that appears
+    // or goes is noticed even where the monitor cannot watch the folder.
+    const QString folder = QString::fromStdString(CardFolderPath());
+    folderWatcher_ = new QFileSystemWatcher(this);
+    if (!folder.isEmpty()) folderWatcher_->addPath(folder);
+    connect(folderWatcher_, &QFileSystemWatcher::directoryChanged, this, &CMainWin::OnCardFolderChanged);
+}
+
+void CMainWin::StopMediaWatch() {
+    delete monitorNotifier_;
+    monitorNotifier_ = nullptr;
+    monitor_.reset();
+    delete folderWatcher_;
+    folderWatcher_ = nullptr;
+}
+
+void CMainWin::OnMonitorReadable() {
+    // Always drained, so the descriptor stops being readable; acted on only
+    // when no operation runs (nothing is queued for later).
+    const bool changed = monitor_ && monitor_->TakeChanges();
+    if (changed && !busy_ && !scanning_) rescanDelay_.start();
+}
+
+void CMainWin::OnCardFolderChanged() {
+    if (!busy_ && !scanning_) rescanDelay_.start();
+}
+
+// ---- Format and allocation ----
+
+void CMainWin::Format() {
+    if (busy_ || !card_.IsOpen()) return;
+    CDlgFormat dlg(this, card_.PresetFormatMode());
+    if (!dlg.Run()) return;
+    const int mode = dlg.Mode();
+    LogMessage(3, "CSDCard::Format(%d)", mode);
+    if (card_.Format(mode)) {
+        currentPlaylist_ = -1;
+        RefreshLists();
+        UpdateCardLine();
+        UpdateControls();
+        MessageById(*this, kMsgNotice, kIconInformation, IDS_FORMAT_COMPLETE);
+    } else {
+        currentPlaylist_ = -1;
+        ScanMedia(true);
+    }
+    RefreshClips();
+}
+
+int32_t CMainWin::AllocateClusters(int32_t n) {
+    const int32_t first = rk::AllocateClusters(card_, *this, n, abort_);
+    UpdateCardLine();
+    UpdateControls();
+    return first;
+}
+
+}  // namespace rk
