@@ -2,6 +2,10 @@
 
 #include <QSettings>
 #include <QString>
+#include <QVariant>
+
+#include <climits>
+#include <cstring>
 
 #include "base/log.h"
 
@@ -12,15 +16,22 @@ namespace {
 QSettings Store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvix"), QStringLiteral("Reelkeep"));
 }
+// QSettings keeps its top-level keys in the file's [General] section (and
+// would write a group named "General" as [%General]), so the "General"
+// entries are top-level keys: the file then reads as the program's sections.
 QString Key(const char* section, const char* entry) {
+    if (std::strcmp(section, "General") == 0) return QString::fromUtf8(entry);
     return QString::fromUtf8(section) + QLatin1Char('/') + QString::fromUtf8(entry);
 }
 }  // namespace
 
 int ReadSettingInt(const char* section, const char* entry, int defaultValue) {
+    QVariant v = Store().value(Key(section, entry));
+    if (!v.isValid()) return defaultValue;
     bool ok = false;
-    int v = Store().value(Key(section, entry), defaultValue).toInt(&ok);
-    return ok ? v : defaultValue;
+    qlonglong n = v.toLongLong(&ok);
+    if (!ok || n < INT_MIN || n > INT_MAX) return defaultValue;
+    return static_cast<int>(n);
 }
 
 std::string ReadSettingString(const char* section, const char* entry, const std::string& defaultValue) {

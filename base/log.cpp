@@ -145,21 +145,22 @@ std::size_t AppendUtf16Le(std::string& out, const char* s, std::size_t length, s
         }
         std::size_t used = 1;
         if (need > 0) {
-            // Every continuation byte must be there and be 10xxxxxx.
-            bool ok = true;
-            for (std::size_t k = 1; ok && k <= need; ++k) {
-                if (i + k >= length || (p[i + k] & 0xC0) != 0x80) ok = false;
-                else cp = (cp << 6) | (p[i + k] & 0x3F);
+            // The second byte's range excludes overlong forms, surrogates and
+            // values past U+10FFFF; a broken sequence is replaced as a whole
+            // up to its first bad byte.
+            unsigned lo = 0x80, hi = 0xBF;
+            if (c == 0xE0) lo = 0xA0;
+            else if (c == 0xED) hi = 0x9F;
+            else if (c == 0xF0) lo = 0x90;
+            else if (c == 0xF4) hi = 0x8F;
+            std::size_t k = 1;
+            for (; k <= need && i + k < length; ++k) {
+                unsigned b = p[i + k];
+                if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) break;
+                cp = (cp << 6) | (b & 0x3F);
             }
-            // Overlong forms, surrogates and values past U+10FFFF are invalid.
-            if (ok && ((need == 2 && cp < 0x800) || (need == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-                       (cp >= 0xD800 && cp <= 0xDFFF)))
-                ok = false;
-            if (ok) {
-                used = need + 1;
-            } else {
-                cp = 0xFFFD;
-            }
+            used = k;
+            if (k <= need) cp = 0xFFFD;
         }
         std::size_t n = cp >= 0x10000 ? 2 : 1;
         if (units + n > maxUnits) break;

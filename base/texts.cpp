@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "base/string_table.h"
 #include "base/translate.h"
@@ -32,7 +33,40 @@ std::string LoadText(int id) {
     return t;
 }
 
-std::string FormatTextV(int id, va_list args) { return FormatV(LoadText(id).c_str(), args); }
+// The conversions of a printf format in order ("%s, %d%%" gives "sd"), with
+// their flags, widths and length modifiers: a translation must take the same
+// arguments as the English text it replaces.
+std::string Conversions(const std::string& format) {
+    std::string out;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') continue;
+        std::size_t j = i + 1;
+        while (j < format.size() && std::strchr("-+ #0123456789.*hlLqjzt'", format[j])) ++j;
+        if (j >= format.size()) {
+            out += '!';  // a lone % at the end
+            break;
+        }
+        if (format[j] != '%') {
+            out += '%';
+            out.append(format, i + 1, j - i);
+        }
+        i = j;
+    }
+    return out;
+}
+
+std::string FormatTextV(int id, va_list args) {
+    std::string format;
+    if (CTranslate::Instance().FindCurrent(CTranslate::StringKey(id), format)) {
+        // A translation whose placeholders differ from the English text's
+        // would read the arguments wrongly: the English text is used instead.
+        const char* builtIn = BuiltInText(id);
+        if (builtIn && Conversions(format) != Conversions(builtIn)) format = builtIn;
+    } else if (const char* builtIn = BuiltInText(id)) {
+        format = builtIn;
+    }
+    return FormatV(format.c_str(), args);
+}
 
 std::string FormatV(const char* format, va_list args) {
     va_list copy;
