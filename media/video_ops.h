@@ -59,6 +59,8 @@ int LowestFreeVideoSlot(const CardDirectory& dir);
 // extension, cut to its first 127 characters (UTF-16 code units; a
 // character is never split).
 std::string VideoNameFromPath(const std::string& path);
+// A name cut to its first 127 UTF-16 code units, never splitting a character.
+std::string CutVideoName(std::string name);
 // True when the extension is ".kavq1", compared without regard to case.
 bool IsKAVQ1Path(const std::string& path);
 // True when the extension is ".mov", compared without regard to case.
@@ -72,9 +74,10 @@ bool IsMovPath(const std::string& path);
 AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath,
                          const ImportOptions& options);
 
-// The same without the dialog: adds `source` into entry `slot`.
+// The same without the dialog: adds `source` into entry `slot`. `name`, when
+// not empty, replaces the name taken from the source path (cut the same way).
 AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
-                                 const ImportOptions& options);
+                                 const ImportOptions& options, const std::string& name = std::string());
 
 // The video Read button: reads the video at list position `listPosition`
 // (the n-th used entry) after asking for the output file (".kavq1" default;
