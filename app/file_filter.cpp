@@ -25,7 +25,7 @@ QString QtFileFilter(const std::string& windowsFilter) {
         }
         if (list.isEmpty()) list << QStringLiteral("*");
         if (description.isEmpty()) description = list.join(QLatin1Char(' '));
-        description.remove(QLatin1Char('(')).remove(QLatin1Char(')'));
+        description = description.remove(QLatin1Char('(')).remove(QLatin1Char(')')).trimmed();
         filters << description + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     if (filters.isEmpty()) return QStringLiteral("All files (*)");

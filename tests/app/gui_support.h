@@ -1,0 +1,43 @@
+#pragma once
+// Helpers for the widget tests: a private settings and card folder per test,
+// card images, and answering the modal dialogs the window opens.
+#include <QString>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/main_win.h"
+
+namespace rk::test {
+
+// A fresh settings folder and card folder for one test (and the window at
+// its normal size, not maximized).
+class GuiEnv {
+public:
+    GuiEnv();
+    ~GuiEnv();
+    std::string CardPath(const char* name) const;
+    // A sparse card image of `mib` MiB in the card folder; formatted for
+    // `mode` unless mode is -1.
+    std::string MakeCard(const char* name, int mib, int mode);
+    QString CardFolder() const { return cards_.path(); }
+
+private:
+    QTemporaryDir config_;
+    QTemporaryDir cards_;
+};
+
+// A main window, shown, after its first scan.
+std::unique_ptr<CMainWin> OpenWindow();
+// Waits until the window is neither busy nor scanning.
+void WaitIdle(CMainWin& win);
+
+// Runs `action` on the next modal dialog of type T that opens (checked every
+// few milliseconds for up to 10 s) from inside its own event loop.
+void OnNextModal(const char* className, std::function<void(QWidget*)> action);
+// Clicks the button with control id `id` of a skinned dialog.
+void ClickControl(QWidget* dialog, int id);
+
+}  // namespace rk::test

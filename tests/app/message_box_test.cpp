@@ -1,0 +1,102 @@
+// The skinned message box and format dialog, driven like a person would.
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/cool_msgbox.h"
+#include "app/dlg_format.h"
+#include "gui_support.h"
+#include "ui/operator.h"
+
+namespace rk {
+namespace {
+
+using test::ClickControl;
+using test::OnNextModal;
+
+TEST(CoolMsgBox, NoticeShowsOnlyOkAndAnswersZero) {
+    OnNextModal("rk::CCoolMsgBox", [](QWidget* w) {
+        auto* box = qobject_cast<CCoolMsgBox*>(w);
+        EXPECT_TRUE(box->Control(1002)->isVisible());
+        EXPECT_FALSE(box->Control(1000)->isVisible());
+        EXPECT_FALSE(box->Control(1001)->isVisible());
+        EXPECT_FALSE(box->ControlAs<QLabel>(1005)->pixmap().isNull()) << "icon 302 shows";
+        ClickControl(w, 1002);
+    });
+    EXPECT_EQ(ShowMessageBox(kMsgNotice, kIconInformation, QStringLiteral("Write completed."), nullptr), kResultOk);
+}
+
+TEST(CoolMsgBox, QuestionAnswersYesOneNoTwo) {
+    for (int button : {1000, 1001}) {
+        OnNextModal("rk::CCoolMsgBox", [button](QWidget* w) {
+            auto* box = qobject_cast<CCoolMsgBox*>(w);
+            EXPECT_TRUE(box->Control(1000)->isVisible());
+            EXPECT_TRUE(box->Control(1001)->isVisible());
+            EXPECT_FALSE(box->Control(1002)->isVisible());
+            ClickControl(w, button);
+        });
+        const int answer = ShowMessageBox(kMsgQuestion, kIconQuestion, QStringLiteral("Delete logo?"), nullptr);
+        EXPECT_EQ(answer, button == 1000 ? kResultYes : kResultNo);
+    }
+}
+
+TEST(CoolMsgBox, EnterAndEscapeNeverCloseIt) {
+    OnNextModal("rk::CCoolMsgBox", [](QWidget* w) {
+        auto* yes = qobject_cast<CCoolMsgBox*>(w)->ControlAs<QPushButton>(1000);
+        yes->setFocus();
+        for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+            QTest::keyClick(w, Qt::Key(key));
+            QTest::keyClick(yes, Qt::Key(key));
+        }
+        QTest::qWait(20);
+        EXPECT_TRUE(w->isVisible()) << "a key closed the box";
+        ClickControl(w, 1001);
+    });
+    EXPECT_EQ(ShowMessageBox(kMsgQuestion, kIconQuestion, QStringLiteral("Clear playlist 3?"), nullptr), kResultNo);
+}
+
+TEST(CoolMsgBox, LineFeedsShowAsSeparateLines) {
+    const QString text = QStringLiteral("Format media?\n\nWARNING: ALL DATA ON MEDIA WILL BE LOST!");
+    CCoolMsgBox box(kMsgQuestion, kIconQuestion, text, nullptr);
+    auto* label = box.ControlAs<QLabel>(1003);
+    EXPECT_EQ(label->text(), text);
+    const QFontMetrics fm(label->font());
+    EXPECT_GE(label->height(), 3 * fm.lineSpacing() - 2) << "three lines need room";
+    // An unknown icon leaves the icon control empty instead of failing.
+    CCoolMsgBox odd(kMsgNotice, 999, QStringLiteral("x"), nullptr);
+    EXPECT_TRUE(odd.ControlAs<QLabel>(1005)->pixmap().isNull());
+}
+
+TEST(DlgFormat, PresetsTheModeAndAnswersTheChoice) {
+    {
+        CDlgFormat dlg(nullptr, 0);
+        auto* modes = dlg.ControlAs<QComboBox>(1006);
+        ASSERT_EQ(modes->count(), 9);
+        EXPECT_EQ(modes->itemText(0), QStringLiteral("HD 1080p50"));
+        EXPECT_EQ(modes->itemText(8), QStringLiteral("4K 2160p29.97"));
+        EXPECT_EQ(modes->currentIndex(), 0);
+    }
+    CDlgFormat dlg7(nullptr, 7);
+    EXPECT_EQ(dlg7.ControlAs<QComboBox>(1006)->currentText(), QStringLiteral("4K 2160p59.94"));
+
+    OnNextModal("rk::CDlgFormat", [](QWidget* w) {
+        auto* dlg = qobject_cast<CDlgFormat*>(w);
+        QTest::keyClick(w, Qt::Key_Escape);
+        EXPECT_TRUE(w->isVisible());
+        dlg->ControlAs<QComboBox>(1006)->setCurrentIndex(4);
+        ClickControl(w, 1000);
+    });
+    CDlgFormat ask(nullptr, 2);
+    ASSERT_TRUE(ask.Run());
+    EXPECT_EQ(ask.Mode(), 4);
+
+    OnNextModal("rk::CDlgFormat", [](QWidget* w) { ClickControl(w, 1001); });
+    CDlgFormat no(nullptr, 2);
+    EXPECT_FALSE(no.Run());
+}
+
+}  // namespace
+}  // namespace rk
