@@ -1,0 +1,295 @@
+#include "cli/terminal_operator.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace rk::cli {
+namespace {
+
+std::atomic<bool> gStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+
+void WriteRaw(int fd, const char* s, std::size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, s, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        s += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+void OnStopSignal(int) {
+    int saved = errno;
+    // Only async-signal-safe calls here: an atomic flag and write().
+    static const char kFirst[] = "\nStopping after the current step...\n";
+    static const char kAgain[] = "\nAlready stopping; the card is being left consistent (Ctrl-\\ ends at once).\n";
+    if (!gStop.exchange(true)) {
+        WriteRaw(2, kFirst, sizeof(kFirst) - 1);
+    } else {
+        WriteRaw(2, kAgain, sizeof(kAgain) - 1);
+    }
+    errno = saved;
+}
+
+int64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// "1:05" or "1:02:03".
+int FormatDuration(char* out, int size, double seconds) {
+    long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    if (s >= 3600) return std::snprintf(out, static_cast<std::size_t>(size), "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+    return std::snprintf(out, static_cast<std::size_t>(size), "%ld:%02ld", s / 60, s % 60);
+}
+
+// The first word of a filter ("PNG files (*.png)|*.png||" gives "PNG files (*.png)").
+std::string FilterName(const std::string& filter) {
+    std::size_t bar = filter.find('|');
+    return bar == std::string::npos ? filter : filter.substr(0, bar);
+}
+
+constexpr int64_t kRedrawNs = 100 * 1000 * 1000;  // a terminal bar is drawn at most ten times a second
+constexpr std::size_t kMaxAnswer = 4096;
+
+}  // namespace
+
+CTerminalOperator::Streams CTerminalOperator::Streams::Standard() {
+    Streams s;
+    s.in = 0;
+    s.err = 2;
+    s.inIsTerminal = ::isatty(0) == 1;
+    s.errIsTerminal = ::isatty(2) == 1;
+    return s;
+}
+
+CTerminalOperator::CTerminalOperator(const bool* yes, Streams streams) : yes_(yes), io_(streams) {}
+
+CTerminalOperator::~CTerminalOperator() {
+    if (lineOpen_) Write("\n", 1);
+}
+
+void CTerminalOperator::InstallSignalHandlers() {
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a question waiting for an answer gives up
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool CTerminalOperator::StopRequested() { return gStop.load(); }
+void CTerminalOperator::RequestStop() { gStop.store(true); }
+void CTerminalOperator::ClearStopRequest() { gStop.store(false); }
+
+const char* CTerminalOperator::Prefix(int kind, int icon) {
+    if (kind == kMsgQuestion) return "question: ";
+    switch (icon) {
+        case kIconError: return "error: ";
+        case kIconWarning: return "warning: ";
+        default: return "info: ";
+    }
+}
+
+void CTerminalOperator::Write(const char* data, std::size_t size) { WriteRaw(io_.err, data, size); }
+
+double CTerminalOperator::Elapsed() const { return static_cast<double>(MonotonicNs() - startNs_) / 1e9; }
+
+int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) {
+    if (lineOpen_) {
+        Write("\n", 1);
+        lineOpen_ = false;
+        lastDrawNs_ = 0;
+    }
+    // Continuation lines are indented under the text's first line.
+    const char* prefix = Prefix(kind, icon);
+    std::string indent(std::strlen(prefix), ' ');
+    std::string out = prefix;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out.push_back(text[i]);
+        if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] != '\n') out += indent;
+    }
+    if (kind != kMsgQuestion) {
+        out.push_back('\n');
+        Write(out);
+        return kResultOk;
+    }
+    out += " [y/N] ";
+    if (yes_ && *yes_) {
+        Write(out + "y (--yes)\n");
+        return kResultYes;
+    }
+    if (StopRequested()) {
+        Write(out + "n (stopping)\n");
+        return kResultNo;
+    }
+    if (!io_.inIsTerminal) {
+        Write(out + "n (standard input is not a terminal; --yes answers Yes)\n");
+        return kResultNo;
+    }
+    Write(out);
+    std::string answer;
+    if (!ReadLine(answer)) {
+        Write("\n", 1);
+        return kResultNo;
+    }
+    // Surrounding blanks do not count; "y" and "yes" in any case are Yes.
+    std::size_t b = answer.find_first_not_of(" \t\r");
+    std::size_t e = answer.find_last_not_of(" \t\r");
+    answer = b == std::string::npos ? std::string() : answer.substr(b, e - b + 1);
+    for (char& c : answer) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return (answer == "y" || answer == "yes") ? kResultYes : kResultNo;
+}
+
+bool CTerminalOperator::ReadLine(std::string& line) {
+    line.clear();
+    for (;;) {
+        char c;
+        ssize_t n = ::read(io_.in, &c, 1);
+        if (n < 0) {
+            if (errno == EINTR && !StopRequested()) continue;
+            return false;  // Ctrl-C or a read error: no answer
+        }
+        if (n == 0) return !line.empty();  // end of input
+        if (c == '\n') return true;
+        if (line.size() < kMaxAnswer) line.push_back(c);
+    }
+}
+
+bool CTerminalOperator::AskPath(const char* what, const FileChoice& choice, std::string& path) {
+    if (!io_.inIsTerminal || StopRequested()) return false;
+    std::string prompt = std::string(what) + " (" + FilterName(choice.filter) + ")";
+    if (!choice.initialName.empty()) prompt += " [" + choice.initialName + "]";
+    prompt += ": ";
+    Write(prompt);
+    std::string answer;
+    if (!ReadLine(answer)) {
+        Write("\n", 1);
+        return false;
+    }
+    if (answer.empty()) answer = choice.initialName;
+    if (answer.empty()) return false;
+    path = answer;
+    return true;
+}
+
+bool CTerminalOperator::ChooseOpenFile(const FileChoice& choice, std::string& path) {
+    if (!openFiles_.empty()) {
+        path = openFiles_.front();
+        openFiles_.pop_front();
+        return !path.empty();
+    }
+    return AskPath("File to open", choice, path);
+}
+
+bool CTerminalOperator::ChooseSaveFile(const FileChoice& choice, std::string& path) {
+    if (!saveFiles_.empty()) {
+        path = saveFiles_.front();
+        saveFiles_.pop_front();
+        if (path.empty()) return false;
+        // A name without an extension gets the default one, as a save dialog would give it.
+        std::size_t slash = path.rfind('/');
+        std::size_t dot = path.rfind('.');
+        bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+        if (!hasExtension && !choice.defaultExtension.empty()) {
+            const std::string& ext = choice.defaultExtension;
+            path += ext[0] == '.' ? ext : "." + ext;
+        }
+        return true;
+    }
+    return AskPath("File to write", choice, path);
+}
+
+void CTerminalOperator::SetProgressUnit(const char* unitName, double bytesPerUnit) {
+    unitName_ = unitName ? unitName : "";
+    bytesPerUnit_ = bytesPerUnit;
+}
+
+int CTerminalOperator::FormatProgressLine(char* out, int size, int64_t position, int64_t total, double seconds,
+                                          const char* unitName, double bytesPerUnit, bool error) {
+    if (size <= 0) return 0;
+    if (total <= 0) total = 1;
+    if (position < 0) position = 0;
+    if (position > total) position = total;
+    constexpr int kWidth = 30;
+    int filled = static_cast<int>(position * kWidth / total);
+    int percent = static_cast<int>(position * 100 / total);
+    char bar[kWidth + 1];
+    for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[kWidth] = '\0';
+
+    char rate[48] = "--";
+    char left[32] = "--:--";
+    if (position > 0 && seconds > 0.05) {
+        double perSecond = static_cast<double>(position) / seconds;
+        if (bytesPerUnit > 0) {
+            std::snprintf(rate, sizeof(rate), "%.1f MB/s", perSecond * bytesPerUnit / 1e6);
+        } else {
+            std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond, (unitName && *unitName) ? unitName : "steps");
+        }
+        FormatDuration(left, sizeof(left), static_cast<double>(total - position) / perSecond);
+    }
+    int n = std::snprintf(out, static_cast<std::size_t>(size), "[%s] %3d%%  %s  %s left%s", bar, percent, rate, left,
+                          error ? "  error" : "");
+    return n < 0 ? 0 : (n >= size ? size - 1 : n);
+}
+
+void CTerminalOperator::BeginProgress(int64_t total) {
+    total_ = total;
+    lastPosition_ = -1;
+    lastTenth_ = -1;
+    startNs_ = MonotonicNs();
+    lastDrawNs_ = 0;
+    inProgress_ = true;
+    SetProgress(0, false);
+}
+
+void CTerminalOperator::SetProgress(int64_t position, bool error) {
+    if (total_ <= 0) return;
+    int64_t now = MonotonicNs();
+    if (io_.errIsTerminal) {
+        bool final = position >= total_ || error;
+        if (!final && lastDrawNs_ != 0 && now - lastDrawNs_ < kRedrawNs) return;
+        lastDrawNs_ = now;
+        char line[192];
+        line[0] = '\r';
+        int n = FormatProgressLine(line + 1, static_cast<int>(sizeof(line)) - 5, position, total_, Elapsed(), unitName_,
+                                   bytesPerUnit_, error);
+        std::memcpy(line + 1 + n, "\033[K", 3);  // clear what a longer line left behind
+        Write(line, static_cast<std::size_t>(n) + 4);
+        lineOpen_ = true;
+    } else {
+        int64_t p = position < 0 ? 0 : (position > total_ ? total_ : position);
+        int tenth = static_cast<int>(p * 10 / total_);
+        if (tenth <= lastTenth_ && !(error && lastPosition_ != position)) return;
+        lastTenth_ = tenth > lastTenth_ ? tenth : lastTenth_;
+        char line[96];
+        int n = std::snprintf(line, sizeof(line), "progress: %d%% (%lld of %lld)%s\n", static_cast<int>(p * 100 / total_),
+                              static_cast<long long>(p), static_cast<long long>(total_), error ? " error" : "");
+        if (n > 0) Write(line, static_cast<std::size_t>(n < static_cast<int>(sizeof(line)) ? n : sizeof(line) - 1));
+    }
+    lastPosition_ = position;
+}
+
+bool CTerminalOperator::PumpMessages() { return StopRequested(); }
+
+void CTerminalOperator::EndProgress() {
+    if (lineOpen_) Write("\n", 1);
+    lineOpen_ = false;
+    inProgress_ = false;
+    total_ = 0;
+}
+
+void CTerminalOperator::Refresh(unsigned) {}
+
+}  // namespace rk::cli

@@ -1,0 +1,94 @@
+#pragma once
+// The terminal side of the operator seam for reelkeep-cli.
+//
+// Messages go to standard error with a prefix that names their kind
+// ("error: ", "warning: ", "info: "). Questions are answered Yes by --yes;
+// otherwise they are asked on the terminal ("[y/N]") and, when standard input
+// is not a terminal, answered No. Progress is a bar with percentage, rate and
+// time left on standard error when it is a terminal, else a quiet line at
+// every tenth.
+//
+// Ctrl-C never kills the program: it sets the abort flag that PumpMessages
+// answers, so the running operation stops at its next check and leaves the
+// card consistent (item data first, directory last). A second Ctrl-C does
+// not kill either; it only repeats that the program is stopping. SIGQUIT
+// (Ctrl-backslash) still ends the program at once, mid-write if it must.
+// SIGTERM and SIGHUP are treated like Ctrl-C.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "ui/operator.h"
+
+namespace rk::cli {
+
+class CTerminalOperator : public IOperator {
+public:
+    struct Streams {
+        int in = 0;    // where answers are read
+        int err = 2;   // where messages and progress go
+        bool inIsTerminal = false;
+        bool errIsTerminal = false;
+        // Standard input and standard error, with isatty().
+        static Streams Standard();
+    };
+
+    // `yes` is read at every question, so that a --yes parsed later counts.
+    explicit CTerminalOperator(const bool* yes, Streams streams = Streams::Standard());
+    ~CTerminalOperator() override;
+
+    int ShowMessage(int kind, int icon, const std::string& text) override;
+    // The CLI names its files on the command line: a command queues them
+    // here before running an operation. With none queued, a terminal is
+    // asked for a path; otherwise the choice is cancelled.
+    bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
+    bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
+    void BeginProgress(int64_t total) override;
+    void SetProgress(int64_t position, bool error) override;
+    bool PumpMessages() override;
+    void EndProgress() override;
+    void Refresh(unsigned what) override;
+
+    void QueueOpenFile(const std::string& path) { openFiles_.push_back(path); }
+    void QueueSaveFile(const std::string& path) { saveFiles_.push_back(path); }
+
+    // What one progress unit is: with bytesPerUnit > 0 the rate is shown in
+    // MB/s, else as units per second named `unitName` ("frames").
+    void SetProgressUnit(const char* unitName, double bytesPerUnit);
+
+    // The process-wide stop request (Ctrl-C, SIGTERM, SIGHUP).
+    static void InstallSignalHandlers();
+    static bool StopRequested();
+    static void RequestStop();        // as Ctrl-C does (tests)
+    static void ClearStopRequest();   // tests
+
+    // The prefix of a message kind/icon ("error: " ...).
+    static const char* Prefix(int kind, int icon);
+    // Formats the progress line into `out` (no allocation): bar, percentage,
+    // rate and time left. Answers its length.
+    static int FormatProgressLine(char* out, int size, int64_t position, int64_t total, double seconds,
+                                  const char* unitName, double bytesPerUnit, bool error);
+
+private:
+    bool ReadLine(std::string& line);
+    bool AskPath(const char* what, const FileChoice& choice, std::string& path);
+    void Write(const char* data, std::size_t size);
+    void Write(const std::string& s) { Write(s.data(), s.size()); }
+    double Elapsed() const;
+
+    const bool* yes_;
+    Streams io_;
+    std::deque<std::string> openFiles_, saveFiles_;
+    int64_t total_ = 0;
+    int64_t lastPosition_ = -1;
+    int lastTenth_ = -1;
+    int64_t startNs_ = 0;
+    int64_t lastDrawNs_ = 0;
+    bool inProgress_ = false;
+    bool lineOpen_ = false;  // a progress bar is on the terminal's current line
+    const char* unitName_ = "";
+    double bytesPerUnit_ = 0;
+};
+
+}  // namespace rk::cli
