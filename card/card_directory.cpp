@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
 #include "card/video_modes.h"
 
 namespace rk {
@@ -342,6 +344,8 @@ std::string DurationText(int64_t frames, int clustersPerFrame, int rate) {
 }
 
 std::string SizeText(int32_t mb) {
+    std::string t = mb < 1000 ? FormatText(IDS_SIZE_MB, mb) : FormatText(IDS_SIZE_GB, mb / 1000, (mb % 1000) / 100);
+    if (!t.empty()) return t;
     char buf[32];
     if (mb < 1000)
         std::snprintf(buf, sizeof buf, "%d MB", mb);
@@ -370,44 +374,60 @@ int32_t CountFreeClusters(const CardDirectory& d, int32_t itemAreaClusters) {
     return free < 0 ? 0 : int32_t(free);
 }
 
-void LogDirectoryDump(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters, int32_t itemAreaClusters) {
-    LogMessage(2, "Video mode: %d", int(videoMode));
-    if (!LogVerbose()) return;
-    LogMessage(3, "%d of %d clusters available", freeClusters, itemAreaClusters);
-    auto headLine = [](int i, const EntryHead& h) {
-        LogMessage(3, "%02d: %8d, %8d, %8d", i, int(h.numFrames), int(h.clustersPerFrame), int(h.startCluster));
+std::vector<DumpLine> DirectoryDumpLines(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters,
+                                         int32_t itemAreaClusters) {
+    std::vector<DumpLine> out;
+    auto line = [&](int level, const char* fmt, auto... args) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, fmt, args...);
+        out.push_back({level, buf});
     };
-    LogMessage(3, "Files:");
-    LogMessage(3, "i, NumFrames, ClustersPerFrame, StartCluster");
+    auto headLine = [&](int i, const EntryHead& h) {
+        line(3, "%02d: %8d, %8d, %8d", i, int(h.numFrames), int(h.clustersPerFrame), int(h.startCluster));
+    };
+    line(2, "Video mode: %d", int(videoMode));
+    line(3, "%d of %d clusters available", freeClusters, itemAreaClusters);
+    line(3, "%s", "Files:");
+    line(3, "%s", "i, NumFrames, ClustersPerFrame, StartCluster");
     for (int v = 0; v < kVideoCount; ++v)
         if (d.Video(v).Used()) headLine(v, d.Video(v));
-    LogMessage(3, "Playlists:");
+    line(3, "%s", "Playlists:");
     for (int p = 0; p < kPlaylistCount; ++p) {
         if (d.PlaylistTableEntry(p, 0).numFrames == 0) continue;
-        LogMessage(3, "Playlist %d:", p);
-        LogMessage(3, "StartCluster, NumFrames, ClustersPerFrame");
+        line(3, "Playlist %d:", p);
+        line(3, "%s", "StartCluster, NumFrames, ClustersPerFrame");
         for (int j = 0; j < kPlaylistRowEntries; ++j) {
             EntryHead h = d.PlaylistTableEntry(p, j);
             if (h.numFrames == 0) break;
-            LogMessage(3, "%02d: %8d, %8d, %8d", j, int(h.startCluster), int(h.numFrames), int(h.clustersPerFrame));
+            line(3, "%02d: %8d, %8d, %8d", j, int(h.startCluster), int(h.numFrames), int(h.clustersPerFrame));
         }
     }
-    LogMessage(3, "Stills:");
-    LogMessage(3, "i, NumFrames, ClustersPerFrame, StartCluster");
+    line(3, "%s", "Stills:");
+    line(3, "%s", "i, NumFrames, ClustersPerFrame, StartCluster");
     for (int s = 0; s < kStillCount; ++s)
         if (d.Still(s).Used()) headLine(s, d.Still(s));
-    LogMessage(3, "Effects:");
-    LogMessage(3, "i, NumFrames, ClustersPerFrame, StartCluster, Switch, Hue");
+    line(3, "%s", "Effects:");
+    line(3, "%s", "i, NumFrames, ClustersPerFrame, StartCluster, Switch, Hue");
     for (int e = 0; e < kEffectCount; ++e) {
         EntryHead h = d.Effect(e);
         if (!h.Used()) continue;
-        LogMessage(3, "%02d: %8d, %8d, %8d, %8d, %8d", e, int(h.numFrames), int(h.clustersPerFrame),
-                   int(h.startCluster), int(d.EffectSwitch(e)), int(d.EffectHue(e)));
+        line(3, "%02d: %8d, %8d, %8d, %8d, %8d", e, int(h.numFrames), int(h.clustersPerFrame), int(h.startCluster),
+             int(d.EffectSwitch(e)), int(d.EffectHue(e)));
     }
-    LogMessage(3, "Logos:");
-    LogMessage(3, "i, NumFrames, ClustersPerFrame, StartCluster");
+    line(3, "%s", "Logos:");
+    line(3, "%s", "i, NumFrames, ClustersPerFrame, StartCluster");
     for (int l = 0; l < kLogoCount; ++l)
         if (d.Logo(l).Used()) headLine(l, d.Logo(l));
+    return out;
+}
+
+void LogDirectoryDump(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters, int32_t itemAreaClusters) {
+    if (!LogVerbose()) {
+        LogMessage(2, "Video mode: %d", int(videoMode));
+        return;
+    }
+    for (const auto& l : DirectoryDumpLines(d, videoMode, freeClusters, itemAreaClusters))
+        LogMessage(l.level, "%s", l.text.c_str());
 }
 
 }  // namespace rk

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rk {
 
@@ -199,6 +200,13 @@ int32_t CountFreeClusters(const CardDirectory& d, int32_t itemAreaClusters);
 // The directory dump: "Video mode: %d" at level 2, then (verbose log only)
 // free space, files, playlists, stills, effects and logos at level 3.
 void LogDirectoryDump(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters, int32_t itemAreaClusters);
+// The lines of the dump, in order, each with its log level (for the CLI's --dump).
+struct DumpLine {
+    int level;
+    std::string text;
+};
+std::vector<DumpLine> DirectoryDumpLines(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters,
+                                         int32_t itemAreaClusters);
 
 // ---- Texts the card shows ----
 // "%d MB" below 1000, otherwise "%d.%d GB" (1999 gives "1.9 GB").

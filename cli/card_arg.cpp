@@ -1,0 +1,89 @@
+#include "cli/card_arg.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "card/drive_scan.h"
+#include "card/sd_card.h"
+
+namespace rk::cli {
+
+namespace {
+
+bool IsDriveNumber(const std::string& s) { return s.size() == 1 && s[0] >= '1' && s[0] <= '9'; }
+
+// A block device named by path gets the same verdict the drive list gives
+// it: the system's own disks are never opened for raw writing.
+bool BlockDeviceAllowed(const std::string& path, const struct stat& st, std::string& error) {
+    SystemFacts facts = GatherSystemFacts();
+    const unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
+    BlockDeviceFacts disk;
+    auto it = std::find_if(facts.disks.begin(), facts.disks.end(),
+                           [&](const BlockDeviceFacts& d) { return d.major == maj && d.minor == min; });
+    if (it == facts.disks.end()) {
+        error = path + " is not a whole disk (name the disk, not a partition)";
+        return false;
+    }
+    const bool named = std::find(facts.extraDevices.begin(), facts.extraDevices.end(), path) != facts.extraDevices.end() ||
+                       std::find(facts.extraDevices.begin(), facts.extraDevices.end(), it->devNode) != facts.extraDevices.end();
+    DriveVerdict v = JudgeDisk(*it, facts, named);
+    if (v == DriveVerdict::kListed) return true;
+    error = path + ": refused (" + DriveVerdictText(v) + ")";
+    if (v == DriveVerdict::kVirtualDevice || v == DriveVerdict::kFixedDisk)
+        error += "; name it in REELKEEP_EXTRA_DEVICES to use it as a card";
+    return false;
+}
+
+}  // namespace
+
+int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) {
+    if (IsDriveNumber(arg)) {
+        bool denied = false;
+        ScanResult scan = ScanMedia(nullptr, false, -1, denied);
+        const int n = arg[0] - '0';
+        bool listed = std::any_of(scan.entries.begin(), scan.entries.end(), [&](auto& e) { return e.number == n; });
+        if (!listed) {
+            error = "no drive " + arg + " in the drive list (see `reelkeep-cli list`)";
+            return kOpenFailed;
+        }
+        int answer = card.Open(n);
+        if (answer == kOpenAccessDenied)
+            error = "drive " + arg + ": access denied";
+        else if (answer != kOpenOk)
+            error = "drive " + arg + " cannot be opened";
+        return answer;
+    }
+    struct stat st {};
+    if (::stat(arg.c_str(), &st) != 0) {
+        error = arg + ": " + std::strerror(errno);
+        return errno == EACCES ? kOpenAccessDenied : kOpenFailed;
+    }
+    if (S_ISBLK(st.st_mode) && !BlockDeviceAllowed(arg, st, error)) return kOpenFailed;
+    if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
+        error = arg + ": neither a card image nor a block device";
+        return kOpenFailed;
+    }
+    int answer = card.OpenPath(arg);
+    if (answer == kOpenAccessDenied)
+        error = arg + ": access denied";
+    else if (answer != kOpenOk)
+        error = arg + ": cannot be opened (held by another program, or larger than 512000 MiB)";
+    return answer;
+}
+
+bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& formatted, std::string& error) {
+    formatted = false;
+    if (OpenCardArgument(arg, card, error) != kOpenOk) return false;
+    formatted = card.ReadDirectory();
+    if (!formatted && card.ErrorReported()) {
+        error = arg + ": the card cannot be read";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace rk::cli
