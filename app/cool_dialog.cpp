@@ -142,17 +142,22 @@ QWidget* CCoolDialog::MakeControl(const ControlDef& def) {
 
 void CCoolDialog::StyleControl(int id, QWidget* control) {
     if (auto* l = qobject_cast<QLabel*>(control)) {
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, skin::kText);
-        l->setPalette(pal);
+        l->setStyleSheet(QStringLiteral("QLabel { color: %1; background: transparent; }"
+                                        " QLabel:disabled { color: #6e6e6e; }")
+                             .arg(skin::kText.name()));
         l->setAutoFillBackground(false);
         if (id == kDialogTitleControl) {
             QFont f = font();
             f.setWeight(QFont::Bold);
             l->setFont(f);
-            l->setText(QStringLiteral("  ") + l->text());
+            if (!l->text().startsWith(QStringLiteral("  "))) l->setText(QStringLiteral("  ") + l->text());
         }
     }
+}
+
+void CCoolDialog::RestyleControls() {
+    for (const auto& [id, w] : controls_)
+        if (id > 0) StyleControl(id, w);
 }
 
 QWidget* CCoolDialog::Control(int id) const {

@@ -71,6 +71,10 @@ protected:
     // Called for every control made from the template (colours per id).
     virtual void StyleControl(int id, QWidget* control);
 
+    // Runs StyleControl again for every control: a subclass calls this from
+    // its constructor, since the base constructor reaches only its own.
+    void RestyleControls();
+
     // Lets reject() close the dialog (closing through the window frame).
     void SetCloseAllowed(bool allowed) { closeAllowed_ = allowed; }
 

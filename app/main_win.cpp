@@ -51,6 +51,7 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
                    Qt::WindowCloseButtonHint);
     workBuffer_.resize(0x6000);
     setWindowIcon(skin::AppIcon());
+    RestyleControls();
     Translate();
     InitControls();
     ConnectControls();
@@ -131,9 +132,10 @@ void CMainWin::StyleControl(int id, QWidget* control) {
         default:
             return;
     }
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, c);
-    l->setPalette(pal);
+    // Under the dialog's style sheet a palette colour would be overridden.
+    l->setStyleSheet(QStringLiteral("QLabel { color: %1; background: transparent; }"
+                                    " QLabel:disabled { color: #5a5a5a; }")
+                         .arg(c.name()));
     if (id == 2016) l->setWordWrap(true);
 }
 

@@ -63,7 +63,14 @@ const QString& StyleSheet() {
         "QListWidget::item:selected { background: rgba(42,127,212,140); border: 1px solid rgb(138,180,232); }"
         "QProgressBar { color: rgb(220,220,220); background: rgb(30,31,34); border: 1px solid rgb(20,21,24);"
         "  text-align: center; }"
-        "QProgressBar::chunk { background: rgb(42,127,212); }");
+        "QProgressBar::chunk { background: rgb(42,127,212); }"
+        "QScrollBar:vertical { background: rgb(30,31,34); width: 12px; margin: 0px; }"
+        "QScrollBar:horizontal { background: rgb(30,31,34); height: 12px; margin: 0px; }"
+        "QScrollBar::handle { background: rgb(78,82,90); border-radius: 4px; min-height: 20px; min-width: 20px;"
+        "  margin: 2px; }"
+        "QScrollBar::handle:hover { background: rgb(100,105,115); }"
+        "QScrollBar::add-line, QScrollBar::sub-line { width: 0px; height: 0px; }"
+        "QScrollBar::add-page, QScrollBar::sub-page { background: none; }");
     return sheet;
 }
 

@@ -208,3 +208,22 @@ TEST(MainWindow, RussianTexts) {
 
 }  // namespace
 }  // namespace rk
+
+namespace rk {
+namespace {
+
+TEST(MainWindow, HintsAndPageLabelsCarryTheirColours) {
+    GuiEnv env;
+    CMainWin win;
+    auto colour = [&](int id) {
+        QLabel* l = win.ControlAs<QLabel>(id);
+        l->ensurePolished();
+        return l->palette().color(QPalette::WindowText);
+    };
+    for (int id : {2015, 2016, 2017, 2024, 2028, 2039}) EXPECT_EQ(colour(id), QColor(120, 120, 120)) << id;
+    for (int id : {2018, 2019, 2025, 2027, 2030, 2031}) EXPECT_EQ(colour(id), QColor(0, 200, 0)) << id;
+    EXPECT_EQ(colour(2012), QColor(220, 220, 220));
+}
+
+}  // namespace
+}  // namespace rk

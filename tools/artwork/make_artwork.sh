@@ -6,12 +6,15 @@ cd "$(dirname "$0")"
 IM=/usr/bin/convert-im6.q16
 mkdir -p png
 
-# 130: the dialog background, a dark brushed texture that tiles and stretches well.
-$IM -size 128x128 gradient:'#3a3c41'-'#2a2b2f' -seed 7 -attenuate 0.25 +noise Gaussian \
-    -channel RGB -motion-blur 0x5+0 +channel -depth 8 png/background.png
+# 130: the dialog background: a soft vertical shade with a fine grain. It is
+# stretched over the whole dialog, so it carries no structure that would
+# show as streaks when scaled up.
+$IM -size 128x128 gradient:'#3b3d42'-'#25262a' -seed 7 -attenuate 0.08 +noise Gaussian \
+    -depth 8 png/background.png
 
-# 138: the background of the list views, darker and quieter than the dialog.
-$IM -size 128x128 gradient:'#23252a'-'#17181b' -seed 11 -attenuate 0.15 +noise Gaussian \
+# 138: the background of the list views, tiled: an even dark grain with no
+# shade, so the tiles meet without seams.
+$IM -size 128x128 xc:'#1d1e22' -seed 11 -attenuate 0.12 +noise Gaussian \
     -depth 8 png/list_background.png
 
 # 128: the window icon, a reel.
