@@ -526,6 +526,9 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
         error = true;
     }
     op.SetProgress(static_cast<int64_t>(frames) + 1, error);
+    // After Stop or a failure the partial ".mov" is not worth a long wait:
+    // the tool gets a short while to finish what it has, then it is ended.
+    if (mov && (stopped || error)) converter.SetStallLimitMs(10000);
 
     if (stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);

@@ -1,0 +1,62 @@
+#pragma once
+// Shared pieces of the media tests: a private folder, card images formatted
+// for a mode, KAVQ1 files made of synthetic or really encoded slots, and a
+// check that a card's directory references only complete items.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/card_device.h"
+#include "card/fault_device.h"
+#include "card/sd_card.h"
+
+namespace rk::test {
+
+// A folder under the system's temporary folder, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Creates a card image of `mib` MiB at `path` and formats it for `mode`.
+bool MakeFormattedImage(const std::string& path, uint64_t mib, int mode);
+
+// Opens `path` into `card` and reads its directory; with `fault` given the
+// device is wrapped in a CFaultDevice that the test arms through *fault.
+bool OpenCard(CSDCard& card, const std::string& path, CFaultDevice** fault = nullptr);
+
+// One synthetic slot for a card of `mode`: an audio chunk header and a frame
+// header ("KVQ1", size class, rate, budget) followed by a pattern unique to
+// `frame`. Its picture does not decode.
+std::vector<uint8_t> SyntheticSlot(int mode, uint32_t frame);
+// `frames` synthetic slots back to back, plus `tail` extra bytes.
+bool WriteSyntheticKAVQ1(const std::string& path, int mode, int frames, size_t tail = 0);
+
+// Really encoded slots for a size class 1 card at `rate`: frame f shows a
+// picture whose brightness grows with f (so thumbnails tell frames apart).
+std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate = 50);
+bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate = 50);
+
+// Reads a whole file (empty on failure).
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The bytes of `frames` slots of `cpf` Clusters from Cluster `first` of the image file.
+std::vector<uint8_t> ReadImageRange(const std::string& image, uint64_t firstCluster, uint64_t clusters);
+
+// Opens the image afresh and checks what a card pulled at any moment must
+// show: a valid directory (or none at all) whose used video entries lie in
+// the item area without overlapping. Returns an empty text when all is well.
+std::string CheckCardConsistent(const std::string& image);
+
+// True when the tools the end-to-end tests need are beside the test programs.
+bool ToolsAvailable();
+
+}  // namespace rk::test
