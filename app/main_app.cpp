@@ -4,12 +4,16 @@
 
 #include "app/main_win.h"
 #include "app/settings.h"
+#include "app/single_instance.h"
 #include "base/log.h"
 #include "base/translate.h"
 
 namespace rk {
 
 int CMainApp::Run(int argc, char** argv) {
+    // A second start ends here, before anything is shown and without a word.
+    if (AnotherInstanceRunning()) return 0;
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Korvix"));
     QCoreApplication::setApplicationName(QStringLiteral("Reelkeep"));

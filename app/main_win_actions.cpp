@@ -5,8 +5,12 @@
 //
 // The operations that have not landed yet are hooks: they log that they were
 // asked for and change nothing.
+#include <QListWidget>
+
 #include "app/main_win.h"
 #include "base/log.h"
+#include "card/card_directory.h"
+#include "media/video_ops.h"
 
 namespace rk {
 
@@ -14,9 +18,34 @@ namespace {
 void NotYet(const char* what) { LogMessage(2, "%s: not available in this build", what); }
 }  // namespace
 
-void CMainWin::AddVideo() { NotYet("CMainWin::AddVideo()"); }
+void CMainWin::AddVideo() {
+    if (busy_ || !Ready()) return;
+    const int slot = LowestFreeVideoSlot(card_.Directory());
+    if (slot < 0) return;
+    ImportOptions options;
+    options.limitedRange = yuvRange_ == 1;
+    options.deinterlace = deinterlace_ == 0;
+    const AddVideoOutcome out = rk::AddVideo(*this, card_, slot, lastFiles_[kFileVideo], options);
+    RefreshLists();
+    UpdateCardLine();
+    if (out.slot >= 0 && Ready() && card_.Directory().Video(out.slot).Used()) {
+        QListWidget* videos = List(1010);
+        const int row = ListPositionOfVideo(card_.Directory(), out.slot);
+        videos->setCurrentRow(row);
+        if (QListWidgetItem* item = videos->item(row)) videos->scrollToItem(item);
+        videos->setFocus();
+    }
+    UpdateControls();
+}
 void CMainWin::DeleteVideo() { NotYet("CMainWin::DeleteVideo()"); }
-void CMainWin::ReadVideo() { NotYet("CMainWin::ReadVideo()"); }
+void CMainWin::ReadVideo() {
+    if (busy_ || !Ready()) return;
+    const int row = SelectedRow(1010);
+    if (row < 0) return;
+    rk::ReadVideo(*this, card_, row);
+    UpdateCardLine();
+    UpdateControls();
+}
 void CMainWin::AddStill() { NotYet("CMainWin::AddStill()"); }
 void CMainWin::DeleteStill() { NotYet("CMainWin::DeleteStill()"); }
 void CMainWin::ReadStill() { NotYet("CMainWin::ReadStill()"); }

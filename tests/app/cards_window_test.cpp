@@ -286,3 +286,78 @@ TEST(CardsWindow, DefragmentationQuestionDeclinedAnswersMinusOne) {
 
 }  // namespace
 }  // namespace rk
+
+#include <QFileDialog>
+#include <QProcess>
+
+namespace rk {
+namespace {
+
+// The video page's Add and Read through the window: the file dialog, the
+// duration question, progress, the new list item and its buttons.
+TEST(CardsWindow, AddAndReadAVideoThroughTheWindow) {
+    if (!QFile::exists(QStringLiteral("/usr/bin/ffmpeg"))) GTEST_SKIP() << "no ffmpeg";
+    GuiEnv env;
+    env.MakeCard("card.img", 256, 0);
+    const QString source = env.CardFolder() + QStringLiteral("/Tiny clip.mp4");
+    const int made = QProcess::execute(QStringLiteral("/usr/bin/ffmpeg"),
+                                       {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"),
+                                        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                        QStringLiteral("testsrc2=size=320x180:rate=50:duration=0.06"),
+                                        QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), source});
+    ASSERT_EQ(made, 0);
+    auto win = OpenWindow();
+    ASSERT_TRUE(win->Ready());
+    ASSERT_TRUE(Shown(*win, 2006));
+
+    std::vector<QString> texts;
+    OnNextModal("QFileDialog", [&](QWidget* w) {
+        auto* dlg = qobject_cast<QFileDialog*>(w);
+        dlg->selectFile(source);
+        OnNextModal("rk::CCoolMsgBox", [&](QWidget* q) {
+            texts.push_back(qobject_cast<CCoolMsgBox*>(q)->ControlText(1003));
+            OnNextModal("rk::CCoolMsgBox", [&](QWidget* done) {
+                texts.push_back(qobject_cast<CCoolMsgBox*>(done)->ControlText(1003));
+                ClickControl(done, 1002);
+            });
+            ClickControl(q, 1000);
+        });
+        static_cast<QDialog*>(dlg)->accept();
+    });
+    win->ControlAs<QPushButton>(2006)->click();
+    WaitIdle(*win);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Video duration:"))) << texts[0].toStdString();
+    EXPECT_EQ(texts[1], QStringLiteral("Write completed."));
+    ASSERT_EQ(win->List(1010)->count(), 1);
+    EXPECT_TRUE(win->List(1010)->item(0)->text().startsWith(QStringLiteral("Tiny clip\n")));
+    EXPECT_EQ(win->SelectedVideoSlot(), 0) << "the new video is selected";
+    EXPECT_TRUE(Shown(*win, 2005));
+    EXPECT_TRUE(Shown(*win, 2007));
+    EXPECT_FALSE(Shown(*win, 1008)) << "progress hidden again";
+    EXPECT_EQ(win->LastFileName(CMainWin::kFileVideo), source.toStdString());
+    EXPECT_FALSE(win->ControlText(1005).endsWith(QStringLiteral("(100%)")));
+    EXPECT_EQ(win->ControlText(2015), QStringLiteral("Drag video and drop it in the playlist..."));
+
+    // Read it back as a KAVQ1 file.
+    const QString out = env.CardFolder() + QStringLiteral("/back.kavq1");
+    texts.clear();
+    OnNextModal("QFileDialog", [&](QWidget* w) {
+        auto* dlg = qobject_cast<QFileDialog*>(w);
+        EXPECT_EQ(dlg->acceptMode(), QFileDialog::AcceptSave);
+        dlg->selectFile(out);
+        OnNextModal("rk::CCoolMsgBox", [&](QWidget* done) {
+            texts.push_back(qobject_cast<CCoolMsgBox*>(done)->ControlText(1003));
+            ClickControl(done, 1002);
+        });
+        static_cast<QDialog*>(dlg)->accept();
+    });
+    win->ControlAs<QPushButton>(2007)->click();
+    WaitIdle(*win);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], QStringLiteral("Read completed."));
+    EXPECT_GT(QFileInfo(out).size(), 0);
+}
+
+}  // namespace
+}  // namespace rk
