@@ -8,6 +8,7 @@
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/terminal_operator.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
 
@@ -31,6 +32,12 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, cons
         return false;
     }
     return true;
+}
+
+// Progress on the terminal counts frames and shows the card's byte rate.
+void ShowFrameRate(Context& ctx, const CSDCard& card) {
+    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op))
+        term->SetProgressUnit("frames", double(card.ClustersPerFrame()) * kClusterSize);
 }
 
 // The entry number of list position `n`; -1 (exit status set) when there is none.
@@ -65,6 +72,7 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
         ctx.exitCode = kExitFailed;
         return;
     }
+    ShowFrameRate(ctx, card);
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
@@ -83,6 +91,7 @@ void RunReadVideo(Context& ctx, const ReadArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, "read-video")) return;
     const int slot = SlotOfPosition(ctx, card, a.position, "read-video");
     if (slot < 0) return;
+    ShowFrameRate(ctx, card);
     ReadVideoOutcome r = ReadVideoToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == VideoOpResult::kDone ? kExitOk : kExitFailed;
 }
