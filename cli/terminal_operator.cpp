@@ -125,13 +125,14 @@ int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) 
         return kResultOk;
     }
     out += " [y/N] ";
-    if (yes_ && *yes_) {
-        Write(out + "y (--yes)\n");
-        return kResultYes;
-    }
+    // After Ctrl-C every question is No, --yes or not: the operator asked to stop.
     if (StopRequested()) {
         Write(out + "n (stopping)\n");
         return kResultNo;
+    }
+    if (yes_ && *yes_) {
+        Write(out + "y (--yes)\n");
+        return kResultYes;
     }
     if (!io_.inIsTerminal) {
         Write(out + "n (standard input is not a terminal; --yes answers Yes)\n");

@@ -164,8 +164,11 @@ TEST_F(SingleInstanceTest, TheWindowProgramExitsSilentlyWhileAnotherRuns) {
     std::string reelkeep = fs::current_path().string() + "/reelkeep";
     const char* src = std::getenv("RK_SOURCE_DIR");
     if (!fs::exists(reelkeep) || !src) GTEST_SKIP() << "no reelkeep program in this build";
-    std::ifstream mainFile(std::string(src) + "/app/main.cpp");
-    std::string mainText((std::istreambuf_iterator<char>(mainFile)), std::istreambuf_iterator<char>());
+    std::string mainText;
+    for (const char* file : {"/app/main.cpp", "/app/main_app.cpp"}) {
+        std::ifstream f(std::string(src) + file);
+        mainText.append(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
     if (mainText.find("AnotherInstanceRunning") == std::string::npos)
         GTEST_SKIP() << "the window's main() does not check for another instance yet";
 

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct Outcome {
     int code = -1;
     std::string out, err;
 };
@@ -45,7 +45,7 @@ protected:
 
     // Runs the program with a private settings and card folder, standard
     // input from /dev/null, and the given extra environment.
-    Run Start(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+    Outcome Start(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
         env.emplace("XDG_CONFIG_HOME", dir_ + "/config");
         env.emplace("REELKEEP_CARD_DIR", dir_ + "/cards");
         env.emplace("LANG", "C.UTF-8");
@@ -72,7 +72,7 @@ protected:
         posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
-        Run r;
+        Outcome r;
         if (posix_spawn(&pid, cli_.c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
             int status = 0;
             waitpid(pid, &status, 0);
@@ -87,12 +87,12 @@ protected:
 };
 
 TEST_F(CliTest, HelpVersionAndWrongUsage) {
-    Run help = Start({"--help"});
+    Outcome help = Start({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("--yes"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("Ctrl-C"), std::string::npos);
 
-    Run version = Start({"--version"});
+    Outcome version = Start({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_NE(version.out.find("reelkeep-cli 0.1.0"), std::string::npos) << version.out;
 
@@ -103,11 +103,11 @@ TEST_F(CliTest, HelpVersionAndWrongUsage) {
 
 TEST_F(CliTest, TextsFollowTheUsersLanguage) {
     // With an empty card folder and no card reader the list is "No media".
-    Run english = Start({"list"});
+    Outcome english = Start({"list"});
     if (english.out.find("No media") == std::string::npos) GTEST_SKIP() << "this machine has cards: " << english.out;
-    Run russian = Start({"list"}, {{"LANG", "ru_RU.UTF-8"}});
+    Outcome russian = Start({"list"}, {{"LANG", "ru_RU.UTF-8"}});
     EXPECT_NE(russian.out.find("Нет носителя"), std::string::npos) << russian.out;
-    Run german = Start({"list"}, {{"LANG", "de_DE.UTF-8"}});
+    Outcome german = Start({"list"}, {{"LANG", "de_DE.UTF-8"}});
     EXPECT_NE(german.out.find("No media"), std::string::npos);
 }
 

@@ -102,6 +102,10 @@ TEST_F(TerminalTest, StopRequestAnswersNo) {
     Type("y\n");
     CTerminalOperator::RequestStop();
     EXPECT_EQ(op.ShowMessage(rk::kMsgQuestion, rk::kIconQuestion, "Delete video?"), rk::kResultNo);
+    yes_ = true;  // even --yes does not override a stop
+    EXPECT_EQ(op.ShowMessage(rk::kMsgQuestion, rk::kIconQuestion,
+                             "Operation aborted.\nDo you want to leave incomplete video file on media?"),
+              rk::kResultNo);
     EXPECT_TRUE(op.PumpMessages());
 }
 
