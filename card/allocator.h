@@ -30,8 +30,8 @@ struct RunList {
 
 // The used video, effect and logo entries, in that order (no end marker).
 void BuildRunRecords(const CardDirectory& dir, RunList& list);
-// Selection sort by start, ascending; equal starts keep their order of first
-// appearance among the remaining records.
+// Selection sort by start, ascending: for each position the first record
+// with the smallest start among the rest is swapped in (not a stable sort).
 void SortRunRecords(RunList& list);
 // Appends the end marker (start TotalClusters, length 0) when the last record
 // ends before TotalClusters, or when there is no record.

@@ -1,0 +1,151 @@
+// A card pulled out at every write of an operation: the device crashes at
+// write N (that write and all later ones never land, and writes not yet
+// flushed are dropped, kept, or only the newest kept). Afterwards the card
+// must read as a valid directory whose entries point only at complete data.
+#include <gtest/gtest.h>
+
+#include "card_fixture.h"
+
+namespace rk {
+namespace {
+
+using test::CardFixture;
+using test::Len;
+using Lost = CFaultDevice::LostWrites;
+
+constexpr uint32_t F = 1651;
+constexpr Lost kPolicies[] = {Lost::kDropAll, Lost::kKeepAll, Lost::kKeepNewestOnly};
+
+const char* Name(Lost l) {
+    return l == Lost::kDropAll ? "drop-all" : l == Lost::kKeepAll ? "keep-all" : "keep-newest";
+}
+
+// What an add does to the card: allocate, write the frame slots one by one
+// and the thumbnail block, then the entry.
+bool AddLike(CSDCard& card, IOperator& op, int v, uint16_t frames, uint32_t tag) {
+    const uint32_t n = Len(frames);
+    bool abort = false;
+    int32_t at = AllocateClusters(card, op, int32_t(n), abort);
+    if (at < 0) return false;
+    std::vector<uint8_t> data(size_t(n) * kClusterSize);
+    test::FillPattern(data.data(), n, tag);
+    for (uint32_t f = 0; f < frames; ++f)
+        if (!card.WriteClusters(uint32_t(at) + f * 33, data.data() + size_t(f) * 33 * kClusterSize, 33)) return false;
+    if (!card.WriteThumbnailBlock(uint32_t(at) + frames * 33u, data.data() + size_t(frames) * 33 * kClusterSize))
+        return false;
+    card.Directory().SetVideo(v, {uint32_t(at), frames, 33});
+    card.Directory().SetVideoNameUtf8(v, "added");
+    return card.WriteDirectory();
+}
+
+// Reopens the image without the failing device and checks it.
+void ExpectConsistent(CardFixture& fx, const std::string& what) {
+    fx.card.Close();
+    CSDCard again;
+    ASSERT_EQ(again.OpenPath(fx.path), kOpenOk) << what;
+    ASSERT_TRUE(again.ReadDirectory()) << what;
+    EXPECT_EQ(fx.DamagedItems(again.Directory()), 0) << what;
+}
+
+template <class Setup, class Run>
+int CrashAtEveryWrite(Setup setup, Run run, const char* label, int64_t itemClusters = 3000) {
+    int crashes = 0;
+    for (Lost policy : kPolicies) {
+        for (uint64_t n = 1;; ++n) {
+            CardFixture fx(itemClusters, true);
+            setup(fx);
+            fx.fault->crashAtWrite = fx.fault->writes + n;
+            fx.fault->lostWrites = policy;
+            run(fx);
+            if (!fx.fault->crashed) break;  // the operation had fewer writes
+            ++crashes;
+            ExpectConsistent(fx, std::string(label) + " " + Name(policy) + " crash at write " + std::to_string(n));
+            if (::testing::Test::HasFailure()) return crashes;
+        }
+    }
+    return crashes;
+}
+
+TEST(Interruption, Format) {
+    auto setup = [](CardFixture& fx) {
+        fx.Place(kKindVideo, 0, F + 100, 3);
+        fx.Commit();
+    };
+    int crashes = CrashAtEveryWrite(setup, [](CardFixture& fx) { fx.card.Format(1); }, "format");
+    EXPECT_EQ(crashes, 3);  // one write per format, under each policy
+}
+
+TEST(Interruption, AddLikeSequence) {
+    auto setup = [](CardFixture& fx) {
+        fx.Place(kKindVideo, 0, F + 10, 2);
+        fx.Place(kKindEffect, 0, F + 500, 1);
+        fx.Commit();
+    };
+    auto run = [](CardFixture& fx) {
+        fx.items.push_back({kKindVideo, 7, 4242});
+        AddLike(fx.card, fx.op, 7, 4, 4242);
+    };
+    int crashes = CrashAtEveryWrite(setup, run, "add");
+    EXPECT_GE(crashes, 3 * 6);  // 4 slots, 2 thumbnail Clusters, the directory
+}
+
+TEST(Interruption, AddThatCompactsFirst) {
+    // Gaps of 60, 60, 10 and 35; the new item needs 101, so the first item
+    // moves down (into a gap longer than itself) and the new one goes behind it.
+    auto setup = [](CardFixture& fx) {
+        fx.Place(kKindVideo, 0, F + 60, 1);
+        fx.Place(kKindLogo, 2, F + 155, 1);
+        fx.Place(kKindEffect, 1, F + 200, 11);
+        fx.Commit();
+        fx.op.defaultAnswer = kResultYes;
+    };
+    auto run = [](CardFixture& fx) {
+        fx.items.push_back({kKindVideo, 9, 777});
+        EXPECT_TRUE(AddLike(fx.card, fx.op, 9, 3, 777) || fx.fault->crashed);
+    };
+    EXPECT_GT(CrashAtEveryWrite(setup, run, "add+compact", 600), 3 * 5);
+}
+
+TEST(Interruption, CompactionWithoutSelfOverlap) {
+    // Every gap is at least as long as the item behind it, so no move
+    // overwrites its own source.
+    auto setup = [](CardFixture& fx) {
+        fx.Place(kKindVideo, 0, F + 40, 1);
+        fx.Place(kKindVideo, 1, F + 40 + Len(1) + 200, 5);
+        fx.Place(kKindEffect, 3, F + 40 + Len(1) + 200 + Len(5) + 300, 2);
+    };
+    auto run = [](CardFixture& fx) { DefragmentCard(fx.card, fx.op, false); };
+    auto setupCommit = [&](CardFixture& fx) {
+        setup(fx);
+        fx.Commit();
+    };
+    EXPECT_GT(CrashAtEveryWrite(setupCommit, run, "compaction"), 3);
+}
+
+// A move into a gap shorter than the item overwrites the item's own first
+// Clusters before its entry can change: a crash inside such a move can
+// damage that one item (there is no second copy to fall back on). Every other
+// item, and the directory, must still be sound.
+TEST(Interruption, CompactionWithSelfOverlapDamagesAtMostTheMovingItem) {
+    for (Lost policy : kPolicies) {
+        for (uint64_t n = 1;; ++n) {
+            CardFixture fx(3000, true);
+            fx.Place(kKindVideo, 0, F + 5, 6);
+            fx.Place(kKindVideo, 1, F + 5 + Len(6) + 7, 8);
+            fx.Place(kKindLogo, 0, F + 5 + Len(6) + 7 + Len(8) + 9, 2);
+            fx.Commit();
+            fx.fault->crashAtWrite = fx.fault->writes + n;
+            fx.fault->lostWrites = policy;
+            DefragmentCard(fx.card, fx.op, false);
+            if (!fx.fault->crashed) break;
+            fx.card.Close();
+            CSDCard again;
+            ASSERT_EQ(again.OpenPath(fx.path), kOpenOk);
+            ASSERT_TRUE(again.ReadDirectory()) << Name(policy) << " " << n;
+            EXPECT_LE(fx.DamagedItems(again.Directory()), 1) << Name(policy) << " " << n;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rk
