@@ -139,6 +139,9 @@ void CMainWin::LoadThumbnails() {
     std::vector<uint8_t> block(kThumbBlockBytes);
     CPicture picture;
     auto show = [&](int image, uint64_t cluster) {
+        // An entry that points beyond the card has no thumbnail to read; asking
+        // the card for it would only report a media error for a damaged entry.
+        if (cluster + kThumbnailClusters > uint64_t(card_.TotalClusters())) return;
         if (ReadThumbnail(card_, static_cast<uint32_t>(cluster), block.data(), picture))
             thumbnails_.Set(image, ToImage(picture));
     };
@@ -162,6 +165,7 @@ void CMainWin::FillList(int id) {
         item->setData(kSlotRole, slot);
         item->setData(kImageRole, image);
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        item->setToolTip(text);
         list->addItem(item);
     };
     filling_ = true;

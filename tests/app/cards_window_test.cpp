@@ -361,3 +361,59 @@ TEST(CardsWindow, AddAndReadAVideoThroughTheWindow) {
 
 }  // namespace
 }  // namespace rk
+
+#include <QPointer>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rk {
+namespace {
+
+// A first scan that finds nothing but refusals says "Access denied!" once
+// and hides Refresh; root opens every file, so only other users can see it.
+TEST(CardsWindow, AccessDeniedOnTheFirstScanHidesRefresh) {
+    if (geteuid() == 0) GTEST_SKIP() << "root is never refused";
+    GuiEnv env;
+    const std::string path = env.MakeCard("locked.img", 64, 0);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    std::vector<QString> texts;
+    OnNextModal("rk::CCoolMsgBox", [&](QWidget* w) {
+        texts.push_back(qobject_cast<CCoolMsgBox*>(w)->ControlText(1003));
+        ClickControl(w, 1002);
+    });
+    auto win = OpenWindow();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], QStringLiteral("Access denied!"));
+    EXPECT_TRUE(win->AccessDenied());
+    EXPECT_FALSE(Shown(*win, 2021));
+    EXPECT_EQ(Media(*win)->currentText(), QStringLiteral("No media"));
+    chmod(path.c_str(), 0644);
+}
+
+// A damaged directory entry pointing past the end of the card is listed
+// without trying to read a thumbnail from beyond the card.
+TEST(CardsWindow, EntryBeyondTheCardReportsNoMediaError) {
+    GuiEnv env;
+    const std::string path = env.MakeCard("card.img", 64, 0);
+    {
+        CSDCard card;
+        ASSERT_EQ(card.OpenPath(path), kOpenOk);
+        ASSERT_TRUE(card.ReadDirectory());
+        card.Directory().SetVideo(0, EntryHead{0x7FFFFFF0u, 2, 33});
+        ASSERT_TRUE(card.WriteDirectory());
+    }
+    bool messaged = false;
+    QPointer<QTimer> watch = OnNextModal("rk::CCoolMsgBox", [&](QWidget* w) {
+        messaged = true;
+        ClickControl(w, 1002);
+    });
+    auto win = OpenWindow();
+    QTest::qWait(50);
+    EXPECT_FALSE(messaged);
+    delete watch.data();
+    EXPECT_EQ(win->List(1010)->count(), 1);
+    EXPECT_FALSE(win->ControlText(1005).isEmpty());
+}
+
+}  // namespace
+}  // namespace rk

@@ -54,7 +54,7 @@ std::unique_ptr<CMainWin> OpenWindow() {
     return win;
 }
 
-void OnNextModal(const char* className, std::function<void(QWidget*)> action) {
+QTimer* OnNextModal(const char* className, std::function<void(QWidget*)> action) {
     auto* timer = new QTimer(qApp);
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, tries, className, action] {
@@ -72,6 +72,7 @@ void OnNextModal(const char* className, std::function<void(QWidget*)> action) {
         }
     });
     timer->start(5);
+    return timer;
 }
 
 void ClickControl(QWidget* dialog, int id) {

@@ -2,6 +2,7 @@
 // Helpers for the widget tests: a private settings and card folder per test,
 // card images, and answering the modal dialogs the window opens.
 #include <QString>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <functional>
@@ -36,7 +37,8 @@ void WaitIdle(CMainWin& win);
 
 // Runs `action` on the next modal dialog of type T that opens (checked every
 // few milliseconds for up to 10 s) from inside its own event loop.
-void OnNextModal(const char* className, std::function<void(QWidget*)> action);
+// Answers the watcher, which a test deletes when no dialog is expected after all.
+QTimer* OnNextModal(const char* className, std::function<void(QWidget*)> action);
 // Clicks the button with control id `id` of a skinned dialog.
 void ClickControl(QWidget* dialog, int id);
 
