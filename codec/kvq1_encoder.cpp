@@ -5,92 +5,14 @@
 
 #include <cstring>
 
-#include "codec/bitstream.h"
+#include "codec/block_coder.h"
 #include "codec/kvq1_tables.h"
 
 namespace rk {
 
 namespace {
 
-// The writer of the coding passes: the same bits, overflow rule and bit count
-// as CBitstream, but it gathers up to 32 bits before storing them as one word
-// and takes whole symbols (up to 32 bits) in one call.
-//
-// CBitstream refuses the byte that would bring its stored count up to the
-// capacity, which happens exactly when the bits accepted reach 8 x capacity;
-// this writer applies the same test to every call, so Overflowed() and
-// TotalBits() agree with CBitstream after every call. Only complete bytes
-// below the capacity are ever stored.
-class CWordWriter {
-public:
-    CWordWriter(uint8_t* buffer, int capacityBytes)
-        : out(buffer), capacityBits(capacityBytes > 0 ? int64_t(capacityBytes) * 8 : 0) {}
-
-    inline void WriteBits(uint32_t value, int count) {
-        if (overflow) return;
-        total += count;
-        if (total >= capacityBits) {
-            overflow = true;
-            total = 0;
-            pending = 0;
-            return;
-        }
-        acc = (acc << count) | (uint64_t(value) & ((uint64_t(1) << count) - 1));
-        pending += count;
-        if (pending >= 32) {
-            pending -= 32;
-            const uint32_t word = uint32_t(acc >> pending);
-            out[0] = uint8_t(word >> 24);
-            out[1] = uint8_t(word >> 16);
-            out[2] = uint8_t(word >> 8);
-            out[3] = uint8_t(word);
-            out += 4;
-        }
-    }
-    int TotalBits() const { return int(total); }
-    bool Overflowed() const { return overflow; }
-    // Pads with zero bits to the next multiple of 32 bits (a whole word).
-    void PadToWord() {
-        if (overflow) return;
-        if (total % 8) WriteBits(0, int(8 - total % 8));
-        while (!overflow && total % 32) WriteBits(0, 8);
-    }
-    static constexpr int kMaxBits = 32;
-
-private:
-    uint8_t* out;
-    uint64_t acc = 0;
-    int pending = 0;
-    int64_t total = 0;
-    int64_t capacityBits;
-    bool overflow = false;
-};
-
-// CBitstream behind the same interface, for checking the word writer.
-class CReferenceWriter {
-public:
-    CReferenceWriter(uint8_t* buffer, int capacityBytes) : bs(buffer, capacityBytes) {}
-    void WriteBits(uint32_t value, int count) {
-        while (count > 16) {
-            count -= 16;
-            bs.WriteBits(value >> count, 16);
-        }
-        bs.WriteBits(value, count);
-    }
-    int TotalBits() const { return bs.TotalBits(); }
-    bool Overflowed() const { return bs.Overflowed(); }
-    void PadToWord() {
-        if (bs.PendingBits() > 0) bs.WriteBits(0, 8 - bs.PendingBits());
-        while (bs.TotalBits() % 32 != 0) bs.WriteBits(0, 8);
-    }
-
-private:
-    CBitstream bs;
-};
-
 constexpr int kBlockComponent[6] = {0, 0, 1, 2, 0, 0};
-
-inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
 }  // namespace
 
@@ -140,49 +62,14 @@ template <class Writer>
 void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
     w.WriteBits(uint32_t(quantiser - 1), 6);
     const int32_t* mb = coefficients.get() + size_t(macroblock) * 6 * 64;
-    const VlcCode* acCodes = AcCodes();
-    const VlcCode* runCodes = RunCodes();
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
         const int32_t* coef = mb + b * 64;
         const int c = kBlockComponent[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels) & ~uint64_t(1);
-
-        const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
-        const VlcCode dcCode = kDcSizeCodes[s];
-        const uint32_t dcBits = uint32_t(d >= 0 ? d : d + (1 << s) - 1) & ((1u << s) - 1u);
-        w.WriteBits((uint32_t(dcCode.code) << s) | dcBits, dcCode.length + s);
-
-        int previous = 0;
-        while (mask) {
-            const int i = __builtin_ctzll(mask);
-            mask &= mask - 1;
-            const int run = i - previous - 1;
-            previous = i;
-            const int level = levels[i];
-            const int a = level < 0 ? -level : level;
-            int base = a, n = 0;
-            if (a > 64) {
-                n = (a - 1) >> 6;
-                base = a - 64 * n;
-            }
-            const VlcCode code = acCodes[AcSymbol(base, n > 0, run > 0)];
-            uint32_t bits = (uint32_t(code.code) << 1) | (level < 0 ? 1u : 0u);
-            int length = code.length + 1;
-            if (n > 0) {
-                bits = (bits << 4) | uint32_t(n);
-                length += 4;
-            }
-            if (run > 0) {
-                const VlcCode rc = runCodes[run];
-                bits = (bits << rc.length) | rc.code;
-                length += rc.length;
-            }
-            w.WriteBits(bits, length);
-        }
-        w.WriteBits(0b101, 3);
+        const uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels);
+        WriteBlock(w, d, levels, mask);
     }
 }
 
