@@ -59,17 +59,19 @@ bool CFaultDevice::ReadAt(uint64_t offset, void* buffer, size_t size, int& error
 
 bool CFaultDevice::WriteAt(uint64_t offset, const void* buffer, size_t size, int& error) {
     ++writes;
+    ++events;
     if (writes <= refuseWritesWithAccessDenied && unmounts == 0) {
         error = EACCES;
         return false;
     }
-    if (crashAtWrite != 0 && writes >= crashAtWrite && !crashed) Crash();
+    if (!crashed && ((crashAtWrite != 0 && writes >= crashAtWrite) || (crashAtEvent != 0 && events >= crashAtEvent)))
+        Crash();
     if (Dead() || writes == failWriteAt) {
         if (writes == failWriteAt && failForever) dead_ = true;
         error = crashed ? EIO : failError;
         return false;
     }
-    if (crashAtWrite != 0) {
+    if (CrashMode()) {
         const auto* in = static_cast<const uint8_t*>(buffer);
         pending_.push_back({offset, std::vector<uint8_t>(in, in + size)});
         return true;
@@ -79,9 +81,11 @@ bool CFaultDevice::WriteAt(uint64_t offset, const void* buffer, size_t size, int
 
 bool CFaultDevice::Flush(int& error) {
     ++flushes;
+    ++events;
+    if (!crashed && crashAtEvent != 0 && events >= crashAtEvent) Crash();
     if (Dead() || flushes == failFlushAt) {
         if (flushes == failFlushAt && failForever) dead_ = true;
-        error = failError;
+        error = crashed ? EIO : failError;
         return false;
     }
     for (auto& p : pending_)

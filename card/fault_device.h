@@ -36,10 +36,13 @@ public:
     // the medium, and the writes not yet flushed are treated as `lostWrites`
     // says. The operation sees the crashed write fail (EIO), as a pulled card.
     uint64_t crashAtWrite = 0;
+    // The same at the N-th write or flush counted together (a crash just
+    // before a flush makes the device lose what it had not yet written).
+    uint64_t crashAtEvent = 0;
     LostWrites lostWrites = LostWrites::kDropAll;
 
     // Counters.
-    uint64_t reads = 0, writes = 0, flushes = 0, unmounts = 0;
+    uint64_t reads = 0, writes = 0, flushes = 0, unmounts = 0, events = 0;
     bool crashed = false;
 
     bool QuerySize(uint64_t& bytes) override;
@@ -56,6 +59,7 @@ private:
         std::vector<uint8_t> data;
     };
     bool Dead() const { return crashed || dead_; }
+    bool CrashMode() const { return crashAtWrite != 0 || crashAtEvent != 0; }
     void Crash();
     std::unique_ptr<ICardDevice> inner_;
     std::vector<Pending> pending_;  // written but not yet flushed (crash mode only)

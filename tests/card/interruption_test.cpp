@@ -1,6 +1,6 @@
-// A card pulled out at every write of an operation: the device crashes at
-// write N (that write and all later ones never land, and writes not yet
-// flushed are dropped, kept, or only the newest kept). Afterwards the card
+// A card pulled out at every write and flush of an operation: the device
+// crashes at event N (that write and all later ones never land, and writes
+// not yet flushed are dropped, kept, or only the newest kept). Afterwards the card
 // must read as a valid directory whose entries point only at complete data.
 #include <gtest/gtest.h>
 
@@ -54,12 +54,12 @@ int CrashAtEveryWrite(Setup setup, Run run, const char* label, int64_t itemClust
         for (uint64_t n = 1;; ++n) {
             CardFixture fx(itemClusters, true);
             setup(fx);
-            fx.fault->crashAtWrite = fx.fault->writes + n;
+            fx.fault->crashAtEvent = fx.fault->events + n;
             fx.fault->lostWrites = policy;
             run(fx);
             if (!fx.fault->crashed) break;  // the operation had fewer writes
             ++crashes;
-            ExpectConsistent(fx, std::string(label) + " " + Name(policy) + " crash at write " + std::to_string(n));
+            ExpectConsistent(fx, std::string(label) + " " + Name(policy) + " crash at event " + std::to_string(n));
             if (::testing::Test::HasFailure()) return crashes;
         }
     }
@@ -72,7 +72,7 @@ TEST(Interruption, Format) {
         fx.Commit();
     };
     int crashes = CrashAtEveryWrite(setup, [](CardFixture& fx) { fx.card.Format(1); }, "format");
-    EXPECT_EQ(crashes, 3);  // one write per format, under each policy
+    EXPECT_EQ(crashes, 3 * 3);  // flush, directory write, flush; under each policy
 }
 
 TEST(Interruption, AddLikeSequence) {
@@ -86,7 +86,7 @@ TEST(Interruption, AddLikeSequence) {
         AddLike(fx.card, fx.op, 7, 4, 4242);
     };
     int crashes = CrashAtEveryWrite(setup, run, "add");
-    EXPECT_GE(crashes, 3 * 6);  // 4 slots, 2 thumbnail Clusters, the directory
+    EXPECT_GE(crashes, 3 * 9);  // 4 slots, 2 thumbnail Clusters, flush, directory, flush
 }
 
 TEST(Interruption, AddThatCompactsFirst) {
@@ -134,7 +134,7 @@ TEST(Interruption, CompactionWithSelfOverlapDamagesAtMostTheMovingItem) {
             fx.Place(kKindVideo, 1, F + 5 + Len(6) + 7, 8);
             fx.Place(kKindLogo, 0, F + 5 + Len(6) + 7 + Len(8) + 9, 2);
             fx.Commit();
-            fx.fault->crashAtWrite = fx.fault->writes + n;
+            fx.fault->crashAtEvent = fx.fault->events + n;
             fx.fault->lostWrites = policy;
             DefragmentCard(fx.card, fx.op, false);
             if (!fx.fault->crashed) break;
