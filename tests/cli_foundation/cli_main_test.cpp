@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <signal.h>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,75 @@ TEST_F(CliTest, LogLevelComesFromTheSettings) {
         wide.push_back('\0');
     }
     EXPECT_NE(bytes.find(wide), std::string::npos);
+}
+
+// Ctrl-C during an import: the operation stops at its next check, the
+// question about the incomplete video is answered No even with --yes, and
+// the card keeps a valid directory with no video on it.
+TEST_F(CliTest, CtrlCStopsAnImportAndLeavesTheCardConsistent) {
+    std::string bin = fs::path(cli_).parent_path().string();
+    if (!fs::exists(bin + "/ffmpeg") || !fs::exists(bin + "/ffprobe")) GTEST_SKIP() << "no conversion tools";
+    std::string card = dir_ + "/cards/a.img";
+    ASSERT_EQ(Start({"create-image", card, "--size", "2G"}).code, 0);
+    ASSERT_EQ(Start({"format", card, "--mode", "0", "--yes"}).code, 0);
+    std::string source = dir_ + "/source.mp4";
+    std::string make = "'" + bin + "/ffmpeg' -v error -f lavfi -i testsrc=size=320x240:rate=50 -t 30 -c:v mpeg4 -y '" +
+                       source + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+
+    // Started by hand so that the test can read its progress while it runs.
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
+    posix_spawn_file_actions_addclose(&fa, errPipe[0]);
+    std::string config = "XDG_CONFIG_HOME=" + dir_ + "/config", cards = "REELKEEP_CARD_DIR=" + dir_ + "/cards";
+    std::vector<std::string> envStrings{config, cards, "LANG=C.UTF-8", "PATH=/usr/bin:/bin"};
+    for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* v = std::getenv(keep)) envStrings.push_back(std::string(keep) + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args{cli_, "add-video", card, source, "--yes"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, cli_.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    close(errPipe[1]);
+
+    // Once the frames are being written, press Ctrl-C twice.
+    std::string err;
+    bool signalled = false;
+    char buf[512];
+    ssize_t n;
+    while ((n = read(errPipe[0], buf, sizeof(buf))) > 0) {
+        err.append(buf, static_cast<size_t>(n));
+        if (!signalled && err.find("progress: 10%") != std::string::npos) {
+            kill(pid, SIGINT);
+            kill(pid, SIGINT);
+            signalled = true;
+        }
+    }
+    close(errPipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(signalled) << err;
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by a signal: " << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("Stopping after the current step"), std::string::npos) << err;
+    EXPECT_NE(err.find("incomplete video file on media? [y/N] n (stopping)"), std::string::npos) << err;
+
+    Outcome videos = Start({"videos", card});
+    EXPECT_EQ(videos.code, 0);
+    EXPECT_EQ(videos.out, "") << videos.out;
+    Outcome info = Start({"info", card});
+    EXPECT_EQ(info.code, 0);
+    EXPECT_NE(info.out.find("(100%)"), std::string::npos) << info.out;
 }
 
 }  // namespace
