@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "base/log.h"
@@ -136,6 +138,35 @@ public:
 
 private:
     KAVQ1FileEncoder& enc_;
+};
+
+// Makes one thumbnail on a thread of its own; Wait (or destruction) joins it.
+class CThumbnailJob {
+public:
+    CThumbnailJob() = default;
+    CThumbnailJob(const CThumbnailJob&) = delete;
+    CThumbnailJob& operator=(const CThumbnailJob&) = delete;
+    ~CThumbnailJob() { Wait(); }
+    bool Started() const { return started_; }
+    void Start(CThumbnailMaker& maker, const uint8_t* slot, int clustersPerFrame, uint8_t* block) {
+        started_ = true;
+        try {
+            thread_ = std::thread([this, &maker, slot, clustersPerFrame, block] {
+                result_ = maker.Make(slot, clustersPerFrame, block);
+            });
+        } catch (const std::system_error&) {
+            result_ = maker.Make(slot, clustersPerFrame, block);  // no thread to be had: make it here
+        }
+    }
+    bool Wait() {
+        if (thread_.joinable()) thread_.join();
+        return result_;
+    }
+
+private:
+    std::thread thread_;
+    bool started_ = false;
+    bool result_ = false;
 };
 
 // Saves one video entry's 264 bytes so that a failed commit leaves the
@@ -309,6 +340,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     std::memset(thumbBlock, 0, sizeof thumbBlock);
     bool thumbMade = false;
     CThumbnailMaker maker(mode.sizeClass);
+    CSlotBuffer thumbSlot;
+    // Declared last: joins its thread before the buffers above go away.
+    CThumbnailJob thumbJob;
     uint64_t written = 0;
     ReadStatus status = ReadStatus::kOk;
     bool stopped = false;
@@ -335,7 +369,12 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
             break;
         }
         ++written;
-        if (!thumbMade && i == frameCount / 2) thumbMade = maker.Make(buffer.Data(), cpf, thumbBlock);
+        // The middle frame's thumbnail is made beside the copy, from a copy
+        // of the slot, so that decoding it does not hold up the card writes.
+        if (i == frameCount / 2 && !thumbJob.Started() && thumbSlot.Allocate(slotBytes)) {
+            std::memcpy(thumbSlot.Data(), buffer.Data(), slotBytes);
+            thumbJob.Start(maker, thumbSlot.Data(), cpf, thumbBlock);
+        }
         op.SetProgress(static_cast<int64_t>(i) + 1, false);
         if (op.PumpMessages()) {
             stopped = true;
@@ -343,6 +382,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         }
     }
 
+    thumbMade = thumbJob.Wait();
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
     LogMessage(2, "elapsed time = %d sec", static_cast<int>(elapsed.count()));
     buffer.Free();
