@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sys/types.h>
 #include <thread>
 
 namespace rk {
@@ -28,28 +29,28 @@ const char* CINIParser::GetValue(const char* section, const char* key) {
     const size_t sectionLen = std::strlen(section);
     const size_t keyLen = std::strlen(key);
     bool inSection = false;
-    // Whole lines are read, however long: the tail of a long line is never
-    // taken for a line of its own. Only the first 255 characters count.
-    char line[256];
-    for (;;) {
-        if (!std::fgets(line, sizeof line, file_)) break;
-        size_t len = std::strlen(line);
-        bool complete = len > 0 && line[len - 1] == '\n';
-        if (!complete && !std::feof(file_)) {
-            int c;
-            while ((c = std::fgetc(file_)) != EOF && c != '\n') {
-            }
-        }
+    // Whole lines are read, however long and whatever bytes they hold: the
+    // tail of a long line is never taken for a line of its own. Values keep
+    // at most 255 characters.
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t got;
+    while ((got = getline(&line, &capacity, file_)) > 0) {
+        const size_t len = static_cast<size_t>(got);
         if (line[0] == '[') {
             if (inSection) break;
-            if (std::strncmp(line + 1, section, sectionLen) == 0) inSection = true;
+            if (len > sectionLen && std::strncmp(line + 1, section, sectionLen) == 0) inSection = true;
             continue;
         }
-        if (inSection && len > keyLen && std::strncmp(line, key, keyLen) == 0 && line[keyLen] == '=') {
-            std::memcpy(value_, line + keyLen + 1, len - keyLen);  // the terminator too
-            return value_;
+        if (inSection && len > keyLen && std::memcmp(line, key, keyLen) == 0 && line[keyLen] == '=') {
+            size_t n = len - keyLen - 1;
+            if (n > sizeof value_ - 1) n = sizeof value_ - 1;
+            std::memcpy(value_, line + keyLen + 1, n);
+            value_[n] = 0;
+            break;
         }
     }
+    std::free(line);
     return value_;
 }
 
