@@ -477,6 +477,34 @@ TEST(AddVideoDuration, UltraHd2997ShowsThirtyFramesPerSecond) {
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Unsupported video file format!"});
 }
 
+// Stop at every point of an add, keeping or discarding what was written:
+// the card always holds either nothing new or a complete shorter video.
+TEST_F(AddVideoTest, StopAtEveryPumpLeavesAValidCard) {
+    std::string src = Kavq1("a.kavq1", 4);
+    for (int answer : {kResultYes, kResultNo}) {
+        for (int pump = 1; pump <= 8; ++pump) {
+            ASSERT_TRUE(test::MakeFormattedImage(image + std::to_string(pump) + std::to_string(answer), 40, 0));
+            const std::string img = image + std::to_string(pump) + std::to_string(answer);
+            op = CScriptedOperator();
+            card.Close();
+            ASSERT_TRUE(test::OpenCard(card, img));
+            op.stopAtPump = pump;
+            op.answers = {kResultYes, answer};
+            AddVideoOutcome r = AddVideoFromFile(op, card, 0, src, {});
+            const int written = pump / 2;  // two pumps per frame, the first before the write
+            EXPECT_EQ(r.framesWritten, written) << pump;
+            card.Close();
+            EXPECT_EQ(test::CheckCardConsistent(img), "") << pump;
+            CSDCard again;
+            ASSERT_TRUE(test::OpenCard(again, img));
+            const bool kept = written > 0 && answer == kResultYes;
+            EXPECT_EQ(again.Directory().Video(0).numFrames, kept ? written : 0) << pump << " " << answer;
+            EXPECT_EQ(r.result, kept ? VideoOpResult::kKeptPartial : VideoOpResult::kAborted) << pump;
+            ::unlink(img.c_str());
+        }
+    }
+}
+
 // Interruption: the card pulled at every write of an add. Whatever reached
 // the medium, the directory must be valid and reference only complete
 // items: either the card as before, or the card with the whole video.
