@@ -1,7 +1,247 @@
+// reelkeep-cli's conversion commands: encode any source to a KAVQ1 file for a
+// video mode, and export a KAVQ1 file to ProRes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/log.h"
+#include "base/string_ids.h"
+#include "card/video_modes.h"
 #include "cli/cli_context.h"
+#include "cli/terminal_operator.h"
+#include "codec/kavq1_slot.h"
+#include "convert/kavq1_file_converter.h"
+#include "convert/kavq1_file_encoder.h"
 
 namespace rk::cli {
 
-void RegisterConvertCommands(CLI::App&, Context&) {}
+namespace {
+
+struct EncodeArgs {
+    std::string source, output;
+    int mode = 0;
+    std::string range = "full";
+    std::string deinterlace = "on";
+};
+
+struct ExportArgs {
+    std::string input, output;
+};
+
+bool WriteWhole(int fd, const uint8_t* data, size_t bytes) {
+    while (bytes > 0) {
+        ssize_t n = ::write(fd, data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        bytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadWhole(int fd, uint8_t* data, size_t bytes) {
+    while (bytes > 0) {
+        ssize_t n = ::read(fd, data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        bytes -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void FramesProgress(Context& ctx, int slotBytes) {
+    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) term->SetProgressUnit("frames", double(slotBytes));
+}
+
+// The same road as adding a video to a card, with a file as the target:
+// slots one by one, progress and Stop between them.
+int RunEncode(const EncodeArgs& a, Context& ctx) {
+    IOperator& op = *ctx.op;
+    const VideoMode& mode = VideoModeAt(a.mode);
+    const int budgetSectors = (mode.clustersPerFrame - 1) * (kClusterBytes / 512);
+    KAVQ1FileEncoder encoder(a.source, mode.sizeClass, budgetSectors, mode.frameRate, a.range == "limited",
+                             a.deinterlace == "on");
+    if (!encoder.IsOpened()) {
+        ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        return kExitFailed;
+    }
+    const int frames = encoder.FrameCount();
+    const size_t slotBytes = static_cast<size_t>(encoder.SlotBytes());
+    int fd = ::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        return kExitFailed;
+    }
+    LogMessage(1, "reelkeep-cli encode: %s to %s, mode %d, %d frames", a.source.c_str(), a.output.c_str(), a.mode,
+               frames);
+    std::fprintf(stderr, "encode: %d frames for %s%s\n", frames, mode.name, encoder.HasAudio() ? ", with sound" : "");
+
+    FramesProgress(ctx, static_cast<int>(slotBytes));
+    op.BeginProgress(static_cast<int64_t>(frames) + 1);
+    std::vector<uint8_t> slot(slotBytes);
+    int written = 0;
+    bool readError = false, writeError = false, stopped = false;
+    for (int i = 0; i < frames; ++i) {
+        std::memset(slot.data(), 0, slot.size());
+        if (!encoder.GetNextFrame(slot.data())) {
+            readError = written == 0;
+            break;
+        }
+        if (op.PumpMessages()) {
+            stopped = true;
+            break;
+        }
+        if (!WriteWhole(fd, slot.data(), slot.size())) {
+            writeError = true;
+            break;
+        }
+        ++written;
+        op.SetProgress(i + 1, false);
+        if (op.PumpMessages()) {
+            stopped = true;
+            break;
+        }
+    }
+    if (::fsync(fd) != 0 && !writeError && written > 0 && errno != EINVAL) writeError = true;
+    if (::close(fd) != 0 && !writeError) writeError = true;
+    const bool failed = stopped || readError || writeError;
+    op.SetProgress(static_cast<int64_t>(frames) + 1, failed);
+    op.EndProgress();
+
+    if (stopped) {
+        MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+        std::fprintf(stderr, "encode: %d frames written before the stop\n", written);
+        return kExitFailed;
+    }
+    if (writeError) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        return kExitFailed;
+    }
+    if (readError) {
+        ErrorById(op, IDS_ERROR_READING_VIDEO);
+        ::unlink(a.output.c_str());
+        return kExitFailed;
+    }
+    MessageById(op, kMsgNotice, kIconInformation, IDS_WRITE_COMPLETED);
+    std::fprintf(stderr, "encode: %d frames written to %s\n", written, a.output.c_str());
+    return kExitOk;
+}
+
+int RunExport(const ExportArgs& a, Context& ctx) {
+    IOperator& op = *ctx.op;
+    int fd = ::open(a.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        return kExitFailed;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    std::vector<uint8_t> head(2 * kClusterBytes, 0);
+    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(head.size()) ||
+        ::pread(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size())) {
+        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        return kExitFailed;
+    }
+    KAVQ1FileConverter converter(head.data(), head.size());
+    if (!converter.IsValid()) {
+        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        return kExitFailed;
+    }
+    const size_t slotBytes = static_cast<size_t>(converter.SlotBytes());
+    const uint64_t frames = KAVQ1FrameCount(static_cast<uint64_t>(st.st_size), static_cast<int>(slotBytes));
+    if (frames == 0) {
+        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "export: %llu frames\n", static_cast<unsigned long long>(frames));
+    FramesProgress(ctx, static_cast<int>(slotBytes));
+    op.BeginProgress(static_cast<int64_t>(frames) + 1);
+    std::vector<uint8_t> slot(slotBytes);
+    bool error = false, stopped = false;
+    if (!converter.Open(a.output)) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        error = true;
+    } else if (converter.AudioOn()) {
+        // The sound goes first: ffmpeg reads it from a file that must be
+        // complete before the first picture.
+        for (uint64_t i = 0; i < frames && !error; ++i) {
+            if (::pread(fd, slot.data(), kClusterBytes, static_cast<off_t>(i * slotBytes)) != kClusterBytes ||
+                !converter.PushAudio(slot.data()))
+                error = true;
+            else if (op.PumpMessages())
+                stopped = true;
+            if (stopped) break;
+        }
+    }
+    if (::lseek(fd, 0, SEEK_SET) != 0) error = true;
+    for (uint64_t i = 0; i < frames && !error && !stopped; ++i) {
+        if (!ReadWhole(fd, slot.data(), slotBytes)) {
+            error = true;
+            break;
+        }
+        if (op.PumpMessages()) {
+            stopped = true;
+            break;
+        }
+        if (!converter.PushFrame(slot.data())) {
+            error = true;
+            break;
+        }
+        op.SetProgress(static_cast<int64_t>(i + 1), false);
+    }
+    if (stopped || error) converter.SetStallLimitMs(10000);
+    if (!stopped && !error && !converter.Finish()) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        error = true;
+    }
+    op.SetProgress(static_cast<int64_t>(frames) + 1, stopped || error);
+    op.EndProgress();
+    if (stopped) {
+        MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+        return kExitFailed;
+    }
+    if (error) {
+        std::fprintf(stderr, "export: failed\n");
+        return kExitFailed;
+    }
+    MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterConvertCommands(CLI::App& app, Context& ctx) {
+    auto enc = std::make_shared<EncodeArgs>();
+    CLI::App* encode = app.add_subcommand("encode", "Encode any source ffmpeg reads to a KAVQ1 file for a video mode");
+    encode->add_option("SOURCE", enc->source, "video or picture file")->required();
+    encode->add_option("OUT", enc->output, "KAVQ1 file to write (.kavq1)")->required();
+    encode->add_option("--mode", enc->mode, "video mode 0-8 (see 'list' or 'format')")
+        ->required()
+        ->check(CLI::Range(0, kVideoModeCount - 1));
+    encode->add_option("--range", enc->range, "YUV range of the pictures")
+        ->check(CLI::IsMember({"full", "limited"}))
+        ->capture_default_str();
+    encode->add_option("--deinterlace", enc->deinterlace, "deinterlace the source")
+        ->check(CLI::IsMember({"on", "off"}))
+        ->capture_default_str();
+    encode->callback([enc, &ctx] { ctx.exitCode = RunEncode(*enc, ctx); });
+
+    auto exp = std::make_shared<ExportArgs>();
+    CLI::App* exportCmd = app.add_subcommand("export", "Export a KAVQ1 file to a ProRes .mov file");
+    exportCmd->add_option("IN", exp->input, "KAVQ1 file (.kavq1)")->required();
+    exportCmd->add_option("OUT", exp->output, "ProRes file to write (.mov)")->required();
+    exportCmd->callback([exp, &ctx] { ctx.exitCode = RunExport(*exp, ctx); });
+}
 
 }  // namespace rk::cli
