@@ -87,11 +87,12 @@ private:
 
 inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
-// Writes one block: the DC difference d, then every nonzero level of `levels`
-// (scan order) whose bit is set in `mask` (bit 0 is ignored), then end of block.
-template <class Writer>
+// Writes one block: the DC difference d, then every nonzero level whose scan
+// position is set in `mask` (bit 0 is ignored), then end of block. The levels
+// are indexed by scan position, or by natural index (8 v + u) when Natural.
+template <bool Natural = false, class Writer>
 inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
-    const VlcCode* acCodes = AcCodes();
+    const LevelCode* levelCodes = LevelCodes() + kMaxLevel;
     const VlcCode* runCodes = RunCodes();
     mask &= ~uint64_t(1);
     const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
@@ -105,26 +106,15 @@ inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
         mask &= mask - 1;
         const int run = i - previous - 1;
         previous = i;
-        const int level = levels[i];
-        const int a = level < 0 ? -level : level;
-        int base = a, n = 0;
-        if (a > 64) {
-            n = (a - 1) >> 6;
-            base = a - 64 * n;
-        }
-        const VlcCode code = acCodes[AcSymbol(base, n > 0, run > 0)];
-        uint32_t bits = (uint32_t(code.code) << 1) | (level < 0 ? 1u : 0u);
-        int length = code.length + 1;
-        if (n > 0) {
-            bits = (bits << 4) | uint32_t(n);
-            length += 4;
-        }
-        if (run > 0) {
+        if (run == 0) {
+            const LevelCode c = levelCodes[levels[Natural ? kZigzag[i] : i]];
+            w.WriteBits(c.bits, int(c.length));
+        } else {
+            // Code, sign and escape (at most 21 bits), then the run code (at most 10).
+            const LevelCode c = levelCodes[2 * kMaxLevel + 1 + levels[Natural ? kZigzag[i] : i]];
             const VlcCode rc = runCodes[run];
-            bits = (bits << rc.length) | rc.code;
-            length += rc.length;
+            w.WriteBits((c.bits << rc.length) | rc.code, int(c.length) + rc.length);
         }
-        w.WriteBits(bits, length);
     }
     w.WriteBits(0b101, 3);
 }

@@ -19,8 +19,11 @@ constexpr int kBlockComponent[6] = {0, 0, 1, 2, 0, 0};
 KVQ1Encoder::KVQ1Encoder(int sizeClass, int budgetSectors_, int frameRateCode_)
     : geometry(KVQ1GeometryFor(sizeClass)), frameRateCode(frameRateCode_), budgetSectors(budgetSectors_) {
     budgetBytes = budgetSectors * 512;
-    if (geometry.Valid())
-        coefficients.reset(new int32_t[size_t(geometry.rows) * size_t(geometry.columns) * 6 * 64]);
+    if (geometry.Valid()) {
+        const size_t macroblocks = size_t(geometry.rows) * size_t(geometry.columns);
+        coefficients.reset(new int32_t[macroblocks * 6 * 64]);
+        transformedIn.reset(new uint32_t[macroblocks]());
+    }
 }
 
 KVQ1Encoder::~KVQ1Encoder() = default;
@@ -32,36 +35,40 @@ bool KVQ1Encoder::UseKernels(TransformVariant variant) {
     return true;
 }
 
-void KVQ1Encoder::Transform(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr) {
+void KVQ1Encoder::TransformMacroblock(int macroblock) {
     const int w = geometry.width, cw = w / 2;
+    const int r = macroblock / geometry.columns, m = macroblock % geometry.columns;
     const ForwardPixelsFn forward = kernels->forwardPixels;
-    int32_t* out = coefficients.get();
-    for (int r = 0; r < geometry.rows; ++r) {
-        const uint8_t* y0 = luma + size_t(r) * 16 * w;
-        const uint8_t* b0 = cb + size_t(r) * 8 * cw;
-        const uint8_t* c0 = cr + size_t(r) * 8 * cw;
-        for (int m = 0; m < geometry.columns; ++m, out += 6 * 64) {
-            forward(y0 + m * 16, w, out);
-            forward(y0 + m * 16 + 8, w, out + 64);
-            forward(b0 + m * 8, cw, out + 128);
-            forward(c0 + m * 8, cw, out + 192);
-            forward(y0 + 8 * w + m * 16, w, out + 256);
-            forward(y0 + 8 * w + m * 16 + 8, w, out + 320);
-        }
-    }
+    int32_t* out = coefficients.get() + size_t(macroblock) * 6 * 64;
+    const uint8_t* y0 = planes[0] + size_t(r) * 16 * w + m * 16;
+    const uint8_t* b0 = planes[1] + size_t(r) * 8 * cw + m * 8;
+    const uint8_t* c0 = planes[2] + size_t(r) * 8 * cw + m * 8;
+    forward(y0, w, out);
+    forward(y0 + 8, w, out + 64);
+    forward(b0, cw, out + 128);
+    forward(c0, cw, out + 192);
+    forward(y0 + 8 * w, w, out + 256);
+    forward(y0 + 8 * w + 8, w, out + 320);
+    transformedIn[macroblock] = epoch;
+}
+
+inline const int32_t* KVQ1Encoder::Coefficients(int macroblock) {
+    if (transformedIn[macroblock] != epoch) TransformMacroblock(macroblock);
+    return coefficients.get() + size_t(macroblock) * 6 * 64;
 }
 
 void KVQ1Encoder::SetDivisors() {
     for (int i = 0; i < 64; ++i) {
-        divisors[0][i] = float(kLumaWeights[i] * quantiser);
-        divisors[1][i] = float(kChromaWeights[i] * quantiser);
+        // The coefficient store is in natural order (8 v + u).
+        divisors[0][i] = float(kLumaWeights[kZigzagInverse[i]] * quantiser);
+        divisors[1][i] = float(kChromaWeights[kZigzagInverse[i]] * quantiser);
     }
 }
 
 template <class Writer>
 void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
     w.WriteBits(uint32_t(quantiser - 1), 6);
-    const int32_t* mb = coefficients.get() + size_t(macroblock) * 6 * 64;
+    const int32_t* mb = Coefficients(macroblock);
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
         const int32_t* coef = mb + b * 64;
@@ -69,7 +76,7 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
         const uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels);
-        WriteBlock(w, d, levels, mask);
+        WriteBlock<true>(w, d, levels, NaturalMaskToScanMask(mask));
     }
 }
 
@@ -115,7 +122,7 @@ int KVQ1Encoder::CodeFrame(uint32_t frameNumber, uint8_t* output) {
                 if (w.Overflowed()) {
                     // The rest of the row would only move the predictors on;
                     // leave them as coding the whole row would have.
-                    const int32_t* last = coefficients.get() + size_t(end - 1) * 6 * 64;
+                    const int32_t* last = Coefficients(end - 1);
                     dcPredictor[0] = last[5 * 64];
                     dcPredictor[1] = last[2 * 64];
                     dcPredictor[2] = last[3 * 64];
@@ -147,7 +154,14 @@ int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t
     InitTransforms();
     if (!kernels) kernels = &ActiveKernels();
 
-    Transform(luma, cb, cr);
+    // Every macroblock is transformed once per frame, when first needed.
+    planes[0] = luma;
+    planes[1] = cb;
+    planes[2] = cr;
+    if (++epoch == 0) {
+        std::memset(transformedIn.get(), 0, sizeof(uint32_t) * size_t(geometry.rows) * size_t(geometry.columns));
+        epoch = 1;
+    }
 
     // Bisection over a sample of one row's worth of macroblocks.
     quantiser = 1;

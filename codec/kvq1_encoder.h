@@ -51,19 +51,26 @@ private:
     template <class Writer> bool CodeTrial(uint8_t* output);
     template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
     template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
-    void Transform(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr);
+    // The coefficients of one macroblock, transformed on first use in a frame:
+    // the trials need only their sample, and the final pass finds each row's
+    // coefficients still in cache right after computing them.
+    const int32_t* Coefficients(int macroblock);
+    void TransformMacroblock(int macroblock);
     void SetDivisors();
 
     KVQ1Geometry geometry;
     int frameRateCode = 0;
     int budgetSectors = 0;
     int budgetBytes = 0;
-    std::unique_ptr<int32_t[]> coefficients;  // rows x columns x 6 x 64, scan order
+    std::unique_ptr<int32_t[]> coefficients;  // rows x columns x 6 x 64, natural order (8 v + u)
+    std::unique_ptr<uint32_t[]> transformedIn;  // per macroblock: the frame epoch it was transformed in
+    uint32_t epoch = 0;
+    const uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     int quantiser = 0;
     int32_t dcPredictor[3] = {0, 0, 0};
     const TransformKernels* kernels = nullptr;
     bool referenceWriter = false;
-    alignas(32) float divisors[2][64] = {};  // weight x quantiser: luma, chroma
+    alignas(32) float divisors[2][64] = {};  // weight x quantiser: luma, chroma; natural order
 };
 
 }  // namespace rk

@@ -11,6 +11,10 @@ extern const uint8_t kZigzag[64];
 // Scan position of each natural index.
 extern const uint8_t kZigzagInverse[64];
 
+// A set of natural indices (bit k = natural index k) as the set of their scan
+// positions.
+uint64_t NaturalMaskToScanMask(uint64_t natural);
+
 // Weight matrices indexed by scan position (entry 0 is never used).
 extern const uint8_t kLumaWeights[64];
 extern const uint8_t kChromaWeights[64];
@@ -32,6 +36,16 @@ inline constexpr int AcSymbol(int base, bool escape, bool run) {
 extern const VlcCode kDcSizeCodes[12];
 const VlcCode* AcCodes();    // kAcSymbolCount entries, by symbol
 const VlcCode* RunCodes();   // 64 entries, by run (1..62 used)
+
+// Encoding of a whole level: the AC code, the sign bit and the escape bits as
+// one field, for levels -1024..1024 (index level + 1024) without and with a
+// run (second half, index 2049 + level + 1024). Entry 1024 (level 0) is unused.
+struct LevelCode {
+    uint32_t bits;
+    uint32_t length;
+};
+inline constexpr int kMaxLevel = 1024;
+const LevelCode* LevelCodes();
 
 // Decoding tables (peek-then-skip).
 struct DcDecodeEntry {

@@ -38,6 +38,7 @@ void BuildTables() {
             const float d = u == 0 ? c0 : float(cosine((2 * x + 1) * u) * 0.5);
             t.dct[u][x] = d;
             t.dctT[x][u] = d;
+            for (int k = 0; k < 4; ++k) t.dctSplat[u][x][k] = d;
         }
 
     for (int i = 0; i < 64; ++i) {

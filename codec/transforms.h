@@ -17,17 +17,19 @@ const char* TransformVariantName(TransformVariant v);
 // out[64] = forward DCT of in[64] (8 x 8 samples minus 128, row by row), in
 // scan order, rounded to the nearest integer with ties to even.
 using ForwardTransformFn = void (*)(const int32_t* in, int32_t* out);
-// Same, reading the 8 x 8 block of bytes at src (line stride `stride`) and
-// subtracting 128 itself. Same arithmetic as ForwardTransformFn.
+// Same arithmetic, reading the 8 x 8 block of bytes at src (line stride
+// `stride`) and subtracting 128 itself, but giving the coefficients in natural
+// order (8 v + u): the encoder's quantiser reorders them.
 using ForwardPixelsFn = void (*)(const uint8_t* src, int stride, int32_t* out);
 // acc[64] (row by row, 32-byte aligned) += float(value) * BasisImages()[position],
 // multiply then add, no fused multiply-add.
 using AddBasisImageFn = void (*)(float* acc, int position, int value);
 // levels[i] = (coef[i] * 32) / divisors[i], truncated toward zero, for the 64
-// scan positions, where divisors[i] = weight[i] x quantiser as a float (the
-// quotient is correctly rounded and |coef x 32| < 2^24, so truncating it gives
-// the integer quotient exactly). Returns a mask with bit i set for every
-// nonzero level. levels and divisors are 32-byte aligned.
+// entries, where divisors[i] = weight x quantiser as a float (the quotient is
+// correctly rounded and |coef x 32| < 2^24, so truncating it gives the integer
+// quotient exactly). Works in whichever order coef and divisors share. Returns
+// a mask with bit i set for every nonzero level. levels and divisors are
+// 32-byte aligned.
 using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* divisors, int16_t* levels);
 // Rounds acc[64] to the nearest integer (ties to even), clamps to 0..255 and
 // stores the 8 x 8 bytes at dst with line stride `stride`.

@@ -21,7 +21,8 @@ inline __m256 Tree(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256 p4, __m256
                          _mm256_add_ps(_mm256_add_ps(p2, p6), _mm256_add_ps(p3, p7)));
 }
 
-inline void Forward(const __m256 (&row)[8], int32_t* out) {
+// Writes the 64 coefficients in natural order (8 v + u).
+inline void Forward(const __m256 (&row)[8], int32_t* natural) {
     const auto& D = g_tables.dct;
     const auto& DT = g_tables.dctT;
     // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
@@ -41,7 +42,6 @@ inline void Forward(const __m256 (&row)[8], int32_t* out) {
     // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u.
     __m256 dt[8];
     for (int x = 0; x < 8; ++x) dt[x] = _mm256_load_ps(DT[x]);
-    alignas(32) int32_t natural[64];
     for (int v = 0; v < 8; ++v) {
         const float* tv = t[v];
         const __m256 r = Tree(_mm256_mul_ps(_mm256_broadcast_ss(tv + 0), dt[0]),
@@ -52,16 +52,17 @@ inline void Forward(const __m256 (&row)[8], int32_t* out) {
                               _mm256_mul_ps(_mm256_broadcast_ss(tv + 5), dt[5]),
                               _mm256_mul_ps(_mm256_broadcast_ss(tv + 6), dt[6]),
                               _mm256_mul_ps(_mm256_broadcast_ss(tv + 7), dt[7]));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(r));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(r));
     }
-    for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
 void ForwardTransformAvx(const int32_t* in, int32_t* out) {
     __m256 row[8];
     for (int y = 0; y < 8; ++y)
         row[y] = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + y * 8)));
-    Forward(row, out);
+    alignas(32) int32_t natural[64];
+    Forward(row, natural);
+    for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
 void ForwardPixelsAvx(const uint8_t* src, int stride, int32_t* out) {

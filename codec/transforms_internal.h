@@ -9,6 +9,7 @@ struct TransformTables {
     alignas(32) float basis[64][64];        // by scan position, row by row
     alignas(32) float dct[8][8];            // row u, column x
     alignas(32) float dctT[8][8];           // row x, column u
+    alignas(32) float dctSplat[8][8][4];    // dct[v][y] repeated four times
 };
 extern TransformTables g_tables;
 

@@ -15,7 +15,8 @@ inline float Sum8(const float* p) {
     return ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
 }
 
-void ForwardFloat(const float* in, int32_t* out) {
+// Coefficients in scan order (scan) or natural order (8 v + u).
+void ForwardFloat(const float* in, int32_t* out, bool scan) {
     const auto& D = g_tables.dct;
     float t[8][8];  // t[u][y]
     float p[8];
@@ -27,21 +28,21 @@ void ForwardFloat(const float* in, int32_t* out) {
     for (int v = 0; v < 8; ++v)
         for (int u = 0; u < 8; ++u) {
             for (int y = 0; y < 8; ++y) p[y] = t[u][y] * D[v][y];
-            out[kZigzagInverse[v * 8 + u]] = int32_t(std::nearbyint(Sum8(p)));
+            out[scan ? kZigzagInverse[v * 8 + u] : v * 8 + u] = int32_t(std::nearbyint(Sum8(p)));
         }
 }
 
 void ForwardTransformPortable(const int32_t* in, int32_t* out) {
     float f[64];
     for (int i = 0; i < 64; ++i) f[i] = float(in[i]);
-    ForwardFloat(f, out);
+    ForwardFloat(f, out, true);
 }
 
 void ForwardPixelsPortable(const uint8_t* src, int stride, int32_t* out) {
     float f[64];
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) f[y * 8 + x] = float(int(src[y * stride + x]) - 128);
-    ForwardFloat(f, out);
+    ForwardFloat(f, out, false);
 }
 
 void AddBasisImagePortable(float* acc, int position, int value) {

@@ -22,7 +22,8 @@ inline __m128 Tree(__m128 p0, __m128 p1, __m128 p2, __m128 p3, __m128 p4, __m128
 #define RK_SPLAT(v, i) _mm_shuffle_ps(v, v, _MM_SHUFFLE(i, i, i, i))
 
 // rows[y] holds input row y as two vectors (x 0..3, x 4..7).
-inline void ForwardRows(const __m128 (&lo)[8], const __m128 (&hi)[8], int32_t* out) {
+// Writes the 64 coefficients in natural order (8 v + u).
+inline void ForwardRows(const __m128 (&lo)[8], const __m128 (&hi)[8], int32_t* natural) {
     const auto& DT = g_tables.dctT;
     // Rows: t[y][u] = sum over x of in(y, x) * D(u, x), vectors over u.
     __m128 tlo[8], thi[8];
@@ -40,22 +41,19 @@ inline void ForwardRows(const __m128 (&lo)[8], const __m128 (&hi)[8], int32_t* o
                       _mm_mul_ps(s6, _mm_load_ps(DT[6] + 4)), _mm_mul_ps(s7, _mm_load_ps(DT[7] + 4)));
     }
     // Columns: X[v][u] = sum over y of t(u, y) * D(v, y), vectors over u.
-    const auto& D = g_tables.dct;
-    alignas(16) int32_t natural[64];
     for (int v = 0; v < 8; ++v) {
-        const float* d = D[v];
+        const float* d = g_tables.dctSplat[v][0];
         __m128 c[8];
-        for (int y = 0; y < 8; ++y) c[y] = _mm_set1_ps(d[y]);
+        for (int y = 0; y < 8; ++y) c[y] = _mm_load_ps(d + 4 * y);
         const __m128 xlo = Tree(_mm_mul_ps(tlo[0], c[0]), _mm_mul_ps(tlo[1], c[1]), _mm_mul_ps(tlo[2], c[2]),
                                 _mm_mul_ps(tlo[3], c[3]), _mm_mul_ps(tlo[4], c[4]), _mm_mul_ps(tlo[5], c[5]),
                                 _mm_mul_ps(tlo[6], c[6]), _mm_mul_ps(tlo[7], c[7]));
         const __m128 xhi = Tree(_mm_mul_ps(thi[0], c[0]), _mm_mul_ps(thi[1], c[1]), _mm_mul_ps(thi[2], c[2]),
                                 _mm_mul_ps(thi[3], c[3]), _mm_mul_ps(thi[4], c[4]), _mm_mul_ps(thi[5], c[5]),
                                 _mm_mul_ps(thi[6], c[6]), _mm_mul_ps(thi[7], c[7]));
-        _mm_store_si128(reinterpret_cast<__m128i*>(natural + v * 8), _mm_cvtps_epi32(xlo));
-        _mm_store_si128(reinterpret_cast<__m128i*>(natural + v * 8 + 4), _mm_cvtps_epi32(xhi));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8), _mm_cvtps_epi32(xlo));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8 + 4), _mm_cvtps_epi32(xhi));
     }
-    for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
 void ForwardTransformSse(const int32_t* in, int32_t* out) {
@@ -64,7 +62,9 @@ void ForwardTransformSse(const int32_t* in, int32_t* out) {
         lo[y] = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + y * 8)));
         hi[y] = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + y * 8 + 4)));
     }
-    ForwardRows(lo, hi, out);
+    alignas(16) int32_t natural[64];
+    ForwardRows(lo, hi, natural);
+    for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
 void ForwardPixelsSse(const uint8_t* src, int stride, int32_t* out) {

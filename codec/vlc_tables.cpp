@@ -140,6 +140,35 @@ constexpr Tables BuildTables() {
 
 constexpr Tables kTables = BuildTables();
 
+struct LevelTable {
+    LevelCode entries[2 * (2 * kMaxLevel + 1)]{};
+};
+
+constexpr LevelTable BuildLevelTable() {
+    LevelTable t{};
+    for (int run = 0; run < 2; ++run)
+        for (int level = -kMaxLevel; level <= kMaxLevel; ++level) {
+            if (level == 0) continue;
+            const int a = level < 0 ? -level : level;
+            int base = a, n = 0;
+            if (a > 64) {
+                n = (a - 1) / 64;
+                base = a - 64 * n;
+            }
+            const VlcCode c = kTables.ac[AcSymbol(base, n > 0, run > 0)];
+            uint32_t bits = (uint32_t(c.code) << 1) | (level < 0 ? 1u : 0u);
+            uint32_t length = uint32_t(c.length) + 1;
+            if (n > 0) {
+                bits = (bits << 4) | uint32_t(n);
+                length += 4;
+            }
+            t.entries[run * (2 * kMaxLevel + 1) + level + kMaxLevel] = LevelCode{bits, length};
+        }
+    return t;
+}
+
+constexpr LevelTable kLevelTable = BuildLevelTable();
+
 }  // namespace
 
 const VlcCode kDcSizeCodes[12] = {
@@ -159,6 +188,7 @@ const uint16_t* AcSymbolsInCodeOrder() { return kAcOrder.data(); }
 const uint8_t* RunsInCodeOrder() { return kRunOrder.data(); }
 
 const VlcCode* AcCodes() { return kTables.ac; }
+const LevelCode* LevelCodes() { return kLevelTable.entries; }
 const VlcCode* RunCodes() { return kTables.run; }
 const DcDecodeEntry* DcDecode6() { return kTables.dc6; }
 const AcDecodeEntry* AcDecode8() { return kTables.ac8; }

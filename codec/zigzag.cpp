@@ -1,4 +1,7 @@
 // The zigzag scan sequence of ISO/IEC 10918-1.
+#include <array>
+#include <cstddef>
+
 #include "codec/kvq1_tables.h"
 
 namespace rk {
@@ -16,5 +19,36 @@ const uint8_t kZigzagInverse[64] = {
     10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
     21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63,
 };
+
+namespace {
+
+constexpr uint8_t kInverse[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42,
+    3,  8,  12, 17, 25, 30, 41, 43, 9,  11, 18, 24, 31, 40, 44, 53,
+    10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
+    21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63,
+};
+
+constexpr std::array<uint64_t, 8 * 256> BuildMaskTable() {
+    std::array<uint64_t, 8 * 256> t{};
+    for (int j = 0; j < 8; ++j)
+        for (int b = 0; b < 256; ++b) {
+            uint64_t m = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                if (b & (1 << bit)) m |= uint64_t(1) << kInverse[8 * j + bit];
+            t[std::size_t(j * 256 + b)] = m;
+        }
+    return t;
+}
+
+constexpr auto kMaskTable = BuildMaskTable();
+
+}  // namespace
+
+uint64_t NaturalMaskToScanMask(uint64_t natural) {
+    uint64_t m = 0;
+    for (int j = 0; j < 8; ++j) m |= kMaskTable[std::size_t(j * 256) + ((natural >> (8 * j)) & 0xFF)];
+    return m;
+}
 
 }  // namespace rk

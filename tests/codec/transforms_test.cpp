@@ -123,8 +123,8 @@ TEST(Transforms, VariantsAgreeWithThePortableKernel) {
             uint8_t px[64];
             for (int i = 0; i < 64; ++i) px[i] = uint8_t(in[b * 64 + i] + 128);
             int32_t d[64];
-            k->forwardPixels(px, 8, d);
-            ASSERT_EQ(std::memcmp(c, d, sizeof c), 0);
+            k->forwardPixels(px, 8, d);  // natural order
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(c[i], d[kZigzag[i]]) << i;
         }
         EXPECT_LE(maxDiff, 1) << TransformVariantName(k->variant);
     }
