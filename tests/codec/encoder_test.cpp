@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -158,4 +159,64 @@ TEST(Encoder, PredictorsCarryAcrossFrames) {
     KVQ1Decoder dec;
     EXPECT_TRUE(dec.Decode(first.data(), first.size(), back.y.data(), back.cb.data(), back.cr.data()));
     EXPECT_TRUE(dec.Decode(second.data(), second.size(), back.y.data(), back.cb.data(), back.cr.data()));
+}
+
+namespace {
+
+// A deterministic picture from integer arithmetic only: gradients, a
+// checkerboard of varying contrast and a little pseudo-random texture.
+Planes Synthetic(int sizeClass) {
+    Planes p = MakePlanes(sizeClass, 0, 128);
+    uint32_t seed = 99;
+    for (int y = 0; y < p.g.height; ++y)
+        for (int x = 0; x < p.g.width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int checker = ((x / 24 + y / 24) & 1) ? (x % 97) : 0;
+            p.y[size_t(y) * p.g.width + x] = uint8_t((x * 3 + y * 2) / 32 + checker + int(seed >> 28));
+        }
+    for (int y = 0; y < p.g.height / 2; ++y)
+        for (int x = 0; x < p.g.width / 2; ++x) {
+            p.cb[size_t(y) * p.g.width / 2 + x] = uint8_t(64 + (x + 2 * y) % 128);
+            p.cr[size_t(y) * p.g.width / 2 + x] = uint8_t(200 - (3 * x + y) % 150);
+        }
+    return p;
+}
+
+uint64_t Fnv(const uint8_t* data, size_t n) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < n; ++i) {
+        h ^= data[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+}  // namespace
+
+// Frames recorded from this encoder: a change in any bit of the output shows
+// here, so optimisations can be checked against it.
+TEST(Encoder, GoldenFrames) {
+    struct Golden { int sizeClass; TransformVariant variant; int length; int quantiser; uint64_t hash; };
+    const Golden golden[] = {
+        {1, TransformVariant::Sse, 335028, 6, 0x063ec80651c331dcull},
+        {1, TransformVariant::Avx, 335056, 6, 0xcfe4eefd96134f11ull},
+        {1, TransformVariant::Portable, 335028, 6, 0x063ec80651c331dcull},
+        {2, TransformVariant::Sse, 772332, 18, 0x6c7fa568505c3c75ull},
+        {2, TransformVariant::Avx, 772348, 18, 0xc6725453cceb3468ull},
+    };
+    for (const Golden& g : golden) {
+        Planes p = Synthetic(g.sizeClass);
+        KVQ1Encoder enc(g.sizeClass, g.sizeClass == 1 ? 768 : 1536, 50);
+        if (!enc.UseKernels(g.variant)) continue;
+        std::vector<uint8_t> out(enc.BudgetBytes());
+        uint64_t hashes[2];
+        int lengths[2];
+        for (int f = 0; f < 2; ++f) {
+            lengths[f] = enc.Encode(uint32_t(f), p.y.data(), p.cb.data(), p.cr.data(), out.data());
+            hashes[f] = Fnv(out.data(), size_t(lengths[f]));
+        }
+        EXPECT_EQ(lengths[1], g.length);
+        EXPECT_EQ(enc.LastQuantiser(), g.quantiser);
+        EXPECT_EQ(hashes[1], g.hash);
+    }
 }
