@@ -61,6 +61,7 @@ CCoolDialog::CCoolDialog(const DialogTemplate& tmpl, QWidget* parent) : QDialog(
         templateRects_[key] = r;
         w->installEventFilter(this);
         StyleControl(def.id, w);
+        FitText(w);
     }
     resize(TemplateSize());
     previousSize_ = TemplateSize();
@@ -186,6 +187,23 @@ void CCoolDialog::SetControlText(int id, const QString& text) {
     } else if (auto* b = qobject_cast<QPushButton*>(w)) {
         b->setText(shown);
     }
+    FitText(w);
+}
+
+void CCoolDialog::FitText(QWidget* w) {
+    // One-line texts that a translation made longer than their control get a
+    // smaller font (down to 6 points) rather than being cut off.
+    auto* l = qobject_cast<QLabel*>(w);
+    auto* b = qobject_cast<QPushButton*>(w);
+    if ((!l && !b) || (l && l->wordWrap())) return;
+    const QString text = l ? l->text() : b->text();
+    QFont f = w->property("controlId").toInt() == kDialogTitleControl ? w->font() : font();
+    const int room = w->width() - (b ? 8 : 0);
+    for (int size = f.pointSize(); size > 6; --size) {
+        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
+        f.setPointSize(size - 1);
+    }
+    w->setFont(f);
 }
 
 QString CCoolDialog::ControlText(int id) const {

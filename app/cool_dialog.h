@@ -80,6 +80,7 @@ protected:
 
 private:
     QWidget* MakeControl(const ControlDef& def);
+    void FitText(QWidget* w);
     void ApplyAnchors(QSize previous, QSize now);
 
     const DialogTemplate& template_;

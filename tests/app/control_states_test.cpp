@@ -142,9 +142,8 @@ TEST(ControlStates, BusyHidesOperationsAndDisablesInput) {
         WindowFacts g = Ready(page);
         g.busy = true;
         auto t = DecideControlStates(g);
-        if (page == 1) EXPECT_FALSE(t.at(1013).enabled);
-        if (page == 2) EXPECT_FALSE(t.at(1014).enabled);
-        if (page == 3) EXPECT_TRUE(t.at(1015).enabled) << "the logo list stays enabled";
+        const int list = page == 1 ? 1013 : page == 2 ? 1014 : 1015;
+        EXPECT_EQ(t.at(list).enabled, page == 3) << "only the logo list stays enabled: " << list;
     }
 }
 
