@@ -1,5 +1,6 @@
 #include "cli/terminal_operator.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -79,13 +80,23 @@ CTerminalOperator::~CTerminalOperator() {
 }
 
 void CTerminalOperator::InstallSignalHandlers() {
+    // SA_RESTART: reads and writes of the card, the tools' pipes and waits for
+    // the tools go on undisturbed; the operation sees the flag at its next
+    // check. A question waiting for an answer polls, and poll() always
+    // returns on a signal.
     struct sigaction sa{};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: a question waiting for an answer gives up
+    sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // A closed standard error (reelkeep-cli ... 2>&1 | head) must not kill the
+    // program in the middle of a write to the card: writes then just fail.
+    struct sigaction ignore{};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool CTerminalOperator::StopRequested() { return gStop.load(); }
@@ -155,11 +166,18 @@ int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) 
 bool CTerminalOperator::ReadLine(std::string& line) {
     line.clear();
     for (;;) {
+        if (StopRequested()) return false;  // Ctrl-C: no answer
+        pollfd pfd{io_.in, POLLIN, 0};
+        int ready = ::poll(&pfd, 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
         char c;
         ssize_t n = ::read(io_.in, &c, 1);
         if (n < 0) {
-            if (errno == EINTR && !StopRequested()) continue;
-            return false;  // Ctrl-C or a read error: no answer
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return false;  // a read error: no answer
         }
         if (n == 0) return !line.empty();  // end of input
         if (c == '\n') return true;

@@ -13,7 +13,7 @@
 // card consistent (item data first, directory last). A second Ctrl-C does
 // not kill either; it only repeats that the program is stopping. SIGQUIT
 // (Ctrl-backslash) still ends the program at once, mid-write if it must.
-// SIGTERM and SIGHUP are treated like Ctrl-C.
+// SIGTERM and SIGHUP are treated like Ctrl-C; SIGPIPE is ignored.
 #include <atomic>
 #include <cstdint>
 #include <deque>

@@ -6,7 +6,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
 #include <regex>
+#include <thread>
 #include <string>
 
 #include "base/string_ids.h"
@@ -127,6 +132,38 @@ TEST_F(TerminalTest, CtrlCSetsTheAbortFlagAndNeverKills) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     signal(SIGHUP, SIG_DFL);
+}
+
+TEST_F(TerminalTest, CtrlCWhileAQuestionWaitsAnswersNo) {
+    CTerminalOperator::InstallSignalHandlers();
+    CTerminalOperator op(&yes_, Streams(true, false));
+    std::atomic<bool> answered{false};
+    pthread_t asking = pthread_self();
+    // Nobody types; Ctrl-C arrives (again and again until the question gives up).
+    std::thread presser([&] {
+        while (!answered) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!answered) pthread_kill(asking, SIGINT);
+        }
+    });
+    int r = op.ShowMessage(rk::kMsgQuestion, rk::kIconQuestion, "Format media?");
+    answered = true;
+    presser.join();
+    EXPECT_EQ(r, rk::kResultNo);
+    EXPECT_TRUE(op.PumpMessages());
+    signal(SIGINT, SIG_DFL);
+}
+
+TEST_F(TerminalTest, ClosedStandardErrorDoesNotKill) {
+    CTerminalOperator::InstallSignalHandlers();
+    close(err_[0]);
+    err_[0] = -1;
+    CTerminalOperator op(&yes_, Streams(false, false));
+    op.ShowMessage(rk::kMsgNotice, rk::kIconError, "Media write error!");  // EPIPE, not SIGPIPE
+    op.BeginProgress(3);
+    op.SetProgress(3, false);
+    op.EndProgress();
+    SUCCEED();
 }
 
 TEST_F(TerminalTest, FileChoicesComeFromTheCommandLineFirst) {
