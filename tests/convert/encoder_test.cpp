@@ -1,0 +1,433 @@
+// The import encoder end to end, with the real ffprobe and ffmpeg on sources
+// made here: frame counts, audio chunks frame by frame, sound arriving in the
+// right frames, picture quality against ffmpeg's own decode, and hostile
+// sources and tools that fail, stall or die.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "codec/kavq1_slot.h"
+#include "convert/kavq1_file_encoder.h"
+#include "convert/media_fixture.h"
+#include "convert/tool_folder.h"
+
+namespace rk {
+namespace {
+
+using test::DecodedSlot;
+using test::DecodeSlot;
+
+constexpr int kClass1Sectors = 768;
+
+class EncoderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SetProgramFolder("");
+        dir = new test::TempDir;
+        const std::string d = dir->Path();
+        // 0.4 s, 25 fps pictures and a 1 kHz tone at 44.1 kHz in AAC.
+        ok = test::MakeMedia(
+                 "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=1000:sample_rate=44100 "
+                 "-t 0.4 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -y \"%s\"",
+                 {d + "/tone.mp4"}) &&
+             // 0.6 s with a step from silence to a constant at 0.3 s, lossless sound.
+             test::MakeMedia("-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi "
+                             "-i aevalsrc=exprs='if(gte(t,0.3),0.5,0)|if(gte(t,0.3),-0.25,0)':s=48000 "
+                             "-t 0.6 -c:v mpeg4 -q:v 2 -c:a pcm_s16le -y \"%s\"",
+                             {d + "/step.mkv"}) &&
+             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg4 -q:v 2 -y \"%s\"",
+                             {d + "/silent.mov"}) &&
+             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=1 -frames:v 1 -y \"%s\"", {d + "/still.png"}) &&
+             test::MakeMedia("-f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i sine=frequency=500:sample_rate=48000 "
+                             "-t 10 -c:v mpeg4 -c:a pcm_s16le -y \"%s\"",
+                             {d + "/ntsc.mov"}) &&
+             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg2video -q:v 2 -flags +ilme+ildct "
+                             "-top 1 -y \"%s\"",
+                             {d + "/interlaced.mpg"}) &&
+             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.01 -c:v mpeg4 -y \"%s\"", {d + "/blip.mp4"});
+        if (ok) {
+            // The still under an upper-case name.
+            ok = rename((d + "/still.png").c_str(), (d + "/still.PNG").c_str()) == 0;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        dir = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(ok) << "ffmpeg could not make the test sources";
+        SetProgramFolder("");
+    }
+    void TearDown() override { SetProgramFolder(""); }
+
+    static std::string Src(const std::string& name) { return dir->File(name); }
+
+    // ffmpeg's own decode of a source through the picture chain the encoder
+    // asks for, at 1920x1080.
+    static std::string Reference(const std::string& source, const char* rate, bool deinterlace) {
+        std::string out = source + (deinterlace ? ".di.yuv" : ".yuv");
+        test::MakeMedia(std::string("-i \"%s\" -vf \"fps=%s,scale=1920:1080:out_range=pc") +
+                            (deinterlace ? ",yadif=1" : "") + "\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
+                        {source, rate, rate, out});
+        return out;
+    }
+
+    // Takes up to `limit` slots; the decoded slots in order.
+    static std::vector<DecodedSlot> Take(KAVQ1FileEncoder& enc, int limit) {
+        std::vector<DecodedSlot> slots;
+        std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+        for (int i = 0; i < limit; ++i) {
+            std::fill(slot.begin(), slot.end(), 0);
+            if (!enc.GetNextFrame(slot.data())) break;
+            slots.push_back(DecodeSlot(slot.data(), slot.size()));
+        }
+        return slots;
+    }
+
+    static test::TempDir* dir;
+    static bool ok;
+};
+
+test::TempDir* EncoderTest::dir = nullptr;
+bool EncoderTest::ok = false;
+
+TEST_F(EncoderTest, Mp4WithSoundGivesNumberedFramesToneAndFaithfulPictures) {
+    KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 20);  // 0.4 s at 50 frames per second
+    EXPECT_TRUE(enc.HasAudio());
+    EXPECT_EQ(enc.SlotBytes(), 33 * 12288);
+    const std::string ref = Reference(Src("tone.mp4"), "50", false);
+    auto slots = Take(enc, enc.FrameCount());
+    ASSERT_EQ(slots.size(), 20u);
+    for (size_t i = 0; i < slots.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(slots[i].ok);
+        EXPECT_EQ(slots[i].videoFrameNumber, i);
+        EXPECT_EQ(slots[i].audioFrameNumber, i);
+        EXPECT_EQ(slots[i].chunkLengthWords, 1448);
+        EXPECT_EQ(slots[i].audio.size(), 5760u);
+        if (i % 5 == 0) {
+            EXPECT_GT(test::LumaPsnr(slots[i].luma, ref, static_cast<int>(i), 1920, 1080), 40.0);
+        }
+    }
+    // A 1 kHz tone crosses zero twice per millisecond: 40 times in 20 ms.
+    int crossings = 0;
+    const auto& a = slots[10].audio;
+    for (size_t s = 1; s < 960; ++s)
+        if ((test::Sample24(a, s - 1, 0) < 0) != (test::Sample24(a, s, 0) < 0)) ++crossings;
+    EXPECT_GE(crossings, 38);
+    EXPECT_LE(crossings, 42);
+}
+
+TEST_F(EncoderTest, SoundArrivesInItsFrame) {
+    KAVQ1FileEncoder enc(Src("step.mkv"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    // Matroska gives no stream duration: the container's is used.
+    std::string probe;
+    ASSERT_TRUE(test::RunTool("ffprobe", "-v quiet -show_streams -select_streams v:0 \"%s\"", {Src("step.mkv")}, &probe));
+    EXPECT_EQ(test::ProbeValue(probe, "duration"), "N/A");
+    EXPECT_EQ(enc.FrameCount(), 30);
+    ASSERT_TRUE(enc.HasAudio());
+    auto slots = Take(enc, 17);
+    ASSERT_EQ(slots.size(), 17u);
+    // The step is at 0.3 s = sample 14400 = the first sample of frame 15.
+    for (int f = 0; f < 15; ++f) {
+        const auto& a = slots[f].audio;
+        size_t last = f == 14 ? 959 : 960;  // a sample of rounding in the source's time base
+        for (size_t s = 0; s < last; ++s) ASSERT_EQ(test::Sample24(a, s, 0), 0) << "frame " << f << " sample " << s;
+    }
+    EXPECT_NEAR(test::Sample24(slots[15].audio, 2, 0), 0x400000, 0x100);   // 0.5 on the left
+    EXPECT_NEAR(test::Sample24(slots[15].audio, 2, 1), -0x200000, 0x100);  // -0.25 on the right
+    EXPECT_NEAR(test::Sample24(slots[16].audio, 500, 0), 0x400000, 0x100);
+}
+
+TEST_F(EncoderTest, SourceWithoutSoundCarriesSilenceOfTheNormalLength) {
+    KAVQ1FileEncoder enc(Src("silent.mov"), 1, kClass1Sectors, 60, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_FALSE(enc.HasAudio());
+    EXPECT_EQ(enc.FrameCount(), 12);  // 0.2 s at 60
+    auto slots = Take(enc, 3);
+    ASSERT_EQ(slots.size(), 3u);
+    for (const auto& s : slots) {
+        EXPECT_EQ(s.chunkLengthWords, 1208);
+        EXPECT_EQ(s.audio.size(), 4800u);
+        EXPECT_TRUE(std::all_of(s.audio.begin(), s.audio.end(), [](uint8_t b) { return b == 0; }));
+    }
+}
+
+TEST_F(EncoderTest, StillPictureGivesOneFrameWithOneWorker) {
+    KAVQ1FileEncoder enc(Src("still.PNG"), 1, kClass1Sectors, 50, false, true, 8);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 1);
+    EXPECT_EQ(enc.WorkerCount(), 1);
+    EXPECT_FALSE(enc.HasAudio());
+    auto slots = Take(enc, 1);
+    ASSERT_EQ(slots.size(), 1u);
+    EXPECT_TRUE(slots[0].ok);
+    EXPECT_EQ(slots[0].chunkLengthWords, 1448);
+}
+
+TEST_F(EncoderTest, NeverMoreWorkersThanFrames) {
+    // 0.06 s at 50 frames per second: 3 frames, on a machine of 8 processors.
+    test::TempDir local;
+    ASSERT_TRUE(test::MakeMedia("-f lavfi -i testsrc2=size=64x48:rate=50 -t 0.06 -c:v mpeg4 -y \"%s\"",
+                                {local.File("three.mp4")}));
+    KAVQ1FileEncoder enc(local.File("three.mp4"), 1, kClass1Sectors, 50, false, false, 8);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 3);
+    EXPECT_EQ(enc.WorkerCount(), 3);
+    EXPECT_EQ(Take(enc, 3).size(), 3u);
+}
+
+TEST_F(EncoderTest, NtscRateCountsFramesAndSharesSoundInFives) {
+    KAVQ1FileEncoder enc(Src("ntsc.mov"), 1, kClass1Sectors, 29, false, false, 2);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 299);  // 29.97 x 10 = 299.7
+    ASSERT_TRUE(enc.HasAudio());
+    auto slots = Take(enc, 6);
+    ASSERT_EQ(slots.size(), 6u);
+    const int words[6] = {2408, 2408, 2414, 2408, 2414, 2408};
+    const size_t bytes[6] = {9600, 9600, 9624, 9600, 9624, 9600};
+    size_t total = 0;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(slots[i].chunkLengthWords, words[i]) << i;
+        EXPECT_EQ(slots[i].audio.size(), bytes[i]) << i;
+        total += slots[i].audio.size();
+    }
+    // Nothing lost or repeated between frames: a 500 Hz tone keeps its phase
+    // across the frame boundaries, so its crossings come every 48 samples.
+    std::vector<uint8_t> all;
+    for (auto& s : slots) all.insert(all.end(), s.audio.begin(), s.audio.end());
+    ASSERT_EQ(all.size(), total);
+    std::vector<size_t> crossings;
+    for (size_t s = 1; s < all.size() / 6; ++s)
+        if (test::Sample24(all, s - 1, 0) < 0 && test::Sample24(all, s, 0) >= 0) crossings.push_back(s);
+    ASSERT_GT(crossings.size(), 50u);
+    for (size_t i = 1; i < crossings.size(); ++i) EXPECT_NEAR(double(crossings[i] - crossings[i - 1]), 96.0, 1.0);
+    // Ending long before the source does leaves nothing behind.
+}
+
+TEST_F(EncoderTest, InterlacedSourceIsDeinterlacedLikeFfmpegDoes) {
+    KAVQ1FileEncoder enc(Src("interlaced.mpg"), 1, kClass1Sectors, 50, false, true);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 10);
+    const std::string ref = Reference(Src("interlaced.mpg"), "50", true);
+    auto slots = Take(enc, 4);
+    ASSERT_EQ(slots.size(), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_GT(test::LumaPsnr(slots[i].luma, ref, i, 1920, 1080), 40.0) << i;
+}
+
+TEST_F(EncoderTest, LimitedRangeReachesThePictures) {
+    // A white picture is 255 in full range and 235 in limited range.
+    test::TempDir local;
+    ASSERT_TRUE(test::MakeMedia("-f lavfi -i color=white:size=64x48:rate=1 -frames:v 1 -y \"%s\"",
+                                {local.File("white.png")}));
+    KAVQ1FileEncoder full(local.File("white.png"), 1, kClass1Sectors, 50, false, false);
+    KAVQ1FileEncoder limited(local.File("white.png"), 1, kClass1Sectors, 50, true, false);
+    auto f = Take(full, 1), l = Take(limited, 1);
+    ASSERT_EQ(f.size(), 1u);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_NEAR(f[0].luma[960 * 540], 255, 2);
+    EXPECT_NEAR(l[0].luma[960 * 540], 235, 2);
+}
+
+// --- hostile sources -------------------------------------------------------
+
+TEST_F(EncoderTest, UnreadableSourcesDoNotOpen) {
+    test::TempDir local;
+    test::WriteFile(local.File("notes.txt"), "this is not a video\n");
+    test::WriteFile(local.File("empty.mp4"), "");
+    std::string junk(100000, '\0');
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>((i * 2654435761u) >> 13);
+    test::WriteFile(local.File("junk.mkv"), junk);
+    for (const char* name : {"absent.mp4", "notes.txt", "empty.mp4", "junk.mkv"}) {
+        KAVQ1FileEncoder enc(local.File(name), 1, kClass1Sectors, 50, false, true);
+        EXPECT_FALSE(enc.IsOpened()) << name;
+        EXPECT_EQ(enc.FrameCount(), 0) << name;
+        std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+        EXPECT_FALSE(enc.GetNextFrame(slot.data())) << name;
+        EXPECT_TRUE(enc.PipeFolder().empty()) << name;  // nothing was started
+    }
+    // A folder is not a source either.
+    KAVQ1FileEncoder folder(local.Path(), 1, kClass1Sectors, 50, false, true);
+    EXPECT_FALSE(folder.IsOpened());
+}
+
+TEST_F(EncoderTest, VideoShorterThanOneFrameDoesNotOpen) {
+    KAVQ1FileEncoder enc(Src("blip.mp4"), 1, kClass1Sectors, 25, false, false);
+    // 0.01 s: less than one frame at 25 (the stream's own frame may still be
+    // counted through the container's duration; either way it is short).
+    if (enc.IsOpened()) {
+        EXPECT_LE(enc.FrameCount(), 1);
+        EXPECT_LE(Take(enc, 5).size(), 2u);
+    } else {
+        EXPECT_EQ(enc.FrameCount(), 0);
+    }
+}
+
+TEST_F(EncoderTest, HostilePathReachesTheToolsAsOneArgument) {
+    test::TempDir local;
+    const std::string name = local.File("my \"clip\" $(touch pwned) `id` ünï & 'x'.mp4");
+    ASSERT_EQ(link(Src("tone.mp4").c_str(), name.c_str()), 0);
+    KAVQ1FileEncoder enc(name, 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_TRUE(enc.HasAudio());
+    EXPECT_EQ(Take(enc, 2).size(), 2u);
+    EXPECT_FALSE(test::FileExists(ProgramFile("pwned")));
+    EXPECT_FALSE(test::FileExists(local.File("pwned")));
+}
+
+TEST_F(EncoderTest, RelativeSourcePathIsFoundThoughTheToolsRunElsewhere) {
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir->Path().c_str()), 0);
+    KAVQ1FileEncoder enc("silent.mov", 1, kClass1Sectors, 50, false, false);
+    EXPECT_EQ(chdir(cwd), 0);
+    EXPECT_TRUE(enc.IsOpened());
+}
+
+// --- tools that are missing, fail, stall or die ------------------------------
+
+class ToolFolderTest : public EncoderTest {
+protected:
+    void SetUp() override {
+        EncoderTest::SetUp();
+        SetProgramFolder(tools.Path());
+    }
+    void Link(const char* name, const char* target) {
+        ASSERT_EQ(symlink(target, tools.File(name).c_str()), 0);
+    }
+    test::TempDir tools;
+};
+
+TEST_F(ToolFolderTest, MissingFfprobeMeansNotOpened) {
+    Link("ffmpeg", "/usr/bin/ffmpeg");
+    KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+    EXPECT_FALSE(enc.IsOpened());
+}
+
+TEST_F(ToolFolderTest, MissingFfmpegMeansNoFrames) {
+    Link("ffprobe", "/usr/bin/ffprobe");
+    std::string folder;
+    {
+        KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+        ASSERT_TRUE(enc.IsOpened());
+        folder = enc.PipeFolder();
+        std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+        EXPECT_FALSE(enc.GetNextFrame(slot.data()));
+        EXPECT_FALSE(enc.GetNextFrame(slot.data()));
+    }
+    EXPECT_TRUE(folder.empty() || !test::FileExists(folder));
+}
+
+TEST_F(ToolFolderTest, FrameCountFromTheTagWhenThereIsNoDuration) {
+    test::WriteScript(tools.File("ffprobe"),
+                      "case \"$*\" in *v:0*) printf '[STREAM]\\nwidth=320\\nheight=240\\nduration=N/A\\n"
+                      "TAG:NUMBER_OF_FRAMES=7\\n[/STREAM]\\n[FORMAT]\\nduration=N/A\\n[/FORMAT]\\n';; esac");
+    Link("ffmpeg", "/usr/bin/ffmpeg");
+    KAVQ1FileEncoder enc(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    EXPECT_EQ(enc.FrameCount(), 7);
+    EXPECT_FALSE(enc.HasAudio());  // the sound probe printed nothing
+}
+
+TEST_F(ToolFolderTest, ProbeWithoutPictureSizeOrFailingDoesNotOpen) {
+    test::WriteScript(tools.File("ffprobe"), "printf '[STREAM]\\nwidth=320\\nduration=5\\n[/STREAM]\\n'");
+    Link("ffmpeg", "/usr/bin/ffmpeg");
+    KAVQ1FileEncoder noHeight(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    EXPECT_FALSE(noHeight.IsOpened());
+    test::WriteScript(tools.File("ffprobe"), "printf '[STREAM]\\nwidth=320\\nheight=240\\nduration=5\\n'; exit 1");
+    KAVQ1FileEncoder failing(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    EXPECT_FALSE(failing.IsOpened());
+}
+
+TEST_F(ToolFolderTest, SoundToolThatNeverConnectsLeavesSilenceAndPicturesStillCome) {
+    Link("ffprobe", "/usr/bin/ffprobe");
+    // The sound decode fails at once; the picture decode is the real one.
+    test::WriteScript(tools.File("ffmpeg"), "case \"$*\" in *s24le*) exit 1;; esac\nexec /usr/bin/ffmpeg \"$@\"");
+    KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    ASSERT_TRUE(enc.HasAudio());
+    auto slots = Take(enc, 3);
+    ASSERT_EQ(slots.size(), 3u);
+    for (const auto& s : slots) {
+        EXPECT_EQ(s.chunkLengthWords, 1448);
+        EXPECT_TRUE(std::all_of(s.audio.begin(), s.audio.end(), [](uint8_t b) { return b == 0; }));
+    }
+}
+
+TEST_F(ToolFolderTest, StalledPictureToolIsGivenUpAndStopped) {
+    Link("ffprobe", "/usr/bin/ffprobe");
+    // Alive, but never opens the pipe and never writes.
+    test::WriteScript(tools.File("ffmpeg"), "exec sleep 60");
+    KAVQ1FileEncoder enc(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    enc.SetStallLimitMs(300);
+    const pid_t pid = enc.VideoToolPid();
+    ASSERT_GT(pid, 0);
+    std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+    EXPECT_FALSE(enc.GetNextFrame(slot.data()));
+    EXPECT_TRUE(test::Eventually([&] { return !test::ProcessExists(pid); }));
+}
+
+TEST_F(ToolFolderTest, PictureToolDyingMidFrameEndsTheStreamCleanly) {
+    Link("ffprobe", "/usr/bin/ffprobe");
+    // Writes one whole picture and half of the next, then dies.
+    test::WriteScript(tools.File("ffmpeg"),
+                      "for last; do :; done\n"
+                      "head -c 4665600 /dev/zero > \"$last\"\nexit 1");
+    KAVQ1FileEncoder enc(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    auto slots = Take(enc, 5);
+    EXPECT_EQ(slots.size(), 1u);  // the partly received picture is dropped
+}
+
+TEST_F(EncoderTest, KilledDecoderEndsEarlyAndNothingIsLeftBehind) {
+    const auto childrenBefore = test::ChildPids();
+    std::string folder;
+    {
+        KAVQ1FileEncoder enc(Src("ntsc.mov"), 1, kClass1Sectors, 29, false, false, 2);
+        ASSERT_TRUE(enc.IsOpened());
+        folder = enc.PipeFolder();
+        ASSERT_TRUE(test::FileExists(folder + "/video.yuv"));
+        ASSERT_EQ(Take(enc, 2).size(), 2u);
+        const pid_t pid = enc.VideoToolPid();
+        ASSERT_GT(pid, 0);
+        kill(pid, SIGKILL);
+        // A few pictures may still sit in the pipe; then the stream ends.
+        auto rest = Take(enc, 299);
+        EXPECT_LT(rest.size(), 20u);
+        std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+        EXPECT_FALSE(enc.GetNextFrame(slot.data()));
+    }
+    EXPECT_FALSE(test::FileExists(folder));
+    EXPECT_TRUE(test::Eventually([&] { return test::ChildPids().size() <= childrenBefore.size(); }));
+}
+
+TEST_F(EncoderTest, DestroyingMidStreamStopsToolsAndRemovesThePipes) {
+    const auto childrenBefore = test::ChildPids();
+    std::string folder;
+    pid_t video = -1, audio = -1;
+    {
+        KAVQ1FileEncoder enc(Src("ntsc.mov"), 1, kClass1Sectors, 29, false, false, 2);
+        ASSERT_TRUE(enc.IsOpened());
+        folder = enc.PipeFolder();
+        video = enc.VideoToolPid();
+        audio = enc.AudioToolPid();
+        ASSERT_EQ(Take(enc, 1).size(), 1u);
+    }
+    EXPECT_FALSE(test::FileExists(folder));
+    // Reaped, not zombies: gone from the process table.
+    EXPECT_FALSE(test::ProcessExists(video));
+    EXPECT_FALSE(test::ProcessExists(audio));
+    EXPECT_LE(test::ChildPids().size(), childrenBefore.size());
+}
+
+}  // namespace
+}  // namespace rk
