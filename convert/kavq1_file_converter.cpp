@@ -252,11 +252,12 @@ bool KAVQ1FileConverter::Finish() {
     if (pipe_ >= 0) {
         close(pipe_);
         pipe_ = -1;
-    } else if (!pipePath_.empty()) {
-        // ffmpeg may be waiting in its open for a writer that never came:
-        // meet it and leave at once, so that it sees the end.
-        int fd = open(pipePath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) close(fd);
+    } else if (tool_ && tool_->started) {
+        // No picture was ever sent: there is no file to finish, and ffmpeg
+        // may still be waiting in its open for a writer that never comes.
+        LogMessage(2, "KAVQ1FileConverter::Finish(): no frames, stopping ffmpeg");
+        tool_->Terminate(500);
+        failed_ = true;
     }
     if (tool_ && tool_->started) {
         if (!tool_->Wait(stallLimitMs_)) {
