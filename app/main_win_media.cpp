@@ -11,6 +11,7 @@
 #include "base/texts.h"
 #include "card/allocator.h"
 #include "card/drive_scan.h"
+#include "card/format.h"
 
 namespace rk {
 
@@ -119,18 +120,11 @@ void CMainWin::Format() {
     if (busy_ || !card_.IsOpen()) return;
     CDlgFormat dlg(this, card_.PresetFormatMode());
     if (!dlg.Run()) return;
-    const int mode = dlg.Mode();
-    LogMessage(3, "CSDCard::Format(%d)", mode);
-    if (card_.Format(mode)) {
-        currentPlaylist_ = -1;
-        RefreshLists();
-        UpdateCardLine();
-        UpdateControls();
-        MessageById(*this, kMsgNotice, kIconInformation, IDS_FORMAT_COMPLETE);
-    } else {
-        currentPlaylist_ = -1;
-        ScanMedia(true);
-    }
+    // Written: the lists and the card line are refreshed before "Format
+    // complete."; a failed write rescans the media (both through Refresh).
+    currentPlaylist_ = -1;
+    FormatCard(card_, *this, dlg.Mode());
+    currentPlaylist_ = -1;
     RefreshClips();
 }
 

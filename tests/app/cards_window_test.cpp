@@ -253,21 +253,28 @@ TEST(CardsWindow, BusyHidesOperationsAndIgnoresMediaChanges) {
     EXPECT_EQ(Media(*win)->currentIndex(), 0);
 }
 
+// Two items, each behind a gap, so that the free space is there but in two
+// pieces: an allocation of all but one free Cluster needs compaction.
+void MakeFragmentedCard(const std::string& path, int64_t& first, int64_t& length) {
+    // Two items with a gap of 10 Clusters before each and nothing at the end.
+    CSDCard card;
+    ASSERT_EQ(card.OpenPath(path), kOpenOk);
+    ASSERT_TRUE(card.ReadDirectory());
+    first = card.FirstItemCluster();
+    const int64_t total = card.TotalClusters();
+    const uint16_t x = 33;
+    const int64_t frames = (total - first - 20) / 2 / x;
+    length = (frames - 1) * x + 2;
+    card.Directory().SetVideo(0, EntryHead{uint32_t(first + 10), uint16_t(frames - 1), x});
+    card.Directory().SetVideo(1, EntryHead{uint32_t(total - length), uint16_t(frames - 1), x});
+    ASSERT_TRUE(card.WriteDirectory());
+}
+
 TEST(CardsWindow, DefragmentationQuestionDeclinedAnswersMinusOne) {
     GuiEnv env;
     const std::string path = env.MakeCard("card.img", 64, 0);
-    {
-        // Two items with a gap of 10 Clusters before each and nothing at the end.
-        CSDCard card;
-        ASSERT_EQ(card.OpenPath(path), kOpenOk);
-        ASSERT_TRUE(card.ReadDirectory());
-        const int64_t first = card.FirstItemCluster(), total = card.TotalClusters();
-        const uint16_t x = 33;
-        const int64_t frames = (total - first - 20) / 2 / x;
-        card.Directory().SetVideo(0, EntryHead{uint32_t(first + 10), uint16_t(frames - 1), x});
-        card.Directory().SetVideo(1, EntryHead{uint32_t(total - (frames - 1) * x - 2), uint16_t(frames - 1), x});
-        ASSERT_TRUE(card.WriteDirectory());
-    }
+    int64_t first = 0, length = 0;
+    MakeFragmentedCard(path, first, length);
     auto win = OpenWindow();
     ASSERT_TRUE(win->Ready());
     const int32_t need = win->Card().FreeClusters() - 1;
@@ -413,6 +420,42 @@ TEST(CardsWindow, EntryBeyondTheCardReportsNoMediaError) {
     delete watch.data();
     EXPECT_EQ(win->List(1010)->count(), 1);
     EXPECT_FALSE(win->ControlText(1005).isEmpty());
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+TEST(CardsWindow, DefragmentationAcceptedCompactsWithProgress) {
+    GuiEnv env;
+    const std::string path = env.MakeCard("card.img", 64, 0);
+    int64_t first = 0, length = 0;
+    MakeFragmentedCard(path, first, length);
+    auto win = OpenWindow();
+    ASSERT_TRUE(win->Ready());
+    const int32_t need = win->Card().FreeClusters() - 1;
+    bool sawProgress = false;
+    OnNextModal("rk::CCoolMsgBox", [&](QWidget* w) { ClickControl(w, 1000); });
+    // Progress shows while the items move.
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (win->Busy() && win->Control(1008)->isVisible() && win->Control(2003)->isVisible()) sawProgress = true;
+    });
+    probe.start(1);
+    const int32_t at = win->AllocateClusters(need);
+    probe.stop();
+    EXPECT_EQ(at, first + length) << "the gap opens behind the moved item";
+    EXPECT_EQ(win->Card().Directory().Video(0).startCluster, uint32_t(first));
+    EXPECT_TRUE(sawProgress);
+    EXPECT_FALSE(win->Busy());
+    EXPECT_FALSE(win->Control(1008)->isVisible());
+    CSDCard check;
+    win->Card().Close();
+    ASSERT_EQ(check.OpenPath(path), kOpenOk);
+    ASSERT_TRUE(check.ReadDirectory());
+    EXPECT_EQ(check.Directory().Video(0).startCluster, uint32_t(first)) << "the moved entry is on the card";
 }
 
 }  // namespace
