@@ -326,6 +326,31 @@ void ResetDriveTable() {
     g_table = {};
 }
 
+CDriveToVolumeMapping::CDriveToVolumeMapping(const std::vector<DriveCandidate>& drives,
+                                             const std::vector<std::string>& numbers) {
+    for (size_t n = 0; n < numbers.size() && n < 10; ++n)
+        for (const auto& d : drives)
+            if (!numbers[n].empty() && d.path == numbers[n]) {
+                volumeTexts_[n] = d.volumeText;
+                deviceNames_[n] = d.deviceName;
+            }
+}
+
+std::string CDriveToVolumeMapping::Text(int n) const {
+    if (n < 0 || n > 9) return {};
+    return volumeTexts_[n] + " " + deviceNames_[n];
+}
+
+const std::string& CDriveToVolumeMapping::VolumeText(int n) const {
+    static const std::string empty;
+    return n >= 0 && n <= 9 ? volumeTexts_[n] : empty;
+}
+
+const std::string& CDriveToVolumeMapping::DeviceName(int n) const {
+    static const std::string empty;
+    return n >= 0 && n <= 9 ? deviceNames_[n] : empty;
+}
+
 ScanResult ScanMediaWithFacts(const SystemFacts& facts, IOperator* op, bool keepSelection, int previousDrive,
                               bool& accessDeniedFlag) {
     ScanResult result;
@@ -336,13 +361,14 @@ ScanResult ScanMediaWithFacts(const SystemFacts& facts, IOperator* op, bool keep
         AssignNumbers(candidates, g_table);
         table = g_table;
     }
+    const CDriveToVolumeMapping mapping(candidates, std::vector<std::string>(table.begin(), table.end()));
     for (int n = 1; n <= 9; ++n) {
         const std::string& path = table[size_t(n)];
         if (path.empty()) continue;
         auto c = std::find_if(candidates.begin(), candidates.end(), [&](auto& x) { return x.path == path; });
         CSDCard probe;
         int answer = probe.OpenPath(path);
-        LogMessage(3, "drive list: %s, [%s], %d", path.c_str(), c->deviceName.c_str(), answer);
+        LogMessage(3, "drive list: %s, [%s], %d", path.c_str(), mapping.DeviceName(n).c_str(), answer);
         if (answer == kOpenAccessDenied) result.accessDenied = true;
         if (answer != kOpenOk) continue;
         DriveEntry e;
@@ -350,7 +376,7 @@ ScanResult ScanMediaWithFacts(const SystemFacts& facts, IOperator* op, bool keep
         e.path = path;
         e.kind = c->kind;
         e.sizeMiB = probe.SizeMiB();
-        e.label = c->volumeText + " " + c->deviceName + " (" + SizeText(e.sizeMiB) + ")";
+        e.label = mapping.Text(n) + " (" + SizeText(e.sizeMiB) + ")";
         result.entries.push_back(std::move(e));
         probe.Close();
     }

@@ -97,6 +97,26 @@ SystemFacts GatherSystemFacts();
 // ${XDG_DATA_HOME:-~/.local/share}/Korvix/Reelkeep/cards.
 std::string CardFolderPath();
 
+// The texts of drives 0 to 9 for one scan: the mount point in brackets of a
+// mounted volume on that drive, and the device's vendor and model (or the
+// image's file name).
+class CDriveToVolumeMapping {
+public:
+    CDriveToVolumeMapping() = default;
+    // `numbers[n]` is the path given drive number n.
+    CDriveToVolumeMapping(const std::vector<DriveCandidate>& drives, const std::vector<std::string>& numbers);
+    virtual ~CDriveToVolumeMapping() = default;
+
+    // "%s %s": the volume text and the device name; empty outside 0 to 9.
+    std::string Text(int drive) const;
+    const std::string& VolumeText(int drive) const;
+    const std::string& DeviceName(int drive) const;
+
+private:
+    std::string volumeTexts_[10];
+    std::string deviceNames_[10];
+};
+
 // ---- The scan ----
 struct DriveEntry {
     int number = 0;        // 1 to 9

@@ -9,6 +9,7 @@
 #include "card/allocator.h"
 #include "card/card_device.h"
 #include "card/drive_scan.h"
+#include "card/format.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "cli/card_arg.h"
@@ -135,8 +136,7 @@ struct CardCommands {
             return;
         }
         if (!Confirm(IDS_FORMAT_QUESTION)) return Fail("format: cancelled, nothing written");
-        if (!card.Format(mode)) return Fail("format: " + arg + " was not formatted");
-        Op().ShowMessage(kMsgNotice, kIconInformation, LoadText(IDS_FORMAT_COMPLETE));
+        if (!FormatCard(card, Op(), mode)) return Fail("format: " + arg + " was not formatted");
         PrintSummary(card);
     }
 

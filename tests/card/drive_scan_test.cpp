@@ -114,6 +114,17 @@ TEST(DecideDrives, ExtraDevicesAndImagesInOrderAtMostNine) {
     EXPECT_EQ(drives[4].kind, DriveKind::kCardImage);
 }
 
+TEST(DriveToVolumeMapping, TextsByDriveNumber) {
+    std::vector<DriveCandidate> drives = {{"/dev/sdb", DriveKind::kCardReader, "[/media/a]", "GENERIC SD_CARD"},
+                                          {"/c/x.img", DriveKind::kCardImage, "", "x.img"}};
+    CDriveToVolumeMapping m(drives, {"", "/c/x.img", "", "/dev/sdb"});
+    EXPECT_EQ(m.Text(3), "[/media/a] GENERIC SD_CARD");
+    EXPECT_EQ(m.Text(1), " x.img");
+    EXPECT_EQ(m.Text(0), " ");
+    EXPECT_EQ(m.Text(10), "");
+    EXPECT_EQ(m.Text(-1), "");
+}
+
 TEST(DeviceNames, VendorAndProduct) {
     EXPECT_EQ(DeviceNameOf("GENERIC", "SD_CARD"), "GENERIC SD_CARD");
     EXPECT_EQ(DeviceNameOf("", "CARD"), "CARD");

@@ -9,6 +9,7 @@
 
 #include "base/string_ids.h"
 #include "base/texts.h"
+#include "card/format.h"
 #include "card/video_modes.h"
 #include "card_test_util.h"
 #include "ui/scripted_operator.h"
@@ -262,8 +263,32 @@ TEST(CSDCardFormat, WritesOnlyTheDirectoryAndReadsBackEmpty) {
 
 TEST(CSDCardFormat, NothingWhenClosed) {
     CSDCard card;
+    CScriptedOperator op;
     EXPECT_FALSE(card.Format(0));
+    EXPECT_FALSE(FormatCard(card, op, 0));
     EXPECT_FALSE(card.IsDirectoryValid());
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.refreshes, 0u);
+}
+
+TEST(CSDCardFormat, MessagesAndRescan) {
+    TempDir dir;
+    std::string img = test::MakeImage(dir, "c.img", 64 * kMiB);
+    CScriptedOperator op;
+    CSDCard card(&op);
+    CFaultDevice* fault = nullptr;
+    ASSERT_EQ(test::OpenFaulty(card, img, fault), kOpenOk);
+    ASSERT_TRUE(FormatCard(card, op, 6));
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].icon, kIconInformation);
+    EXPECT_EQ(op.messages[0].text, LoadText(IDS_FORMAT_COMPLETE));
+    EXPECT_TRUE(op.refreshes & kRefreshLists);
+    EXPECT_EQ(op.rescans, 0);
+    fault->failWriteAt = fault->writes + 1;
+    EXPECT_FALSE(FormatCard(card, op, 1));
+    ASSERT_EQ(op.messages.size(), 2u);
+    EXPECT_EQ(op.messages[1].text, WriteText());
+    EXPECT_EQ(op.rescans, 1);
 }
 
 // Records the offsets reaching the device, for addressing beyond 4 GiB.
