@@ -63,7 +63,7 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     // Card readers and the card folder: a rescan when anything changes.
     rescanDelay_.setSingleShot(true);
     rescanDelay_.setInterval(250);
-    connect(&rescanDelay_, &QTimer::timeout, this, [this] { OnMediaChanged(0, 0x20); });
+    connect(&rescanDelay_, &QTimer::timeout, this, &CMainWin::OnWatchSettled);
     StartMediaWatch();
 
     // The first scan runs from the event loop, once the window is up.
@@ -364,6 +364,7 @@ bool CMainWin::PumpMessages() {
 }
 
 void CMainWin::EndProgress() {
+    ownAccess_.restart();
     for (int id : {1008, 1009, 2003}) ShowControl(id, false);
     SetBusy(false);
     UpdateControls();

@@ -4,6 +4,7 @@
 // owns the open card, and is the window's side of the operator seam: every
 // operation started here asks its questions, chooses its files and reports
 // its progress through this object (IOperator).
+#include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -62,6 +63,8 @@ public:
     CSDCard& Card() { return card_; }
     bool Ready() const { return card_.IsOpen() && card_.IsDirectoryValid(); }
     bool NoMedia() const { return noMedia_; }
+    // How many scans have run (tests watch the automatic rescans with it).
+    int ScanCount() const { return scanCount_; }
     bool AccessDenied() const { return accessDenied_; }
 
     // ---- Window state ----
@@ -136,6 +139,7 @@ private:
     void StopMediaWatch();
     void OnMonitorReadable();
     void OnCardFolderChanged();
+    void OnWatchSettled();
     void OnListKey(int listId);
     void SetBusy(bool busy);
     void FillList(int id);
@@ -156,6 +160,11 @@ private:
     bool scanning_ = false;
     bool pendingRescan_ = false;  // asked for while busy; runs at EndProgress
     bool saved_ = false;
+    int scanCount_ = 0;
+    // Our own opening and closing of cards makes the watches fire too; these
+    // tell such echoes from a real change of what is attached.
+    QElapsedTimer ownAccess_;
+    std::string attached_;
     int yuvRange_ = 0;
     int deinterlace_ = 0;
     std::string lastFiles_[4];

@@ -15,6 +15,27 @@
 
 namespace rk {
 
+namespace {
+
+// How long after our own access a report is taken for its echo.
+constexpr qint64 kEchoWindowMs = 2000;
+
+// What is attached, as a scan would list it (before probing).
+std::string AttachedFingerprint() {
+    std::string s;
+    for (const DriveCandidate& d : DecideDrives(GatherSystemFacts())) {
+        s += d.path;
+        s += '\x1f';
+        s += d.volumeText;
+        s += '\x1f';
+        s += d.deviceName;
+        s += '\n';
+    }
+    return s;
+}
+
+}  // namespace
+
 void CMainWin::OnFirstTick() {
     firstTick_.stop();
     ScanMedia(false);
@@ -55,6 +76,8 @@ void CMainWin::ScanMedia(bool keepSelection) {
     SetBusy(false);
     UpdateControls();
     OnMediaSelChange();
+    attached_ = AttachedFingerprint();
+    ++scanCount_;
     QApplication::restoreOverrideCursor();
     scanning_ = false;
 }
@@ -70,6 +93,7 @@ void CMainWin::OnMediaSelChange() {
     RefreshLists();
     UpdateCardLine();
     UpdateControls();
+    ownAccess_.restart();
 }
 
 void CMainWin::OnMediaChanged(long param, long event) {
@@ -112,6 +136,16 @@ void CMainWin::OnMonitorReadable() {
 
 void CMainWin::OnCardFolderChanged() {
     if (!busy_ && !scanning_) rescanDelay_.start();
+}
+
+void CMainWin::OnWatchSettled() {
+    if (busy_ || scanning_) return;
+    // Opening and closing a card for writing makes both the device manager and
+    // the card folder report a change. Shortly after our own access, only a
+    // different set of attached cards counts; otherwise any report does (a
+    // card swapped for another in the same reader looks the same from here).
+    if (ownAccess_.isValid() && ownAccess_.elapsed() < kEchoWindowMs && AttachedFingerprint() == attached_) return;
+    OnMediaChanged(0, 0x20);
 }
 
 // ---- Format and allocation ----

@@ -460,3 +460,35 @@ TEST(CardsWindow, DefragmentationAcceptedCompactsWithProgress) {
 
 }  // namespace
 }  // namespace rk
+
+namespace rk {
+namespace {
+
+// The watches on the card folder (and card readers) rescan when a card image
+// appears or goes, and the window's own opening and closing of cards does not
+// set off a rescan of its own.
+TEST(CardsWindow, CardFolderChangesRescanWithoutEchoes) {
+    GuiEnv env;
+    env.MakeCard("first.img", 64, 0);
+    auto win = OpenWindow();
+    ASSERT_EQ(Media(*win)->count(), 1);
+    const int scans = win->ScanCount();
+    QTest::qWait(1500);
+    EXPECT_EQ(win->ScanCount(), scans) << "our own card access echoed into a rescan";
+
+    env.MakeCard("second.img", 64, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(Media(*win)->count(), 2, 5000);
+    EXPECT_EQ(Media(*win)->currentIndex(), 0) << "the selected card stays selected";
+    WaitIdle(*win);
+    const int after = win->ScanCount();
+    QTest::qWait(1500);
+    EXPECT_EQ(win->ScanCount(), after);
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(env.CardPath("first.img"))));
+    QTRY_COMPARE_WITH_TIMEOUT(Media(*win)->count(), 1, 5000);
+    EXPECT_TRUE(Media(*win)->currentText().startsWith(QStringLiteral("second.img")) ||
+                Media(*win)->currentText().contains(QStringLiteral("second")));
+}
+
+}  // namespace
+}  // namespace rk
