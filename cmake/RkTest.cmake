@@ -10,9 +10,21 @@ function(rk_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
+  # An empty LABELS value would swallow the next property name: name labels only when given.
+  set(labels "")
+  if(A_LABELS)
+    set(labels LABELS "${A_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${RK_BIN_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${A_TIMEOUT} LABELS "${A_LABELS}"
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;RK_TEST_DATA=${CMAKE_BINARY_DIR}/testdata;RK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT ${A_TIMEOUT} ${labels})
+  # gtest_discover_tests flattens list-valued properties, so the environment is
+  # set by a file that ctest reads after the discovered tests.
+  set(env "QT_QPA_PLATFORM=offscreen;RK_TEST_DATA=${CMAKE_BINARY_DIR}/testdata;RK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  set(envfile ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+  file(WRITE ${envfile}
+    "if(DEFINED ${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${env}]==])\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${envfile})
 endfunction()
