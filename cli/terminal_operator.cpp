@@ -117,8 +117,9 @@ void CTerminalOperator::Write(const char* data, std::size_t size) { WriteRaw(io_
 double CTerminalOperator::Elapsed() const { return static_cast<double>(MonotonicNs() - startNs_) / 1e9; }
 
 int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) {
+    // The Ctrl-C notice has already ended the bar's line.
     if (lineOpen_) {
-        Write("\n", 1);
+        if (!StopRequested()) Write("\n", 1);
         lineOpen_ = false;
         lastDrawNs_ = 0;
     }
@@ -275,6 +276,9 @@ void CTerminalOperator::BeginProgress(int64_t total) {
 
 void CTerminalOperator::SetProgress(int64_t position, bool error) {
     if (total_ <= 0) return;
+    // Once stopping, an operation reports its end as the whole total: the bar
+    // keeps the place it had reached instead.
+    if (StopRequested() && lastPosition_ >= 0) return;
     int64_t now = MonotonicNs();
     if (io_.errIsTerminal) {
         bool final = position >= total_ || error;
@@ -303,7 +307,7 @@ void CTerminalOperator::SetProgress(int64_t position, bool error) {
 bool CTerminalOperator::PumpMessages() { return StopRequested(); }
 
 void CTerminalOperator::EndProgress() {
-    if (lineOpen_) Write("\n", 1);
+    if (lineOpen_ && !StopRequested()) Write("\n", 1);
     lineOpen_ = false;
     inProgress_ = false;
     total_ = 0;

@@ -134,6 +134,18 @@ TEST_F(TerminalTest, CtrlCSetsTheAbortFlagAndNeverKills) {
     signal(SIGHUP, SIG_DFL);
 }
 
+TEST_F(TerminalTest, AfterStopTheProgressKeepsItsPlace) {
+    CTerminalOperator op(&yes_, Streams(false, false));
+    op.BeginProgress(100);
+    op.SetProgress(30, false);
+    CTerminalOperator::RequestStop();
+    op.SetProgress(100, true);  // an operation's closing report after Stop
+    op.EndProgress();
+    std::string shown = Shown();
+    EXPECT_NE(shown.find("progress: 30% (30 of 100)"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("100%"), std::string::npos) << shown;
+}
+
 TEST_F(TerminalTest, CtrlCWhileAQuestionWaitsAnswersNo) {
     CTerminalOperator::InstallSignalHandlers();
     CTerminalOperator op(&yes_, Streams(true, false));
