@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Importing end to end: reelkeep-cli encode of an H.264 source with sound,
+# made from real photographs (gnome-backgrounds, slowly panned so that every
+# frame differs), against ffmpeg transcoding the same source on all threads
+# to MJPEG at a similar size per frame and to ProRes (prores_ks profile 3),
+# in the same run. Usage:
+#   bench/convert/run.sh BUILD_DIR [SECONDS_1080] [SECONDS_2160]
+# BUILD_DIR holds bin/reelkeep-cli (a RelWithDebInfo build). Wall time is
+# what the operator waits for; user+system CPU time is shown too, since a
+# shared machine skews wall time.
+set -euo pipefail
+build=${1:?usage: bench/convert/run.sh BUILD_DIR [SECONDS_1080] [SECONDS_2160]}
+secs_hd=${2:-10}
+secs_4k=${3:-4}
+cli=$build/bin/reelkeep-cli
+work=${RK_BENCH_WORK:-$(mktemp -d)}
+[ -n "${RK_BENCH_WORK:-}" ] || trap 'rm -rf "$work"' EXIT
+photos=/usr/share/backgrounds/gnome
+ff() { ffmpeg -nostdin -hide_banner -v error "$@"; }
+
+# A slideshow of photographs, each slowly panned, with a tone: 50 fps H.264.
+make_source() {  # WIDTH HEIGHT SECONDS OUT
+  local w=$1 h=$2 s=$3 out=$4 per inputs=() chain="" i=0
+  local pics=(adwaita-l licorice-l wood-l truchet-l)
+  per=$(awk -v s="$s" -v n=${#pics[@]} 'BEGIN { printf "%.3f", s / n }')
+  for p in "${pics[@]}"; do
+    inputs+=(-loop 1 -framerate 50 -t "$per" -i "$photos/$p.webp")
+    chain+="[$i:v]scale=$((w * 5 / 4)):$((h * 5 / 4)):force_original_aspect_ratio=increase,"
+    chain+="crop=$w:$h:x='(iw-ow)*t/$per':y='(ih-oh)*t/$per',setsar=1,format=yuv420p[v$i];"
+    i=$((i + 1))
+  done
+  for ((k = 0; k < i; k++)); do chain+="[v$k]"; done
+  chain+="concat=n=$i:v=1:a=0[v]"
+  ff -y "${inputs[@]}" -f lavfi -t "$s" -i "sine=frequency=440:sample_rate=48000" \
+     -filter_complex "$chain" -map "[v]" -map "$i:a" -r 50 -c:v libx264 -preset fast -crf 18 -pix_fmt yuv420p \
+     -c:a aac -b:a 192k -ac 2 "$out"
+}
+
+run() {  # LABEL FRAMES COMMAND...
+  local label=$1 frames=$2; shift 2
+  local ut wall user sys
+  /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>&1
+  ut=$(tail -1 "$work/time.txt")
+  read -r wall user sys <<<"$ut"
+  awk -v l="$label" -v n="$frames" -v w="$wall" -v u="$user" -v s="$sys" \
+    'BEGIN { printf "%-34s %6.1f fps  wall %6.1f s  cpu %6.1f s\n", l, n / w, w, u + s }'
+}
+
+for spec in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
+  read -r w h s mode <<<"$spec"
+  src=$work/src_${h}.mp4
+  [ -f "$src" ] || make_source "$w" "$h" "$s" "$src"
+  frames=$((s * 50))
+  echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs), $(nproc) cores"
+  run "ffmpeg decode only" "$frames" ffmpeg -nostdin -v error -i "$src" -f null -
+  run "reelkeep-cli encode --mode $mode" "$frames" "$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off
+  run "reelkeep-cli encode (deinterlace on)" "$frames" "$cli" encode "$src" "$work/out.kavq1" --mode "$mode"
+  slot=$(( (h == 1080 ? 33 : 65) * 12288 ))
+  echo "   KVQ1 budget: $((slot - 12288)) bytes/frame"
+  # The finest MJPEG quantiser comes closest to KVQ1's constant frame size.
+  q=${RK_MJPEG_Q:-1}
+  run "ffmpeg -c:v mjpeg -q:v $q" "$frames" ffmpeg -nostdin -v error -y -i "$src" -c:v mjpeg -qmin 1 -q:v "$q" -pix_fmt yuvj420p -an "$work/m.avi"
+  echo "   MJPEG: $(( $(stat -c %s "$work/m.avi") / frames )) bytes/frame"
+  if [ "$h" = 1080 ] || [ -n "${RK_BENCH_PRORES_4K:-}" ]; then
+    run "ffmpeg -c:v prores_ks -profile:v 3" "$frames" ffmpeg -nostdin -v error -y -i "$src" -c:v prores_ks -profile:v 3 -an "$work/p.mov"
+  fi
+done
