@@ -24,9 +24,13 @@ TEST(DialogTemplates, IdsAreUniqueAndControlsFitTheClientArea) {
     for (const DialogTemplate* t : {&MainWindowTemplate(), &MessageBoxTemplate(), &FormatTemplate()}) {
         std::set<int> ids;
         for (const ControlDef& c : t->controls) {
-            if (c.id > 0) EXPECT_TRUE(ids.insert(c.id).second) << t->id << ": " << c.id;
+            if (c.id > 0) {
+                EXPECT_TRUE(ids.insert(c.id).second) << t->id << ": " << c.id;
+            }
             EXPECT_LE(c.left + c.width, t->width) << t->id << ": " << c.id;
-            if (c.kind != ControlKind::DropList) EXPECT_LE(c.top + c.height, t->height) << t->id << ": " << c.id;
+            if (c.kind != ControlKind::DropList) {
+                EXPECT_LE(c.top + c.height, t->height) << t->id << ": " << c.id;
+            }
         }
     }
     EXPECT_EQ(MainWindowTemplate().id, 102);
