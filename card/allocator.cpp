@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <memory>
 
 #include "base/log.h"
@@ -17,7 +18,10 @@ void BuildRunRecords(const CardDirectory& dir, RunList& list) {
     list.count = 0;
     auto add = [&](int entry, const EntryHead& h, int32_t kind) {
         if (!h.Used()) return;
-        list.records[list.count++] = {entry, int32_t(h.startCluster), int32_t(h.RunClusters()), kind};
+        // A damaged directory can claim runs longer than any card: clamp
+        // rather than wrap.
+        const uint64_t len = std::min<uint64_t>(h.RunClusters(), INT32_MAX);
+        list.records[list.count++] = {entry, int32_t(h.startCluster), int32_t(len), kind};
     };
     for (int v = 0; v < kVideoCount; ++v) add(v, dir.Video(v), kKindVideo);
     for (int e = 0; e < kEffectCount; ++e) add(e, dir.Effect(e), kKindEffect);
@@ -48,16 +52,16 @@ void LogFragmentationReport(const RunList& list) {
     for (int i = 0; i < list.count; ++i) {
         const RunRecord& r = list.records[i];
         if (r.kind == kKindEndMarker) continue;
-        LogMessage(3, "type: %d, index: %d at cluster: %d len: %d, next: %d", r.kind, r.entry, r.start, r.length,
-                   r.start + r.length);
+        LogMessage(3, "type: %d, index: %d at cluster: %d len: %d, next: %lld", r.kind, r.entry, r.start, r.length,
+                   (long long)(int64_t(r.start) + r.length));
     }
 }
 
-int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster) {
+int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster, int64_t totalClusters) {
     int64_t prev = firstItemCluster;
     for (int i = 0; i < list.count; ++i) {
         const RunRecord& r = list.records[i];
-        if (r.start - prev >= n) return prev;
+        if (std::min<int64_t>(r.start, totalClusters) - prev >= n) return prev;
         // max(): an entry lying inside an earlier one (a damaged directory)
         // must not make the earlier item's Clusters look free.
         prev = std::max<int64_t>(prev, int64_t(r.start) + r.length);
@@ -132,6 +136,15 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
     for (int i = 0; i < list.count; ++i) {
         RunRecord& r = list.records[i];
         if (r.kind == kKindEndMarker) continue;
+        {
+            EntryHead h = card.Directory().Item(ItemKind(r.kind), r.entry);
+            if (h.startCluster + h.RunClusters() > uint64_t(card.TotalClusters())) {
+                // A run reaching past the card's end (a damaged directory)
+                // is left where it is; nothing is read or written for it.
+                LogMessage(2, "item %d of kind %d lies beyond the card's end; not moved", r.entry, r.kind);
+                continue;
+            }
+        }
         const int64_t gap = r.start - w;
         if (gap <= 0) {
             w = std::max<int64_t>(w, int64_t(r.start) + r.length);
@@ -196,7 +209,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
         SortRunRecords(list);
         LogFragmentationReport(list);
         AppendEndMarker(list, card.TotalClusters());
-        int64_t at = FirstFit(list, n, card.FirstItemCluster());
+        int64_t at = FirstFit(list, n, card.FirstItemCluster(), card.TotalClusters());
         if (at >= 0) {
             LogMessage(2, "free chunk found at cluster: %d", int(at));
             return int32_t(at);
@@ -223,7 +236,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
             BuildRunRecords(card.Directory(), again);
             SortRunRecords(again);
             AppendEndMarker(again, card.TotalClusters());
-            if (FirstFit(again, n, card.FirstItemCluster()) < 0) {
+            if (FirstFit(again, n, card.FirstItemCluster(), card.TotalClusters()) < 0) {
                 LogMessage(2, "AllocateClusters(%d): no gap after compaction", n);
                 abortFlag = true;
                 return -1;

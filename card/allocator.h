@@ -3,6 +3,7 @@
 // compaction (defragmentation) under the progress protocol, and the numbers
 // of the card line.
 #include <cstdint>
+#include <climits>
 #include <string>
 
 #include "card/card_directory.h"
@@ -40,8 +41,9 @@ void AppendEndMarker(RunList& list, int64_t totalClusters);
 void LogFragmentationReport(const RunList& list);
 // First fit over sorted records: the first gap of at least n Clusters from
 // firstItemCluster on, counting the gap behind the last record only through
-// the end marker; -1 when none.
-int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster);
+// the end marker; -1 when none. No gap reaches past `totalClusters` (runs a
+// damaged directory places beyond the card's end bound nothing).
+int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster, int64_t totalClusters = INT64_MAX);
 
 // What a compaction run is after.
 struct CompactionResult {

@@ -2,6 +2,8 @@
 // compaction (bytes kept, Stop, device errors) and the card line.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card_fixture.h"
@@ -254,6 +256,37 @@ TEST(Compaction, DirectoryWriteFailureAfterAMove) {
     ASSERT_TRUE(again.ReadDirectory());
     EXPECT_EQ(again.Directory().Video(0).startCluster, F + 700);
     EXPECT_EQ(fx.DamagedItems(again.Directory()), 0);
+}
+
+// A directory with a correct checksum but rubbish entries (a foreign or
+// damaged card): free space, the report, allocation and compaction must stay
+// within bounds and never write outside the item area.
+TEST(Compaction, RubbishEntriesStayInBounds) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 10; ++round) {
+        CardFixture fx(400);
+        CardDirectory& d = fx.card.Directory();
+        for (int i = 0; i < 12; ++i) {
+            EntryHead h{uint32_t(rng()), uint16_t(rng()), uint16_t(rng())};
+            if (i % 3 == 0) h = {uint32_t(F + rng() % 500), uint16_t(1 + rng() % 4), 33};
+            d.SetItem(ItemKind(1 + i % 3), int(rng() % 8), h);
+        }
+        // The directory Clusters and the stills region hold a marker that
+        // must survive whatever happens.
+        std::vector<uint8_t> marker(size_t(F - 3) * kClusterSize, 0xA5);
+        ASSERT_TRUE(fx.card.WriteClusters(3, marker.data(), F - 3));
+        ASSERT_TRUE(fx.card.WriteDirectory());
+        EXPECT_GE(fx.card.FreeClusters(), 0);
+        fx.op.defaultAnswer = kResultYes;
+        bool abort = false;
+        int32_t at = AllocateClusters(fx.card, fx.op, 10, abort);
+        if (at >= 0) {
+            EXPECT_GE(at, int32_t(F));
+            EXPECT_LE(int64_t(at) + 10, fx.card.TotalClusters());
+        }
+        DefragmentCard(fx.card, fx.op, false);
+        EXPECT_EQ(test::ReadImageClusters(fx.path, 3, F - 3), marker) << round;
+    }
 }
 
 TEST(CardLineTest, NumbersAndText) {
