@@ -235,6 +235,36 @@ TEST(CardDirectoryQueries, FreeSpaceNeverNegativeAndIgnoresStills) {
     EXPECT_EQ(CountFreeClusters(d, 1000), 1000 - 332 - 35 - 68);
 }
 
+// Blocks from a damaged or hostile card that still pass validation: every
+// query, the dump and a rewrite stay within the block.
+TEST(CardDirectoryHostile, RandomValidBlocks) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 200; ++round) {
+        CardDirectory d;
+        for (size_t i = 0; i < kDirectorySize; ++i) d.Bytes()[i] = uint8_t(rng() % 3 ? rng() : 0);
+        d.StampMagicAndMode(rng() % 9);
+        d.StoreChecksum();
+        ASSERT_TRUE(d.IsValid());
+        int used = UsedVideoCount(d);
+        EXPECT_LE(used, kVideoCount);
+        for (int v = -1; v < kVideoCount; ++v) {
+            int pos = ListPositionOfVideo(d, v);
+            EXPECT_LE(pos, used);
+            VideoText(d, v, 60);
+            (void)d.VideoNameUtf8(v < 0 ? 0 : v);
+        }
+        for (int n = 0; n <= used; ++n) EXPECT_EQ(VideoOfListPosition(d, n) < 0, n == used);
+        EXPECT_GE(CountFreeClusters(d, 1000000), 0);
+        auto lines = DirectoryDumpLines(d, d.StoredVideoMode(), 1, 2);
+        EXPECT_FALSE(lines.empty());
+        // The spare region passes through a rewrite.
+        std::vector<uint8_t> spare(d.Bytes() + kOffSpare, d.Bytes() + kOffSpare + kSpareSize);
+        d.PrepareForWrite(d.StoredVideoMode(), 33);
+        EXPECT_TRUE(d.IsValid());
+        EXPECT_TRUE(std::equal(spare.begin(), spare.end(), d.Bytes() + kOffSpare));
+    }
+}
+
 TEST(CardTexts, SizeText) {
     EXPECT_EQ(SizeText(999), "999 MB");
     EXPECT_EQ(SizeText(1000), "1.0 GB");
