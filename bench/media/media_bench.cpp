@@ -23,6 +23,8 @@
 #include "card/sd_card.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_encoder.h"
+#include "convert/kavq1_file_encoder.h"
+#include "convert/tool_folder.h"
 #include "media/picture.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
@@ -131,6 +133,58 @@ void BM_AddVersusDd(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(Frames()) * int64_t(kSlot));
 }
 BENCHMARK(BM_AddVersusDd)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
+
+// Importing an H.264 source with sound: the whole add (encoder, card writes,
+// directory) against pulling the same slots out of the encoder alone. The
+// two alternate; the counters are the medians in frames per second.
+void BM_ImportVersusEncoderAlone(benchmark::State& state) {
+    Files& f = TheFiles();
+    const std::string source = BenchDir() + "/media_bench_source.mp4";
+    const std::string make = "'" + ProgramFile(kToolFfmpeg) +
+                             "' -v error -f lavfi -i testsrc2=size=1920x1080:rate=25 -f lavfi -i sine=frequency=440 "
+                             "-t 2 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest -y '" + source + "'";
+    if (std::system(make.c_str()) != 0) {
+        state.SkipWithError("no ffmpeg beside the program");
+        return;
+    }
+    std::vector<double> add, alone;
+    int frames = 0;
+    for (auto _ : state) {
+        {
+            CScriptedOperator op;
+            CSDCard card(&op);
+            card.OpenPath(f.image);
+            card.Format(0);
+            ::sync();
+            auto t0 = std::chrono::steady_clock::now();
+            AddVideoOutcome r = AddVideoFromFile(op, card, 0, source, ImportOptions{false, false});
+            double s = Seconds(t0);
+            if (r.result != VideoOpResult::kDone) state.SkipWithError("import failed");
+            frames = r.framesWritten;
+            add.push_back(s);
+            state.SetIterationTime(s);
+        }
+        auto t1 = std::chrono::steady_clock::now();
+        {
+            KAVQ1FileEncoder enc(source, 1, 768, 50, false, false);
+            std::vector<uint8_t> slot(size_t(enc.SlotBytes()));
+            for (int i = 0; i < enc.FrameCount(); ++i) {
+                std::memset(slot.data(), 0, slot.size());
+                if (!enc.GetNextFrame(slot.data())) break;
+            }
+        }
+        alone.push_back(Seconds(t1));
+    }
+    ::unlink(source.c_str());
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    state.counters["import_fps"] = frames / median(add);
+    state.counters["encoder_fps"] = frames / median(alone);
+    state.counters["import_vs_encoder"] = median(alone) / median(add);
+}
+BENCHMARK(BM_ImportVersusEncoderAlone)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 // One thumbnail from a real 1920 x 1080 frame: decode, convert, four halvings, UYVY.
 void BM_ThumbnailFullHd(benchmark::State& state) {
