@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <random>
 
+#include <sys/wait.h>
+
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/drive_scan.h"
@@ -249,6 +251,34 @@ TEST_F(ScanTest, OversizedAndHeldCardsAreNotListedNoMedia) {
     CSDCard card;
     EXPECT_EQ(card.Open(r.entries[0].number), kOpenOk);
     EXPECT_EQ(card.Open(9), kOpenFailed);
+}
+
+// A card the user may not open: listed nowhere, and on the first scan only,
+// "Access denied!". Runs in a child without root's rights.
+TEST_F(ScanTest, AccessDeniedOnTheFirstScanOnly) {
+    Make(1, uint64_t(64) << 20);
+    ::chmod(dir.File("c1.img").c_str(), 0600);
+    const SystemFacts facts = Images();
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+        if (::geteuid() != 0) ::chmod(dir.File("c1.img").c_str(), 0);
+        CScriptedOperator op;
+        bool flag = false;
+        ScanResult first = ScanMediaWithFacts(facts, &op, false, -1, flag);
+        bool ok = first.noMedia && first.accessDenied && flag && op.messages.size() == 1 &&
+                  op.messages[0].text == LoadText(IDS_ACCESS_DENIED) && op.messages[0].icon == kIconError;
+        bool later = false;
+        ScanResult again = ScanMediaWithFacts(facts, &op, true, -1, later);
+        ok = ok && again.noMedia && again.accessDenied && !later && op.messages.size() == 1;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop privileges";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(CardFolder, EnvironmentOrder) {
