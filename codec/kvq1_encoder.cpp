@@ -57,17 +57,17 @@ inline const int32_t* KVQ1Encoder::Coefficients(int macroblock) {
     return coefficients.get() + size_t(macroblock) * 6 * 64;
 }
 
-void KVQ1Encoder::SetDivisors() {
+void KVQ1Encoder::SetDivisors(float (*div)[64], int q) {
     for (int i = 0; i < 64; ++i) {
         // The coefficient store is in natural order (8 v + u).
-        divisors[0][i] = float(kLumaWeights[kZigzagInverse[i]] * quantiser);
-        divisors[1][i] = float(kChromaWeights[kZigzagInverse[i]] * quantiser);
+        div[0][i] = float(kLumaWeights[kZigzagInverse[i]] * q);
+        div[1][i] = float(kChromaWeights[kZigzagInverse[i]] * q);
     }
 }
 
 template <class Writer>
-void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
-    w.WriteBits(uint32_t(quantiser - 1), 6);
+void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock, int q, const float (*div)[64]) {
+    w.WriteBits(uint32_t(q - 1), 6);
     const int32_t* mb = Coefficients(macroblock);
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
@@ -75,7 +75,7 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
         const int c = kBlockComponent[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        const uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels);
+        const uint64_t mask = kernels->quantise(coef, div[c == 0 ? 0 : 1], levels);
         WriteBlock<true>(w, d, levels, NaturalMaskToScanMask(mask));
     }
 }
@@ -87,60 +87,66 @@ bool KVQ1Encoder::CodeTrial(uint8_t* output) {
     Writer w(output, budgetBytes);
     int k = 0;
     for (int i = 0; i < geometry.columns; ++i) {
-        CodeMacroblock(w, k);
+        CodeMacroblock(w, k, quantiser, divisors);
         k = (k + 1291) % total;
         if (w.TotalBits() > budgetBits) return false;
     }
     return true;
 }
 
+void KVQ1Encoder::WriteHeader(uint32_t frameNumber, uint8_t* frame) const {
+    std::memset(frame, 0, kKVQ1HeaderBytes);
+    std::memcpy(frame, kKVQ1Magic, 4);
+    frame[4] = uint8_t(geometry.sizeClass);
+    frame[5] = uint8_t(frameRateCode);
+    WriteBE16(frame + 6, uint32_t(budgetSectors));
+    WriteBE32(frame + 8, frameNumber);
+}
+
+void KVQ1Encoder::SetRowEndPredictors(int row) {
+    const int32_t* last = Coefficients((row + 1) * geometry.columns - 1);
+    dcPredictor[0] = last[5 * 64];
+    dcPredictor[1] = last[2 * 64];
+    dcPredictor[2] = last[3 * 64];
+}
+
+template <class Writer>
+bool KVQ1Encoder::CodeRow(uint8_t* frame, int& used, int row, int q, const float (*div)[64]) {
+    uint8_t* header = frame + used;
+    std::memset(header, 0, kKVQ1SliceHeaderBytes);
+    used += kKVQ1SliceHeaderBytes;
+    Writer w(frame + used, budgetBytes - used);
+    if (q < kKVQ1EmptyQuantiser) {
+        dcPredictor[0] = dcPredictor[1] = dcPredictor[2] = 0;
+        const int begin = row * geometry.columns, end = begin + geometry.columns;
+        for (int m = begin; m < end && !w.Overflowed(); ++m) CodeMacroblock(w, m, q, div);
+        if (w.Overflowed()) {
+            // The rest of the row would only move the predictors on; leave
+            // them as coding the whole row would have.
+            SetRowEndPredictors(row);
+            return false;
+        }
+        w.PadToWord();
+        if (w.Overflowed()) return false;
+    }
+    const int data = w.TotalBits() / 8;
+    header[0] = uint8_t(row);
+    header[1] = 0;
+    WriteBE16(header + 2, uint32_t(data / 4 + 1));
+    used += data;
+    return true;
+}
+
 template <class Writer>
 int KVQ1Encoder::CodeFrame(uint32_t frameNumber, uint8_t* output) {
+    passes = 0;
     for (;;) {
-        std::memset(output, 0, kKVQ1HeaderBytes);
-        std::memcpy(output, kKVQ1Magic, 4);
-        output[4] = uint8_t(geometry.sizeClass);
-        output[5] = uint8_t(frameRateCode);
-        WriteBE16(output + 6, uint32_t(budgetSectors));
-        WriteBE32(output + 8, frameNumber);
+        ++passes;
+        WriteHeader(frameNumber, output);
+        SetDivisors(divisors, quantiser);
         int used = kKVQ1HeaderBytes;
         bool fits = true;
-        int macroblock = 0;
-        SetDivisors();
-        for (int r = 0; r < geometry.rows && fits; ++r) {
-            uint8_t* header = output + used;
-            std::memset(header, 0, kKVQ1SliceHeaderBytes);
-            used += kKVQ1SliceHeaderBytes;
-            Writer w(output + used, budgetBytes - used);
-            if (quantiser < kKVQ1EmptyQuantiser) {
-                dcPredictor[0] = dcPredictor[1] = dcPredictor[2] = 0;
-                const int end = macroblock + geometry.columns;
-                for (; macroblock < end; ++macroblock) {
-                    CodeMacroblock(w, macroblock);
-                    if (w.Overflowed()) break;
-                }
-                if (w.Overflowed()) {
-                    // The rest of the row would only move the predictors on;
-                    // leave them as coding the whole row would have.
-                    const int32_t* last = Coefficients(end - 1);
-                    dcPredictor[0] = last[5 * 64];
-                    dcPredictor[1] = last[2 * 64];
-                    dcPredictor[2] = last[3 * 64];
-                    macroblock = end;
-                } else {
-                    w.PadToWord();
-                }
-            }
-            if (w.Overflowed()) {
-                fits = false;
-                break;
-            }
-            const int data = w.TotalBits() / 8;
-            header[0] = uint8_t(r);
-            header[1] = 0;
-            WriteBE16(header + 2, uint32_t(data / 4 + 1));
-            used += data;
-        }
+        for (int r = 0; r < geometry.rows && fits; ++r) fits = CodeRow<Writer>(output, used, r, quantiser, divisors);
         if (fits) return used;
         ++quantiser;
     }
@@ -167,7 +173,7 @@ int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t
     quantiser = 1;
     int lo = 1, hi = kKVQ1MaxQuantiser;
     while (lo != hi) {
-        SetDivisors();
+        SetDivisors(divisors, quantiser);
         const bool ok = referenceWriter ? CodeTrial<CReferenceWriter>(output) : CodeTrial<CWordWriter>(output);
         if (ok) {
             hi = quantiser;

@@ -40,6 +40,8 @@ public:
     int BudgetSectors() const { return budgetSectors; }
     // The quantiser of the last frame (1 to 64, or 65 for an all-empty frame).
     int LastQuantiser() const { return quantiser; }
+    // Final passes the last frame needed (1 when the searched quantiser fit).
+    int LastPasses() const { return passes; }
 
     // Tests and benchmarks: use the kernels of another variant (false when the
     // processor cannot run it), or code through the plain CBitstream writer
@@ -50,13 +52,16 @@ public:
 private:
     template <class Writer> bool CodeTrial(uint8_t* output);
     template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
-    template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
+    template <class Writer> void CodeMacroblock(Writer& w, int macroblock, int q, const float (*div)[64]);
+    template <class Writer> bool CodeRow(uint8_t* frame, int& used, int row, int q, const float (*div)[64]);
+    void WriteHeader(uint32_t frameNumber, uint8_t* frame) const;
+    void SetRowEndPredictors(int row);
     // The coefficients of one macroblock, transformed on first use in a frame:
     // the trials need only their sample, and the final pass finds each row's
     // coefficients still in cache right after computing them.
     const int32_t* Coefficients(int macroblock);
     void TransformMacroblock(int macroblock);
-    void SetDivisors();
+    static void SetDivisors(float (*div)[64], int q);
 
     KVQ1Geometry geometry;
     int frameRateCode = 0;
@@ -67,6 +72,7 @@ private:
     uint32_t epoch = 0;
     const uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     int quantiser = 0;
+    int passes = 0;
     int32_t dcPredictor[3] = {0, 0, 0};
     const TransformKernels* kernels = nullptr;
     bool referenceWriter = false;
