@@ -129,6 +129,7 @@ bool KVQ1Decoder::DecodeSlice(const uint8_t* data, size_t bytes, uint8_t* lumaOu
     const RunDecodeEntry* run10 = RunDecode10();
     const AddBasisImageFn addBasis = kernels->addBasisImage;
     const StoreBlockFn store = kernels->storeBlock;
+    const float dcBasis = BasisImages()[0];
     const int w = geometry.width, cw = w / 2;
 
     dcPredictor[0] = dcPredictor[1] = dcPredictor[2] = 0;
@@ -140,7 +141,6 @@ bool KVQ1Decoder::DecodeSlice(const uint8_t* data, size_t bytes, uint8_t* lumaOu
         r.Skip(6);
         for (int b = 0; b < 6; ++b) {
             float* acc = blocks.acc[b];
-            for (int i = 0; i < 64; ++i) acc[i] = 128.0f;
             const int c = kBlockComponent[b];
             const uint8_t* weights = c == 0 ? kLumaWeights : kChromaWeights;
 
@@ -157,7 +157,10 @@ bool KVQ1Decoder::DecodeSlice(const uint8_t* data, size_t bytes, uint8_t* lumaOu
             }
             const int dcValue = dcPredictor[c] + d;
             dcPredictor[c] = dcValue;
-            addBasis(acc, 0, dcValue);
+            // 128 plus the DC times basis image 0, whose 64 elements are all
+            // the same value: the sum AddBasisImage would give, in one go.
+            const float start = 128.0f + float(dcValue) * dcBasis;
+            for (int i = 0; i < 64; ++i) acc[i] = start;
 
             int position = 1;
             for (;;) {

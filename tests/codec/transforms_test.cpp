@@ -83,6 +83,8 @@ TEST(Transforms, AddBasisImageExamples) {
     // S(0,0) is the single-precision square of the single-precision sqrt(1/8).
     const float c0 = float(std::sqrt(1.0 / 8.0));
     EXPECT_EQ(BasisImages()[0], c0 * c0);
+    // Basis image 0 is flat; the decoder starts its blocks from that.
+    for (int i = 1; i < 64; ++i) EXPECT_EQ(BasisImages()[i], BasisImages()[0]);
     EXPECT_EQ(DctMatrix()[0], c0);
     EXPECT_EQ(DctMatrix()[1 * 8 + 0], DctMatrixTransposed()[0 * 8 + 1]);
 }
