@@ -206,6 +206,22 @@ void CCoolDialog::FitText(QWidget* w) {
     w->setFont(f);
 }
 
+void CCoolDialog::FitDropList(int id) {
+    auto* c = qobject_cast<QComboBox*>(Control(id));
+    if (!c) return;
+    QFont f = font();
+    // Room left of the arrow, less the padding of the skin.
+    const int room = c->width() - units_.X(10) - 8;
+    auto widest = [c](const QFont& font) {
+        const QFontMetrics fm(font);
+        int w = 0;
+        for (int i = 0; i < c->count(); ++i) w = std::max(w, fm.horizontalAdvance(c->itemText(i)));
+        return w;
+    };
+    for (int size = f.pointSize(); size > 6 && widest(f) > room; --size) f.setPointSize(size - 1);
+    c->setFont(f);
+}
+
 QString CCoolDialog::ControlText(int id) const {
     QWidget* w = Control(id);
     if (auto* l = qobject_cast<QLabel*>(w)) return l->text();

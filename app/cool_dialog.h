@@ -57,6 +57,10 @@ public:
     void SetControlText(int id, const QString& text);
     QString ControlText(int id) const;
 
+    // Gives a drop-down list a smaller font (down to 6 points) when its
+    // longest entry would not show whole.
+    void FitDropList(int id);
+
     void ShowControl(int id, bool shown);
     void EnableControl(int id, bool enabled);
 

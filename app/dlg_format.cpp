@@ -22,6 +22,7 @@ CDlgFormat::CDlgFormat(QWidget* owner, int presetMode)
     auto* modes = ControlAs<QComboBox>(1006);
     for (int m = 0; m < kVideoModeCount; ++m) modes->addItem(QString::fromUtf8(VideoModeName(m)));
     modes->setCurrentIndex(mode_);
+    FitDropList(1006);
     connect(ControlAs<QPushButton>(1000), &QPushButton::clicked, this, [this, modes] {
         mode_ = modes->currentIndex();
         accept();

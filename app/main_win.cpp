@@ -110,6 +110,8 @@ void CMainWin::InitControls() {
     deinterlace_ = ReadSettingInt("General", "Deinterlace", 0);
     if (deinterlace_ < 0 || deinterlace_ >= deint->count()) deinterlace_ = 0;
     deint->setCurrentIndex(deinterlace_);
+    FitDropList(1033);
+    FitDropList(1016);
 
     auto* bar = ControlAs<QProgressBar>(1008);
     bar->setRange(0, 1);
