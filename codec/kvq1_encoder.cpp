@@ -18,7 +18,8 @@ constexpr int kBlockComponent[6] = {0, 0, 1, 2, 0, 0};
 
 KVQ1Encoder::KVQ1Encoder(int sizeClass, int budgetSectors_, int frameRateCode_)
     : geometry(KVQ1GeometryFor(sizeClass)), frameRateCode(frameRateCode_), budgetSectors(budgetSectors_) {
-    budgetBytes = budgetSectors * 512;
+    // The header holds the budget in 16 bits; anything else makes an encoder that encodes nothing.
+    budgetBytes = (budgetSectors > 0 && budgetSectors <= 0xFFFF) ? budgetSectors * 512 : 0;
     if (geometry.Valid()) {
         const size_t macroblocks = size_t(geometry.rows) * size_t(geometry.columns);
         coefficients.reset(new int32_t[macroblocks * 6 * 64]);

@@ -88,6 +88,10 @@ TEST(Encoder, UnusableShapesEncodeNothing) {
     std::vector<uint8_t> out(4096, 0xEE);
     KVQ1Encoder tooSmall(1, 0, 50);
     EXPECT_EQ(tooSmall.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), out.data()), 0);
+    KVQ1Encoder tooLarge(1, 0x7FFFFFFF, 50);  // the header holds 16 bits
+    EXPECT_EQ(tooLarge.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), out.data()), 0);
+    KVQ1Encoder justTooSmall(1, 0, 50);
+    EXPECT_EQ(justTooSmall.BudgetBytes(), 0);
     KVQ1Encoder badClass(3, 768, 50);
     EXPECT_EQ(badClass.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), out.data()), 0);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xEE; }));
