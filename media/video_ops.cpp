@@ -253,9 +253,11 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     }
 
     if (kavq1) {
-        file.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+        // Opened without blocking, so that a FIFO given a .kavq1 name cannot
+        // hang the operation: only a regular file is a KAVQ1 file.
+        file.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ErrorById(op, IDS_CANT_OPEN_VIDEO);
             out.result = VideoOpResult::kFailed;
             return out;

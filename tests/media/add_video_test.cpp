@@ -155,8 +155,11 @@ TEST_F(AddVideoTest, UnopenableSourcesAreRefused) {
     EXPECT_EQ(Add(dir.File("missing.kavq1")).result, VideoOpResult::kFailed);
     ASSERT_EQ(::mkdir(dir.File("folder.kavq1").c_str(), 0755), 0);
     EXPECT_EQ(Add(dir.File("folder.kavq1")).result, VideoOpResult::kFailed);
+    // A FIFO that nobody writes must not hang the add.
+    ASSERT_EQ(::mkfifo(dir.File("pipe.kavq1").c_str(), 0600), 0);
+    EXPECT_EQ(Add(dir.File("pipe.kavq1")).result, VideoOpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError),
-              (std::vector<std::string>{"Can't open video file!", "Can't open video file!"}));
+              (std::vector<std::string>{"Can't open video file!", "Can't open video file!", "Can't open video file!"}));
     EXPECT_TRUE(DirectoryUnchanged());
     EXPECT_EQ(op.begins, 0);
 }
