@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
@@ -196,4 +197,19 @@ TEST(Transforms, ForcedVariantIsReportedByName) {
     EXPECT_STREQ(TransformVariantName(TransformVariant::Avx), "AVX");
     EXPECT_NE(KernelsFor(TransformVariant::Portable), nullptr);
     EXPECT_EQ(KernelsFor(TransformVariant::Avx) != nullptr, CpuHasAvx());
+}
+
+// RK_KVQ1_KERNELS forces a variant at the first InitTransforms; each case runs
+// in a freshly started copy of this program.
+TEST(Transforms, EnvironmentForcesTheVariant) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto forced = [](const char* value) {
+        setenv("RK_KVQ1_KERNELS", value, 1);
+        std::exit(int(ActiveKernels().variant));
+    };
+    EXPECT_EXIT(forced("portable"), ::testing::ExitedWithCode(int(TransformVariant::Portable)), "");
+    EXPECT_EXIT(forced("sse"), ::testing::ExitedWithCode(int(TransformVariant::Sse)), "");
+    const int avx = int(__builtin_cpu_supports("avx") ? TransformVariant::Avx : TransformVariant::Sse);
+    EXPECT_EXIT(forced("avx"), ::testing::ExitedWithCode(avx), "");
+    EXPECT_EXIT(forced("nonsense"), ::testing::ExitedWithCode(avx), "");
 }
