@@ -19,65 +19,58 @@ inline __m128 Tree(__m128 p0, __m128 p1, __m128 p2, __m128 p3, __m128 p4, __m128
                       _mm_add_ps(_mm_add_ps(p4, p5), _mm_add_ps(p6, p7)));
 }
 
-#define RK_SPLAT(v, i) _mm_shuffle_ps(v, v, _MM_SHUFFLE(i, i, i, i))
-
-// rows[y] holds input row y as two vectors (x 0..3, x 4..7).
-// Writes the 64 coefficients in natural order (8 v + u).
-inline void ForwardRows(const __m128 (&lo)[8], const __m128 (&hi)[8], int32_t* natural) {
+// in: 64 floats row by row (16-byte aligned). Writes the 64 coefficients in
+// natural order (8 v + u). The intermediate rows go through memory: sixteen
+// vector registers cannot hold them beside the products.
+inline void ForwardRows(const float* in, int32_t* natural) {
     const auto& DT = g_tables.dctT;
     // Rows: t[y][u] = sum over x of in(y, x) * D(u, x), vectors over u.
-    __m128 tlo[8], thi[8];
+    alignas(16) float t[8][8];
     for (int y = 0; y < 8; ++y) {
-        const __m128 a = lo[y], b = hi[y];
-        const __m128 s0 = RK_SPLAT(a, 0), s1 = RK_SPLAT(a, 1), s2 = RK_SPLAT(a, 2), s3 = RK_SPLAT(a, 3);
-        const __m128 s4 = RK_SPLAT(b, 0), s5 = RK_SPLAT(b, 1), s6 = RK_SPLAT(b, 2), s7 = RK_SPLAT(b, 3);
-        tlo[y] = Tree(_mm_mul_ps(s0, _mm_load_ps(DT[0])), _mm_mul_ps(s1, _mm_load_ps(DT[1])),
-                      _mm_mul_ps(s2, _mm_load_ps(DT[2])), _mm_mul_ps(s3, _mm_load_ps(DT[3])),
-                      _mm_mul_ps(s4, _mm_load_ps(DT[4])), _mm_mul_ps(s5, _mm_load_ps(DT[5])),
-                      _mm_mul_ps(s6, _mm_load_ps(DT[6])), _mm_mul_ps(s7, _mm_load_ps(DT[7])));
-        thi[y] = Tree(_mm_mul_ps(s0, _mm_load_ps(DT[0] + 4)), _mm_mul_ps(s1, _mm_load_ps(DT[1] + 4)),
-                      _mm_mul_ps(s2, _mm_load_ps(DT[2] + 4)), _mm_mul_ps(s3, _mm_load_ps(DT[3] + 4)),
-                      _mm_mul_ps(s4, _mm_load_ps(DT[4] + 4)), _mm_mul_ps(s5, _mm_load_ps(DT[5] + 4)),
-                      _mm_mul_ps(s6, _mm_load_ps(DT[6] + 4)), _mm_mul_ps(s7, _mm_load_ps(DT[7] + 4)));
+        const float* row = in + 8 * y;
+        __m128 s[8];
+        for (int x = 0; x < 8; ++x) s[x] = _mm_load1_ps(row + x);
+        for (int h = 0; h < 8; h += 4) {
+            const __m128 r = Tree(_mm_mul_ps(s[0], _mm_load_ps(DT[0] + h)), _mm_mul_ps(s[1], _mm_load_ps(DT[1] + h)),
+                                  _mm_mul_ps(s[2], _mm_load_ps(DT[2] + h)), _mm_mul_ps(s[3], _mm_load_ps(DT[3] + h)),
+                                  _mm_mul_ps(s[4], _mm_load_ps(DT[4] + h)), _mm_mul_ps(s[5], _mm_load_ps(DT[5] + h)),
+                                  _mm_mul_ps(s[6], _mm_load_ps(DT[6] + h)), _mm_mul_ps(s[7], _mm_load_ps(DT[7] + h)));
+            _mm_store_ps(t[y] + h, r);
+        }
     }
     // Columns: X[v][u] = sum over y of t(u, y) * D(v, y), vectors over u.
     for (int v = 0; v < 8; ++v) {
         const float* d = g_tables.dctSplat[v][0];
         __m128 c[8];
         for (int y = 0; y < 8; ++y) c[y] = _mm_load_ps(d + 4 * y);
-        const __m128 xlo = Tree(_mm_mul_ps(tlo[0], c[0]), _mm_mul_ps(tlo[1], c[1]), _mm_mul_ps(tlo[2], c[2]),
-                                _mm_mul_ps(tlo[3], c[3]), _mm_mul_ps(tlo[4], c[4]), _mm_mul_ps(tlo[5], c[5]),
-                                _mm_mul_ps(tlo[6], c[6]), _mm_mul_ps(tlo[7], c[7]));
-        const __m128 xhi = Tree(_mm_mul_ps(thi[0], c[0]), _mm_mul_ps(thi[1], c[1]), _mm_mul_ps(thi[2], c[2]),
-                                _mm_mul_ps(thi[3], c[3]), _mm_mul_ps(thi[4], c[4]), _mm_mul_ps(thi[5], c[5]),
-                                _mm_mul_ps(thi[6], c[6]), _mm_mul_ps(thi[7], c[7]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8), _mm_cvtps_epi32(xlo));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8 + 4), _mm_cvtps_epi32(xhi));
+        for (int h = 0; h < 8; h += 4) {
+            const __m128 x = Tree(_mm_mul_ps(_mm_load_ps(t[0] + h), c[0]), _mm_mul_ps(_mm_load_ps(t[1] + h), c[1]),
+                                  _mm_mul_ps(_mm_load_ps(t[2] + h), c[2]), _mm_mul_ps(_mm_load_ps(t[3] + h), c[3]),
+                                  _mm_mul_ps(_mm_load_ps(t[4] + h), c[4]), _mm_mul_ps(_mm_load_ps(t[5] + h), c[5]),
+                                  _mm_mul_ps(_mm_load_ps(t[6] + h), c[6]), _mm_mul_ps(_mm_load_ps(t[7] + h), c[7]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8 + h), _mm_cvtps_epi32(x));
+        }
     }
 }
 
 void ForwardTransformSse(const int32_t* in, int32_t* out) {
-    __m128 lo[8], hi[8];
-    for (int y = 0; y < 8; ++y) {
-        lo[y] = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + y * 8)));
-        hi[y] = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + y * 8 + 4)));
-    }
+    alignas(16) float f[64];
+    for (int i = 0; i < 64; i += 4)
+        _mm_store_ps(f + i, _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
     alignas(16) int32_t natural[64];
-    ForwardRows(lo, hi, natural);
+    ForwardRows(f, natural);
     for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
 void ForwardPixelsSse(const uint8_t* src, int stride, int32_t* out) {
-    __m128 lo[8], hi[8];
+    alignas(16) float f[64];
     const __m128i bias = _mm_set1_epi32(128);
     for (int y = 0; y < 8; ++y) {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + y * stride));
-        const __m128i a = _mm_sub_epi32(_mm_cvtepu8_epi32(bytes), bias);
-        const __m128i b = _mm_sub_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)), bias);
-        lo[y] = _mm_cvtepi32_ps(a);
-        hi[y] = _mm_cvtepi32_ps(b);
+        _mm_store_ps(f + 8 * y, _mm_cvtepi32_ps(_mm_sub_epi32(_mm_cvtepu8_epi32(bytes), bias)));
+        _mm_store_ps(f + 8 * y + 4, _mm_cvtepi32_ps(_mm_sub_epi32(_mm_cvtepu8_epi32(_mm_srli_si128(bytes, 4)), bias)));
     }
-    ForwardRows(lo, hi, out);
+    ForwardRows(f, out);
 }
 
 void AddBasisImageSse(float* acc, int position, int value) {
