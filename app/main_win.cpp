@@ -220,7 +220,15 @@ void CMainWin::RestorePlacement() {
     const int width = ReadSettingInt("Layout", "Width", -1);
     const int height = ReadSettingInt("Layout", "Height", -1);
     if (left != -1 && top != -1 && width > 0 && height > 0) {
-        setGeometry(QRect(left, top, width, height));
+        QRect r(left, top, width, height);
+        // A rectangle saved on a screen that is gone would put the window
+        // out of reach: it then opens at the same size on the primary screen.
+        bool visible = false;
+        for (const QScreen* screen : QGuiApplication::screens())
+            if (screen->availableGeometry().intersects(r)) visible = true;
+        if (!visible && QGuiApplication::primaryScreen())
+            r.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+        setGeometry(r);
     } else {
         resize(TemplateSize().expandedTo(MinimumClientSize()));
     }

@@ -2,7 +2,9 @@
 // closing, settings and the Russian texts.
 #include <QComboBox>
 #include <QLabel>
+#include <QGuiApplication>
 #include <QListWidget>
+#include <QScreen>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -223,6 +225,24 @@ TEST(MainWindow, HintsAndPageLabelsCarryTheirColours) {
     for (int id : {2015, 2016, 2017, 2024, 2028, 2039}) EXPECT_EQ(colour(id), QColor(120, 120, 120)) << id;
     for (int id : {2018, 2019, 2025, 2027, 2030, 2031}) EXPECT_EQ(colour(id), QColor(0, 200, 0)) << id;
     EXPECT_EQ(colour(2012), QColor(220, 220, 220));
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+TEST(MainWindow, PlacementOffEveryScreenComesBackIntoView) {
+    GuiEnv env;
+    WriteSettingInt("Layout", "Left", 50000);
+    WriteSettingInt("Layout", "Top", 40000);
+    WriteSettingInt("Layout", "Width", 1000);
+    WriteSettingInt("Layout", "Height", 800);
+    CMainWin win;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.intersects(win.geometry()));
+    EXPECT_EQ(win.size(), QSize(1000, 800).expandedTo(win.MinimumClientSize()));
 }
 
 }  // namespace
