@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "codec/kavq1_slot.h"
+#include "codec/kvq1_decoder.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/media_fixture.h"
 #include "convert/tool_folder.h"
@@ -167,10 +168,23 @@ TEST_F(EncoderTest, StillPictureGivesOneFrameWithOneWorker) {
     EXPECT_EQ(enc.FrameCount(), 1);
     EXPECT_EQ(enc.WorkerCount(), 1);
     EXPECT_FALSE(enc.HasAudio());
-    auto slots = Take(enc, 1);
-    ASSERT_EQ(slots.size(), 1u);
-    EXPECT_TRUE(slots[0].ok);
-    EXPECT_EQ(slots[0].chunkLengthWords, 1448);
+    std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()), 0);
+    ASSERT_TRUE(enc.GetNextFrame(slot.data()));
+    DecodedSlot d = DecodeSlot(slot.data(), slot.size());
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.chunkLengthWords, 1448);
+    // The picture reached the encoder with its filler lines: luma 1080 to
+    // 1087 black, chroma 540 to 543 neutral.
+    std::vector<uint8_t> y(1920 * 1088, 77), cb(960 * 544, 77), cr(960 * 544, 77);
+    KVQ1Decoder decoder;
+    ASSERT_TRUE(decoder.Decode(slot.data() + 12288, slot.size() - 12288, y.data(), cb.data(), cr.data()));
+    for (int row : {1081, 1086})
+        for (int x : {0, 955, 1919}) EXPECT_NEAR(y[row * 1920 + x], 0, 3) << row << "," << x;
+    for (int row : {541, 543})
+        for (int x : {0, 480, 959}) {
+            EXPECT_NEAR(cb[row * 960 + x], 128, 3) << row << "," << x;
+            EXPECT_NEAR(cr[row * 960 + x], 128, 3) << row << "," << x;
+        }
 }
 
 TEST_F(EncoderTest, NeverMoreWorkersThanFrames) {
