@@ -33,13 +33,14 @@ int CSDCard::Open(int driveNumber) {
         drive_ = driveNumber;
         return kOpenFailed;
     }
-    int answer = OpenPath(path);
-    drive_ = driveNumber;
-    return answer;
+    return OpenPathAs(path, driveNumber);
 }
 
-int CSDCard::OpenPath(const std::string& path) {
+int CSDCard::OpenPath(const std::string& path) { return OpenPathAs(path, 0); }
+
+int CSDCard::OpenPathAs(const std::string& path, int driveNumber) {
     Close();
+    drive_ = driveNumber;
     std::unique_ptr<ICardDevice> device;
     int error = 0;
     int answer = OpenCardDevice(path, device, error);
@@ -47,7 +48,7 @@ int CSDCard::OpenPath(const std::string& path) {
         LogMessage(3, "CSDCard::Open(%s): error %d", path.c_str(), error);
         return answer;
     }
-    return OpenDevice(std::move(device), 0);
+    return OpenDevice(std::move(device), driveNumber);
 }
 
 int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {

@@ -123,6 +123,7 @@ public:
     ICardDevice* Device() { return device_.get(); }
 
 private:
+    int OpenPathAs(const std::string& path, int driveNumber);
     void ReportAccessError();
     void ReportWriteError();
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);
