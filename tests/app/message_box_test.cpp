@@ -6,6 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/cool_dialog.h"
 #include "app/cool_msgbox.h"
 #include "app/dlg_format.h"
 #include "gui_support.h"
@@ -96,6 +97,37 @@ TEST(DlgFormat, PresetsTheModeAndAnswersTheChoice) {
     OnNextModal("rk::CDlgFormat", [](QWidget* w) { ClickControl(w, 1001); });
     CDlgFormat no(nullptr, 2);
     EXPECT_FALSE(no.Run());
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+// A dialog with a title control gets it bold with two spaces in front; labels
+// of every skinned dialog are drawn in the skin's text colour.
+TEST(CoolDialog, TitleControlIsBoldAndIndented) {
+    static constexpr ControlDef kControls[] = {
+        {11111, ControlKind::Label, 0, 0, 200, 12, "Effect", 0},
+        {100, ControlKind::Label, 8, 20, 100, 12, "Plain", 0},
+        {101, ControlKind::Button, 8, 40, 50, 12, "Yes", 0},
+    };
+    static constexpr DialogTemplate kTemplate{9999, "Test", 210, 60, kControls};
+    CCoolDialog dlg(kTemplate, nullptr);
+    auto* title = dlg.ControlAs<QLabel>(11111);
+    EXPECT_EQ(title->text(), QStringLiteral("  Effect"));
+    EXPECT_EQ(title->font().weight(), QFont::Bold);
+    dlg.SetControlText(11111, QStringLiteral("Logo"));
+    EXPECT_EQ(title->text(), QStringLiteral("  Logo"));
+    EXPECT_NE(dlg.ControlAs<QLabel>(100)->font().weight(), QFont::Bold);
+    dlg.ensurePolished();
+    dlg.Control(100)->ensurePolished();
+    EXPECT_EQ(dlg.Control(100)->palette().color(QPalette::WindowText), QColor(220, 220, 220));
+    // Escape reaches reject(), which a skinned dialog ignores.
+    dlg.show();
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
 }
 
 }  // namespace
