@@ -43,6 +43,34 @@ TEST(CSDCardOpen, SizeRuleOnSparseImages) {
     EXPECT_EQ(card.OpenPath(dir.Path()), kOpenFailed);  // a folder is no card
 }
 
+TEST(CardImages, SizeTextsAndCreation) {
+    uint64_t b = 0;
+    EXPECT_TRUE(ParseSizeText("512M", b));
+    EXPECT_EQ(b, 512 * kMiB);
+    EXPECT_TRUE(ParseSizeText("32g", b));
+    EXPECT_EQ(b, 32ull << 30);
+    EXPECT_TRUE(ParseSizeText("8GiB", b));
+    EXPECT_EQ(b, 8ull << 30);
+    EXPECT_TRUE(ParseSizeText("2048s", b));
+    EXPECT_EQ(b, 2048ull * 512);
+    EXPECT_TRUE(ParseSizeText("4096", b));
+    EXPECT_EQ(b, 4096u);
+    for (const char* bad : {"", "G", "0", "0M", "-1G", "1.5G", "12Q", "1 G", "99999999999999999999", "20000000T",
+                            "1GG", "\xff"})
+        EXPECT_FALSE(ParseSizeText(bad, b)) << bad;
+    TempDir dir;
+    int err = 0;
+    EXPECT_TRUE(CreateCardImage(dir.File("n.img"), 512000 * kMiB, err));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("n.img").c_str(), &st), 0);
+    EXPECT_EQ(uint64_t(st.st_size), 512000 * kMiB);
+    EXPECT_LT(uint64_t(st.st_blocks) * 512, kMiB);  // sparse
+    EXPECT_FALSE(CreateCardImage(dir.File("n.img"), kMiB, err));  // never over an existing file
+    EXPECT_EQ(err, EEXIST);
+    EXPECT_FALSE(CreateCardImage(dir.File("nofolder/x.img"), kMiB, err));
+    EXPECT_FALSE(CreateCardImage(dir.File("z.img"), 0, err));
+}
+
 TEST(CSDCardOpen, LengthQueryFailureRefuses) {
     TempDir dir;
     std::string img = test::MakeImage(dir, "c.img", 64 * kMiB);
