@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 
@@ -27,34 +30,47 @@ constexpr int kClass1Sectors = 768;
 
 class EncoderTest : public ::testing::Test {
 protected:
+    // The sources are made once per build (in the test data folder) and
+    // shared by every test process; each is written under a private name
+    // first, so parallel tests never see half a file.
+    static bool Ensure(const std::string& name, const std::string& argTemplate) {
+        const std::string path = srcDir + "/" + name;
+        if (test::FileExists(path)) return true;
+        size_t dot = name.rfind('.');
+        std::string ext = name.substr(dot);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string part = srcDir + "/part-" + std::to_string(getpid()) + "-" + name.substr(0, dot) + ext;
+        if (!test::MakeMedia(argTemplate + " -y \"%s\"", {part})) return false;
+        return rename(part.c_str(), path.c_str()) == 0;
+    }
+
     static void SetUpTestSuite() {
         SetProgramFolder("");
-        dir = new test::TempDir;
-        const std::string d = dir->Path();
-        // 0.4 s, 25 fps pictures and a 1 kHz tone at 44.1 kHz in AAC.
-        ok = test::MakeMedia(
-                 "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=1000:sample_rate=44100 "
-                 "-t 0.4 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -y \"%s\"",
-                 {d + "/tone.mp4"}) &&
-             // 0.6 s with a step from silence to a constant at 0.3 s, lossless sound.
-             test::MakeMedia("-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi "
-                             "-i aevalsrc=exprs='if(gte(t,0.3),0.5,0)|if(gte(t,0.3),-0.25,0)':s=48000 "
-                             "-t 0.6 -c:v mpeg4 -q:v 2 -c:a pcm_s16le -y \"%s\"",
-                             {d + "/step.mkv"}) &&
-             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg4 -q:v 2 -y \"%s\"",
-                             {d + "/silent.mov"}) &&
-             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=1 -frames:v 1 -y \"%s\"", {d + "/still.png"}) &&
-             test::MakeMedia("-f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i sine=frequency=500:sample_rate=48000 "
-                             "-t 10 -c:v mpeg4 -c:a pcm_s16le -y \"%s\"",
-                             {d + "/ntsc.mov"}) &&
-             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg2video -q:v 2 -flags +ilme+ildct "
-                             "-top 1 -y \"%s\"",
-                             {d + "/interlaced.mpg"}) &&
-             test::MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.01 -c:v mpeg4 -y \"%s\"", {d + "/blip.mp4"});
-        if (ok) {
-            // The still under an upper-case name.
-            ok = rename((d + "/still.png").c_str(), (d + "/still.PNG").c_str()) == 0;
+        const char* data = std::getenv("RK_TEST_DATA");
+        if (data && *data) {
+            srcDir = std::string(data) + "/convert";
+            std::filesystem::create_directories(srcDir);
+        } else {
+            dir = new test::TempDir;
+            srcDir = dir->Path();
         }
+        ok = Ensure("tone.mp4",  // 0.4 s, 25 fps pictures and a 1 kHz tone at 44.1 kHz in AAC
+                    "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=1000:sample_rate=44100 "
+                    "-t 0.4 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac") &&
+             // 0.6 s with a step from silence to a constant at 0.3 s, lossless sound.
+             Ensure("step.mkv",
+                    "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi "
+                    "-i aevalsrc=exprs='if(gte(t,0.3),0.5,0)|if(gte(t,0.3),-0.25,0)':s=48000 "
+                    "-t 0.6 -c:v mpeg4 -q:v 2 -c:a pcm_s16le") &&
+             Ensure("silent.mov", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg4 -q:v 2") &&
+             // A still under an upper-case extension.
+             Ensure("still.PNG", "-f lavfi -i testsrc2=size=320x240:rate=1 -frames:v 1") &&
+             Ensure("ntsc.mov",
+                    "-f lavfi -i testsrc=size=64x48:rate=25 -f lavfi -i sine=frequency=500:sample_rate=48000 "
+                    "-t 10 -c:v mpeg4 -c:a pcm_s16le") &&
+             Ensure("interlaced.mpg",
+                    "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1") &&
+             Ensure("blip.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.01 -c:v mpeg4");
     }
     static void TearDownTestSuite() {
         delete dir;
@@ -66,12 +82,12 @@ protected:
     }
     void TearDown() override { SetProgramFolder(""); }
 
-    static std::string Src(const std::string& name) { return dir->File(name); }
+    static std::string Src(const std::string& name) { return srcDir + "/" + name; }
 
     // ffmpeg's own decode of a source through the picture chain the encoder
     // asks for, at 1920x1080.
-    static std::string Reference(const std::string& source, const char* rate, bool deinterlace) {
-        std::string out = source + (deinterlace ? ".di.yuv" : ".yuv");
+    std::string Reference(const std::string& source, const char* rate, bool deinterlace) {
+        std::string out = work.File(deinterlace ? "ref.di.yuv" : "ref.yuv");
         test::MakeMedia(std::string("-i \"%s\" -vf \"fps=%s,scale=1920:1080:out_range=pc") +
                             (deinterlace ? ",yadif=1" : "") + "\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
                         {source, rate, rate, out});
@@ -90,11 +106,14 @@ protected:
         return slots;
     }
 
+    test::TempDir work;
     static test::TempDir* dir;
+    static std::string srcDir;
     static bool ok;
 };
 
 test::TempDir* EncoderTest::dir = nullptr;
+std::string EncoderTest::srcDir;
 bool EncoderTest::ok = false;
 
 TEST_F(EncoderTest, Mp4WithSoundGivesNumberedFramesToneAndFaithfulPictures) {
@@ -288,7 +307,7 @@ TEST_F(EncoderTest, VideoShorterThanOneFrameDoesNotOpen) {
 TEST_F(EncoderTest, HostilePathReachesTheToolsAsOneArgument) {
     test::TempDir local;
     const std::string name = local.File("my \"clip\" $(touch pwned) `id` ünï & 'x'.mp4");
-    ASSERT_EQ(link(Src("tone.mp4").c_str(), name.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::copy_file(Src("tone.mp4"), name));
     KAVQ1FileEncoder enc(name, 1, kClass1Sectors, 50, false, false);
     ASSERT_TRUE(enc.IsOpened());
     EXPECT_TRUE(enc.HasAudio());
@@ -300,7 +319,7 @@ TEST_F(EncoderTest, HostilePathReachesTheToolsAsOneArgument) {
 TEST_F(EncoderTest, RelativeSourcePathIsFoundThoughTheToolsRunElsewhere) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(dir->Path().c_str()), 0);
+    ASSERT_EQ(chdir(srcDir.c_str()), 0);
     KAVQ1FileEncoder enc("silent.mov", 1, kClass1Sectors, 50, false, false);
     EXPECT_EQ(chdir(cwd), 0);
     EXPECT_TRUE(enc.IsOpened());
