@@ -209,7 +209,14 @@ QComboBox* CMainWin::MediaList() const { return ControlAs<QComboBox>(1004); }
 QListWidget* CMainWin::List(int id) const { return ControlAs<QListWidget>(id); }
 
 QSize CMainWin::MinimumClientSize() const {
-    return QSize(130 * Units().BaseX(), 438 * Units().BaseY() / 8);
+    QSize min(130 * Units().BaseX(), 438 * Units().BaseY() / 8);
+    // On a screen smaller than that the window must still fit, or its lower
+    // controls (Stop among them) could never be reached.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+        if (room.isValid()) min = min.boundedTo(room);
+    }
+    return min;
 }
 
 // ---- Placement ----
