@@ -310,3 +310,36 @@ TEST(Decoder, TruncatedAndBitFlippedFramesFailCleanly) {
         d.Decode(t.data(), t.size(), p.y.data(), p.cb.data(), p.cr.data());
     }
 }
+
+// Data that runs dry inside a 16-bit AC code must fail the block: the zero
+// bits a dry reader gives index a table entry that no code owns, which must
+// never read as end of block.
+TEST(Decoder, DataEndingInsideALongAcCodeFails) {
+    FrameBuilder f(1, kBudget1);
+    f.EmptyRowsFrom(0);
+    f.used -= 4;  // the last row gets data
+    const size_t header = f.used;
+    f.used += 4;
+    CReferenceWriter w(&f.buf[f.used], int(f.buf.size() - f.used));
+    for (int m = 0; m < 119; ++m) FlatMacroblock(w);
+    w.WriteBits(0, 6);
+    for (int b = 0; b < 5; ++b) w.WriteBits(0b000101, 6);
+    w.WriteBits(0b000, 3);        // last block: DC size 0
+    w.WriteBits(0b11111111, 8);   // the first half of a 16-bit AC code
+    const int bits = w.TotalBits();
+    w.PadToWord();
+    f.buf[header] = 67;
+    WriteBE16(&f.buf[header + 2], uint32_t(w.TotalBits() / 32 + 1));
+    const size_t size = f.used + size_t(bits + 7) / 8;
+    std::vector<uint8_t> tight(f.buf.begin(), f.buf.begin() + long(size));
+    Planes p = MakePlanes(1, 3, 3);
+    KVQ1Decoder d;
+    EXPECT_FALSE(d.Decode(tight.data(), tight.size(), p.y.data(), p.cb.data(), p.cr.data()));
+    EXPECT_EQ(d.FailedRow(), 67);
+    EXPECT_EQ(d.LastError(), KVQ1DecodeError::BadBlock);
+    // The rows above were empty and stay untouched; so does the failing row's
+    // last macroblock.
+    EXPECT_TRUE(RowsAre(p.y, 1920, 0, 1072, 3));
+    EXPECT_EQ(p.y[size_t(1072) * 1920 + 1919], 3);
+    EXPECT_EQ(p.y[size_t(1072) * 1920], 128);
+}
