@@ -1,6 +1,7 @@
 #include "convert/kavq1_file_encoder.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -132,6 +133,12 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
     // depend on our working directory.
     const std::string source = AbsolutePath(sourcePath);
     LogMessage(1, "KAVQ1FileEncoder::KAVQ1FileEncoder(%s)", source.c_str());
+    // Only plain files: a FIFO or a device would keep the probe waiting.
+    struct stat st;
+    if (stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
+        return;
+    }
     if (!Probe(source)) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
         return;

@@ -3,6 +3,7 @@
 // right frames, picture quality against ffmpeg's own decode, and hostile
 // sources and tools that fail, stall or die.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -287,9 +288,13 @@ TEST_F(EncoderTest, UnreadableSourcesDoNotOpen) {
         EXPECT_FALSE(enc.GetNextFrame(slot.data())) << name;
         EXPECT_TRUE(enc.PipeFolder().empty()) << name;  // nothing was started
     }
-    // A folder is not a source either.
+    // A folder is not a source either, nor a FIFO (that would keep the
+    // probe waiting for a writer).
     KAVQ1FileEncoder folder(local.Path(), 1, kClass1Sectors, 50, false, true);
     EXPECT_FALSE(folder.IsOpened());
+    ASSERT_EQ(mkfifo(local.File("pipe.mp4").c_str(), 0600), 0);
+    KAVQ1FileEncoder fifo(local.File("pipe.mp4"), 1, kClass1Sectors, 50, false, true);
+    EXPECT_FALSE(fifo.IsOpened());
 }
 
 TEST_F(EncoderTest, VideoShorterThanOneFrameDoesNotOpen) {
