@@ -7,6 +7,7 @@
 // otherwise the SSE variants. The environment variable RK_KVQ1_KERNELS
 // (portable | sse | avx) forces a variant when the processor has it; it is read
 // once, by the first InitTransforms.
+#include <cstddef>
 #include <cstdint>
 
 namespace rk {
@@ -35,6 +36,24 @@ using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* divisors, int1
 // stores the 8 x 8 bytes at dst with line stride `stride`.
 using StoreBlockFn = void (*)(const float* acc, uint8_t* dst, int stride);
 
+// One slice of a frame for the slice decoder: `bytes` readable bytes from
+// `data` (the slice data), the row's output cursors, and where the current
+// macroblock's quantiser and the three DC predictors are kept.
+struct SliceJob {
+    const uint8_t* data;
+    size_t bytes;
+    uint8_t* luma;
+    uint8_t* cb;
+    uint8_t* cr;
+    int width;
+    int columns;
+    int* quantiser;
+    int32_t* dcPredictor;
+};
+// Decodes the macroblocks of one slice; false when a block fails (that
+// macroblock and the ones after it are not written).
+using DecodeSliceFn = bool (*)(const SliceJob& job);
+
 struct TransformKernels {
     TransformVariant variant;
     ForwardTransformFn forwardTransform;
@@ -42,6 +61,7 @@ struct TransformKernels {
     AddBasisImageFn addBasisImage;
     QuantiseFn quantise;
     StoreBlockFn storeBlock;
+    DecodeSliceFn decodeSlice;
 };
 
 // Builds the tables and fills the slots, once; thread-safe; later calls return

@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include "codec/kvq1_tables.h"
+#include "codec/decode_slice_impl.h"
 #include "codec/transforms_internal.h"
 
 namespace rk::detail {
@@ -116,11 +117,35 @@ void StoreBlockAvx(const float* acc, uint8_t* dst, int stride) {
     }
 }
 
+// The accumulator of a block lives in eight registers while its
+// coefficients are added: the same multiply, then add, per element.
+struct AvxSlice {
+    struct Acc {
+        __m256 v[8];
+    };
+    static inline void Fill(Acc& a, float value) {
+        const __m256 f = _mm256_set1_ps(value);
+        for (auto& x : a.v) x = f;
+    }
+    static inline void Add(Acc& a, int position, int value) {
+        const __m256 s = _mm256_set1_ps(float(value));
+        const float* b = g_tables.basis[position];
+        for (int i = 0; i < 8; ++i) a.v[i] = _mm256_add_ps(a.v[i], _mm256_mul_ps(s, _mm256_load_ps(b + 8 * i)));
+    }
+    static inline void Save(const Acc& a, float* out) {
+        for (int i = 0; i < 8; ++i) _mm256_store_ps(out + 8 * i, a.v[i]);
+    }
+    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { StoreBlockAvx(acc, dst, stride); }
+};
+
+bool DecodeSliceAvx(const SliceJob& job) { return DecodeSliceWith<AvxSlice>(job); }
+
 }  // namespace
 
 const TransformKernels kAvxKernels = {
     TransformVariant::Avx, ForwardTransformAvx, ForwardPixelsAvx,
     AddBasisImageAvx,      QuantiseAvx,         StoreBlockAvx,
+    DecodeSliceAvx,
 };
 
 }  // namespace rk::detail
