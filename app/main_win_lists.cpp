@@ -71,7 +71,6 @@ void CMainWin::UpdateControls() {
         w->setEnabled(st.enabled);
         w->setVisible(st.shown);
     }
-    if (busy_) SetControlText(2032, ControlText(2032).isEmpty() ? QStringLiteral("-") : ControlText(2032));
 }
 
 void CMainWin::UpdateCardLine() {
