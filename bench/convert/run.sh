@@ -46,8 +46,8 @@ run() {  # LABEL FRAMES COMMAND...
     'BEGIN { printf "%-34s %6.1f fps  wall %6.1f s  cpu %6.1f s\n", l, n / w, w, u + s }'
 }
 
-for spec in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
-  read -r w h s mode <<<"$spec"
+for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
+  read -r w h s mode <<<"$run"
   src=$work/src_${h}.mp4
   [ -f "$src" ] || make_source "$w" "$h" "$s" "$src"
   frames=$((s * 50))
