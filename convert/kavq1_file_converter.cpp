@@ -20,6 +20,7 @@
 #include "convert/app_launch.h"
 #include "convert/pipe_folder.h"
 #include "convert/tool_folder.h"
+#include "convert/tool_timing.h"
 
 namespace rk {
 
@@ -27,21 +28,7 @@ namespace {
 
 constexpr int kPollSliceMs = 100;
 
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
-const char* RateText(int code) {
-    switch (code) {
-    case 25: return "25";
-    case 29: return "30000/1001";
-    case 30: return "30";
-    case 59: return "60000/1001";
-    case 60: return "60";
-    default: return "50";
-    }
-}
 
 // Writing to a pipe whose reader has gone raises SIGPIPE. The signal is held
 // back on this thread while we write, and a pending one is taken away

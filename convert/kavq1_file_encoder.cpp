@@ -20,6 +20,7 @@
 #include "convert/app_launch.h"
 #include "convert/ini_parser.h"
 #include "convert/tool_folder.h"
+#include "convert/tool_timing.h"
 
 namespace rk {
 
@@ -30,21 +31,7 @@ constexpr int kPollSliceMs = 100;
 // How long a probe may take before it is given up.
 constexpr int kProbeLimitMs = 60000;
 
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
-const char* RateText(int code) {
-    switch (code) {
-    case 25: return "25";
-    case 29: return "30000/1001";
-    case 30: return "30";
-    case 59: return "60000/1001";
-    case 60: return "60";
-    default: return "50";
-    }
-}
 
 double RateValue(int code) {
     if (code == 29) return 30000.0 / 1001.0;
