@@ -1,4 +1,5 @@
 #include "base/log.h"
+#include "base/fd_io.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -96,18 +97,6 @@ void AppendAscii(std::string& out, const char* s) {
     for (; *s; ++s) PutUnit(out, static_cast<unsigned char>(*s));
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Opens the log for appending, creating it; another writer holding it makes
 // the open fail, as the file is shared with no other writer. -1 on failure.
@@ -213,12 +202,12 @@ void CDebug::Write(int level, const char* format, va_list args) {
     }
     struct stat st{};
     bool ok = true;
-    if (::fstat(fd, &st) == 0 && st.st_size == 0) ok = WriteAll(fd, "\xFF\xFE", 2);
+    if (::fstat(fd, &st) == 0 && st.st_size == 0) ok = WriteWhole(fd, "\xFF\xFE", 2);
     while (ok && !s.pending.empty()) {
-        ok = WriteAll(fd, s.pending.front().data(), s.pending.front().size());
+        ok = WriteWhole(fd, s.pending.front().data(), s.pending.front().size());
         if (ok) s.pending.pop_front();
     }
-    if (ok) ok = WriteAll(fd, line.data(), line.size());
+    if (ok) ok = WriteWhole(fd, line.data(), line.size());
     ::close(fd);
 }
 

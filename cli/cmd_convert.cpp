@@ -15,6 +15,7 @@
 #include "base/string_ids.h"
 #include "card/video_modes.h"
 #include "cli/cli_context.h"
+#include "base/fd_io.h"
 #include "cli/terminal_operator.h"
 #include "codec/kavq1_slot.h"
 #include "convert/kavq1_file_converter.h"
@@ -35,16 +36,6 @@ struct ExportArgs {
     std::string input, output;
 };
 
-bool WriteWhole(int fd, const uint8_t* data, size_t bytes) {
-    while (bytes > 0) {
-        ssize_t n = ::write(fd, data, bytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        bytes -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 bool ReadWhole(int fd, uint8_t* data, size_t bytes) {
     while (bytes > 0) {

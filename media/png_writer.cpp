@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/thumbnail.h"
+#include "base/fd_io.h"
 
 namespace rk {
 
@@ -48,19 +49,6 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const std::vector<u
     PutBE32(out, Crc32(0, out.data() + start, out.size() - start));
 }
 
-bool WriteAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -112,7 +100,7 @@ bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb
 
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, png.data(), png.size());
+    bool ok = WriteWhole(fd, png.data(), png.size());
     if (::close(fd) != 0) ok = false;
     return ok;
 }

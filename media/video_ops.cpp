@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "base/log.h"
+#include "base/fd_io.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/allocator.h"
@@ -74,19 +75,6 @@ int ReadWhole(int fd, uint64_t offset, uint8_t* buffer, size_t size) {
     return 1;
 }
 
-bool WriteWhole(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 // Closes a file descriptor on every path.
 struct FileHandle {
