@@ -63,4 +63,12 @@ double CINIParser::GetDouble(const char* section, const char* key) {
     return v == v ? v : 0.0;  // not NaN
 }
 
+std::string CINIParser::GetWord(const char* section, const char* key) {
+    std::string v = GetValue(section, key);
+    const char* blanks = " \t\r\n";
+    size_t begin = v.find_first_not_of(blanks);
+    if (begin == std::string::npos) return {};
+    return v.substr(begin, v.find_last_not_of(blanks) - begin + 1);
+}
+
 }  // namespace rk

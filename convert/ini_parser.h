@@ -28,6 +28,8 @@ public:
     // not a number ("N/A").
     long long GetInteger(const char* section, const char* key);
     double GetDouble(const char* section, const char* key);
+    // The value as one word: without its line end and surrounding blanks.
+    std::string GetWord(const char* section, const char* key);
 
 private:
     FILE* file_ = nullptr;

@@ -19,6 +19,7 @@
 #include "codec/kvq1_encoder.h"
 #include "convert/app_launch.h"
 #include "convert/ini_parser.h"
+#include "convert/picture_filter.h"
 #include "convert/tool_folder.h"
 #include "convert/tool_timing.h"
 
@@ -55,11 +56,13 @@ bool IsStillPicture(const std::string& path) {
     return false;
 }
 
-// Runs one probe and waits for it; the captured text is handed to `read`
-// before the runner (and with it the capture file) goes away.
+constexpr const char* kPictureProbe = "-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"";
+constexpr const char* kSoundProbe = "-v quiet -show_streams -select_streams a:0 \"%s\"";
+
+// Waits for a started probe; the captured text is handed to `read` before
+// the runner (and with it the capture file) goes away.
 template <class Reader>
-bool RunProbe(std::string_view argTemplate, const std::string& source, Reader&& read) {
-    CAppLaunch probe(kToolFfprobe, argTemplate, {source}, true);
+bool FinishProbe(CAppLaunch& probe, const std::string& source, Reader&& read) {
     if (!probe.started) return false;
     if (!probe.Wait(kProbeLimitMs)) {
         LogMessage(2, "KAVQ1FileEncoder: probe of %s took too long", source.c_str());
@@ -152,20 +155,34 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
 }
 
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
-    int width = 0, height = 0;
+    SourcePicture& pic = sourcePicture_;
+    int& width = pic.width;
+    int& height = pic.height;
     double streamDuration = 0, formatDuration = 0;
     long long taggedFrames = 0;
-    bool ok = RunProbe("-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"", source,
-                       [&](CINIParser& p) {
-                           width = static_cast<int>(p.GetInteger("STREAM", "width"));
-                           height = static_cast<int>(p.GetInteger("STREAM", "height"));
-                           streamDuration = p.GetDouble("STREAM", "duration");
-                           formatDuration = p.GetDouble("FORMAT", "duration");
-                           taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
-                       });
-    if (!ok || width <= 0 || height <= 0) return false;
-
+    // Both probes run at once: each is mostly the tool's own start-up. The
+    // sound probe's answer counts only once the picture probe has opened
+    // the source; a still picture has no sound to ask about.
     stillPicture_ = IsStillPicture(source);
+    std::unique_ptr<CAppLaunch> soundProbe;
+    if (!stillPicture_)
+        soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe, std::initializer_list<std::string>{source},
+                                                  true);
+    CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {source}, true);
+    bool ok = FinishProbe(pictureProbe, source, [&](CINIParser& p) {
+        width = static_cast<int>(p.GetInteger("STREAM", "width"));
+        height = static_cast<int>(p.GetInteger("STREAM", "height"));
+        streamDuration = p.GetDouble("STREAM", "duration");
+        formatDuration = p.GetDouble("FORMAT", "duration");
+        taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
+        pic.pixelFormat = p.GetWord("STREAM", "pix_fmt");
+        pic.colorRange = p.GetWord("STREAM", "color_range");
+    });
+    if (!ok || width <= 0 || height <= 0) {
+        if (soundProbe) soundProbe->Terminate(200);  // never leave it running
+        return false;
+    }
+
     if (stillPicture_) {
         frameCount_ = 1;
     } else {
@@ -182,12 +199,15 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
         frameCount_ = static_cast<int>(std::clamp<long long>(count, 0, 2147483647LL));
     }
     opened_ = frameCount_ > 0;
-    if (!opened_) return false;
+    if (!opened_) {
+        if (soundProbe) soundProbe->Terminate(200);
+        return false;
+    }
 
-    if (!stillPicture_) {
+    if (soundProbe) {
         int channels = 0;
-        if (RunProbe("-v quiet -show_streams -select_streams a:0 \"%s\"", source,
-                     [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
+        if (FinishProbe(*soundProbe, source,
+                        [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
             hasAudio_ = channels > 0;
     }
     LogMessage(2, "KAVQ1FileEncoder::Probe(): %dx%d, %d frames, %s", width, height, frameCount_,
@@ -230,13 +250,12 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     if (videoPipePath_.empty()) return false;
     videoPipe_ = OpenFifoForReading(videoPipePath_);
     if (videoPipe_ < 0) return false;
-    const char* rate = RateText(frameRateCode_);
+    const std::string filter =
+        PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
+    LogMessage(3, "KAVQ1FileEncoder: picture filter %s", filter.c_str());
     videoTool_ = std::make_unique<CAppLaunch>(
-        kToolFfmpeg, "-i \"%s\" -vf \"fps=%s,scale=%d:%d:out_range=%s%s\" -an -pix_fmt yuv420p -r %s -y %s",
-        std::initializer_list<std::string>{source, rate, sizeClass_ == 1 ? "1920" : "3840",
-                                           sizeClass_ == 1 ? "1080" : "2160", limitedRange ? "tv" : "pc",
-                                           deinterlace ? ",yadif=1" : "", rate, videoPipePath_},
-        false);
+        kToolFfmpeg, "-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
+        std::initializer_list<std::string>{source, filter, RateText(frameRateCode_), videoPipePath_}, false);
     return videoTool_->started;
 }
 

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/picture_filter.h"
 #include "convert/pipe_folder.h"
 
 namespace rk {
@@ -92,6 +93,7 @@ private:
     bool opened_ = false;
     bool hasAudio_ = false;
     bool stillPicture_ = false;
+    SourcePicture sourcePicture_;
     int frameRateCode_ = 50;
     int budgetSectors_ = 0;
     int budgetBytes_ = 0;

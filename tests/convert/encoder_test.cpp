@@ -288,6 +288,9 @@ TEST_F(EncoderTest, UnreadableSourcesDoNotOpen) {
         EXPECT_FALSE(enc.GetNextFrame(slot.data())) << name;
         EXPECT_TRUE(enc.PipeFolder().empty()) << name;  // nothing was started
     }
+    // The sound probe runs beside the picture probe: it is ended and reaped
+    // with the verdict, never left behind.
+    EXPECT_TRUE(test::ChildPids().empty());
     // A folder is not a source either, nor a FIFO (that would keep the
     // probe waiting for a writer).
     KAVQ1FileEncoder folder(local.Path(), 1, kClass1Sectors, 50, false, true);

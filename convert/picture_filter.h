@@ -1,0 +1,39 @@
+#pragma once
+// The filter chain of the import's picture decode: the source is brought to
+// the card's frame rate and picture size, the range the operator chose, and
+// deinterlaced when asked.
+//
+// Most sources are already 8-bit 4:2:0 in limited range at the card's size.
+// For them ffmpeg's scale filter does nothing but the range expansion, which
+// it does the slow way (through its whole scaler, a 15-bit intermediate and
+// one thread): about a quarter of the import's CPU time at 1920x1080. The
+// same expansion, as a table of ffmpeg's own integer arithmetic applied by
+// the lutyuv filter, gives the identical pictures for a fraction of the work.
+// Every other source keeps the scale filter's conversion.
+#include <string>
+
+namespace rk {
+
+// What the picture probe tells of the source's first picture stream.
+struct SourcePicture {
+    int width = 0;
+    int height = 0;
+    std::string pixelFormat;  // ffprobe's pix_fmt ("yuv420p", "yuvj420p", ...)
+    std::string colorRange;   // ffprobe's color_range ("tv", "pc", "unknown" or empty)
+};
+
+// The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X" then
+// ",yadif=1" when deinterlacing, or the table form when `source` qualifies.
+std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
+                          const SourcePicture& source);
+
+// The same chain without the table form, whatever the source: the reference
+// the table form must match picture for picture.
+std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace);
+
+// True when the range expansion can be done by the table for this source:
+// full range wanted, an 8-bit planar 4:2:0 source in limited (or unmarked)
+// range at exactly the card's picture size.
+bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source);
+
+}  // namespace rk

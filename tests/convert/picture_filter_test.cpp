@@ -1,0 +1,118 @@
+// The picture decode's filter chain: which sources get the range expansion
+// by table, and — with the real ffmpeg — that the table form gives exactly
+// the pictures of the scaler's own conversion, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "convert/media_fixture.h"
+#include "convert/picture_filter.h"
+#include "convert/tool_folder.h"
+
+namespace rk {
+namespace {
+
+SourcePicture Pic(int w, int h, const char* format, const char* range) { return {w, h, format, range}; }
+
+TEST(PictureFilterChoice, OnlyLimitedRange420AtTheCardsSizeIsExpandedByTable) {
+    EXPECT_TRUE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p", "tv")));
+    EXPECT_TRUE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p", "unknown")));
+    EXPECT_TRUE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p", "")));
+    EXPECT_TRUE(ExpandsRangeByTable(2, false, Pic(3840, 2160, "yuv420p", "tv")));
+
+    EXPECT_FALSE(ExpandsRangeByTable(1, true, Pic(1920, 1080, "yuv420p", "tv")));      // limited wanted
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p", "pc")));     // full already
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuvj420p", "pc")));
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv422p", "tv")));     // other layout
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p10le", "tv")));  // other depth
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1280, 720, "yuv420p", "tv")));      // scaled
+    EXPECT_FALSE(ExpandsRangeByTable(2, false, Pic(1920, 1080, "yuv420p", "tv")));
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1088, "yuv420p", "tv")));
+
+    // Everything but the range step stays as it was, deinterlacing last.
+    EXPECT_EQ(PictureFilter(1, 29, true, true, Pic(1920, 1080, "yuv420p", "tv")),
+              "fps=30000/1001,scale=1920:1080:out_range=tv,yadif=1");
+    EXPECT_EQ(ScalerPictureFilter(2, 0, false, false), "fps=50,scale=3840:2160:out_range=pc");
+    const std::string table = PictureFilter(2, 50, false, true, Pic(3840, 2160, "yuv420p", "tv"));
+    EXPECT_EQ(table.rfind("fps=50,scale=3840:2160:out_range=tv,lutyuv=y=", 0), 0u) << table;
+    EXPECT_EQ(table.substr(table.size() - 8), ",yadif=1");
+}
+
+class PictureFilterFfmpeg : public ::testing::Test {
+protected:
+    void SetUp() override { SetProgramFolder(""); }
+
+    // ffmpeg's raw yuv420p output of `input` (with `inputOptions` before it)
+    // through `filter` at `rate`.
+    std::string Run(const std::string& inputOptions, const std::string& input, const std::string& filter,
+                    const char* rate) {
+        const std::string out = dir.File("out-" + std::to_string(runs++) + ".yuv");
+        const std::string tmpl = "-v error -nostdin " + inputOptions +
+                                 " -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"";
+        EXPECT_TRUE(test::RunTool("ffmpeg", tmpl.c_str(), {input, filter, rate, out})) << filter;
+        std::string bytes;
+        test::ReadFile(out, bytes);
+        std::remove(out.c_str());
+        return bytes;
+    }
+
+    // Both forms on the same input must agree byte for byte.
+    void ExpectSamePictures(const std::string& inputOptions, const std::string& input, int sizeClass,
+                            const SourcePicture& pic, bool deinterlace, size_t frameBytes) {
+        ASSERT_TRUE(ExpandsRangeByTable(sizeClass, false, pic));
+        const std::string table = Run(inputOptions, input, PictureFilter(sizeClass, 50, false, deinterlace, pic), "50");
+        const std::string scaler = Run(inputOptions, input, ScalerPictureFilter(sizeClass, 50, false, deinterlace), "50");
+        ASSERT_FALSE(scaler.empty());
+        ASSERT_EQ(scaler.size() % frameBytes, 0u);
+        EXPECT_EQ(table.size(), scaler.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < std::min(table.size(), scaler.size()); ++i) differ += table[i] != scaler[i];
+        EXPECT_EQ(differ, 0u) << "deinterlace " << deinterlace;
+    }
+
+    // Frames of noise: every sample value occurs in every plane, including
+    // those outside limited range that the expansion clips.
+    std::string NoiseFile(int width, int height, int frames) {
+        const std::string path = dir.File("noise-" + std::to_string(width) + ".yuv");
+        std::mt19937 rng(width + frames);
+        std::string bytes(static_cast<size_t>(width) * height * 3 / 2 * frames, '\0');
+        for (char& b : bytes) b = static_cast<char>(rng() & 0xFF);
+        test::WriteFile(path, bytes);
+        return path;
+    }
+
+    test::TempDir dir;
+    int runs = 0;
+};
+
+TEST_F(PictureFilterFfmpeg, TableGivesTheScalersPicturesForEverySampleValue) {
+    const size_t hd = 1920 * 1080 * 3 / 2;
+    const std::string noise = NoiseFile(1920, 1080, 3);
+    for (const char* range : {"tv", "unknown"}) {
+        const std::string opts = std::string("-f rawvideo -pix_fmt yuv420p -s 1920x1080 -framerate 50") +
+                                 (std::string(range) == "tv" ? " -color_range tv" : "");
+        for (bool deinterlace : {false, true})
+            ExpectSamePictures(opts, noise, 1, Pic(1920, 1080, "yuv420p", range), deinterlace, hd);
+    }
+    const std::string uhd = NoiseFile(3840, 2160, 1);
+    ExpectSamePictures("-f rawvideo -pix_fmt yuv420p -s 3840x2160 -framerate 50", uhd, 2,
+                       Pic(3840, 2160, "yuv420p", "tv"), false, hd * 4);
+}
+
+TEST_F(PictureFilterFfmpeg, H264SourceAsProbedTakesTheTableAndGivesTheSamePictures) {
+    const std::string src = dir.File("hd.mp4");
+    ASSERT_TRUE(test::MakeMedia("-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 0.2 -c:v libx264 -preset ultrafast "
+                                "-pix_fmt yuv420p -y \"%s\"",
+                                {src}));
+    std::string probe;
+    ASSERT_TRUE(test::RunTool("ffprobe", "-v quiet -show_streams -select_streams v:0 \"%s\"", {src}, &probe));
+    const SourcePicture pic = Pic(std::stoi(test::ProbeValue(probe, "width")),
+                                  std::stoi(test::ProbeValue(probe, "height")),
+                                  test::ProbeValue(probe, "pix_fmt").c_str(),
+                                  test::ProbeValue(probe, "color_range").c_str());
+    ExpectSamePictures("", src, 1, pic, true, 1920 * 1080 * 3 / 2);
+}
+
+}  // namespace
+}  // namespace rk
