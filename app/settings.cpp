@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QVariant>
 
@@ -11,10 +12,13 @@
 
 namespace rk {
 namespace {
-// On Linux the native format is the INI format, kept in
-// $XDG_CONFIG_HOME/Korvix/Reelkeep.conf.
+// The INI file $XDG_CONFIG_HOME/Korvix/Reelkeep.conf (~/.config when unset).
+// The path is looked up on every use: QSettings' own user path is fixed at
+// its first use in the process, so a later change of the folder (as every
+// test makes) would go unnoticed and write into a stale folder.
 QSettings Store() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Korvix"), QStringLiteral("Reelkeep"));
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QSettings(folder + QStringLiteral("/Korvix/Reelkeep.conf"), QSettings::IniFormat);
 }
 // QSettings keeps its top-level keys in the file's [General] section (and
 // would write a group named "General" as [%General]), so the "General"
