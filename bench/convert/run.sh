@@ -5,6 +5,9 @@
 # to MJPEG at a similar size per frame and to ProRes (prores_ks profile 3),
 # in the same run. Usage:
 #   bench/convert/run.sh BUILD_DIR [SECONDS_1080] [SECONDS_2160]
+# RK_BENCH_ROUNDS (default 3) sets how many turns each table takes,
+# RK_BENCH_BASELINE another build folder to time in the same turns, and
+# RK_BENCH_WORK a folder that keeps the sources between runs.
 # BUILD_DIR holds bin/reelkeep-cli (a RelWithDebInfo build). Wall time is
 # what the operator waits for; user+system CPU time is shown too, since a
 # shared machine skews wall time.
@@ -36,32 +39,65 @@ make_source() {  # WIDTH HEIGHT SECONDS OUT
      -c:a aac -b:a 192k -ac 2 "$out"
 }
 
-run() {  # LABEL FRAMES COMMAND...
-  local label=$1 frames=$2; shift 2
+# Times one command: prints "WALL CPU" in seconds.
+measure() {
   local ut wall user sys
   /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>&1
   ut=$(tail -1 "$work/time.txt")
   read -r wall user sys <<<"$ut"
-  awk -v l="$label" -v n="$frames" -v w="$wall" -v u="$user" -v s="$sys" \
-    'BEGIN { printf "%-34s %6.1f fps  wall %6.1f s  cpu %6.1f s\n", l, n / w, w, u + s }'
+  awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f %.2f\n", w, u + s }'
+}
+
+# The median of the numbers on standard input.
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# A shared machine's speed drifts over seconds: the commands of one table run
+# in turns, $rounds times, and each row shows its median.
+rounds=${RK_BENCH_ROUNDS:-3}
+# Another build of reelkeep-cli to compare with, in the same turns.
+baseline=${RK_BENCH_BASELINE:-}
+table() {  # FRAMES, then LABEL=COMMAND lines on standard input
+  local frames=$1 labels=() cmds=() line r i
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    labels+=("${line%%=*}")
+    cmds+=("${line#*=}")
+  done
+  for ((i = 0; i < ${#cmds[@]}; i++)); do : >"$work/row$i"; done
+  for ((r = 0; r < rounds; r++)); do
+    for ((i = 0; i < ${#cmds[@]}; i++)); do
+      eval "measure ${cmds[$i]}" >>"$work/row$i"
+    done
+  done
+  for ((i = 0; i < ${#cmds[@]}; i++)); do
+    local wall cpu
+    wall=$(cut -d' ' -f1 "$work/row$i" | median)
+    cpu=$(cut -d' ' -f2 "$work/row$i" | median)
+    awk -v l="${labels[$i]}" -v n="$frames" -v w="$wall" -v c="$cpu" \
+      'BEGIN { printf "%-50s %6.1f fps  wall %6.2f s  cpu %6.2f s\n", l, n / w, w, c }'
+  done
 }
 
 for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   read -r w h s mode <<<"$run"
-  src=$work/src_${h}.mp4
+  src=$work/src_${h}_${s}s.mp4
   [ -f "$src" ] || make_source "$w" "$h" "$s" "$src"
   frames=$((s * 50))
-  echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs), $(nproc) cores"
-  run "ffmpeg decode only" "$frames" ffmpeg -nostdin -v error -i "$src" -f null -
-  run "reelkeep-cli encode --mode $mode" "$frames" "$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off
-  run "reelkeep-cli encode (deinterlace on)" "$frames" "$cli" encode "$src" "$work/out.kavq1" --mode "$mode"
   slot=$(( (h == 1080 ? 33 : 65) * 12288 ))
-  echo "   KVQ1 budget: $((slot - 12288)) bytes/frame"
   # The finest MJPEG quantiser comes closest to KVQ1's constant frame size.
   q=${RK_MJPEG_Q:-1}
-  run "ffmpeg -c:v mjpeg -q:v $q" "$frames" ffmpeg -nostdin -v error -y -i "$src" -c:v mjpeg -qmin 1 -q:v "$q" -pix_fmt yuvj420p -an "$work/m.avi"
-  echo "   MJPEG: $(( $(stat -c %s "$work/m.avi") / frames )) bytes/frame"
+  echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs), $(nproc) cores, median of $rounds"
+  table "$frames" <<EOF2
+ffmpeg decode only=ffmpeg -nostdin -v error -i "$src" -f null -
+reelkeep-cli encode --mode $mode --deinterlace off="$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off
+reelkeep-cli encode --mode $mode (deinterlace on)="$cli" encode "$src" "$work/out.kavq1" --mode "$mode"
+${baseline:+baseline build, encode --deinterlace off=\"$baseline/bin/reelkeep-cli\" encode \"$src\" \"$work/out.kavq1\" --mode \"$mode\" --deinterlace off}
+ffmpeg -c:v mjpeg -q:v $q=ffmpeg -nostdin -v error -y -i "$src" -c:v mjpeg -qmin 1 -q:v "$q" -pix_fmt yuvj420p -an "$work/m.avi"
+EOF2
+  echo "   KVQ1: $((slot - 12288)) bytes/frame; MJPEG: $(( $(stat -c %s "$work/m.avi") / frames )) bytes/frame"
   if [ "$h" = 1080 ] || [ -n "${RK_BENCH_PRORES_4K:-}" ]; then
-    run "ffmpeg -c:v prores_ks -profile:v 3" "$frames" ffmpeg -nostdin -v error -y -i "$src" -c:v prores_ks -profile:v 3 -an "$work/p.mov"
+    rounds=1 table "$frames" <<EOF2
+ffmpeg -c:v prores_ks -profile:v 3=ffmpeg -nostdin -v error -y -i "$src" -c:v prores_ks -profile:v 3 -an "$work/p.mov"
+EOF2
   fi
 done
