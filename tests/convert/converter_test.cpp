@@ -1,13 +1,16 @@
 // The ProRes export end to end with the real ffmpeg and ffprobe: what the
 // .mov holds (codec, frames, rate, sound bit for bit), and failures on the
 // way (bad headers, frames of another shape, ffmpeg missing or killed).
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/kavq1_slot.h"
@@ -115,6 +118,43 @@ TEST_F(ConverterTest, RoundTripWithSoundGivesProResFramesRateAndTheSameSound) {
         ASSERT_TRUE(d.ok);
         EXPECT_GT(test::LumaPsnr(d.luma, dir.File("back.yuv"), i, 1920, 1080), 40.0) << i;
     }
+}
+
+// A temporary folder that is full drops only the sound: the picture FIFO
+// still fits (it takes the folder's last free inodes), the sound file does
+// not, and the export goes on without sound. The full folder is a tmpfs of
+// three inodes, mounted in a mount namespace of this test process alone.
+TEST_F(ConverterTest, FullTemporaryFolderExportsPicturesWithoutSound) {
+    const std::string full = dir.File("full");
+    ASSERT_EQ(mkdir(full.c_str(), 0700), 0);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", full.c_str(), "tmpfs", 0, "nr_inodes=3,size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount namespaces)";
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string keep = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", full.c_str(), 1);
+
+    SlotStream s = MakeSlots(4, 50, true);
+    const std::string out = dir.File("silent.mov");
+    bool exported = false;
+    {
+        KAVQ1FileConverter conv(s.slots[0].data(), s.slots[0].size());
+        ASSERT_TRUE(conv.IsValid());
+        ASSERT_TRUE(conv.Open(out));
+        EXPECT_FALSE(conv.AudioOn());
+        EXPECT_FALSE(conv.PushAudio(s.slots[0].data()));
+        exported = true;
+        for (auto& slot : s.slots) exported = exported && conv.PushFrame(slot.data());
+        exported = exported && conv.Finish();
+    }
+    if (oldTmp) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+    umount(full.c_str());
+    ASSERT_TRUE(exported);
+
+    std::string v = Probe(out, "v:0");
+    EXPECT_EQ(test::ProbeValue(v, "codec_name"), "prores");
+    EXPECT_EQ(test::ProbeValue(v, "nb_read_frames"), "4");
+    EXPECT_EQ(test::ProbeValue(Probe(out, "a:0"), "codec_name"), "") << "no sound stream";
 }
 
 TEST_F(ConverterTest, NtscRateGoesToBothSidesAndSilentChunksGiveSilence) {
