@@ -63,6 +63,20 @@ double CINIParser::GetDouble(const char* section, const char* key) {
     return v == v ? v : 0.0;  // not NaN
 }
 
+bool CINIParser::HasLine(const char* prefix) {
+    if (!file_ || !prefix) return false;
+    std::rewind(file_);
+    const size_t prefixLen = std::strlen(prefix);
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t got;
+    bool found = false;
+    while (!found && (got = getline(&line, &capacity, file_)) > 0)
+        found = static_cast<size_t>(got) >= prefixLen && std::memcmp(line, prefix, prefixLen) == 0;
+    std::free(line);
+    return found;
+}
+
 std::string CINIParser::GetWord(const char* section, const char* key) {
     std::string v = GetValue(section, key);
     const char* blanks = " \t\r\n";

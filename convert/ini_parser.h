@@ -30,6 +30,10 @@ public:
     double GetDouble(const char* section, const char* key);
     // The value as one word: without its line end and surrounding blanks.
     std::string GetWord(const char* section, const char* key);
+    // True when any line of the file, in whatever section, begins with
+    // `prefix` (ffprobe prints side data in sections of their own, one per
+    // kind, so a key there can sit in the second section of a name).
+    bool HasLine(const char* prefix);
 
 private:
     FILE* file_ = nullptr;

@@ -155,9 +155,7 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
 }
 
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
-    SourcePicture& pic = sourcePicture_;
-    int& width = pic.width;
-    int& height = pic.height;
+    int width = 0, height = 0;
     double streamDuration = 0, formatDuration = 0;
     long long taggedFrames = 0;
     // Both probes run at once: each is mostly the tool's own start-up. The
@@ -170,13 +168,12 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
                                                   true);
     CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {source}, true);
     bool ok = FinishProbe(pictureProbe, source, [&](CINIParser& p) {
-        width = static_cast<int>(p.GetInteger("STREAM", "width"));
-        height = static_cast<int>(p.GetInteger("STREAM", "height"));
+        sourcePicture_ = ReadSourcePicture(p);
+        width = sourcePicture_.width;
+        height = sourcePicture_.height;
         streamDuration = p.GetDouble("STREAM", "duration");
         formatDuration = p.GetDouble("FORMAT", "duration");
         taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
-        pic.pixelFormat = p.GetWord("STREAM", "pix_fmt");
-        pic.colorRange = p.GetWord("STREAM", "color_range");
     });
     if (!ok || width <= 0 || height <= 0) {
         if (soundProbe) soundProbe->Terminate(200);  // never leave it running

@@ -1,5 +1,6 @@
 #include "convert/picture_filter.h"
 
+#include "convert/ini_parser.h"
 #include "convert/tool_timing.h"
 
 namespace rk {
@@ -37,8 +38,18 @@ std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool d
 
 }  // namespace
 
+SourcePicture ReadSourcePicture(CINIParser& probe) {
+    SourcePicture pic;
+    pic.width = static_cast<int>(probe.GetInteger("STREAM", "width"));
+    pic.height = static_cast<int>(probe.GetInteger("STREAM", "height"));
+    pic.pixelFormat = probe.GetWord("STREAM", "pix_fmt");
+    pic.colorRange = probe.GetWord("STREAM", "color_range");
+    pic.displayMatrix = probe.HasLine("side_data_type=Display Matrix") || probe.HasLine("TAG:rotate=");
+    return pic;
+}
+
 bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source) {
-    if (limitedRange) return false;
+    if (limitedRange || source.displayMatrix) return false;
     const int width = sizeClass == 2 ? 3840 : 1920, height = sizeClass == 2 ? 2160 : 1080;
     if (source.width != width || source.height != height) return false;
     // Only yuv420p itself: the yuvj formats are full range already, and any

@@ -20,7 +20,12 @@ struct SourcePicture {
     int height = 0;
     std::string pixelFormat;  // ffprobe's pix_fmt ("yuv420p", "yuvj420p", ...)
     std::string colorRange;   // ffprobe's color_range ("tv", "pc", "unknown" or empty)
+    bool displayMatrix = false;  // ffmpeg will rotate or flip the pictures before our filters
 };
+
+class CINIParser;
+// The fields above from the picture probe's captured output.
+SourcePicture ReadSourcePicture(CINIParser& probe);
 
 // The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X" then
 // ",yadif=1" when deinterlacing, or the table form when `source` qualifies.
@@ -33,7 +38,9 @@ std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRa
 
 // True when the range expansion can be done by the table for this source:
 // full range wanted, an 8-bit planar 4:2:0 source in limited (or unmarked)
-// range at exactly the card's picture size.
+// range at exactly the card's picture size, and not turned by a display
+// matrix (then the scaler resizes the turned picture and the table would
+// come after its rounding instead of inside it).
 bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source);
 
 }  // namespace rk

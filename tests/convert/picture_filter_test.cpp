@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 
+#include "convert/ini_parser.h"
 #include "convert/media_fixture.h"
 #include "convert/picture_filter.h"
 #include "convert/tool_folder.h"
@@ -13,7 +14,7 @@
 namespace rk {
 namespace {
 
-SourcePicture Pic(int w, int h, const char* format, const char* range) { return {w, h, format, range}; }
+SourcePicture Pic(int w, int h, const char* format, const char* range) { return {w, h, format, range, false}; }
 
 TEST(PictureFilterChoice, OnlyLimitedRange420AtTheCardsSizeIsExpandedByTable) {
     EXPECT_TRUE(ExpandsRangeByTable(1, false, Pic(1920, 1080, "yuv420p", "tv")));
@@ -29,6 +30,9 @@ TEST(PictureFilterChoice, OnlyLimitedRange420AtTheCardsSizeIsExpandedByTable) {
     EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1280, 720, "yuv420p", "tv")));      // scaled
     EXPECT_FALSE(ExpandsRangeByTable(2, false, Pic(1920, 1080, "yuv420p", "tv")));
     EXPECT_FALSE(ExpandsRangeByTable(1, false, Pic(1920, 1088, "yuv420p", "tv")));
+    SourcePicture turned = Pic(1920, 1080, "yuv420p", "tv");
+    turned.displayMatrix = true;  // ffmpeg turns it first, then scales
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, turned));
 
     // Everything but the range step stays as it was, deinterlacing last.
     EXPECT_EQ(PictureFilter(1, 29, true, true, Pic(1920, 1080, "yuv420p", "tv")),
@@ -82,6 +86,19 @@ protected:
         return path;
     }
 
+    // What the import's picture probe reads of `file`, through the same
+    // command line and parser.
+    SourcePicture Probe(const std::string& file) {
+        std::string text;
+        EXPECT_TRUE(test::RunTool("ffprobe",
+                                  "-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"",
+                                  {file}, &text));
+        const std::string capture = dir.File("probe-" + std::to_string(runs++) + ".txt");
+        test::WriteFile(capture, text);
+        CINIParser parser(capture);
+        return ReadSourcePicture(parser);
+    }
+
     test::TempDir dir;
     int runs = 0;
 };
@@ -105,13 +122,21 @@ TEST_F(PictureFilterFfmpeg, H264SourceAsProbedTakesTheTableAndGivesTheSamePictur
     ASSERT_TRUE(test::MakeMedia("-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 0.2 -c:v libx264 -preset ultrafast "
                                 "-pix_fmt yuv420p -y \"%s\"",
                                 {src}));
-    std::string probe;
-    ASSERT_TRUE(test::RunTool("ffprobe", "-v quiet -show_streams -select_streams v:0 \"%s\"", {src}, &probe));
-    const SourcePicture pic = Pic(std::stoi(test::ProbeValue(probe, "width")),
-                                  std::stoi(test::ProbeValue(probe, "height")),
-                                  test::ProbeValue(probe, "pix_fmt").c_str(),
-                                  test::ProbeValue(probe, "color_range").c_str());
+    const SourcePicture pic = Probe(src);
+    EXPECT_EQ(pic.pixelFormat, "yuv420p");
+    EXPECT_FALSE(pic.displayMatrix);
     ExpectSamePictures("", src, 1, pic, true, 1920 * 1080 * 3 / 2);
+
+    // The same stream marked for turning by a quarter (as phones record):
+    // ffmpeg turns it to 1080x1920 before our chain, so the scaler keeps
+    // the range step inside its resizing.
+    const std::string turned = dir.File("turned.mp4");
+    ASSERT_TRUE(test::MakeMedia("-i \"%s\" -c copy -metadata:s:v:0 rotate=90 -y \"%s\"", {src, turned}));
+    const SourcePicture tpic = Probe(turned);
+    EXPECT_EQ(tpic.width, 1920);
+    EXPECT_TRUE(tpic.displayMatrix);
+    EXPECT_FALSE(ExpandsRangeByTable(1, false, tpic));
+    EXPECT_EQ(PictureFilter(1, 50, false, false, tpic), ScalerPictureFilter(1, 50, false, false));
 }
 
 }  // namespace
