@@ -16,13 +16,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string MakeConfigHome() {
-    char tmpl[] = "/tmp/rk_settings_XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    setenv("XDG_CONFIG_HOME", tmpl, 1);
-    return tmpl;
-}
-const std::string gConfigHome = MakeConfigHome();
+// The private folder lives as long as the test program and goes with it.
+struct ConfigHome {
+    ConfigHome() {
+        char tmpl[] = "/tmp/rk_settings_XXXXXX";
+        if (!mkdtemp(tmpl)) std::abort();
+        setenv("XDG_CONFIG_HOME", tmpl, 1);
+        path = tmpl;
+    }
+    ~ConfigHome() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    std::string path;
+};
+const ConfigHome gHome;
+const std::string& gConfigHome = gHome.path;
 
 class SettingsTest : public ::testing::Test {
 protected:
