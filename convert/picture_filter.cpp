@@ -13,7 +13,10 @@ namespace {
 //   chroma: ((min(v << 7, 30775) x 4663 - 9289992) >> 12 + 64) >> 7
 // clipped to 0..255. The shifts of negative values round down, as floor
 // does in the filter's expressions, whose doubles hold these integers
-// exactly. The filter graph parser takes the quoted commas as text.
+// exactly. The filter graph parser takes the quoted commas as text. These
+// are the constants of the ffmpeg we bundle; the picture filter test runs
+// both chains through it and wants the same bytes, so a tool whose scaler
+// rounds otherwise is caught by the tests, not by an operator.
 constexpr const char* kLumaTable =
     "'clip(floor((floor((min(val*128,30189)*19077-39057361)/16384)+64)/128),0,255)'";
 constexpr const char* kChromaTable =
