@@ -9,6 +9,21 @@
 
 namespace rk {
 
+// The exported tables, defined constexpr (they keep the external linkage of
+// their declarations) so that the builders below read them at compile time.
+constexpr VlcCode kDcSizeCodes[12] = {
+    {0b000, 3}, {0b1100, 4}, {0b1101, 4}, {0b001, 3}, {0b010, 3}, {0b011, 3},
+    {0b100, 3}, {0b101, 3}, {0b1110, 4}, {0b11110, 5}, {0b111110, 6}, {0b111111, 6},
+};
+
+constexpr CanonicalGroup kAcGroups[15] = {
+    {2, 2}, {3, 2}, {4, 1}, {5, 2}, {6, 4}, {7, 2}, {8, 5}, {9, 5},
+    {10, 6}, {11, 8}, {12, 10}, {13, 11}, {14, 16}, {15, 17}, {16, 166},
+};
+constexpr CanonicalGroup kRunGroups[9] = {
+    {1, 1}, {3, 1}, {4, 2}, {5, 3}, {6, 5}, {7, 2}, {8, 1}, {9, 13}, {10, 34},
+};
+
 namespace {
 
 constexpr uint16_t L(int k) { return uint16_t(AcSymbol(k, false, false)); }
@@ -56,14 +71,6 @@ constexpr std::array<uint8_t, 62> BuildRunOrder() {
 constexpr auto kAcOrder = BuildAcOrder();
 constexpr auto kRunOrder = BuildRunOrder();
 
-constexpr CanonicalGroup kAcGroupsC[15] = {
-    {2, 2}, {3, 2}, {4, 1}, {5, 2}, {6, 4}, {7, 2}, {8, 5}, {9, 5},
-    {10, 6}, {11, 8}, {12, 10}, {13, 11}, {14, 16}, {15, 17}, {16, 166},
-};
-constexpr CanonicalGroup kRunGroupsC[9] = {
-    {1, 1}, {3, 1}, {4, 2}, {5, 3}, {6, 5}, {7, 2}, {8, 1}, {9, 13}, {10, 34},
-};
-
 // Canonical assignment: the first code is all zeros; each next code is the
 // previous plus one, shifted left by the growth in length.
 template <std::size_t N, std::size_t G, class Sym>
@@ -94,18 +101,13 @@ struct Tables {
     RunDecodeEntry run10[64]{};
 };
 
-constexpr VlcCode kDcCodesC[12] = {
-    {0b000, 3}, {0b1100, 4}, {0b1101, 4}, {0b001, 3}, {0b010, 3}, {0b011, 3},
-    {0b100, 3}, {0b101, 3}, {0b1110, 4}, {0b11110, 5}, {0b111110, 6}, {0b111111, 6},
-};
-
 constexpr Tables BuildTables() {
     Tables t{};
-    AssignCanonical(kAcGroupsC, kAcOrder, t.ac);
-    AssignCanonical(kRunGroupsC, kRunOrder, t.run);
+    AssignCanonical(kAcGroups, kAcOrder, t.ac);
+    AssignCanonical(kRunGroups, kRunOrder, t.run);
 
     for (int s = 0; s < 12; ++s) {
-        const VlcCode c = kDcCodesC[s];
+        const VlcCode c = kDcSizeCodes[s];
         const int shift = 6 - c.length;
         for (int low = 0; low < (1 << shift); ++low)
             t.dc6[(c.code << shift) | low] = DcDecodeEntry{uint8_t(s), c.length};
@@ -170,19 +172,6 @@ constexpr LevelTable BuildLevelTable() {
 constexpr LevelTable kLevelTable = BuildLevelTable();
 
 }  // namespace
-
-const VlcCode kDcSizeCodes[12] = {
-    {0b000, 3}, {0b1100, 4}, {0b1101, 4}, {0b001, 3}, {0b010, 3}, {0b011, 3},
-    {0b100, 3}, {0b101, 3}, {0b1110, 4}, {0b11110, 5}, {0b111110, 6}, {0b111111, 6},
-};
-
-const CanonicalGroup kAcGroups[15] = {
-    {2, 2}, {3, 2}, {4, 1}, {5, 2}, {6, 4}, {7, 2}, {8, 5}, {9, 5},
-    {10, 6}, {11, 8}, {12, 10}, {13, 11}, {14, 16}, {15, 17}, {16, 166},
-};
-const CanonicalGroup kRunGroups[9] = {
-    {1, 1}, {3, 1}, {4, 2}, {5, 3}, {6, 5}, {7, 2}, {8, 1}, {9, 13}, {10, 34},
-};
 
 const uint16_t* AcSymbolsInCodeOrder() { return kAcOrder.data(); }
 const uint8_t* RunsInCodeOrder() { return kRunOrder.data(); }
