@@ -26,7 +26,9 @@ namespace rk {
 namespace {
 
 constexpr int kListIds[] = {1010, 1012, 1011, 1013, 1014, 1015};
-constexpr const char* kLastFileEntries[] = {"File", "StillFile", "StingerFile", "LogoFile"};
+// The remembered file names, in LastFile order.
+constexpr const StringSetting* kLastFileSettings[] = {&kSettingVideoFile, &kSettingStillFile, &kSettingStingerFile,
+                                                      &kSettingLogoFile};
 
 // Icon spacing of each list (the grid one item takes).
 QSize SpacingOf(int id) {
@@ -58,7 +60,7 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     setMinimumSize(MinimumClientSize());
 
     RestorePlacement();
-    for (int i = 0; i < 4; ++i) lastFiles_[i] = ReadSettingString("General", kLastFileEntries[i], "");
+    for (int i = 0; i < 4; ++i) lastFiles_[i] = ReadSetting(*kLastFileSettings[i]);
 
     // Card readers and the card folder: a rescan when anything changes.
     rescanDelay_.setSingleShot(true);
@@ -100,15 +102,13 @@ void CMainWin::InitControls() {
     auto* yuv = ControlAs<QComboBox>(1033);
     yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_FULL)));
     yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_LIMITED)));
-    yuvRange_ = ReadSettingInt("General", "YUVRange", 0);
-    if (yuvRange_ < 0 || yuvRange_ >= yuv->count()) yuvRange_ = 0;
+    yuvRange_ = ReadYuvRangeIndex();
     yuv->setCurrentIndex(yuvRange_);
 
     auto* deint = ControlAs<QComboBox>(1016);
     deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_ON)));
     deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_OFF)));
-    deinterlace_ = ReadSettingInt("General", "Deinterlace", 0);
-    if (deinterlace_ < 0 || deinterlace_ >= deint->count()) deinterlace_ = 0;
+    deinterlace_ = ReadDeinterlaceIndex();
     deint->setCurrentIndex(deinterlace_);
     FitDropList(1033);
     FitDropList(1016);
@@ -185,12 +185,12 @@ void CMainWin::ConnectControls() {
     connect(ControlAs<QComboBox>(1033), &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         yuvRange_ = index;
-        WriteSettingInt("General", "YUVRange", index);
+        WriteSetting(kSettingYuvRange, index);
     });
     connect(ControlAs<QComboBox>(1016), &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         deinterlace_ = index;
-        WriteSettingInt("General", "Deinterlace", index);
+        WriteSetting(kSettingDeinterlace, index);
     });
 
     connect(List(1012), &QListWidget::currentRowChanged, this, [this](int row) {
@@ -222,10 +222,10 @@ QSize CMainWin::MinimumClientSize() const {
 // ---- Placement ----
 
 void CMainWin::RestorePlacement() {
-    const int left = ReadSettingInt("Layout", "Left", -1);
-    const int top = ReadSettingInt("Layout", "Top", -1);
-    const int width = ReadSettingInt("Layout", "Width", -1);
-    const int height = ReadSettingInt("Layout", "Height", -1);
+    const int left = ReadSetting(kSettingLayoutLeft);
+    const int top = ReadSetting(kSettingLayoutTop);
+    const int width = ReadSetting(kSettingLayoutWidth);
+    const int height = ReadSetting(kSettingLayoutHeight);
     if (left != -1 && top != -1 && width > 0 && height > 0) {
         QRect r(left, top, width, height);
         // A rectangle saved on a screen that is gone would put the window
@@ -239,20 +239,20 @@ void CMainWin::RestorePlacement() {
     } else {
         resize(TemplateSize().expandedTo(MinimumClientSize()));
     }
-    if (ReadSettingInt("Layout", "Maximized", 1) != 0) setWindowState(windowState() | Qt::WindowMaximized);
+    if (ReadSetting(kSettingLayoutMaximized) != 0) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void CMainWin::SavePlacement() {
     saved_ = true;
     const QRect r = (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? normalGeometry() : geometry();
     if (r.isValid()) {
-        WriteSettingInt("Layout", "Left", r.left());
-        WriteSettingInt("Layout", "Top", r.top());
-        WriteSettingInt("Layout", "Width", r.width());
-        WriteSettingInt("Layout", "Height", r.height());
+        WriteSetting(kSettingLayoutLeft, r.left());
+        WriteSetting(kSettingLayoutTop, r.top());
+        WriteSetting(kSettingLayoutWidth, r.width());
+        WriteSetting(kSettingLayoutHeight, r.height());
     }
-    WriteSettingInt("Layout", "Maximized", (windowState() & Qt::WindowMaximized) ? 1 : 0);
-    for (int i = 0; i < 4; ++i) WriteSettingString("General", kLastFileEntries[i], lastFiles_[i]);
+    WriteSetting(kSettingLayoutMaximized, (windowState() & Qt::WindowMaximized) ? 1 : 0);
+    for (int i = 0; i < 4; ++i) WriteSetting(*kLastFileSettings[i], lastFiles_[i]);
 }
 
 void CMainWin::closeEvent(QCloseEvent* event) {
