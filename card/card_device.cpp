@@ -21,45 +21,37 @@ namespace rk {
 namespace {
 
 // Whole transfers only: loops over partial transfers and EINTR; a transfer
-// that makes no progress (end of device) is a failure.
-bool FullPread(int fd, uint64_t offset, void* buffer, size_t size, int& error) {
-    auto* p = static_cast<uint8_t*>(buffer);
-    while (size > 0) {
-        ssize_t n = ::pread(fd, p, size, off_t(offset));
+// that makes no progress (end of device) fails with `shortError`.
+// `transfer(done, left, at)` moves `left` bytes from `done` on at offset `at`.
+template <typename Transfer>
+bool TransferWhole(Transfer transfer, uint64_t offset, size_t size, int shortError, int& error) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = transfer(done, size - done, off_t(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             error = errno;
             return false;
         }
         if (n == 0) {
-            error = EIO;  // short read: beyond the end of the device
+            error = shortError;
             return false;
         }
-        p += n;
-        offset += uint64_t(n);
-        size -= size_t(n);
+        done += size_t(n);
     }
     return true;
 }
 
+bool FullPread(int fd, uint64_t offset, void* buffer, size_t size, int& error) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    return TransferWhole([&](size_t done, size_t left, off_t at) { return ::pread(fd, p + done, left, at); }, offset,
+                         size, EIO, error);  // short read: beyond the end of the device
+}
+
 bool FullPwrite(int fd, uint64_t offset, const void* buffer, size_t size, int& error) {
     const auto* p = static_cast<const uint8_t*>(buffer);
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, p, size, off_t(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            return false;
-        }
-        if (n == 0) {
-            error = ENOSPC;  // short write: beyond the end of the device
-            return false;
-        }
-        p += n;
-        offset += uint64_t(n);
-        size -= size_t(n);
-    }
-    return true;
+    return TransferWhole([&](size_t done, size_t left, off_t at) { return ::pwrite(fd, p + done, left, at); }, offset,
+                         size, ENOSPC, error);  // short write: beyond the end of the device
 }
 
 int AnswerFor(int err) { return (err == EACCES || err == EPERM) ? kOpenAccessDenied : kOpenFailed; }
