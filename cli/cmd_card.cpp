@@ -19,37 +19,11 @@ namespace rk::cli {
 
 namespace {
 
-// Used only while the terminal operator is not wired into the context:
-// messages to stderr, questions answered by --yes (else No), no progress.
-class CPlainOperator : public IOperator {
-public:
-    explicit CPlainOperator(const bool& yes) : yes_(yes) {}
-    int ShowMessage(int kind, int, const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-        if (kind != kMsgQuestion) return kResultOk;
-        return yes_ ? kResultYes : kResultNo;
-    }
-    bool ChooseOpenFile(const FileChoice&, std::string&) override { return false; }
-    bool ChooseSaveFile(const FileChoice&, std::string&) override { return false; }
-    void BeginProgress(int64_t) override {}
-    void SetProgress(int64_t, bool) override {}
-    bool PumpMessages() override { return false; }
-    void EndProgress() override {}
-    void Refresh(unsigned) override {}
-
-private:
-    const bool& yes_;
-};
-
 struct CardCommands {
     Context& ctx;
-    std::unique_ptr<CPlainOperator> plain;
 
-    IOperator& Op() {
-        if (ctx.op) return *ctx.op;
-        if (!plain) plain = std::make_unique<CPlainOperator>(ctx.yes);
-        return *plain;
-    }
+    // The terminal operator main() puts into the context.
+    IOperator& Op() { return *ctx.op; }
 
     void Fail(const std::string& why) {
         std::fprintf(stderr, "%s\n", why.c_str());
@@ -156,7 +130,7 @@ struct CardCommands {
 }  // namespace
 
 void RegisterCardCommands(CLI::App& app, Context& ctx) {
-    auto cmds = std::make_shared<CardCommands>(CardCommands{ctx, nullptr});
+    auto cmds = std::make_shared<CardCommands>(CardCommands{ctx});
     auto addYes = [&](CLI::App* sub) { sub->add_flag("-y,--yes", ctx.yes, "Answer every question with Yes"); };
 
     auto* list = app.add_subcommand("list", "List the cards: card readers and card images, drives 1 to 9");
