@@ -71,6 +71,13 @@ int64_t FirstFit(const RunList& list, int64_t n, int64_t firstItemCluster, int64
 
 namespace {
 
+// The card's used runs sorted by start and closed by the end marker.
+void SortedRunsOfCard(const CSDCard& card, RunList& list) {
+    BuildRunRecords(card.Directory(), list);
+    SortRunRecords(list);
+    AppendEndMarker(list, card.TotalClusters());
+}
+
 using Clock = std::chrono::steady_clock;
 
 // Chunks grow while a chunk takes less than this and shrink above twice it,
@@ -125,9 +132,7 @@ struct Mover {
 CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
     CompactionResult result;
     RunList list;
-    BuildRunRecords(card.Directory(), list);
-    SortRunRecords(list);
-    AppendEndMarker(list, card.TotalClusters());
+    SortedRunsOfCard(card, list);
 
     auto buffer = std::make_unique<uint8_t[]>(size_t(kMaxChunkClusters) * kClusterSize);
     Mover mover{card, op, buffer.get()};
@@ -136,14 +141,13 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
     for (int i = 0; i < list.count; ++i) {
         RunRecord& r = list.records[i];
         if (r.kind == kKindEndMarker) continue;
-        {
-            EntryHead h = card.Directory().Item(ItemKind(r.kind), r.entry);
-            if (h.startCluster + h.RunClusters() > uint64_t(card.TotalClusters())) {
-                // A run reaching past the card's end (a damaged directory)
-                // is left where it is; nothing is read or written for it.
-                LogMessage(2, "item %d of kind %d lies beyond the card's end; not moved", r.entry, r.kind);
-                continue;
-            }
+        const ItemKind kind = ItemKind(r.kind);
+        EntryHead head = card.Directory().Item(kind, r.entry);
+        if (head.startCluster + head.RunClusters() > uint64_t(card.TotalClusters())) {
+            // A run reaching past the card's end (a damaged directory) is
+            // left where it is; nothing is read or written for it.
+            LogMessage(2, "item %d of kind %d lies beyond the card's end; not moved", r.entry, r.kind);
+            continue;
         }
         const int64_t gap = r.start - w;
         if (gap <= 0) {
@@ -155,8 +159,6 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
             result.completed = true;
             return result;
         }
-        const ItemKind kind = ItemKind(r.kind);
-        EntryHead head = card.Directory().Item(kind, r.entry);
         const uint32_t f = head.startCluster;
         const uint32_t d = uint32_t(head.RunClusters());
         const uint32_t dest = uint32_t(f - gap);
@@ -199,6 +201,18 @@ bool AskDefragmentation(IOperator& op) {
     return op.ShowMessage(kMsgQuestion, kIconQuestion, LoadText(IDS_DEFRAG_QUESTION)) == kResultYes;
 }
 
+// CompactItemArea inside the progress protocol, with the card line and lists
+// refreshed around it.
+CompactionResult CompactWithProgress(CSDCard& card, IOperator& op, int64_t n) {
+    LogMessage(2, "do defrag...");
+    op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
+    op.Refresh(kRefreshCardLine);
+    CompactionResult r = CompactItemArea(card, op, n);
+    op.EndProgress();
+    op.Refresh(kRefreshCardLine | kRefreshLists);
+    return r;
+}
+
 }  // namespace
 
 int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFlag) {
@@ -218,12 +232,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
             abortFlag = true;
             return -1;
         }
-        LogMessage(2, "do defrag...");
-        op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
-        op.Refresh(kRefreshCardLine);
-        CompactionResult r = CompactItemArea(card, op, n);
-        op.EndProgress();
-        op.Refresh(kRefreshCardLine | kRefreshLists);
+        CompactionResult r = CompactWithProgress(card, op, n);
         if (!r.completed) {
             abortFlag = true;
             return -1;
@@ -233,9 +242,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
         // again would only loop.
         if (r.itemsMoved == 0) {
             RunList again;
-            BuildRunRecords(card.Directory(), again);
-            SortRunRecords(again);
-            AppendEndMarker(again, card.TotalClusters());
+            SortedRunsOfCard(card, again);
             if (FirstFit(again, n, card.FirstItemCluster(), card.TotalClusters()) < 0) {
                 LogMessage(2, "AllocateClusters(%d): no gap after compaction", n);
                 abortFlag = true;
@@ -247,13 +254,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
 
 bool DefragmentCard(CSDCard& card, IOperator& op, bool ask) {
     if (ask && !AskDefragmentation(op)) return false;
-    LogMessage(2, "do defrag...");
-    op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
-    op.Refresh(kRefreshCardLine);
-    CompactionResult r = CompactItemArea(card, op, 0);
-    op.EndProgress();
-    op.Refresh(kRefreshCardLine | kRefreshLists);
-    return r.completed;
+    return CompactWithProgress(card, op, 0).completed;
 }
 
 CardLine CardLineNumbers(int32_t itemAreaClusters, int32_t freeClusters) {
