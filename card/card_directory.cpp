@@ -284,29 +284,31 @@ void CardDirectory::SetLoopFlag(int p, uint8_t f) { bytes_[RecordOff(p) + 64] = 
 
 // ---- Queries ----
 
-int UsedVideoCount(const CardDirectory& d) {
+namespace {
+
+// The used ones among the `count` entry heads `head(i)` answers.
+template <typename Head>
+int CountUsed(int count, Head head) {
     int n = 0;
-    for (int v = 0; v < kVideoCount; ++v) n += d.Video(v).Used();
+    for (int i = 0; i < count; ++i) n += head(i).Used();
     return n;
 }
 
-int UsedStillCount(const CardDirectory& d) {
-    int n = 0;
-    for (int s = 0; s < kStillCount; ++s) n += d.Still(s).Used();
-    return n;
+// Clusters of the runs of the used ones among them.
+template <typename Head>
+int64_t UsedRunClusters(int count, Head head) {
+    int64_t clusters = 0;
+    for (int i = 0; i < count; ++i)
+        if (EntryHead h = head(i); h.Used()) clusters += int64_t(h.RunClusters());
+    return clusters;
 }
 
-int UsedEffectCount(const CardDirectory& d) {
-    int n = 0;
-    for (int e = 0; e < kEffectCount; ++e) n += d.Effect(e).Used();
-    return n;
-}
+}  // namespace
 
-int UsedLogoCount(const CardDirectory& d) {
-    int n = 0;
-    for (int l = 0; l < kLogoCount; ++l) n += d.Logo(l).Used();
-    return n;
-}
+int UsedVideoCount(const CardDirectory& d) { return CountUsed(kVideoCount, [&](int v) { return d.Video(v); }); }
+int UsedStillCount(const CardDirectory& d) { return CountUsed(kStillCount, [&](int s) { return d.Still(s); }); }
+int UsedEffectCount(const CardDirectory& d) { return CountUsed(kEffectCount, [&](int e) { return d.Effect(e); }); }
+int UsedLogoCount(const CardDirectory& d) { return CountUsed(kLogoCount, [&](int l) { return d.Logo(l); }); }
 
 int ListPositionOfVideo(const CardDirectory& d, int v) {
     if (v < 0) return -1;
@@ -364,13 +366,9 @@ std::string VideoText(const CardDirectory& d, int v, int displayRate) {
 }
 
 int32_t CountFreeClusters(const CardDirectory& d, int32_t itemAreaClusters) {
-    int64_t free = itemAreaClusters;
-    for (int v = 0; v < kVideoCount; ++v)
-        if (d.Video(v).Used()) free -= int64_t(d.Video(v).RunClusters());
-    for (int e = 0; e < kEffectCount; ++e)
-        if (d.Effect(e).Used()) free -= int64_t(d.Effect(e).RunClusters());
-    for (int l = 0; l < kLogoCount; ++l)
-        if (d.Logo(l).Used()) free -= int64_t(d.Logo(l).RunClusters());
+    const int64_t free = itemAreaClusters - UsedRunClusters(kVideoCount, [&](int v) { return d.Video(v); }) -
+                         UsedRunClusters(kEffectCount, [&](int e) { return d.Effect(e); }) -
+                         UsedRunClusters(kLogoCount, [&](int l) { return d.Logo(l); });
     return free < 0 ? 0 : int32_t(free);
 }
 
