@@ -81,6 +81,17 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A card image of the card folder: "<name>.img".
+bool IsCardImageName(const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".img") == 0;
+}
+
+// The device numbers of the disk's partitions, from sysfs.
+void FillPartitions(BlockDeviceFacts& f) {
+    auto numbers = DiskAndPartitionNumbers(f.major, f.minor);
+    f.partitions.assign(numbers.begin() + 1, numbers.end());
+}
+
 }  // namespace
 
 std::string DeviceNameOf(const std::string& vendor, const std::string& model) {
@@ -197,8 +208,7 @@ void FillFromUdev(udev_device* dev, BlockDeviceFacts& f) {
     f.model = TrimWs(Attr(dev, "device/model"));
     if (f.model.empty()) f.model = Prop(dev, "ID_MODEL");
     if (f.model.empty()) f.model = TrimWs(Attr(dev, "device/name"));  // mmc cards
-    auto numbers = DiskAndPartitionNumbers(f.major, f.minor);
-    f.partitions.assign(numbers.begin() + 1, numbers.end());
+    FillPartitions(f);
 }
 
 std::vector<std::string> SplitColon(const char* s) {
@@ -269,8 +279,7 @@ SystemFacts GatherSystemFacts() {
         f.sysName = BaseName(path);
         f.major = major(st.st_rdev);
         f.minor = minor(st.st_rdev);
-        auto numbers = DiskAndPartitionNumbers(f.major, f.minor);
-        f.partitions.assign(numbers.begin() + 1, numbers.end());
+        FillPartitions(f);
         facts.disks.push_back(std::move(f));
     }
 
@@ -278,7 +287,7 @@ SystemFacts GatherSystemFacts() {
     if (DIR* d = ::opendir(folder.c_str())) {
         while (dirent* e = ::readdir(d)) {
             std::string name = e->d_name;
-            if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".img") != 0) continue;
+            if (!IsCardImageName(name)) continue;
             std::string path = folder + "/" + name;
             struct stat st {};
             if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) facts.images.push_back(path);
@@ -433,7 +442,6 @@ bool CMediaMonitor::Start() {
     if (impl_->inotifyFd >= 0) {
         std::string folder = CardFolderPath();
         // The card folder is ours: make it so that images dropped there later are seen.
-        std::string partial;
         for (size_t i = 1; i <= folder.size(); ++i)
             if (i == folder.size() || folder[i] == '/') ::mkdir(folder.substr(0, i).c_str(), 0755);
         impl_->watch = ::inotify_add_watch(impl_->inotifyFd, folder.c_str(),
@@ -465,7 +473,7 @@ bool CMediaMonitor::TakeChanges() {
             for (char* p = buf; p < buf + n;) {
                 auto* ev = reinterpret_cast<inotify_event*>(p);
                 std::string name = ev->len ? ev->name : "";
-                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".img") == 0) changed = true;
+                if (IsCardImageName(name)) changed = true;
                 p += sizeof(inotify_event) + ev->len;
             }
         }
