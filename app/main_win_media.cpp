@@ -21,9 +21,9 @@ namespace {
 constexpr qint64 kEchoWindowMs = 2000;
 
 // What is attached, as a scan would list it (before probing).
-std::string AttachedFingerprint() {
+std::string AttachedFingerprint(const SystemFacts& facts) {
     std::string s;
-    for (const DriveCandidate& d : DecideDrives(GatherSystemFacts())) {
+    for (const DriveCandidate& d : DecideDrives(facts)) {
         s += d.path;
         s += '\x1f';
         s += d.volumeText;
@@ -60,7 +60,9 @@ void CMainWin::ScanMedia(bool keepSelection) {
     // The card is closed first: its exclusive hold would keep the probe of
     // its own drive from opening it.
     card_.Close();
-    const ScanResult scan = rk::ScanMedia(this, keepSelection, previous, accessDenied_);
+    // The scan and the fingerprint of what it saw come from one look at the system.
+    const SystemFacts facts = GatherSystemFacts();
+    const ScanResult scan = ScanMediaWithFacts(facts, this, keepSelection, previous, accessDenied_);
     for (const DriveEntry& e : scan.entries) media->addItem(QString::fromStdString(e.label), e.number);
     if (!scan.entries.empty()) {
         int sel = scan.selected;
@@ -76,7 +78,7 @@ void CMainWin::ScanMedia(bool keepSelection) {
     SetBusy(false);
     UpdateControls();
     OnMediaSelChange();
-    attached_ = AttachedFingerprint();
+    attached_ = AttachedFingerprint(facts);
     ++scanCount_;
     QApplication::restoreOverrideCursor();
     scanning_ = false;
@@ -144,7 +146,9 @@ void CMainWin::OnWatchSettled() {
     // the card folder report a change. Shortly after our own access, only a
     // different set of attached cards counts; otherwise any report does (a
     // card swapped for another in the same reader looks the same from here).
-    if (ownAccess_.isValid() && ownAccess_.elapsed() < kEchoWindowMs && AttachedFingerprint() == attached_) return;
+    if (ownAccess_.isValid() && ownAccess_.elapsed() < kEchoWindowMs &&
+        AttachedFingerprint(GatherSystemFacts()) == attached_)
+        return;
     OnMediaChanged(0, 0x20);
 }
 
