@@ -21,15 +21,16 @@ bool IsDriveNumber(const std::string& s) { return s.size() == 1 && s[0] >= '1' &
 bool BlockDeviceAllowed(const std::string& path, const struct stat& st, std::string& error) {
     SystemFacts facts = GatherSystemFacts();
     const unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
-    BlockDeviceFacts disk;
     auto it = std::find_if(facts.disks.begin(), facts.disks.end(),
                            [&](const BlockDeviceFacts& d) { return d.major == maj && d.minor == min; });
     if (it == facts.disks.end()) {
         error = path + " is not a whole disk (name the disk, not a partition)";
         return false;
     }
-    const bool named = std::find(facts.extraDevices.begin(), facts.extraDevices.end(), path) != facts.extraDevices.end() ||
-                       std::find(facts.extraDevices.begin(), facts.extraDevices.end(), it->devNode) != facts.extraDevices.end();
+    auto isExtra = [&](const std::string& p) {
+        return std::find(facts.extraDevices.begin(), facts.extraDevices.end(), p) != facts.extraDevices.end();
+    };
+    const bool named = isExtra(path) || isExtra(it->devNode);
     DriveVerdict v = JudgeDisk(*it, facts, named);
     if (v == DriveVerdict::kListed) return true;
     error = path + ": refused (" + DriveVerdictText(v) + ")";
@@ -59,8 +60,9 @@ int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) 
     }
     struct stat st {};
     if (::stat(arg.c_str(), &st) != 0) {
-        error = arg + ": " + std::strerror(errno);
-        return errno == EACCES ? kOpenAccessDenied : kOpenFailed;
+        const int err = errno;  // the string work below may change errno
+        error = arg + ": " + std::strerror(err);
+        return err == EACCES ? kOpenAccessDenied : kOpenFailed;
     }
     if (S_ISBLK(st.st_mode) && !BlockDeviceAllowed(arg, st, error)) return kOpenFailed;
     if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
