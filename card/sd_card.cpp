@@ -12,10 +12,7 @@ namespace rk {
 
 CSDCard::CSDCard(IOperator* op) : op_(op) {}
 
-CSDCard::~CSDCard() {
-    if (open_) device_.reset();
-    errorReported_ = false;
-}
+CSDCard::~CSDCard() = default;
 
 void CSDCard::Close() {
     device_.reset();
