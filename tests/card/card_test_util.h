@@ -16,27 +16,9 @@
 #include "card/card_device.h"
 #include "card/fault_device.h"
 #include "card/sd_card.h"
+#include "support/test_files.h"
 
 namespace rk::test {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "rk-card-XXXXXX").string();
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back(0);
-        path_ = ::mkdtemp(buf.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // A sparse image of `bytes` bytes.
 inline std::string MakeImage(const TempDir& dir, const std::string& name, uint64_t bytes) {

@@ -14,37 +14,6 @@
 
 namespace rk::test {
 
-TempDir::TempDir() {
-    std::string name = rk::TempFolder() + "/rk-convert-test-XXXXXX";
-    if (mkdtemp(name.data())) path_ = name;
-}
-
-TempDir::~TempDir() {
-    if (!path_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream f(path, std::ios::binary);
-    f << text;
-}
-
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::stringstream s;
-    s << f.rdbuf();
-    text = s.str();
-    return true;
-}
-
-bool FileExists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 void WriteScript(const std::string& path, const std::string& body) {
     WriteFile(path, "#!/bin/sh\n" + body + "\n");
     chmod(path.c_str(), 0755);

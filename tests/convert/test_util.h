@@ -1,30 +1,16 @@
 #pragma once
-// Helpers shared by the conversion tests: temporary folders, small files,
-// and looking at processes.
+// Helpers shared by the conversion tests: tool scripts and looking at
+// processes (temporary folders and files: support/test_files.h).
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace rk::test {
 
-// A fresh folder under the temporary folder, removed with everything in it
-// when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void WriteFile(const std::string& path, const std::string& text);
-bool ReadFile(const std::string& path, std::string& text);
-bool FileExists(const std::string& path);
 // Writes an executable shell script.
 void WriteScript(const std::string& path, const std::string& body);
 // True while `pid` exists (also as a zombie).

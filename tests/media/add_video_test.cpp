@@ -30,7 +30,7 @@ protected:
         image = dir.File("card.img");
         // 40 MiB at HD 1080p50: 3413 Clusters, 1762 of them in the item area (53 frames).
         ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
-        before = test::ReadImageRange(image, 0, 3);
+        before = test::ReadImageClusters(image, 0, 3);
     }
     void Open(bool fault = false) {
         card.Close();
@@ -46,15 +46,15 @@ protected:
         if (slot < 0) slot = LowestFreeVideoSlot(card.Directory());
         return AddVideoFromFile(op, card, slot, source, ImportOptions{});
     }
-    bool DirectoryUnchanged() { return test::ReadImageRange(image, 0, 3) == before; }
+    bool DirectoryUnchanged() { return test::ReadImageClusters(image, 0, 3) == before; }
     // The card's frames of entry v equal frames [from, from + count) of `file`.
     void ExpectFramesEqual(int v, const std::string& file, int from = 0) {
         CardDirectory fresh;
-        auto bytes = test::ReadImageRange(image, 0, 3);
+        auto bytes = test::ReadImageClusters(image, 0, 3);
         std::memcpy(fresh.Bytes(), bytes.data(), kDirectorySize);
         EntryHead h = fresh.Video(v);
         auto src = test::ReadFileBytes(file);
-        auto onCard = test::ReadImageRange(image, h.startCluster, h.FrameClusters());
+        auto onCard = test::ReadImageClusters(image, h.startCluster, h.FrameClusters());
         ASSERT_EQ(onCard.size(), size_t(h.numFrames) * kCpf * kClusterSize);
         ASSERT_GE(src.size(), size_t(from + h.numFrames) * kCpf * kClusterSize);
         EXPECT_TRUE(std::equal(onCard.begin(), onCard.end(), src.begin() + long(from) * kCpf * kClusterSize));
@@ -93,7 +93,7 @@ TEST_F(AddVideoTest, KavqFileIsCopiedSlotBySlotAndTheDirectoryWrittenLast) {
     EXPECT_FALSE(r.thumbnailFromFrame);
     std::vector<uint8_t> black(kThumbBlockBytes);
     MakeBlackThumbnail(black.data());
-    EXPECT_EQ(test::ReadImageRange(image, h.ThumbnailCluster(), 2), black);
+    EXPECT_EQ(test::ReadImageClusters(image, h.ThumbnailCluster(), 2), black);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 
     // The next add goes behind the first, into the next free entry.
@@ -262,7 +262,7 @@ protected:
         ASSERT_TRUE(card.WriteDirectory());
         // 1762 - 2 x 332 = 1098 free, largest gap 1762 - 3 x 332 = 766.
         ASSERT_EQ(card.FreeClusters(), 1098);
-        before = test::ReadImageRange(image, 0, 3);
+        before = test::ReadImageClusters(image, 0, 3);
         op = CScriptedOperator();
     }
 };
@@ -417,7 +417,7 @@ TEST_F(AddVideoTest, StopAfterSomeFramesKeepingThem) {
     // The thumbnail follows the last written frame and is black.
     std::vector<uint8_t> black(kThumbBlockBytes);
     MakeBlackThumbnail(black.data());
-    EXPECT_EQ(test::ReadImageRange(image, h.ThumbnailCluster(), 2), black);
+    EXPECT_EQ(test::ReadImageClusters(image, h.ThumbnailCluster(), 2), black);
     EXPECT_EQ(card.FreeClusters(), 1762 - (2 * kCpf + 2));
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 }
@@ -452,7 +452,7 @@ TEST_F(AddVideoTest, ThumbnailComesFromFrameHalfTheCount) {
         std::vector<uint8_t> want(kThumbBlockBytes);
         ASSERT_TRUE(maker.Make(slots[size_t(n / 2)].data(), kCpf, want.data()));
         EntryHead h = card.Directory().Video(r.slot);
-        EXPECT_EQ(test::ReadImageRange(image, h.ThumbnailCluster(), 2), want) << n;
+        EXPECT_EQ(test::ReadImageClusters(image, h.ThumbnailCluster(), 2), want) << n;
     }
 }
 

@@ -18,18 +18,6 @@
 
 namespace rk::test {
 
-TempDir::TempDir() {
-    std::string tmpl = TempFolder() + "/rk-media-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data())) path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
 bool MakeFormattedImage(const std::string& path, uint64_t mib, int mode) {
     int error = 0;
     if (!CreateCardImage(path, mib * 1024 * 1024, error)) return false;
@@ -108,30 +96,8 @@ bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate) {
     return bool(out);
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
-std::vector<uint8_t> ReadImageRange(const std::string& image, uint64_t firstCluster, uint64_t clusters) {
-    std::vector<uint8_t> out(clusters * kClusterBytes);
-    int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    ssize_t r = ::pread(fd, out.data(), out.size(), off_t(firstCluster * kClusterBytes));
-    ::close(fd);
-    if (r != ssize_t(out.size())) return {};
-    return out;
-}
-
 std::string CheckCardConsistent(const std::string& image) {
-    std::vector<uint8_t> block = ReadImageRange(image, 0, 3);
+    std::vector<uint8_t> block = ReadImageClusters(image, 0, 3);
     if (block.size() != kDirectorySize) return "directory unreadable";
     CardDirectory dir;
     std::memcpy(dir.Bytes(), block.data(), kDirectorySize);
@@ -153,11 +119,11 @@ std::string CheckCardConsistent(const std::string& image) {
         runs.push_back({start, end});
         // Every frame slot must hold a frame, the thumbnail block a picture.
         for (uint32_t f = 0; f < h.numFrames; ++f) {
-            auto head = ReadImageRange(image, start + uint64_t(f) * cpf + 1, 1);
+            auto head = ReadImageClusters(image, start + uint64_t(f) * cpf + 1, 1);
             if (head.size() < 4 || std::memcmp(head.data(), "KVQ1", 4) != 0)
                 return "entry " + std::to_string(v) + " frame " + std::to_string(f) + " is missing";
         }
-        auto thumb = ReadImageRange(image, h.ThumbnailCluster(), 1);
+        auto thumb = ReadImageClusters(image, h.ThumbnailCluster(), 1);
         if (thumb.size() < 2 || thumb[1] < 16) return "entry " + std::to_string(v) + " has no thumbnail";
     }
     return {};

@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the media tests: a private folder, card images formatted
+// Shared pieces of the media tests: card images formatted
 // for a mode, KAVQ1 files made of synthetic or really encoded slots, and a
 // check that a card's directory references only complete items.
 #include <cstdint>
@@ -10,20 +10,10 @@
 #include "card/card_device.h"
 #include "card/fault_device.h"
 #include "card/sd_card.h"
+#include "card/card_test_util.h"
+#include "support/test_files.h"
 
 namespace rk::test {
-
-// A folder under the system's temporary folder, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // Creates a card image of `mib` MiB at `path` and formats it for `mode`.
 bool MakeFormattedImage(const std::string& path, uint64_t mib, int mode);
@@ -43,13 +33,6 @@ bool WriteSyntheticKAVQ1(const std::string& path, int mode, int frames, size_t t
 // picture whose brightness grows with f (so thumbnails tell frames apart).
 std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate = 50);
 bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate = 50);
-
-// Reads a whole file (empty on failure).
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// The bytes of `frames` slots of `cpf` Clusters from Cluster `first` of the image file.
-std::vector<uint8_t> ReadImageRange(const std::string& image, uint64_t firstCluster, uint64_t clusters);
 
 // Opens the image afresh and checks what a card pulled at any moment must
 // show: a valid directory (or none at all) whose used video entries lie in

@@ -35,7 +35,7 @@ protected:
     }
     std::vector<uint8_t> CardSlots(int v) {
         EntryHead h = card.Directory().Video(v);
-        return test::ReadImageRange(image, h.startCluster, h.FrameClusters());
+        return test::ReadImageClusters(image, h.startCluster, h.FrameClusters());
     }
 
     test::TempDir dir;

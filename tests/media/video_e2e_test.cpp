@@ -48,7 +48,7 @@ protected:
     }
     std::vector<uint8_t> CardSlots(int v) {
         EntryHead h = card.Directory().Video(v);
-        return test::ReadImageRange(image, h.startCluster, h.FrameClusters());
+        return test::ReadImageClusters(image, h.startCluster, h.FrameClusters());
     }
     std::string Probe(const std::string& file, const std::string& entries) {
         return RunCommand("'" + ProgramFile(kToolFfprobe) + "' -v error -show_entries " + entries + " -of default=nw=1 '" +
@@ -91,7 +91,7 @@ TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
     CThumbnailMaker maker(1);
     std::vector<uint8_t> want(kThumbBlockBytes);
     ASSERT_TRUE(maker.Make(slots.data() + size_t(n / 2) * kCpf * kClusterSize, kCpf, want.data()));
-    EXPECT_EQ(test::ReadImageRange(image, h.ThumbnailCluster(), 2), want);
+    EXPECT_EQ(test::ReadImageClusters(image, h.ThumbnailCluster(), 2), want);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 
     // Back as KAVQ1: the card's slots, byte for byte.
@@ -118,7 +118,7 @@ TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
     AddVideoOutcome again = AddVideoFromFile(op, card, 1, kavq1, {});
     ASSERT_EQ(again.result, VideoOpResult::kDone);
     EXPECT_EQ(CardSlots(1), slots);
-    EXPECT_EQ(test::ReadImageRange(image, card.Directory().Video(1).ThumbnailCluster(), 2), want);
+    EXPECT_EQ(test::ReadImageClusters(image, card.Directory().Video(1).ThumbnailCluster(), 2), want);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 }
 
