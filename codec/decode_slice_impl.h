@@ -71,17 +71,15 @@ bool DecodeSliceWith(const SliceJob& job) {
     const RunDecodeEntry* run10 = RunDecode10();
     const int w = job.width, cw = w / 2;
     const float dcBasis = g_tables.basis[0][0];
-    int32_t* dcPredictor = job.dcPredictor;
+    int32_t dcPredictor[3] = {0, 0, 0};
     uint8_t* lumaOut = job.luma;
     uint8_t* cbOut = job.cb;
     uint8_t* crOut = job.cr;
-    dcPredictor[0] = dcPredictor[1] = dcPredictor[2] = 0;
     alignas(32) float blocks[6][64];
 
     for (int m = 0; m < job.columns; ++m) {
         if (!r.Need(6)) return false;
         const int quantiser = int(r.Peek(6)) + 1;
-        *job.quantiser = quantiser;
         r.Skip(6);
         for (int b = 0; b < 6; ++b) {
             const int c = kSliceBlockComponent[b];

@@ -65,7 +65,7 @@ bool KVQ1Decoder::Decode(const uint8_t* frame, size_t size, uint8_t* luma, uint8
 
 bool KVQ1Decoder::DecodeSlice(const uint8_t* data, size_t bytes, uint8_t* lumaOut, uint8_t* cbOut,
                               uint8_t* crOut) {
-    SliceJob job{data, bytes, lumaOut, cbOut, crOut, geometry.width, geometry.columns, &quantiser, dcPredictor};
+    SliceJob job{data, bytes, lumaOut, cbOut, crOut, geometry.width, geometry.columns};
     return kernels->decodeSlice(job);
 }
 

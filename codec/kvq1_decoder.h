@@ -46,8 +46,6 @@ private:
     bool DecodeSlice(const uint8_t* data, size_t bytes, uint8_t* luma, uint8_t* cb, uint8_t* cr);
 
     KVQ1Geometry geometry;
-    int quantiser = 0;
-    int32_t dcPredictor[3] = {0, 0, 0};
     const TransformKernels* kernels = nullptr;
     KVQ1DecodeError lastError = KVQ1DecodeError::None;
     int failedRow = -1;

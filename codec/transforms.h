@@ -37,8 +37,9 @@ using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* divisors, int1
 using StoreBlockFn = void (*)(const float* acc, uint8_t* dst, int stride);
 
 // One slice of a frame for the slice decoder: `bytes` readable bytes from
-// `data` (the slice data), the row's output cursors, and where the current
-// macroblock's quantiser and the three DC predictors are kept.
+// `data` (the slice data) and the row's output cursors. Every macroblock
+// carries its quantiser and the DC predictors start at 0 in every slice, so
+// the slice decoder keeps both to itself.
 struct SliceJob {
     const uint8_t* data;
     size_t bytes;
@@ -47,8 +48,6 @@ struct SliceJob {
     uint8_t* cr;
     int width;
     int columns;
-    int* quantiser;
-    int32_t* dcPredictor;
 };
 // Decodes the macroblocks of one slice; false when a block fails (that
 // macroblock and the ones after it are not written).
