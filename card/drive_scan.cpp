@@ -168,13 +168,6 @@ std::string Prop(udev_device* dev, const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-std::string TrimWs(std::string s) {
-    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-    size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
-    return s.substr(i);
-}
-
 void FillFromUdev(udev_device* dev, BlockDeviceFacts& f) {
     const char* node = udev_device_get_devnode(dev);
     f.devNode = node ? node : "";
@@ -190,8 +183,8 @@ void FillFromUdev(udev_device* dev, BlockDeviceFacts& f) {
     static const char* const kVirtual[] = {"loop", "ram", "zram", "dm-", "md", "nbd", "sr", "fd"};
     for (const char* p : kVirtual)
         if (f.sysName.rfind(p, 0) == 0) f.virtualDevice = true;
-    f.removable = TrimWs(Attr(dev, "removable")) == "1";
-    f.readOnly = TrimWs(Attr(dev, "ro")) == "1";
+    f.removable = TrimSysfsValue(Attr(dev, "removable")) == "1";
+    f.readOnly = TrimSysfsValue(Attr(dev, "ro")) == "1";
     f.sizeBytes = std::strtoull(Attr(dev, "size").c_str(), nullptr, 10) * 512ull;
     for (udev_device* p = udev_device_get_parent(dev); p; p = udev_device_get_parent(p)) {
         const char* ss = udev_device_get_subsystem(p);
@@ -201,13 +194,13 @@ void FillFromUdev(udev_device* dev, BlockDeviceFacts& f) {
             if (f.bus.empty()) f.bus = ss;
         }
         const char* rem = udev_device_get_sysattr_value(p, "removable");
-        if (rem && TrimWs(rem) == "removable") f.hotplug = true;
+        if (rem && TrimSysfsValue(rem) == "removable") f.hotplug = true;
     }
-    f.vendor = TrimWs(Attr(dev, "device/vendor"));
+    f.vendor = TrimSysfsValue(Attr(dev, "device/vendor"));
     if (f.vendor.empty()) f.vendor = Prop(dev, "ID_VENDOR");
-    f.model = TrimWs(Attr(dev, "device/model"));
+    f.model = TrimSysfsValue(Attr(dev, "device/model"));
     if (f.model.empty()) f.model = Prop(dev, "ID_MODEL");
-    if (f.model.empty()) f.model = TrimWs(Attr(dev, "device/name"));  // mmc cards
+    if (f.model.empty()) f.model = TrimSysfsValue(Attr(dev, "device/name"));  // mmc cards
     FillPartitions(f);
 }
 

@@ -28,14 +28,14 @@ std::string ReadWholeFile(const std::string& path) {
     return ss.str();
 }
 
-namespace {
-
-std::string Trim(std::string s) {
+std::string TrimSysfsValue(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.pop_back();
     size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
     return s.substr(i);
 }
+
+namespace {
 
 // mountinfo escapes space, tab, newline and backslash as \ooo.
 std::string Unescape(const std::string& s) {
@@ -133,7 +133,7 @@ std::vector<std::string> DiskAndPartitionNumbers(unsigned maj, unsigned min) {
         std::string sub = dir + "/" + e->d_name;
         struct stat st {};
         if (::stat((sub + "/partition").c_str(), &st) != 0) continue;
-        std::string dev = Trim(ReadWholeFile(sub + "/dev"));
+        std::string dev = TrimSysfsValue(ReadWholeFile(sub + "/dev"));
         if (!dev.empty()) out.push_back(dev);
     }
     ::closedir(d);

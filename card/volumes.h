@@ -20,5 +20,8 @@ bool DiskHasMountedVolumes(unsigned major, unsigned minor);
 void UnmountDiskVolumes(const std::string& diskPath, unsigned major, unsigned minor);
 
 std::string ReadWholeFile(const std::string& path);
+// `s` without the blanks in front and the blanks and line ends behind (a
+// sysfs value ends in a newline).
+std::string TrimSysfsValue(std::string s);
 
 }  // namespace rk
