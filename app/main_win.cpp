@@ -51,7 +51,6 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     programDir_ = QCoreApplication::applicationDirPath().toStdString();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
-    workBuffer_.resize(0x6000);
     setWindowIcon(skin::AppIcon());
     RestyleControls();
     Translate();

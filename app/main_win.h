@@ -150,7 +150,6 @@ private:
     int page_ = kPageVideos;
     bool busy_ = false;
     bool abort_ = false;
-    bool inProgress_ = false;
     int64_t progressTotal_ = 0;
     int lastPercent_ = -1;
     int currentPlaylist_ = -1;
@@ -169,7 +168,6 @@ private:
     int deinterlace_ = 0;
     std::string lastFiles_[4];
     std::string programDir_;
-    std::vector<uint8_t> workBuffer_;
     CThumbnailList thumbnails_;
     QTimer firstTick_;
     QTimer rescanDelay_;

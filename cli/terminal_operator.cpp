@@ -270,7 +270,6 @@ void CTerminalOperator::BeginProgress(int64_t total) {
     lastTenth_ = -1;
     startNs_ = MonotonicNs();
     lastDrawNs_ = 0;
-    inProgress_ = true;
     SetProgress(0, false);
 }
 
@@ -309,7 +308,6 @@ bool CTerminalOperator::PumpMessages() { return StopRequested(); }
 void CTerminalOperator::EndProgress() {
     if (lineOpen_ && !StopRequested()) Write("\n", 1);
     lineOpen_ = false;
-    inProgress_ = false;
     total_ = 0;
 }
 

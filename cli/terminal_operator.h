@@ -85,7 +85,6 @@ private:
     int lastTenth_ = -1;
     int64_t startNs_ = 0;
     int64_t lastDrawNs_ = 0;
-    bool inProgress_ = false;
     bool lineOpen_ = false;  // a progress bar is on the terminal's current line
     const char* unitName_ = "";
     double bytesPerUnit_ = 0;
