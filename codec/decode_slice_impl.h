@@ -5,6 +5,7 @@
 // has internal linkage: no variant's code can stand in for another's.
 #include <cstring>
 
+#include "codec/kvq1_format.h"
 #include "codec/kvq1_tables.h"
 #include "codec/transforms_internal.h"
 
@@ -57,8 +58,6 @@ private:
     int avail = 0;        // valid bits in window
 };
 
-constexpr int kSliceBlockComponent[6] = {0, 0, 1, 2, 0, 0};
-
 // K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
 // Save(const Acc&, float* 64); and StoreBlock(const float*, dst, stride).
 template <class K>
@@ -82,7 +81,7 @@ bool DecodeSliceWith(const SliceJob& job) {
         const int quantiser = int(r.Peek(6)) + 1;
         r.Skip(6);
         for (int b = 0; b < 6; ++b) {
-            const int c = kSliceBlockComponent[b];
+            const int c = kKVQ1BlockPlane[b];
             const uint8_t* weights = c == 0 ? kLumaWeights : kChromaWeights;
 
             if (!r.Need(6)) return false;

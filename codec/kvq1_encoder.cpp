@@ -10,12 +10,6 @@
 
 namespace rk {
 
-namespace {
-
-constexpr int kBlockComponent[6] = {0, 0, 1, 2, 0, 0};
-
-}  // namespace
-
 KVQ1Encoder::KVQ1Encoder(int sizeClass, int budgetSectors_, int frameRateCode_)
     : geometry(KVQ1GeometryFor(sizeClass)), frameRateCode(frameRateCode_), budgetSectors(budgetSectors_) {
     // The header holds the budget in 16 bits; anything else makes an encoder that encodes nothing.
@@ -73,7 +67,7 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock, int q, const float (
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
         const int32_t* coef = mb + b * 64;
-        const int c = kBlockComponent[b];
+        const int c = kKVQ1BlockPlane[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
         const uint64_t mask = kernels->quantise(coef, div[c == 0 ? 0 : 1], levels);

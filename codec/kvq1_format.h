@@ -18,6 +18,11 @@ inline constexpr int kKVQ1HeaderBytes = 32;
 inline constexpr int kKVQ1SliceHeaderBytes = 4;
 inline constexpr uint8_t kKVQ1Magic[4] = {'K', 'V', 'Q', '1'};
 
+// The six blocks of a macroblock in coding order are luma top left, luma top
+// right, Cb, Cr, luma bottom left, luma bottom right; this is the plane of
+// each (0 luma, 1 Cb, 2 Cr), which also picks its DC predictor.
+inline constexpr int kKVQ1BlockPlane[6] = {0, 0, 1, 2, 0, 0};
+
 // Quantisers run from 1 to 64; 65 stands for "every slice empty".
 inline constexpr int kKVQ1MaxQuantiser = 64;
 inline constexpr int kKVQ1EmptyQuantiser = 65;
