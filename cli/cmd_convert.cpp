@@ -37,17 +37,6 @@ struct ExportArgs {
 };
 
 
-bool ReadWhole(int fd, uint8_t* data, size_t bytes) {
-    while (bytes > 0) {
-        ssize_t n = ::read(fd, data, bytes);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        bytes -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void FramesProgress(Context& ctx, int slotBytes) {
     if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) term->SetProgressUnit("frames", double(slotBytes));
 }
@@ -128,19 +117,16 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
 
 int RunExport(const ExportArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
-    int fd = ::open(a.input.c_str(), O_RDONLY | O_CLOEXEC);
+    CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = file.fd;
     if (fd < 0) {
         ErrorById(op, IDS_CANT_OPEN_VIDEO);
         return kExitFailed;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
     std::vector<uint8_t> head(2 * kClusterBytes, 0);
     if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(head.size()) ||
-        ::pread(fd, head.data(), head.size(), 0) != static_cast<ssize_t>(head.size())) {
+        ReadWholeAt(fd, 0, head.data(), head.size()) != 1) {
         ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
         return kExitFailed;
     }
@@ -167,17 +153,15 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         // The sound goes first: ffmpeg reads it from a file that must be
         // complete before the first picture.
         for (uint64_t i = 0; i < frames && !error; ++i) {
-            if (::pread(fd, slot.data(), kClusterBytes, static_cast<off_t>(i * slotBytes)) != kClusterBytes ||
-                !converter.PushAudio(slot.data()))
+            if (ReadWholeAt(fd, i * slotBytes, slot.data(), kClusterBytes) != 1 || !converter.PushAudio(slot.data()))
                 error = true;
             else if (op.PumpMessages())
                 stopped = true;
             if (stopped) break;
         }
     }
-    if (::lseek(fd, 0, SEEK_SET) != 0) error = true;
     for (uint64_t i = 0; i < frames && !error && !stopped; ++i) {
-        if (!ReadWhole(fd, slot.data(), slotBytes)) {
+        if (ReadWholeAt(fd, i * slotBytes, slot.data(), slotBytes) != 1) {
             error = true;
             break;
         }

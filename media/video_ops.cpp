@@ -59,39 +59,6 @@ bool ExtensionIs(const std::string& path, const char* ext) {
     return true;
 }
 
-// Reads exactly `size` bytes at `offset`. 1: read; 0: the file ended first
-// (nothing or part of it there); -1: a read error.
-int ReadWhole(int fd, uint64_t offset, uint8_t* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t r = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) return 0;
-        done += static_cast<size_t>(r);
-    }
-    return 1;
-}
-
-
-// Closes a file descriptor on every path.
-struct FileHandle {
-    int fd = -1;
-    FileHandle() = default;
-    explicit FileHandle(int f) : fd(f) {}
-    ~FileHandle() { Close(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Close() {
-        if (fd < 0) return true;
-        int rc = ::close(fd);
-        fd = -1;
-        return rc == 0;
-    }
-};
-
 enum class ReadStatus { kOk, kReadError, kWriteError };
 
 // The source of frame slots for one add: a KAVQ1 file or the import encoder.
@@ -106,7 +73,7 @@ class CKAVQ1FileSource : public CSlotSource {
 public:
     explicit CKAVQ1FileSource(int fd) : fd_(fd) {}
     int Next(uint8_t* slot, size_t slotBytes) override {
-        int r = ReadWhole(fd_, offset_, slot, slotBytes);
+        int r = ReadWholeAt(fd_, offset_, slot, slotBytes);
         if (r > 0) offset_ += slotBytes;
         return r;
     }
@@ -229,7 +196,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     const std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
     const bool kavq1 = IsKAVQ1Path(source);
 
-    FileHandle file;
+    CFileHandle file;
     std::unique_ptr<KAVQ1FileEncoder> encoder;
     std::unique_ptr<CSlotSource> slots;
     uint64_t frameCount = 0;
@@ -252,7 +219,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         }
         const uint64_t length = static_cast<uint64_t>(st.st_size);
         if (length >= slotBytes) {
-            int r = ReadWhole(file.fd, 0, buffer.Data(), slotBytes);
+            int r = ReadWholeAt(file.fd, 0, buffer.Data(), slotBytes);
             if (r <= 0) {
                 ErrorById(op, IDS_ERROR_READING_VIDEO);
                 out.result = VideoOpResult::kFailed;
@@ -493,7 +460,7 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
 
     bool error = false;
     bool stopped = false;
-    FileHandle file;
+    CFileHandle file;
     if (!mov) {
         file.fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (file.fd < 0) {
