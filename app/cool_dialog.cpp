@@ -222,6 +222,14 @@ void CCoolDialog::FitDropList(int id) {
     c->setFont(f);
 }
 
+void CCoolDialog::ShowPicture(int id, int picture) {
+    auto* l = qobject_cast<QLabel*>(Control(id));
+    if (!l) return;
+    const QPixmap pic = skin::Picture(picture);
+    if (!pic.isNull())
+        l->setPixmap(pic.scaled(TemplateRect(id).size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
 QString CCoolDialog::ControlText(int id) const {
     QWidget* w = Control(id);
     if (auto* l = qobject_cast<QLabel*>(w)) return l->text();

@@ -61,6 +61,10 @@ public:
     // longest entry would not show whole.
     void FitDropList(int id);
 
+    // Shows the skin's picture `picture` in label `id`, scaled into the
+    // label's template rectangle; nothing when the skin has no such picture.
+    void ShowPicture(int id, int picture);
+
     void ShowControl(int id, bool shown);
     void EnableControl(int id, bool enabled);
 

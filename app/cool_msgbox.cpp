@@ -2,7 +2,6 @@
 
 #include <QPushButton>
 
-#include "app/skin.h"
 #include "base/dialog_texts.h"
 #include "ui/operator.h"
 
@@ -13,11 +12,7 @@ CCoolMsgBox::CCoolMsgBox(int kind, int icon, const QString& text, QWidget* owner
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    if (auto* l = ControlAs<QLabel>(1005)) {
-        QPixmap pic = skin::Picture(icon_);
-        if (!pic.isNull())
-            l->setPixmap(pic.scaled(TemplateRect(1005).size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    }
+    ShowPicture(1005, icon_);
     ShowControl(1002, kind_ == kMsgNotice);
     ShowControl(1000, kind_ == kMsgQuestion);
     ShowControl(1001, kind_ == kMsgQuestion);

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "app/skin.h"
 #include "card/video_modes.h"
 #include "ui/operator.h"
 
@@ -14,11 +13,7 @@ CDlgFormat::CDlgFormat(QWidget* owner, int presetMode)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    if (auto* l = ControlAs<QLabel>(1005)) {
-        QPixmap pic = skin::Picture(kIconQuestion);
-        if (!pic.isNull())
-            l->setPixmap(pic.scaled(TemplateRect(1005).size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    }
+    ShowPicture(1005, kIconQuestion);
     auto* modes = ControlAs<QComboBox>(1006);
     for (int m = 0; m < kVideoModeCount; ++m) modes->addItem(QString::fromUtf8(VideoModeName(m)));
     modes->setCurrentIndex(mode_);
