@@ -195,17 +195,19 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     const size_t slotBytes = static_cast<size_t>(cpf) * kClusterSize;
     const std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
     const bool kavq1 = IsKAVQ1Path(source);
+    // Every refusal before the copy: the operator is told, nothing is written.
+    auto Fail = [&op, &out](int textId) {
+        ErrorById(op, textId);
+        out.result = VideoOpResult::kFailed;
+        return out;
+    };
 
     CFileHandle file;
     std::unique_ptr<KAVQ1FileEncoder> encoder;
     std::unique_ptr<CSlotSource> slots;
     uint64_t frameCount = 0;
     CSlotBuffer buffer;
-    if (!buffer.Allocate(slotBytes)) {
-        ErrorById(op, IDS_CANT_OPEN_VIDEO);
-        out.result = VideoOpResult::kFailed;
-        return out;
-    }
+    if (!buffer.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO);
 
     if (kavq1) {
         // Opened without blocking, so that a FIFO given a .kavq1 name cannot
@@ -213,29 +215,21 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         file.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
         if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ErrorById(op, IDS_CANT_OPEN_VIDEO);
-            out.result = VideoOpResult::kFailed;
-            return out;
+            return Fail(IDS_CANT_OPEN_VIDEO);
         }
         const uint64_t length = static_cast<uint64_t>(st.st_size);
         if (length >= slotBytes) {
             int r = ReadWholeAt(file.fd, 0, buffer.Data(), slotBytes);
             if (r <= 0) {
-                ErrorById(op, IDS_ERROR_READING_VIDEO);
-                out.result = VideoOpResult::kFailed;
-                return out;
+                return Fail(IDS_ERROR_READING_VIDEO);
             }
             switch (CheckKAVQ1Slot(buffer.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
             case KAVQ1Check::Ok:
                 break;
             case KAVQ1Check::Invalid:
-                ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
-                out.result = VideoOpResult::kFailed;
-                return out;
+                return Fail(IDS_INVALID_VIDEO_FORMAT);
             case KAVQ1Check::Unsupported:
-                ErrorById(op, IDS_UNSUPPORTED_VIDEO_FORMAT);
-                out.result = VideoOpResult::kFailed;
-                return out;
+                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT);
             }
         }
         frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
@@ -245,9 +239,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {
-            ErrorById(op, IDS_CANT_OPEN_VIDEO);
-            out.result = VideoOpResult::kFailed;
-            return out;
+            return Fail(IDS_CANT_OPEN_VIDEO);
         }
         frameCount = encoder->FrameCount() > 0 ? static_cast<uint64_t>(encoder->FrameCount()) : 0;
         slots = std::make_unique<CEncoderSource>(*encoder);
@@ -256,9 +248,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     // A source without a single frame would leave an empty entry behind a
     // "Write completed.": refuse it before asking anything.
     if (frameCount == 0) {
-        ErrorById(op, IDS_VIDEO_TOO_SHORT);
-        out.result = VideoOpResult::kFailed;
-        return out;
+        return Fail(IDS_VIDEO_TOO_SHORT);
     }
     // An entry records at most 65535 frames; a longer source is cut there
     // rather than wrapping the count, and the question shows what will be written.
