@@ -126,7 +126,6 @@ bool KVQ1Encoder::CodeRow(uint8_t* frame, int& used, int row, int q, const float
     }
     const int data = w.TotalBits() / 8;
     header[0] = uint8_t(row);
-    header[1] = 0;
     WriteBE16(header + 2, uint32_t(data / 4 + 1));
     used += data;
     return true;
@@ -149,9 +148,8 @@ int KVQ1Encoder::CodeFrame(uint32_t frameNumber, uint8_t* output) {
 
 int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t* cb, const uint8_t* cr,
                         uint8_t* output) {
-    if (!geometry.Valid() || budgetSectors <= 0 || budgetSectors > 0xFFFF ||
-        budgetBytes < kKVQ1HeaderBytes + kKVQ1SliceHeaderBytes * geometry.rows + 4)
-        return 0;
+    // budgetBytes is 0 when the budget does not fit the header's 16 bits.
+    if (!geometry.Valid() || budgetBytes < kKVQ1HeaderBytes + kKVQ1SliceHeaderBytes * geometry.rows + 4) return 0;
     InitTransforms();
     if (!kernels) kernels = &ActiveKernels();
 
