@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/log.h"
+#include "support/test_files.h"
 #include "utf16.h"
 
 namespace fs = std::filesystem;
@@ -27,9 +28,8 @@ namespace {
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/rk_log_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(tmp_.Path().empty());
+        dir_ = tmp_.Path();
         path_ = dir_ + "/reelkeep.log";
         CDebug::Instance().SetPath(path_);
         CDebug::Instance().Reset();
@@ -38,7 +38,6 @@ protected:
         CDebug::Instance().SetLevelSource(nullptr);
         CDebug::Instance().SetPath("");
         CDebug::Instance().Reset();
-        fs::remove_all(dir_);
     }
     void UseLevel(int level) {
         CDebug::Instance().SetLevelSource([level] { return level; });
@@ -48,6 +47,7 @@ protected:
         std::string s = Utf8(line);
         return s.size() >= 26 ? s.substr(26) : std::string();
     }
+    rk::test::TempDir tmp_{"rk_log"};  // removed with the fixture, after TearDown
     std::string dir_, path_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "base/log.h"
+#include "support/test_files.h"
 #include "utf16.h"
 
 namespace fs = std::filesystem;
@@ -19,19 +20,13 @@ namespace {
 // The private folder lives as long as the test program and goes with it.
 struct ConfigHome {
     ConfigHome() {
-        char tmpl[] = "/tmp/rk_settings_XXXXXX";
-        if (!mkdtemp(tmpl)) std::abort();
-        setenv("XDG_CONFIG_HOME", tmpl, 1);
-        path = tmpl;
+        if (dir.Path().empty()) std::abort();
+        setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
     }
-    ~ConfigHome() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string path;
+    rk::test::TempDir dir{"rk_settings"};
 };
 const ConfigHome gHome;
-const std::string& gConfigHome = gHome.path;
+const std::string& gConfigHome = gHome.dir.Path();
 
 class SettingsTest : public ::testing::Test {
 protected:

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/single_instance.h"
+#include "support/test_files.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
@@ -84,17 +85,16 @@ int Wait(pid_t pid) {
 class SingleInstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/rk_runtime_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        runtime_ = tmpl;
-        setenv("XDG_RUNTIME_DIR", tmpl, 1);
+        ASSERT_FALSE(tmp_.Path().empty());
+        runtime_ = tmp_.Path();
+        setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
         probe_ = fs::current_path().string() + "/rk_single_instance_probe";
         ASSERT_TRUE(fs::exists(probe_)) << probe_;
     }
     void TearDown() override {
         unsetenv("XDG_RUNTIME_DIR");
-        fs::remove_all(runtime_);
     }
+    rk::test::TempDir tmp_{"rk_runtime"};  // removed with the fixture, after TearDown
     std::string runtime_, probe_;
 };
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 extern char** environ;
 namespace fs = std::filesystem;
 
@@ -34,14 +36,10 @@ protected:
     void SetUp() override {
         cli_ = fs::current_path().string() + "/reelkeep-cli";
         if (!fs::exists(cli_)) GTEST_SKIP() << "reelkeep-cli is not built";
-        char tmpl[] = "/tmp/rk_cli_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ASSERT_FALSE(tmp_.Path().empty());
+        dir_ = tmp_.Path();
         fs::create_directories(dir_ + "/config");
         fs::create_directories(dir_ + "/cards");
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
     }
 
     // Runs the program with a private settings and card folder, standard
@@ -84,6 +82,7 @@ protected:
         r.err = Slurp(errPath);
         return r;
     }
+    rk::test::TempDir tmp_{"rk_cli"};  // removed with the fixture
     std::string cli_, dir_;
 };
 
