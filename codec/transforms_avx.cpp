@@ -22,39 +22,27 @@ inline __m256 Tree(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256 p4, __m256
                          _mm256_add_ps(_mm256_add_ps(p2, p6), _mm256_add_ps(p3, p7)));
 }
 
+// The sum over k of s[k] times vector v[k], each product a broadcast scalar
+// times the vector, grouped as Tree groups them.
+inline __m256 Combine(const float* s, const __m256 (&v)[8]) {
+    return Tree(_mm256_mul_ps(_mm256_broadcast_ss(s + 0), v[0]), _mm256_mul_ps(_mm256_broadcast_ss(s + 1), v[1]),
+                _mm256_mul_ps(_mm256_broadcast_ss(s + 2), v[2]), _mm256_mul_ps(_mm256_broadcast_ss(s + 3), v[3]),
+                _mm256_mul_ps(_mm256_broadcast_ss(s + 4), v[4]), _mm256_mul_ps(_mm256_broadcast_ss(s + 5), v[5]),
+                _mm256_mul_ps(_mm256_broadcast_ss(s + 6), v[6]), _mm256_mul_ps(_mm256_broadcast_ss(s + 7), v[7]));
+}
+
 // Writes the 64 coefficients in natural order (8 v + u).
 inline void Forward(const __m256 (&row)[8], int32_t* natural) {
     const auto& D = g_tables.dct;
     const auto& DT = g_tables.dctT;
     // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
     alignas(32) float t[8][8];
-    for (int v = 0; v < 8; ++v) {
-        const float* d = D[v];
-        const __m256 r = Tree(_mm256_mul_ps(_mm256_broadcast_ss(d + 0), row[0]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 1), row[1]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 2), row[2]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 3), row[3]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 4), row[4]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 5), row[5]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 6), row[6]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(d + 7), row[7]));
-        _mm256_store_ps(t[v], r);
-    }
+    for (int v = 0; v < 8; ++v) _mm256_store_ps(t[v], Combine(D[v], row));
     // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u.
     __m256 dt[8];
     for (int x = 0; x < 8; ++x) dt[x] = _mm256_load_ps(DT[x]);
-    for (int v = 0; v < 8; ++v) {
-        const float* tv = t[v];
-        const __m256 r = Tree(_mm256_mul_ps(_mm256_broadcast_ss(tv + 0), dt[0]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 1), dt[1]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 2), dt[2]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 3), dt[3]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 4), dt[4]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 5), dt[5]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 6), dt[6]),
-                              _mm256_mul_ps(_mm256_broadcast_ss(tv + 7), dt[7]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(r));
-    }
+    for (int v = 0; v < 8; ++v)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(Combine(t[v], dt)));
 }
 
 void ForwardTransformAvx(const int32_t* in, int32_t* out) {
