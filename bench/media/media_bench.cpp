@@ -90,6 +90,25 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Empties the card image (directory only), syncs outside the timing, then
+// times one add of `source` into entry 0; `r` receives its outcome.
+double TimedAdd(const std::string& image, const std::string& source, const ImportOptions& options,
+                AddVideoOutcome& r) {
+    CScriptedOperator op;
+    CSDCard card(&op);
+    card.OpenPath(image);
+    card.Format(0);
+    ::sync();
+    auto t0 = std::chrono::steady_clock::now();
+    r = AddVideoFromFile(op, card, 0, source, options);
+    return Seconds(t0);
+}
+
 // Adds the source into an empty card (flushed, directory written last) and,
 // in the same iteration, copies the same bytes to the same place of the
 // same image with dd and a final sync; the two alternate so that both see
@@ -104,29 +123,17 @@ void BM_AddVersusDd(benchmark::State& state) {
                            " oflag=seek_bytes conv=notrunc,fsync status=none";
     std::vector<double> add, copy;
     for (auto _ : state) {
-        {
-            CScriptedOperator op;
-            CSDCard card(&op);
-            card.OpenPath(f.image);
-            card.Format(0);
-            ::sync();
-            auto t0 = std::chrono::steady_clock::now();
-            AddVideoOutcome r = AddVideoFromFile(op, card, 0, f.source, ImportOptions{});
-            double s = Seconds(t0);
-            if (r.result != VideoOpResult::kDone) state.SkipWithError("add failed");
-            add.push_back(s);
-            state.SetIterationTime(s);
-        }
+        AddVideoOutcome r;
+        const double s = TimedAdd(f.image, f.source, ImportOptions{}, r);
+        if (r.result != VideoOpResult::kDone) state.SkipWithError("add failed");
+        add.push_back(s);
+        state.SetIterationTime(s);
         ::sync();
         auto t1 = std::chrono::steady_clock::now();
         if (std::system(dd.c_str()) != 0) state.SkipWithError("dd failed");
         copy.push_back(Seconds(t1));
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
-    const double addMBps = mb / median(add), ddMBps = mb / median(copy);
+    const double addMBps = mb / Median(add), ddMBps = mb / Median(copy);
     state.counters["add_MBps"] = addMBps;
     state.counters["dd_MBps"] = ddMBps;
     state.counters["add_vs_dd"] = addMBps / ddMBps;
@@ -150,20 +157,12 @@ void BM_ImportVersusEncoderAlone(benchmark::State& state) {
     std::vector<double> add, alone;
     int frames = 0;
     for (auto _ : state) {
-        {
-            CScriptedOperator op;
-            CSDCard card(&op);
-            card.OpenPath(f.image);
-            card.Format(0);
-            ::sync();
-            auto t0 = std::chrono::steady_clock::now();
-            AddVideoOutcome r = AddVideoFromFile(op, card, 0, source, ImportOptions{false, false});
-            double s = Seconds(t0);
-            if (r.result != VideoOpResult::kDone) state.SkipWithError("import failed");
-            frames = r.framesWritten;
-            add.push_back(s);
-            state.SetIterationTime(s);
-        }
+        AddVideoOutcome r;
+        const double s = TimedAdd(f.image, source, ImportOptions{false, false}, r);
+        if (r.result != VideoOpResult::kDone) state.SkipWithError("import failed");
+        frames = r.framesWritten;
+        add.push_back(s);
+        state.SetIterationTime(s);
         auto t1 = std::chrono::steady_clock::now();
         {
             KAVQ1FileEncoder enc(source, 1, 768, 50, false, false);
@@ -176,13 +175,9 @@ void BM_ImportVersusEncoderAlone(benchmark::State& state) {
         alone.push_back(Seconds(t1));
     }
     ::unlink(source.c_str());
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
-    state.counters["import_fps"] = frames / median(add);
-    state.counters["encoder_fps"] = frames / median(alone);
-    state.counters["import_vs_encoder"] = median(alone) / median(add);
+    state.counters["import_fps"] = frames / Median(add);
+    state.counters["encoder_fps"] = frames / Median(alone);
+    state.counters["import_vs_encoder"] = Median(alone) / Median(add);
 }
 BENCHMARK(BM_ImportVersusEncoderAlone)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
