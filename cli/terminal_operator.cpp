@@ -9,33 +9,24 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/fd_io.h"
+
 namespace rk::cli {
 namespace {
 
 std::atomic<bool> gStop{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
-void WriteRaw(int fd, const char* s, std::size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, s, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        s += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
-
 void OnStopSignal(int) {
     int saved = errno;
-    // Only async-signal-safe calls here: an atomic flag and write().
+    // Only async-signal-safe calls here: an atomic flag and write() (WriteWhole
+    // is no more than a loop over it).
     static const char kFirst[] = "\nStopping after the current step...\n";
     static const char kAgain[] = "\nAlready stopping; the card is being left consistent (Ctrl-\\ ends at once).\n";
     if (!gStop.exchange(true)) {
-        WriteRaw(2, kFirst, sizeof(kFirst) - 1);
+        WriteWhole(2, kFirst, sizeof(kFirst) - 1);
     } else {
-        WriteRaw(2, kAgain, sizeof(kAgain) - 1);
+        WriteWhole(2, kAgain, sizeof(kAgain) - 1);
     }
     errno = saved;
 }
@@ -112,7 +103,8 @@ const char* CTerminalOperator::Prefix(int kind, int icon) {
     }
 }
 
-void CTerminalOperator::Write(const char* data, std::size_t size) { WriteRaw(io_.err, data, size); }
+// A failed write of a message or the bar is not an error of the operation.
+void CTerminalOperator::Write(const char* data, std::size_t size) { WriteWhole(io_.err, data, size); }
 
 double CTerminalOperator::Elapsed() const { return static_cast<double>(MonotonicNs() - startNs_) / 1e9; }
 
