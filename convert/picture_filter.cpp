@@ -47,7 +47,7 @@ SourcePicture ReadSourcePicture(CINIParser& probe) {
     pic.height = static_cast<int>(probe.GetInteger("STREAM", "height"));
     pic.pixelFormat = probe.GetWord("STREAM", "pix_fmt");
     pic.colorRange = probe.GetWord("STREAM", "color_range");
-    pic.displayMatrix = probe.HasLine("side_data_type=Display Matrix") || probe.HasLine("TAG:rotate=");
+    pic.displayMatrix = probe.HasLine("side_data_type=Display Matrix");
     return pic;
 }
 
