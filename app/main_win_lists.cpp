@@ -22,6 +22,19 @@ QString Multiline(const std::string& text) {
     return s;
 }
 
+// The clips of playlist p; a damaged count reads as what the table can hold.
+int ClipsOf(const CardDirectory& d, int p) { return std::clamp<int>(d.ClipCount(p), 0, kMaxClipsPerPlaylist); }
+
+// The frames of playlist p: the sum over its clips that name a video.
+int64_t PlaylistFrames(const CardDirectory& d, int p) {
+    int64_t frames = 0;
+    for (int i = 0, n = ClipsOf(d, p); i < n; ++i) {
+        const int v = d.Clip(p, i);
+        if (v >= 0 && v < kVideoCount) frames += d.Video(v).numFrames;
+    }
+    return frames;
+}
+
 QImage ToImage(const CPicture& picture) {
     QImage img(picture.Width(), picture.Height(), QImage::Format_RGB32);
     for (int y = 0; y < picture.Height(); ++y) {
@@ -56,7 +69,7 @@ WindowFacts CMainWin::Facts() const {
     f.selectedLogoUsed = logo >= 0 && logo < kLogoCount && d.Logo(logo).Used();
     if (currentPlaylist_ >= 0 && currentPlaylist_ < kPlaylistCount) {
         f.playlistSelected = true;
-        f.playlistClips = std::clamp<int>(d.ClipCount(currentPlaylist_), 0, kMaxClipsPerPlaylist);
+        f.playlistClips = ClipsOf(d, currentPlaylist_);
         f.playlistLoops = d.Loops(currentPlaylist_);
     }
     f.clipSelected = SelectedRow(1011) >= 0;
@@ -176,18 +189,12 @@ void CMainWin::FillList(int id) {
             break;
         case 1012:
             for (int p = 0; p < kPlaylistCount; ++p) {
-                const int clips = std::clamp<int>(d.ClipCount(p), 0, kMaxClipsPerPlaylist);
-                if (clips == 0) {
+                if (ClipsOf(d, p) == 0) {
                     add(QString::number(p + 1), p, CThumbnailList::kBlank);
                     continue;
                 }
-                int64_t frames = 0;
-                for (int i = 0; i < clips; ++i) {
-                    const int v = d.Clip(p, i);
-                    if (v >= 0 && v < kVideoCount) frames += d.Video(v).numFrames;
-                }
                 QString text = QStringLiteral("%1 - %2").arg(p + 1).arg(
-                    QString::fromStdString(FramesDurationText(frames, card_.DisplayRate())));
+                    QString::fromStdString(FramesDurationText(PlaylistFrames(d, p), card_.DisplayRate())));
                 if (d.Loops(p)) text += QStringLiteral(" <>");
                 const int first = d.Clip(p, 0);
                 add(text, p, first >= 0 && first < kVideoCount ? first : CThumbnailList::kBlank);
@@ -223,18 +230,16 @@ void CMainWin::RefreshClips() {
         return;
     }
     const CardDirectory& d = card_.Directory();
-    const int count = std::clamp<int>(d.ClipCount(p), 0, kMaxClipsPerPlaylist);
+    const int count = ClipsOf(d, p);
     if (count == 0) {
         SetControlText(1007, QString::fromStdString(FormatText(IDS_PLAYLIST_EMPTY, p + 1)));
         UpdateControls();
         return;
     }
     filling_ = true;
-    int64_t frames = 0;
     for (int i = 0; i < count; ++i) {
         const int v = d.Clip(p, i);
         const bool valid = v >= 0 && v < kVideoCount;
-        if (valid) frames += d.Video(v).numFrames;
         auto* item = new QListWidgetItem(thumbnails_.Icon(valid ? v : CThumbnailList::kBlank),
                                          valid ? Multiline(VideoText(d, v, card_.DisplayRate())) : QString());
         item->setData(kSlotRole, valid ? v : -1);
@@ -243,7 +248,7 @@ void CMainWin::RefreshClips() {
         clips->addItem(item);
     }
     filling_ = false;
-    const std::string duration = FramesDurationText(frames, card_.DisplayRate());
+    const std::string duration = FramesDurationText(PlaylistFrames(d, p), card_.DisplayRate());
     std::string status = FormatText(IDS_PLAYLIST_STATUS, p + 1, count, duration.c_str());
     if (d.Loops(p)) status += " ," + LoadText(IDS_PLAYLIST_REPEAT);
     SetControlText(1007, QString::fromStdString(status));
