@@ -155,7 +155,6 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
 }
 
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
-    int width = 0, height = 0;
     double streamDuration = 0, formatDuration = 0;
     long long taggedFrames = 0;
     // Both probes run at once: each is mostly the tool's own start-up. The
@@ -169,13 +168,11 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
     CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {source}, true);
     bool ok = FinishProbe(pictureProbe, source, [&](CINIParser& p) {
         sourcePicture_ = ReadSourcePicture(p);
-        width = sourcePicture_.width;
-        height = sourcePicture_.height;
         streamDuration = p.GetDouble("STREAM", "duration");
         formatDuration = p.GetDouble("FORMAT", "duration");
         taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
     });
-    if (!ok || width <= 0 || height <= 0) {
+    if (!ok || sourcePicture_.width <= 0 || sourcePicture_.height <= 0) {
         if (soundProbe) soundProbe->Terminate(200);  // never leave it running
         return false;
     }
@@ -207,8 +204,8 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
                         [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
             hasAudio_ = channels > 0;
     }
-    LogMessage(2, "KAVQ1FileEncoder::Probe(): %dx%d, %d frames, %s", width, height, frameCount_,
-               hasAudio_ ? "sound" : "no sound");
+    LogMessage(2, "KAVQ1FileEncoder::Probe(): %dx%d, %d frames, %s", sourcePicture_.width, sourcePicture_.height,
+               frameCount_, hasAudio_ ? "sound" : "no sound");
     return true;
 }
 
