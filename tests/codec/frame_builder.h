@@ -10,6 +10,13 @@
 
 namespace rk::test {
 
+// One macroblock of six flat blocks (DC difference 0, no AC) at quantiser q.
+inline void FlatMacroblock(CReferenceWriter& w, int q = 1) {
+    w.WriteBits(uint32_t(q - 1), 6);
+    alignas(32) int16_t levels[64] = {};
+    for (int b = 0; b < 6; ++b) WriteBlock(w, 0, levels, 0);
+}
+
 class FrameBuilder {
 public:
     FrameBuilder(int sizeClass, size_t budget, int rate = 50, uint32_t frameNumber = 0)
@@ -40,6 +47,12 @@ public:
         WriteBE16(&buf[header + 2], uint32_t(data / 4 + 1));
         used += size_t(data);
     }
+    // A slice of flat macroblocks at quantiser 1 across the whole row.
+    void FlatSlice(int number) {
+        Slice(number, [this](CReferenceWriter& w) {
+            for (int m = 0; m < g.columns; ++m) FlatMacroblock(w);
+        });
+    }
     // Every remaining row empty.
     void EmptyRowsFrom(int row) {
         for (int r = row; r < g.rows; ++r) EmptySlice(r);
@@ -50,12 +63,5 @@ public:
     KVQ1Geometry g;
     size_t used = 0;
 };
-
-// One macroblock of six flat blocks (DC difference 0, no AC) at quantiser q.
-inline void FlatMacroblock(CReferenceWriter& w, int q = 1) {
-    w.WriteBits(uint32_t(q - 1), 6);
-    alignas(32) int16_t levels[64] = {};
-    for (int b = 0; b < 6; ++b) WriteBlock(w, 0, levels, 0);
-}
 
 }  // namespace rk::test
