@@ -5,7 +5,6 @@
 #include "app/main_win.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
-#include "base/log.h"
 #include "base/translate.h"
 
 namespace rk {
@@ -17,7 +16,7 @@ int CMainApp::Run(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Korvix"));
     QCoreApplication::setApplicationName(QStringLiteral("Reelkeep"));
-    CDebug::Instance().SetLevelSource([] { return ReadSettingInt("Debug", "Log", 0); });
+    UseSettingsForLogLevel();
 
     LoadLanguagePacks();
 
