@@ -15,10 +15,10 @@ namespace rk {
 
 class CBitstream {
 public:
-    CBitstream(uint8_t* buffer, int capacityBytes) : start(buffer), cursor(buffer), capacity(capacityBytes) {}
+    CBitstream(uint8_t* buffer, int capacityBytes) : cursor(buffer), capacity(capacityBytes) {}
     // Readers over const data (the stream never writes through a reader).
     CBitstream(const uint8_t* buffer, int capacityBytes)
-        : start(const_cast<uint8_t*>(buffer)), cursor(const_cast<uint8_t*>(buffer)), capacity(capacityBytes) {}
+        : cursor(const_cast<uint8_t*>(buffer)), capacity(capacityBytes) {}
     virtual ~CBitstream() = default;
 
     // ---- writer ----
@@ -80,7 +80,6 @@ public:
     int PendingBits() const { return pendingBits; }
 
 private:
-    uint8_t* start;
     uint8_t* cursor;
     int32_t accumulator = 0;
     int32_t pendingBits = 0;

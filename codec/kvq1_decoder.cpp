@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "codec/kvq1_tables.h"
-
 namespace rk {
 
 bool KVQ1Decoder::UseKernels(TransformVariant variant) {
