@@ -26,7 +26,10 @@ void CMainWin::AddVideo() {
     options.limitedRange = yuvRange_ == 1;
     options.deinterlace = deinterlace_ == 0;
     const AddVideoOutcome out = rk::AddVideo(*this, card_, slot, lastFiles_[kFileVideo], options);
-    RefreshLists();
+    // A written entry has had its lists refreshed by the operation itself
+    // (through Refresh); rebuilding them again would only read every
+    // thumbnail from the card a second time.
+    if (out.slot < 0) RefreshLists();
     UpdateCardLine();
     if (out.slot >= 0 && Ready() && card_.Directory().Video(out.slot).Used()) {
         QListWidget* videos = List(1010);
