@@ -52,17 +52,17 @@ inline const int32_t* KVQ1Encoder::Coefficients(int macroblock) {
     return coefficients.get() + size_t(macroblock) * 6 * 64;
 }
 
-void KVQ1Encoder::SetDivisors(float (*div)[64], int q) {
+void KVQ1Encoder::SetDivisors() {
     for (int i = 0; i < 64; ++i) {
         // The coefficient store is in natural order (8 v + u).
-        div[0][i] = float(kLumaWeights[kZigzagInverse[i]] * q);
-        div[1][i] = float(kChromaWeights[kZigzagInverse[i]] * q);
+        divisors[0][i] = float(kLumaWeights[kZigzagInverse[i]] * quantiser);
+        divisors[1][i] = float(kChromaWeights[kZigzagInverse[i]] * quantiser);
     }
 }
 
 template <class Writer>
-void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock, int q, const float (*div)[64]) {
-    w.WriteBits(uint32_t(q - 1), 6);
+void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
+    w.WriteBits(uint32_t(quantiser - 1), 6);
     const int32_t* mb = Coefficients(macroblock);
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
@@ -70,7 +70,7 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock, int q, const float (
         const int c = kKVQ1BlockPlane[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        const uint64_t mask = kernels->quantise(coef, div[c == 0 ? 0 : 1], levels);
+        const uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels);
         WriteBlock<true>(w, d, levels, NaturalMaskToScanMask(mask));
     }
 }
@@ -82,7 +82,7 @@ bool KVQ1Encoder::CodeTrial(uint8_t* output) {
     Writer w(output, budgetBytes);
     int k = 0;
     for (int i = 0; i < geometry.columns; ++i) {
-        CodeMacroblock(w, k, quantiser, divisors);
+        CodeMacroblock(w, k);
         k = (k + 1291) % total;
         if (w.TotalBits() > budgetBits) return false;
     }
@@ -106,15 +106,15 @@ void KVQ1Encoder::SetRowEndPredictors(int row) {
 }
 
 template <class Writer>
-bool KVQ1Encoder::CodeRow(uint8_t* frame, int& used, int row, int q, const float (*div)[64]) {
+bool KVQ1Encoder::CodeRow(uint8_t* frame, int& used, int row) {
     uint8_t* header = frame + used;
     std::memset(header, 0, kKVQ1SliceHeaderBytes);
     used += kKVQ1SliceHeaderBytes;
     Writer w(frame + used, budgetBytes - used);
-    if (q < kKVQ1EmptyQuantiser) {
+    if (quantiser < kKVQ1EmptyQuantiser) {
         dcPredictor[0] = dcPredictor[1] = dcPredictor[2] = 0;
         const int begin = row * geometry.columns, end = begin + geometry.columns;
-        for (int m = begin; m < end && !w.Overflowed(); ++m) CodeMacroblock(w, m, q, div);
+        for (int m = begin; m < end && !w.Overflowed(); ++m) CodeMacroblock(w, m);
         if (w.Overflowed()) {
             // The rest of the row would only move the predictors on; leave
             // them as coding the whole row would have.
@@ -137,10 +137,10 @@ int KVQ1Encoder::CodeFrame(uint32_t frameNumber, uint8_t* output) {
     for (;;) {
         ++passes;
         WriteHeader(frameNumber, output);
-        SetDivisors(divisors, quantiser);
+        SetDivisors();
         int used = kKVQ1HeaderBytes;
         bool fits = true;
-        for (int r = 0; r < geometry.rows && fits; ++r) fits = CodeRow<Writer>(output, used, r, quantiser, divisors);
+        for (int r = 0; r < geometry.rows && fits; ++r) fits = CodeRow<Writer>(output, used, r);
         if (fits) return used;
         ++quantiser;
     }
@@ -166,7 +166,7 @@ int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t
     quantiser = 1;
     int lo = 1, hi = kKVQ1MaxQuantiser;
     while (lo != hi) {
-        SetDivisors(divisors, quantiser);
+        SetDivisors();
         const bool ok = referenceWriter ? CodeTrial<CReferenceWriter>(output) : CodeTrial<CWordWriter>(output);
         if (ok) {
             hi = quantiser;

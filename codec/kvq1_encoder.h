@@ -52,8 +52,9 @@ public:
 private:
     template <class Writer> bool CodeTrial(uint8_t* output);
     template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
-    template <class Writer> void CodeMacroblock(Writer& w, int macroblock, int q, const float (*div)[64]);
-    template <class Writer> bool CodeRow(uint8_t* frame, int& used, int row, int q, const float (*div)[64]);
+    // Code at `quantiser` with `divisors`.
+    template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
+    template <class Writer> bool CodeRow(uint8_t* frame, int& used, int row);
     void WriteHeader(uint32_t frameNumber, uint8_t* frame) const;
     void SetRowEndPredictors(int row);
     // The coefficients of one macroblock, transformed on first use in a frame:
@@ -61,7 +62,8 @@ private:
     // coefficients still in cache right after computing them.
     const int32_t* Coefficients(int macroblock);
     void TransformMacroblock(int macroblock);
-    static void SetDivisors(float (*div)[64], int q);
+    // Fills `divisors` for the current `quantiser`.
+    void SetDivisors();
 
     KVQ1Geometry geometry;
     int frameRateCode = 0;
