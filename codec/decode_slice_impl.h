@@ -58,6 +58,21 @@ private:
     int avail = 0;        // valid bits in window
 };
 
+// The block accumulator of the variants that keep it in memory: their
+// AddBasisImage and StoreBlock kernels work on it as it is.
+template <AddBasisImageFn AddImage, StoreBlockFn Store>
+struct MemorySlice {
+    struct Acc {
+        alignas(32) float v[64];
+    };
+    static void Fill(Acc& a, float value) {
+        for (float& f : a.v) f = value;
+    }
+    static void Add(Acc& a, int position, int value) { AddImage(a.v, position, value); }
+    static void Save(const Acc& a, float* out) { std::memcpy(out, a.v, sizeof a.v); }
+    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { Store(acc, dst, stride); }
+};
+
 // K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
 // Save(const Acc&, float* 64); and StoreBlock(const float*, dst, stride).
 template <class K>

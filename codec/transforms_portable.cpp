@@ -74,19 +74,9 @@ void StoreBlockPortable(const float* acc, uint8_t* dst, int stride) {
         }
 }
 
-struct PortableSlice {
-    struct Acc {
-        alignas(32) float v[64];
-    };
-    static void Fill(Acc& a, float value) {
-        for (float& f : a.v) f = value;
-    }
-    static void Add(Acc& a, int position, int value) { AddBasisImagePortable(a.v, position, value); }
-    static void Save(const Acc& a, float* out) { std::memcpy(out, a.v, sizeof a.v); }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { StoreBlockPortable(acc, dst, stride); }
-};
-
-bool DecodeSlicePortable(const SliceJob& job) { return DecodeSliceWith<PortableSlice>(job); }
+bool DecodeSlicePortable(const SliceJob& job) {
+    return DecodeSliceWith<MemorySlice<AddBasisImagePortable, StoreBlockPortable>>(job);
+}
 
 }  // namespace
 

@@ -110,20 +110,7 @@ void StoreBlockSse(const float* acc, uint8_t* dst, int stride) {
     }
 }
 
-struct SseSlice {
-    struct Acc {
-        alignas(16) float v[64];
-    };
-    static void Fill(Acc& a, float value) {
-        const __m128 f = _mm_set1_ps(value);
-        for (int i = 0; i < 64; i += 4) _mm_store_ps(a.v + i, f);
-    }
-    static void Add(Acc& a, int position, int value) { AddBasisImageSse(a.v, position, value); }
-    static void Save(const Acc& a, float* out) { std::memcpy(out, a.v, sizeof a.v); }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { StoreBlockSse(acc, dst, stride); }
-};
-
-bool DecodeSliceSse(const SliceJob& job) { return DecodeSliceWith<SseSlice>(job); }
+bool DecodeSliceSse(const SliceJob& job) { return DecodeSliceWith<MemorySlice<AddBasisImageSse, StoreBlockSse>>(job); }
 
 }  // namespace
 
