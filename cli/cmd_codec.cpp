@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/fd_io.h"
 #include "base/log.h"
 #include "cli/cli_context.h"
 #include "codec/kavq1_slot.h"
@@ -27,33 +28,18 @@ struct DecodeArgs {
     int64_t count = -1;  // all frames from `first`
 };
 
-bool ReadAt(int fd, uint8_t* buf, size_t bytes, uint64_t offset) {
-    while (bytes > 0) {
-        const ssize_t n = ::pread(fd, buf, bytes, off_t(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buf += n;
-        bytes -= size_t(n);
-        offset += uint64_t(n);
-    }
-    return true;
-}
-
 bool WriteAll(std::FILE* f, const uint8_t* data, size_t bytes) { return std::fwrite(data, 1, bytes, f) == bytes; }
 
 // Frames of the file as raw yuv420p of the picture size: the filler lines of
 // size class 1 are dropped. Rows of empty slices keep the previous frame's
 // samples, as on the playout device; the first frame starts from black.
 int RunDecode(const DecodeArgs& a, Context& ctx) {
-    const int fd = ::open(a.input.c_str(), O_RDONLY | O_CLOEXEC);
+    const CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = file.fd;
     if (fd < 0) {
         std::fprintf(stderr, "decode: can't open %s: %s\n", a.input.c_str(), std::strerror(errno));
         return kExitFailed;
     }
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         std::fprintf(stderr, "decode: can't read %s\n", a.input.c_str());
@@ -62,7 +48,7 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
 
     std::vector<uint8_t> head(size_t(kClusterBytes) + kKVQ1HeaderBytes);
     KAVQ1StreamInfo info;
-    if (uint64_t(st.st_size) < head.size() || !ReadAt(fd, head.data(), head.size(), 0) ||
+    if (uint64_t(st.st_size) < head.size() || ReadWholeAt(fd, 0, head.data(), head.size()) != 1 ||
         !ReadKAVQ1StreamInfo(head.data(), head.size(), info)) {
         std::fprintf(stderr, "decode: %s is not a KAVQ1 video file\n", a.input.c_str());
         return kExitFailed;
@@ -100,7 +86,7 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
             std::fprintf(stderr, "decode: stopped at frame %llu\n", static_cast<unsigned long long>(i));
             return kExitFailed;
         }
-        if (!ReadAt(fd, slot.data(), slot.size(), i * uint64_t(info.slotBytes))) {
+        if (ReadWholeAt(fd, i * uint64_t(info.slotBytes), slot.data(), slot.size()) != 1) {
             std::fprintf(stderr, "decode: can't read frame %llu\n", static_cast<unsigned long long>(i));
             return kExitFailed;
         }
