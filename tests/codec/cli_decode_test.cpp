@@ -15,6 +15,7 @@
 #include "codec/kvq1_decoder.h"
 #include "codec/kvq1_encoder.h"
 #include "codec_test_util.h"
+#include "support/test_files.h"
 
 using namespace rk;
 using namespace rk::test;
@@ -38,11 +39,6 @@ CliRun Cli(const std::string& args) {
     std::remove(errFile.c_str());
     ::rmdir(dir);
     return r;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 class CliDecode : public ::testing::Test {
@@ -93,7 +89,7 @@ protected:
 TEST_F(CliDecode, DecodesEveryWholeFrame) {
     const CliRun r = Cli("decode '" + path + "' '" + dir + "/out.yuv'");
     EXPECT_EQ(r.status, 0) << r.err;
-    const auto out = ReadFile(dir + "/out.yuv");
+    const auto out = test::ReadFileBytes(dir + "/out.yuv");
     const size_t frame = 1920 * 1080 * 3 / 2;
     ASSERT_EQ(out.size(), 3 * frame);
     const auto e1 = Expected(1);
@@ -103,7 +99,7 @@ TEST_F(CliDecode, DecodesEveryWholeFrame) {
 TEST_F(CliDecode, FirstAndCount) {
     const CliRun r = Cli("decode '" + path + "' '" + dir + "/two.yuv' --first 1 --count 1");
     EXPECT_EQ(r.status, 0) << r.err;
-    const auto out = ReadFile(dir + "/two.yuv");
+    const auto out = test::ReadFileBytes(dir + "/two.yuv");
     EXPECT_EQ(out, Expected(1));
     EXPECT_EQ(Cli("decode '" + path + "' '" + dir + "/x.yuv' --first 3").status, 1);
     EXPECT_EQ(Cli("decode '" + path + "' '" + dir + "/x.yuv' --count -2").status, 2);
