@@ -7,12 +7,12 @@
 
 namespace rk {
 
-CCoolMsgBox::CCoolMsgBox(int kind, int icon, const QString& text, QWidget* owner)
+CCoolMsgBox::CCoolMsgBox(MsgKind kind, MsgIcon icon, const QString& text, QWidget* owner)
     : CCoolDialog(MessageBoxTemplate(), owner), kind_(kind == kMsgQuestion ? kMsgQuestion : kMsgNotice), icon_(icon) {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    ShowPicture(1005, icon_);
+    ShowPicture(1005, static_cast<int>(icon_));
     ShowControl(1002, kind_ == kMsgNotice);
     ShowControl(1000, kind_ == kMsgQuestion);
     ShowControl(1001, kind_ == kMsgQuestion);
@@ -36,18 +36,18 @@ CCoolMsgBox::CCoolMsgBox(int kind, int icon, const QString& text, QWidget* owner
     }
 }
 
-void CCoolMsgBox::Answer(int result) {
+void CCoolMsgBox::Answer(MsgResult result) {
     result_ = result;
-    done(result);
+    done(static_cast<int>(result));
 }
 
-int CCoolMsgBox::Run() {
+MsgResult CCoolMsgBox::Run() {
     result_ = kResultOk;
     exec();
     return result_;
 }
 
-int ShowMessageBox(int kind, int icon, const QString& text, QWidget* owner) {
+MsgResult ShowMessageBox(MsgKind kind, MsgIcon icon, const QString& text, QWidget* owner) {
     CCoolMsgBox box(kind, icon, text, owner);
     return box.Run();
 }

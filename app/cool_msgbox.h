@@ -5,27 +5,28 @@
 #include <QString>
 
 #include "app/cool_dialog.h"
+#include "ui/operator.h"
 
 namespace rk {
 
 class CCoolMsgBox : public CCoolDialog {
     Q_OBJECT
 public:
-    CCoolMsgBox(int kind, int icon, const QString& text, QWidget* owner);
+    CCoolMsgBox(MsgKind kind, MsgIcon icon, const QString& text, QWidget* owner);
     // Shows the box modally; the answer as above.
-    int Run();
-    int Result() const { return result_; }
-    int Kind() const { return kind_; }
-    int IconId() const { return icon_; }
+    MsgResult Run();
+    MsgResult Result() const { return result_; }
+    MsgKind Kind() const { return kind_; }
+    MsgIcon IconId() const { return icon_; }
 
 private:
-    void Answer(int result);
-    int kind_;
-    int icon_;
-    int result_ = 0;
+    void Answer(MsgResult result);
+    MsgKind kind_;
+    MsgIcon icon_;
+    MsgResult result_ = kResultOk;
 };
 
 // Shows one message and answers as the box does.
-int ShowMessageBox(int kind, int icon, const QString& text, QWidget* owner);
+MsgResult ShowMessageBox(MsgKind kind, MsgIcon icon, const QString& text, QWidget* owner);
 
 }  // namespace rk

@@ -13,7 +13,7 @@ CDlgFormat::CDlgFormat(QWidget* owner, int presetMode)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    ShowPicture(1005, kIconQuestion);
+    ShowPicture(1005, static_cast<int>(kIconQuestion));
     auto* modes = ControlAs<QComboBox>(1006);
     for (int m = 0; m < kVideoModeCount; ++m) modes->addItem(QString::fromUtf8(VideoModeName(m)));
     modes->setCurrentIndex(mode_);

@@ -307,14 +307,16 @@ void CMainWin::SwitchPage(int page) {
 
 // ---- The operator seam ----
 
-int CMainWin::ShowMessage(int kind, int icon, const std::string& text) {
+MsgResult CMainWin::ShowMessage(const Message& message) {
+    // The window shows the system's text; the detail goes to the log.
+    if (!message.detail.empty()) LogMessage(2, "%s (%s)", message.text.c_str(), message.detail.c_str());
     // A message needs the ordinary pointer, even in the middle of a scan.
     int waits = 0;
     while (QApplication::overrideCursor()) {
         QApplication::restoreOverrideCursor();
         ++waits;
     }
-    const int answer = ShowMessageBox(kind, icon, QString::fromStdString(text), this);
+    const MsgResult answer = ShowMessageBox(message.kind, message.icon, QString::fromStdString(message.text), this);
     while (waits-- > 0) QApplication::setOverrideCursor(Qt::WaitCursor);
     return answer;
 }
@@ -348,7 +350,8 @@ bool CMainWin::ChooseSaveFile(const FileChoice& choice, std::string& path) {
     return RunFileDialog(this, choice, path, true);
 }
 
-void CMainWin::BeginProgress(int64_t total) {
+void CMainWin::BeginProgress(const ProgressSpec& spec) {
+    const int64_t total = spec.total;
     progressTotal_ = total < 0 ? 0 : total;
     lastPercent_ = -1;
     abort_ = false;

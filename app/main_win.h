@@ -37,10 +37,12 @@ public:
     ~CMainWin() override;
 
     // ---- IOperator ----
-    int ShowMessage(int kind, int icon, const std::string& text) override;
+    using IOperator::BeginProgress;
+    using IOperator::ShowMessage;
+    MsgResult ShowMessage(const Message& message) override;
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
-    void BeginProgress(int64_t total) override;
+    void BeginProgress(const ProgressSpec& spec) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;

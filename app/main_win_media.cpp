@@ -167,7 +167,10 @@ void CMainWin::Format() {
 }
 
 int32_t CMainWin::AllocateClusters(int32_t n) {
-    const int32_t first = rk::AllocateClusters(card_, *this, n, abort_);
+    const int32_t first = rk::AllocateClusters(card_, *this, n);
+    // Declined, stopped or failed: the window's Stop state says so until the
+    // next operation begins.
+    if (first < 0) abort_ = true;
     UpdateCardLine();
     UpdateControls();
     return first;

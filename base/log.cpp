@@ -1,4 +1,6 @@
 #include "base/log.h"
+
+#include "base/path_util.h"
 #include "base/fd_io.h"
 
 #include <fcntl.h>
@@ -71,12 +73,8 @@ std::size_t CDebug::PendingCount() {
 }
 
 std::string CDebug::PathForExecutable(const std::string& exe) {
-    std::size_t slash = exe.rfind('/');
-    std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::size_t dot = exe.rfind('.');
     // A dot that begins the name ("/x/.hidden") is no extension.
-    if (dot != std::string::npos && dot > nameStart) return exe.substr(0, dot) + ".log";
-    return exe + ".log";
+    return exe.substr(0, exe.size() - ExtensionOf(exe).size()) + ".log";
 }
 
 std::string CDebug::DefaultPath() {

@@ -205,7 +205,7 @@ bool AskDefragmentation(IOperator& op) {
 // refreshed around it.
 CompactionResult CompactWithProgress(CSDCard& card, IOperator& op, int64_t n) {
     LogMessage(2, "do defrag...");
-    op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1);
+    op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1, ProgressUnit::kClusters, kClusterSize);
     op.Refresh(kRefreshCardLine);
     CompactionResult r = CompactItemArea(card, op, n);
     op.EndProgress();
@@ -215,7 +215,7 @@ CompactionResult CompactWithProgress(CSDCard& card, IOperator& op, int64_t n) {
 
 }  // namespace
 
-int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFlag) {
+int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n) {
     for (;;) {
         RunList list;
         BuildRunRecords(card.Directory(), list);
@@ -228,15 +228,9 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
             LogMessage(2, "free chunk found at cluster: %d", int(at));
             return int32_t(at);
         }
-        if (!AskDefragmentation(op)) {
-            abortFlag = true;
-            return -1;
-        }
+        if (!AskDefragmentation(op)) return -1;
         CompactionResult r = CompactWithProgress(card, op, n);
-        if (!r.completed) {
-            abortFlag = true;
-            return -1;
-        }
+        if (!r.completed) return -1;
         // A compaction that could move nothing cannot open a gap on a second
         // try either (entries overlap or lie outside the item area): asking
         // again would only loop.
@@ -245,7 +239,6 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFla
             SortedRunsOfCard(card, again);
             if (FirstFit(again, n, card.FirstItemCluster(), card.TotalClusters()) < 0) {
                 LogMessage(2, "AllocateClusters(%d): no gap after compaction", n);
-                abortFlag = true;
                 return -1;
             }
         }

@@ -67,9 +67,10 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n);
 
 // The first Cluster of a free run of at least n Clusters, asking the
 // defragmentation question and compacting when no single gap is large enough;
-// -1 when the operator says No, or compaction failed or was stopped (the
-// abort flag is then set). The caller has made sure that n <= FreeClusters.
-int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n, bool& abortFlag);
+// -1 when the operator says No, or compaction failed or was stopped (a Stop
+// has been answered by PumpMessages and stays the operator's to report). The
+// caller has made sure that n <= FreeClusters.
+int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n);
 
 // Compacts the whole item area on request (the CLI's defrag): question
 // unless `ask` is false, progress, Stop. False when declined, stopped or failed.

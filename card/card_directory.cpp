@@ -200,32 +200,14 @@ std::u16string CardDirectory::VideoName(int v) const {
 void CardDirectory::SetVideoName(int v, std::u16string_view name) {
     const size_t base = VideoOff(v) + kEntryHeadSize;
     std::memset(bytes_.data() + base, 0, 2 * kVideoNameUnits);
-    size_t n = std::min<size_t>(name.size(), kVideoNameMaxChars);
-    // Never leave half of a surrogate pair at the cut.
-    if (n == kVideoNameMaxChars && n < name.size() && name[n - 1] >= 0xD800 && name[n - 1] <= 0xDBFF) --n;
+    const size_t n = EntryNameCut(name);
     for (size_t i = 0; i < n; ++i) {
         if (name[i] == 0) break;
         PutU16(base + 2 * i, uint16_t(name[i]));
     }
 }
 
-std::string CardDirectory::VideoNameUtf8(int v) const {
-    std::u16string u = VideoName(v);
-    std::string out;
-    for (size_t i = 0; i < u.size(); ++i) {
-        uint32_t c = u[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(u[i + 1]) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        PutUtf8(out, c);
-    }
-    return out;
-}
-
-void CardDirectory::SetVideoNameUtf8(int v, std::string_view s) {
+std::u16string EntryNameFromUtf8(std::string_view s) {
     std::u16string u;
     for (size_t i = 0; i < s.size();) {
         uint8_t b = uint8_t(s[i]);
@@ -266,8 +248,40 @@ void CardDirectory::SetVideoNameUtf8(int v, std::string_view s) {
         }
         i += len;
     }
-    SetVideoName(v, u);
+    return u;
 }
+
+std::string Utf8FromEntryName(std::u16string_view u) {
+    std::string out;
+    for (size_t i = 0; i < u.size(); ++i) {
+        uint32_t c = u[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(u[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        PutUtf8(out, c);
+    }
+    return out;
+}
+
+size_t EntryNameCut(std::u16string_view name) {
+    size_t n = std::min<size_t>(name.size(), kVideoNameMaxChars);
+    // Never leave half of a surrogate pair at the cut.
+    if (n == kVideoNameMaxChars && n < name.size() && name[n - 1] >= 0xD800 && name[n - 1] <= 0xDBFF) --n;
+    return n;
+}
+
+std::string CutEntryName(std::string_view utf8) {
+    std::u16string u = EntryNameFromUtf8(utf8);
+    u.resize(EntryNameCut(u));
+    return Utf8FromEntryName(u);
+}
+
+std::string CardDirectory::VideoNameUtf8(int v) const { return Utf8FromEntryName(VideoName(v)); }
+
+void CardDirectory::SetVideoNameUtf8(int v, std::string_view s) { SetVideoName(v, EntryNameFromUtf8(s)); }
 
 uint8_t CardDirectory::EffectSwitch(int e) const { return bytes_[EffectOff(e) + 8]; }
 uint8_t CardDirectory::EffectHue(int e) const { return bytes_[EffectOff(e) + 9]; }

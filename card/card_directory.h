@@ -208,6 +208,16 @@ struct DumpLine {
 std::vector<DumpLine> DirectoryDumpLines(const CardDirectory& d, uint32_t videoMode, int32_t freeClusters,
                                          int32_t itemAreaClusters);
 
+// ---- Entry names: UTF-16 on the card, UTF-8 in the program ----
+// Malformed UTF-8 bytes become U+FFFD; lone surrogates read back as U+FFFD.
+std::u16string EntryNameFromUtf8(std::string_view utf8);
+std::string Utf8FromEntryName(std::u16string_view name);
+// How many units of `name` an entry keeps: at most 127, never half of a
+// surrogate pair.
+size_t EntryNameCut(std::u16string_view name);
+// A UTF-8 name cut as the entry will keep it.
+std::string CutEntryName(std::string_view utf8);
+
 // ---- Texts the card shows ----
 // "%d MB" below 1000, otherwise "%d.%d GB" (1999 gives "1.9 GB").
 std::string SizeText(int32_t megabytes);

@@ -15,6 +15,7 @@
 
 #include "card/card_device.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 
 namespace rk {
 
@@ -55,6 +56,16 @@ public:
     // the card is retried once after UnmountVolumes. Free space is recounted
     // either way.
     bool WriteDirectory();
+    // Writes the directory as it now is; when that fails, puts `before` (the
+    // directory as the card still has it) back in memory and recounts free
+    // space. Every change of entries ends here.
+    bool CommitDirectory(const CardDirectory& before);
+    // Commits one item whose frame slots are already on the card: writes its
+    // thumbnail block (when given, 24576 bytes) behind its frames, fills its
+    // entry (cleared first) and writes the directory, with the rollback of
+    // CommitDirectory. False (the card has shown its message) leaves memory
+    // as the card has it.
+    bool CommitItem(const ItemEntry& entry, const void* thumbnailBlock);
     // Takes this card's mounted partitions (and only those) off line.
     void UnmountVolumes();
 

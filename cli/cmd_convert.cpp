@@ -20,6 +20,7 @@
 #include "codec/kavq1_slot.h"
 #include "convert/kavq1_file_converter.h"
 #include "convert/kavq1_file_encoder.h"
+#include "media/slot_stream.h"
 
 namespace rk::cli {
 
@@ -37,10 +38,6 @@ struct ExportArgs {
 };
 
 
-void FramesProgress(Context& ctx, int slotBytes) {
-    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) term->SetProgressUnit("frames", double(slotBytes));
-}
-
 // The same road as adding a video to a card, with a file as the target:
 // slots one by one, progress and Stop between them.
 int RunEncode(const EncodeArgs& a, Context& ctx) {
@@ -50,104 +47,92 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     KAVQ1FileEncoder encoder(a.source, mode.sizeClass, budgetSectors, mode.frameRate, a.range == "limited",
                              a.deinterlace == "on");
     if (!encoder.IsOpened()) {
-        ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, a.source);
         return kExitFailed;
     }
     const int frames = encoder.FrameCount();
     const size_t slotBytes = static_cast<size_t>(encoder.SlotBytes());
-    int fd = ::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+    CFileHandle file(::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (file.fd < 0) {
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, FileCause(a.output, errno));
         return kExitFailed;
     }
     LogMessage(1, "reelkeep-cli encode: %s to %s, mode %d, %d frames", a.source.c_str(), a.output.c_str(), a.mode,
                frames);
     std::fprintf(stderr, "encode: %d frames for %s%s\n", frames, mode.name, encoder.HasAudio() ? ", with sound" : "");
 
-    FramesProgress(ctx, static_cast<int>(slotBytes));
-    op.BeginProgress(static_cast<int64_t>(frames) + 1);
+    op.BeginProgress(static_cast<int64_t>(frames) + 1, ProgressUnit::kFrames, static_cast<int64_t>(slotBytes));
     std::vector<uint8_t> slot(slotBytes);
-    int written = 0;
-    bool readError = false, writeError = false, stopped = false;
-    for (int i = 0; i < frames; ++i) {
-        std::memset(slot.data(), 0, slot.size());
-        if (!encoder.GetNextFrame(slot.data())) {
-            readError = written == 0;
-            break;
-        }
-        if (op.PumpMessages()) {
-            stopped = true;
-            break;
-        }
-        if (!WriteWhole(fd, slot.data(), slot.size())) {
-            writeError = true;
-            break;
-        }
-        ++written;
-        op.SetProgress(i + 1, false);
-        if (op.PumpMessages()) {
-            stopped = true;
-            break;
-        }
+    CEncoderSlotSource source(encoder);
+    CFileSlotSink sink(file.fd);
+    PumpResult r = PumpSlots(op, source, sink, static_cast<uint64_t>(frames), slot.data(), slotBytes);
+    const bool stopped = r.status == PumpStatus::kStopped;
+    const bool readError = r.status == PumpStatus::kReadError;
+    bool writeError = r.status == PumpStatus::kWriteError;
+    std::string cause = r.cause;
+    if (!writeError && ::fsync(file.fd) != 0 && r.moved > 0 && errno != EINVAL) {
+        writeError = true;
+        cause = std::strerror(errno);
     }
-    if (::fsync(fd) != 0 && !writeError && written > 0 && errno != EINVAL) writeError = true;
-    if (::close(fd) != 0 && !writeError) writeError = true;
+    if (!file.Close() && !writeError) {
+        writeError = true;
+        cause = std::strerror(errno);
+    }
     const bool failed = stopped || readError || writeError;
     op.SetProgress(static_cast<int64_t>(frames) + 1, failed);
     op.EndProgress();
 
     if (stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-        std::fprintf(stderr, "encode: %d frames written before the stop\n", written);
+        std::fprintf(stderr, "encode: %llu frames written before the stop\n", static_cast<unsigned long long>(r.moved));
         return kExitFailed;
     }
     if (writeError) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output + (cause.empty() ? "" : ": " + cause));
         return kExitFailed;
     }
     if (readError) {
-        ErrorById(op, IDS_ERROR_READING_VIDEO);
+        ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, a.source);
         ::unlink(a.output.c_str());
         return kExitFailed;
     }
     MessageById(op, kMsgNotice, kIconInformation, IDS_WRITE_COMPLETED);
-    std::fprintf(stderr, "encode: %d frames written to %s\n", written, a.output.c_str());
+    std::fprintf(stderr, "encode: %llu frames written to %s\n", static_cast<unsigned long long>(r.moved), a.output.c_str());
     return kExitOk;
 }
 
 int RunExport(const ExportArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
-    CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC));
+    CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     const int fd = file.fd;
     if (fd < 0) {
-        ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, FileCause(a.input, errno));
         return kExitFailed;
     }
     struct stat st {};
     std::vector<uint8_t> head(2 * kClusterBytes, 0);
-    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(head.size()) ||
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < static_cast<off_t>(head.size()) ||
         ReadWholeAt(fd, 0, head.data(), head.size()) != 1) {
-        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        ErrorWithDetail(op, IDS_INVALID_VIDEO_FORMAT, a.input);
         return kExitFailed;
     }
     KAVQ1FileConverter converter(head.data(), head.size());
     if (!converter.IsValid()) {
-        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        ErrorWithDetail(op, IDS_INVALID_VIDEO_FORMAT, a.input);
         return kExitFailed;
     }
     const size_t slotBytes = static_cast<size_t>(converter.SlotBytes());
     const uint64_t frames = KAVQ1FrameCount(static_cast<uint64_t>(st.st_size), static_cast<int>(slotBytes));
     if (frames == 0) {
-        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        ErrorWithDetail(op, IDS_INVALID_VIDEO_FORMAT, a.input);
         return kExitFailed;
     }
     std::fprintf(stderr, "export: %llu frames\n", static_cast<unsigned long long>(frames));
-    FramesProgress(ctx, static_cast<int>(slotBytes));
-    op.BeginProgress(static_cast<int64_t>(frames) + 1);
+    op.BeginProgress(static_cast<int64_t>(frames) + 1, ProgressUnit::kFrames, static_cast<int64_t>(slotBytes));
     std::vector<uint8_t> slot(slotBytes);
     bool error = false, stopped = false;
     if (!converter.Open(a.output)) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
         error = true;
     } else if (converter.AudioOn()) {
         // The sound goes first: ffmpeg reads it from a file that must be
@@ -160,24 +145,19 @@ int RunExport(const ExportArgs& a, Context& ctx) {
             if (stopped) break;
         }
     }
-    for (uint64_t i = 0; i < frames && !error && !stopped; ++i) {
-        if (ReadWholeAt(fd, i * slotBytes, slot.data(), slotBytes) != 1) {
-            error = true;
-            break;
-        }
-        if (op.PumpMessages()) {
-            stopped = true;
-            break;
-        }
-        if (!converter.PushFrame(slot.data())) {
-            error = true;
-            break;
-        }
-        op.SetProgress(static_cast<int64_t>(i + 1), false);
+    if (!error && !stopped) {
+        CFileSlotSource source(fd);
+        CProResSlotSink sink(converter);
+        PumpRules rules;
+        rules.pumpAfterPut = false;
+        PumpResult r = PumpSlots(op, source, sink, frames, slot.data(), slotBytes, rules);
+        stopped = r.status == PumpStatus::kStopped;
+        error = r.status == PumpStatus::kReadError || r.status == PumpStatus::kWriteError;
+        if (error) ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
     }
     if (stopped || error) converter.SetStallLimitMs(10000);
     if (!stopped && !error && !converter.Finish()) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
         error = true;
     }
     op.SetProgress(static_cast<int64_t>(frames) + 1, stopped || error);
@@ -186,10 +166,7 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
         return kExitFailed;
     }
-    if (error) {
-        std::fprintf(stderr, "export: failed\n");
-        return kExitFailed;
-    }
+    if (error) return kExitFailed;
     MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
     return kExitOk;
 }

@@ -34,12 +34,6 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, cons
     return true;
 }
 
-// Progress on the terminal counts frames and shows the card's byte rate.
-void ShowFrameRate(Context& ctx, const CSDCard& card) {
-    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op))
-        term->SetProgressUnit("frames", double(card.ClustersPerFrame()) * kClusterSize);
-}
-
 // The entry number of list position `n`; -1 (exit status set) when there is none.
 int SlotOfPosition(Context& ctx, const CSDCard& card, int n, const char* command) {
     int slot = n >= 0 ? card.VideoOfListPosition(n) : -1;
@@ -72,7 +66,6 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
         ctx.exitCode = kExitFailed;
         return;
     }
-    ShowFrameRate(ctx, card);
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
@@ -91,7 +84,6 @@ void RunReadVideo(Context& ctx, const ReadArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, "read-video")) return;
     const int slot = SlotOfPosition(ctx, card, a.position, "read-video");
     if (slot < 0) return;
-    ShowFrameRate(ctx, card);
     ReadVideoOutcome r = ReadVideoToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == VideoOpResult::kDone ? kExitOk : kExitFailed;
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "base/fd_io.h"
+#include "base/path_util.h"
 
 namespace rk::cli {
 namespace {
@@ -94,7 +95,7 @@ bool CTerminalOperator::StopRequested() { return gStop.load(); }
 void CTerminalOperator::RequestStop() { gStop.store(true); }
 void CTerminalOperator::ClearStopRequest() { gStop.store(false); }
 
-const char* CTerminalOperator::Prefix(int kind, int icon) {
+const char* CTerminalOperator::Prefix(MsgKind kind, MsgIcon icon) {
     if (kind == kMsgQuestion) return "question: ";
     switch (icon) {
         case kIconError: return "error: ";
@@ -108,7 +109,11 @@ void CTerminalOperator::Write(const char* data, std::size_t size) { WriteWhole(i
 
 double CTerminalOperator::Elapsed() const { return static_cast<double>(MonotonicNs() - startNs_) / 1e9; }
 
-int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) {
+MsgResult CTerminalOperator::ShowMessage(const Message& message) {
+    const MsgKind kind = message.kind;
+    const MsgIcon icon = message.icon;
+    std::string text = message.text;
+    if (!message.detail.empty()) text += " (" + message.detail + ")";
     // The Ctrl-C notice has already ended the bar's line.
     if (lineOpen_) {
         if (!StopRequested()) Write("\n", 1);
@@ -116,8 +121,8 @@ int CTerminalOperator::ShowMessage(int kind, int icon, const std::string& text) 
         lastDrawNs_ = 0;
     }
     // Continuation lines are indented under the text's first line.
-    const char* prefix = Prefix(kind, icon);
-    std::string indent(std::strlen(prefix), ' ');
+    const std::string prefix = command_.empty() ? std::string(Prefix(kind, icon)) : command_ + ": " + Prefix(kind, icon);
+    std::string indent(prefix.size(), ' ');
     std::string out = prefix;
     for (std::size_t i = 0; i < text.size(); ++i) {
         out.push_back(text[i]);
@@ -210,10 +215,7 @@ bool CTerminalOperator::ChooseSaveFile(const FileChoice& choice, std::string& pa
         saveFiles_.pop_front();
         if (path.empty()) return false;
         // A name without an extension gets the default one, as a save dialog would give it.
-        std::size_t slash = path.rfind('/');
-        std::size_t dot = path.rfind('.');
-        bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-        if (!hasExtension && !choice.defaultExtension.empty()) {
+        if (ExtensionOf(path).empty() && !choice.defaultExtension.empty()) {
             const std::string& ext = choice.defaultExtension;
             path += ext[0] == '.' ? ext : "." + ext;
         }
@@ -222,9 +224,59 @@ bool CTerminalOperator::ChooseSaveFile(const FileChoice& choice, std::string& pa
     return AskPath("File to write", choice, path);
 }
 
-void CTerminalOperator::SetProgressUnit(const char* unitName, double bytesPerUnit) {
-    unitName_ = unitName ? unitName : "";
-    bytesPerUnit_ = bytesPerUnit;
+bool CTerminalOperator::ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) {
+    if (!openFiles_.empty()) {
+        paths.assign(openFiles_.begin(), openFiles_.end());
+        openFiles_.clear();
+        return true;
+    }
+    std::string path;
+    if (!AskPath("File to open", choice, path)) return false;
+    paths.assign(1, path);
+    return true;
+}
+
+bool CTerminalOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
+    const int n = static_cast<int>(choice.options.size());
+    if (n == 0) return false;
+    auto Match = [&](const std::string& answer) {
+        for (int i = 0; i < n; ++i) {
+            if (i < static_cast<int>(choice.keys.size()) && answer == choice.keys[i]) return i;
+            if (answer == choice.options[i] || answer == std::to_string(i + 1)) return i;
+        }
+        return -1;
+    };
+    if (!options_.empty()) {
+        std::string answer = options_.front();
+        options_.pop_front();
+        int i = Match(answer);
+        if (i < 0) return false;
+        chosen = i;
+        return true;
+    }
+    const int initial = choice.initial >= 0 && choice.initial < n ? choice.initial : 0;
+    if ((yes_ && *yes_) || !io_.inIsTerminal || StopRequested()) {
+        if (StopRequested()) return false;
+        chosen = initial;
+        return true;
+    }
+    std::string menu = choice.title + ":\n";
+    for (int i = 0; i < n; ++i) menu += "  " + std::to_string(i + 1) + ") " + choice.options[i] + "\n";
+    menu += "choice [" + std::to_string(initial + 1) + "]: ";
+    Write(menu);
+    std::string answer;
+    if (!ReadLine(answer)) {
+        Write("\n", 1);
+        return false;
+    }
+    if (answer.empty()) {
+        chosen = initial;
+        return true;
+    }
+    int i = Match(answer);
+    if (i < 0) return false;
+    chosen = i;
+    return true;
 }
 
 int CTerminalOperator::FormatProgressLine(char* out, int size, int64_t position, int64_t total, double seconds,
@@ -256,8 +308,10 @@ int CTerminalOperator::FormatProgressLine(char* out, int size, int64_t position,
     return n < 0 ? 0 : (n >= size ? size - 1 : n);
 }
 
-void CTerminalOperator::BeginProgress(int64_t total) {
-    total_ = total;
+void CTerminalOperator::BeginProgress(const ProgressSpec& spec) {
+    total_ = spec.total;
+    unitName_ = ProgressUnitName(spec.unit);
+    bytesPerUnit_ = static_cast<double>(spec.bytesPerUnit);
     lastPosition_ = -1;
     lastTenth_ = -1;
     startNs_ = MonotonicNs();

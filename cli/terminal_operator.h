@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "ui/operator.h"
 
@@ -38,13 +39,23 @@ public:
     explicit CTerminalOperator(const bool* yes, Streams streams = Streams::Standard());
     ~CTerminalOperator() override;
 
-    int ShowMessage(int kind, int icon, const std::string& text) override;
+    using IOperator::BeginProgress;
+    using IOperator::ShowMessage;
+    // A message's detail (the file or card concerned and the cause) follows
+    // its text in brackets.
+    MsgResult ShowMessage(const Message& message) override;
     // The CLI names its files on the command line: a command queues them
     // here before running an operation. With none queued, a terminal is
     // asked for a path; otherwise the choice is cancelled.
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
-    void BeginProgress(int64_t total) override;
+    // Every queued file at once (a terminal is asked for one).
+    bool ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) override;
+    // A queued answer (an option's key or its number from 1) decides; with
+    // none, --yes or no terminal takes the initial option, and a terminal
+    // is asked.
+    bool ChooseOption(const OptionChoice& choice, int& chosen) override;
+    void BeginProgress(const ProgressSpec& spec) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;
@@ -52,10 +63,9 @@ public:
 
     void QueueOpenFile(const std::string& path) { openFiles_.push_back(path); }
     void QueueSaveFile(const std::string& path) { saveFiles_.push_back(path); }
-
-    // What one progress unit is: with bytesPerUnit > 0 the rate is shown in
-    // MB/s, else as units per second named `unitName` ("frames").
-    void SetProgressUnit(const char* unitName, double bytesPerUnit);
+    void QueueOption(const std::string& answer) { options_.push_back(answer); }
+    // The name messages are prefixed with ("reelkeep-cli add-video: ").
+    void SetCommandName(const std::string& name) { command_ = name; }
 
     // The process-wide stop request (Ctrl-C, SIGTERM, SIGHUP).
     static void InstallSignalHandlers();
@@ -64,7 +74,7 @@ public:
     static void ClearStopRequest();   // tests
 
     // The prefix of a message kind/icon ("error: " ...).
-    static const char* Prefix(int kind, int icon);
+    static const char* Prefix(MsgKind kind, MsgIcon icon);
     // Formats the progress line into `out` (no allocation): bar, percentage,
     // rate and time left. Answers its length.
     static int FormatProgressLine(char* out, int size, int64_t position, int64_t total, double seconds,
@@ -79,7 +89,8 @@ private:
 
     const bool* yes_;
     Streams io_;
-    std::deque<std::string> openFiles_, saveFiles_;
+    std::deque<std::string> openFiles_, saveFiles_, options_;
+    std::string command_;
     int64_t total_ = 0;
     int64_t lastPosition_ = -1;
     int lastTenth_ = -1;

@@ -1,5 +1,7 @@
 #include "convert/kavq1_file_encoder.h"
 
+#include "base/path_util.h"
+
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -44,12 +46,8 @@ double RateValue(int code) {
 // Still pictures give exactly one frame. Only the file name's own extension
 // counts; a name without one is probed as a video.
 bool IsStillPicture(const std::string& path) {
-    size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return false;
-    std::string ext = name.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = AsciiLower(ExtensionOf(path));
+    if (ext.empty()) return false;
     static const char* const kStills[] = {".bmp", ".gif", ".jpg", ".jpe", ".jpeg", ".png", ".tga", ".tiff", ".tif"};
     for (const char* s : kStills)
         if (ext == s) return true;

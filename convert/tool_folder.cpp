@@ -1,5 +1,7 @@
 #include "convert/tool_folder.h"
 
+#include "base/path_util.h"
+
 #include <limits.h>
 #include <unistd.h>
 
@@ -18,9 +20,9 @@ std::string RealProgramFolder() {
     ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
     if (n <= 0) return "./";
     std::string path(buffer, static_cast<size_t>(n));
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "./";
-    return path.substr(0, slash + 1);
+    if (path.find('/') == std::string::npos) return "./";
+    std::string folder = FolderOf(path);
+    return folder == "/" ? folder : folder + "/";
 }
 
 }  // namespace

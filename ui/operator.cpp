@@ -1,12 +1,32 @@
 #include "ui/operator.h"
 
 #include <cstdarg>
+#include <cstring>
+#include <ostream>
 
+#include "base/log.h"
 #include "base/texts.h"
 
 namespace rk {
 
-int MessageById(IOperator& op, int kind, int icon, int stringId, ...) {
+std::ostream& operator<<(std::ostream& os, MsgKind v) { return os << static_cast<int>(v); }
+std::ostream& operator<<(std::ostream& os, MsgIcon v) { return os << static_cast<int>(v); }
+std::ostream& operator<<(std::ostream& os, MsgResult v) { return os << static_cast<int>(v); }
+
+bool IOperator::ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) {
+    std::string path;
+    if (!ChooseOpenFile(choice, path)) return false;
+    paths.assign(1, path);
+    return true;
+}
+
+bool IOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
+    if (choice.options.empty()) return false;
+    chosen = choice.initial >= 0 && choice.initial < static_cast<int>(choice.options.size()) ? choice.initial : 0;
+    return true;
+}
+
+MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...) {
     va_list args;
     va_start(args, stringId);
     std::string text = FormatTextV(stringId, args);
@@ -15,5 +35,26 @@ int MessageById(IOperator& op, int kind, int icon, int stringId, ...) {
 }
 
 void ErrorById(IOperator& op, int stringId) { op.ShowMessage(kMsgNotice, kIconError, LoadText(stringId)); }
+
+void ErrorWithDetail(IOperator& op, int stringId, const std::string& detail) {
+    Message m{kMsgNotice, kIconError, LoadText(stringId), detail};
+    if (!detail.empty()) LogMessage(2, "%s (%s)", m.text.c_str(), detail.c_str());
+    op.ShowMessage(m);
+}
+
+std::string FileCause(const std::string& path, int errnum) {
+    return path + ": " + std::strerror(errnum);
+}
+
+const char* ProgressUnitName(ProgressUnit unit) {
+    switch (unit) {
+    case ProgressUnit::kFrames: return "frames";
+    case ProgressUnit::kClusters: return "clusters";
+    case ProgressUnit::kBytes: return "bytes";
+    case ProgressUnit::kItems: return "items";
+    case ProgressUnit::kSteps: break;
+    }
+    return "";
+}
 
 }  // namespace rk

@@ -2,14 +2,37 @@
 // The operator seam: everything an operation asks of the person in front of
 // the machine goes through this one interface, so that the window, the
 // terminal and the tests run the same operations.
+//
+// The seam asks in types: a message has a kind, an icon and a typed answer;
+// a choice of files or of one of several options is a question of its own;
+// progress is counted in a named unit. Stop has one channel only: the answer
+// of PumpMessages.
 #include <cstdint>
+#include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace rk {
 
-enum MsgKind : int { kMsgNotice = 0, kMsgQuestion = 1 };
-enum MsgIcon : int { kIconWarning = 301, kIconInformation = 302, kIconError = 303, kIconQuestion = 304 };
-enum MsgResult : int { kResultOk = 0, kResultYes = 1, kResultNo = 2 };
+enum class MsgKind : int { kNotice = 0, kQuestion = 1 };
+enum class MsgIcon : int { kWarning = 301, kInformation = 302, kError = 303, kQuestion = 304 };
+enum class MsgResult : int { kOk = 0, kYes = 1, kNo = 2 };
+
+// Printed as their numbers (test failures, logs).
+std::ostream& operator<<(std::ostream& os, MsgKind v);
+std::ostream& operator<<(std::ostream& os, MsgIcon v);
+std::ostream& operator<<(std::ostream& os, MsgResult v);
+
+// The short names every operation uses.
+inline constexpr MsgKind kMsgNotice = MsgKind::kNotice;
+inline constexpr MsgKind kMsgQuestion = MsgKind::kQuestion;
+inline constexpr MsgIcon kIconWarning = MsgIcon::kWarning;
+inline constexpr MsgIcon kIconInformation = MsgIcon::kInformation;
+inline constexpr MsgIcon kIconError = MsgIcon::kError;
+inline constexpr MsgIcon kIconQuestion = MsgIcon::kQuestion;
+inline constexpr MsgResult kResultOk = MsgResult::kOk;
+inline constexpr MsgResult kResultYes = MsgResult::kYes;
+inline constexpr MsgResult kResultNo = MsgResult::kNo;
 
 // What the front-end should show again after an operation changed the card.
 enum RefreshWhat : unsigned {
@@ -23,22 +46,75 @@ struct FileChoice {
     std::string filter;
     std::string initialName;
     std::string defaultExtension;  // without the dot; save dialogs only
+    // What the choice is for ("Add video"); a front-end may title its dialog with it.
+    std::string title;
+};
+
+// One of several options, for example an effect's type or a logo's speed.
+struct OptionChoice {
+    std::string title;                 // what is being chosen
+    std::vector<std::string> options;  // the texts shown, in order
+    int initial = 0;                   // the option offered first
+    // A short machine name per option ("cut", "wipe"), for front-ends that
+    // take the answer from the command line; may be empty.
+    std::vector<std::string> keys;
+};
+
+// What one step of progress counts, so that a front-end can show a rate and
+// the time left in the operation's own unit.
+enum class ProgressUnit : int {
+    kSteps = 0,   // no unit worth naming
+    kFrames,      // frame slots
+    kClusters,    // 12288-byte card Clusters
+    kBytes,
+    kItems,       // whole items (a compaction's moves, a queue of files)
+};
+
+struct ProgressSpec {
+    int64_t total = 0;
+    ProgressUnit unit = ProgressUnit::kSteps;
+    // Bytes one unit moves (0 when not known): the front-end may show MB/s.
+    int64_t bytesPerUnit = 0;
+};
+
+// One message: the system's own text, and what the command line and the log
+// add to it (the file or card concerned and the cause). The window shows the
+// text alone.
+struct Message {
+    MsgKind kind = MsgKind::kNotice;
+    MsgIcon icon = MsgIcon::kInformation;
+    std::string text;
+    std::string detail;
 };
 
 class IOperator {
 public:
     virtual ~IOperator() = default;
 
-    // kind 0: one "OK" button, answers 0; kind 1: "Yes" answers 1, "No" answers 2.
-    virtual int ShowMessage(int kind, int icon, const std::string& text) = 0;
+    // A notice has one "OK" button and answers kOk; a question answers
+    // kYes or kNo.
+    virtual MsgResult ShowMessage(const Message& message) = 0;
+    MsgResult ShowMessage(MsgKind kind, MsgIcon icon, const std::string& text) {
+        return ShowMessage(Message{kind, icon, text, std::string()});
+    }
 
     // Returns false when the person cancels.
     virtual bool ChooseOpenFile(const FileChoice& choice, std::string& path) = 0;
     virtual bool ChooseSaveFile(const FileChoice& choice, std::string& path) = 0;
+    // Several files at once, in the order the person gave them. The default
+    // asks for one.
+    virtual bool ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths);
+    // One of several options; false when the person cancels. The default
+    // takes the initial option.
+    virtual bool ChooseOption(const OptionChoice& choice, int& chosen);
 
     // The progress protocol. BeginProgress marks the front-end busy;
     // PumpMessages keeps it responsive and answers whether Stop was asked for.
-    virtual void BeginProgress(int64_t total) = 0;
+    virtual void BeginProgress(const ProgressSpec& spec) = 0;
+    void BeginProgress(int64_t total) { BeginProgress(ProgressSpec{total, ProgressUnit::kSteps, 0}); }
+    void BeginProgress(int64_t total, ProgressUnit unit, int64_t bytesPerUnit = 0) {
+        BeginProgress(ProgressSpec{total, unit, bytesPerUnit});
+    }
     virtual void SetProgress(int64_t position, bool error) = 0;
     virtual bool PumpMessages() = 0;
     virtual void EndProgress() = 0;
@@ -47,8 +123,16 @@ public:
 };
 
 // A message by string id, loaded through the language packs and formatted.
-int MessageById(IOperator& op, int kind, int icon, int stringId, ...);
-// An error notice (kind 0, icon 303) by string id.
+MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...);
+// An error notice by string id.
 void ErrorById(IOperator& op, int stringId);
+// An error notice by string id with its detail: the file or card concerned
+// and the cause ("clips/intro.mp4: No such file or directory").
+void ErrorWithDetail(IOperator& op, int stringId, const std::string& detail);
+// "PATH: strerror(errnum)", the usual detail of a failed file operation.
+std::string FileCause(const std::string& path, int errnum);
+
+// Short name of a unit ("frames", "clusters", ...), for progress lines.
+const char* ProgressUnitName(ProgressUnit unit);
 
 }  // namespace rk

@@ -4,11 +4,11 @@
 
 namespace rk {
 
-int CScriptedOperator::ShowMessage(int kind, int icon, const std::string& text) {
-    messages.push_back({kind, icon, text});
-    if (kind != kMsgQuestion) return kResultOk;
+MsgResult CScriptedOperator::ShowMessage(const Message& message) {
+    messages.push_back(message);
+    if (message.kind != kMsgQuestion) return kResultOk;
     if (answers.empty()) return defaultAnswer;
-    int a = answers.front();
+    MsgResult a = answers.front();
     answers.pop_front();
     return a;
 }
@@ -30,10 +30,35 @@ bool CScriptedOperator::ChooseSaveFile(const FileChoice& choice, std::string& pa
     return Take(saveFiles, path);
 }
 
-void CScriptedOperator::BeginProgress(int64_t total) {
+bool CScriptedOperator::ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) {
+    openChoices.push_back(choice);
+    if (openFileLists.empty()) {
+        // Without lists, the single-file queue answers with one file.
+        std::string path;
+        if (!Take(openFiles, path)) return false;
+        paths.assign(1, path);
+        return true;
+    }
+    paths = openFileLists.front();
+    openFileLists.pop_front();
+    return !paths.empty();
+}
+
+bool CScriptedOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
+    optionChoices.push_back(choice);
+    if (optionAnswers.empty()) return IOperator::ChooseOption(choice, chosen);
+    int a = optionAnswers.front();
+    optionAnswers.pop_front();
+    if (a < 0 || a >= static_cast<int>(choice.options.size())) return false;
+    chosen = a;
+    return true;
+}
+
+void CScriptedOperator::BeginProgress(const ProgressSpec& spec) {
     ++begins;
     busy = true;
-    progressTotal = total;
+    progressTotal = spec.total;
+    progressUnit = spec.unit;
 }
 
 void CScriptedOperator::SetProgress(int64_t position, bool error) {
@@ -56,7 +81,7 @@ void CScriptedOperator::Refresh(unsigned what) {
     if (what & kRescanMedia) ++rescans;
 }
 
-std::vector<std::string> CScriptedOperator::TextsWithIcon(int icon) const {
+std::vector<std::string> CScriptedOperator::TextsWithIcon(MsgIcon icon) const {
     std::vector<std::string> out;
     for (const auto& m : messages)
         if (m.icon == icon) out.push_back(m.text);

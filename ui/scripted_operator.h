@@ -13,24 +13,27 @@ namespace rk {
 
 class CScriptedOperator : public IOperator {
 public:
-    struct Message {
-        int kind;
-        int icon;
-        std::string text;
-    };
+    using Message = rk::Message;
 
     // Answers for questions in order; when none is left, `defaultAnswer` is used.
-    std::deque<int> answers;
-    int defaultAnswer = kResultYes;
+    std::deque<MsgResult> answers;
+    MsgResult defaultAnswer = kResultYes;
     // Paths handed to the file choosers in order; an empty string or an
     // exhausted queue is a cancel.
     std::deque<std::string> openFiles;
     std::deque<std::string> saveFiles;
     // Stop is reported from the N-th PumpMessages call on (1-based; 0 never).
     int64_t stopAtPump = 0;
+    // Answers for ChooseOption in order (an index; -1 cancels); when none is
+    // left, the choice's initial option is taken.
+    std::deque<int> optionAnswers;
+    // Several files per ChooseOpenFiles call; an empty or missing list cancels.
+    std::deque<std::vector<std::string>> openFileLists;
 
     std::vector<Message> messages;
     std::vector<FileChoice> openChoices, saveChoices;
+    std::vector<OptionChoice> optionChoices;
+    ProgressUnit progressUnit = ProgressUnit::kSteps;
     std::vector<int64_t> progress;  // every SetProgress position
     std::vector<bool> progressErrors;
     int64_t progressTotal = -1;
@@ -40,17 +43,21 @@ public:
     unsigned refreshes = 0;  // every RefreshWhat bit asked for
     int rescans = 0;
 
-    int ShowMessage(int kind, int icon, const std::string& text) override;
+    using IOperator::BeginProgress;
+    using IOperator::ShowMessage;
+    MsgResult ShowMessage(const Message& message) override;
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
-    void BeginProgress(int64_t total) override;
+    bool ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) override;
+    bool ChooseOption(const OptionChoice& choice, int& chosen) override;
+    void BeginProgress(const ProgressSpec& spec) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;
     void Refresh(unsigned what) override;
 
     // The texts shown with the given icon, in order.
-    std::vector<std::string> TextsWithIcon(int icon) const;
+    std::vector<std::string> TextsWithIcon(MsgIcon icon) const;
     bool Showed(const std::string& text) const;
 };
 

@@ -39,7 +39,7 @@ TEST(CoolMsgBox, QuestionAnswersYesOneNoTwo) {
             EXPECT_FALSE(box->Control(1002)->isVisible());
             ClickControl(w, button);
         });
-        const int answer = ShowMessageBox(kMsgQuestion, kIconQuestion, QStringLiteral("Delete logo?"), nullptr);
+        const MsgResult answer = ShowMessageBox(kMsgQuestion, kIconQuestion, QStringLiteral("Delete logo?"), nullptr);
         EXPECT_EQ(answer, button == 1000 ? kResultYes : kResultNo);
     }
 }
@@ -67,7 +67,7 @@ TEST(CoolMsgBox, LineFeedsShowAsSeparateLines) {
     const QFontMetrics fm(label->font());
     EXPECT_GE(label->height(), 3 * fm.lineSpacing() - 2) << "three lines need room";
     // An unknown icon leaves the icon control empty instead of failing.
-    CCoolMsgBox odd(kMsgNotice, 999, QStringLiteral("x"), nullptr);
+    CCoolMsgBox odd(kMsgNotice, static_cast<MsgIcon>(999), QStringLiteral("x"), nullptr);
     EXPECT_TRUE(odd.ControlAs<QLabel>(1005)->pixmap().isNull());
 }
 

@@ -242,7 +242,7 @@ TEST_F(TranslateTest, UnknownIdIsEmptyAndFalse) {
 TEST_F(TranslateTest, MessageByIdFormatsTheLoadedText) {
     rk::CScriptedOperator op;
     op.answers = {rk::kResultNo};
-    int r = rk::MessageById(op, rk::kMsgQuestion, rk::kIconQuestion, rk::IDS_CLEAR_PLAYLIST_QUESTION, 3);
+    rk::MsgResult r = rk::MessageById(op, rk::kMsgQuestion, rk::kIconQuestion, rk::IDS_CLEAR_PLAYLIST_QUESTION, 3);
     EXPECT_EQ(r, rk::kResultNo);
     ASSERT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.messages[0].text, "Clear playlist 3?");

@@ -24,8 +24,7 @@ const char* Name(Lost l) {
 // and the thumbnail block, then the entry.
 bool AddLike(CSDCard& card, IOperator& op, int v, uint16_t frames, uint32_t tag) {
     const uint32_t n = Len(frames);
-    bool abort = false;
-    int32_t at = AllocateClusters(card, op, int32_t(n), abort);
+    int32_t at = AllocateClusters(card, op, int32_t(n));
     if (at < 0) return false;
     std::vector<uint8_t> data(size_t(n) * kClusterSize);
     test::FillPattern(data.data(), n, tag);

@@ -158,7 +158,7 @@ TEST_F(TerminalTest, CtrlCWhileAQuestionWaitsAnswersNo) {
             if (!answered) pthread_kill(asking, SIGINT);
         }
     });
-    int r = op.ShowMessage(rk::kMsgQuestion, rk::kIconQuestion, "Format media?");
+    rk::MsgResult r = op.ShowMessage(rk::kMsgQuestion, rk::kIconQuestion, "Format media?");
     answered = true;
     presser.join();
     EXPECT_EQ(r, rk::kResultNo);

@@ -484,10 +484,10 @@ TEST(AddVideoDuration, UltraHd2997ShowsThirtyFramesPerSecond) {
 // the card always holds either nothing new or a complete shorter video.
 TEST_F(AddVideoTest, StopAtEveryPumpLeavesAValidCard) {
     std::string src = Kavq1("a.kavq1", 4);
-    for (int answer : {kResultYes, kResultNo}) {
+    for (MsgResult answer : {kResultYes, kResultNo}) {
         for (int pump = 1; pump <= 8; ++pump) {
-            ASSERT_TRUE(test::MakeFormattedImage(image + std::to_string(pump) + std::to_string(answer), 40, 0));
-            const std::string img = image + std::to_string(pump) + std::to_string(answer);
+            ASSERT_TRUE(test::MakeFormattedImage(image + std::to_string(pump) + std::to_string(static_cast<int>(answer)), 40, 0));
+            const std::string img = image + std::to_string(pump) + std::to_string(static_cast<int>(answer));
             op = CScriptedOperator();
             card.Close();
             ASSERT_TRUE(test::OpenCard(card, img));

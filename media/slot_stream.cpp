@@ -1,0 +1,86 @@
+#include "media/slot_stream.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/fd_io.h"
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "convert/kavq1_file_converter.h"
+#include "convert/kavq1_file_encoder.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+int CFileSlotSource::Next(uint8_t* slot, size_t bytes) {
+    errno = 0;
+    int r = ReadWholeAt(fd_, offset_, slot, bytes);
+    if (r > 0) offset_ += bytes;
+    if (r < 0 && errno != 0) cause_ = std::strerror(errno);
+    return r;
+}
+
+int CEncoderSlotSource::Next(uint8_t* slot, size_t bytes) {
+    std::memset(slot, 0, bytes);
+    return enc_.GetNextFrame(slot) ? 1 : 0;
+}
+
+int CCardSlotSource::Next(uint8_t* slot, size_t bytes) {
+    if (static_cast<uint64_t>(read_) * kClusterSize > bytes) return -1;
+    if (!card_.ReadClusters(static_cast<uint32_t>(next_), slot, read_)) return -1;
+    next_ += stride_;
+    return 1;
+}
+
+bool CCardSlotSink::Put(const uint8_t* slot, size_t bytes) {
+    if (static_cast<uint64_t>(write_) * kClusterSize > bytes) return false;
+    if (!card_.WriteClusters(static_cast<uint32_t>(next_), slot, write_)) return false;
+    next_ += stride_;
+    return true;
+}
+
+bool CFileSlotSink::Put(const uint8_t* slot, size_t bytes) {
+    errno = 0;
+    if (WriteWhole(fd_, slot, bytes_ ? bytes_ : bytes)) return true;
+    cause_ = std::strerror(errno ? errno : EIO);
+    return false;
+}
+
+bool CProResSlotSink::Put(const uint8_t* slot, size_t) { return conv_.PushFrame(slot); }
+
+PumpResult PumpSlots(IOperator& op, ISlotSource& source, ISlotSink& sink, uint64_t count, uint8_t* buffer,
+                     size_t slotBytes, const PumpRules& rules) {
+    PumpResult r;
+    for (uint64_t i = 0; i < count; ++i) {
+        const int got = source.Next(buffer, slotBytes);
+        if (got < 0) {
+            // A read error is never taken for the end of the source.
+            r.status = PumpStatus::kReadError;
+            r.cause = source.Cause();
+            break;
+        }
+        if (got == 0) {
+            if (r.moved == 0 && rules.emptySourceFails) r.status = PumpStatus::kReadError;
+            break;
+        }
+        if (rules.pumpBeforePut && op.PumpMessages()) {
+            r.status = PumpStatus::kStopped;
+            break;
+        }
+        if (!sink.Put(buffer, slotBytes)) {
+            r.status = PumpStatus::kWriteError;
+            r.cause = sink.Cause();
+            break;
+        }
+        ++r.moved;
+        if (rules.afterPut) rules.afterPut(i, buffer);
+        op.SetProgress(rules.progressBase + static_cast<int64_t>(i) + rules.progressOffset, false);
+        if (rules.pumpAfterPut && op.PumpMessages()) {
+            r.status = PumpStatus::kStopped;
+            break;
+        }
+    }
+    return r;
+}
+
+}  // namespace rk
