@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "card/video_modes.h"
 #include "cli/cli_context.h"
@@ -47,6 +48,17 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
     const VideoMode& mode = VideoModeAt(a.mode);
     const int budgetSectors = (mode.clustersPerFrame - 1) * (kClusterBytes / 512);
+    // ffmpeg opens the source itself: a FIFO or a device there would keep it
+    // (and us, waiting for its first picture) stuck. Refused before it starts.
+    std::string why;
+    if (!CheckInputPath(a.source, &why)) {
+        ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        return kExitFailed;
+    }
+    if (!CheckOutputPath(a.output, &why)) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        return kExitFailed;
+    }
     KAVQ1FileEncoder encoder(a.source, mode.sizeClass, budgetSectors, mode.frameRate, a.range == "limited",
                              a.deinterlace == "on");
     if (!encoder.IsOpened()) {
@@ -55,7 +67,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     }
     const int frames = encoder.FrameCount();
     const size_t slotBytes = static_cast<size_t>(encoder.SlotBytes());
-    int fd = ::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = OpenOutputFile(a.output, &why);
     if (fd < 0) {
         ErrorById(op, IDS_ERROR_WRITING_FILE);
         return kExitFailed;
@@ -117,10 +129,16 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
 
 int RunExport(const ExportArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
-    CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC));
+    CFileHandle file(OpenInputFile(a.input));
     const int fd = file.fd;
     if (fd < 0) {
         ErrorById(op, IDS_CANT_OPEN_VIDEO);
+        return kExitFailed;
+    }
+    // ffmpeg writes the output itself: it must be a file, not something an
+    // open for writing waits on.
+    if (!CheckOutputPath(a.output)) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
         return kExitFailed;
     }
     struct stat st {};
@@ -146,15 +164,22 @@ int RunExport(const ExportArgs& a, Context& ctx) {
     op.BeginProgress(static_cast<int64_t>(frames) + 1);
     std::vector<uint8_t> slot(slotBytes);
     bool error = false, stopped = false;
-    if (!converter.Open(a.output)) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+    // Every failure below shows its text once: reading the file or writing
+    // through the tool.
+    auto fail = [&](int textId) {
+        if (!error) ErrorById(op, textId);
         error = true;
+    };
+    if (!converter.Open(a.output)) {
+        fail(IDS_ERROR_WRITING_FILE);
     } else if (converter.AudioOn()) {
         // The sound goes first: ffmpeg reads it from a file that must be
         // complete before the first picture.
         for (uint64_t i = 0; i < frames && !error; ++i) {
-            if (ReadWholeAt(fd, i * slotBytes, slot.data(), kClusterBytes) != 1 || !converter.PushAudio(slot.data()))
-                error = true;
+            if (ReadWholeAt(fd, i * slotBytes, slot.data(), kClusterBytes) != 1)
+                fail(IDS_ERROR_READING_VIDEO);
+            else if (!converter.PushAudio(slot.data()))
+                fail(IDS_ERROR_WRITING_FILE);
             else if (op.PumpMessages())
                 stopped = true;
             if (stopped) break;
@@ -162,7 +187,7 @@ int RunExport(const ExportArgs& a, Context& ctx) {
     }
     for (uint64_t i = 0; i < frames && !error && !stopped; ++i) {
         if (ReadWholeAt(fd, i * slotBytes, slot.data(), slotBytes) != 1) {
-            error = true;
+            fail(IDS_ERROR_READING_VIDEO);
             break;
         }
         if (op.PumpMessages()) {
@@ -170,16 +195,13 @@ int RunExport(const ExportArgs& a, Context& ctx) {
             break;
         }
         if (!converter.PushFrame(slot.data())) {
-            error = true;
+            fail(IDS_ERROR_WRITING_FILE);
             break;
         }
         op.SetProgress(static_cast<int64_t>(i + 1), false);
     }
     if (stopped || error) converter.SetStallLimitMs(10000);
-    if (!stopped && !error && !converter.Finish()) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
-        error = true;
-    }
+    if (!stopped && !error && !converter.Finish()) fail(IDS_ERROR_WRITING_FILE);
     op.SetProgress(static_cast<int64_t>(frames) + 1, stopped || error);
     op.EndProgress();
     if (stopped) {

@@ -14,8 +14,10 @@
 #include <thread>
 #include <utility>
 
-#include "base/log.h"
+#include "base/failure_cause.h"
 #include "base/fd_io.h"
+#include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/allocator.h"
@@ -212,9 +214,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     if (kavq1) {
         // Opened without blocking, so that a FIFO given a .kavq1 name cannot
         // hang the operation: only a regular file is a KAVQ1 file.
-        file.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        file.fd = OpenInputFile(source);
         struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
             return Fail(IDS_CANT_OPEN_VIDEO);
         }
         const uint64_t length = static_cast<uint64_t>(st.st_size);
@@ -236,6 +238,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         slots = std::make_unique<CKAVQ1FileSource>(file.fd);
     } else {
+        // ffmpeg opens the source itself: a FIFO, a folder or a device there
+        // would keep it waiting for ever, and us waiting for its pictures.
+        if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {
@@ -450,21 +455,32 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
 
     bool error = false;
     bool stopped = false;
+    // Whether the operator has been told of the failure (the card tells of
+    // its own, once per opening).
+    bool told = false;
+    auto fail = [&](int textId) {
+        if (!told) ErrorById(op, textId);
+        told = true;
+        error = true;
+    };
     CFileHandle file;
     if (!mov) {
-        file.fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (file.fd < 0) {
-            ErrorById(op, IDS_ERROR_WRITING_FILE);
-            error = true;
-        }
+        // Only a regular file: a FIFO or a device there would make the open
+        // or the writes wait for ever.
+        file.fd = OpenOutputFile(outputPath);
+        if (file.fd < 0) fail(IDS_ERROR_WRITING_FILE);
     } else {
-        if (!converter.Open(outputPath)) {
-            ErrorById(op, IDS_ERROR_WRITING_FILE);
-            error = true;
+        if (!CheckOutputPath(outputPath) || !converter.Open(outputPath)) {
+            fail(IDS_ERROR_WRITING_FILE);
         } else if (converter.AudioOn()) {
             for (uint32_t i = 0; i < frames; ++i) {
-                if (!card.ReadCluster(first + i * cpf, buffer.Data()) || !converter.PushAudio(buffer.Data())) {
+                if (!card.ReadCluster(first + i * cpf, buffer.Data())) {
+                    told = true;
                     error = true;
+                    break;
+                }
+                if (!converter.PushAudio(buffer.Data())) {
+                    fail(IDS_ERROR_WRITING_FILE);
                     break;
                 }
                 if (op.PumpMessages()) {
@@ -478,6 +494,7 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
     if (!stopped && !error) {
         for (uint32_t i = 0; i < frames; ++i) {
             if (!card.ReadClusters(first + i * cpf, buffer.Data(), cpf)) {
+                told = true;  // "Media access error!", once per opening
                 error = true;
                 break;
             }
@@ -487,12 +504,14 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
             }
             if (!mov) {
                 if (!WriteWhole(file.fd, buffer.Data(), entrySlotBytes)) {
-                    ErrorById(op, IDS_ERROR_WRITING_FILE);
-                    error = true;
+                    NoteFailureErrno(outputPath, errno);  // a full disk reads as what it is
+                    fail(IDS_ERROR_WRITING_FILE);
                     break;
                 }
             } else if (!converter.PushFrame(buffer.Data())) {
-                error = true;
+                // A frame that does not decode, or the tool giving up.
+                LogMessage(2, "ReadVideoToFile(): frame %u of entry %d not exported", i, slot);
+                fail(IDS_ERROR_READING_VIDEO);
                 break;
             }
             ++out.framesRead;
@@ -503,15 +522,12 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
 
     if (!mov && file.fd >= 0 && !file.Close() && !error) {
         // The last data may only fail to reach the file system at close.
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
-        error = true;
+        NoteFailureErrno(outputPath, errno);
+        fail(IDS_ERROR_WRITING_FILE);
     }
     // The ".mov" is complete only when the tool has finished it: wait for it
     // before telling the operator anything.
-    if (mov && !stopped && !error && !converter.Finish()) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
-        error = true;
-    }
+    if (mov && !stopped && !error && !converter.Finish()) fail(IDS_ERROR_WRITING_FILE);
     op.SetProgress(static_cast<int64_t>(frames) + 1, error);
     // After Stop or a failure the partial ".mov" is not worth a long wait:
     // the tool gets a short while to finish what it has, then it is ended.
