@@ -195,7 +195,8 @@ int RunExport(const ExportArgs& a, Context& ctx) {
             break;
         }
         if (!converter.PushFrame(slot.data())) {
-            fail(IDS_ERROR_WRITING_FILE);
+            // A frame that does not decode, or the tool giving up: the cause says which.
+            fail(IDS_ERROR_READING_VIDEO);
             break;
         }
         op.SetProgress(static_cast<int64_t>(i + 1), false);

@@ -169,4 +169,29 @@ TEST_F(HostileFiles, EveryCommandRefusesEveryKindPromptly) {
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// Frames that do not decode: reading the video back as .mov (and exporting
+// the file) fails with the system's text and the cause, never silently.
+TEST_F(HostileFiles, FramesThatDoNotDecodeAreReported) {
+    auto damage = [](const std::string& path, uint64_t frameAt) {
+        std::vector<uint8_t> bytes = rk::test::ReadFileBytes(path);
+        // Keep the head cluster and the frame header, spoil the slices behind it.
+        for (uint64_t i = frameAt + 64; i < frameAt + 31 * 12288 && i < bytes.size(); ++i) bytes[i] = 0xFF;
+        return rk::test::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    };
+    const std::string card = dir_->File("damaged.img"), file = dir_->File("damaged.kavq1");
+    std::vector<uint8_t> c = rk::test::ReadFileBytes(Card()), k = rk::test::ReadFileBytes(Good());
+    ASSERT_TRUE(rk::test::WriteFile(card, std::string(c.begin(), c.end())));
+    ASSERT_TRUE(rk::test::WriteFile(file, std::string(k.begin(), k.end())));
+    ASSERT_TRUE(damage(card, 1652ull * 12288));  // the first video of an HD card starts at Cluster 1651
+    ASSERT_TRUE(damage(file, 12288));
+    for (const auto& args : std::vector<std::vector<std::string>>{{"read-video", card, "0", dir_->File("x.mov")},
+                                                                   {"export", file, dir_->File("y.mov")}}) {
+        const CliRun r = Cli(args, dir_->File("run.err"), 60000);
+        EXPECT_TRUE(r.finished) << args[0];
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.err.find("error: Error reading video file!"), std::string::npos) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find("cause: a frame does not decode"), std::string::npos) << args[0] << ": " << r.err;
+    }
+}
+
 }  // namespace
