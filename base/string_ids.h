@@ -102,6 +102,17 @@ enum StringId : int {
     IDS_FILTER_WAV = 10065,            // "Audio files (*.wav)|*.wav||"
     IDS_FILTER_ANIMLOGO = 10066,       // "Animated logo files (*.animlogo)|*.animlogo||"
 
+    // Damaged item runs: compaction refuses and names the items (counted from 1).
+    IDS_VIDEOS_SHARE_CLUSTERS = 10067,   // "Videos %d and %d share clusters; the card needs checking"
+    IDS_EFFECTS_SHARE_CLUSTERS = 10068,  // "Effects %d and %d share clusters; the card needs checking"
+    IDS_LOGOS_SHARE_CLUSTERS = 10069,    // "Logos %d and %d share clusters; the card needs checking"
+    IDS_ITEMS_SHARE_CLUSTERS = 10070,    // "%s and %s share clusters; the card needs checking"
+    IDS_ITEM_PAST_CARD_END = 10071,      // "%s reaches past the end of the card; the card needs checking"
+    IDS_ITEM_OUTSIDE_ITEM_AREA = 10072,  // "%s lies over the directory, title card or still regions; ..."
+    IDS_ITEM_VIDEO = 10073,              // "Video %d"
+    IDS_ITEM_EFFECT = 10074,             // "Effect %d"
+    IDS_ITEM_LOGO = 10075,               // "Logo %d"
+
     // The application title (window caption, settings application name).
     IDS_APP_TITLE = 57344,             // "Reelkeep"
 };

@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
+#include "card/run_check.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "ui/operator.h"
@@ -131,6 +132,11 @@ struct Mover {
 
 CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
     CompactionResult result;
+    if (!CheckRuns(card.Directory(), card.Regions()).empty()) {
+        LogMessage(2, "compaction refused: the item runs overlap or leave the item area");
+        result.failed = true;
+        return result;
+    }
     RunList list;
     SortedRunsOfCard(card, list);
 
@@ -197,6 +203,22 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
 
 namespace {
 
+// Compaction copies items by what their entries say; with runs that share
+// Clusters or leave the item area it would copy one item over another. Such a
+// directory is refused, with the items named, before anything is asked or moved.
+bool RunsAllowCompaction(const CSDCard& card, IOperator& op) {
+    const std::vector<RunProblem> problems = CheckRuns(card.Directory(), card.Regions());
+    if (problems.empty()) return true;
+    std::string text;
+    for (size_t i = 0; i < problems.size(); ++i) {
+        const std::string line = RunProblemText(problems[i]);
+        LogMessage(2, "compaction refused: %s", line.c_str());
+        if (i < 4) text += (i ? "\n" : "") + line;
+    }
+    op.ShowMessage(kMsgNotice, kIconError, text);
+    return false;
+}
+
 bool AskDefragmentation(IOperator& op) {
     return op.ShowMessage(kMsgQuestion, kIconQuestion, LoadText(IDS_DEFRAG_QUESTION)) == kResultYes;
 }
@@ -228,7 +250,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n) {
             LogMessage(2, "free chunk found at cluster: %d", int(at));
             return int32_t(at);
         }
-        if (!AskDefragmentation(op)) return -1;
+        if (!RunsAllowCompaction(card, op) || !AskDefragmentation(op)) return -1;
         CompactionResult r = CompactWithProgress(card, op, n);
         if (!r.completed) return -1;
         // A compaction that could move nothing cannot open a gap on a second
@@ -246,6 +268,7 @@ int32_t AllocateClusters(CSDCard& card, IOperator& op, int32_t n) {
 }
 
 bool DefragmentCard(CSDCard& card, IOperator& op, bool ask) {
+    if (!RunsAllowCompaction(card, op)) return false;
     if (ask && !AskDefragmentation(op)) return false;
     return CompactWithProgress(card, op, 0).completed;
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "card/volumes.h"
 
 namespace rk {
@@ -210,7 +211,9 @@ int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device
         return AnswerFor(error);  // EBUSY: another program holds it
     }
     if (S_ISREG(st.st_mode)) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        // Checked again on the open file: a FIFO put in the image's place
+        // between the stat and the open must not make the open wait.
+        int fd = OpenChecked(path, O_RDWR, FileUse::kFile);
         if (fd < 0) {
             error = errno;
             return AnswerFor(error);

@@ -1,7 +1,9 @@
 #include "card/sd_card.h"
 
 #include <cerrno>
+#include <cstring>
 
+#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "card/drive_scan.h"
@@ -66,6 +68,19 @@ int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
     return kOpenOk;
 }
 
+namespace {
+
+// The fixed texts say only "access" or "write"; the cause (a full file
+// system under an image, an I/O error of the reader) goes to the log and,
+// through the failure cause, to the command line. Noted only for the failure
+// that is about to be shown.
+void NoteDeviceCause(const CSDCard& card, const char* what, int error) {
+    if (card.ErrorReported() || error == 0) return;
+    NoteFailureCause(card.Path() + ": " + what + ": " + std::strerror(error));
+}
+
+}  // namespace
+
 void CSDCard::ReportAccessError() {
     if (errorReported_) return;
     errorReported_ = true;
@@ -93,6 +108,8 @@ bool CSDCard::ReadDirectory() {
     dirValid_ = false;
     int error = 0;
     if (!device_ || !device_->ReadAt(0, dir_.Bytes(), kDirectorySize, error)) {
+        LogMessage(2, "CSDCard::ReadDirectory(): ERROR: %d (%s)", error, std::strerror(error));
+        NoteDeviceCause(*this, "reading the directory", error);
         ReportAccessError();
         return false;
     }
@@ -129,9 +146,12 @@ bool CSDCard::WriteDirectory() {
     if (ok)
         LogMessage(3, "CSDCard::WriteDirectory(): OK");
     else
-        LogMessage(3, "CSDCard::WriteDirectory(): ERROR: %d", error);
+        LogMessage(3, "CSDCard::WriteDirectory(): ERROR: %d (%s)", error, std::strerror(error));
     RecountFreeSpace();
-    if (!ok) ReportWriteError();
+    if (!ok) {
+        NoteDeviceCause(*this, "writing the directory", error);
+        ReportWriteError();
+    }
     return ok;
 }
 
@@ -155,6 +175,8 @@ bool CSDCard::Format(int mode) {
 bool CSDCard::ReadClusters(uint32_t first, void* buffer, uint32_t count) {
     int error = 0;
     if (!device_ || !device_->ReadAt(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
+        LogMessage(2, "CSDCard::ReadClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
+        NoteDeviceCause(*this, "reading", error);
         ReportAccessError();
         return false;
     }
@@ -166,7 +188,8 @@ bool CSDCard::ReadCluster(uint32_t n, void* buffer) { return ReadClusters(n, buf
 bool CSDCard::WriteClusters(uint32_t first, const void* buffer, uint32_t count) {
     int error = 0;
     if (!WriteWithRetry(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
-        LogMessage(2, "CSDCard::WriteClusters(%u, %u): ERROR: %d", first, count, error);
+        LogMessage(2, "CSDCard::WriteClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
+        NoteDeviceCause(*this, "writing", error);
         ReportWriteError();
         return false;
     }
@@ -183,7 +206,8 @@ bool CSDCard::WriteThumbnailBlock(uint32_t n, const void* block) {
 bool CSDCard::Flush() {
     int error = 0;
     if (!device_ || !device_->Flush(error)) {
-        LogMessage(2, "CSDCard::Flush(): ERROR: %d", error);
+        LogMessage(2, "CSDCard::Flush(): ERROR: %d (%s)", error, std::strerror(error));
+        NoteDeviceCause(*this, "flushing", error);
         ReportWriteError();
         return false;
     }

@@ -12,6 +12,7 @@
 
 #include "base/fd_io.h"
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "cli/cli_context.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
@@ -34,10 +35,11 @@ bool WriteAll(std::FILE* f, const uint8_t* data, size_t bytes) { return std::fwr
 // size class 1 are dropped. Rows of empty slices keep the previous frame's
 // samples, as on the playout device; the first frame starts from black.
 int RunDecode(const DecodeArgs& a, Context& ctx) {
-    const CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string why;
+    const CFileHandle file(OpenInputFile(a.input, &why));
     const int fd = file.fd;
     if (fd < 0) {
-        std::fprintf(stderr, "decode: can't open %s: %s\n", a.input.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "decode: can't open %s\n", why.c_str());
         return kExitFailed;
     }
     struct stat st {};
@@ -67,9 +69,14 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     std::vector<uint8_t> luma(g.LumaBytes(), 0), cb(g.ChromaBytes(), 128), cr(g.ChromaBytes(), 128);
     std::vector<uint8_t> slot(size_t(info.slotBytes));
 
-    std::FILE* out = std::fopen(a.output.c_str(), "wb");
+    const int outFd = OpenOutputFile(a.output, &why);
+    std::FILE* out = outFd >= 0 ? ::fdopen(outFd, "wb") : nullptr;
     if (!out) {
-        std::fprintf(stderr, "decode: can't create %s: %s\n", a.output.c_str(), std::strerror(errno));
+        if (outFd >= 0) {
+            why = a.output + ": " + std::strerror(errno);
+            ::close(outFd);
+        }
+        std::fprintf(stderr, "decode: can't create %s\n", why.c_str());
         return kExitFailed;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> outCloser(out, std::fclose);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "card/video_modes.h"
 #include "cli/cli_context.h"
@@ -44,6 +45,17 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
     const VideoMode& mode = VideoModeAt(a.mode);
     const int budgetSectors = (mode.clustersPerFrame - 1) * (kClusterBytes / 512);
+    // ffmpeg opens the source itself: a FIFO or a device there would keep it
+    // (and us, waiting for its first picture) stuck. Refused before it starts.
+    std::string why;
+    if (!CheckInputPath(a.source, &why)) {
+        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, why);
+        return kExitFailed;
+    }
+    if (!CheckOutputPath(a.output, &why)) {
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+        return kExitFailed;
+    }
     KAVQ1FileEncoder encoder(a.source, mode.sizeClass, budgetSectors, mode.frameRate, a.range == "limited",
                              a.deinterlace == "on");
     if (!encoder.IsOpened()) {
@@ -52,9 +64,9 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     }
     const int frames = encoder.FrameCount();
     const size_t slotBytes = static_cast<size_t>(encoder.SlotBytes());
-    CFileHandle file(::open(a.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    CFileHandle file(OpenOutputFile(a.output, &why));
     if (file.fd < 0) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, FileCause(a.output, errno));
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
         return kExitFailed;
     }
     LogMessage(1, "reelkeep-cli encode: %s to %s, mode %d, %d frames", a.source.c_str(), a.output.c_str(), a.mode,
@@ -103,10 +115,17 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
 
 int RunExport(const ExportArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
-    CFileHandle file(::open(a.input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    std::string why;
+    CFileHandle file(OpenInputFile(a.input, &why));
     const int fd = file.fd;
     if (fd < 0) {
-        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, FileCause(a.input, errno));
+        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, why);
+        return kExitFailed;
+    }
+    // ffmpeg writes the output itself: it must be a file, not something an
+    // open for writing waits on.
+    if (!CheckOutputPath(a.output, &why)) {
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
         return kExitFailed;
     }
     struct stat st {};
@@ -131,15 +150,22 @@ int RunExport(const ExportArgs& a, Context& ctx) {
     op.BeginProgress(static_cast<int64_t>(frames) + 1, ProgressUnit::kFrames, static_cast<int64_t>(slotBytes));
     std::vector<uint8_t> slot(slotBytes);
     bool error = false, stopped = false;
-    if (!converter.Open(a.output)) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
+    // Every failure below shows its text once: reading the file or writing
+    // through the tool.
+    auto fail = [&](int textId, const std::string& detail) {
+        if (!error) ErrorWithDetail(op, textId, detail);
         error = true;
+    };
+    if (!converter.Open(a.output)) {
+        fail(IDS_ERROR_WRITING_FILE, a.output);
     } else if (converter.AudioOn()) {
         // The sound goes first: ffmpeg reads it from a file that must be
         // complete before the first picture.
         for (uint64_t i = 0; i < frames && !error; ++i) {
-            if (ReadWholeAt(fd, i * slotBytes, slot.data(), kClusterBytes) != 1 || !converter.PushAudio(slot.data()))
-                error = true;
+            if (ReadWholeAt(fd, i * slotBytes, slot.data(), kClusterBytes) != 1)
+                fail(IDS_ERROR_READING_VIDEO, a.input);
+            else if (!converter.PushAudio(slot.data()))
+                fail(IDS_ERROR_WRITING_FILE, a.output);
             else if (op.PumpMessages())
                 stopped = true;
             if (stopped) break;
@@ -152,14 +178,12 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         rules.pumpAfterPut = false;
         PumpResult r = PumpSlots(op, source, sink, frames, slot.data(), slotBytes, rules);
         stopped = r.status == PumpStatus::kStopped;
-        error = r.status == PumpStatus::kReadError || r.status == PumpStatus::kWriteError;
-        if (error) ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
+        if (r.status == PumpStatus::kReadError) fail(IDS_ERROR_READING_VIDEO, a.input);
+        // A frame that does not decode, or the tool giving up.
+        if (r.status == PumpStatus::kWriteError) fail(IDS_ERROR_READING_VIDEO, a.input);
     }
     if (stopped || error) converter.SetStallLimitMs(10000);
-    if (!stopped && !error && !converter.Finish()) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, a.output);
-        error = true;
-    }
+    if (!stopped && !error && !converter.Finish()) fail(IDS_ERROR_WRITING_FILE, a.output);
     op.SetProgress(static_cast<int64_t>(frames) + 1, stopped || error);
     op.EndProgress();
     if (stopped) {

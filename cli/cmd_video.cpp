@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure_cause.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -118,7 +119,9 @@ void RunThumbnail(Context& ctx, const ReadArgs& a) {
         return;
     }
     if (!WritePicturePNG(a.output, picture)) {
-        std::fprintf(stderr, "thumbnail: cannot write %s\n", a.output.c_str());
+        const std::string cause = TakeFailureCause();
+        std::fprintf(stderr, "thumbnail: cannot write %s%s%s\n", a.output.c_str(), cause.empty() ? "" : ": ",
+                     cause.c_str());
         ctx.exitCode = kExitFailed;
         return;
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/failure_cause.h"
 #include "base/fd_io.h"
 #include "base/path_util.h"
 
@@ -74,8 +75,12 @@ CTerminalOperator::~CTerminalOperator() {
 void CTerminalOperator::InstallSignalHandlers() {
     // SA_RESTART: reads and writes of the card, the tools' pipes and waits for
     // the tools go on undisturbed; the operation sees the flag at its next
-    // check. A question waiting for an answer polls, and poll() always
-    // returns on a signal.
+    // check. That is safe only because no call restarted here can wait for
+    // ever: every file a command names is opened non-blocking and kept only
+    // when it is a regular file or a card's block device (base/safe_open.h),
+    // the FIFOs to and from the tools are read and written through poll(),
+    // and a question waiting for an answer polls too; poll() is never
+    // restarted and always returns on a signal.
     struct sigaction sa{};
     sa.sa_handler = OnStopSignal;
     sigemptyset(&sa.sa_mask);
@@ -129,6 +134,10 @@ MsgResult CTerminalOperator::ShowMessage(const Message& message) {
         if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] != '\n') out += indent;
     }
     if (kind != kMsgQuestion) {
+        // What the system's text leaves out (a full disk, an I/O error, a
+        // FIFO named as a file) goes on a line of its own beneath it.
+        const std::string cause = TakeFailureCause();
+        if (!cause.empty() && icon != kIconInformation) out += "\n" + indent + "cause: " + cause;
         out.push_back('\n');
         Write(out);
         return kResultOk;

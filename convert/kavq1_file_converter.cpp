@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/failure_cause.h"
 #include "base/log.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
@@ -120,6 +121,7 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
             std::initializer_list<std::string>{size, rate, pipePath_, rate, outputPath}, false);
     if (!tool_->started) {
         LogMessage(2, "KAVQ1FileConverter::Open(): ffmpeg not started");
+        NoteFailureCause("ffmpeg could not be started");
         failed_ = true;
         return false;
     }
@@ -215,16 +217,22 @@ bool KAVQ1FileConverter::PushFrame(const uint8_t* slot) {
     const uint8_t* frame = slot + kClusterBytes;
     if (std::memcmp(frame, kKVQ1Magic, 4) != 0 || frame[4] != sizeClass_) {
         LogMessage(2, "KAVQ1FileConverter::PushFrame(): frame of another shape");
+        NoteFailureCause("a frame is not a KVQ1 frame of the video's picture size");
         return false;
     }
     KVQ1Decoder decoder;
-    if (!decoder.Decode(frame, static_cast<size_t>(frameBytes_), luma_.data(), cb_.data(), cr_.data())) return false;
+    if (!decoder.Decode(frame, static_cast<size_t>(frameBytes_), luma_.data(), cb_.data(), cr_.data())) {
+        NoteFailureCause("a frame does not decode (row " + std::to_string(decoder.FailedRow()) + ")");
+        return false;
+    }
     if (pipe_ < 0 && !OpenPipe()) {
         LogMessage(2, "KAVQ1FileConverter::PushFrame(): ffmpeg did not open its input");
+        NoteFailureCause("ffmpeg did not open its picture input");
         failed_ = true;
         return false;
     }
     if (!WriteFrame()) {
+        NoteFailureCause("ffmpeg stopped taking pictures");
         failed_ = true;
         return false;
     }

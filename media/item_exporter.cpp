@@ -10,6 +10,7 @@
 
 #include "base/fd_io.h"
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "card/sd_card.h"
 #include "convert/kavq1_file_converter.h"
@@ -80,14 +81,23 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
         error = true;
     };
     if (!plan.prores) {
-        file.fd = ::open(plan.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (file.fd < 0) FileError(errno);
+        // Only a regular file: a FIFO or a device there would make the open
+        // or the writes wait for ever.
+        std::string why;
+        file.fd = OpenOutputFile(plan.outputPath, &why);
+        if (file.fd < 0) {
+            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+            error = true;
+        }
         else if (!plan.header.empty() && !WriteWhole(file.fd, plan.header.data(), plan.header.size())) FileError(errno ? errno : EIO);
-    } else if (!converter->Open(plan.outputPath)) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
-        error = true;
-    } else if (converter->AudioOn() && !PushAudioPass(op, card, head, *converter, buffer.Data(), stopped)) {
-        error = true;
+    } else {
+        std::string why;
+        if (!CheckOutputPath(plan.outputPath, &why) || !converter->Open(plan.outputPath)) {
+            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why.empty() ? plan.outputPath : why);
+            error = true;
+        } else if (converter->AudioOn() && !PushAudioPass(op, card, head, *converter, buffer.Data(), stopped)) {
+            error = true;  // the card has shown its message, or the tool no longer reads
+        }
     }
 
     if (!stopped && !error) {
@@ -105,8 +115,14 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
         if (r.status == PumpStatus::kStopped) stopped = true;
         else if (r.status == PumpStatus::kReadError) error = true;  // the card has shown its message
         else if (r.status == PumpStatus::kWriteError) {
-            if (plan.prores) error = true;
-            else FileError(errno ? errno : EIO);
+            if (plan.prores) {
+                // A frame that does not decode, or the tool giving up.
+                LogMessage(2, "ExportItem(): frame %llu not exported", static_cast<unsigned long long>(r.moved));
+                ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, plan.outputPath);
+                error = true;
+            } else {
+                FileError(errno ? errno : EIO);
+            }
         }
         // Item files carry the thumbnail block behind their slots.
         if (!stopped && !error && plan.trailingClusters > 0) {

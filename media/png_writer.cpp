@@ -11,6 +11,7 @@
 
 #include "media/thumbnail.h"
 #include "base/fd_io.h"
+#include "base/safe_open.h"
 
 namespace rk {
 
@@ -98,7 +99,8 @@ bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb
     PutChunk(png, "IDAT", z);
     PutChunk(png, "IEND", {});
 
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string why;
+    int fd = OpenOutputFile(path, &why);  // never waits on a FIFO or a device
     if (fd < 0) return false;
     bool ok = WriteWhole(fd, png.data(), png.size());
     if (::close(fd) != 0) ok = false;

@@ -26,6 +26,7 @@
 #include "convert/kavq1_file_converter.h"
 #include "convert/kavq1_file_encoder.h"
 #include "base/path_util.h"
+#include "base/safe_open.h"
 #include "media/item_exporter.h"
 #include "media/item_writer.h"
 #include "media/slot_buffer.h"
@@ -94,9 +95,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     if (kavq1) {
         // Opened without blocking, so that a FIFO given a .kavq1 name cannot
         // hang the operation: only a regular file is a KAVQ1 file.
-        file.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        file.fd = OpenInputFile(source);
         struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
             return Fail(IDS_CANT_OPEN_VIDEO);
         }
         const uint64_t length = static_cast<uint64_t>(st.st_size);
@@ -120,6 +121,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         slots = std::make_unique<CFileSlotSource>(file.fd);
     } else {
+        // ffmpeg opens the source itself: a FIFO, a folder or a device there
+        // would keep it waiting for ever, and us waiting for its pictures.
+        if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 
+#include "base/failure_cause.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/format.h"
@@ -374,6 +375,49 @@ TEST(CSDCardClusters, ThumbnailBlockStopsAtFirstFailure) {
     struct stat st {};
     ::stat(img.c_str(), &st);
     EXPECT_EQ(uint64_t(st.st_size), 64 * kMiB);
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+// A full file system under an image and a reader's I/O error keep the
+// system's texts; the cause travels beside them to the log and the command line.
+TEST(CSDCardErrors, FullDiskAndIoErrorKeepTheTextAndAddTheCause) {
+    struct Case {
+        int error;
+        bool write;
+    } cases[] = {{ENOSPC, true}, {EIO, true}, {EIO, false}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::string img = test::MakeImage(dir, "c.img", 64 * kMiB);
+        CScriptedOperator op;
+        CSDCard card(&op);
+        CFaultDevice* fault = nullptr;
+        ASSERT_EQ(test::OpenFaulty(card, img, fault), kOpenOk);
+        ASSERT_TRUE(card.Format(0));
+        ClearFailureCause();
+        fault->failError = c.error;
+        std::vector<uint8_t> buf(kClusterSize);
+        if (c.write) {
+            fault->failWriteAt = fault->writes + 1;
+            EXPECT_FALSE(card.WriteCluster(2000, buf.data()));
+        } else {
+            fault->failReadAt = fault->reads + 1;
+            EXPECT_FALSE(card.ReadCluster(2000, buf.data()));
+        }
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, LoadText(c.write ? IDS_MEDIA_WRITE_ERROR : IDS_MEDIA_ACCESS_ERROR));
+        const std::string cause = TakeFailureCause();
+        EXPECT_NE(cause.find(std::strerror(c.error)), std::string::npos) << cause;
+        EXPECT_NE(cause.find(img), std::string::npos) << cause;
+        // Failures not shown (the message went once) note nothing further.
+        fault->failWriteAt = fault->writes + 1;
+        EXPECT_FALSE(card.WriteCluster(2000, buf.data()));
+        EXPECT_TRUE(TakeFailureCause().empty());
+    }
 }
 
 }  // namespace

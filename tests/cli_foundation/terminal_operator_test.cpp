@@ -14,6 +14,7 @@
 #include <thread>
 #include <string>
 
+#include "base/failure_cause.h"
 #include "base/string_ids.h"
 #include "cli/terminal_operator.h"
 
@@ -58,6 +59,18 @@ protected:
     int in_[2] = {-1, -1}, err_[2] = {-1, -1};
     bool yes_ = false;
 };
+
+TEST_F(TerminalTest, TheCauseGoesUnderTheNextErrorOnly) {
+    CTerminalOperator op(&yes_, Streams(false, false));
+    rk::NoteFailureCause("card.img: writing: No space left on device");
+    op.ShowMessage(rk::kMsgNotice, rk::kIconError, "Media write error!\nPlease ensure that media is not write-protected.");
+    op.ShowMessage(rk::kMsgNotice, rk::kIconError, "Media access error!");
+    EXPECT_EQ(Shown(),
+              "error: Media write error!\n"
+              "       Please ensure that media is not write-protected.\n"
+              "       cause: card.img: writing: No space left on device\n"
+              "error: Media access error!\n");
+}
 
 TEST_F(TerminalTest, NoticesGoToStandardErrorWithTheirKind) {
     CTerminalOperator op(&yes_, Streams(false, false));

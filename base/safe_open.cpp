@@ -1,0 +1,121 @@
+#include "base/safe_open.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/failure_cause.h"
+
+namespace rk {
+
+namespace {
+
+bool KindAllowed(mode_t mode, FileUse use) {
+    return S_ISREG(mode) || (use == FileUse::kCard && S_ISBLK(mode));
+}
+
+std::string WrongKind(const std::string& path, mode_t mode, FileUse use) {
+    return path + ": is " + FileKindText(mode) +
+           (use == FileUse::kCard ? ", neither a card image nor a block device" : ", not a regular file");
+}
+
+void Tell(std::string* why, std::string text) {
+    NoteFailureCause(text);
+    if (why) *why = std::move(text);
+}
+
+}  // namespace
+
+const char* FileKindText(unsigned mode) {
+    switch (mode & S_IFMT) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFLNK: return "a symbolic link";
+    default: return "not a file";
+    }
+}
+
+int OpenChecked(const std::string& path, int flags, FileUse use, std::string* why, int mode) {
+    const bool truncate = (flags & O_TRUNC) != 0;
+    const int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd < 0) {
+        const int err = errno;
+        // A socket (and a FIFO opened for writing with no reader) refuses the
+        // open itself: name the kind rather than "No such device or address".
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !KindAllowed(st.st_mode, use))
+            Tell(why, WrongKind(path, st.st_mode, use));
+        else
+            Tell(why, path + ": " + std::strerror(err));
+        errno = err;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        Tell(why, path + ": " + std::strerror(err));
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (!KindAllowed(st.st_mode, use)) {
+        Tell(why, WrongKind(path, st.st_mode, use));
+        ::close(fd);
+        errno = ENODEV;
+        return -1;
+    }
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    if (truncate && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        const int err = errno;
+        Tell(why, path + ": " + std::strerror(err));
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+int OpenInputFile(const std::string& path, std::string* why) {
+    return OpenChecked(path, O_RDONLY, FileUse::kFile, why);
+}
+
+int OpenOutputFile(const std::string& path, std::string* why) {
+    return OpenChecked(path, O_WRONLY | O_CREAT | O_TRUNC, FileUse::kFile, why);
+}
+
+bool CheckInputPath(const std::string& path, std::string* why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        Tell(why, path + ": " + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Tell(why, WrongKind(path, st.st_mode, FileUse::kFile));
+        return false;
+    }
+    return true;
+}
+
+bool CheckOutputPath(const std::string& path, std::string* why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        Tell(why, path + ": " + std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Tell(why, WrongKind(path, st.st_mode, FileUse::kFile));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace rk
