@@ -1,6 +1,32 @@
 #include "app/control_states.h"
 
+#include "card/card_directory.h"
+
 namespace rk {
+
+namespace {
+
+// The controls of a page that lists one kind of item, and the facts its rules
+// read. The logo list stays enabled while busy.
+struct ItemPageControls {
+    int page;
+    int label, list, add, remove, read, hint;
+    int capacity;
+    int WindowFacts::*used;
+    bool WindowFacts::*selectedUsed;
+    bool listEnabledWhileBusy;
+};
+
+constexpr ItemPageControls kItemPages[] = {
+    {1, IDC_STILLS_LABEL, IDC_STILL_LIST, IDC_STILL_ADD, IDC_STILL_DELETE, IDC_STILL_READ, IDC_STILL_HINT,
+     kStillCount, &WindowFacts::stills, &WindowFacts::selectedStillUsed, false},
+    {2, IDC_EFFECTS_LABEL, IDC_EFFECT_LIST, IDC_EFFECT_ADD, IDC_EFFECT_DELETE, IDC_EFFECT_READ, IDC_EFFECT_HINT,
+     kEffectCount, &WindowFacts::effects, &WindowFacts::selectedEffectUsed, false},
+    {3, IDC_LOGOS_LABEL, IDC_LOGO_LIST, IDC_LOGO_ADD, IDC_LOGO_DELETE, IDC_LOGO_READ, IDC_LOGO_HINT,
+     kLogoCount, &WindowFacts::logos, &WindowFacts::selectedLogoUsed, true},
+};
+
+}  // namespace
 
 std::map<int, ControlState> DecideControlStates(const WindowFacts& f) {
     std::map<int, ControlState> s;
@@ -10,68 +36,56 @@ std::map<int, ControlState> DecideControlStates(const WindowFacts& f) {
     auto set = [&s](int id, bool shown, bool enabled = true) { s[id] = ControlState{shown, enabled}; };
 
     // The card and its commands.
-    set(1004, idle, idle);
-    set(2032, f.busy);
-    set(2002, f.cardOpen, idle);
-    set(2021, !f.accessDenied, idle);
+    set(IDC_MEDIA_LIST, idle, idle);
+    set(IDC_MEDIA_BUSY, f.busy);
+    set(IDC_FORMAT, f.cardOpen, idle);
+    set(IDC_REFRESH, !f.accessDenied, idle);
 
     // Page labels and markers.
-    for (int id : {2018, 2019, 2025, 2027, 2014}) set(id, ready, idle);
-    set(1020, ready && page == 0);
-    set(1021, ready && page == 1);
-    set(1022, ready && page == 2);
-    set(1023, ready && page == 3);
+    for (int id : {IDC_PAGE_VIDEOS, IDC_PAGE_STILLS, IDC_PAGE_EFFECTS, IDC_PAGE_LOGOS, IDC_ON_MEDIA_LABEL})
+        set(id, ready, idle);
+    set(IDC_MARKER_VIDEOS, ready && page == 0);
+    set(IDC_MARKER_STILLS, ready && page == 1);
+    set(IDC_MARKER_EFFECTS, ready && page == 2);
+    set(IDC_MARKER_LOGOS, ready && page == 3);
 
     // The two option lists.
-    set(2029, ready && (page == 0 || page == 1));
-    set(1016, ready && (page == 0 || page == 1), idle);
-    set(2034, ready && page != 2);
-    set(1033, ready && page != 2, idle);
+    set(IDC_DEINTERLACE_LABEL, ready && (page == 0 || page == 1));
+    set(IDC_DEINTERLACE, ready && (page == 0 || page == 1), idle);
+    set(IDC_YUV_RANGE_LABEL, ready && page != 2);
+    set(IDC_YUV_RANGE, ready && page != 2, idle);
 
     // Page 0: videos and playlists.
     const bool p0 = ready && page == 0;
-    for (int id : {2035, 2013, 1007, 2015, 2017}) set(id, p0);
-    set(1010, p0, idle);
-    set(1012, p0, idle);
-    set(2006, p0 && idle && f.videos < 99);
-    set(2005, p0 && idle && f.videoSelected);
-    set(2007, p0 && idle && f.videoSelected);
-    set(1011, page == 0 && ready && f.playlistSelected, idle);
-    set(2023, page == 0 && ready && idle && f.playlistSelected && f.playlistClips >= 1);
-    set(2022, page == 0 && ready && idle && f.clipSelected);
+    for (int id : {IDC_VIDEOS_LABEL, IDC_PLAYLISTS_LABEL, IDC_PLAYLIST_STATUS, IDC_VIDEO_HINT, IDC_PLAYLIST_HINT})
+        set(id, p0);
+    set(IDC_VIDEO_LIST, p0, idle);
+    set(IDC_PLAYLIST_LIST, p0, idle);
+    set(IDC_VIDEO_ADD, p0 && idle && f.videos < kVideoCount);
+    set(IDC_VIDEO_DELETE, p0 && idle && f.videoSelected);
+    set(IDC_VIDEO_READ, p0 && idle && f.videoSelected);
+    set(IDC_CLIP_LIST, page == 0 && ready && f.playlistSelected, idle);
+    set(IDC_CLEAR_PLAYLIST, page == 0 && ready && idle && f.playlistSelected && f.playlistClips >= 1);
+    set(IDC_REMOVE_CLIP, page == 0 && ready && idle && f.clipSelected);
     const bool loopShown = page == 0 && ready && f.playlistSelected && f.playlistClips >= 1;
-    set(2030, loopShown, idle);
-    set(2031, loopShown, idle);
-    set(1025, loopShown && !f.playlistLoops, idle);
-    set(1026, loopShown && f.playlistLoops, idle);
-    set(2016, page == 0 && ready && f.playlistSelected && f.playlistClips >= 2);
+    set(IDC_STOP_ON_LAST, loopShown, idle);
+    set(IDC_REPEAT_PLAYLIST, loopShown, idle);
+    set(IDC_STOP_MARKER, loopShown && !f.playlistLoops, idle);
+    set(IDC_REPEAT_MARKER, loopShown && f.playlistLoops, idle);
+    set(IDC_CLIP_HINT, page == 0 && ready && f.playlistSelected && f.playlistClips >= 2);
 
-    // Page 1: stills.
-    const bool p1 = ready && page == 1;
-    set(2020, p1);
-    set(1013, p1, idle);
-    set(2008, p1 && idle && f.stills < 32);
-    set(2009, p1 && idle && f.selectedStillUsed);
-    set(2033, p1 && idle && f.selectedStillUsed);
-    set(2024, p1 && f.stills < 32);
-
-    // Page 2: effects.
-    const bool p2 = ready && page == 2;
-    set(2026, p2);
-    set(1014, p2, idle);
-    set(2010, p2 && idle && f.effects < 16);
-    set(2011, p2 && idle && f.selectedEffectUsed);
-    set(2041, p2 && idle && f.selectedEffectUsed);
-    set(2028, p2 && f.effects < 16);
-
-    // Page 3: logos. The logo list stays enabled while busy.
-    const bool p3 = ready && page == 3;
-    set(2040, p3);
-    set(1015, p3);
-    set(2036, p3 && idle && f.logos < 8);
-    set(2037, p3 && idle && f.selectedLogoUsed);
-    set(2042, p3 && idle && f.selectedLogoUsed);
-    set(2039, p3 && f.logos < 8);
+    // Pages 1 to 3: one list of items each, with the same controls.
+    for (const ItemPageControls& p : kItemPages) {
+        const bool shown = ready && page == p.page;
+        const bool room = f.*p.used < p.capacity;
+        const bool selectedUsed = f.*p.selectedUsed;
+        set(p.label, shown);
+        set(p.list, shown, idle || p.listEnabledWhileBusy);
+        set(p.add, shown && idle && room);
+        set(p.remove, shown && idle && selectedUsed);
+        set(p.read, shown && idle && selectedUsed);
+        set(p.hint, shown && room);
+    }
     return s;
 }
 

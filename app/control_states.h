@@ -4,6 +4,8 @@
 // be checked directly.
 #include <map>
 
+#include "app/control_ids.h"
+
 namespace rk {
 
 struct WindowFacts {
@@ -34,7 +36,9 @@ struct ControlState {
 std::map<int, ControlState> DecideControlStates(const WindowFacts& f);
 
 // The ids of the buttons that start operations (all hidden while busy).
-inline constexpr int kOperationButtons[] = {2006, 2005, 2007, 2008, 2009, 2033, 2010, 2011,
-                                            2041, 2036, 2037, 2042, 2023, 2022};
+inline constexpr int kOperationButtons[] = {
+    IDC_VIDEO_ADD,  IDC_VIDEO_DELETE,  IDC_VIDEO_READ,  IDC_STILL_ADD, IDC_STILL_DELETE,   IDC_STILL_READ,
+    IDC_EFFECT_ADD, IDC_EFFECT_DELETE, IDC_EFFECT_READ, IDC_LOGO_ADD,  IDC_LOGO_DELETE,    IDC_LOGO_READ,
+    IDC_CLEAR_PLAYLIST, IDC_REMOVE_CLIP};
 
 }  // namespace rk

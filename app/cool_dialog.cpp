@@ -10,7 +10,7 @@
 #include <QPushButton>
 
 #include "app/skin.h"
-#include "base/dialog_texts.h"
+#include "app/dialog_texts.h"
 
 namespace rk {
 

@@ -2,7 +2,7 @@
 
 #include <QPushButton>
 
-#include "base/dialog_texts.h"
+#include "app/dialog_texts.h"
 #include "ui/operator.h"
 
 namespace rk {
@@ -12,22 +12,22 @@ CCoolMsgBox::CCoolMsgBox(MsgKind kind, MsgIcon icon, const QString& text, QWidge
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    ShowPicture(1005, static_cast<int>(icon_));
-    ShowControl(1002, kind_ == kMsgNotice);
-    ShowControl(1000, kind_ == kMsgQuestion);
-    ShowControl(1001, kind_ == kMsgQuestion);
-    SetControlText(1003, text);
-    connect(ControlAs<QPushButton>(1000), &QPushButton::clicked, this, [this] { Answer(kResultYes); });
-    connect(ControlAs<QPushButton>(1001), &QPushButton::clicked, this, [this] { Answer(kResultNo); });
-    connect(ControlAs<QPushButton>(1002), &QPushButton::clicked, this, [this] { Answer(kResultOk); });
+    ShowPicture(IDC_BOX_ICON, static_cast<int>(icon_));
+    ShowControl(IDC_BOX_OK, kind_ == kMsgNotice);
+    ShowControl(IDC_BOX_YES, kind_ == kMsgQuestion);
+    ShowControl(IDC_BOX_NO, kind_ == kMsgQuestion);
+    SetControlText(IDC_BOX_TEXT, text);
+    connect(ControlAs<QPushButton>(IDC_BOX_YES), &QPushButton::clicked, this, [this] { Answer(kResultYes); });
+    connect(ControlAs<QPushButton>(IDC_BOX_NO), &QPushButton::clicked, this, [this] { Answer(kResultNo); });
+    connect(ControlAs<QPushButton>(IDC_BOX_OK), &QPushButton::clicked, this, [this] { Answer(kResultOk); });
 
     // A long text gets the room it needs below the icon; the buttons move with it.
-    auto* textLabel = ControlAs<QLabel>(1003);
+    auto* textLabel = ControlAs<QLabel>(IDC_BOX_TEXT);
     const int need = textLabel->heightForWidth(textLabel->width());
     const int extra = need - textLabel->height();
     if (extra > 0) {
         textLabel->resize(textLabel->width(), need);
-        for (int id : {1000, 1001, 1002})
+        for (int id : {IDC_BOX_YES, IDC_BOX_NO, IDC_BOX_OK})
             if (QWidget* b = Control(id)) b->move(b->x(), b->y() + extra);
         if (QWidget* rule = findChild<QWidget*>(QStringLiteral("rule1"))) rule->move(rule->x(), rule->y() + extra);
         setFixedSize(width(), height() + extra);

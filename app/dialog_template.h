@@ -30,13 +30,13 @@ struct ControlDef {
     int id;  // -1 for controls that nothing refers to
     ControlKind kind;
     int left, top, width, height;  // dialog units
-    const char* text;              // template text, English
+    const char* text;              // English text where the dialog texts give none, or nullptr
     unsigned anchor;
 };
 
 struct DialogTemplate {
     int id;
-    const char* caption;
+    const char* caption;  // likewise
     int width, height;  // client size in dialog units
     std::span<const ControlDef> controls;
 };

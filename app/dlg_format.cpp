@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
+#include "app/control_ids.h"
 #include "card/video_modes.h"
 #include "ui/operator.h"
 
@@ -13,16 +14,16 @@ CDlgFormat::CDlgFormat(QWidget* owner, int presetMode)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
     Translate();
-    ShowPicture(1005, static_cast<int>(kIconQuestion));
-    auto* modes = ControlAs<QComboBox>(1006);
+    ShowPicture(IDC_BOX_ICON, static_cast<int>(kIconQuestion));
+    auto* modes = ControlAs<QComboBox>(IDC_BOX_CHOICE);
     for (int m = 0; m < kVideoModeCount; ++m) modes->addItem(QString::fromUtf8(VideoModeName(m)));
     modes->setCurrentIndex(mode_);
-    FitDropList(1006);
-    connect(ControlAs<QPushButton>(1000), &QPushButton::clicked, this, [this, modes] {
+    FitDropList(IDC_BOX_CHOICE);
+    connect(ControlAs<QPushButton>(IDC_BOX_YES), &QPushButton::clicked, this, [this, modes] {
         mode_ = modes->currentIndex();
         accept();
     });
-    connect(ControlAs<QPushButton>(1001), &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    connect(ControlAs<QPushButton>(IDC_BOX_NO), &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
     setFixedSize(size());
 }
 

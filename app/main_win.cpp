@@ -25,15 +25,16 @@ namespace rk {
 
 namespace {
 
-constexpr int kListIds[] = {1010, 1012, 1011, 1013, 1014, 1015};
+constexpr int kListIds[] = {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_CLIP_LIST,
+                            IDC_STILL_LIST, IDC_EFFECT_LIST,   IDC_LOGO_LIST};
 // The remembered file names, in LastFile order.
 constexpr const StringSetting* kLastFileSettings[] = {&kSettingVideoFile, &kSettingStillFile, &kSettingStingerFile,
                                                       &kSettingLogoFile};
 
 // Icon spacing of each list (the grid one item takes).
 QSize SpacingOf(int id) {
-    if (id == 1010) return QSize(152, 116);
-    if (id == 1011) return QSize(152, 104);
+    if (id == IDC_VIDEO_LIST) return QSize(152, 116);
+    if (id == IDC_CLIP_LIST) return QSize(152, 104);
     return QSize(136, 104);
 }
 
@@ -98,24 +99,24 @@ void CMainWin::InitControls() {
         l->installEventFilter(this);
     }
 
-    auto* yuv = ControlAs<QComboBox>(1033);
+    auto* yuv = ControlAs<QComboBox>(IDC_YUV_RANGE);
     yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_FULL)));
     yuv->addItem(QString::fromStdString(LoadText(IDS_YUV_LIMITED)));
     yuvRange_ = ReadYuvRangeIndex();
     yuv->setCurrentIndex(yuvRange_);
 
-    auto* deint = ControlAs<QComboBox>(1016);
+    auto* deint = ControlAs<QComboBox>(IDC_DEINTERLACE);
     deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_ON)));
     deint->addItem(QString::fromStdString(LoadText(IDS_DEINTERLACE_OFF)));
     deinterlace_ = ReadDeinterlaceIndex();
     deint->setCurrentIndex(deinterlace_);
-    FitDropList(1033);
-    FitDropList(1016);
+    FitDropList(IDC_YUV_RANGE);
+    FitDropList(IDC_DEINTERLACE);
 
-    auto* bar = ControlAs<QProgressBar>(1008);
+    auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setRange(0, 1);
     bar->setValue(0);
-    for (int id : {1008, 1009, 2003}) ShowControl(id, false);
+    for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, false);
 }
 
 void CMainWin::StyleControl(int id, QWidget* control) {
@@ -124,10 +125,12 @@ void CMainWin::StyleControl(int id, QWidget* control) {
     if (!l) return;
     QColor c;
     switch (id) {
-        case 2015: case 2016: case 2017: case 2024: case 2028: case 2039:
+        case IDC_VIDEO_HINT: case IDC_CLIP_HINT: case IDC_PLAYLIST_HINT:
+        case IDC_STILL_HINT: case IDC_EFFECT_HINT: case IDC_LOGO_HINT:
             c = skin::kHint;
             break;
-        case 2018: case 2019: case 2025: case 2027: case 2030: case 2031:
+        case IDC_PAGE_VIDEOS: case IDC_PAGE_STILLS: case IDC_PAGE_EFFECTS: case IDC_PAGE_LOGOS:
+        case IDC_STOP_ON_LAST: case IDC_REPEAT_PLAYLIST:
             c = skin::kPageLabel;
             break;
         default:
@@ -137,7 +140,7 @@ void CMainWin::StyleControl(int id, QWidget* control) {
     l->setStyleSheet(QStringLiteral("QLabel { color: %1; background: transparent; }"
                                     " QLabel:disabled { color: #5a5a5a; }")
                          .arg(c.name()));
-    if (id == 2016) l->setWordWrap(true);
+    if (id == IDC_CLIP_HINT) l->setWordWrap(true);
 }
 
 void CMainWin::ConnectControls() {
@@ -148,62 +151,62 @@ void CMainWin::ConnectControls() {
             if (!busy_) (this->*handler)();
         });
     };
-    click(2021, &CMainWin::OnRefresh);
-    click(2002, &CMainWin::Format);
-    click(2006, &CMainWin::AddVideo);
-    click(2005, &CMainWin::DeleteVideo);
-    click(2007, &CMainWin::ReadVideo);
-    click(2008, &CMainWin::AddStill);
-    click(2009, &CMainWin::DeleteStill);
-    click(2033, &CMainWin::ReadStill);
-    click(2010, &CMainWin::AddStinger);
-    click(2011, &CMainWin::DeleteStinger);
-    click(2041, &CMainWin::ReadStinger);
-    click(2036, &CMainWin::AddLogo);
-    click(2037, &CMainWin::DeleteLogo);
-    click(2042, &CMainWin::ReadLogo);
-    click(2023, &CMainWin::ClearPlaylist);
-    click(2022, &CMainWin::RemoveClip);
-    connect(ControlAs<QPushButton>(2003), &QPushButton::clicked, this, [this] { abort_ = true; });
+    click(IDC_REFRESH, &CMainWin::OnRefresh);
+    click(IDC_FORMAT, &CMainWin::Format);
+    click(IDC_VIDEO_ADD, &CMainWin::AddVideo);
+    click(IDC_VIDEO_DELETE, &CMainWin::DeleteVideo);
+    click(IDC_VIDEO_READ, &CMainWin::ReadVideo);
+    click(IDC_STILL_ADD, &CMainWin::AddStill);
+    click(IDC_STILL_DELETE, &CMainWin::DeleteStill);
+    click(IDC_STILL_READ, &CMainWin::ReadStill);
+    click(IDC_EFFECT_ADD, &CMainWin::AddStinger);
+    click(IDC_EFFECT_DELETE, &CMainWin::DeleteStinger);
+    click(IDC_EFFECT_READ, &CMainWin::ReadStinger);
+    click(IDC_LOGO_ADD, &CMainWin::AddLogo);
+    click(IDC_LOGO_DELETE, &CMainWin::DeleteLogo);
+    click(IDC_LOGO_READ, &CMainWin::ReadLogo);
+    click(IDC_CLEAR_PLAYLIST, &CMainWin::ClearPlaylist);
+    click(IDC_REMOVE_CLIP, &CMainWin::RemoveClip);
+    connect(ControlAs<QPushButton>(IDC_STOP), &QPushButton::clicked, this, [this] { abort_ = true; });
 
-    const int pageLabels[] = {2018, 2019, 2025, 2027};
+    const int pageLabels[] = {IDC_PAGE_VIDEOS, IDC_PAGE_STILLS, IDC_PAGE_EFFECTS, IDC_PAGE_LOGOS};
     for (int page = 0; page < 4; ++page)
         connect(ControlAs<CClickLabel>(pageLabels[page]), &CClickLabel::clicked, this, [this, page] {
             if (!busy_) SwitchPage(page);
         });
-    connect(ControlAs<CClickLabel>(2030), &CClickLabel::clicked, this, [this] {
+    connect(ControlAs<CClickLabel>(IDC_STOP_ON_LAST), &CClickLabel::clicked, this, [this] {
         if (!busy_) SetPlaylistLoop(false);
     });
-    connect(ControlAs<CClickLabel>(2031), &CClickLabel::clicked, this, [this] {
+    connect(ControlAs<CClickLabel>(IDC_REPEAT_PLAYLIST), &CClickLabel::clicked, this, [this] {
         if (!busy_) SetPlaylistLoop(true);
     });
 
     connect(MediaList(), &QComboBox::currentIndexChanged, this, [this] {
         if (!filling_ && !busy_) OnMediaSelChange();
     });
-    connect(ControlAs<QComboBox>(1033), &QComboBox::currentIndexChanged, this, [this](int index) {
+    connect(ControlAs<QComboBox>(IDC_YUV_RANGE), &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         yuvRange_ = index;
         WriteSetting(kSettingYuvRange, index);
     });
-    connect(ControlAs<QComboBox>(1016), &QComboBox::currentIndexChanged, this, [this](int index) {
+    connect(ControlAs<QComboBox>(IDC_DEINTERLACE), &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index < 0) return;
         deinterlace_ = index;
         WriteSetting(kSettingDeinterlace, index);
     });
 
-    connect(List(1012), &QListWidget::currentRowChanged, this, [this](int row) {
+    connect(List(IDC_PLAYLIST_LIST), &QListWidget::currentRowChanged, this, [this](int row) {
         if (filling_ || row < 0 || row == currentPlaylist_) return;
         currentPlaylist_ = row;
         RefreshClips();
     });
-    for (int id : {1010, 1011, 1013, 1014, 1015})
+    for (int id : {IDC_VIDEO_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST})
         connect(List(id), &QListWidget::currentRowChanged, this, [this] {
             if (!filling_) UpdateControls();
         });
 }
 
-QComboBox* CMainWin::MediaList() const { return ControlAs<QComboBox>(1004); }
+QComboBox* CMainWin::MediaList() const { return ControlAs<QComboBox>(IDC_MEDIA_LIST); }
 
 QListWidget* CMainWin::List(int id) const { return ControlAs<QListWidget>(id); }
 
@@ -283,14 +286,14 @@ bool CMainWin::eventFilter(QObject* watched, QEvent* event) {
 
 void CMainWin::OnListKey(int listId) {
     switch (listId) {
-        case 1010: DeleteVideo(); break;
-        case 1012: ClearPlaylist(); break;
-        case 1011: RemoveClip(); break;
-        case 1013: DeleteStill(); break;
-        case 1014:
+        case IDC_VIDEO_LIST: DeleteVideo(); break;
+        case IDC_PLAYLIST_LIST: ClearPlaylist(); break;
+        case IDC_CLIP_LIST: RemoveClip(); break;
+        case IDC_STILL_LIST: DeleteStill(); break;
+        case IDC_EFFECT_LIST:
             if (Facts().selectedEffectUsed) DeleteStinger();
             break;
-        case 1015:
+        case IDC_LOGO_LIST:
             if (Facts().selectedLogoUsed) DeleteLogo();
             break;
         default: break;
@@ -356,24 +359,24 @@ void CMainWin::BeginProgress(const ProgressSpec& spec) {
     lastPercent_ = -1;
     abort_ = false;
     SetBusy(true);
-    auto* bar = ControlAs<QProgressBar>(1008);
+    auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setStyleSheet(QString());
     bar->setRange(0, BarValue(progressTotal_, progressTotal_));
     bar->setValue(0);
     SetProgress(0, false);
-    for (int id : {1008, 1009, 2003}) ShowControl(id, true);
+    for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, true);
     UpdateControls();
 }
 
 void CMainWin::SetProgress(int64_t position, bool error) {
     if (progressTotal_ == 0) return;
-    auto* bar = ControlAs<QProgressBar>(1008);
+    auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setValue(BarValue(std::clamp<int64_t>(position, 0, progressTotal_), progressTotal_));
     if (error) bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(200,40,40); }"));
     const int percent = static_cast<int>(position * 100 / progressTotal_);
     if (percent != lastPercent_) {
         lastPercent_ = percent;
-        SetControlText(1009, QString::fromStdString(FormatText(IDS_PROGRESS_PERCENT, percent)));
+        SetControlText(IDC_PROGRESS_TEXT, QString::fromStdString(FormatText(IDS_PROGRESS_PERCENT, percent)));
     }
 }
 
@@ -384,7 +387,7 @@ bool CMainWin::PumpMessages() {
 
 void CMainWin::EndProgress() {
     ownAccess_.restart();
-    for (int id : {1008, 1009, 2003}) ShowControl(id, false);
+    for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, false);
     SetBusy(false);
     UpdateControls();
     if (pendingRescan_) {
@@ -413,7 +416,7 @@ void CMainWin::Refresh(unsigned what) {
 
 void CMainWin::SetBusy(bool busy) {
     busy_ = busy;
-    if (busy) SetControlText(2032, MediaList()->currentText());
+    if (busy) SetControlText(IDC_MEDIA_BUSY, MediaList()->currentText());
 }
 
 }  // namespace rk

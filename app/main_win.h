@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/control_ids.h"
 #include "app/control_states.h"
 #include "app/cool_dialog.h"
 #include "app/thumbnail_list.h"
@@ -100,7 +101,7 @@ public:
     // ---- Controls ----
     // Applies the visibility and enabled rules to every control.
     void UpdateControls();
-    // The card line (1005) and the video hint (2015).
+    // The card line and the video hint.
     void UpdateCardLine();
     // What the rules are decided from, as the window stands now.
     WindowFacts Facts() const;

@@ -32,7 +32,7 @@ void CMainWin::AddVideo() {
     if (out.slot < 0) RefreshLists();
     UpdateCardLine();
     if (out.slot >= 0 && Ready() && card_.Directory().Video(out.slot).Used()) {
-        QListWidget* videos = List(1010);
+        QListWidget* videos = List(IDC_VIDEO_LIST);
         const int row = ListPositionOfVideo(card_.Directory(), out.slot);
         videos->setCurrentRow(row);
         if (QListWidgetItem* item = videos->item(row)) videos->scrollToItem(item);
@@ -43,7 +43,7 @@ void CMainWin::AddVideo() {
 void CMainWin::DeleteVideo() { NotYet("CMainWin::DeleteVideo()"); }
 void CMainWin::ReadVideo() {
     if (busy_ || !Ready()) return;
-    const int row = SelectedRow(1010);
+    const int row = SelectedRow(IDC_VIDEO_LIST);
     if (row < 0) return;
     rk::ReadVideo(*this, card_, row);
     UpdateCardLine();

@@ -63,7 +63,8 @@ WindowFacts CMainWin::Facts() const {
     f.effects = UsedEffectCount(d);
     f.logos = UsedLogoCount(d);
     f.videoSelected = SelectedVideoSlot() >= 0;
-    const int still = SelectedRow(1013), effect = SelectedRow(1014), logo = SelectedRow(1015);
+    const int still = SelectedRow(IDC_STILL_LIST), effect = SelectedRow(IDC_EFFECT_LIST);
+    const int logo = SelectedRow(IDC_LOGO_LIST);
     f.selectedStillUsed = still >= 0 && still < kStillCount && d.Still(still).Used();
     f.selectedEffectUsed = effect >= 0 && effect < kEffectCount && d.Effect(effect).Used();
     f.selectedLogoUsed = logo >= 0 && logo < kLogoCount && d.Logo(logo).Used();
@@ -72,7 +73,7 @@ WindowFacts CMainWin::Facts() const {
         f.playlistClips = ClipsOf(d, currentPlaylist_);
         f.playlistLoops = d.Loops(currentPlaylist_);
     }
-    f.clipSelected = SelectedRow(1011) >= 0;
+    f.clipSelected = SelectedRow(IDC_CLIP_LIST) >= 0;
     return f;
 }
 
@@ -87,9 +88,9 @@ void CMainWin::UpdateControls() {
 }
 
 void CMainWin::UpdateCardLine() {
-    SetControlText(1005, QString::fromStdString(CardLineText(card_)));
+    SetControlText(IDC_CARD_LINE, QString::fromStdString(CardLineText(card_)));
     const bool videos = Ready() && UsedVideoCount(card_.Directory()) > 0;
-    SetControlText(2015, QString::fromStdString(LoadText(videos ? IDS_HINT_DRAG_VIDEO : IDS_HINT_ADD_VIDEO)));
+    SetControlText(IDC_VIDEO_HINT, QString::fromStdString(LoadText(videos ? IDS_HINT_DRAG_VIDEO : IDS_HINT_ADD_VIDEO)));
 }
 
 // ---- Lists ----
@@ -104,14 +105,14 @@ int CMainWin::SelectedRow(int listId) const {
 
 int CMainWin::SelectedVideoSlot() const {
     if (!Ready()) return -1;
-    const int row = SelectedRow(1010);
+    const int row = SelectedRow(IDC_VIDEO_LIST);
     return row < 0 ? -1 : VideoOfListPosition(card_.Directory(), row);
 }
 
 void CMainWin::SetCurrentPlaylist(int p) {
     currentPlaylist_ = (p >= 0 && p < kPlaylistCount) ? p : -1;
     filling_ = true;
-    List(1012)->setCurrentRow(currentPlaylist_);
+    List(IDC_PLAYLIST_LIST)->setCurrentRow(currentPlaylist_);
     filling_ = false;
     RefreshClips();
 }
@@ -119,7 +120,7 @@ void CMainWin::SetCurrentPlaylist(int p) {
 void CMainWin::SetThumbnail(int index, const QImage& picture) {
     thumbnails_.Set(index, picture);
     const QIcon icon = thumbnails_.Icon(index);
-    for (int id : {1010, 1012, 1011, 1013, 1014, 1015}) {
+    for (int id : {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST}) {
         QListWidget* l = List(id);
         for (int i = 0; i < l->count(); ++i)
             if (l->item(i)->data(kImageRole).toInt() == index) l->item(i)->setIcon(icon);
@@ -128,17 +129,18 @@ void CMainWin::SetThumbnail(int index, const QImage& picture) {
 
 void CMainWin::RefreshLists() {
     filling_ = true;
-    for (int id : {1010, 1012, 1011, 1013, 1014, 1015}) List(id)->clear();
+    for (int id : {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST})
+        List(id)->clear();
     filling_ = false;
     if (!Ready()) {
-        SetControlText(1007, QString());
+        SetControlText(IDC_PLAYLIST_STATUS, QString());
         return;
     }
     LoadThumbnails();
-    for (int id : {1010, 1012, 1013, 1014, 1015}) FillList(id);
+    for (int id : {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST}) FillList(id);
     if (currentPlaylist_ >= 0) {
         filling_ = true;
-        List(1012)->setCurrentRow(currentPlaylist_);
+        List(IDC_PLAYLIST_LIST)->setCurrentRow(currentPlaylist_);
         filling_ = false;
     }
     RefreshClips();
@@ -182,12 +184,12 @@ void CMainWin::FillList(int id) {
     };
     filling_ = true;
     switch (id) {
-        case 1010:
+        case IDC_VIDEO_LIST:
             for (int v = 0; v < kVideoCount; ++v)
                 if (d.Video(v).Used())
                     add(Multiline(VideoText(d, v, card_.DisplayRate())), v, CThumbnailList::VideoImage(v));
             break;
-        case 1012:
+        case IDC_PLAYLIST_LIST:
             for (int p = 0; p < kPlaylistCount; ++p) {
                 if (ClipsOf(d, p) == 0) {
                     add(QString::number(p + 1), p, CThumbnailList::kBlank);
@@ -200,16 +202,16 @@ void CMainWin::FillList(int id) {
                 add(text, p, first >= 0 && first < kVideoCount ? first : CThumbnailList::kBlank);
             }
             break;
-        case 1013:
+        case IDC_STILL_LIST:
             for (int s = 0; s < kStillCount; ++s)
                 add(QString::number(s + 1), s, d.Still(s).Used() ? CThumbnailList::StillImage(s) : CThumbnailList::kBlank);
             break;
-        case 1014:
+        case IDC_EFFECT_LIST:
             for (int e = 0; e < kEffectCount; ++e)
                 add(QString::number(e + 1), e,
                     d.Effect(e).Used() ? CThumbnailList::EffectImage(e) : CThumbnailList::kBlank);
             break;
-        case 1015:
+        case IDC_LOGO_LIST:
             for (int l = 0; l < kLogoCount; ++l)
                 add(QString::number(l + 1), l, d.Logo(l).Used() ? CThumbnailList::LogoImage(l) : CThumbnailList::kBlank);
             break;
@@ -219,20 +221,20 @@ void CMainWin::FillList(int id) {
 }
 
 void CMainWin::RefreshClips() {
-    QListWidget* clips = List(1011);
+    QListWidget* clips = List(IDC_CLIP_LIST);
     filling_ = true;
     clips->clear();
     filling_ = false;
     const int p = currentPlaylist_;
     if (!Ready() || p < 0 || p >= kPlaylistCount) {
-        SetControlText(1007, QString());
+        SetControlText(IDC_PLAYLIST_STATUS, QString());
         UpdateControls();
         return;
     }
     const CardDirectory& d = card_.Directory();
     const int count = ClipsOf(d, p);
     if (count == 0) {
-        SetControlText(1007, QString::fromStdString(FormatText(IDS_PLAYLIST_EMPTY, p + 1)));
+        SetControlText(IDC_PLAYLIST_STATUS, QString::fromStdString(FormatText(IDS_PLAYLIST_EMPTY, p + 1)));
         UpdateControls();
         return;
     }
@@ -251,7 +253,7 @@ void CMainWin::RefreshClips() {
     const std::string duration = FramesDurationText(PlaylistFrames(d, p), card_.DisplayRate());
     std::string status = FormatText(IDS_PLAYLIST_STATUS, p + 1, count, duration.c_str());
     if (d.Loops(p)) status += " ," + LoadText(IDS_PLAYLIST_REPEAT);
-    SetControlText(1007, QString::fromStdString(status));
+    SetControlText(IDC_PLAYLIST_STATUS, QString::fromStdString(status));
     UpdateControls();
 }
 

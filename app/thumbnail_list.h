@@ -8,18 +8,25 @@
 #include <QPixmap>
 #include <array>
 
+#include "card/card_directory.h"
+
 namespace rk {
 
 class CThumbnailList {
 public:
-    static constexpr int kCount = 156;
     static constexpr int kWidth = 120;
     static constexpr int kHeight = 68;
-    static constexpr int kBlank = 99;
+    // One image per item slot of the card, in the directory's order.
+    static constexpr int kBlank = kVideoCount;
+    static constexpr int kFirstStill = kBlank + 1;
+    static constexpr int kFirstEffect = kFirstStill + kStillCount;
+    static constexpr int kFirstLogo = kFirstEffect + kEffectCount;
+    static constexpr int kCount = kFirstLogo + kLogoCount;
+    static_assert(kBlank == 99 && kFirstStill == 100 && kFirstEffect == 132 && kFirstLogo == 148 && kCount == 156);
     static constexpr int VideoImage(int v) { return v; }
-    static constexpr int StillImage(int s) { return 100 + s; }
-    static constexpr int EffectImage(int e) { return 132 + e; }
-    static constexpr int LogoImage(int l) { return 148 + l; }
+    static constexpr int StillImage(int s) { return kFirstStill + s; }
+    static constexpr int EffectImage(int e) { return kFirstEffect + e; }
+    static constexpr int LogoImage(int l) { return kFirstLogo + l; }
 
     CThumbnailList();
     // Replaces image `index` (scaled to 120 x 68 when it has another size);

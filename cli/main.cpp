@@ -1,10 +1,13 @@
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "app/settings.h"
 #include "base/log.h"
 #include "base/translate.h"
+#include "codec/transforms.h"
 #include "cli/cli_context.h"
 #include "cli/terminal_operator.h"
 
@@ -16,7 +19,18 @@ int main(int argc, char** argv) {
     rk::LogMessage(1, "reelkeep-cli: start, %d arguments", argc - 1);
 
     CLI::App app{"reelkeep-cli: prepare, fill and check the cards of the playout device"};
-    app.set_version_flag("--version", "reelkeep-cli 0.1.0");
+    // --version --verbose also tells which variant each codec kernel slot took
+    // on this processor. The version flag acts as soon as it is read, so the
+    // arguments are looked through for --verbose here.
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "With --version: the codec kernel each slot uses on this processor");
+    app.set_version_flag("--version", [argc, argv]() {
+        std::string text = "reelkeep-cli 0.1.0";
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], "--verbose") == 0) text += "\nKVQ1 kernels:\n" + rk::DescribeKernels();
+        if (text.back() == '\n') text.pop_back();
+        return text;
+    });
     app.require_subcommand(1);
     app.footer(
         "Questions are asked on the terminal; --yes answers them all with Yes, and without a terminal\n"

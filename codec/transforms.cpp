@@ -25,7 +25,6 @@ namespace {
 
 std::once_flag g_once;
 const TransformKernels* g_active = &detail::kPortableKernels;
-bool g_hasAvx = false;
 
 void BuildTables() {
     auto& t = detail::g_tables;
@@ -52,36 +51,62 @@ void BuildTables() {
     }
 }
 
+// The tables of each variant as dispatched for this processor: portable
+// functions overridden by every variant up to that one. Null where the
+// processor lacks the variant.
+TransformKernels g_variants[3];
+bool g_runs[3] = {true, false, false};
+KernelChoice g_choice;
+
+// A cap asked for in RK_KVQ1_KERNELS, or Avx (no cap).
+TransformVariant CapFromEnvironment() {
+    const char* force = std::getenv("RK_KVQ1_KERNELS");
+    if (!force) return TransformVariant::Avx;
+    if (std::strcmp(force, "portable") == 0) return TransformVariant::Portable;
+    if (std::strcmp(force, "sse") == 0) return TransformVariant::Sse;
+    return TransformVariant::Avx;
+}
+
 void Initialise() {
     BuildTables();
-    TransformVariant chosen = TransformVariant::Portable;
-#if defined(RK_CODEC_X86)
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid_count(1, 0, &a, &b, &c, &d)) {
-        chosen = ChooseVariant(c);
-        g_hasAvx = chosen == TransformVariant::Avx;
-    } else {
-        chosen = TransformVariant::Sse;  // every x86-64 processor has SSE2/SSE3
+    const uint32_t features = CpuFeaturesFrom(ReadCpuid());
+    for (int v = 0; v < 3; ++v) {
+        const KernelChoice c = ChooseKernels(features, TransformVariant(v));
+        g_variants[v] = c.kernels;
+        g_runs[v] = c.kernels.variant == TransformVariant(v);
     }
-#endif
-    if (const char* force = std::getenv("RK_KVQ1_KERNELS")) {
-        TransformVariant wanted = chosen;
-        if (std::strcmp(force, "portable") == 0) wanted = TransformVariant::Portable;
-        else if (std::strcmp(force, "sse") == 0) wanted = TransformVariant::Sse;
-        else if (std::strcmp(force, "avx") == 0) wanted = TransformVariant::Avx;
-#if defined(RK_CODEC_X86)
-        if (wanted != TransformVariant::Avx || g_hasAvx) chosen = wanted;
-#else
-        chosen = TransformVariant::Portable;
-#endif
-    }
-#if defined(RK_CODEC_X86)
-    g_active = chosen == TransformVariant::Avx   ? &detail::kAvxKernels
-               : chosen == TransformVariant::Sse ? &detail::kSseKernels
-                                                 : &detail::kPortableKernels;
-#endif
-    LogMessage(2, "InitTransforms(): %s kernels", TransformVariantName(g_active->variant));
+    g_choice = ChooseKernels(features, CapFromEnvironment());
+    g_active = &g_choice.kernels;
+    LogMessage(2, "InitTransforms(): %s kernels (processor features 0x%x)", TransformVariantName(g_active->variant),
+               unsigned(features));
+    for (int i = 0; i < kTransformSlotCount; ++i)
+        LogMessage(2, "InitTransforms(): %s: %s", TransformSlotName(TransformSlot(i)),
+                   TransformVariantName(g_choice.took[i]));
 }
+
+// Replaces `slot` by `fn` when the variant has one, and notes who took it.
+template <class Fn>
+void Override(Fn& slot, Fn fn, TransformVariant variant, TransformVariant& took) {
+    if (!fn) return;
+    slot = fn;
+    took = variant;
+}
+
+#if defined(RK_CODEC_X86)
+void Apply(KernelChoice& c, const detail::KernelOverride& o, uint32_t features) {
+    if ((features & o.needs) != o.needs) return;
+    const TransformVariant v = o.kernels.variant;
+    TransformKernels& k = c.kernels;
+    auto* took = c.took;
+    Override(k.forwardTransform, o.kernels.forwardTransform, v, took[int(TransformSlot::ForwardTransform)]);
+    Override(k.forwardPixels, o.kernels.forwardPixels, v, took[int(TransformSlot::ForwardPixels)]);
+    Override(k.addBasisImage, o.kernels.addBasisImage, v, took[int(TransformSlot::AddBasisImage)]);
+    Override(k.quantise, o.kernels.quantise, v, took[int(TransformSlot::Quantise)]);
+    Override(k.storeBlock, o.kernels.storeBlock, v, took[int(TransformSlot::StoreBlock)]);
+    Override(k.decodeSlice, o.kernels.decodeSlice, v, took[int(TransformSlot::DecodeSlice)]);
+    k.variant = v;
+}
+#endif
 
 }  // namespace
 
@@ -94,9 +119,66 @@ const char* TransformVariantName(TransformVariant v) {
     return "?";
 }
 
-TransformVariant ChooseVariant(uint32_t ecx) {
-    const uint32_t osxsave = 1u << 27, avx = 1u << 28;
-    return (ecx & osxsave) && (ecx & avx) ? TransformVariant::Avx : TransformVariant::Sse;
+const char* TransformSlotName(TransformSlot s) {
+    switch (s) {
+    case TransformSlot::ForwardTransform: return "forwardTransform";
+    case TransformSlot::ForwardPixels: return "forwardPixels";
+    case TransformSlot::AddBasisImage: return "addBasisImage";
+    case TransformSlot::Quantise: return "quantise";
+    case TransformSlot::StoreBlock: return "storeBlock";
+    case TransformSlot::DecodeSlice: return "decodeSlice";
+    }
+    return "?";
+}
+
+CpuidAnswers ReadCpuid() {
+    CpuidAnswers a;
+#if defined(RK_CODEC_X86)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return a;
+    a.leaf1 = true;
+    a.ecx = ecx;
+    a.edx = edx;
+    // XGETBV faults unless the system has enabled it, which OSXSAVE reports.
+    if (ecx & (1u << 27)) {
+        uint32_t lo = 0, hi = 0;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        a.xcr0 = (uint64_t(hi) << 32) | lo;
+    }
+#endif
+    return a;
+}
+
+uint32_t CpuFeaturesFrom(const CpuidAnswers& cpu) {
+    if (!cpu.leaf1) return 0;
+    uint32_t f = 0;
+    auto grant = [&](bool present, uint32_t bit) {
+        if (present) f |= bit;
+    };
+    grant(cpu.edx & (1u << 26), kCpuSse2);
+    grant(cpu.ecx & (1u << 0), kCpuSse3);
+    grant(cpu.ecx & (1u << 9), kCpuSsse3);
+    grant(cpu.ecx & (1u << 19), kCpuSse41);
+    grant(cpu.ecx & (1u << 20), kCpuSse42);
+    grant(cpu.ecx & (1u << 23), kCpuPopcnt);
+    const bool osxsave = cpu.ecx & (1u << 27), avx = cpu.ecx & (1u << 28);
+    const uint64_t ymmState = (1u << 1) | (1u << 2);  // XMM and upper-YMM state saved
+    grant(osxsave && avx && (cpu.xcr0 & ymmState) == ymmState, kCpuAvx);
+    return f;
+}
+
+KernelChoice ChooseKernels(uint32_t features, TransformVariant cap) {
+    KernelChoice c;
+    c.kernels = detail::kPortableKernels;
+    for (auto& t : c.took) t = TransformVariant::Portable;
+#if defined(RK_CODEC_X86)
+    if (cap >= TransformVariant::Sse) Apply(c, detail::kSseKernels, features);
+    if (cap >= TransformVariant::Avx) Apply(c, detail::kAvxKernels, features);
+#else
+    (void)features;
+    (void)cap;
+#endif
+    return c;
 }
 
 void InitTransforms() { std::call_once(g_once, Initialise); }
@@ -108,21 +190,26 @@ const TransformKernels& ActiveKernels() {
 
 const TransformKernels* KernelsFor(TransformVariant v) {
     InitTransforms();
-    switch (v) {
-    case TransformVariant::Portable: return &detail::kPortableKernels;
-#if defined(RK_CODEC_X86)
-    case TransformVariant::Sse: return &detail::kSseKernels;
-    case TransformVariant::Avx: return g_hasAvx ? &detail::kAvxKernels : nullptr;
-#else
-    default: return nullptr;
-#endif
-    }
-    return nullptr;
+    const int i = int(v);
+    if (i < 0 || i > 2 || !g_runs[i]) return nullptr;
+    return &g_variants[i];
 }
 
 bool CpuHasAvx() {
     InitTransforms();
-    return g_hasAvx;
+    return g_runs[int(TransformVariant::Avx)];
+}
+
+std::string DescribeKernels() {
+    InitTransforms();
+    std::string out;
+    for (int i = 0; i < kTransformSlotCount; ++i) {
+        out += TransformSlotName(TransformSlot(i));
+        out += ": ";
+        out += TransformVariantName(g_choice.took[i]);
+        out += "\n";
+    }
+    return out;
 }
 
 void ForwardTransform(const int32_t* in, int32_t* out) { g_active->forwardTransform(in, out); }

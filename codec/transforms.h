@@ -3,12 +3,16 @@
 // (basis images, DCT matrix) and the processor-specific kernels behind function
 // slots that are filled once per process.
 //
-// The slots take the AVX variants when CPUID leaf 1 reports OSXSAVE and AVX,
-// otherwise the SSE variants. The environment variable RK_KVQ1_KERNELS
-// (portable | sse | avx) forces a variant when the processor has it; it is read
-// once, by the first InitTransforms.
+// Every slot starts with the portable function; a vector variant replaces it
+// only when the processor reports every instruction set that variant's file is
+// compiled for (the SSE file: SSE2 to SSE4.1; the AVX file: up to AVX, and the
+// operating system saving the 256-bit registers, seen through XGETBV). The
+// environment variable RK_KVQ1_KERNELS (portable | sse | avx) caps the variant
+// at that level; it is read once, by the first InitTransforms. What each slot
+// took is logged and given by DescribeKernels().
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace rk {
 
@@ -54,7 +58,7 @@ struct SliceJob {
 using DecodeSliceFn = bool (*)(const SliceJob& job);
 
 struct TransformKernels {
-    TransformVariant variant;
+    TransformVariant variant;  // the highest variant any slot took
     ForwardTransformFn forwardTransform;
     ForwardPixelsFn forwardPixels;
     AddBasisImageFn addBasisImage;
@@ -82,9 +86,46 @@ const float* BasisImages();           // 64 images of 64 floats, indexed by scan
 const float* DctMatrix();             // 8 x 8, row u, column x
 const float* DctMatrixTransposed();   // 8 x 8
 
-// What the processor reports (CPUID leaf 1, ECX bits 27 and 28).
+// The instruction sets a kernel file may be compiled for, as bits.
+enum CpuFeature : uint32_t {
+    kCpuSse2 = 1u << 0,
+    kCpuSse3 = 1u << 1,
+    kCpuSsse3 = 1u << 2,
+    kCpuSse41 = 1u << 3,
+    kCpuSse42 = 1u << 4,
+    kCpuPopcnt = 1u << 5,
+    kCpuAvx = 1u << 6,  // the processor has AVX and the system saves the YMM registers
+};
+
+// The answers of CPUID leaf 1 and, when ECX reports OSXSAVE, of XGETBV(0).
+struct CpuidAnswers {
+    bool leaf1 = false;  // leaf 1 exists
+    uint32_t ecx = 0;
+    uint32_t edx = 0;
+    uint64_t xcr0 = 0;  // only meaningful with OSXSAVE
+};
+// What this processor answers (all zero off x86).
+CpuidAnswers ReadCpuid();
+// The features the answers grant: AVX only with OSXSAVE and XCR0's SSE and
+// AVX state bits (1 and 2) both set.
+uint32_t CpuFeaturesFrom(const CpuidAnswers& cpu);
+
+// The slots by position, for reports.
+enum class TransformSlot : int { ForwardTransform, ForwardPixels, AddBasisImage, Quantise, StoreBlock, DecodeSlice };
+constexpr int kTransformSlotCount = 6;
+const char* TransformSlotName(TransformSlot s);
+
+// The dispatch rule: portable functions, overridden slot by slot by every
+// variant up to `cap` whose features are all in `features`.
+struct KernelChoice {
+    TransformKernels kernels;
+    TransformVariant took[kTransformSlotCount];
+};
+KernelChoice ChooseKernels(uint32_t features, TransformVariant cap = TransformVariant::Avx);
+
+// True when this processor and its operating system can run the AVX kernels.
 bool CpuHasAvx();
-// The dispatch rule, exposed for tests: AVX only when both bits are set.
-TransformVariant ChooseVariant(uint32_t cpuidLeaf1Ecx);
+// One line per slot, "forwardTransform: AVX", for `--version --verbose`.
+std::string DescribeKernels();
 
 }  // namespace rk

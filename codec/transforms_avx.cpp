@@ -1,6 +1,6 @@
 // The AVX kernels (256-bit vectors). Compiled with -mavx only (no AVX2, no
-// FMA: the dispatch tests the AVX bit alone); chosen at run time when CPUID
-// reports OSXSAVE and AVX.
+// FMA); chosen at run time when CPUID reports AVX and the SSE levels below it,
+// and XGETBV shows that the system saves the YMM registers.
 //
 // Forward transform: columns first (eight columns at a time, one broadcast
 // matrix entry times an input row), then rows, each sum grouped
@@ -130,10 +130,11 @@ bool DecodeSliceAvx(const SliceJob& job) { return DecodeSliceWith<AvxSlice>(job)
 
 }  // namespace
 
-const TransformKernels kAvxKernels = {
-    TransformVariant::Avx, ForwardTransformAvx, ForwardPixelsAvx,
-    AddBasisImageAvx,      QuantiseAvx,         StoreBlockAvx,
-    DecodeSliceAvx,
+// -mavx lets the compiler use every SSE level up to SSE4.2, and POPCNT, too.
+const KernelOverride kAvxKernels = {
+    kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuSse41 | kCpuSse42 | kCpuPopcnt | kCpuAvx,
+    {TransformVariant::Avx, ForwardTransformAvx, ForwardPixelsAvx, AddBasisImageAvx, QuantiseAvx, StoreBlockAvx,
+     DecodeSliceAvx},
 };
 
 }  // namespace rk::detail

@@ -14,9 +14,16 @@ struct TransformTables {
 extern TransformTables g_tables;
 
 extern const TransformKernels kPortableKernels;
+
+// The functions of one vector variant (a slot it does not provide is null)
+// and the instruction sets its file is compiled for.
+struct KernelOverride {
+    uint32_t needs;
+    TransformKernels kernels;
+};
 #if defined(RK_CODEC_X86)
-extern const TransformKernels kSseKernels;
-extern const TransformKernels kAvxKernels;
+extern const KernelOverride kSseKernels;
+extern const KernelOverride kAvxKernels;
 #endif
 
 }  // namespace rk::detail

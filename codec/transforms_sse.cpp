@@ -1,5 +1,5 @@
 // The SSE kernels (128-bit vectors). Compiled with -msse4.1; chosen at run
-// time when the processor lacks AVX.
+// time for the slots AVX does not take, when the processor has SSE4.1.
 //
 // Forward transform: rows first, then columns; each output is the sum of its
 // eight products grouped ((p0 + p1) + (p2 + p3)) + ((p4 + p5) + (p6 + p7)),
@@ -114,10 +114,11 @@ bool DecodeSliceSse(const SliceJob& job) { return DecodeSliceWith<MemorySlice<Ad
 
 }  // namespace
 
-const TransformKernels kSseKernels = {
-    TransformVariant::Sse, ForwardTransformSse, ForwardPixelsSse,
-    AddBasisImageSse,      QuantiseSse,         StoreBlockSse,
-    DecodeSliceSse,
+// -msse4.1 lets the compiler use SSE3 and SSSE3 too, anywhere in this file.
+const KernelOverride kSseKernels = {
+    kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuSse41,
+    {TransformVariant::Sse, ForwardTransformSse, ForwardPixelsSse, AddBasisImageSse, QuantiseSse, StoreBlockSse,
+     DecodeSliceSse},
 };
 
 }  // namespace rk::detail

@@ -19,14 +19,6 @@ inline constexpr int kThumbWidth = 120;
 // 68th row stays zero in the block and reads back as a dark green row).
 inline constexpr int kThumbHeight = 68;
 
-// Image slots of the window's shared thumbnail image list (156 images).
-inline constexpr int kThumbImageFirstVideo = 0;    // video v uses image v (0..98)
-inline constexpr int kThumbImageBlank = 99;
-inline constexpr int kThumbImageFirstStill = 100;  // still s uses 100 + s
-inline constexpr int kThumbImageFirstEffect = 132; // effect e uses 132 + e
-inline constexpr int kThumbImageFirstLogo = 148;   // logo l uses 148 + l
-inline constexpr int kThumbImageCount = 156;
-
 // Fills `block` (24576 bytes) with the black default: a cleared 120 x 68
 // picture in UYVY (Y = 16, Cb = Cr = 128), zero behind it.
 void MakeBlackThumbnail(uint8_t* block);

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/dialog_texts.h"
+#include "app/dialog_texts.h"
 #include "base/string_table.h"
 #include "base/texts.h"
 #include "base/translate.h"

@@ -95,6 +95,16 @@ TEST_F(CliTest, HelpVersionAndWrongUsage) {
     Outcome version = Start({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_NE(version.out.find("reelkeep-cli 0.1.0"), std::string::npos) << version.out;
+    EXPECT_EQ(version.out.find("decodeSlice"), std::string::npos) << version.out;
+    // With --verbose (before or after) it also tells each kernel slot's variant;
+    // RK_KVQ1_KERNELS caps them.
+    for (auto args : {std::vector<std::string>{"--version", "--verbose"}, {"--verbose", "--version"}}) {
+        Outcome verbose = Start(args, {{"RK_KVQ1_KERNELS", "portable"}});
+        EXPECT_EQ(verbose.code, 0);
+        EXPECT_NE(verbose.out.find("reelkeep-cli 0.1.0"), std::string::npos) << verbose.out;
+        EXPECT_NE(verbose.out.find("decodeSlice: portable"), std::string::npos) << verbose.out;
+        EXPECT_NE(verbose.out.find("forwardTransform: portable"), std::string::npos) << verbose.out;
+    }
 
     EXPECT_EQ(Start({}).code, 2);
     EXPECT_EQ(Start({"--no-such-option"}).code, 2);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "codec/kvq1_tables.h"
@@ -90,13 +91,74 @@ TEST(Transforms, AddBasisImageExamples) {
     EXPECT_EQ(DctMatrix()[1 * 8 + 0], DctMatrixTransposed()[0 * 8 + 1]);
 }
 
-TEST(Transforms, DispatchTakesAvxOnlyWithBothBits) {
-    const uint32_t osxsave = 1u << 27, avx = 1u << 28;
-    EXPECT_EQ(ChooseVariant(osxsave | avx), TransformVariant::Avx);
-    EXPECT_EQ(ChooseVariant(osxsave), TransformVariant::Sse);
-    EXPECT_EQ(ChooseVariant(avx), TransformVariant::Sse);
-    EXPECT_EQ(ChooseVariant(0), TransformVariant::Sse);
-    EXPECT_EQ(ChooseVariant(~(avx)), TransformVariant::Sse);
+// CPUID answers of processors the program may meet, and what each slot takes.
+namespace {
+constexpr uint32_t kEdxSse2 = 1u << 26;
+constexpr uint32_t kEcxSse3 = 1u << 0, kEcxSsse3 = 1u << 9, kEcxSse41 = 1u << 19, kEcxSse42 = 1u << 20,
+                   kEcxPopcnt = 1u << 23, kEcxOsxsave = 1u << 27, kEcxAvx = 1u << 28;
+constexpr uint32_t kEcxUpToSse42 = kEcxSse3 | kEcxSsse3 | kEcxSse41 | kEcxSse42 | kEcxPopcnt;
+constexpr uint64_t kXcr0SseAvx = 0x7;  // x87, XMM and YMM state
+
+CpuidAnswers Cpu(uint32_t ecx, uint32_t edx, uint64_t xcr0 = 0) {
+    CpuidAnswers a;
+    a.leaf1 = true;
+    a.ecx = ecx;
+    a.edx = edx;
+    a.xcr0 = xcr0;
+    return a;
+}
+
+// Every slot took `want`, and the table holds that variant's functions.
+void ExpectAllSlots(const KernelChoice& c, TransformVariant want) {
+    EXPECT_EQ(c.kernels.variant, want);
+    for (int i = 0; i < kTransformSlotCount; ++i) {
+        EXPECT_EQ(c.took[i], want) << TransformSlotName(TransformSlot(i));
+    }
+    if (const TransformKernels* k = KernelsFor(want)) {
+        EXPECT_EQ(c.kernels.forwardTransform, k->forwardTransform);
+        EXPECT_EQ(c.kernels.decodeSlice, k->decodeSlice);
+    }
+}
+}  // namespace
+
+TEST(Transforms, DispatchTestsEveryFlagTheKernelsUse) {
+    auto choose = [](const CpuidAnswers& a) { return ChooseKernels(CpuFeaturesFrom(a)); };
+    // No leaf 1, or SSE2 only (the x86-64 baseline): the portable functions.
+    ExpectAllSlots(choose(CpuidAnswers{}), TransformVariant::Portable);
+    ExpectAllSlots(choose(Cpu(0, kEdxSse2)), TransformVariant::Portable);
+    ExpectAllSlots(choose(Cpu(kEcxSse3 | kEcxSsse3, kEdxSse2)), TransformVariant::Portable);
+    // SSE4.1 without SSSE3 below it is not enough for a file built with -msse4.1.
+    ExpectAllSlots(choose(Cpu(kEcxSse41, kEdxSse2)), TransformVariant::Portable);
+    // SSE4.1 without AVX.
+    ExpectAllSlots(choose(Cpu(kEcxSse3 | kEcxSsse3 | kEcxSse41, kEdxSse2)), TransformVariant::Sse);
+    ExpectAllSlots(choose(Cpu(kEcxUpToSse42, kEdxSse2)), TransformVariant::Sse);
+    // AVX that the system does not save: no OSXSAVE, or XCR0 without the YMM bit.
+    ExpectAllSlots(choose(Cpu(kEcxUpToSse42 | kEcxAvx, kEdxSse2)), TransformVariant::Sse);
+    ExpectAllSlots(choose(Cpu(kEcxUpToSse42 | kEcxAvx, kEdxSse2, 0x7)), TransformVariant::Sse);
+    ExpectAllSlots(choose(Cpu(kEcxUpToSse42 | kEcxAvx | kEcxOsxsave, kEdxSse2, 0x3)), TransformVariant::Sse);
+    ExpectAllSlots(choose(Cpu(kEcxUpToSse42 | kEcxAvx | kEcxOsxsave, kEdxSse2, 0x5)), TransformVariant::Sse);
+    // AVX with system support but no SSE4.1 (a hypervisor that hides it).
+    ExpectAllSlots(choose(Cpu(kEcxAvx | kEcxOsxsave, kEdxSse2, kXcr0SseAvx)), TransformVariant::Portable);
+    // Everything.
+    const CpuidAnswers full = Cpu(kEcxUpToSse42 | kEcxAvx | kEcxOsxsave, kEdxSse2, kXcr0SseAvx);
+#if defined(__x86_64__)
+    ExpectAllSlots(choose(full), TransformVariant::Avx);
+    // A cap stops the overrides at its level.
+    ExpectAllSlots(ChooseKernels(CpuFeaturesFrom(full), TransformVariant::Sse), TransformVariant::Sse);
+#endif
+    ExpectAllSlots(ChooseKernels(CpuFeaturesFrom(full), TransformVariant::Portable), TransformVariant::Portable);
+}
+
+TEST(Transforms, ThisProcessorsAnswersGiveTheActiveKernels) {
+    const KernelChoice c = ChooseKernels(CpuFeaturesFrom(ReadCpuid()));
+    if (!std::getenv("RK_KVQ1_KERNELS")) {
+        EXPECT_EQ(c.kernels.variant, ActiveKernels().variant);
+    }
+    EXPECT_EQ(c.kernels.variant == TransformVariant::Avx, CpuHasAvx());
+    const std::string report = DescribeKernels();
+    for (int i = 0; i < kTransformSlotCount; ++i) {
+        EXPECT_NE(report.find(std::string(TransformSlotName(TransformSlot(i))) + ": "), std::string::npos) << report;
+    }
 }
 
 // Same input to the reference and to each variant: SSE must match the

@@ -4,22 +4,9 @@
 #include <cstddef>
 #include <string>
 
+#include "app/control_ids.h"
+
 namespace rk {
-
-// Dialog templates that carry texts.
-enum DialogId : int {
-    IDD_MAIN = 102,           // the main window
-    IDD_MESSAGE_BOX = 135,    // the message box
-    IDD_EFFECT_EDITOR = 136,  // the effect keyframe editor
-    IDD_EFFECT_TYPE = 137,    // the effect type choice
-    IDD_FORMAT = 138,         // the format question with the video mode list
-    IDD_ANIM_LOGO = 139,      // the "Write logo?" question with the playback speed
-};
-
-// The control id that stands for a dialog's own caption.
-constexpr int kDialogCaption = 0;
-// The skin's title bar control (a dialog's title text lives there).
-constexpr int kDialogTitleControl = 11111;
 
 struct DialogTextEntry {
     int dialog;
