@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "base/translate.h"
+#include "convert/pipe_folder.h"
 
 namespace rk {
 
@@ -19,6 +20,8 @@ int CMainApp::Run(int argc, char** argv) {
     UseSettingsForLogLevel();
 
     LoadLanguagePacks();
+    // Working folders of conversions whose process was killed.
+    SweepAbandonedWorkFolders();
 
     // The main window is the program: its own loop runs until it closes.
     {

@@ -10,12 +10,15 @@
 #include "codec/transforms.h"
 #include "cli/cli_context.h"
 #include "cli/terminal_operator.h"
+#include "convert/pipe_folder.h"
 
 int main(int argc, char** argv) {
     using namespace rk::cli;
     // The log level comes from the settings, the texts from the user's locale.
     rk::UseSettingsForLogLevel();
     rk::LoadLanguagePacks();
+    // Working folders of conversions whose process was killed.
+    rk::SweepAbandonedWorkFolders();
     rk::LogMessage(1, "reelkeep-cli: start, %d arguments", argc - 1);
 
     CLI::App app{"reelkeep-cli: prepare, fill and check the cards of the playout device"};

@@ -2,6 +2,11 @@
 // The FIFOs that carry raw pictures and sound between the tools and us live
 // in a private folder made per object (mkdtemp, mode 0700), so that two
 // conversions never meet and nobody else can open them.
+//
+// Each folder carries an owner mark: a lock file inside it, held with flock
+// for as long as the folder lives. A process killed mid-conversion cannot
+// remove its folder, but its lock dies with it, so the next start of either
+// program sweeps every such folder whose lock is free.
 #include <string>
 #include <vector>
 
@@ -29,7 +34,19 @@ public:
 private:
     std::string folder_;
     std::vector<std::string> fifos_;
+    int ownerFd_ = -1;  // the held lock of the owner mark
 };
+
+// The name of the owner mark inside a working folder.
+inline constexpr const char* kOwnerMarkName = ".owner";
+
+// Removes the working folders ("reelkeep-XXXXXX") of `tempFolder` (default:
+// TempFolder()) whose owner is gone: their owner mark's lock can be taken,
+// or they carry no mark and were last changed more than `unmarkedAgeSeconds`
+// ago (a process killed between making the folder and marking it). Only this
+// user's folders, and inside them only plain files and FIFOs, are removed.
+// Answers the number of folders removed.
+int SweepAbandonedWorkFolders(const std::string& tempFolder = std::string(), int unmarkedAgeSeconds = 3600);
 
 // Opens the reading end of a FIFO without waiting for a writer, with a
 // large pipe buffer. -1 on failure.
