@@ -95,6 +95,21 @@ KAVQ1Check CheckKAVQ1Slot(const uint8_t* slot, size_t bytes, int cardSizeClass, 
     return KAVQ1Check::Ok;
 }
 
+const char* KAVQ1SlotFault(const uint8_t* slot, size_t bytes, int cardSizeClass, int cardRateCode, int cardSlotBytes,
+                           uint32_t expectedFrame) {
+    if (bytes < size_t(kClusterBytes) + 8) return "the slot is short";
+    if (std::memcmp(slot, kAudioChunkMagic, 4) != 0 || slot[4] != 0x85) return "no sound chunk in the head cluster";
+    if (ReadBE32(slot + 8) != expectedFrame) return "frame number out of sequence";
+    const int share = AudioShareBytes(cardRateCode, expectedFrame);
+    if (int(ReadBE16(slot + 12)) != AudioChunkLengthWords(share)) return "sound chunk of the wrong length";
+    switch (CheckKAVQ1Slot(slot, bytes, cardSizeClass, cardRateCode, cardSlotBytes)) {
+    case KAVQ1Check::Ok: return nullptr;
+    case KAVQ1Check::Invalid: return "no KVQ1 frame header";
+    case KAVQ1Check::Unsupported: return "frame header of another size class, rate or budget";
+    }
+    return "bad slot";
+}
+
 bool ReadKAVQ1StreamInfo(const uint8_t* slot, size_t bytes, KAVQ1StreamInfo& info) {
     info = KAVQ1StreamInfo{};
     if (bytes < size_t(kClusterBytes) + 8) return false;

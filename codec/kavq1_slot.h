@@ -74,6 +74,14 @@ enum class KAVQ1Check : int {
 KAVQ1Check CheckKAVQ1Slot(const uint8_t* slot, size_t bytes, int cardSizeClass, int cardRateCode,
                           int cardSlotBytes);
 
+// The cheap checks of every slot copied from a KAVQ1 file, beyond
+// CheckKAVQ1Slot's: the head cluster's chunk header (magic, 0x85, frame
+// number `expectedFrame`, chunk length of that frame's share at the rate) and
+// the frame header (magic, size class, rate, budget). nullptr when the slot
+// passes, else what is wrong with it. A full decode is not done here.
+const char* KAVQ1SlotFault(const uint8_t* slot, size_t bytes, int cardSizeClass, int cardRateCode, int cardSlotBytes,
+                           uint32_t expectedFrame);
+
 // What the export converter reads from the first slot's frame header.
 struct KAVQ1StreamInfo {
     int sizeClass = 0;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/fd_io.h"
 #include "base/string_ids.h"
@@ -23,6 +24,7 @@
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "codec/kavq1_slot.h"
+#include "codec/kvq1_format.h"
 #include "convert/kavq1_file_converter.h"
 #include "convert/kavq1_file_encoder.h"
 #include "base/path_util.h"
@@ -68,6 +70,40 @@ AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& re
     op.Refresh(kRefreshCardLine);
     return AddVideoFromFile(op, card, slot, path, options);
 }
+
+namespace {
+
+// The slots of a KAVQ1 file, each checked as it is copied: a file whose
+// first slot is sound can still be damaged further on, and a slot that is
+// not a frame of this card's kind (or out of sequence) would be written as
+// part of a video that does not play. The head cluster and the frame header
+// only; decoding belongs to a card check.
+class CCheckedKAVQ1Source : public CFileSlotSource {
+public:
+    CCheckedKAVQ1Source(int fd, int sizeClass, int rateCode, int slotBytes)
+        : CFileSlotSource(fd), sizeClass_(sizeClass), rateCode_(rateCode), slotBytes_(slotBytes) {}
+    int Next(uint8_t* slot, size_t bytes) override {
+        const int got = CFileSlotSource::Next(slot, bytes);
+        if (got <= 0) return got;
+        // Frames count on from the first slot's number.
+        if (frame_ == 0 && !started_ && bytes >= 12) frame_ = ReadBE32(slot + 8);
+        started_ = true;
+        if (const char* fault = KAVQ1SlotFault(slot, bytes, sizeClass_, rateCode_, slotBytes_, frame_)) {
+            cause_ = "frame " + std::to_string(frame_) + ": " + fault;
+            NoteFailureCause(cause_);
+            return -1;
+        }
+        ++frame_;
+        return got;
+    }
+
+private:
+    int sizeClass_, rateCode_, slotBytes_;
+    uint32_t frame_ = 0;
+    bool started_ = false;
+};
+
+}  // namespace
 
 AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
                                  const ImportOptions& options, const std::string& nameOverride) {
@@ -119,7 +155,8 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         }
         frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
         ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        slots = std::make_unique<CFileSlotSource>(file.fd);
+        slots = std::make_unique<CCheckedKAVQ1Source>(file.fd, mode.sizeClass, mode.frameRate,
+                                                      static_cast<int>(slotBytes));
     } else {
         // ffmpeg opens the source itself: a FIFO, a folder or a device there
         // would keep it waiting for ever, and us waiting for its pictures.

@@ -194,4 +194,50 @@ TEST_F(HostileFiles, FramesThatDoNotDecodeAreReported) {
     }
 }
 
+// A .kavq1 whose later slots are damaged: add-video checks every slot as it
+// copies and stops with "Error reading video file!", the card keeps no entry.
+TEST_F(HostileFiles, DamagedLaterSlotsAreRefused) {
+    const std::vector<uint8_t> one = rk::test::ReadFileBytes(Good());
+    ASSERT_GT(one.size(), 12288u + 8);
+    const size_t slot = one.size();
+    auto threeFrames = [&] {
+        std::vector<uint8_t> f;
+        for (uint8_t i = 0; i < 3; ++i) {
+            f.insert(f.end(), one.begin(), one.end());
+            f[i * slot + 11] = i;  // frame number, big-endian at 8
+        }
+        return f;
+    };
+    struct Case {
+        const char* what;
+        size_t at;
+        uint8_t value;
+    } cases[] = {
+        {"", 0, 0},                                    // sound: added
+        {"frame magic", 2 * slot + 12288, 'X'},
+        {"size class", 1 * slot + 12288 + 4, 2},
+        {"rate", 2 * slot + 12288 + 5, 25},
+        {"frame number", 1 * slot + 11, 7},
+        {"chunk length", 2 * slot + 13, 0x11},
+        {"chunk magic", 1 * slot + 0, 'X'},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> f = threeFrames();
+        if (c.what[0]) f[c.at] = c.value;
+        const std::string path = dir_->File("three.kavq1"), card = dir_->File("slots.img");
+        ASSERT_TRUE(rk::test::WriteFile(path, std::string(f.begin(), f.end())));
+        const std::vector<uint8_t> cardBytes = rk::test::ReadFileBytes(Card());
+        ASSERT_TRUE(rk::test::WriteFile(card, std::string(cardBytes.begin(), cardBytes.end())));
+        const CliRun r = Cli({"add-video", card, path, "--yes"}, dir_->File("run.err"));
+        if (!c.what[0]) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << c.what << ": " << r.err;
+        EXPECT_NE(r.err.find("error: Error reading video file!"), std::string::npos) << c.what << ": " << r.err;
+        // No entry was kept: the card still holds its one video only.
+        EXPECT_EQ(Cli({"read-video", card, "1", dir_->File("none.kavq1")}, dir_->File("rv.err")).status, 1) << c.what;
+    }
+}
+
 }  // namespace
