@@ -1,0 +1,80 @@
+// The journal of directories: a record per card survives a reload, cards do
+// not share records, and a damaged or foreign record is never taken.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "card/directory_journal.h"
+#include "support/test_files.h"
+
+namespace rk {
+namespace {
+
+CardDirectory Dir(uint32_t start) {
+    CardDirectory d;
+    d.SetVideo(0, {start, 3, 33});
+    d.SetVideoNameUtf8(0, "clip");
+    d.PrepareForWrite(0, 33);
+    return d;
+}
+
+TEST(DirectoryJournal, RecordAndLoadPerCard) {
+    test::TempDir tmp;
+    CDirectoryJournal j(tmp.File("state/reelkeep/journal"));
+    const CardIdentity a{"/dev/sdb:SERIAL1", 15523840, 0}, b{"/home/x/card.img", 15523840, 0};
+    CardDirectory p, n;
+    EXPECT_FALSE(j.Load(a, p, n));  // nothing yet
+    ASSERT_TRUE(j.Record(a, Dir(1651), Dir(1700)));
+    ASSERT_TRUE(j.Record(b, Dir(2000), Dir(2100)));
+    ASSERT_TRUE(j.Load(a, p, n));
+    EXPECT_TRUE(p == Dir(1651));
+    EXPECT_TRUE(n == Dir(1700));
+    // A later write replaces the card's record.
+    ASSERT_TRUE(j.Record(a, Dir(1700), Dir(1800)));
+    ASSERT_TRUE(j.Load(a, p, n));
+    EXPECT_TRUE(p == Dir(1700));
+    EXPECT_TRUE(n == Dir(1800));
+    ASSERT_TRUE(j.Load(b, p, n));
+    EXPECT_TRUE(n == Dir(2100));
+    // The same name at another size or mode is another card.
+    EXPECT_FALSE(j.Load({a.name, a.totalSectors + 24, 0}, p, n));
+    EXPECT_FALSE(j.Load({a.name, a.totalSectors, 1}, p, n));
+    struct stat st {};
+    ASSERT_EQ(::stat(tmp.File("state/reelkeep/journal").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(DirectoryJournal, DamagedRecordsAreRefused) {
+    test::TempDir tmp;
+    CDirectoryJournal j(tmp.Path());
+    const CardIdentity a{"card.img", 1000000, 2};
+    ASSERT_TRUE(j.Record(a, Dir(3187), Dir(3300)));
+    const std::vector<uint8_t> good = test::ReadFileBytes(j.RecordPath(a));
+    std::string key;
+    CardDirectory p, n;
+    ASSERT_TRUE(ParseJournalRecord(good.data(), good.size(), key, p, n));
+    EXPECT_EQ(key, a.Key());
+    // Every truncation, a flipped bit anywhere, a huge key length.
+    for (size_t cut : {size_t(0), size_t(3), size_t(13), good.size() / 2, good.size() - 1})
+        EXPECT_FALSE(ParseJournalRecord(good.data(), cut, key, p, n)) << cut;
+    for (size_t at = 0; at < good.size(); at += 997) {
+        std::vector<uint8_t> bad = good;
+        bad[at] ^= 0x10;
+        EXPECT_FALSE(ParseJournalRecord(bad.data(), bad.size(), key, p, n)) << at;
+    }
+    std::vector<uint8_t> huge = good;
+    huge[8] = huge[9] = huge[10] = huge[11] = 0xFF;
+    EXPECT_FALSE(ParseJournalRecord(huge.data(), huge.size(), key, p, n));
+    // A damaged file on disk loads as no record; another card's record under this name too.
+    std::vector<uint8_t> bad = good;
+    bad[bad.size() / 2] ^= 1;
+    ASSERT_TRUE(test::WriteFile(j.RecordPath(a), std::string(bad.begin(), bad.end())));
+    EXPECT_FALSE(j.Load(a, p, n));
+    const CardIdentity other{"other.img", 1000000, 2};
+    ASSERT_TRUE(j.Record(other, Dir(3187), Dir(3300)));
+    ASSERT_EQ(::rename(j.RecordPath(other).c_str(), j.RecordPath(a).c_str()), 0);
+    EXPECT_FALSE(j.Load(a, p, n));
+}
+
+}  // namespace
+}  // namespace rk
