@@ -22,8 +22,16 @@ constexpr const char* kLumaTable =
 constexpr const char* kChromaTable =
     "'clip(floor((floor((min(val*128,30775)*4663-9289992)/4096)+64)/128),0,255)'";
 
+// Deinterlacing comes first, while the fields are still the source's own
+// lines at the source's own rate: one picture per field, in the order they
+// were taken, and only for frames the decoder marks as interlaced, so a
+// progressive picture passes untouched. The rate conversion then sees the
+// field rate; the scaler never mixes the lines of two fields.
+constexpr const char* kDeinterlace = "yadif=mode=send_field:deint=interlaced,";
+
 std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool deinterlace, bool table) {
-    std::string f = "fps=";
+    std::string f = deinterlace ? kDeinterlace : "";
+    f += "fps=";
     f += RateText(frameRateCode);
     f += sizeClass == 2 ? ",scale=3840:2160:out_range=" : ",scale=1920:1080:out_range=";
     f += outRange;
@@ -35,7 +43,6 @@ std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool d
         f += ":v=";
         f += kChromaTable;
     }
-    if (deinterlace) f += ",yadif=1";
     return f;
 }
 

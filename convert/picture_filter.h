@@ -1,7 +1,7 @@
 #pragma once
 // The filter chain of the import's picture decode: the source is brought to
 // the card's frame rate and picture size, the range the operator chose, and
-// deinterlaced when asked.
+// deinterlaced when asked (only the frames that are interlaced).
 //
 // Most sources are already 8-bit 4:2:0 in limited range at the card's size.
 // For them ffmpeg's scale filter does nothing but the range expansion, which
@@ -27,8 +27,10 @@ class CINIParser;
 // The fields above from the picture probe's captured output.
 SourcePicture ReadSourcePicture(CINIParser& probe);
 
-// The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X" then
-// ",yadif=1" when deinterlacing, or the table form when `source` qualifies.
+// The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X", after
+// "yadif=mode=send_field:deint=interlaced," when deinterlacing (interlaced
+// frames become one picture per field before the rate conversion), or the
+// table form when `source` qualifies.
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
                           const SourcePicture& source);
 

@@ -71,7 +71,15 @@ protected:
                     "-t 10 -c:v mpeg4 -c:a pcm_s16le") &&
              Ensure("interlaced.mpg",
                     "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.2 -c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1") &&
-             Ensure("blip.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.01 -c:v mpeg4");
+             Ensure("blip.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 0.01 -c:v mpeg4") &&
+             // 50 progressive pictures a second woven into 25 interlaced
+             // frames, either field first, marked as such in the stream.
+             Ensure("woven-tff.mpg", "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.2 -vf interlace=scan=tff "
+                                     "-c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 1") &&
+             Ensure("woven-bff.mpg", "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.2 -vf interlace=scan=bff "
+                                     "-c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 0") &&
+             Ensure("progressive.mp4",
+                    "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.12 -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
     }
     static void TearDownTestSuite() {
         delete dir;
@@ -85,12 +93,13 @@ protected:
 
     static std::string Src(const std::string& name) { return srcDir + "/" + name; }
 
-    // ffmpeg's own decode of a source through the picture chain the encoder
-    // asks for, at 1920x1080.
+    // ffmpeg's own decode of a source at 1920x1080 in full range; with
+    // `deinterlace`, its own deinterlacing to one picture per field (every
+    // frame, at the field rate), which is the rate the tests ask for.
     std::string Reference(const std::string& source, const char* rate, bool deinterlace) {
         std::string out = work.File(deinterlace ? "ref.di.yuv" : "ref.yuv");
-        test::MakeMedia(std::string("-i \"%s\" -vf \"fps=%s,scale=1920:1080:out_range=pc") +
-                            (deinterlace ? ",yadif=1" : "") + "\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
+        test::MakeMedia(std::string("-i \"%s\" -vf \"") + (deinterlace ? "yadif=1," : "") +
+                            "fps=%s,scale=1920:1080:out_range=pc\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
                         {source, rate, rate, out});
         return out;
     }
@@ -255,6 +264,47 @@ TEST_F(EncoderTest, InterlacedSourceIsDeinterlacedLikeFfmpegDoes) {
     auto slots = Take(enc, 4);
     ASSERT_EQ(slots.size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_GT(test::LumaPsnr(slots[i].luma, ref, i, 1920, 1080), 40.0) << i;
+}
+
+TEST_F(EncoderTest, ProgressiveSourceIsTheSameWithDeinterlacingOnOrOff) {
+    KAVQ1FileEncoder on(Src("progressive.mp4"), 1, kClass1Sectors, 50, false, true);
+    KAVQ1FileEncoder off(Src("progressive.mp4"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(on.IsOpened());
+    ASSERT_TRUE(off.IsOpened());
+    EXPECT_EQ(on.FrameCount(), 6);
+    std::vector<uint8_t> a(static_cast<size_t>(on.SlotBytes())), b(a.size());
+    int frames = 0;
+    for (;; ++frames) {
+        std::fill(a.begin(), a.end(), 0);
+        std::fill(b.begin(), b.end(), 0);
+        const bool gotOn = on.GetNextFrame(a.data()), gotOff = off.GetNextFrame(b.data());
+        ASSERT_EQ(gotOn, gotOff) << frames;
+        if (!gotOn) break;
+        EXPECT_TRUE(a == b) << "frame " << frames;
+    }
+    EXPECT_EQ(frames, 6);
+}
+
+TEST_F(EncoderTest, InterlacedFramesBecomeOnePicturePerFieldInTheOrderTaken) {
+    for (const char* order : {"tff", "bff"}) {
+        SCOPED_TRACE(order);
+        const std::string src = Src(std::string("woven-") + order + ".mpg");
+        KAVQ1FileEncoder enc(src, 1, kClass1Sectors, 50, false, true);
+        ASSERT_TRUE(enc.IsOpened());
+        EXPECT_EQ(enc.FrameCount(), 10);  // 5 frames of 2 fields
+        const std::string ref = Reference(src, "50", true);
+        auto slots = Take(enc, 20);
+        ASSERT_EQ(slots.size(), 10u);
+        for (int i = 0; i < 10; ++i) {
+            SCOPED_TRACE(i);
+            // Each picture is ffmpeg's own picture of that field (within the
+            // codec's loss), and clearly not the field before or after it.
+            const double own = test::LumaPsnr(slots[i].luma, ref, i, 1920, 1080);
+            EXPECT_GT(own, 40.0);
+            if (i > 0) EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i - 1, 1920, 1080) + 3.0);
+            if (i < 9) EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i + 1, 1920, 1080) + 3.0);
+        }
+    }
 }
 
 TEST_F(EncoderTest, LimitedRangeReachesThePictures) {
