@@ -123,12 +123,12 @@ TEST_F(ConverterTest, RoundTripWithSoundGivesProResFramesRateAndTheSameSound) {
 // A temporary folder that is full drops only the sound: the picture FIFO
 // still fits (it takes the folder's last free inodes), the sound file does
 // not, and the export goes on without sound. The full folder is a tmpfs of
-// three inodes, mounted in a mount namespace of this test process alone.
+// four inodes (the working folder also holds its owner mark), mounted in a mount namespace of this test process alone.
 TEST_F(ConverterTest, FullTemporaryFolderExportsPicturesWithoutSound) {
     const std::string full = dir.File("full");
     ASSERT_EQ(mkdir(full.c_str(), 0700), 0);
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", full.c_str(), "tmpfs", 0, "nr_inodes=3,size=1m") != 0)
+        mount("tmpfs", full.c_str(), "tmpfs", 0, "nr_inodes=4,size=1m") != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount namespaces)";
     const char* oldTmp = std::getenv("TMPDIR");
     const std::string keep = oldTmp ? oldTmp : "";
