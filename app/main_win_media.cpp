@@ -88,7 +88,7 @@ void CMainWin::OnMediaSelChange() {
     QComboBox* media = MediaList();
     card_.Close();
     if (!noMedia_ && media->currentIndex() >= 0) {
-        card_.Open(media->currentData().toInt());
+        OpenDrive(card_, media->currentData().toInt());
         card_.ReadDirectory();
     }
     currentPlaylist_ = -1;

@@ -25,11 +25,15 @@ bool CFileHandle::Close() {
     return rc == 0;
 }
 
-int ReadWholeAt(int fd, std::uint64_t offset, void* data, std::size_t bytes) {
-    char* p = static_cast<char*>(data);
+namespace {
+
+// Moves `bytes` at `offset` through `transfer(fd, pointer, count, offset)`
+// (pread or pwrite) until all are through: 1 done, 0 no progress, -1 error.
+template <typename Pointer, typename Transfer>
+int TransferWholeAt(int fd, std::uint64_t offset, Pointer p, std::size_t bytes, Transfer transfer) {
     std::size_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::pread(fd, p + done, bytes - done, static_cast<off_t>(offset + done));
+        ssize_t n = transfer(fd, p + done, bytes - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -38,6 +42,16 @@ int ReadWholeAt(int fd, std::uint64_t offset, void* data, std::size_t bytes) {
         done += static_cast<std::size_t>(n);
     }
     return 1;
+}
+
+}  // namespace
+
+int ReadWholeAt(int fd, std::uint64_t offset, void* data, std::size_t bytes) {
+    return TransferWholeAt(fd, offset, static_cast<char*>(data), bytes, ::pread);
+}
+
+int WriteWholeAt(int fd, std::uint64_t offset, const void* data, std::size_t bytes) {
+    return TransferWholeAt(fd, offset, static_cast<const char*>(data), bytes, ::pwrite);
 }
 
 }  // namespace rk

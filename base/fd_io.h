@@ -22,8 +22,12 @@ struct CFileHandle {
 
 // Reads exactly `bytes` at `offset`, retrying after signals and short reads.
 // 1: all read; 0: the file ended first (nothing or part of it there);
-// -1: a read error.
+// -1: a read error, left in errno.
 int ReadWholeAt(int fd, std::uint64_t offset, void* data, std::size_t bytes);
+// Writes exactly `bytes` at `offset`, retrying after signals and partial
+// writes. 1: all written; 0: a write made no progress (the end of a device);
+// -1: a write error, left in errno.
+int WriteWholeAt(int fd, std::uint64_t offset, const void* data, std::size_t bytes);
 
 // Writes all `bytes`, retrying after signals and partial writes; false on an
 // error or a write that makes no progress.

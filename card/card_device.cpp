@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/fd_io.h"
 #include "base/log.h"
 #include "base/safe_open.h"
 #include "card/volumes.h"
@@ -21,38 +22,21 @@ namespace rk {
 
 namespace {
 
-// Whole transfers only: loops over partial transfers and EINTR; a transfer
-// that makes no progress (end of device) fails with `shortError`.
-// `transfer(done, left, at)` moves `left` bytes from `done` on at offset `at`.
-template <typename Transfer>
-bool TransferWhole(Transfer transfer, uint64_t offset, size_t size, int shortError, int& error) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = transfer(done, size - done, off_t(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            return false;
-        }
-        if (n == 0) {
-            error = shortError;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
+// Whole transfers only (base's whole-transfer helpers); a transfer that makes
+// no progress fails as beyond the end of the device: EIO for a read, ENOSPC
+// for a write.
 bool FullPread(int fd, uint64_t offset, void* buffer, size_t size, int& error) {
-    auto* p = static_cast<uint8_t*>(buffer);
-    return TransferWhole([&](size_t done, size_t left, off_t at) { return ::pread(fd, p + done, left, at); }, offset,
-                         size, EIO, error);  // short read: beyond the end of the device
+    const int r = ReadWholeAt(fd, offset, buffer, size);
+    if (r > 0) return true;
+    error = r < 0 ? errno : EIO;
+    return false;
 }
 
 bool FullPwrite(int fd, uint64_t offset, const void* buffer, size_t size, int& error) {
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    return TransferWhole([&](size_t done, size_t left, off_t at) { return ::pwrite(fd, p + done, left, at); }, offset,
-                         size, ENOSPC, error);  // short write: beyond the end of the device
+    const int r = WriteWholeAt(fd, offset, buffer, size);
+    if (r > 0) return true;
+    error = r < 0 ? errno : ENOSPC;
+    return false;
 }
 
 int AnswerFor(int err) { return (err == EACCES || err == EPERM) ? kOpenAccessDenied : kOpenFailed; }

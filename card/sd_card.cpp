@@ -6,7 +6,6 @@
 #include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/string_ids.h"
-#include "card/drive_scan.h"
 #include "card/video_modes.h"
 #include "ui/operator.h"
 
@@ -25,21 +24,10 @@ void CSDCard::Close() {
 std::string CSDCard::Path() const { return device_ ? device_->Path() : std::string(); }
 DeviceKind CSDCard::Kind() const { return device_ ? device_->Kind() : DeviceKind::kOther; }
 
-int CSDCard::Open(int driveNumber) {
-    std::string path = DrivePath(driveNumber);
-    if (path.empty()) {
-        Close();
-        drive_ = driveNumber;
-        return kOpenFailed;
-    }
-    return OpenPathAs(path, driveNumber);
-}
-
-int CSDCard::OpenPath(const std::string& path) { return OpenPathAs(path, 0); }
-
-int CSDCard::OpenPathAs(const std::string& path, int driveNumber) {
+int CSDCard::Open(const std::string& path, int driveNumber) {
     Close();
     drive_ = driveNumber;
+    if (path.empty()) return kOpenFailed;  // a drive number the table does not know
     std::unique_ptr<ICardDevice> device;
     int error = 0;
     int answer = OpenCardDevice(path, device, error);

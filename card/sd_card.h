@@ -37,10 +37,12 @@ public:
     IOperator* Operator() const { return op_; }
 
     // ---- Opening: 0 ok, 1 failed, 2 access denied (OpenAnswer) ----
-    // Drive n of the last scan's drive table (1 to 9).
-    int Open(int driveNumber);
-    // A card image or block device by path.
-    int OpenPath(const std::string& path);
+    // A card image or block device by path, known to the caller as drive
+    // `driveNumber` (0 for none; the drive table's OpenDrive gives it). An
+    // empty path fails.
+    int Open(const std::string& path, int driveNumber = 0);
+    // The same, by path alone.
+    int OpenPath(const std::string& path) { return Open(path); }
     // An already opened device (tests put a CFaultDevice here).
     int OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber = 0);
     // Closes the device; clears the open and error-reported flags.
@@ -134,7 +136,6 @@ public:
     ICardDevice* Device() { return device_.get(); }
 
 private:
-    int OpenPathAs(const std::string& path, int driveNumber);
     void ReportAccessError();
     void ReportWriteError();
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);

@@ -122,8 +122,10 @@ std::vector<std::string> ParseSwaps(const std::string& text) {
     return out;
 }
 
+std::string DeviceNumberText(unsigned maj, unsigned min) { return std::to_string(maj) + ":" + std::to_string(min); }
+
 std::vector<std::string> DiskAndPartitionNumbers(unsigned maj, unsigned min) {
-    std::string self = std::to_string(maj) + ":" + std::to_string(min);
+    std::string self = DeviceNumberText(maj, min);
     std::vector<std::string> out{self};
     std::string dir = "/sys/dev/block/" + self;
     DIR* d = ::opendir(dir.c_str());

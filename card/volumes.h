@@ -1,13 +1,27 @@
 #pragma once
-// The mounted partitions of a card reader's disk: finding them in
-// /proc/self/mountinfo and taking them off line before a raw write.
+// The kernel's mount and swap tables, and the mounted partitions of a card
+// reader's disk: finding them in /proc/self/mountinfo and taking them off
+// line before a raw write.
 #include <string>
 #include <vector>
 
-#include "card/drive_scan.h"
-
 namespace rk {
 
+// One line of /proc/self/mountinfo that matters here.
+struct MountFacts {
+    std::string device;      // "major:minor" of the mounted block device
+    std::string mountPoint;  // unescaped
+    std::string source;      // "/dev/sdb1"
+    std::string fsType;
+};
+
+// Parsers of the kernel's tables.
+std::vector<MountFacts> ParseMountInfo(const std::string& text);
+// Device paths of /proc/swaps, resolved by the caller to device numbers.
+std::vector<std::string> ParseSwaps(const std::string& text);
+
+// A device number as the kernel's tables write it: "major:minor".
+std::string DeviceNumberText(unsigned major, unsigned minor);
 // "major:minor" of the disk and of each of its partitions (from sysfs).
 std::vector<std::string> DiskAndPartitionNumbers(unsigned major, unsigned minor);
 // The mounts of the disk or any of its partitions, in mountinfo order.

@@ -51,7 +51,7 @@ int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) 
             error = "no drive " + arg + " in the drive list (see `reelkeep-cli list`)";
             return kOpenFailed;
         }
-        int answer = card.Open(n);
+        int answer = OpenDrive(card, n);
         if (answer == kOpenAccessDenied)
             error = "drive " + arg + ": access denied";
         else if (answer != kOpenOk)

@@ -6,25 +6,17 @@
 
 namespace rk {
 
-SlotGeometry SlotGeometryFor(int sizeClass) {
-    SlotGeometry g;
-    if (sizeClass == 1 || sizeClass == 2) {
-        g.sizeClass = sizeClass;
-        g.clustersPerFrame = sizeClass == 1 ? 33 : 65;
-        g.slotBytes = g.clustersPerFrame * kClusterBytes;
-        g.budgetSectors = (g.clustersPerFrame - 1) * 24;
-        g.budgetBytes = g.budgetSectors * 512;
-    }
-    return g;
-}
-
 int AudioShareBytes(int rateCode, uint32_t frameNumber) {
-    rateCode = NormaliseFrameRateCode(rateCode);
-    if (!IsKnownFrameRateCode(rateCode)) return 0;
-    const int f = rateCode == 29 ? 30 : rateCode == 59 ? 60 : rateCode;
-    int share = kAudioBytesPerSecond / f;
+    const KVQ1FrameRate* rate = FindFrameRate(rateCode);
+    if (!rate) return 0;
+    int share = kAudioBytesPerSecond / rate->nominal;
+    // A fractional rate spreads what five frames lack on frames 2 and 4 of
+    // every five: 24 bytes each at 29.97, 12 at 59.94.
     const uint32_t phase = frameNumber % 5;
-    if ((rateCode == 29 || rateCode == 59) && (phase == 2 || phase == 4)) share += rateCode == 29 ? 24 : 12;
+    if (rate->denominator != 1 && (phase == 2 || phase == 4)) {
+        const int64_t fiveFrames = int64_t(5) * kAudioBytesPerSecond * rate->denominator / rate->numerator;
+        share += int((fiveFrames - 5 * share) / 2);
+    }
     return share;
 }
 

@@ -11,26 +11,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/kvq1_format.h"
+
 namespace rk {
 
-inline constexpr int kClusterBytes = 12288;
 inline constexpr int kAudioChunkHeaderBytes = 32;
 inline constexpr int kMaxAudioChunkBytes = kClusterBytes - kAudioChunkHeaderBytes;  // 12256
 inline constexpr int kAudioGroupBytes = 12;
 inline constexpr int kAudioBytesPerSecond = 288000;  // 48000 x 2 x 3
 inline constexpr uint8_t kAudioChunkMagic[4] = {'K', 'A', 'Q', '1'};
-
-struct SlotGeometry {
-    int sizeClass = 0;         // 1 or 2; 0 when unknown
-    int clustersPerFrame = 0;  // 33 or 65
-    int slotBytes = 0;         // 405504 or 798720
-    int budgetSectors = 0;     // 768 or 1536
-    int budgetBytes = 0;       // 393216 or 786432: the video area
-    bool Valid() const { return sizeClass == 1 || sizeClass == 2; }
-};
-
-// The slot of size class 1 or 2; an invalid (all-zero) geometry otherwise.
-SlotGeometry SlotGeometryFor(int sizeClass);
 
 // Audio bytes in the chunk of frame `frameNumber` at rate code `rateCode`
 // (0 read as 50): 288000 / F, plus 24 (code 29) or 12 (code 59) when

@@ -2,35 +2,66 @@
 
 namespace rk {
 
+namespace {
+
+// The two size classes: picture and slot.
+struct SizeClassRow {
+    KVQ1Geometry picture;
+    int clustersPerFrame;
+};
+constexpr SizeClassRow kSizeClasses[] = {
+    {{1, 1920, 1080, 1088, 68, 120}, 33},
+    {{2, 3840, 2160, 2160, 135, 240}, 65},
+};
+
+const SizeClassRow* FindSizeClass(int sizeClass) {
+    for (const SizeClassRow& r : kSizeClasses)
+        if (r.picture.sizeClass == sizeClass) return &r;
+    return nullptr;
+}
+
+constexpr int kDefaultRateCode = 50;
+
+}  // namespace
+
 KVQ1Geometry KVQ1GeometryFor(int sizeClass) {
-    KVQ1Geometry g;
-    if (sizeClass == 1) {
-        g = KVQ1Geometry{1, 1920, 1080, 1088, 68, 120};
-    } else if (sizeClass == 2) {
-        g = KVQ1Geometry{2, 3840, 2160, 2160, 135, 240};
+    const SizeClassRow* r = FindSizeClass(sizeClass);
+    return r ? r->picture : KVQ1Geometry{};
+}
+
+SlotGeometry SlotGeometryFor(int sizeClass) {
+    SlotGeometry g;
+    if (const SizeClassRow* r = FindSizeClass(sizeClass)) {
+        g.sizeClass = sizeClass;
+        g.clustersPerFrame = r->clustersPerFrame;
+        g.slotBytes = g.clustersPerFrame * kClusterBytes;
+        g.budgetSectors = (g.clustersPerFrame - 1) * (kClusterBytes / 512);
+        g.budgetBytes = g.budgetSectors * 512;
     }
     return g;
 }
 
-int NormaliseFrameRateCode(int code) { return code == 0 ? 50 : code; }
+int NormaliseFrameRateCode(int code) { return code == 0 ? kDefaultRateCode : code; }
 
-bool IsKnownFrameRateCode(int code) {
-    switch (NormaliseFrameRateCode(code)) {
-    case 25: case 29: case 30: case 50: case 59: case 60: return true;
-    default: return false;
-    }
+const KVQ1FrameRate* FindFrameRate(int code) {
+    code = NormaliseFrameRateCode(code);
+    for (const KVQ1FrameRate& r : kKVQ1FrameRates)
+        if (r.code == code) return &r;
+    return nullptr;
 }
 
+const KVQ1FrameRate& FrameRateOrDefault(int code) {
+    const KVQ1FrameRate* r = FindFrameRate(code);
+    return r ? *r : *FindFrameRate(kDefaultRateCode);
+}
+
+bool IsKnownFrameRateCode(int code) { return FindFrameRate(code) != nullptr; }
+
 bool FrameRateFraction(int code, int& numerator, int& denominator) {
-    code = NormaliseFrameRateCode(code);
-    if (!IsKnownFrameRateCode(code)) return false;
-    if (code == 29 || code == 59) {
-        numerator = code == 29 ? 30000 : 60000;
-        denominator = 1001;
-    } else {
-        numerator = code;
-        denominator = 1;
-    }
+    const KVQ1FrameRate* r = FindFrameRate(code);
+    if (!r) return false;
+    numerator = r->numerator;
+    denominator = r->denominator;
     return true;
 }
 

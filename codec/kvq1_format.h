@@ -1,7 +1,8 @@
 #pragma once
-// Shape of a KVQ1 frame: picture geometry per size class, frame rate codes and
-// the fixed header layout. Shared by the encoder, the decoder, the parser and
-// the frame slots.
+// Shape of a KVQ1 frame and of the frame slots that carry it: picture and slot
+// geometry per size class and frame rate codes, each from one table, and the
+// fixed header layout. Shared by the encoder, the decoder, the parser, the
+// frame slots and the tools' command lines.
 //
 // Plane layouts used everywhere in the codec (encoder input, decoder output):
 //   luma:   width x codedHeight bytes, line stride = width
@@ -46,10 +47,44 @@ struct KVQ1Geometry {
 // Geometry of size class 1 or 2; an invalid (all-zero) geometry otherwise.
 KVQ1Geometry KVQ1GeometryFor(int sizeClass);
 
+// Frame slots: clusters-per-frame x 12288 bytes. The head cluster carries the
+// frame's audio chunk; the KVQ1 frame starts right behind it.
+inline constexpr int kClusterBytes = 12288;
+inline constexpr int kSlotHeadBytes = kClusterBytes;    // the audio cluster of a slot
+inline constexpr int kSlotFrameOffset = kSlotHeadBytes;  // where a slot's KVQ1 frame starts
+
+struct SlotGeometry {
+    int sizeClass = 0;         // 1 or 2; 0 when unknown
+    int clustersPerFrame = 0;  // 33 or 65
+    int slotBytes = 0;         // 405504 or 798720
+    int budgetSectors = 0;     // 768 or 1536
+    int budgetBytes = 0;       // 393216 or 786432: the video area
+    bool Valid() const { return sizeClass == 1 || sizeClass == 2; }
+};
+
+// The slot of size class 1 or 2; an invalid (all-zero) geometry otherwise.
+SlotGeometry SlotGeometryFor(int sizeClass);
+// The bytes of a slot whose video area is `budgetBytes`.
+constexpr int SlotBytesForBudget(int budgetBytes) { return kSlotHeadBytes + budgetBytes; }
+
 // Frame rate codes: 25, 29 (30000/1001), 30, 50, 59 (60000/1001), 60. A code of
 // 0 is read as 50 wherever a code is used.
+struct KVQ1FrameRate {
+    int code;
+    int numerator, denominator;  // the exact rate
+    int nominal;                 // the whole frames per second it is counted in: 30 for 29.97
+    const char* toolText;        // the rate on ffmpeg's command line
+};
+inline constexpr KVQ1FrameRate kKVQ1FrameRates[] = {
+    {25, 25, 1, 25, "25"},    {29, 30000, 1001, 30, "30000/1001"}, {30, 30, 1, 30, "30"},
+    {50, 50, 1, 50, "50"},    {59, 60000, 1001, 60, "60000/1001"}, {60, 60, 1, 60, "60"},
+};
 int NormaliseFrameRateCode(int code);
 bool IsKnownFrameRateCode(int code);  // after normalising
+// The table row of a code (after normalising); nullptr for an unknown code.
+const KVQ1FrameRate* FindFrameRate(int code);
+// The row of a code, or of 50 for an unknown one (the tools' default).
+const KVQ1FrameRate& FrameRateOrDefault(int code);
 // The rate as a fraction (e.g. 30000/1001 for code 29); false for unknown codes.
 bool FrameRateFraction(int code, int& numerator, int& denominator);
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/kvq1_format.h"
 #include "convert/pipe_folder.h"
 
 namespace rk {
@@ -27,7 +28,7 @@ class CAppLaunch;
 
 class KAVQ1FileConverter {
 public:
-    // Reads the frame header at byte 12288 of the first slot; `bytes` must
+    // Reads the frame header at kSlotFrameOffset of the first slot; `bytes` must
     // be at least 12296 (fewer leaves the converter invalid).
     KAVQ1FileConverter(const uint8_t* firstSlot, size_t bytes);
     // Finishes the export if Finish was not called (closes the FIFO, waits
@@ -41,14 +42,14 @@ public:
     int SizeClass() const { return sizeClass_; }
     int FrameRate() const { return frameRate_; }        // 25, 29, 30, 50, 59, 60
     int FrameBytes() const { return frameBytes_; }      // the KVQ1 budget in bytes
-    int SlotBytes() const { return frameBytes_ + 12288; }
+    int SlotBytes() const { return SlotBytesForBudget(frameBytes_); }
     bool AudioOn() const { return audioOn_; }
     bool IsStarted() const { return started_; }
 
     // Starts ffmpeg writing `outputPath`. False when not valid, when the FIFO
     // cannot be made or ffmpeg cannot be started.
     bool Open(const std::string& outputPath);
-    // Appends the sound of one head cluster (12288 bytes). True with nothing
+    // Appends the sound of one head cluster (kSlotHeadBytes). True with nothing
     // written when the chunk holds no audio. Only before the first frame.
     bool PushAudio(const uint8_t* headCluster);
     // Decodes one slot (SlotBytes() bytes) and sends its picture to ffmpeg.

@@ -34,13 +34,9 @@ constexpr int kPollSliceMs = 100;
 // How long a probe may take before it is given up.
 constexpr int kProbeLimitMs = 60000;
 
-
-
 double RateValue(int code) {
-    if (code == 29) return 30000.0 / 1001.0;
-    if (code == 59) return 60000.0 / 1001.0;
-    if (code == 25 || code == 30 || code == 60) return code;
-    return 50.0;
+    const KVQ1FrameRate& r = FrameRateOrDefault(code);
+    return double(r.numerator) / double(r.denominator);
 }
 
 // Still pictures give exactly one frame. Only the file name's own extension

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/kvq1_format.h"
 #include "convert/picture_filter.h"
 #include "convert/pipe_folder.h"
 
@@ -52,11 +53,11 @@ public:
     // The source has at least one sound channel.
     bool HasAudio() const { return hasAudio_; }
     int WorkerCount() const { return workerCount_; }
-    // Bytes of one frame slot: 12288 + budgetSectors x 512.
-    int SlotBytes() const { return 12288 + budgetBytes_; }
+    // Bytes of one frame slot: the head cluster + budgetSectors x 512.
+    int SlotBytes() const { return SlotBytesForBudget(budgetBytes_); }
 
     // Fills one frame slot that the caller has cleared to zero: the audio
-    // chunk at offset 0, the KVQ1 frame at offset 12288. False when no frame
+    // chunk at offset 0, the KVQ1 frame at kSlotFrameOffset. False when no frame
     // is left (the source ended, or the decode tool failed or was killed).
     // Never blocks for ever: a tool that stops producing while still alive
     // is given up on after the stall limit.

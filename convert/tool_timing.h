@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
+#include "codec/kvq1_format.h"
+
 namespace rk {
 
 inline int64_t NowMs() {
@@ -14,15 +16,6 @@ inline int64_t NowMs() {
 
 // The rate code (25, 29, 30, 50, 59, 60; 0 and anything else mean 50) as
 // ffmpeg's rate text; 29.97 and 59.94 as exact fractions.
-inline const char* RateText(int code) {
-    switch (code) {
-    case 25: return "25";
-    case 29: return "30000/1001";
-    case 30: return "30";
-    case 59: return "60000/1001";
-    case 60: return "60";
-    default: return "50";
-    }
-}
+inline const char* RateText(int code) { return FrameRateOrDefault(code).toolText; }
 
 }  // namespace rk

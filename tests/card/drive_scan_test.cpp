@@ -249,8 +249,8 @@ TEST_F(ScanTest, OversizedAndHeldCardsAreNotListedNoMedia) {
     ASSERT_EQ(r.entries.size(), 1u);
     // The scan's probe has let go: the card opens again by its number.
     CSDCard card;
-    EXPECT_EQ(card.Open(r.entries[0].number), kOpenOk);
-    EXPECT_EQ(card.Open(9), kOpenFailed);
+    EXPECT_EQ(OpenDrive(card, r.entries[0].number), kOpenOk);
+    EXPECT_EQ(OpenDrive(card, 9), kOpenFailed);
 }
 
 // A card the user may not open: listed nowhere, and on the first scan only,

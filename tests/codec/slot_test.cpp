@@ -30,6 +30,49 @@ TEST(Slot, GeometryPerSizeClass) {
     EXPECT_EQ(g2.rows, 135);
 }
 
+// Every size class: the picture fills its macroblocks and the slot is its head
+// cluster plus the video area.
+TEST(Slot, PictureAndSlotGeometryAgree) {
+    for (int sizeClass = -1; sizeClass <= 4; ++sizeClass) {
+        const KVQ1Geometry g = KVQ1GeometryFor(sizeClass);
+        const SlotGeometry s = SlotGeometryFor(sizeClass);
+        ASSERT_EQ(g.Valid(), s.Valid()) << sizeClass;
+        if (!g.Valid()) continue;
+        EXPECT_EQ(g.rows * 16, g.codedHeight);
+        EXPECT_EQ(g.columns * 16, g.width);
+        EXPECT_EQ(s.slotBytes, SlotBytesForBudget(s.budgetBytes));
+        EXPECT_EQ(s.slotBytes, s.clustersPerFrame * kClusterBytes);
+        EXPECT_EQ(kSlotFrameOffset, kSlotHeadBytes);
+    }
+}
+
+// The one table of rate codes: 0 reads as 50; unknown codes are no rate at
+// all, and the tools fall back to 50 for them.
+TEST(Slot, RateCodesComeFromOneTable) {
+    const struct { int code; int num, den; const char* text; } kRows[] = {
+        {25, 25, 1, "25"}, {29, 30000, 1001, "30000/1001"}, {30, 30, 1, "30"},
+        {50, 50, 1, "50"}, {59, 60000, 1001, "60000/1001"}, {60, 60, 1, "60"},
+    };
+    for (const auto& r : kRows) {
+        int num = 0, den = 0;
+        ASSERT_TRUE(FrameRateFraction(r.code, num, den)) << r.code;
+        EXPECT_EQ(num, r.num);
+        EXPECT_EQ(den, r.den);
+        EXPECT_STREQ(FrameRateOrDefault(r.code).toolText, r.text);
+        // The nominal rate is the whole number of frames a second rounds up to.
+        EXPECT_EQ(FrameRateOrDefault(r.code).nominal, (r.num + r.den - 1) / r.den);
+    }
+    EXPECT_EQ(FindFrameRate(0), FindFrameRate(50));
+    for (int bad : {-1, 1, 17, 24, 61, 255, 1 << 30, int(0x80000000u)}) {
+        int num = 7, den = 7;
+        EXPECT_FALSE(IsKnownFrameRateCode(bad)) << bad;
+        EXPECT_EQ(FindFrameRate(bad), nullptr);
+        EXPECT_FALSE(FrameRateFraction(bad, num, den));
+        EXPECT_EQ(num, 7);
+        EXPECT_EQ(FrameRateOrDefault(bad).code, 50);
+    }
+}
+
 TEST(Slot, NineFramesInAFileOf4054040Bytes) {
     EXPECT_EQ(KAVQ1FrameCount(4054040, SlotGeometryFor(1).slotBytes), 9u);
     EXPECT_EQ(KAVQ1FrameCount(405503, 405504), 0u);
