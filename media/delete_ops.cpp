@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "media/playlist_ops.h"
 #include "ui/operator.h"
@@ -70,5 +71,29 @@ DeleteOutcome DeleteLogo(IOperator& op, CSDCard& card, int slot) {
     dir.SetLogo(slot, EntryHead{});
     return Commit(op, card, before, out);
 }
+
+namespace {
+
+bool SwapEntries(IOperator& op, CSDCard& card, CardItem kind, int a, int b) {
+    CardDirectory& dir = card.Directory();
+    const int count = ItemCount(kind);
+    if (a < 0 || b < 0 || a >= count || b >= count || a == b || !ItemHead(dir, kind, a).Used()) return false;
+    const CardDirectory before = dir;
+    uint8_t* ea = dir.Bytes() + EntryOffset(kind, a);
+    uint8_t* eb = dir.Bytes() + EntryOffset(kind, b);
+    uint8_t tmp[16];
+    const size_t size = EntrySize(kind);
+    std::memcpy(tmp, ea, size);
+    std::memcpy(ea, eb, size);
+    std::memcpy(eb, tmp, size);
+    const bool ok = card.CommitDirectory(before);
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    return ok;
+}
+
+}  // namespace
+
+bool SwapEffects(IOperator& op, CSDCard& card, int a, int b) { return SwapEntries(op, card, CardItem::kEffect, a, b); }
+bool SwapLogos(IOperator& op, CSDCard& card, int a, int b) { return SwapEntries(op, card, CardItem::kLogo, a, b); }
 
 }  // namespace rk

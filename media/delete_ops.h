@@ -26,4 +26,10 @@ DeleteOutcome DeleteStill(IOperator& op, CSDCard& card, int slot);
 DeleteOutcome DeleteEffect(IOperator& op, CSDCard& card, int slot);
 DeleteOutcome DeleteLogo(IOperator& op, CSDCard& card, int slot);
 
+// Exchanges the whole 16-byte entries of effects (or logos) a and b, a
+// used; the items' clusters stay where they are. False when nothing was
+// done or the directory write failed.
+bool SwapEffects(IOperator& op, CSDCard& card, int a, int b);
+bool SwapLogos(IOperator& op, CSDCard& card, int a, int b);
+
 }  // namespace rk
