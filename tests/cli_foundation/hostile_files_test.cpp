@@ -236,7 +236,7 @@ TEST_F(HostileFiles, DamagedLaterSlotsAreRefused) {
         EXPECT_EQ(r.status, 1) << c.what << ": " << r.err;
         EXPECT_NE(r.err.find("error: Error reading video file!"), std::string::npos) << c.what << ": " << r.err;
         // No entry was kept: the card still holds its one video only.
-        EXPECT_EQ(Cli({"read-video", card, "1", dir_->File("none.kavq1")}, dir_->File("rv.err")).status, 1) << c.what;
+        EXPECT_EQ(Cli({"read-video", card, "2", dir_->File("none.kavq1")}, dir_->File("rv.err")).status, 1) << c.what;
     }
 }
 
