@@ -3,7 +3,13 @@
 // operator seam and the answers given on the command line.
 #include <CLI/CLI.hpp>
 
+#include <string>
+
 #include "ui/operator.h"
+
+namespace rk {
+class CSDCard;
+}
 
 namespace rk::cli {
 
@@ -16,10 +22,15 @@ struct Context {
     int exitCode = kExitOk;
 };
 
+// Opens CARD and reads its directory; false (exit status set, reason on
+// stderr) when it is not a formatted card.
+bool OpenFormattedCard(Context& ctx, const std::string& arg, rk::CSDCard& card, const char* command);
+
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);
+void RegisterCatalogueCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

@@ -15,8 +15,6 @@
 
 namespace rk::cli {
 
-namespace {
-
 // Opens CARD and reads its directory; false (exit status set, reason on
 // stderr) when it cannot be used for video work.
 bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
@@ -35,11 +33,14 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, cons
     return true;
 }
 
-// The entry number of list position `n`; -1 (exit status set) when there is none.
+namespace {
+
+// The entry number of video `n` (counted from 1 in list order); -1 (exit
+// status set) when there is none.
 int SlotOfPosition(Context& ctx, const CSDCard& card, int n, const char* command) {
-    int slot = n >= 0 ? card.VideoOfListPosition(n) : -1;
+    int slot = n >= 1 ? card.VideoOfListPosition(n - 1) : -1;
     if (slot < 0) {
-        std::fprintf(stderr, "%s: no video at list position %d (the card holds %d)\n", command, n, card.VideoCount());
+        std::fprintf(stderr, "%s: no video %d (the card holds %d)\n", command, n, card.VideoCount());
         ctx.exitCode = kExitFailed;
     }
     return slot;
@@ -72,8 +73,8 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
     options.deinterlace = a.deinterlace == "on";
     AddVideoOutcome r = AddVideoFromFile(*ctx.op, card, slot, a.source, options, a.name);
     if (r.result == VideoOpResult::kDone || r.result == VideoOpResult::kKeptPartial) {
-        std::fprintf(stderr, "add-video: entry %d, list position %d, %d frames\n", r.slot,
-                     card.ListPositionOfVideo(r.slot), r.framesWritten);
+        std::fprintf(stderr, "add-video: video %d (entry %d), %d frames\n", card.ListPositionOfVideo(r.slot) + 1, r.slot,
+                     r.framesWritten);
         ctx.exitCode = kExitOk;
     } else {
         ctx.exitCode = kExitFailed;
@@ -98,7 +99,7 @@ void RunVideos(Context& ctx, const std::string& arg) {
         EntryHead h = dir.Video(v);
         if (!h.Used()) continue;
         std::string duration = DurationText(h.numFrames, h.clustersPerFrame, card.DisplayRate());
-        std::printf("%d\t%d\t%s\t%s\t%u\t%u\n", position, v, dir.VideoNameUtf8(v).c_str(), duration.c_str(),
+        std::printf("%d\t%d\t%s\t%s\t%u\t%u\n", position + 1, v, dir.VideoNameUtf8(v).c_str(), duration.c_str(),
                     h.startCluster, static_cast<unsigned>(h.numFrames));
         ++position;
     }
@@ -148,20 +149,20 @@ void RegisterVideoCommands(CLI::App& app, Context& ctx) {
     CLI::App* readCmd = app.add_subcommand(
         "read-video", "Read a video back: OUT ending in .mov is exported as ProRes, any other name as KAVQ1");
     readCmd->add_option("CARD", read->card, "Drive number from `list`, or a card image or block device")->required();
-    readCmd->add_option("N", read->position, "List position shown by `videos` (from 0)")->required();
+    readCmd->add_option("N", read->position, "Video number shown by `videos` (from 1)")->required();
     readCmd->add_option("OUT", read->output, "The output file")->required();
     readCmd->callback([&ctx, read] { RunReadVideo(ctx, *read); });
 
     auto list = std::make_shared<std::string>();
     CLI::App* videosCmd = app.add_subcommand(
-        "videos", "List the videos: position, entry, name, duration, start cluster, frames (tab-separated)");
+        "videos", "List the videos: number (from 1), entry, name, duration, start cluster, frames (tab-separated)");
     videosCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
     videosCmd->callback([&ctx, list] { RunVideos(ctx, *list); });
 
     auto thumb = std::make_shared<ReadArgs>();
     CLI::App* thumbCmd = app.add_subcommand("thumbnail", "Write a video's stored thumbnail as a 120 x 68 PNG");
     thumbCmd->add_option("CARD", thumb->card, "Drive number from `list`, or a card image or block device")->required();
-    thumbCmd->add_option("N", thumb->position, "List position shown by `videos` (from 0)")->required();
+    thumbCmd->add_option("N", thumb->position, "Video number shown by `videos` (from 1)")->required();
     thumbCmd->add_option("OUT", thumb->output, "The PNG file")->required();
     thumbCmd->callback([&ctx, thumb] { RunThumbnail(ctx, *thumb); });
 }

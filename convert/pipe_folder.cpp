@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "base/log.h"
@@ -47,10 +48,35 @@ std::string CPipeFolder::MakeFifo(const char* name) {
     return path;
 }
 
+std::string CPipeFolder::AddFile(const char* name) {
+    if (folder_.empty()) return {};
+    std::string path = folder_ + "/" + name;
+    fifos_.push_back(path);
+    return path;
+}
+
+bool CPipeFolder::Link(const char* name, const std::string& target) {
+    std::string path = AddFile(name);
+    if (path.empty()) return false;
+    unlink(path.c_str());
+    return symlink(target.c_str(), path.c_str()) == 0;
+}
+
 void CPipeFolder::Remove() {
     for (const std::string& f : fifos_) unlink(f.c_str());
     fifos_.clear();
     if (!folder_.empty()) {
+        // Whatever a tool left beside our files goes too: nobody else can
+        // write into a 0700 folder of ours.
+        if (DIR* d = opendir(folder_.c_str())) {
+            while (dirent* e = readdir(d)) {
+                if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0 ||
+                    std::strcmp(e->d_name, kOwnerMarkName) == 0)
+                    continue;
+                unlinkat(dirfd(d), e->d_name, 0);
+            }
+            closedir(d);
+        }
         // The mark goes last but one, while the lock is still held, so a
         // sweep never takes a live folder for an abandoned one.
         if (ownerFd_ >= 0) unlink((folder_ + "/" + kOwnerMarkName).c_str());

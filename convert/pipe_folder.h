@@ -26,7 +26,13 @@ public:
     bool Create();
     // Makes a FIFO of that name in the folder; its path, or empty on failure.
     std::string MakeFifo(const char* name);
-    // Removes every FIFO made here and the folder.
+    // The path of a working file of that name in the folder, removed with
+    // the folder (empty when there is no folder).
+    std::string AddFile(const char* name);
+    // A symbolic link of that name in the folder to `target`, so that a tool
+    // working there finds it by its plain name; false when it cannot be made.
+    bool Link(const char* name, const std::string& target);
+    // Removes every FIFO and file named here and the folder.
     void Remove();
 
     const std::string& Path() const { return folder_; }

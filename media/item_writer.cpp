@@ -142,7 +142,7 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
     } else if (failed) {
         op.SetProgress(total, true);
         // A write error has already been reported by the card.
-        if (pumped.status == PumpStatus::kReadError) {
+        if (pumped.status == PumpStatus::kReadError && !plan.quietFailure) {
             if (pumped.cause.empty()) ErrorById(op, plan.readErrorText);
             else ErrorWithDetail(op, plan.readErrorText, pumped.cause);
         }

@@ -43,6 +43,10 @@ struct ItemPlan {
     bool askKeepPartial = false;
     // Text shown when the source fails.
     int readErrorText = IDS_ERROR_READING_VIDEO;
+    // No message of its own when the source fails (title cards fail
+    // silently; the caller logs and tells the terminal). The card layer
+    // still reports a failed card write.
+    bool quietFailure = false;
     // "Write completed." at the end.
     bool reportDone = true;
     // BeginProgress/EndProgress around the write (false when the caller runs

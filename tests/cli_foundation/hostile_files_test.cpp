@@ -127,9 +127,9 @@ TEST_F(HostileFiles, EveryCommandRefusesEveryKindPromptly) {
         "export {H} {O}.mov",      "export {K} {H.mov}",
         "encode {H} {O} --mode 0", "encode loop.png {H} --mode 0",
         "add-video {C} {H} --yes", "add-video {C} {H.kavq1} --yes",
-        "add-video {H} {K} --yes", "read-video {C} 0 {H}",
-        "read-video {C} 0 {H.mov}", "read-video {C} 0 {H.kavq1}",
-        "thumbnail {C} 0 {H}",     "info {H}",
+        "add-video {H} {K} --yes", "read-video {C} 1 {H}",
+        "read-video {C} 1 {H.mov}", "read-video {C} 1 {H.kavq1}",
+        "thumbnail {C} 1 {H}",     "info {H}",
         "videos {H}",              "format {H} --mode 0 --yes",
         "defrag {H} --yes",        "create-image {H} --size 64M",
     };
@@ -184,7 +184,7 @@ TEST_F(HostileFiles, FramesThatDoNotDecodeAreReported) {
     ASSERT_TRUE(rk::test::WriteFile(file, std::string(k.begin(), k.end())));
     ASSERT_TRUE(damage(card, 1652ull * 12288));  // the first video of an HD card starts at Cluster 1651
     ASSERT_TRUE(damage(file, 12288));
-    for (const auto& args : std::vector<std::vector<std::string>>{{"read-video", card, "0", dir_->File("x.mov")},
+    for (const auto& args : std::vector<std::vector<std::string>>{{"read-video", card, "1", dir_->File("x.mov")},
                                                                    {"export", file, dir_->File("y.mov")}}) {
         const CliRun r = Cli(args, dir_->File("run.err"), 60000);
         EXPECT_TRUE(r.finished) << args[0];
@@ -236,7 +236,7 @@ TEST_F(HostileFiles, DamagedLaterSlotsAreRefused) {
         EXPECT_EQ(r.status, 1) << c.what << ": " << r.err;
         EXPECT_NE(r.err.find("error: Error reading video file!"), std::string::npos) << c.what << ": " << r.err;
         // No entry was kept: the card still holds its one video only.
-        EXPECT_EQ(Cli({"read-video", card, "1", dir_->File("none.kavq1")}, dir_->File("rv.err")).status, 1) << c.what;
+        EXPECT_EQ(Cli({"read-video", card, "2", dir_->File("none.kavq1")}, dir_->File("rv.err")).status, 1) << c.what;
     }
 }
 

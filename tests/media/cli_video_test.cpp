@@ -47,12 +47,12 @@ TEST(CliVideo, AddListThumbnailAndReadBack) {
     Result list = Cli("videos " + img);
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out,
-              "0\t0\tMy Clip\t0:00:00.04 (1.6MB)\t1651\t4\n"
-              "1\t1\tSecond\t0:00:00.04 (1.6MB)\t1785\t4\n");
+              "1\t0\tMy Clip\t0:00:00.04 (1.6MB)\t1651\t4\n"
+              "2\t1\tSecond\t0:00:00.04 (1.6MB)\t1785\t4\n");
 
-    EXPECT_EQ(Cli("read-video " + img + " 1 '" + dir.File("back.kavq1") + "'").status, 0);
+    EXPECT_EQ(Cli("read-video " + img + " 2 '" + dir.File("back.kavq1") + "'").status, 0);
     EXPECT_EQ(test::ReadFileBytes(dir.File("back.kavq1")), test::ReadFileBytes(src));
-    EXPECT_EQ(Cli("thumbnail " + img + " 0 '" + dir.File("t.png") + "'").status, 0);
+    EXPECT_EQ(Cli("thumbnail " + img + " 1 '" + dir.File("t.png") + "'").status, 0);
     auto png = test::ReadFileBytes(dir.File("t.png"));
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
@@ -60,8 +60,8 @@ TEST(CliVideo, AddListThumbnailAndReadBack) {
     EXPECT_EQ(png[23], 68);   // height
 
     // Failures and wrong usage.
-    EXPECT_EQ(Cli("read-video " + img + " 2 '" + dir.File("x.kavq1") + "'").status, 1);
-    EXPECT_EQ(Cli("thumbnail " + img + " -1 '" + dir.File("x.png") + "'").status, 1);
+    EXPECT_EQ(Cli("read-video " + img + " 3 '" + dir.File("x.kavq1") + "'").status, 1);
+    EXPECT_EQ(Cli("thumbnail " + img + " 0 '" + dir.File("x.png") + "'").status, 1);
     EXPECT_EQ(Cli("add-video " + img + " '" + dir.File("missing.kavq1") + "' --yes").status, 1);
     EXPECT_EQ(Cli("videos '" + dir.File("none.img") + "'").status, 1);
     EXPECT_EQ(Cli("add-video " + img + " '" + src + "' --range half").status, 2);

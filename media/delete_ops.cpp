@@ -1,0 +1,99 @@
+#include "media/delete_ops.h"
+
+#include <cstring>
+
+#include "base/log.h"
+#include "base/string_ids.h"
+#include "card/card_directory.h"
+#include "card/card_item.h"
+#include "card/sd_card.h"
+#include "media/playlist_ops.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+namespace {
+
+DeleteOutcome Commit(IOperator& op, CSDCard& card, const CardDirectory& before, DeleteOutcome out) {
+    out.result = card.CommitDirectory(before) ? DeleteResult::kDone : DeleteResult::kFailed;
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    return out;
+}
+
+}  // namespace
+
+DeleteOutcome DeleteVideo(IOperator& op, CSDCard& card, int slot) {
+    DeleteOutcome out;
+    CardDirectory& dir = card.Directory();
+    if (slot < 0 || slot >= kVideoCount || !dir.Video(slot).Used()) return out;
+    const int used = PlaylistsUsingVideo(dir, slot);
+    const MsgResult answer = used > 0 ? MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_VIDEO_USED, used)
+                                      : MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_VIDEO_UNUSED);
+    if (answer != kResultYes) return out;
+    const CardDirectory before = dir;
+    bool changed[kPlaylistCount] = {};
+    out.playlistsChanged = RemoveVideoFromPlaylists(dir, slot, changed);
+    // Title cards are remade while the video's frames are still named by
+    // nothing else: the remaining clips are other videos.
+    for (int p = 0; p < kPlaylistCount; ++p)
+        if (changed[p] && dir.ClipCount(p) > 0 && !MakeTitleCard(op, card, p)) ++out.titleCardFailures;
+    dir.ClearVideo(slot);
+    return Commit(op, card, before, out);
+}
+
+DeleteOutcome DeleteStill(IOperator& op, CSDCard& card, int slot) {
+    DeleteOutcome out;
+    CardDirectory& dir = card.Directory();
+    if (slot < 0 || slot >= kStillCount || !dir.Still(slot).Used()) return out;
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_STILL) != kResultYes) return out;
+    const CardDirectory before = dir;
+    dir.ClearStill(slot);
+    return Commit(op, card, before, out);
+}
+
+DeleteOutcome DeleteEffect(IOperator& op, CSDCard& card, int slot) {
+    DeleteOutcome out;
+    CardDirectory& dir = card.Directory();
+    if (slot < 0 || slot >= kEffectCount || !dir.Effect(slot).Used()) return out;
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_EFFECT) != kResultYes) return out;
+    const CardDirectory before = dir;
+    // The head only: Switch and Hue stay with the slot.
+    dir.SetEffect(slot, EntryHead{});
+    return Commit(op, card, before, out);
+}
+
+DeleteOutcome DeleteLogo(IOperator& op, CSDCard& card, int slot) {
+    DeleteOutcome out;
+    CardDirectory& dir = card.Directory();
+    if (slot < 0 || slot >= kLogoCount || !dir.Logo(slot).Used()) return out;
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_LOGO) != kResultYes) return out;
+    const CardDirectory before = dir;
+    dir.SetLogo(slot, EntryHead{});
+    return Commit(op, card, before, out);
+}
+
+namespace {
+
+bool SwapEntries(IOperator& op, CSDCard& card, CardItem kind, int a, int b) {
+    CardDirectory& dir = card.Directory();
+    const int count = ItemCount(kind);
+    if (a < 0 || b < 0 || a >= count || b >= count || a == b || !ItemHead(dir, kind, a).Used()) return false;
+    const CardDirectory before = dir;
+    uint8_t* ea = dir.Bytes() + EntryOffset(kind, a);
+    uint8_t* eb = dir.Bytes() + EntryOffset(kind, b);
+    uint8_t tmp[16];
+    const size_t size = EntrySize(kind);
+    std::memcpy(tmp, ea, size);
+    std::memcpy(ea, eb, size);
+    std::memcpy(eb, tmp, size);
+    const bool ok = card.CommitDirectory(before);
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    return ok;
+}
+
+}  // namespace
+
+bool SwapEffects(IOperator& op, CSDCard& card, int a, int b) { return SwapEntries(op, card, CardItem::kEffect, a, b); }
+bool SwapLogos(IOperator& op, CSDCard& card, int a, int b) { return SwapEntries(op, card, CardItem::kLogo, a, b); }
+
+}  // namespace rk

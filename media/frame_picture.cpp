@@ -1,0 +1,67 @@
+#include "media/frame_picture.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+#include <new>
+
+#include "base/fd_io.h"
+#include "base/log.h"
+#include "card/card_directory.h"
+#include "codec/kvq1_decoder.h"
+#include "convert/app_launch.h"
+#include "convert/pipe_folder.h"
+#include "convert/tool_folder.h"
+#include "media/picture.h"
+
+namespace rk {
+
+bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, std::vector<uint8_t>& rgb,
+                     int& width, int& height) {
+    if (clustersPerFrame < 2) return false;
+    const int w = sizeClass == 2 ? 3840 : 1920;
+    const int h = sizeClass == 2 ? 2160 : 1080;
+    const size_t plane = static_cast<size_t>(w) * static_cast<size_t>(h + 8);
+    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[plane * 3]);
+    if (!planes) return false;
+    uint8_t* y = planes.get();
+    uint8_t* cb = y + plane;
+    uint8_t* cr = cb + plane;
+    KVQ1Decoder decoder;
+    const size_t frameBytes = static_cast<size_t>(clustersPerFrame - 1) * kClusterSize;
+    if (!decoder.Decode(slot + kClusterSize, frameBytes, y, cb, cr)) return false;
+    if (decoder.Geometry().width != w || decoder.Geometry().height != h) return false;
+    rgb.assign(static_cast<size_t>(w) * h * 3, 0);
+    FrameToRGB24(FramePlanes{y, cb, cr, w, h}, rgb.data());
+    width = w;
+    height = h;
+    return true;
+}
+
+bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
+                      const std::string& outputPath, const std::vector<std::string>& extraArgs) {
+    const std::string raw = folder.AddFile("1.raw");
+    if (raw.empty()) return false;
+    int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const bool written = WriteWhole(fd, rgb.data(), rgb.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        LogMessage(2, "RawToPictureFile(): cannot write %s", raw.c_str());
+        return false;
+    }
+    std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
+                                     std::to_string(width) + "x" + std::to_string(height), "-i", "1.raw", "-y"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    args.push_back(outputPath);
+    CAppLaunch ffmpeg(kToolFfmpeg, args, false, folder.Path());
+    if (!ffmpeg.started || !ffmpeg.Wait(-1)) return false;
+    if (ffmpeg.exitCode != 0) {
+        LogMessage(2, "RawToPictureFile(): ffmpeg ended with %d", ffmpeg.exitCode);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace rk

@@ -1,0 +1,251 @@
+#include "media/playlist_ops.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "base/log.h"
+#include "base/string_ids.h"
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "convert/app_launch.h"
+#include "convert/kavq1_file_encoder.h"
+#include "convert/pipe_folder.h"
+#include "convert/tool_folder.h"
+#include "media/frame_picture.h"
+#include "media/item_writer.h"
+#include "media/slot_buffer.h"
+#include "media/slot_stream.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+namespace {
+
+// The picture's drawing: band and duration, square and number. The loop
+// mark follows for repeating playlists, then the output name.
+constexpr const char* kTitleTemplateHD =
+    "loop.png -composite 1.png -fill \"#0008\" -draw \"rectangle 200,840,1720,1060\" -gravity Center "
+    "-font LCDM2B__.TTF -weight 700 -pointsize 200 -fill White -annotate +0+420 \"%s\" -fill \"#0008\" "
+    "-draw \"rectangle 200,20,420,220\" -gravity Center -font LCDM2B__.TTF -weight 700 -pointsize 200 "
+    "-fill White -annotate -650-410 \"%d\"";
+constexpr const char* kTitleTemplate4K =
+    "loop.png -composite 1.png -fill \"#0008\" -draw \"rectangle 400,1680,3440,2120\" -gravity Center "
+    "-font LCDM2B__.TTF -weight 700 -pointsize 400 -fill White -annotate +0+840 \"%s\" -fill \"#0008\" "
+    "-draw \"rectangle 400,40,840,440\" -gravity Center -font LCDM2B__.TTF -weight 700 -pointsize 400 "
+    "-fill White -annotate -1300-820 \"%d\"";
+constexpr const char* kLoopMarkHD = "-gravity NorthWest -draw \"image over 1578,944 0,0 'loop.png'\"";
+constexpr const char* kLoopMark4K = "-gravity NorthWest -draw \"image over 3156,1964 0,0 'loop.png'\"";
+
+bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
+
+// Remakes the title cards of `which` (in order), then writes the directory.
+PlaylistEdit Finish(IOperator& op, CSDCard& card, const CardDirectory& before, std::initializer_list<int> which) {
+    PlaylistEdit e;
+    e.done = true;
+    for (int p : which)
+        if (card.Directory().ClipCount(p) > 0 && !MakeTitleCard(op, card, p)) ++e.titleCardFailures;
+    e.written = card.CommitDirectory(before);
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    return e;
+}
+
+}  // namespace
+
+uint64_t PlaylistFrames(const CardDirectory& dir, int p) {
+    uint64_t total = 0;
+    const int n = dir.ClipCount(p);
+    for (int i = 0; i < n && i < kMaxClipsPerPlaylist; ++i) {
+        const int v = dir.Clip(p, i);
+        if (v >= 0 && v < kVideoCount) total += dir.Video(v).numFrames;
+    }
+    return total;
+}
+
+std::string PlaylistDurationText(const CardDirectory& dir, int p, int displayRate) {
+    return FramesDurationText(static_cast<int64_t>(PlaylistFrames(dir, p)), displayRate);
+}
+
+uint32_t TitleCardSourceFrame(uint32_t numFrames) { return numFrames / 2; }
+
+int PlaylistsUsingVideo(const CardDirectory& dir, int v) {
+    int count = 0;
+    for (int p = 0; p < kPlaylistCount; ++p) {
+        const int n = dir.ClipCount(p);
+        for (int i = 0; i < n && i < kMaxClipsPerPlaylist; ++i)
+            if (dir.Clip(p, i) == v) {
+                ++count;
+                break;
+            }
+    }
+    return count;
+}
+
+int RemoveVideoFromPlaylists(CardDirectory& dir, int v, bool changed[16]) {
+    int count = 0;
+    for (int p = 0; p < kPlaylistCount; ++p) {
+        changed[p] = false;
+        int n = std::min<int>(dir.ClipCount(p), kMaxClipsPerPlaylist);
+        int kept = 0;
+        for (int i = 0; i < n; ++i) {
+            const int c = dir.Clip(p, i);
+            if (c == v) continue;
+            dir.SetClip(p, kept++, c);
+        }
+        if (kept != n) {
+            for (int i = kept; i < n; ++i) dir.SetClip(p, i, 0);
+            dir.SetClipCount(p, kept);
+            changed[p] = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
+    const CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p) || dir.ClipCount(p) <= 0) return false;
+    const int v = dir.Clip(p, 0);
+    if (v < 0 || v >= kVideoCount) return false;
+    const EntryHead head = dir.Video(v);
+    if (!head.Used() || head.clustersPerFrame < 2) return false;
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const int cpf = card.ClustersPerFrame();
+    auto Fail = [p](const char* why) {
+        LogMessage(2, "MakeTitleCard(): playlist %d: %s", p + 1, why);
+        return false;
+    };
+
+    // The source frame: the middle frame of the first clip.
+    std::vector<uint8_t> rgb;
+    int width = 0, height = 0;
+    {
+        CSlotBuffer slot;
+        if (!slot.Allocate(static_cast<size_t>(head.clustersPerFrame) * kClusterSize)) return Fail("no memory");
+        const uint64_t first =
+            uint64_t(head.startCluster) + uint64_t(head.clustersPerFrame) * TitleCardSourceFrame(head.numFrames);
+        if (!card.ReadClusters(static_cast<uint32_t>(first), slot.Data(), head.clustersPerFrame))
+            return Fail("the first clip cannot be read");
+        if (!DecodeSlotToRGB(slot.Data(), head.clustersPerFrame, mode.sizeClass, rgb, width, height))
+            return Fail("the first clip's frame does not decode");
+    }
+
+    CPipeFolder folder;
+    if (!folder.Create()) return Fail("no working folder");
+    // The intermediate pictures are ours: written fast, read once.
+    if (!RawToPictureFile(folder, rgb, width, height, folder.AddFile("1.png"), {"-compression_level", "1"}))
+        return Fail("ffmpeg failed");
+    if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
+        return Fail("the artwork cannot be linked");
+
+    const bool hd = width == 1920;
+    const CardDirectory& d = card.Directory();
+    std::vector<std::string> words, loopWords;
+    if (!BuildArguments(hd ? kTitleTemplateHD : kTitleTemplate4K,
+                        {PlaylistDurationText(d, p, card.DisplayRate()), std::to_string(p + 1)}, words))
+        return Fail("template");
+    if (d.Loops(p)) {
+        if (!BuildArguments(hd ? kLoopMarkHD : kLoopMark4K, {}, loopWords)) return Fail("template");
+        words.insert(words.end(), loopWords.begin(), loopWords.end());
+    }
+    words.insert(words.end(), {"-define", "png:compression-level=1"});
+    const std::string out = folder.AddFile("2.png");
+    words.push_back("2.png");
+    {
+        // ImageMagick 6 complains about the leading -composite and still
+        // writes the picture: its exit code says nothing; the picture does.
+        CAppLaunch convert(kToolImgConvert, words, false, folder.Path());
+        if (!convert.started || !convert.Wait(-1)) return Fail("img_convert cannot run");
+    }
+
+    KAVQ1FileEncoder encoder(out, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster), mode.frameRate,
+                             true, false);
+    if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");
+    CEncoderSlotSource source(encoder);
+    ItemPlan plan;
+    plan.kind = CardItem::kTitleCard;
+    plan.index = p;
+    plan.frames = 1;
+    plan.clustersPerFrame = cpf;
+    plan.sizeClass = mode.sizeClass;
+    plan.placeAt = card.Regions().TitleCluster(p);
+    plan.hasThumbnail = false;
+    plan.reportDone = false;
+    plan.ownProgress = false;
+    plan.quietFailure = true;
+    ItemWriteOutcome w = WriteItem(op, card, source, plan);
+    if (w.result != ItemWriteResult::kDone) return Fail("the title card was not written");
+    return true;
+}
+
+PlaylistEdit AddClip(IOperator& op, CSDCard& card, int p, int video, int at) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p) || video < 0 || video >= kVideoCount || !dir.Video(video).Used()) return {};
+    const int n = std::max(0, std::min<int>(dir.ClipCount(p), kMaxClipsPerPlaylist));
+    if (n >= kMaxClipsPerPlaylist) return {};
+    if (at < 0 || at > n) at = n;
+    const CardDirectory before = dir;
+    for (int i = n; i > at; --i) dir.SetClip(p, i, dir.Clip(p, i - 1));
+    dir.SetClip(p, at, video);
+    dir.SetClipCount(p, n + 1);
+    return Finish(op, card, before, {p});
+}
+
+PlaylistEdit RemoveClip(IOperator& op, CSDCard& card, int p, int k) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p)) return {};
+    const int n = std::min<int>(dir.ClipCount(p), kMaxClipsPerPlaylist);
+    if (k < 0 || k >= n) return {};
+    const CardDirectory before = dir;
+    for (int i = k; i + 1 < n; ++i) dir.SetClip(p, i, dir.Clip(p, i + 1));
+    dir.SetClip(p, n - 1, 0);
+    dir.SetClipCount(p, n - 1);
+    return Finish(op, card, before, {p});
+}
+
+PlaylistEdit ClearPlaylist(IOperator& op, CSDCard& card, int p) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p) || dir.ClipCount(p) <= 0) return {};
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CLEAR_PLAYLIST_QUESTION, p + 1) != kResultYes) return {};
+    const CardDirectory before = dir;
+    // The whole record, end mode included; the title card keeps its picture.
+    std::memset(dir.Bytes() + kOffPlaylistRecords + size_t(p) * kPlaylistRecordSize, 0, kPlaylistRecordSize);
+    return Finish(op, card, before, {});
+}
+
+PlaylistEdit SwapPlaylists(IOperator& op, CSDCard& card, int a, int b) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(a) || !ValidPlaylist(b) || a == b) return {};
+    const CardDirectory before = dir;
+    uint8_t* ra = dir.Bytes() + kOffPlaylistRecords + size_t(a) * kPlaylistRecordSize;
+    uint8_t* rb = dir.Bytes() + kOffPlaylistRecords + size_t(b) * kPlaylistRecordSize;
+    uint8_t tmp[kPlaylistRecordSize];
+    std::memcpy(tmp, ra, sizeof tmp);
+    std::memcpy(ra, rb, sizeof tmp);
+    std::memcpy(rb, tmp, sizeof tmp);
+    // The title card belongs to the position: both are redrawn.
+    return Finish(op, card, before, {a, b});
+}
+
+PlaylistEdit SwapClips(IOperator& op, CSDCard& card, int p, int i, int j) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p)) return {};
+    const int n = std::min<int>(dir.ClipCount(p), kMaxClipsPerPlaylist);
+    if (i < 0 || j < 0 || i >= n || j >= n || i == j) return {};
+    const CardDirectory before = dir;
+    const int32_t ci = dir.Clip(p, i);
+    dir.SetClip(p, i, dir.Clip(p, j));
+    dir.SetClip(p, j, ci);
+    return Finish(op, card, before, {p});
+}
+
+PlaylistEdit SetEndMode(IOperator& op, CSDCard& card, int p, bool repeat) {
+    CardDirectory& dir = card.Directory();
+    if (!ValidPlaylist(p) || dir.Loops(p) == repeat) return {};
+    const CardDirectory before = dir;
+    dir.SetLoopFlag(p, repeat ? 1 : 0);
+    return Finish(op, card, before, {p});
+}
+
+}  // namespace rk

@@ -1,0 +1,47 @@
+#pragma once
+// Playlists: 16 records of up to 15 clips (video entry numbers) and an end
+// mode, each with a title card at a fixed place: the middle frame of its
+// first clip with the playlist number and duration drawn over it. Every edit
+// remakes the title cards it touches, then writes the directory.
+#include <cstdint>
+#include <string>
+
+namespace rk {
+
+class CSDCard;
+class CardDirectory;
+class IOperator;
+
+struct PlaylistEdit {
+    bool done = false;           // the record changed and the directory was written
+    bool written = false;        // the directory write was attempted and succeeded
+    int titleCardFailures = 0;   // title cards that could not be remade (logged)
+};
+
+// Sum of the clips' NumFrames.
+uint64_t PlaylistFrames(const CardDirectory& dir, int p);
+// "%d:%02d:%02d.%02d" of that sum at the card's display rate.
+std::string PlaylistDurationText(const CardDirectory& dir, int p, int displayRate);
+// The frame of the first clip the title card shows: NumFrames / 2.
+uint32_t TitleCardSourceFrame(uint32_t numFrames);
+// Number of playlists holding video entry `v` at least once.
+int PlaylistsUsingVideo(const CardDirectory& dir, int v);
+// Removes every clip of `v` from every playlist; `changed[p]` tells which
+// playlists lost clips. Answers how many playlists changed.
+int RemoveVideoFromPlaylists(CardDirectory& dir, int v, bool changed[16]);
+
+// Remakes the title card of playlist p (nothing for an empty playlist):
+// true when written. A failure is logged at level 2; the window stays
+// silent, the old picture stays.
+bool MakeTitleCard(IOperator& op, CSDCard& card, int p);
+
+// The edits. Positions are 0-based; `at` = -1 appends.
+PlaylistEdit AddClip(IOperator& op, CSDCard& card, int p, int video, int at = -1);
+PlaylistEdit RemoveClip(IOperator& op, CSDCard& card, int p, int k);
+// Asks "Clear playlist %d?"; zeroes the record (end mode included).
+PlaylistEdit ClearPlaylist(IOperator& op, CSDCard& card, int p);
+PlaylistEdit SwapPlaylists(IOperator& op, CSDCard& card, int a, int b);
+PlaylistEdit SwapClips(IOperator& op, CSDCard& card, int p, int i, int j);
+PlaylistEdit SetEndMode(IOperator& op, CSDCard& card, int p, bool repeat);
+
+}  // namespace rk

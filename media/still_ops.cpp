@@ -1,0 +1,193 @@
+#include "media/still_ops.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/log.h"
+#include "base/path_util.h"
+#include "base/safe_open.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "convert/kavq1_file_encoder.h"
+#include "convert/pipe_folder.h"
+#include "convert/tool_folder.h"
+#include "media/frame_picture.h"
+#include "media/item_writer.h"
+#include "media/slot_buffer.h"
+#include "media/slot_stream.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+int LowestFreeStillSlot(const CardDirectory& dir) {
+    for (int s = 0; s < kStillCount; ++s)
+        if (!dir.Still(s).Used()) return s;
+    return -1;
+}
+
+StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options) {
+    const int slot = LowestFreeStillSlot(card.Directory());
+    if (slot < 0) return {};
+    FileChoice choice;
+    choice.filter = LoadText(IDS_PICTURE_FILES) + " |*.jpg;*.png;*.tga;*.bmp;*.gif|";
+    choice.initialName = rememberedPath;
+    std::string path;
+    if (!op.ChooseOpenFile(choice, path)) return {};
+    rememberedPath = path;
+    op.Refresh(kRefreshCardLine);
+    return AddStillFromFile(op, card, slot, path, options);
+}
+
+StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
+                              const ImportOptions& options) {
+    StillOutcome out;
+    if (slot < 0 || slot >= kStillCount || card.Directory().Still(slot).Used()) return out;
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const int cpf = card.ClustersPerFrame();
+    if (!CheckInputPath(source)) {
+        ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+        out.result = StillOpResult::kFailed;
+        return out;
+    }
+    KAVQ1FileEncoder encoder(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster), mode.frameRate,
+                             options.limitedRange, options.deinterlace);
+    if (!encoder.IsOpened()) {
+        ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+        out.result = StillOpResult::kFailed;
+        return out;
+    }
+    LogMessage(2, "CMainWin::OnAdd(): writing still %d", slot);
+    CEncoderSlotSource slots(encoder);
+    ItemPlan plan;
+    plan.kind = CardItem::kStill;
+    plan.index = slot;
+    plan.frames = 1;
+    plan.clustersPerFrame = cpf;
+    plan.sizeClass = mode.sizeClass;
+    plan.placeAt = card.Regions().StillCluster(slot);
+    plan.thumbnailFrame = 0;
+    plan.readErrorText = IDS_ERROR_OPENING_IMAGE;
+    ItemWriteOutcome w = WriteItem(op, card, slots, plan);
+    out.writeError = w.writeError;
+    switch (w.result) {
+    case ItemWriteResult::kDone:
+    case ItemWriteResult::kKeptPartial:
+        out.result = StillOpResult::kDone;
+        out.slot = slot;
+        break;
+    case ItemWriteResult::kAborted: out.result = StillOpResult::kAborted; break;
+    case ItemWriteResult::kCancelled: out.result = StillOpResult::kCancelled; break;
+    case ItemWriteResult::kFailed:
+        // A failed card write was reported by the card; the picture's
+        // failure table names the image too.
+        if (w.writeError) ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+        out.result = StillOpResult::kFailed;
+        break;
+    }
+    return out;
+}
+
+StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
+    StillOutcome out;
+    if (slot < 0 || slot >= kStillCount) return out;
+    const EntryHead head = card.Directory().Still(slot);
+    if (!head.Used()) return out;
+    const int cpf = card.ClustersPerFrame();
+    const int sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
+    out.slot = slot;
+    out.result = StillOpResult::kFailed;
+    CSlotBuffer buffer;
+    if (!buffer.Allocate(static_cast<size_t>(cpf) * kClusterSize)) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        return out;
+    }
+    for (int i = 0; i < cpf; ++i) {
+        // The card reports a failed read once.
+        if (!card.ReadCluster(head.startCluster + static_cast<uint32_t>(i), buffer.Data() + size_t(i) * kClusterSize))
+            return out;
+    }
+    std::vector<uint8_t> rgb;
+    int width = 0, height = 0;
+    bool ok = DecodeSlotToRGB(buffer.Data(), cpf, sizeClass, rgb, width, height);
+    buffer.Free();
+    if (ok) ok = CheckOutputPath(outputPath);
+    if (ok) {
+        CPipeFolder folder;
+        ok = folder.Create() && RawToPictureFile(folder, rgb, width, height, AbsolutePath(outputPath));
+    }
+    if (!ok) {
+        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        return out;
+    }
+    MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
+    out.result = StillOpResult::kDone;
+    return out;
+}
+
+StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
+    StillOutcome out;
+    CardDirectory& dir = card.Directory();
+    if (a < 0 || b < 0 || a >= kStillCount || b >= kStillCount || a == b || !dir.Still(a).Used()) return out;
+    out.result = StillOpResult::kFailed;
+    const int cpf = card.ClustersPerFrame();
+    const uint32_t run = static_cast<uint32_t>(cpf) + kThumbnailClusters;
+    const uint32_t placeA = card.Regions().StillCluster(a);
+    const uint32_t placeB = card.Regions().StillCluster(b);
+    const EntryHead headA = dir.Still(a);
+    const EntryHead headB = dir.Still(b);
+    const bool bUsed = headB.Used();
+
+    std::vector<uint8_t> picA(size_t(run) * kClusterSize), picB;
+    if (!card.ReadClusters(placeA, picA.data(), run)) return out;
+    if (bUsed) {
+        picB.resize(size_t(run) * kClusterSize);
+        if (!card.ReadClusters(placeB, picB.data(), run)) return out;
+    }
+
+    // Each place is written only while no entry names it, so an interrupted
+    // swap never leaves an entry on a half-written picture. With both used,
+    // b's entry is dropped first; a stop before the end costs at most still b
+    // (its picture lives only in memory while place a is rewritten).
+    CardDirectory before = dir;
+    if (bUsed) {
+        dir.ClearStill(b);
+        if (!card.CommitDirectory(before)) return out;
+        before = dir;
+    }
+    if (!card.WriteClusters(placeB, picA.data(), run)) {
+        out.writeError = true;
+        return out;
+    }
+    EntryHead movedA = headA;
+    movedA.startCluster = placeB;
+    dir.ClearStill(a);
+    dir.SetStill(b, movedA);
+    if (!card.CommitDirectory(before)) {
+        out.writeError = true;
+        return out;
+    }
+    if (bUsed) {
+        before = dir;
+        if (!card.WriteClusters(placeA, picB.data(), run)) {
+            out.writeError = true;
+            return out;
+        }
+        EntryHead movedB = headB;
+        movedB.startCluster = placeA;
+        dir.SetStill(a, movedB);
+        if (!card.CommitDirectory(before)) {
+            out.writeError = true;
+            return out;
+        }
+    }
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    out.result = StillOpResult::kDone;
+    out.slot = b;
+    return out;
+}
+
+}  // namespace rk

@@ -1,0 +1,227 @@
+// Stills and title cards with the real tools: ffmpeg, ImageMagick and the
+// import encoder. The pictures are decoded back from the card and compared
+// region by region with the frames they were made from.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "card/card_directory.h"
+#include "convert/tool_folder.h"
+#include "media/frame_picture.h"
+#include "media/playlist_ops.h"
+#include "media/still_ops.h"
+#include "media/video_ops.h"
+#include "media_fixture.h"
+#include "ui/scripted_operator.h"
+
+namespace rk {
+namespace {
+
+struct Rgb {
+    std::vector<uint8_t> px;
+    int w = 0, h = 0;
+};
+
+// Mean absolute difference of two pictures over [x0, x1) x [y0, y1).
+double MeanDiff(const Rgb& a, const Rgb& b, int x0, int y0, int x1, int y1) {
+    double sum = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 3; ++c) {
+                size_t i = (size_t(y) * a.w + x) * 3 + c;
+                sum += std::abs(int(a.px[i]) - int(b.px[i]));
+            }
+    return sum / (double(x1 - x0) * (y1 - y0) * 3);
+}
+
+// How many entries the system's temporary folder has that we made.
+int WorkFolders() {
+    int n = 0;
+    if (DIR* d = opendir(TempFolder().c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strncmp(e->d_name, "reelkeep-", 9) == 0) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+class CatalogueEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
+        // A private temporary folder: the working folders made here are counted.
+        setenv("TMPDIR", dir.Path().c_str(), 1);
+    }
+    void TearDown() override { unsetenv("TMPDIR"); }
+    void Open(int mode, uint64_t mib) {
+        image = dir.File("card" + std::to_string(mode) + ".img");
+        ASSERT_TRUE(test::MakeFormattedImage(image, mib, mode));
+        card.Close();
+        card.SetOperator(&op);
+        ASSERT_TRUE(test::OpenCard(card, image));
+    }
+    std::string Picture(const std::string& size) {
+        std::string path = dir.File("pic" + size + ".png");
+        std::string cmd = "'" + ProgramFile("ffmpeg") + "' -v error -f lavfi -i smptebars=size=" + size +
+                          " -frames:v 1 -y '" + path + "' </dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        return path;
+    }
+    Rgb SlotPicture(uint32_t cluster) {
+        Rgb r;
+        const int cpf = card.ClustersPerFrame();
+        std::vector<uint8_t> slot(size_t(cpf) * kClusterSize);
+        EXPECT_TRUE(card.ReadClusters(cluster, slot.data(), cpf));
+        EXPECT_TRUE(DecodeSlotToRGB(slot.data(), cpf, cpf == 33 ? 1 : 2, r.px, r.w, r.h));
+        return r;
+    }
+    Rgb Title(int p) { return SlotPicture(card.Regions().TitleCluster(p)); }
+    Rgb Frame(int v, int f) {
+        EntryHead h = card.Directory().Video(v);
+        return SlotPicture(h.startCluster + uint32_t(f) * h.clustersPerFrame);
+    }
+    int AddEncoded(int frames) {
+        std::string path = dir.File("v" + std::to_string(frames) + ".kavq1");
+        EXPECT_TRUE(test::WriteEncodedKAVQ1(path, frames));
+        return AddVideoFromFile(op, card, LowestFreeVideoSlot(card.Directory()), path, ImportOptions{}).slot;
+    }
+
+    test::TempDir dir;
+    std::string image;
+    CScriptedOperator op;
+    CSDCard card;
+};
+
+TEST_F(CatalogueEndToEnd, StillsLieAtTheirFixedPlacesAndReadBackFullSize) {
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        Open(mode, mode == 0 ? 40 : 80);
+        const int cpf = card.ClustersPerFrame();
+        // Stills 0 and 2 used: the add fills slot 1.
+        for (int s : {0, 2}) card.Directory().SetStill(s, EntryHead{card.Regions().StillCluster(s), 1, uint16_t(cpf)});
+        ASSERT_TRUE(card.WriteDirectory());
+        const std::string pic = Picture(mode == 0 ? "1920x1080" : "3840x2160");
+        StillOutcome r = AddStillFromFile(op, card, LowestFreeStillSlot(card.Directory()), pic, ImportOptions{});
+        ASSERT_EQ(r.result, StillOpResult::kDone);
+        EXPECT_EQ(r.slot, 1);
+        const EntryHead h = card.Directory().Still(1);
+        EXPECT_EQ(h.startCluster, uint32_t(3 + 16 * cpf + 1 * (cpf + 2)));
+        EXPECT_EQ(h.numFrames, 1);
+        EXPECT_EQ(h.clustersPerFrame, cpf);
+
+        op.messages.clear();
+        const std::string out = dir.File("back.png");
+        ASSERT_EQ(ReadStillToFile(op, card, 1, out).result, StillOpResult::kDone);
+        EXPECT_TRUE(op.Showed("Read completed."));
+        auto png = test::ReadFileBytes(out);
+        ASSERT_GT(png.size(), 24u);
+        const int w = (png[18] << 8) | png[19], hgt = (png[22] << 8) | png[23];
+        EXPECT_EQ(w, mode == 0 ? 1920 : 3840);
+        EXPECT_EQ(hgt, mode == 0 ? 1080 : 2160);
+
+        // A read back that cannot write its picture says so.
+        op.messages.clear();
+        EXPECT_EQ(ReadStillToFile(op, card, 1, dir.File("no/such/folder.png")).result, StillOpResult::kFailed);
+        EXPECT_TRUE(op.Showed("Error writing file!"));
+        // A picture the encoder cannot open.
+        op.messages.clear();
+        EXPECT_EQ(AddStillFromFile(op, card, 3, dir.File("missing.png"), ImportOptions{}).result, StillOpResult::kFailed);
+        EXPECT_TRUE(op.Showed("Error opening image file!"));
+        EXPECT_FALSE(card.Directory().Still(3).Used());
+    }
+    EXPECT_EQ(WorkFolders(), 0);
+}
+
+TEST_F(CatalogueEndToEnd, TitleCardDrawsBandNumberDurationAndTheLoopMarkOnlyWhenRepeating) {
+    Open(0, 40);
+    const int nine = AddEncoded(9), one = AddEncoded(1);
+    ASSERT_GE(one, 0);
+    PlaylistEdit e = AddClip(op, card, 0, nine);
+    ASSERT_TRUE(e.done && e.written);
+    ASSERT_EQ(e.titleCardFailures, 0);
+    const Rgb stop = Title(0);
+    // The source frame is the middle one: frame 4 of 9.
+    const double d4 = MeanDiff(stop, Frame(nine, 4), 0, 300, 180, 800);
+    EXPECT_LT(d4, MeanDiff(stop, Frame(nine, 3), 0, 300, 180, 800));
+    EXPECT_LT(d4, MeanDiff(stop, Frame(nine, 5), 0, 300, 180, 800));
+    EXPECT_LT(d4, 14.0);  // the card's range conversion shifts the levels a little
+    // The band (with the duration) and the number square differ from the frame.
+    EXPECT_GT(MeanDiff(stop, Frame(nine, 4), 200, 840, 1720, 1060), 15.0);
+    EXPECT_GT(MeanDiff(stop, Frame(nine, 4), 200, 20, 420, 220), 15.0);
+
+    ASSERT_TRUE(SetEndMode(op, card, 0, true).done);
+    const Rgb repeat = Title(0);
+    EXPECT_GT(MeanDiff(repeat, stop, 1578, 944, 1660, 1030), 10.0);  // the loop mark
+    EXPECT_LT(MeanDiff(repeat, stop, 0, 0, 1500, 1080), 2.0);        // nothing else
+
+    // One frame: frame 0 is the source.
+    AddClip(op, card, 1, one);
+    EXPECT_LT(MeanDiff(Title(1), Frame(one, 0), 0, 300, 180, 800), 14.0);
+    EXPECT_EQ(WorkFolders(), 0);
+}
+
+TEST_F(CatalogueEndToEnd, SwappingPlaylistsOneAndFiveRedrawsBothTitleCards) {
+    Open(0, 40);
+    const int v = AddEncoded(1);
+    AddClip(op, card, 0, v);
+    AddClip(op, card, 4, v);
+    AddClip(op, card, 4, v);
+    const Rgb one = Title(0), five = Title(4);
+    // Same frame, other number: the squares differ.
+    EXPECT_GT(MeanDiff(one, five, 200, 20, 420, 220), 5.0);
+    PlaylistEdit e = SwapPlaylists(op, card, 0, 4);
+    ASSERT_TRUE(e.done && e.written);
+    EXPECT_EQ(e.titleCardFailures, 0);
+    const Rgb newOne = Title(0), newFive = Title(4);
+    // The numbers stay with the positions, the durations move with the records.
+    EXPECT_LT(MeanDiff(newOne, one, 200, 20, 420, 220), 1.0);
+    EXPECT_LT(MeanDiff(newFive, five, 200, 20, 420, 220), 1.0);
+    EXPECT_LT(MeanDiff(newOne, five, 200, 840, 1720, 1060), 1.0);
+    EXPECT_LT(MeanDiff(newFive, one, 200, 840, 1720, 1060), 1.0);
+    EXPECT_GT(MeanDiff(newOne, one, 200, 840, 1720, 1060), 2.0);
+}
+
+TEST_F(CatalogueEndToEnd, StillAddInterruptedAtEveryWriteLeavesNoEntryOnAHalfPicture) {
+    Open(0, 40);
+    card.Close();
+    const std::string pristine = dir.File("pristine.img");
+    std::filesystem::copy_file(image, pristine);
+    const std::string pic = Picture("1920x1080");
+    int crashes = 0;
+    for (uint64_t n = 1; n < 50; ++n) {
+        std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+        CFaultDevice* fault = nullptr;
+        card.SetOperator(&op);
+        ASSERT_TRUE(test::OpenCard(card, image, &fault));
+        fault->crashAtEvent = n;
+        AddStillFromFile(op, card, 0, pic, ImportOptions{});
+        const bool crashed = fault->crashed;
+        card.Close();
+        ASSERT_TRUE(test::OpenCard(card, image));
+        if (card.Directory().Still(0).Used()) {
+            // The entry is there only with its whole picture and thumbnail.
+            std::vector<uint8_t> slot(33 * size_t(kClusterSize));
+            ASSERT_TRUE(card.ReadClusters(card.Regions().StillCluster(0), slot.data(), 33));
+            Rgb r;
+            EXPECT_TRUE(DecodeSlotToRGB(slot.data(), 33, 1, r.px, r.w, r.h)) << n;
+        }
+        if (!crashed) {
+            EXPECT_TRUE(card.Directory().Still(0).Used());
+            break;
+        }
+        ++crashes;
+        card.Close();
+    }
+    EXPECT_GE(crashes, 4);
+}
+
+}  // namespace
+}  // namespace rk

@@ -1,0 +1,89 @@
+// reelkeep-cli's catalogue commands run as an operator runs them, from a
+// fresh card to a playlist with a title card.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "convert/tool_folder.h"
+#include "media_fixture.h"
+
+namespace rk {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result Cli(const std::string& args) {
+    Result r;
+    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+TEST(CliCatalogue, FromAFreshCardToAPlaylistWithATitleCard) {
+    if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
+    test::TempDir dir;
+    const std::string img = "'" + dir.File("c.img") + "'";
+    ASSERT_EQ(Cli("create-image " + img + " --size 48M").status, 0);
+    ASSERT_EQ(Cli("--yes format " + img + " --mode 0").status, 0);
+    const std::string a = dir.File("a.kavq1"), b = dir.File("b.kavq1");
+    ASSERT_TRUE(test::WriteEncodedKAVQ1(a, 3));
+    ASSERT_TRUE(test::WriteEncodedKAVQ1(b, 5));
+    const std::string pic = dir.File("p.png");
+    ASSERT_EQ(std::system(("'" + ProgramFile("ffmpeg") + "' -v error -f lavfi -i smptebars=size=640x360 -frames:v 1 '" +
+                           pic + "' </dev/null").c_str()),
+              0);
+
+    ASSERT_EQ(Cli("add-video " + img + " '" + a + "' --yes").status, 0);
+    ASSERT_EQ(Cli("add-video " + img + " '" + b + "' --yes").status, 0);
+    EXPECT_EQ(Cli("playlist " + img + " 1 add 1").status, 0);
+    EXPECT_EQ(Cli("playlist " + img + " 1 add 2").status, 0);
+    EXPECT_EQ(Cli("playlist " + img + " 1 add 1").status, 0);
+    EXPECT_EQ(Cli("playlist " + img + " 1 mode repeat").status, 0);
+    EXPECT_EQ(Cli("playlists " + img).out.substr(0, 31), "1\t3\t0:00:00.11\trepeat\t1,2,1\n2\t0");
+    Result still = Cli("add-still " + img + " '" + pic + "' --yes");
+    EXPECT_EQ(still.status, 0);
+    EXPECT_EQ(still.out, "1\n");
+    EXPECT_EQ(Cli("stills " + img).out, "1\t531\n");
+
+    // Without --yes and without a terminal the question is answered No.
+    EXPECT_EQ(Cli("delete " + img + " video 1").status, 1);
+    EXPECT_EQ(Cli("delete " + img + " video 1 --yes").status, 0);
+    Result lists = Cli("playlists " + img);
+    EXPECT_EQ(lists.out.substr(0, lists.out.find('\n') + 1), "1\t1\t0:00:00.05\trepeat\t1\n");
+    EXPECT_EQ(Cli("videos " + img).out.substr(0, 2), "1\t");
+
+    const std::string card = dir.File("t.png");
+    ASSERT_EQ(Cli("title-card " + img + " 1 '" + card + "'").status, 0);
+    auto png = test::ReadFileBytes(card);
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ((png[18] << 8) | png[19], 1920);
+
+    // Swaps, clears and wrong numbers.
+    EXPECT_EQ(Cli("playlist " + img + " 1 swap 5").status, 0);
+    EXPECT_EQ(Cli("playlists " + img).out.substr(0, 11), "1\t0\t0:00:00");
+    EXPECT_EQ(Cli("playlist " + img + " 5 clear --yes").status, 0);
+    EXPECT_EQ(Cli("swap " + img + " still 1 4").status, 0);
+    EXPECT_EQ(Cli("stills " + img).out, "4\t636\n");
+    EXPECT_EQ(Cli("read-still " + img + " 4 '" + dir.File("s.png") + "'").status, 0);
+    EXPECT_EQ(Cli("read-still " + img + " 1 '" + dir.File("s.png") + "'").status, 1);  // free
+    EXPECT_EQ(Cli("playlist " + img + " 17 add 1").status, 1);
+    EXPECT_EQ(Cli("playlist " + img + " 1 add 9").status, 1);
+    EXPECT_EQ(Cli("delete " + img + " logo 9 --yes").status, 1);
+    EXPECT_EQ(Cli("playlist " + img + " 1 mode sometimes").status, 2);
+}
+
+}  // namespace
+}  // namespace rk
