@@ -144,6 +144,11 @@ CAppLaunch::CAppLaunch(const std::string& tool, const std::vector<std::string>& 
     Start(tool, args, captureOutput);
 }
 
+CAppLaunch::CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+                       const std::string& workingFolder) {
+    Start(tool, args, captureOutput, workingFolder);
+}
+
 CAppLaunch::CAppLaunch(const std::string& tool, std::string_view argTemplate,
                        std::initializer_list<std::string> values, bool captureOutput) {
     std::vector<std::string> words;
@@ -154,7 +159,8 @@ CAppLaunch::CAppLaunch(const std::string& tool, std::string_view argTemplate,
     Start(tool, words, captureOutput);
 }
 
-void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput) {
+void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+                       const std::string& workingFolder) {
     // Only plain file names in the program's folder: no paths, no PATH.
     if (tool.empty() || tool.find('/') != std::string::npos) return;
     const std::string folder = ProgramFolder();
@@ -187,7 +193,7 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
     else
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addchdir_np(&actions, workingFolder.empty() ? folder.c_str() : workingFolder.c_str());
     // Nothing else of ours reaches the tool, whoever forgot O_CLOEXEC.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 

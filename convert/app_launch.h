@@ -29,6 +29,10 @@ public:
     // `args`. `started` tells whether it runs. A missing tool, a failed start
     // or a malformed template leaves started false.
     CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    // The same with `workingFolder` as the tool's working directory (the
+    // private folder of a conversion) instead of the program's folder.
+    CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+               const std::string& workingFolder);
     CAppLaunch(const std::string& tool, std::string_view argTemplate,
                std::initializer_list<std::string> values, bool captureOutput);
     // Destroy: when the tool has ended its exit code is read; the capture
@@ -64,7 +68,8 @@ public:
     std::string capturePath;
 
 private:
-    void Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    void Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+               const std::string& workingFolder = std::string());
     void Collect(int status);
     void Release();
 
