@@ -32,5 +32,6 @@ void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);
 void RegisterCatalogueCommands(CLI::App& app, Context& ctx);
+void RegisterEffectCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

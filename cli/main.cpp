@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     RegisterConvertCommands(app, ctx);
     RegisterVideoCommands(app, ctx);
     RegisterCatalogueCommands(app, ctx);
+    RegisterEffectCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

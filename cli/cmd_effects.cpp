@@ -1,0 +1,157 @@
+// reelkeep-cli's effect commands: add-effect, read-effect, effects, keyframes.
+// Effect numbers and frame numbers count from 1.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "cli/card_arg.h"
+#include "cli/cli_context.h"
+#include "effects/effect_format.h"
+#include "effects/effect_ops.h"
+#include "effects/stinger.h"
+
+namespace rk::cli {
+
+namespace {
+
+bool OpenEffectCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
+    bool formatted = false;
+    std::string error;
+    if (!OpenCardAndReadDirectory(arg, card, formatted, error) || !formatted) {
+        std::fprintf(stderr, "%s: %s\n", command, formatted ? error.c_str() : (arg + " is not formatted").c_str());
+        ctx.exitCode = kExitFailed;
+        return false;
+    }
+    return true;
+}
+
+struct AddArgs {
+    std::string card, source, type = "cut", sound;
+    int cutAt = 0;  // 1-based; 0: the keys as read
+    bool yes = false;
+};
+
+struct ReadArgs {
+    std::string card, output;
+    int number = 0;
+};
+
+struct KeyArgs {
+    std::string picture;
+    int frames = 0;
+};
+
+const char* SwitchText(int s) {
+    switch (s) {
+    case 1: return "keyframed";
+    case 2: return "vertical animated wipe";
+    case 3: return "horizontal animated wipe";
+    default: return "unknown";
+    }
+}
+
+void RunAddEffect(Context& ctx, const AddArgs& a) {
+    if (a.yes) ctx.yes = true;
+    CSDCard card(ctx.op);
+    if (!OpenEffectCard(ctx, a.card, card, "add-effect")) return;
+    const int slot = LowestFreeEffectSlot(card.Directory());
+    if (slot < 0) {
+        std::fprintf(stderr, "add-effect: the card already holds %d effects\n", kEffectCount);
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    EffectRequest req;
+    req.effectType = a.type == "wipe" ? 1 : a.type == "mix" ? 2 : 0;
+    req.cutAt = a.cutAt > 0 ? a.cutAt - 1 : -1;
+    req.soundPath = a.sound;
+    EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source, req);
+    if (r.result == EffectOpResult::kDone) {
+        std::fprintf(stderr, "add-effect: effect %d, %d frames\n", r.slot + 1, r.frames);
+        ctx.exitCode = kExitOk;
+    } else {
+        if (r.result == EffectOpResult::kCancelled && card.Regions().clustersPerFrame != kEffectClustersPerFrame)
+            std::fprintf(stderr, "add-effect: effects exist only on HD cards\n");
+        ctx.exitCode = kExitFailed;
+    }
+}
+
+void RunReadEffect(Context& ctx, const ReadArgs& a) {
+    CSDCard card(ctx.op);
+    if (!OpenEffectCard(ctx, a.card, card, "read-effect")) return;
+    const int slot = a.number - 1;
+    if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) {
+        std::fprintf(stderr, "read-effect: no effect %d on the card\n", a.number);
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    EffectOpOutcome r = ReadEffectToFile(*ctx.op, card, slot, a.output);
+    ctx.exitCode = r.result == EffectOpResult::kDone ? kExitOk : kExitFailed;
+}
+
+void RunEffects(Context& ctx, const std::string& arg) {
+    CSDCard card(ctx.op);
+    if (!OpenEffectCard(ctx, arg, card, "effects")) return;
+    const CardDirectory& dir = card.Directory();
+    for (int e = 0; e < kEffectCount; ++e) {
+        EntryHead h = dir.Effect(e);
+        if (!h.Used()) continue;
+        std::string duration = FramesDurationText(h.numFrames, card.DisplayRate());
+        std::printf("%d\t%u\t%s\t%s\t%u\n", e + 1, unsigned(h.numFrames), duration.c_str(),
+                    SwitchText(dir.EffectSwitch(e)), h.startCluster);
+    }
+    ctx.exitCode = kExitOk;
+}
+
+void RunKeyframes(Context& ctx, const KeyArgs& a) {
+    int frames = a.frames;
+    if (frames <= 0) frames = static_cast<int>(PictureSequence(a.picture).size());
+    if (frames <= 0) {
+        std::fprintf(stderr, "keyframes: %s starts no picture sequence; give --frames\n", a.picture.c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    CStinger s(a.picture);
+    s.ReadKeyframesFor(frames);
+    std::printf("frame\tposition\tfade\tposition key\tfade key\n");
+    for (int f = 0; f < frames; ++f)
+        std::printf("%d\t%d\t%d\t%d\t%d\n", f + 1, s.PositionAt(f, true), s.FadeAt(f), s.PositionKey(f), s.FadeKey(f));
+    ctx.exitCode = kExitOk;
+}
+
+}  // namespace
+
+void RegisterEffectCommands(CLI::App& app, Context& ctx) {
+    auto add = std::make_shared<AddArgs>();
+    CLI::App* addCmd = app.add_subcommand(
+        "add-effect", "Add an effect into the lowest free effect slot, from a numbered picture or a .effect file");
+    addCmd->add_option("CARD", add->card, "Drive number from `list`, or a card image or block device")->required();
+    addCmd->add_option("SOURCE", add->source, "The first picture of the sequence, or a .effect file")->required();
+    addCmd->add_option("--type", add->type, "Effect type: cut, wipe or mix")->check(CLI::IsMember({"cut", "wipe", "mix"}));
+    addCmd->add_option("--cut-at", add->cutAt, "Frame (from 1) at which a cut switches")->check(CLI::PositiveNumber);
+    addCmd->add_option("--sound", add->sound, "A sound file (at most 5 seconds are used)");
+    addCmd->add_flag("--yes", add->yes, "Answer every question with Yes");
+    addCmd->callback([&ctx, add] { RunAddEffect(ctx, *add); });
+
+    auto read = std::make_shared<ReadArgs>();
+    CLI::App* readCmd = app.add_subcommand("read-effect", "Read effect E (from 1) back to a .effect file");
+    readCmd->add_option("CARD", read->card, "Drive number from `list`, or a card image or block device")->required();
+    readCmd->add_option("E", read->number, "Effect number, from 1")->required();
+    readCmd->add_option("OUT", read->output, "The .effect file to write")->required();
+    readCmd->callback([&ctx, read] { RunReadEffect(ctx, *read); });
+
+    auto list = std::make_shared<std::string>();
+    CLI::App* listCmd = app.add_subcommand("effects", "List the effects: number, frames, duration, type, start cluster");
+    listCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
+    listCmd->callback([&ctx, list] { RunEffects(ctx, *list); });
+
+    auto keys = std::make_shared<KeyArgs>();
+    CLI::App* keyCmd = app.add_subcommand(
+        "keyframes", "The position and fade of every frame as the device will get them, from the keyframe file");
+    keyCmd->add_option("PICTURE", keys->picture, "The first picture of the sequence")->required();
+    keyCmd->add_option("--frames", keys->frames, "Frames of the effect (default: the sequence's length)");
+    keyCmd->callback([&ctx, keys] { RunKeyframes(ctx, *keys); });
+}
+
+}  // namespace rk::cli

@@ -1,0 +1,158 @@
+#include "effects/effect_format.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/path_util.h"
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_format.h"
+#include "effects/stinger.h"
+
+namespace rk {
+
+namespace {
+
+uint16_t ReadLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void WriteLE16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Adds one to a run of decimal digits; a run of nines grows by a digit.
+void IncrementDigits(std::string& digits) {
+    for (size_t i = digits.size(); i-- > 0;) {
+        if (digits[i] != '9') {
+            ++digits[i];
+            return;
+        }
+        digits[i] = '0';
+    }
+    digits.insert(digits.begin(), '1');
+}
+
+}  // namespace
+
+void PutEffectMarks(uint8_t* h, const EffectMarks& m) {
+    bool keyed = IsKeyframedKind(m.kind);
+    int position = keyed ? std::clamp(m.position, 0, kLastFramePosition) : 0;
+    h[12] = kEffectMarkByte;
+    h[13] = 0;
+    h[14] = 0;
+    h[15] = uint8_t(position & 0xFF);
+    h[16] = uint8_t((position >> 3) & 0xE0);
+    h[17] = keyed ? uint8_t(std::clamp(m.fade, 0, kMaxFade)) : 0;
+    h[18] = uint8_t(std::clamp(m.kind, 0, 3));
+    h[19] = uint8_t(std::clamp(m.framesAfter, 0, 255));
+}
+
+bool GetEffectMarks(const uint8_t* h, EffectMarks& m) {
+    if (h[12] != kEffectMarkByte || h[18] > 3) return false;
+    m.kind = h[18];
+    m.position = h[15] | ((h[16] & 0xE0) << 3);
+    m.fade = h[17];
+    m.framesAfter = h[19];
+    return true;
+}
+
+EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames) {
+    EffectMarks m;
+    m.kind = stinger.TransitionKind();
+    if (IsKeyframedKind(m.kind)) {
+        m.position = stinger.PositionAt(frame, true);
+        m.fade = stinger.FadeAt(frame);
+    }
+    m.framesAfter = std::clamp(frames - 1 - frame, 0, 255);
+    return m;
+}
+
+bool IsEffectFrameSlot(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames) {
+    if (bytes < kVideoAreaOffset + kKVQ1HeaderBytes || frame >= frames) return false;
+    if (std::memcmp(slot, kAudioChunkMagic, 4) != 0) return false;
+    const uint8_t* h = slot + kVideoAreaOffset;
+    if (std::memcmp(h, kKVQ1Magic, 4) != 0 || ReadBE32(h + 8) != frame) return false;
+    EffectMarks m;
+    if (!GetEffectMarks(h, m)) return false;
+    return m.framesAfter == int(std::min<uint32_t>(frames - 1 - frame, 255));
+}
+
+uint8_t EffectSwitchOf(int kind) { return IsKeyframedKind(kind) ? 1 : uint8_t(kind); }
+
+uint8_t EffectHueOf(int kind, int param1) { return IsKeyframedKind(kind) ? 0 : uint8_t(param1 & 0xFF); }
+
+void WriteEffectFileHeader(const EffectFileHeader& h, uint8_t* out) {
+    std::memset(out, 0, kEffectFileHeaderBytes);
+    std::memcpy(out, kEffectFileMagic, 4);
+    WriteLE16(out + 4, h.width);
+    WriteLE16(out + 6, h.height);
+    WriteLE16(out + 8, h.frames);
+    WriteLE16(out + 10, h.clustersPerFrame);
+    out[12] = h.switchByte;
+    out[13] = h.hue;
+}
+
+EffectHeaderCheck ReadEffectFileHeader(const uint8_t* data, size_t bytes, uint64_t fileBytes,
+                                       int cardClustersPerFrame, EffectFileHeader& h) {
+    if (bytes < kEffectFileHeaderBytes || std::memcmp(data, kEffectFileMagic, 4) != 0)
+        return EffectHeaderCheck::kInvalid;
+    h.width = ReadLE16(data + 4);
+    h.height = ReadLE16(data + 6);
+    h.frames = ReadLE16(data + 8);
+    h.clustersPerFrame = ReadLE16(data + 10);
+    h.switchByte = data[12];
+    h.hue = data[13];
+    if (h.width != kEffectWidth || h.height != kEffectHeight || h.clustersPerFrame != cardClustersPerFrame)
+        return EffectHeaderCheck::kNotSupported;
+    // A switch the device does not know would be aired as garbage.
+    if (h.switchByte < 1 || h.switchByte > 3) return EffectHeaderCheck::kNotSupported;
+    if (h.frames == 0) return EffectHeaderCheck::kBadLength;
+    if (fileBytes != 0 && fileBytes != EffectFileBytes(h.frames, h.clustersPerFrame))
+        return EffectHeaderCheck::kBadLength;
+    return EffectHeaderCheck::kOk;
+}
+
+uint64_t EffectClusters(uint64_t frames, uint64_t clustersPerFrame) { return frames * clustersPerFrame + 2; }
+
+uint64_t EffectFileBytes(uint64_t frames, uint64_t clustersPerFrame) {
+    return kEffectFileHeaderBytes + uint64_t(kClusterBytes) * EffectClusters(frames, clustersPerFrame);
+}
+
+std::vector<std::string> PictureSequence(const std::string& path,
+                                         const std::function<bool(const std::string&)>& exists, size_t limit) {
+    std::vector<std::string> files;
+    size_t nameStart = path.rfind('/');
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    if (path.size() < nameStart + 4) return files;
+    // Backwards from the character before the last three.
+    long long i = static_cast<long long>(path.size()) - 4;
+    while (i >= static_cast<long long>(nameStart) && !IsDigit(path[size_t(i)])) --i;
+    if (i < static_cast<long long>(nameStart)) return files;
+    size_t last = size_t(i);
+    while (i >= static_cast<long long>(nameStart) && IsDigit(path[size_t(i)])) --i;
+    size_t first = size_t(i + 1);
+    std::string before = path.substr(0, first);
+    std::string after = path.substr(last + 1);
+    std::string digits = path.substr(first, last - first + 1);
+    while (files.size() < limit) {
+        std::string candidate = before + digits + after;
+        if (!exists(candidate)) break;
+        files.push_back(std::move(candidate));
+        IncrementDigits(digits);
+    }
+    return files;
+}
+
+std::vector<std::string> PictureSequence(const std::string& path, size_t limit) {
+    return PictureSequence(
+        path,
+        [](const std::string& p) {
+            struct stat st;
+            return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        },
+        limit);
+}
+
+}  // namespace rk

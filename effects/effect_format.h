@@ -1,0 +1,100 @@
+#pragma once
+// An effect as it lies on the card and in an ".effect" file. Every frame is
+// an ordinary frame slot whose KVQ1 header carries, in bytes 12 to 19 (left
+// zero by every other producer), the effect marks the device reads at air
+// time: 0x40, the position (11 bits), the fade, the transition kind and the
+// frames still to come. An ".effect" file is a 32-byte header ("STND",
+// width, height, frames, clusters per frame, switch, hue) followed by the
+// effect's clusters exactly as on the card: the slots, then the thumbnail.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rk {
+
+class CStinger;
+
+inline constexpr int kEffectWidth = 1920;
+inline constexpr int kEffectHeight = 1080;
+inline constexpr int kEffectClustersPerFrame = 33;  // HD cards only
+inline constexpr int kMaxEffectPictures = 250;
+inline constexpr size_t kEffectFileHeaderBytes = 32;
+inline constexpr uint8_t kEffectFileMagic[4] = {'S', 'T', 'N', 'D'};
+// Sound bytes of every effect frame (960 stereo 24-bit samples), whatever
+// the card's rate; the chunk length field says 1448 words.
+inline constexpr int kEffectAudioBytes = 5760;
+inline constexpr int kEffectMaxSoundSeconds = 5;
+inline constexpr uint8_t kEffectMarkByte = 0x40;
+// Offset of the marks in the frame header, and of the header in the slot.
+inline constexpr size_t kEffectMarksOffset = 12;
+inline constexpr size_t kVideoAreaOffset = 12288;
+
+// The marks of one frame.
+struct EffectMarks {
+    int kind = 0;        // transition kind 0..3
+    int position = 0;    // 0..2047 (keyframed kinds)
+    int fade = 0;        // 0..255 (keyframed kinds)
+    int framesAfter = 0; // frames behind this one, stored limited to 0..255
+};
+
+// Writes bytes 12..19 of a KVQ1 frame header.
+void PutEffectMarks(uint8_t* frameHeader, const EffectMarks& marks);
+// Reads them back; false when byte 12 is not 0x40 or the kind is not 0..3.
+bool GetEffectMarks(const uint8_t* frameHeader, EffectMarks& marks);
+// The marks of frame i of n of an effect made from `stinger` (its
+// transition kind; position with the last-frame rule, so the last frame
+// says 2047).
+EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames);
+
+// True when `slot` (at least 12288 + 20 bytes) holds effect frame `frame` of
+// `frames`: the audio chunk magic, a "KVQ1" frame numbered `frame`, and
+// effect marks whose frame count agrees.
+bool IsEffectFrameSlot(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames);
+
+// Entry bytes 8 and 9: Switch (1 for keyframed kinds, else the kind) and Hue
+// (the low 8 bits of the measured half extent of an animated wipe).
+uint8_t EffectSwitchOf(int kind);
+uint8_t EffectHueOf(int kind, int param1);
+
+struct EffectFileHeader {
+    uint16_t width = kEffectWidth;
+    uint16_t height = kEffectHeight;
+    uint16_t frames = 0;
+    uint16_t clustersPerFrame = kEffectClustersPerFrame;
+    uint8_t switchByte = 0;
+    uint8_t hue = 0;
+};
+
+enum class EffectHeaderCheck : int {
+    kOk = 0,
+    kInvalid,       // "Invalid file format!": shorter than 32 bytes or not "STND"
+    kNotSupported,  // "This file is not supported!": another size or clusters per frame
+    kBadLength,     // "Error reading video file!": no frames, or the file's length
+                    // disagrees with its frame count (ends early, or more behind)
+};
+
+void WriteEffectFileHeader(const EffectFileHeader& header, uint8_t* out32);
+// Reads the header from the first `bytes` of a file; `fileBytes` is the
+// file's whole length (0 when unknown: the length is then not checked) and
+// `cardClustersPerFrame` the card's frame spacing.
+EffectHeaderCheck ReadEffectFileHeader(const uint8_t* data, size_t bytes, uint64_t fileBytes,
+                                       int cardClustersPerFrame, EffectFileHeader& header);
+// Clusters of an effect (slots and the 2-cluster thumbnail) and the length
+// of its ".effect" file.
+uint64_t EffectClusters(uint64_t frames, uint64_t clustersPerFrame);
+uint64_t EffectFileBytes(uint64_t frames, uint64_t clustersPerFrame);
+
+// The numbered picture sequence from the chosen picture upwards: the last
+// run of digits of the file name before its last three characters counts
+// up (at least as wide as it was) until a name `exists` does not know, at
+// most `limit` names. Empty when the name has no such digits. Only the file
+// name is looked at, never the folders above it.
+std::vector<std::string> PictureSequence(const std::string& path,
+                                         const std::function<bool(const std::string&)>& exists,
+                                         size_t limit = kMaxEffectPictures);
+// The same against the file system (regular files only).
+std::vector<std::string> PictureSequence(const std::string& path, size_t limit = kMaxEffectPictures);
+
+}  // namespace rk

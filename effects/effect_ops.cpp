@@ -1,0 +1,322 @@
+#include "effects/effect_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/fd_io.h"
+#include "base/log.h"
+#include "base/path_util.h"
+#include "base/safe_open.h"
+#include "base/string_ids.h"
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_encoder.h"
+#include "codec/kvq1_format.h"
+#include "effects/effect_conversions.h"
+#include "effects/effect_format.h"
+#include "effects/stinger.h"
+#include "media/item_exporter.h"
+#include "media/item_writer.h"
+#include "media/slot_stream.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+namespace {
+
+constexpr size_t kLumaBytes = size_t(kEffectWidth) * 1088;
+constexpr size_t kChromaBytes = size_t(kEffectWidth / 2) * 544;
+constexpr size_t kThumbnailBytes = 2 * size_t(kClusterBytes);
+
+EffectOpOutcome Outcome(const ItemWriteOutcome& w, int slot, int frames) {
+    EffectOpOutcome out;
+    out.frames = frames;
+    out.writeError = w.writeError;
+    switch (w.result) {
+    case ItemWriteResult::kDone:
+    case ItemWriteResult::kKeptPartial:
+        out.result = EffectOpResult::kDone;
+        out.slot = slot;
+        break;
+    case ItemWriteResult::kCancelled: out.result = EffectOpResult::kCancelled; break;
+    case ItemWriteResult::kAborted: out.result = EffectOpResult::kAborted; break;
+    case ItemWriteResult::kFailed: out.result = EffectOpResult::kFailed; break;
+    }
+    return out;
+}
+
+EffectOpOutcome Failed(IOperator& op, int textId) {
+    ErrorById(op, textId);
+    EffectOpOutcome out;
+    out.result = EffectOpResult::kFailed;
+    return out;
+}
+
+bool IsHdCard(const CSDCard& card) { return VideoModeAt(card.VideoMode()).sizeClass == 1; }
+
+// Frames converted and encoded one at a time. The frame is coded into a
+// scratch of the whole budget and only its length is copied, so the slot
+// behind the frame stays zero whatever attempts the encoder made.
+class CStingerSlotSource : public ISlotSource {
+public:
+    CStingerSlotSource(const CStinger& stinger, const std::vector<std::string>& files, const CEffectWorkFolder& work,
+                       int rateCode, const uint8_t* sound)
+        : stinger_(stinger), files_(files), work_(work), sound_(sound), encoder_(1, 768, rateCode) {}
+
+    bool Allocate() {
+        luma_.assign(kLumaBytes, 0);
+        cb_.assign(kChromaBytes, 128);
+        cr_.assign(kChromaBytes, 128);
+        rgba_.assign(size_t(kEffectWidth) * kEffectHeight * 4, 0);
+        scratch_.assign(size_t(encoder_.BudgetBytes()), 0);
+        return encoder_.BudgetBytes() > 0;
+    }
+
+    int Next(uint8_t* slot, size_t bytes) override {
+        const int n = static_cast<int>(files_.size());
+        if (next_ >= n) return 0;
+        const size_t video = kVideoAreaOffset;
+        if (bytes < video + scratch_.size()) return Fail("frame slot too small");
+        EffectPlanes planes{luma_.data(), cb_.data(), cr_.data(), rgba_.data()};
+        if (!ConvertFrame(files_[size_t(next_)], planes, work_)) return Fail(files_[size_t(next_)] + ": cannot be converted");
+        // Filler lines below the picture: luma 0, chroma 128.
+        std::memset(luma_.data() + size_t(kEffectWidth) * kEffectHeight, 0, size_t(kEffectWidth) * 8);
+        int length = encoder_.Encode(uint32_t(next_), luma_.data(), cb_.data(), cr_.data(), scratch_.data());
+        if (length <= 0 || size_t(length) > scratch_.size()) return Fail("frame cannot be encoded");
+        std::memset(slot, 0, bytes);
+        std::memcpy(slot + video, scratch_.data(), size_t(length));
+        WriteAudioChunkHeader(slot, uint32_t(next_), kEffectAudioBytes);
+        if (sound_) RegroupAudioToStored(sound_ + size_t(next_) * kEffectAudioBytes, slot + kAudioChunkHeaderBytes,
+                                         kEffectAudioBytes);
+        PutEffectMarks(slot + video, MarksOfFrame(stinger_, next_, n));
+        ++next_;
+        return 1;
+    }
+    std::string Cause() const override { return cause_; }
+
+private:
+    int Fail(std::string why) {
+        cause_ = std::move(why);
+        return -1;
+    }
+    const CStinger& stinger_;
+    const std::vector<std::string>& files_;
+    const CEffectWorkFolder& work_;
+    const uint8_t* sound_;
+    KVQ1Encoder encoder_;
+    std::vector<uint8_t> luma_, cb_, cr_, rgba_, scratch_;
+    int next_ = 0;
+    std::string cause_;
+};
+
+// Slots of an ".effect" file, each checked to be the effect frame it should
+// be before it goes to the card.
+class CEffectFileSlotSource : public CFileSlotSource {
+public:
+    CEffectFileSlotSource(int fd, uint32_t frames) : CFileSlotSource(fd, kEffectFileHeaderBytes), frames_(frames) {}
+    int Next(uint8_t* slot, size_t bytes) override {
+        if (index_ >= frames_) return 0;
+        int r = CFileSlotSource::Next(slot, bytes);
+        if (r != 1) {
+            if (cause_.empty()) cause_ = "the file ends early";
+            return -1;
+        }
+        if (!IsEffectFrameSlot(slot, bytes, index_, frames_)) {
+            cause_ = "frame " + std::to_string(index_ + 1) + " is not an effect frame";
+            return -1;
+        }
+        ++index_;
+        return 1;
+    }
+
+private:
+    uint32_t frames_;
+    uint32_t index_ = 0;
+};
+
+}  // namespace
+
+int LowestFreeEffectSlot(const CardDirectory& dir) {
+    for (int e = 0; e < kEffectCount; ++e)
+        if (!dir.Effect(e).Used()) return e;
+    return -1;
+}
+
+EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path,
+                          const EffectRequest& request) {
+    if (ExtensionIs(path, ".effect")) return AddEffectFromFile(op, card, slot, path);
+    return AddEffectFromPictures(op, card, slot, path, request);
+}
+
+EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath,
+                                      const EffectRequest& request) {
+    EffectOpOutcome out;
+    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
+    const int kind = TransitionKindOfType(request.effectType);
+    if (kind < 0) return out;
+    std::vector<std::string> files = PictureSequence(picturePath);
+    if (files.size() < 2) return Failed(op, IDS_VIDEO_TOO_SHORT);
+    const int n = static_cast<int>(files.size());
+
+    CEffectWorkFolder work;
+    if (!work.Create()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    CStinger stinger(picturePath);
+    stinger.Pictures().Reserve(files.size());
+    bool failed = false, stopped = false;
+    op.BeginProgress(ProgressSpec{n + 1, ProgressUnit::kFrames, 0});
+    for (int i = 0; i < n; ++i) {
+        if (!AddPicture(stinger, files[size_t(i)], work)) {
+            failed = true;
+            break;
+        }
+        op.SetProgress(i + 1, false);
+        if (op.PumpMessages()) {
+            stopped = true;
+            break;
+        }
+    }
+    op.EndProgress();
+    if (failed) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    if (stopped) return out;
+    stinger.ReadKeyframes();
+
+    int param1 = 0;
+    if (IsKeyframedKind(kind)) {
+        if (request.effectType == 0) {
+            if (request.cutAt >= 0) {
+                // As "Set cut position": the cut lands on that frame.
+                stinger.ResetKeyframes();
+                int cut = std::clamp(request.cutAt, 0, n - 1);
+                stinger.SetPositionKey(cut, kMaxPosition);
+                if (cut >= 1) stinger.SetPositionKey(cut - 1, 0);
+            } else {
+                stinger.SetDefaultCut();
+            }
+        }
+        stinger.SetTransitionKind(kind);
+    } else {
+        param1 = kind == kTransitionVerticalWipe ? stinger.GetWipeWidth() : stinger.GetWipeHeight();
+        stinger.SetTransitionKind(kind);
+    }
+    LogMessage(2, "CMainWin::AddStinger(): effect type: %d, param1 = %d", request.effectType, param1);
+    stinger.WriteKeyframes();
+
+    const int cpf = kEffectClustersPerFrame;
+    if (!CheckRoom(op, card, int64_t(n) * cpf + 2)) {
+        out.result = EffectOpResult::kFailed;
+        return out;
+    }
+    std::string duration = DurationText(n, cpf, card.DisplayRate());
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
+        return out;
+    LogMessage(2, "CMainWin::AddStinger(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
+
+    std::vector<uint8_t> sound;
+    if (!request.soundPath.empty()) {
+        sound.assign(size_t(n) * kEffectAudioBytes, 0);
+        if (!ConvertSound(request.soundPath, sound.data(), sound.size(), work)) sound.clear();
+    }
+    // The pictures' previews are no longer needed while the frames are made.
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    CStingerSlotSource source(stinger, files, work, mode.frameRate, sound.empty() ? nullptr : sound.data());
+    if (!source.Allocate()) return Failed(op, IDS_ERROR_READING_VIDEO);
+
+    ItemPlan plan;
+    plan.kind = CardItem::kEffect;
+    plan.index = slot;
+    plan.frames = uint64_t(n);
+    plan.clustersPerFrame = cpf;
+    plan.entryTail[0] = EffectSwitchOf(kind);
+    plan.entryTail[1] = EffectHueOf(kind, param1);
+    plan.sizeClass = 1;
+    plan.thumbnailFrame = n / 2;
+    plan.readErrorText = IDS_ERROR_READING_VIDEO;
+    return Outcome(WriteItem(op, card, source, plan), slot, n);
+}
+
+EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
+    EffectOpOutcome out;
+    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
+    CFileHandle file(OpenInputFile(path));
+    struct stat st {};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) return Failed(op, IDS_ERROR_OPENING_FILE);
+    uint8_t raw[kEffectFileHeaderBytes] = {};
+    int r = ReadWholeAt(file.fd, 0, raw, sizeof raw);
+    if (r < 0) return Failed(op, IDS_ERROR_OPENING_FILE);
+    EffectFileHeader header;
+    const int cpf = card.ClustersPerFrame();
+    switch (ReadEffectFileHeader(raw, r == 1 ? sizeof raw : 0, uint64_t(st.st_size), cpf, header)) {
+    case EffectHeaderCheck::kOk: break;
+    case EffectHeaderCheck::kInvalid: return Failed(op, IDS_INVALID_FILE_FORMAT);
+    case EffectHeaderCheck::kNotSupported: return Failed(op, IDS_FILE_NOT_SUPPORTED);
+    case EffectHeaderCheck::kBadLength: return Failed(op, IDS_ERROR_READING_VIDEO);
+    }
+    const int n = header.frames;
+    if (!CheckRoom(op, card, int64_t(n) * cpf + 2)) {
+        out.result = EffectOpResult::kFailed;
+        return out;
+    }
+    std::string duration = DurationText(n, cpf, card.DisplayRate());
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
+        return out;
+    LogMessage(2, "CMainWin::AddStinger(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
+
+    // The thumbnail block lies behind the slots; the length check above
+    // makes sure it is there.
+    std::vector<uint8_t> thumbnail(kThumbnailBytes, 0);
+    if (ReadWholeAt(file.fd, EffectFileBytes(uint64_t(n), uint64_t(cpf)) - kThumbnailBytes, thumbnail.data(),
+                    thumbnail.size()) != 1)
+        return Failed(op, IDS_ERROR_READING_VIDEO);
+    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    CEffectFileSlotSource source(file.fd, uint32_t(n));
+
+    ItemPlan plan;
+    plan.kind = CardItem::kEffect;
+    plan.index = slot;
+    plan.frames = uint64_t(n);
+    plan.clustersPerFrame = cpf;
+    plan.entryTail[0] = header.switchByte;
+    plan.entryTail[1] = header.hue;
+    plan.sizeClass = 1;
+    plan.thumbnailBlock = thumbnail.data();
+    plan.readErrorText = IDS_ERROR_READING_VIDEO;
+    return Outcome(WriteItem(op, card, source, plan), slot, n);
+}
+
+EffectOpOutcome ReadEffectToFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
+    EffectOpOutcome out;
+    if (slot < 0 || slot >= kEffectCount) return out;
+    const CardDirectory& dir = card.Directory();
+    ExportPlan plan;
+    plan.head = dir.Effect(slot);
+    if (!plan.head.Used()) return out;
+    EffectFileHeader header;
+    header.frames = plan.head.numFrames;
+    header.clustersPerFrame = plan.head.clustersPerFrame;
+    header.switchByte = dir.EffectSwitch(slot);
+    header.hue = dir.EffectHue(slot);
+    plan.header.resize(kEffectFileHeaderBytes);
+    WriteEffectFileHeader(header, plan.header.data());
+    plan.outputPath = path;
+    plan.trailingClusters = 2;
+    ExportOutcome r = ExportItem(op, card, plan);
+    out.frames = int(r.framesRead);
+    switch (r.result) {
+    case ExportResult::kDone:
+        out.result = EffectOpResult::kDone;
+        out.slot = slot;
+        break;
+    case ExportResult::kAborted: out.result = EffectOpResult::kAborted; break;
+    case ExportResult::kFailed: out.result = EffectOpResult::kFailed; break;
+    }
+    return out;
+}
+
+}  // namespace rk

@@ -1,2 +1,0 @@
-// Until the first real source of this subsystem lands.
-namespace rk { int effects_placeholder = 0; }

@@ -1,0 +1,63 @@
+// reelkeep-cli's effect commands end to end on a card image, numbers from 1.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "convert/tool_folder.h"
+#include "media/media_fixture.h"
+
+namespace rk {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+};
+
+Result Cli(const std::string& args) {
+    Result r;
+    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+TEST(CliEffects, AddListKeyframesReadBackAndAddAgain) {
+    if (!test::ToolsAvailable()) GTEST_SKIP() << "ffmpeg is not beside the test programs";
+    test::TempDir dir("rk-cli-effects");
+    const std::string img = "'" + dir.File("c.img") + "'";
+    ASSERT_EQ(Cli("create-image " + img + " --size 48M").status, 0);
+    ASSERT_EQ(Cli("--yes format " + img + " --mode 0").status, 0);
+    std::string cmd = "cd '" + dir.Path() + "' && '" + ProgramFile("ffmpeg") +
+                      "' -v error -nostdin -f lavfi -i color=c=red:s=160x90:r=25 -vf format=rgba -frames:v 3 "
+                      "-start_number 1 p_%02d.png";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string pic = "'" + dir.File("p_01.png") + "'";
+
+    EXPECT_EQ(Cli("keyframes " + pic).out,
+              "frame\tposition\tfade\tposition key\tfade key\n1\t0\t0\t0\t-1\n2\t1023\t0\t-1\t-1\n3\t2047\t0\t2046\t-1\n");
+    EXPECT_EQ(Cli("add-effect " + img + " " + pic).status, 1);  // the question is answered No
+    ASSERT_EQ(Cli("add-effect " + img + " " + pic + " --cut-at 2 --yes").status, 0);
+    // The cut was written to the keyframe file beside the pictures.
+    EXPECT_EQ(Cli("keyframes " + pic).out,
+              "frame\tposition\tfade\tposition key\tfade key\n1\t0\t0\t0\t-1\n2\t2046\t0\t2046\t-1\n3\t2047\t0\t2046\t-1\n");
+    EXPECT_EQ(Cli("effects " + img).out, "1\t3\t0:00:00.03\tkeyframed\t1651\n");
+    const std::string out = "'" + dir.File("e.effect") + "'";
+    EXPECT_EQ(Cli("read-effect " + img + " 2 " + out).status, 1);  // no effect 2
+    ASSERT_EQ(Cli("read-effect " + img + " 1 " + out).status, 0);
+    ASSERT_EQ(Cli("add-effect " + img + " " + out + " --yes").status, 0);
+    Result list = Cli("effects " + img);
+    EXPECT_NE(list.out.find("\n2\t3\t0:00:00.03\tkeyframed\t"), std::string::npos) << list.out;
+}
+
+}  // namespace
+}  // namespace rk

@@ -1,0 +1,291 @@
+// Effects on a card image with the real tools: conversions equal to the
+// per-picture tool runs, an effect from pictures with alpha and sound, read
+// back to an ".effect" file and added again from it, hostile effect files,
+// and the card pulled at every write.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "card/card_directory.h"
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_decoder.h"
+#include "convert/app_launch.h"
+#include "convert/tool_folder.h"
+#include "effects/effect_conversions.h"
+#include "effects/effect_format.h"
+#include "effects/effect_ops.h"
+#include "effects/stinger.h"
+#include "media/media_fixture.h"
+#include "ui/scripted_operator.h"
+
+namespace rk {
+namespace {
+
+constexpr size_t kSlot = 33 * size_t(kClusterBytes);
+
+bool Ffmpeg(const std::string& folder, std::vector<std::string> args) {
+    args.insert(args.begin(), {"-v", "error", "-nostdin"});
+    CAppLaunch tool(kToolFfmpeg, args, false, folder);
+    return tool.started && tool.Wait(-1) && tool.exitCode == 0;
+}
+
+class EffectOpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::ToolsAvailable()) GTEST_SKIP() << "ffmpeg is not beside the test programs";
+        image = dir.File("card.img");
+        ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+    }
+    void Open(bool withFault = false) {
+        card.Close();
+        card.SetOperator(&op);
+        ASSERT_TRUE(test::OpenCard(card, image, withFault ? &fault : nullptr));
+    }
+    // `count` pictures sting_007.png ... with the left half transparent.
+    std::string Pictures(int count) {
+        EXPECT_TRUE(Ffmpeg(dir.Path(), {"-f", "lavfi", "-i", "color=c=blue:s=320x180:r=25", "-vf",
+                                        "format=rgba,geq=r='X*255/320':g='Y':b='128':a='if(lt(X,160),0,255)'",
+                                        "-frames:v", std::to_string(count), "-start_number", "7", "sting_%03d.png"}));
+        return dir.File("sting_007.png");
+    }
+    std::string Sound() {
+        EXPECT_TRUE(Ffmpeg(dir.Path(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "1", "-ac",
+                                        "2", "-c:a", "pcm_s24le", "tone.wav"}));
+        return dir.File("tone.wav");
+    }
+    std::vector<uint8_t> Run(const EntryHead& h) {
+        return test::ReadImageClusters(image, h.startCluster, h.RunClusters());
+    }
+
+    test::TempDir dir{"rk-effects"};
+    std::string image;
+    CScriptedOperator op;
+    CSDCard card;
+    CFaultDevice* fault = nullptr;
+};
+
+TEST_F(EffectOpsTest, ConversionsEqualThePerPictureToolRuns) {
+    std::string pic = Pictures(1);
+    CEffectWorkFolder work;
+    ASSERT_TRUE(work.Create());
+    struct stat st {};
+    ASSERT_EQ(::stat(work.Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // The three separate runs of one picture.
+    ASSERT_TRUE(Ffmpeg(dir.Path(), {"-i", pic, "-vf", "scale=640:360", "-an", "-pix_fmt", "bgra", "-q:v", "1", "-f",
+                                    "rawvideo", "-y", "p.rgb"}));
+    ASSERT_TRUE(Ffmpeg(dir.Path(), {"-i", pic, "-vf", "scale=1920:1080", "-an", "-pix_fmt", "rgba", "-f", "rawvideo",
+                                    "-y", "1.rgb"}));
+    ASSERT_TRUE(Ffmpeg(dir.Path(), {"-i", pic, "-vf", "scale=1920:1080:out_range=tv", "-an", "-pix_fmt", "yuv420p",
+                                    "-f", "rawvideo", "-y", "1.yuv"}));
+    auto preview = test::ReadFileBytes(dir.File("p.rgb"));
+    auto rgba = test::ReadFileBytes(dir.File("1.rgb"));
+    auto yuv = test::ReadFileBytes(dir.File("1.yuv"));
+    ASSERT_EQ(preview.size(), 921600u);
+    ASSERT_EQ(yuv.size(), 1920u * 1080 * 3 / 2);
+    for (size_t i = 0; i < 1920u * 1080; ++i)
+        if (rgba[i * 4 + 3] < 128) yuv[i] = 2;
+    for (size_t i = 3; i < preview.size(); i += 4) preview[i] = preview[i] < 128 ? 255 : 0;
+
+    CStinger s(pic);
+    ASSERT_TRUE(AddPicture(s, pic, work));
+    ASSERT_EQ(s.Pictures().Size(), 1u);
+    EXPECT_EQ(std::memcmp(s.Pictures().At(0)->Bits(), preview.data(), preview.size()), 0);
+
+    std::vector<uint8_t> y(1920 * 1088), cb(960 * 544), cr(960 * 544), scratch(1920 * 1080 * 4);
+    ASSERT_TRUE(ConvertFrame(pic, EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
+    EXPECT_EQ(std::memcmp(y.data(), yuv.data(), 1920 * 1080), 0);
+    EXPECT_EQ(std::memcmp(cb.data(), yuv.data() + 1920 * 1080, 960 * 540), 0);
+    EXPECT_EQ(std::memcmp(cr.data(), yuv.data() + 1920 * 1080 + 960 * 540, 960 * 540), 0);
+    EXPECT_EQ(y[1920 * 500 + 100], 2);    // transparent
+    EXPECT_GE(y[1920 * 500 + 1800], 16);  // opaque
+    // Nothing is left in the work folder; a picture that is no file fails.
+    EXPECT_TRUE(std::filesystem::is_empty(work.Path()));
+    EXPECT_FALSE(AddPicture(s, dir.Path(), work));
+    EXPECT_FALSE(ConvertFrame(dir.File("none.png"), EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
+}
+
+TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {
+    std::string pic = Pictures(4);
+    std::string wav = Sound();
+    Open();
+    EffectRequest req;
+    req.effectType = 0;
+    req.soundPath = wav;
+    EffectOpOutcome r = AddEffectFromPictures(op, card, 0, pic, req);
+    ASSERT_EQ(r.result, EffectOpResult::kDone);
+    EXPECT_EQ(op.TextsWithIcon(kIconInformation), std::vector<std::string>{"Write completed."});
+    EntryHead h = card.Directory().Effect(0);
+    ASSERT_EQ(h.numFrames, 4);
+    EXPECT_EQ(h.clustersPerFrame, 33);
+    EXPECT_EQ(card.Directory().EffectSwitch(0), 1);
+    EXPECT_EQ(card.Directory().EffectHue(0), 0);
+    // The keyframe file was written beside the pictures.
+    std::string keys;
+    ASSERT_TRUE(test::ReadFile(dir.File("sting_007.txt"), keys));
+    EXPECT_EQ(keys, "   0; -1;   0;  0;1\r\n   0; -1;   0;  0;1\r\n2046; -1;   0;  0;1\r\n2046; -1;   0;  0;1\r\n");
+
+    // The sound as the conversion gives it, for comparison.
+    CEffectWorkFolder work;
+    ASSERT_TRUE(work.Create());
+    std::vector<uint8_t> sound(4 * kEffectAudioBytes, 0);
+    ASSERT_TRUE(ConvertSound(wav, sound.data(), sound.size(), work));
+
+    auto run = Run(h);
+    const int wantPosition[4] = {0, 0, 2046, 2047};
+    KVQ1Decoder decoder;
+    std::vector<uint8_t> y(1920 * 1088), cb(960 * 544), cr(960 * 544);
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t* slot = run.data() + size_t(i) * kSlot;
+        EXPECT_TRUE(IsEffectFrameSlot(slot, kSlot, uint32_t(i), 4)) << i;
+        EXPECT_EQ(ReadBE16(slot + 12), 1448);
+        EffectMarks m;
+        ASSERT_TRUE(GetEffectMarks(slot + kVideoAreaOffset, m));
+        EXPECT_EQ(m.position, wantPosition[i]) << i;
+        EXPECT_EQ(m.kind, 1);
+        EXPECT_EQ(m.framesAfter, 3 - i);
+        // Frame i carries samples 960 i .. 960 i + 959.
+        std::vector<uint8_t> back(kEffectAudioBytes);
+        RegroupAudioToInterleaved(slot + kAudioChunkHeaderBytes, back.data(), back.size());
+        EXPECT_EQ(std::memcmp(back.data(), sound.data() + size_t(i) * kEffectAudioBytes, back.size()), 0) << i;
+        // Behind the frame the budget is zero.
+        ASSERT_TRUE(decoder.Decode(slot + kVideoAreaOffset, kSlot - kVideoAreaOffset, y.data(), cb.data(), cr.data()));
+        int transparentTwo = 0, opaqueTwo = 0;
+        for (int row = 100; row < 1000; row += 50)
+            for (int x = 0; x < 1920; x += 16) {
+                if (x < 900) transparentTwo += y[size_t(row) * 1920 + size_t(x)] == 2;
+                if (x > 1020) opaqueTwo += y[size_t(row) * 1920 + size_t(x)] == 2;
+            }
+        EXPECT_EQ(transparentTwo, 18 * 57) << i;
+        EXPECT_EQ(opaqueTwo, 0) << i;
+    }
+
+    // Read back: header, then the run exactly as on the card.
+    std::string file = dir.File("back.effect");
+    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, EffectOpResult::kDone);
+    auto bytes = test::ReadFileBytes(file);
+    ASSERT_EQ(bytes.size(), EffectFileBytes(4, 33));
+    EXPECT_TRUE(std::equal(run.begin(), run.end(), bytes.begin() + kEffectFileHeaderBytes));
+
+    // Added again from that file: the same clusters, the same entry tail.
+    ASSERT_EQ(AddEffectFromFile(op, card, 1, file).result, EffectOpResult::kDone);
+    EntryHead h1 = card.Directory().Effect(1);
+    EXPECT_EQ(h1.numFrames, 4);
+    EXPECT_NE(h1.startCluster, h.startCluster);
+    EXPECT_EQ(card.Directory().EffectSwitch(1), 1);
+    EXPECT_TRUE(Run(h1) == run);
+    card.Close();
+    EXPECT_EQ(test::CheckCardConsistent(image), "");
+}
+
+TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
+    Open();
+    auto before = test::ReadImageClusters(image, 0, 3);
+    // Sequence rule failures.
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4"), {}).result, EffectOpResult::kFailed);
+    EXPECT_EQ(op.messages.back().text, "Video file is too short to use!");
+
+    // A good file from synthetic effect slots to damage.
+    EffectFileHeader hdr;
+    hdr.frames = 2;
+    hdr.switchByte = 1;
+    std::vector<uint8_t> good(EffectFileBytes(2, 33), 0);
+    WriteEffectFileHeader(hdr, good.data());
+    for (uint32_t i = 0; i < 2; ++i) {
+        uint8_t* slot = good.data() + kEffectFileHeaderBytes + i * kSlot;
+        WriteAudioChunkHeader(slot, i, kEffectAudioBytes);
+        std::memcpy(slot + kVideoAreaOffset, "KVQ1", 4);
+        WriteBE32(slot + kVideoAreaOffset + 8, i);
+        PutEffectMarks(slot + kVideoAreaOffset, EffectMarks{1, i ? 2047 : 0, 0, int(1 - i)});
+    }
+    auto Try = [&](const std::vector<uint8_t>& bytes, const char* text) {
+        std::string f = dir.File("x.effect");
+        ASSERT_TRUE(test::WriteFileBytes(f, bytes));
+        op.messages.clear();
+        EffectOpOutcome r = AddEffectFromFile(op, card, 0, f);
+        if (text) {
+            EXPECT_EQ(r.result, EffectOpResult::kFailed) << text;
+            ASSERT_FALSE(op.messages.empty()) << text;
+            EXPECT_EQ(op.TextsWithIcon(kIconError).back(), text);
+            EXPECT_FALSE(card.Directory().Effect(0).Used()) << text;
+        }
+    };
+    std::vector<uint8_t> shortFile(good.begin(), good.end() - 100);
+    Try(shortFile, "Error reading video file!");
+    std::vector<uint8_t> lies = good;
+    lies[8] = 1;  // says one frame, holds two
+    Try(lies, "Error reading video file!");
+    std::vector<uint8_t> notEffect = good;
+    notEffect[kEffectFileHeaderBytes + kSlot + kVideoAreaOffset + 12] = 0;  // frame 2 is a plain video frame
+    Try(notEffect, "Error reading video file!");
+    std::vector<uint8_t> uhd = good;
+    uhd[10] = 65;
+    Try(uhd, "This file is not supported!");
+    std::vector<uint8_t> magic = good;
+    magic[0] = 'X';
+    Try(magic, "Invalid file format!");
+    Try(std::vector<uint8_t>(good.begin(), good.begin() + 20), "Invalid file format!");
+    EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.File("missing.effect")).result, EffectOpResult::kFailed);
+    EXPECT_EQ(op.messages.back().text, "Error opening file!");
+    EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.Path()).result, EffectOpResult::kFailed);  // a folder
+    card.Close();
+    EXPECT_TRUE(test::ReadImageClusters(image, 0, 3) == before);
+    Open();
+    // The good one goes on.
+    Try(good, nullptr);
+    EXPECT_EQ(card.Directory().Effect(0).numFrames, 2);
+}
+
+TEST_F(EffectOpsTest, OnlyOnHdCards) {
+    std::string uhdImage = dir.File("uhd.img");
+    ASSERT_TRUE(test::MakeFormattedImage(uhdImage, 40, 7));
+    CSDCard uhd;
+    uhd.SetOperator(&op);
+    ASSERT_TRUE(test::OpenCard(uhd, uhdImage));
+    EXPECT_EQ(AddEffectFromFile(op, uhd, 0, dir.File("any.effect")).result, EffectOpResult::kCancelled);
+    EXPECT_TRUE(op.messages.empty());
+}
+
+// The card pulled at every write of adding from a file and from pictures:
+// the directory stays valid and names the effect only when it is complete.
+TEST_F(EffectOpsTest, CrashAtEveryWriteLeavesAValidCard) {
+    std::string pic = Pictures(2);
+    const std::vector<uint8_t> pristine = test::ReadFileBytes(image);
+    Open();
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic, {}).result, EffectOpResult::kDone);
+    std::string file = dir.File("e.effect");
+    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, EffectOpResult::kDone);
+    card.Close();
+    for (bool fromFile : {true, false}) {
+        for (uint64_t at = 1;; ++at) {
+            ASSERT_TRUE(test::WriteFileBytes(image, pristine));
+            op = CScriptedOperator();
+            Open(true);
+            fault->crashAtWrite = fault->writes + at;
+            EffectOpOutcome r = fromFile ? AddEffectFromFile(op, card, 0, file) : AddEffectFromPictures(op, card, 0, pic, {});
+            const bool crashed = fault->crashed;
+            card.Close();
+            EXPECT_EQ(test::CheckCardConsistent(image), "") << at;
+            CSDCard again;
+            ASSERT_TRUE(test::OpenCard(again, image));
+            if (crashed) {
+                EXPECT_NE(r.result, EffectOpResult::kDone) << at;
+                EXPECT_FALSE(again.Directory().Effect(0).Used()) << at;
+            } else {
+                EXPECT_EQ(r.result, EffectOpResult::kDone);
+                EXPECT_EQ(again.Directory().Effect(0).numFrames, 2);
+                break;
+            }
+            ASSERT_LT(at, 40u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace rk
