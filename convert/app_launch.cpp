@@ -140,21 +140,24 @@ bool BuildArguments(std::string_view tmpl, const std::vector<std::string>& value
     return true;
 }
 
-CAppLaunch::CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput) {
-    Start(tool, args, captureOutput);
+CAppLaunch::CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+                       const std::string& workFolder) {
+    Start(tool, args, captureOutput, workFolder);
 }
 
 CAppLaunch::CAppLaunch(const std::string& tool, std::string_view argTemplate,
-                       std::initializer_list<std::string> values, bool captureOutput) {
+                       std::initializer_list<std::string> values, bool captureOutput,
+                       const std::string& workFolder) {
     std::vector<std::string> words;
     if (!BuildArguments(argTemplate, std::vector<std::string>(values), words)) {
         LogMessage(2, "CAppLaunch::CAppLaunch(): malformed arguments for %s", tool.c_str());
         return;
     }
-    Start(tool, words, captureOutput);
+    Start(tool, words, captureOutput, workFolder);
 }
 
-void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput) {
+void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+                       const std::string& workFolder) {
     // Only plain file names in the program's folder: no paths, no PATH.
     if (tool.empty() || tool.find('/') != std::string::npos) return;
     const std::string folder = ProgramFolder();
@@ -187,7 +190,7 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
     else
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addchdir_np(&actions, workFolder.empty() ? folder.c_str() : workFolder.c_str());
     // Nothing else of ours reaches the tool, whoever forgot O_CLOEXEC.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 

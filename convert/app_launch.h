@@ -28,9 +28,13 @@ public:
     // Starts `tool` (a file name in the program's folder) with the words of
     // `args`. `started` tells whether it runs. A missing tool, a failed start
     // or a malformed template leaves started false.
-    CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    // `workFolder`, when given, is the tool's working directory (an
+    // operation's private folder); otherwise the program's folder.
+    CAppLaunch(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+               const std::string& workFolder = std::string());
     CAppLaunch(const std::string& tool, std::string_view argTemplate,
-               std::initializer_list<std::string> values, bool captureOutput);
+               std::initializer_list<std::string> values, bool captureOutput,
+               const std::string& workFolder = std::string());
     // Destroy: when the tool has ended its exit code is read; the capture
     // file is deleted. A tool still running is not stopped, but it is reaped
     // in the background when it ends, so no zombie is left.
@@ -64,7 +68,8 @@ public:
     std::string capturePath;
 
 private:
-    void Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput);
+    void Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
+               const std::string& workFolder);
     void Collect(int status);
     void Release();
 
