@@ -21,5 +21,6 @@ void RegisterCardCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);
+void RegisterLogoCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

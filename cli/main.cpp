@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     RegisterCodecCommands(app, ctx);
     RegisterConvertCommands(app, ctx);
     RegisterVideoCommands(app, ctx);
+    RegisterLogoCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -149,25 +149,22 @@ bool CLogoPictureSource::ReadPicture() {
             lastMs = NowMs();
             continue;
         }
-        if (got == 0) return Fail("the picture tool ended before the last picture");
-        if (errno != EAGAIN && errno != EINTR) return Fail(std::string("picture pipe: ") + std::strerror(errno));
-        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
-        const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
-        ::poll(fds, count, kPollSliceMs);
-        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            // Nothing to read: a tool that has ended (or never connected)
-            // gives nothing more; a live one silent too long has stalled.
-            if (!tool_->started || tool_->Wait(0)) {
-                got = ::readv(pipe_, iov, n);
-                if (got > 0) {
-                    received += size_t(got);
-                    continue;
-                }
-                return Fail("the picture tool ended before the last picture (exit code " +
-                            std::to_string(tool_->exitCode) + ")");
+        if (got < 0 && errno != EAGAIN && errno != EINTR) return Fail(std::string("picture pipe: ") + std::strerror(errno));
+        // Nothing to read (0 also before the tool has opened the pipe): a
+        // tool that has ended gives nothing more once the pipe is drained; a
+        // live one silent too long has stalled.
+        if (!tool_->started || tool_->Wait(0)) {
+            got = ::readv(pipe_, iov, n);
+            if (got > 0) {
+                received += size_t(got);
+                continue;
             }
-            if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
+            return Fail("the picture tool ended before the last picture (exit code " + std::to_string(tool_->exitCode) +
+                        ")");
         }
+        if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
+        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
+        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
     }
     return true;
 }
