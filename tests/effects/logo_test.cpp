@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -458,6 +460,65 @@ TEST_F(LogoTest, CrashAtEveryWriteLeavesAValidCard) {
             ASSERT_LT(at, 30u);
         }
     }
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+// Stop during an add from pictures: "Operation aborted." and no entry.
+TEST_F(LogoTest, StopIsReportedAndLeavesNoEntry) {
+    MakeCard(kHdMode);
+    Solid("s_1.png", "rgba(1,2,3,1)");
+    Solid("s_2.png", "rgba(4,5,6,1)");
+    Solid("s_3.png", "rgba(7,8,9,1)");
+    op.stopAtPump = 2;
+    EXPECT_EQ(Add(dir.File("s_1.png"), 1).result, LogoOpResult::kAborted);
+    EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
+    EXPECT_FALSE(card.Directory().Logo(0).Used());
+    EXPECT_EQ(test::CheckCardConsistent(image), "");
+}
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+};
+
+CliResult Cli(const std::string& args) {
+    CliResult r;
+    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// The commands number logos from 1; without --speed or --yes and without
+// a terminal nothing is written.
+TEST_F(LogoTest, CommandLineAddsListsAndReadsLogosNumberedFromOne) {
+    MakeCard(kHdMode);
+    card.Close();
+    const std::string img = "'" + image + "'";
+    std::string pic = Solid("cli.png", "rgba(90,90,200,0.8)");
+    EXPECT_EQ(Cli("add-logo " + img + " '" + pic + "'").status, 1);
+    EXPECT_EQ(Cli("logos " + img).out, "");
+    EXPECT_EQ(Cli("add-logo " + img + " '" + pic + "' --speed 3 --range limited").status, 0);
+    CliResult list = Cli("logos " + img);
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.substr(0, 4), "1\t3\t");
+    const std::string out = dir.File("out.animlogo");
+    EXPECT_EQ(Cli("read-logo " + img + " 1 '" + out + "'").status, 0);
+    EXPECT_EQ(test::ReadFileBytes(out).size(), 32u + (3u * 33 + 2) * kClusterSize);
+    EXPECT_EQ(Cli("read-logo " + img + " 2 '" + dir.File("none.animlogo") + "'").status, 1);
+    EXPECT_EQ(Cli("add-logo " + img + " '" + out + "' --yes").status, 0);
+    EXPECT_EQ(Cli("logos " + img).out.substr(list.out.size(), 4), "2\t3\t");
+    EXPECT_EQ(Cli("add-logo " + img + " '" + pic + "' --speed 6").status, 2);
 }
 
 }  // namespace
