@@ -33,5 +33,6 @@ void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);
 void RegisterCatalogueCommands(CLI::App& app, Context& ctx);
 void RegisterEffectCommands(CLI::App& app, Context& ctx);
+void RegisterLogoCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     RegisterVideoCommands(app, ctx);
     RegisterCatalogueCommands(app, ctx);
     RegisterEffectCommands(app, ctx);
+    RegisterLogoCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

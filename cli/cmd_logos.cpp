@@ -1,0 +1,135 @@
+// reelkeep-cli's logo commands: add-logo, read-logo, logos. Logos are
+// numbered from 1, as the window numbers its logo list.
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "cli/card_arg.h"
+#include "cli/cli_context.h"
+#include "cli/terminal_operator.h"
+#include "effects/logo_ops.h"
+
+namespace rk::cli {
+
+namespace {
+
+bool OpenLogoCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
+    bool formatted = false;
+    std::string error;
+    if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
+        std::fprintf(stderr, "%s: %s\n", command, error.c_str());
+        ctx.exitCode = kExitFailed;
+        return false;
+    }
+    if (!formatted) {
+        std::fprintf(stderr, "%s: %s is not formatted\n", command, arg.c_str());
+        ctx.exitCode = kExitFailed;
+        return false;
+    }
+    return true;
+}
+
+struct AddLogoArgs {
+    std::string card, source;
+    int speed = 0;  // 1..5; 0: ask
+    std::string range = "full";
+    bool yes = false;
+};
+
+struct ReadLogoArgs {
+    std::string card, output;
+    int number = 0;
+};
+
+void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
+    if (a.yes) ctx.yes = true;
+    CSDCard card(ctx.op);
+    if (!OpenLogoCard(ctx, a.card, card, "add-logo")) return;
+    const int slot = LowestFreeLogoSlot(card.Directory());
+    if (slot < 0) {
+        std::fprintf(stderr, "add-logo: the card already holds %d logos\n", kLogoCount);
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    // The speed question is also the confirmation: --speed answers it, and
+    // so does --yes (with the normal speed); without either and without a
+    // terminal it is answered No, as every other question.
+    auto* term = dynamic_cast<CTerminalOperator*>(ctx.op);
+    if (term) {
+        if (a.speed > 0) term->QueueOption(std::to_string(a.speed));
+        else if (!ctx.yes && !::isatty(0)) {
+            std::fprintf(stderr, "add-logo: not confirmed (give --speed or --yes)\n");
+            ctx.exitCode = kExitFailed;
+            return;
+        }
+    }
+    LogoOptions options;
+    options.limitedRange = a.range == "limited";
+    AddLogoOutcome r = AddLogoFromFile(*ctx.op, card, slot, a.source, options);
+    if (r.result == LogoOpResult::kDone) {
+        std::fprintf(stderr, "add-logo: logo %d, %d frames\n", r.slot + 1, r.frames);
+        ctx.exitCode = kExitOk;
+    } else {
+        ctx.exitCode = kExitFailed;
+    }
+}
+
+void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
+    CSDCard card(ctx.op);
+    if (!OpenLogoCard(ctx, a.card, card, "read-logo")) return;
+    const int slot = a.number - 1;
+    if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) {
+        std::fprintf(stderr, "read-logo: no logo %d on the card\n", a.number);
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    ctx.exitCode = ReadLogoToFile(*ctx.op, card, slot, a.output) == LogoOpResult::kDone ? kExitOk : kExitFailed;
+}
+
+void RunLogos(Context& ctx, const std::string& arg) {
+    CSDCard card(ctx.op);
+    if (!OpenLogoCard(ctx, arg, card, "logos")) return;
+    const CardDirectory& dir = card.Directory();
+    for (int l = 0; l < kLogoCount; ++l) {
+        EntryHead h = dir.Logo(l);
+        if (!h.Used()) continue;
+        std::printf("%d\t%u\t%u\n", l + 1, static_cast<unsigned>(h.numFrames), h.startCluster);
+    }
+    ctx.exitCode = kExitOk;
+}
+
+}  // namespace
+
+void RegisterLogoCommands(CLI::App& app, Context& ctx) {
+    auto add = std::make_shared<AddLogoArgs>();
+    CLI::App* addCmd = app.add_subcommand(
+        "add-logo", "Add a logo into the lowest free slot: an .animlogo file is copied, a picture (and the numbered "
+                    "pictures after it) converted");
+    addCmd->add_option("CARD", add->card, "Drive number from `list`, or a card image or block device")->required();
+    addCmd->add_option("SOURCE", add->source, "The first picture, or an .animlogo file")->required();
+    addCmd->add_option("--speed", add->speed, "Playback speed: 1 normal (50 fps), 2..5 each picture shown 2..5 times")
+        ->check(CLI::Range(1, 5));
+    addCmd->add_option("--range", add->range, "YUV range of the conversion: full or limited")
+        ->check(CLI::IsMember({"full", "limited"}));
+    addCmd->add_flag("--yes", add->yes, "Answer every question with Yes");
+    addCmd->callback([&ctx, add] { RunAddLogo(ctx, *add); });
+
+    auto read = std::make_shared<ReadLogoArgs>();
+    CLI::App* readCmd = app.add_subcommand("read-logo", "Read a logo back into an .animlogo file");
+    readCmd->add_option("CARD", read->card, "Drive number from `list`, or a card image or block device")->required();
+    readCmd->add_option("L", read->number, "Logo number shown by `logos` (from 1)")->required();
+    readCmd->add_option("OUT", read->output, "The .animlogo file")->required();
+    readCmd->callback([&ctx, read] { RunReadLogo(ctx, *read); });
+
+    auto list = std::make_shared<std::string>();
+    CLI::App* logosCmd =
+        app.add_subcommand("logos", "List the logos: number (from 1), frames, start cluster (tab-separated)");
+    logosCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
+    logosCmd->callback([&ctx, list] { RunLogos(ctx, *list); });
+}
+
+}  // namespace rk::cli

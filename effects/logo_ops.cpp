@@ -1,0 +1,221 @@
+#include "effects/logo_ops.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "base/fd_io.h"
+#include "base/log.h"
+#include "base/path_util.h"
+#include "base/safe_open.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
+#include "card/card_directory.h"
+#include "card/sd_card.h"
+#include "convert/tool_folder.h"
+#include "effects/logo_file.h"
+#include "effects/logo_sequence.h"
+#include "effects/logo_source.h"
+#include "media/item_exporter.h"
+#include "media/item_writer.h"
+#include "media/slot_stream.h"
+#include "media/thumbnail.h"
+#include "ui/operator.h"
+
+namespace rk {
+
+namespace {
+
+constexpr uint64_t kMaxEntryFrames = 0xFFFF;
+constexpr int kSpeedCount = 5;
+
+LogoOpResult FromWrite(ItemWriteResult r) {
+    switch (r) {
+    case ItemWriteResult::kDone:
+    case ItemWriteResult::kKeptPartial: return LogoOpResult::kDone;
+    case ItemWriteResult::kCancelled: return LogoOpResult::kCancelled;
+    case ItemWriteResult::kAborted: return LogoOpResult::kAborted;
+    case ItemWriteResult::kFailed: break;
+    }
+    return LogoOpResult::kFailed;
+}
+
+ItemPlan LogoPlan(int slot, uint64_t frames, int clustersPerFrame, const uint8_t* thumbnail) {
+    ItemPlan plan;
+    plan.kind = CardItem::kLogo;
+    plan.index = slot;
+    plan.frames = frames;
+    plan.clustersPerFrame = clustersPerFrame;
+    plan.writeClusters = clustersPerFrame;
+    plan.sizeClass = 1;
+    plan.thumbnailBlock = thumbnail;
+    plan.readErrorText = IDS_ERROR_READING_VIDEO;
+    return plan;
+}
+
+AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
+    AddLogoOutcome out;
+    auto Fail = [&](int textId, const std::string& detail) {
+        if (detail.empty()) ErrorById(op, textId);
+        else ErrorWithDetail(op, textId, detail);
+        out.result = LogoOpResult::kFailed;
+        return out;
+    };
+    std::string why;
+    CFileHandle file(OpenInputFile(path, &why));
+    if (file.fd < 0) return Fail(IDS_ERROR_OPENING_FILE, why);
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0) return Fail(IDS_ERROR_OPENING_FILE, FileCause(path, errno));
+    uint8_t raw[kAnimLogoHeaderBytes] = {};
+    const int r = ReadWholeAt(file.fd, 0, raw, sizeof raw);
+    if (r < 0) return Fail(IDS_ERROR_OPENING_FILE, FileCause(path, errno ? errno : EIO));
+    AnimLogoHeader header;
+    if (r == 0 || ParseAnimLogoHeader(raw, sizeof raw, header) != AnimLogoCheck::kOk)
+        return Fail(IDS_INVALID_FILE_FORMAT, path);
+    const int cpf = card.ClustersPerFrame();
+    if (CheckAnimLogoHeader(header, cpf) != AnimLogoCheck::kOk) return Fail(IDS_FILE_NOT_SUPPORTED, path);
+    // A file cut short in its frames is refused before anything is written
+    // (a short thumbnail block is taken as far as it goes).
+    const uint64_t frameBytes = uint64_t(header.numFrames) * cpf * kClusterSize;
+    if (uint64_t(st.st_size) < kAnimLogoHeaderBytes + frameBytes) return Fail(IDS_INVALID_FILE_FORMAT, path);
+
+    const int64_t needed = int64_t(header.numFrames) * cpf + kThumbnailClusters;
+    if (!CheckRoom(op, card, needed)) {
+        out.result = LogoOpResult::kFailed;
+        return out;
+    }
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_WRITE_LOGO_QUESTION) != kResultYes) return out;
+    LogMessage(2, "CMainWin::AddLogo(): writing file %d, %d frames, %d clusters", slot, int(header.numFrames),
+               int(needed));
+
+    uint8_t thumbnail[kThumbBlockBytes] = {};
+    {
+        const uint64_t at = kAnimLogoHeaderBytes + frameBytes;
+        const uint64_t left = uint64_t(st.st_size) - at;
+        const size_t take = left < kThumbBlockBytes ? size_t(left) : kThumbBlockBytes;
+        if (take > 0 && ReadWholeAt(file.fd, at, thumbnail, take) <= 0) std::memset(thumbnail, 0, sizeof thumbnail);
+    }
+    CFileSlotSource source(file.fd, kAnimLogoHeaderBytes);
+    ItemPlan plan = LogoPlan(slot, header.numFrames, cpf, thumbnail);
+    ItemWriteOutcome w = WriteItem(op, card, source, plan);
+    out.result = FromWrite(w.result);
+    out.writeError = w.writeError;
+    out.frames = static_cast<int>(w.framesWritten);
+    if (out.result == LogoOpResult::kDone) out.slot = slot;
+    return out;
+}
+
+}  // namespace
+
+int LowestFreeLogoSlot(const CardDirectory& dir) {
+    for (int l = 0; l < kLogoCount; ++l)
+        if (!dir.Logo(l).Used()) return l;
+    return -1;
+}
+
+bool ChooseLogoSpeed(IOperator& op, int& speedIndex) {
+    OptionChoice choice;
+    choice.title = LoadText(IDS_WRITE_LOGO);
+    for (int i = 0; i < kSpeedCount; ++i) {
+        choice.options.push_back(LoadText(IDS_SPEED_NORMAL + i));
+        choice.keys.push_back(std::to_string(i + 1));
+    }
+    choice.initial = 0;
+    int chosen = 0;
+    if (!op.ChooseOption(choice, chosen) || chosen < 0 || chosen >= kSpeedCount) return false;
+    speedIndex = chosen;
+    return true;
+}
+
+AddLogoOutcome AddLogo(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath,
+                       const LogoOptions& options) {
+    if (slot < 0 || slot >= kLogoCount) return {};
+    FileChoice choice;
+    choice.filter = LoadText(IDS_FILTER_ALL_FILES);
+    choice.initialName = rememberedPath;
+    std::string path;
+    if (!op.ChooseOpenFile(choice, path)) return {};
+    rememberedPath = path;
+    op.Refresh(kRefreshCardLine);
+    return AddLogoFromFile(op, card, slot, path, options);
+}
+
+AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path,
+                               const LogoOptions& options) {
+    AddLogoOutcome out;
+    if (slot < 0 || slot >= kLogoCount || card.Directory().Logo(slot).Used()) return out;
+    if (ExtensionIs(path, ".animlogo")) return AddAnimLogoFile(op, card, slot, path);
+
+    // The tool opens the pictures itself: only regular files, never a FIFO
+    // or a device that would keep it waiting.
+    std::string why;
+    if (!CheckInputPath(path, &why)) {
+        ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, why);
+        out.result = LogoOpResult::kFailed;
+        return out;
+    }
+    LogoPictures pictures = FindLogoPictures(AbsolutePath(path), kMaxEntryFrames);
+    out.pictures = static_cast<int>(pictures.paths.size());
+
+    int speed = 0;
+    if (!ChooseLogoSpeed(op, speed)) return out;
+    out.speedIndex = speed;
+    const int repeat = speed + 1;
+    // An entry counts at most 65535 frames: a longer logo keeps the pictures that fit.
+    const size_t fit = size_t(kMaxEntryFrames / uint64_t(repeat));
+    if (pictures.paths.size() > fit) {
+        LogMessage(2, "CMainWin::AddLogo(): %zu pictures, only the first %zu fit one entry", pictures.paths.size(), fit);
+        pictures.paths.resize(fit);
+    }
+    const uint64_t m = pictures.paths.size();
+    const int cpf = card.ClustersPerFrame();
+    const int64_t needed = int64_t(m) * repeat * cpf + kThumbnailClusters;
+    if (!CheckRoom(op, card, needed)) {
+        out.result = LogoOpResult::kFailed;
+        return out;
+    }
+    LogMessage(2, "CMainWin::AddLogo(): writing file %d, %d frames, %d clusters", slot, int(m), int(needed));
+
+    uint8_t thumbnail[kThumbBlockBytes];
+    MakeBlackThumbnail(thumbnail);
+    CLogoPictureSource source(pictures, repeat, options.limitedRange, thumbnail);
+    ItemPlan plan = LogoPlan(slot, m * uint64_t(repeat), cpf, thumbnail);
+    ItemWriteOutcome w = WriteItem(op, card, source, plan);
+    out.result = FromWrite(w.result);
+    out.writeError = w.writeError;
+    out.frames = static_cast<int>(w.framesWritten);
+    if (out.result == LogoOpResult::kDone) out.slot = slot;
+    return out;
+}
+
+LogoOpResult ReadLogo(IOperator& op, CSDCard& card, int slot) {
+    if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) return LogoOpResult::kCancelled;
+    FileChoice choice;
+    choice.filter = LoadText(IDS_FILTER_ANIMLOGO);
+    choice.defaultExtension = "animlogo";
+    std::string path;
+    if (!op.ChooseSaveFile(choice, path)) return LogoOpResult::kCancelled;
+    if (ExtensionOf(path).empty()) path += ".animlogo";
+    return ReadLogoToFile(op, card, slot, path);
+}
+
+LogoOpResult ReadLogoToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
+    if (slot < 0 || slot >= kLogoCount) return LogoOpResult::kCancelled;
+    ExportPlan plan;
+    plan.head = card.Directory().Logo(slot);
+    if (!plan.head.Used()) return LogoOpResult::kCancelled;
+    plan.outputPath = outputPath;
+    plan.header = MakeAnimLogoHeader(plan.head);
+    plan.trailingClusters = kThumbnailClusters;
+    ExportOutcome r = ExportItem(op, card, plan);
+    switch (r.result) {
+    case ExportResult::kDone: return LogoOpResult::kDone;
+    case ExportResult::kAborted: return LogoOpResult::kAborted;
+    case ExportResult::kFailed: break;
+    }
+    return LogoOpResult::kFailed;
+}
+
+}  // namespace rk

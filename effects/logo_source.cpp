@@ -1,0 +1,234 @@
+#include "effects/logo_source.h"
+
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "base/log.h"
+#include "card/card_directory.h"
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_decoder.h"
+#include "codec/kvq1_encoder.h"
+#include "codec/kvq1_format.h"
+#include "convert/app_launch.h"
+#include "convert/tool_folder.h"
+#include "media/picture.h"
+#include "media/thumbnail.h"
+
+namespace rk {
+
+namespace {
+
+constexpr int kWidth = 1920, kHeight = 1080, kCodedHeight = 1088;
+constexpr size_t kLuma = size_t(kWidth) * kHeight;            // from the tool
+constexpr size_t kChroma = kLuma / 4;
+constexpr size_t kCodedLuma = size_t(kWidth) * kCodedHeight;  // to the encoder
+constexpr size_t kCodedChroma = kCodedLuma / 4;
+constexpr int kLogoBudgetSectors = 768;
+constexpr int kLogoRateCode = 50;
+constexpr int kLogoSlotClusters = 33;
+constexpr int kPollSliceMs = 100;
+constexpr const char* kPipeName = "logo.yuv";
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
+    // The picture at its own size as RGBA, extended with transparent black to
+    // at least 960 x 540 and cut to its top-left 960 x 540; then its colour
+    // without the alpha beside its alpha as grey, on black 1920 x 1080. The
+    // planes are moved, never converted, so no sample is rounded on the way.
+    std::string g =
+        "scale,format=rgba,pad='max(960,iw)':'max(540,ih)':0:0:color=black@0,crop=960:540:0:0,split[c][a];"
+        "[c]extractplanes=r+g+b[r][g][b];[a]extractplanes=a,split=3[a1][a2][a3];"
+        "[g][b][r]mergeplanes=0x001020:gbrp[col];[a1][a2][a3]mergeplanes=0x001020:gbrp[alp];"
+        "[col][alp]hstack,pad=1920:1080:0:0:black,format=rgb24";
+    // The import encoder's conversion of a 24-bit picture.
+    if (toYCbCr) g += std::string(",scale=1920:1080:out_range=") + (limitedRange ? "tv" : "pc") + ",format=yuv420p";
+    return g;
+}
+
+CLogoPictureSource::CLogoPictureSource(const LogoPictures& pictures, int repeat, bool limitedRange,
+                                       uint8_t* thumbnailBlock)
+    : pictures_(pictures), repeat_(repeat < 1 ? 1 : repeat), limitedRange_(limitedRange),
+      thumbnailBlock_(thumbnailBlock) {
+    frames_ = uint64_t(pictures_.paths.size()) * uint64_t(repeat_);
+}
+
+CLogoPictureSource::~CLogoPictureSource() { StopTool(); }
+
+void CLogoPictureSource::StopTool() {
+    if (pipe_ >= 0) ::close(pipe_);
+    pipe_ = -1;
+    if (tool_ && tool_->started && !tool_->Wait(0)) tool_->Terminate(200);
+    tool_.reset();
+    folder_.Remove();
+}
+
+pid_t CLogoPictureSource::ToolPid() const { return tool_ && tool_->started ? tool_->Pid() : -1; }
+
+bool CLogoPictureSource::Fail(const std::string& why) {
+    LogMessage(2, "CLogoPictureSource: %s", why.c_str());
+    failed_ = true;
+    if (cause_.empty()) cause_ = why;
+    StopTool();
+    return false;
+}
+
+bool CLogoPictureSource::Start() {
+    started_ = true;
+    const size_t m = pictures_.paths.size();
+    if (m == 0) return Fail("no pictures");
+    planes_.reset(new (std::nothrow) uint8_t[kCodedLuma + 2 * kCodedChroma]);
+    encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
+    if (!planes_ || !encoder_) return Fail("out of memory");
+    // The filler lines below the picture: luma black, chroma neutral.
+    std::memset(planes_.get() + kLuma, 0, kCodedLuma - kLuma);
+    std::memset(planes_.get() + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
+    std::memset(planes_.get() + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
+
+    if (!folder_.Create()) return Fail("cannot make a working folder");
+    const std::string fifo = folder_.MakeFifo(kPipeName);
+    if (fifo.empty()) return Fail("cannot make the picture pipe");
+    pipe_ = OpenFifoForReading(fifo);
+    if (pipe_ < 0) return Fail("cannot open the picture pipe");
+
+    std::vector<std::string> args = {"-nostdin", "-xerror"};
+    if (pictures_.numbered && m > 1) {
+        // One image reader over the numbered run: one picture a frame, in order.
+        char width[16];
+        std::snprintf(width, sizeof width, "%%0%dd", pictures_.width);
+        args.insert(args.end(), {"-f", "image2", "-start_number", std::to_string(pictures_.first), "-i",
+                                 EscapePercent(AbsolutePath(pictures_.prefix)) + width + EscapePercent(pictures_.suffix)});
+    } else {
+        args.insert(args.end(), {"-i", AbsolutePath(pictures_.paths[0])});
+    }
+    args.insert(args.end(), {"-filter_complex", LogoFilterGraph(true, limitedRange_), "-an", "-fps_mode", "passthrough",
+                             "-frames:v", std::to_string(m), "-f", "rawvideo", "-y", fifo});
+    tool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, folder_.Path());
+    if (!tool_->started) return Fail("the picture tool did not start");
+    LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each", m, repeat_);
+    return true;
+}
+
+// One whole picture from the pipe into the planes. A tool that ends first,
+// or gives nothing for the stall limit, fails the source.
+bool CLogoPictureSource::ReadPicture() {
+    size_t received = 0;
+    const size_t total = kLuma + 2 * kChroma;
+    int64_t lastMs = NowMs();
+    while (received < total) {
+        struct Part {
+            uint8_t* base;
+            size_t begin, end;
+        } parts[3] = {{planes_.get(), 0, kLuma},
+                      {planes_.get() + kCodedLuma, kLuma, kLuma + kChroma},
+                      {planes_.get() + kCodedLuma + kCodedChroma, kLuma + kChroma, total}};
+        iovec iov[3];
+        int n = 0;
+        for (const Part& p : parts) {
+            if (received >= p.end) continue;
+            const size_t from = received > p.begin ? received : p.begin;
+            iov[n].iov_base = p.base + (from - p.begin);
+            iov[n].iov_len = p.end - from;
+            ++n;
+        }
+        ssize_t got = ::readv(pipe_, iov, n);
+        if (got > 0) {
+            received += size_t(got);
+            lastMs = NowMs();
+            continue;
+        }
+        if (got < 0 && errno != EAGAIN && errno != EINTR) return Fail(std::string("picture pipe: ") + std::strerror(errno));
+        // Nothing to read (0 also before the tool has opened the pipe): a
+        // tool that has ended gives nothing more once the pipe is drained; a
+        // live one silent too long has stalled.
+        if (!tool_->started || tool_->Wait(0)) {
+            got = ::readv(pipe_, iov, n);
+            if (got > 0) {
+                received += size_t(got);
+                continue;
+            }
+            return Fail("the picture tool ended before the last picture (exit code " + std::to_string(tool_->exitCode) +
+                        ")");
+        }
+        if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
+        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
+        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
+    }
+    return true;
+}
+
+bool CLogoPictureSource::EncodeInto(uint8_t* slot, size_t bytes) {
+    std::memset(slot, 0, bytes);
+    FillAudioChunk(slot, 0, kLogoRateCode, nullptr, 0);
+    const uint8_t* y = planes_.get();
+    const uint8_t* cb = y + kCodedLuma;
+    const uint8_t* cr = cb + kCodedChroma;
+    if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return Fail("the picture could not be coded");
+    lastSlot_ = slot;
+    return true;
+}
+
+int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
+    if (failed_) return -1;
+    if (produced_ >= frames_) return 0;
+    if (bytes < size_t(kLogoSlotClusters) * kClusterSize) return Fail("slot too small"), -1;
+    if (!started_ && !Start()) return -1;
+    const uint64_t picture = produced_ / uint64_t(repeat_);
+    if (produced_ % uint64_t(repeat_) == 0) {
+        if (!ReadPicture() || !EncodeInto(slot, bytes)) return -1;
+        if (picture == pictures_.paths.size() / 2) MakeThumbnail(slot);
+        if (picture + 1 == pictures_.paths.size()) {
+            // Every picture is in: the tool must end, and end well.
+            const int64_t until = NowMs() + stallLimitMs_;
+            while (tool_->started && !tool_->Wait(kPollSliceMs) && NowMs() < until) {
+            }
+            if (tool_->started) return Fail("the picture tool did not end"), -1;
+            if (tool_->exitCode != 0)
+                return Fail("the picture tool failed (exit code " + std::to_string(tool_->exitCode) + ")"), -1;
+            StopTool();
+        }
+    } else if (slot != lastSlot_) {
+        // A repeat into another buffer than the last: code the planes again.
+        if (!EncodeInto(slot, bytes)) return -1;
+    }
+    // The frame index, big-endian, in the head cluster and the frame header.
+    WriteBE32(slot + 8, static_cast<uint32_t>(produced_));
+    WriteBE32(slot + kClusterSize + 8, static_cast<uint32_t>(produced_));
+    ++produced_;
+    return 1;
+}
+
+// The logo thumbnail: the coded frame's top-left (colour) quarter, halved
+// to 120 pixels wide.
+void CLogoPictureSource::MakeThumbnail(const uint8_t* slot) {
+    if (!thumbnailBlock_) return;
+    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[kCodedLuma * 3]);
+    if (!planes) return;
+    uint8_t* y = planes.get();
+    uint8_t* cb = y + kCodedLuma;
+    uint8_t* cr = cb + kCodedLuma;
+    KVQ1Decoder decoder;
+    if (!decoder.Decode(slot + kClusterSize, size_t(kLogoSlotClusters - 1) * kClusterSize, y, cb, cr)) return;
+    CPicture full, quarter;
+    FramePlanes frame{y, cb, cr, kWidth, kHeight};
+    if (!FrameToPicture(frame, full) || !quarter.Create(kWidth / 2, kHeight / 2)) return;
+    quarter.Composite(full, kWidth / 2, kHeight / 2, 0);
+    while (quarter.Width() > kThumbWidth) quarter.Halve();
+    std::memset(thumbnailBlock_, 0, kThumbBlockBytes);
+    quarter.ToUYVY(thumbnailBlock_);
+    thumbnailMade_ = true;
+}
+
+}  // namespace rk
