@@ -7,8 +7,9 @@
 
 namespace rk::cli {
 
-// Exit status of reelkeep-cli: 0 success, 1 the operation failed, 2 wrong usage.
-enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+// Exit status of reelkeep-cli: 0 success, 1 the operation failed, 2 wrong usage;
+// `check` answers 8 when the card could not be read.
+enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitUnreadable = 8 };
 
 struct Context {
     bool yes = false;           // answer every question with Yes
@@ -18,6 +19,7 @@ struct Context {
 
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
+void RegisterCheckCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         "Questions are asked on the terminal; --yes answers them all with Yes, and without a terminal\n"
         "they are answered No. Ctrl-C stops the running operation at its next safe point and leaves\n"
         "the card consistent; Ctrl-\\ ends the program at once.\n"
-        "Exit status: 0 success, 1 the operation failed or was stopped, 2 wrong usage.");
+        "Exit status: 0 success, 1 the operation failed or was stopped, 2 wrong usage (check: 8 unreadable).");
     Context ctx;
     app.add_flag("-y,--yes", ctx.yes, "Answer every question with Yes");
 
@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     CTerminalOperator::InstallSignalHandlers();
 
     RegisterCardCommands(app, ctx);
+    RegisterCheckCommands(app, ctx);
     RegisterCodecCommands(app, ctx);
     RegisterConvertCommands(app, ctx);
     RegisterVideoCommands(app, ctx);
