@@ -36,6 +36,7 @@ struct Checker {
     CardRegions regions;
     VideoMode mode{};
     uint64_t totalClusters = 0;
+    bool runsSound = true;
 
     void Add(const std::string& item, const char* code, const std::string& what) {
         report.findings.push_back({item, code, item + ": " + what});
@@ -74,15 +75,17 @@ struct Checker {
             return false;
         }
         report.readable = true;
+        // A block without the magic is a blank or foreign card: that one
+        // finding says all (its checksum means nothing).
+        if (std::memcmp(dir.Bytes() + kOffMagic, "KVH1", 4) != 0) {
+            Add("directory", "magic", "no KVH1 magic: the card is not formatted");
+            return false;
+        }
         if (dir.StoredChecksum() != dir.ComputedChecksum()) {
             char text[96];
             std::snprintf(text, sizeof text, "checksum is 0x%04X, the contents give 0x%04X", dir.StoredChecksum(),
                           dir.ComputedChecksum());
             Add("directory", "checksum", text);
-        }
-        if (std::memcmp(dir.Bytes() + kOffMagic, "KVH1", 4) != 0) {
-            Add("directory", "magic", "no KVH1 magic: the card is not formatted");
-            return false;
         }
         const uint32_t m = dir.StoredVideoMode();
         if (!IsValidVideoMode(m)) {
@@ -108,7 +111,9 @@ struct Checker {
                     "entry spaces its frames " + std::to_string(h.clustersPerFrame) + " clusters apart, the mode " +
                         std::to_string(mode.clustersPerFrame));
         }
-        for (const RunProblem& p : CheckRuns(dir, regions)) {
+        const std::vector<RunProblem> runProblems = CheckRuns(dir, regions);
+        runsSound = runProblems.empty();
+        for (const RunProblem& p : runProblems) {
             const EntryHead a = dir.Item(p.firstKind, p.firstEntry);
             const std::string name = ItemName(p.firstKind, p.firstEntry);
             switch (p.fault) {
@@ -184,7 +189,8 @@ struct Checker {
 
     void CheckFreeSpace() {
         report.freeClusters = CountFreeClusters(dir, regions.itemAreaClusters);
-        if (regions.itemAreaClusters <= 0) return;
+        // Runs that overlap or leave the card were reported with their items.
+        if (regions.itemAreaClusters <= 0 || !runsSound) return;
         uint64_t used = 0;
         for (int v = 0; v < kVideoCount; ++v)
             if (dir.Video(v).Used()) used += dir.Video(v).RunClusters();
@@ -248,7 +254,7 @@ struct Checker {
             int frameFindings = 0, hidden = 0;
             uint32_t firstNumber = 0;
             for (uint64_t f = 0; f < n; ++f) {
-                if (!op.PumpMessages()) {
+                if (op.PumpMessages()) {
                     report.stopped = true;
                     op.EndProgress();
                     return;
@@ -325,7 +331,7 @@ struct Checker {
 }  // namespace
 
 CheckReport CheckCard(IOperator& op, CSDCard& card, CheckFrames frames) {
-    Checker c{op, card, frames, {}, {}, {}, {}, 0};
+    Checker c{op, card, frames, {}, {}, {}, {}, 0, true};
     LogMessage(2, "check: %s, frames %d", card.Path().c_str(), int(frames));
     if (!c.CheckDirectoryBlock()) return c.report;
     c.CheckRunsAndHeads();
