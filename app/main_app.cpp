@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "app/single_instance.h"
 #include "base/translate.h"
+#include "card/sd_card.h"
 #include "convert/pipe_folder.h"
 
 namespace rk {
@@ -18,6 +19,8 @@ int CMainApp::Run(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Korvix"));
     QCoreApplication::setApplicationName(QStringLiteral("Reelkeep"));
     UseSettingsForLogLevel();
+    // Verify after write as the "Verify" setting says (by device kind when unset).
+    CSDCard::SetVerifyPolicy(ReadVerifyPolicy());
 
     LoadLanguagePacks();
     // Working folders of conversions whose process was killed.

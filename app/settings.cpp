@@ -66,6 +66,11 @@ int ReadDeinterlaceIndex() {
     return (v == 0 || v == 1) ? v : kSettingDeinterlace.defaultValue;
 }
 
+int ReadVerifyPolicy() {
+    int v = ReadSetting(kSettingVerify);
+    return (v == 0 || v == 1) ? v : -1;
+}
+
 std::string SettingsFilePath() { return Store().fileName().toStdString(); }
 
 void UseSettingsForLogLevel() {

@@ -32,6 +32,9 @@ inline constexpr const char* kSectionDebug = "Debug";
 inline constexpr IntSetting kSettingYuvRange{kSectionGeneral, "YUVRange", 0};
 // Index into the Deinterlace list: 0 "On", 1 "Off". Written when it changes.
 inline constexpr IntSetting kSettingDeinterlace{kSectionGeneral, "Deinterlace", 0};
+// Verify after write: -1 (not set) on for card readers and off for card
+// images, 1 always, 0 never.
+inline constexpr IntSetting kSettingVerify{kSectionGeneral, "Verify", -1};
 // The last files chosen (initial names of the file dialogs); written when the
 // main window closes.
 inline constexpr StringSetting kSettingVideoFile{kSectionGeneral, "File", ""};
@@ -57,6 +60,8 @@ void WriteSetting(const StringSetting& s, const std::string& value);
 // lists read as the default (0).
 int ReadYuvRangeIndex();
 int ReadDeinterlaceIndex();
+// The Verify setting as CSDCard's verify policy (-1, 0 or 1; anything else -1).
+int ReadVerifyPolicy();
 
 // The path of the settings file (for messages and tests).
 std::string SettingsFilePath();

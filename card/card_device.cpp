@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/fd_io.h"
 #include "base/log.h"
@@ -53,6 +54,8 @@ public:
         : path_(std::move(path)), fd_(fd), exclusive_(exclusive), readOnly_(readOnly), rdev_(rdev) {}
     ~CBlockDevice() override {
         if (fd_ >= 0) ::close(fd_);
+        if (directFd_ >= 0) ::close(directFd_);
+        std::free(aligned_);
     }
 
     bool QuerySize(uint64_t& bytes) override {
@@ -63,6 +66,39 @@ public:
     }
     bool ReadAt(uint64_t offset, void* buffer, size_t size, int& error) override {
         return FullPread(fd_, offset, buffer, size, error);
+    }
+    bool ReadBackAt(uint64_t offset, void* buffer, size_t size, int& error) override {
+        // A second descriptor opened with O_DIRECT reads the card, not the
+        // page cache, into a page-aligned buffer kept for the opening. The
+        // kernel writes dirty cached pages of the range out before a direct
+        // read, so what comes back is what the card holds.
+        if (directFd_ < 0 && !directFailed_) {
+            directFd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+            directFailed_ = directFd_ < 0;
+        }
+        if (directFd_ < 0 || offset % kDirectAlign != 0 || size % kDirectAlign != 0) {
+            // No direct reads here: push the range out and drop it from the
+            // cache, then read it from the device.
+            if (::fsync(fd_) != 0) {
+                error = errno;
+                return false;
+            }
+            ::posix_fadvise(fd_, off_t(offset), off_t(size), POSIX_FADV_DONTNEED);
+            return FullPread(fd_, offset, buffer, size, error);
+        }
+        if (size > alignedSize_) {
+            void* p = nullptr;
+            if (::posix_memalign(&p, kDirectAlign, size) != 0) {
+                error = ENOMEM;
+                return false;
+            }
+            std::free(aligned_);
+            aligned_ = p;
+            alignedSize_ = size;
+        }
+        if (!FullPread(directFd_, offset, aligned_, size, error)) return false;
+        std::memcpy(buffer, aligned_, size);
+        return true;
     }
     bool WriteAt(uint64_t offset, const void* buffer, size_t size, int& error) override {
         if (readOnly_) {
@@ -99,11 +135,16 @@ private:
         return true;
     }
 
+    static constexpr size_t kDirectAlign = 4096;
     std::string path_;
     int fd_;
     bool exclusive_;
     bool readOnly_;
     dev_t rdev_;
+    int directFd_ = -1;
+    bool directFailed_ = false;
+    void* aligned_ = nullptr;
+    size_t alignedSize_ = 0;
 };
 
 // A card image file, held under an exclusive advisory lock for as long as it

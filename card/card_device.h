@@ -25,6 +25,13 @@ public:
     // device refuses because an operating-system volume still covers it).
     virtual bool ReadAt(uint64_t offset, void* buffer, size_t size, int& error) = 0;
     virtual bool WriteAt(uint64_t offset, const void* buffer, size_t size, int& error) = 0;
+    // Reads what the medium itself holds, past any cache of the operating
+    // system (a block device reads with O_DIRECT): the read of a verify after
+    // write, which proves nothing when it is answered from memory. Offsets
+    // and sizes are whole Clusters.
+    virtual bool ReadBackAt(uint64_t offset, void* buffer, size_t size, int& error) {
+        return ReadAt(offset, buffer, size, error);
+    }
     // Makes every write so far durable.
     virtual bool Flush(int& error) = 0;
     // Takes every mounted partition of this card off line so that raw writes

@@ -71,12 +71,28 @@ bool CFaultDevice::WriteAt(uint64_t offset, const void* buffer, size_t size, int
         error = crashed ? EIO : failError;
         return false;
     }
+    if (writes == flipBitAtWrite && size > 0) {
+        const auto* in = static_cast<const uint8_t*>(buffer);
+        std::vector<uint8_t> wrong(in, in + size);
+        wrong[size_t(flipByte % size)] ^= 0x10;
+        if (CrashMode()) {
+            pending_.push_back({offset, std::move(wrong)});
+            return true;
+        }
+        return inner_->WriteAt(offset, wrong.data(), size, error);
+    }
     if (CrashMode()) {
         const auto* in = static_cast<const uint8_t*>(buffer);
         pending_.push_back({offset, std::vector<uint8_t>(in, in + size)});
         return true;
     }
     return inner_->WriteAt(offset, buffer, size, error);
+}
+
+bool CFaultDevice::ReadBackAt(uint64_t offset, void* buffer, size_t size, int& error) {
+    // Counted as a read; writes not yet flushed are what a device cache
+    // would answer, so they show here as well.
+    return ReadAt(offset, buffer, size, error);
 }
 
 bool CFaultDevice::Flush(int& error) {

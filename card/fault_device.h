@@ -29,6 +29,11 @@ public:
     bool failForever = false;  // after the first injected failure every access fails
     int failError = 5;         // EIO
     uint64_t refuseWritesWithAccessDenied = 0;  // the first N writes fail with EACCES
+    // The N-th write reaches the medium with one bit of byte `flipByte`
+    // (counted from the write's start, kept inside it) turned over, and
+    // reports success: a card that silently stores wrong bytes.
+    uint64_t flipBitAtWrite = 0;
+    uint64_t flipByte = 0;
     bool sizeQueryFails = false;
     uint64_t sizeOverride = 0;  // non-zero: the reported length
 
@@ -48,6 +53,7 @@ public:
     bool QuerySize(uint64_t& bytes) override;
     bool ReadAt(uint64_t offset, void* buffer, size_t size, int& error) override;
     bool WriteAt(uint64_t offset, const void* buffer, size_t size, int& error) override;
+    bool ReadBackAt(uint64_t offset, void* buffer, size_t size, int& error) override;
     bool Flush(int& error) override;
     void UnmountVolumes() override;
     DeviceKind Kind() const override;

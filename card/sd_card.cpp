@@ -1,5 +1,6 @@
 #include "card/sd_card.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -10,6 +11,10 @@
 #include "ui/operator.h"
 
 namespace rk {
+
+namespace {
+std::atomic<int> g_verifyPolicy{CSDCard::kVerifyByDevice};
+}  // namespace
 
 CSDCard::CSDCard(IOperator* op) : op_(op) {}
 
@@ -53,8 +58,14 @@ int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
     device_ = std::move(device);
     open_ = true;
     dirValid_ = false;
+    const int policy = g_verifyPolicy.load();
+    verify_ = policy == kVerifyByDevice ? VerifyDefault(device_->Kind()) : policy == kVerifyOn;
+    LogMessage(3, "CSDCard::Open(%d): verify after write %s", drive_, verify_ ? "on" : "off");
     return kOpenOk;
 }
+
+void CSDCard::SetVerifyPolicy(int policy) { g_verifyPolicy.store(policy); }
+int CSDCard::VerifyPolicy() { return g_verifyPolicy.load(); }
 
 namespace {
 
@@ -179,6 +190,35 @@ bool CSDCard::WriteClusters(uint32_t first, const void* buffer, uint32_t count) 
         LogMessage(2, "CSDCard::WriteClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
         NoteDeviceCause(*this, "writing", error);
         ReportWriteError();
+        return false;
+    }
+    if (verify_) return VerifyClusters(first, buffer, count);
+    return true;
+}
+
+bool CSDCard::VerifyClusters(uint32_t first, const void* buffer, uint32_t count) {
+    const size_t bytes = size_t(count) * kClusterSize;
+    if (verifyBuffer_.size() < bytes) verifyBuffer_.resize(bytes);
+    int error = 0;
+    if (!device_->ReadBackAt(uint64_t(first) * kClusterSize, verifyBuffer_.data(), bytes, error)) {
+        LogMessage(2, "CSDCard::VerifyClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
+        NoteDeviceCause(*this, "reading back", error);
+        ReportWriteError();
+        return false;
+    }
+    const auto* want = static_cast<const uint8_t*>(buffer);
+    for (uint32_t k = 0; k < count; ++k) {
+        const size_t off = size_t(k) * kClusterSize;
+        if (std::memcmp(verifyBuffer_.data() + off, want + off, kClusterSize) == 0) continue;
+        LogMessage(2, "CSDCard::VerifyClusters(): cluster %u reads back different from what was written", first + k);
+        // The operator is told which Cluster the card failed to keep.
+        if (!errorReported_) {
+            errorReported_ = true;
+            if (op_)
+                ErrorWithDetail(*op_, IDS_MEDIA_WRITE_ERROR,
+                                Path() + ": cluster " + std::to_string(first + k) +
+                                    " reads back different from what was written");
+        }
         return false;
     }
     return true;

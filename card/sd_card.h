@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "card/card_device.h"
 #include "card/card_directory.h"
@@ -88,6 +89,19 @@ public:
     // Cluster n from the first half of `block`, then n + 1 from the second;
     // stops at the first failure.
     bool WriteThumbnailBlock(uint32_t n, const void* block);
+    // Verify after write: every WriteClusters reads its Clusters back (past
+    // the page cache) and compares them; a difference is a write error that
+    // names the first Cluster that differs ("Media write error!" once, the
+    // cause noted). Off until set; VerifyDefault says what a device kind
+    // starts with (on for block devices, off for image files).
+    void SetVerify(bool on) { verify_ = on; }
+    bool Verifying() const { return verify_; }
+    static bool VerifyDefault(DeviceKind kind) { return kind == DeviceKind::kBlockDevice; }
+    // What every later opening starts with, for the whole program (the
+    // "Verify" setting, --verify / --no-verify): by device kind, on or off.
+    enum : int { kVerifyByDevice = -1, kVerifyOff = 0, kVerifyOn = 1 };
+    static void SetVerifyPolicy(int policy);
+    static int VerifyPolicy();
     // Makes every Cluster written so far durable ("Media write error!" once on failure).
     bool Flush();
 
@@ -138,6 +152,7 @@ public:
 private:
     void ReportAccessError();
     void ReportWriteError();
+    bool VerifyClusters(uint32_t first, const void* buffer, uint32_t count);
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);
     void DeriveRegions();
 
@@ -153,6 +168,8 @@ private:
     CardRegions regions_;
     int32_t freeClusters_ = 0;
     bool errorReported_ = false;
+    bool verify_ = false;
+    std::vector<uint8_t> verifyBuffer_;  // grown once to the largest write verified
 };
 
 }  // namespace rk

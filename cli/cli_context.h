@@ -13,8 +13,9 @@ class CSDCard;
 
 namespace rk::cli {
 
-// Exit status of reelkeep-cli: 0 success, 1 the operation failed, 2 wrong usage.
-enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+// Exit status of reelkeep-cli: 0 success, 1 the operation failed, 2 wrong usage;
+// `check` answers 8 when the card could not be read.
+enum ExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitUnreadable = 8 };
 
 struct Context {
     bool yes = false;           // answer every question with Yes
@@ -28,6 +29,7 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, rk::CSDCard& card, 
 
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
+void RegisterCheckCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);

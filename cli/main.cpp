@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "base/log.h"
 #include "base/translate.h"
+#include "card/sd_card.h"
 #include "codec/transforms.h"
 #include "cli/cli_context.h"
 #include "cli/terminal_operator.h"
@@ -39,15 +40,25 @@ int main(int argc, char** argv) {
         "Questions are asked on the terminal; --yes answers them all with Yes, and without a terminal\n"
         "they are answered No. Ctrl-C stops the running operation at its next safe point and leaves\n"
         "the card consistent; Ctrl-\\ ends the program at once.\n"
-        "Exit status: 0 success, 1 the operation failed or was stopped, 2 wrong usage.");
+        "Exit status: 0 success, 1 the operation failed or was stopped, 2 wrong usage (check: 8 unreadable).");
     Context ctx;
     app.add_flag("-y,--yes", ctx.yes, "Answer every question with Yes");
+    // Verify after write: the "Verify" setting unless the command line says.
+    bool verify = false, noVerify = false;
+    auto* verifyFlag = app.add_flag("--verify", verify, "Read back and compare every write before the directory");
+    app.add_flag("--no-verify", noVerify, "Do not read back what was written")->excludes(verifyFlag);
+    rk::CSDCard::SetVerifyPolicy(rk::ReadVerifyPolicy());
+    app.parse_complete_callback([&verify, &noVerify] {
+        if (verify) rk::CSDCard::SetVerifyPolicy(rk::CSDCard::kVerifyOn);
+        if (noVerify) rk::CSDCard::SetVerifyPolicy(rk::CSDCard::kVerifyOff);
+    });
 
     CTerminalOperator op(&ctx.yes);
     ctx.op = &op;
     CTerminalOperator::InstallSignalHandlers();
 
     RegisterCardCommands(app, ctx);
+    RegisterCheckCommands(app, ctx);
     RegisterCodecCommands(app, ctx);
     RegisterConvertCommands(app, ctx);
     RegisterVideoCommands(app, ctx);

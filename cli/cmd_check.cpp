@@ -1,0 +1,94 @@
+// reelkeep-cli's check command: reads a whole card and reports its problems.
+// Exit status as a file-system check gives it: 0 clean, 1 problems found,
+// 8 the card could not be read.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "card/sd_card.h"
+#include "cli/card_arg.h"
+#include "cli/cli_context.h"
+#include "media/card_check.h"
+
+namespace rk::cli {
+
+namespace {
+
+struct CheckArgs {
+    std::string card;
+    std::string frames = "sample";
+    bool json = false;
+};
+
+// A JSON string: quotes, backslashes and control bytes escaped; other bytes
+// (UTF-8 names) pass as they are.
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+void RunCheck(Context& ctx, const CheckArgs& args) {
+    CheckFrames frames = CheckFrames::kSample;
+    if (args.frames == "all") frames = CheckFrames::kAll;
+    else if (args.frames == "none") frames = CheckFrames::kNone;
+    else if (args.frames != "sample") {
+        std::fprintf(stderr, "check: --frames takes all, sample or none\n");
+        ctx.exitCode = kExitUsage;
+        return;
+    }
+    // The check shows no message boxes: a card that cannot be read is its
+    // finding, told once on stderr.
+    CSDCard card(nullptr);
+    std::string error;
+    if (OpenCardArgument(args.card, card, error) != kOpenOk) {
+        std::fprintf(stderr, "check: %s\n", error.c_str());
+        ctx.exitCode = kExitUnreadable;
+        return;
+    }
+    CheckReport report = CheckCard(*ctx.op, card, frames);
+    if (args.json) {
+        for (const auto& f : report.findings)
+            std::printf("{\"item\": %s, \"problem\": %s, \"text\": %s}\n", JsonString(f.item).c_str(),
+                        JsonString(f.code).c_str(), JsonString(f.text).c_str());
+        std::printf("{\"summary\": {\"readable\": %s, \"formatted\": %s, \"stopped\": %s, \"items\": %d, "
+                    "\"frames\": %llu, \"decoded\": %llu, \"free_clusters\": %d, \"item_area_clusters\": %d, "
+                    "\"problems\": %zu}}\n",
+                    report.readable ? "true" : "false", report.formatted ? "true" : "false",
+                    report.stopped ? "true" : "false", report.items, (unsigned long long)report.framesChecked,
+                    (unsigned long long)report.framesDecoded, report.freeClusters, report.itemAreaClusters,
+                    report.findings.size());
+    } else {
+        for (const auto& f : report.findings) std::printf("%s\n", f.text.c_str());
+        std::printf("%s\n", CheckSummaryText(report).c_str());
+    }
+    if (!report.readable) ctx.exitCode = kExitUnreadable;
+    else if (!report.findings.empty() || report.stopped) ctx.exitCode = kExitFailed;
+}
+
+}  // namespace
+
+void RegisterCheckCommands(CLI::App& app, Context& ctx) {
+    auto args = std::make_shared<CheckArgs>();
+    CLI::App* cmd = app.add_subcommand(
+        "check", "Check a card: directory, every item's frame slots and free space (reads only; exit 0 clean, "
+                 "1 problems, 8 unreadable)");
+    cmd->add_option("CARD", args->card, "Drive number from `list`, or a card image or block device")->required();
+    cmd->add_option("--frames", args->frames, "Frames to decode in full: all, sample (first, middle, last) or none")
+        ->default_str("sample");
+    cmd->add_flag("--json", args->json, "One JSON object per finding, then a summary object");
+    cmd->callback([&ctx, args] { RunCheck(ctx, *args); });
+}
+
+}  // namespace rk::cli

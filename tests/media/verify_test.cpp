@@ -1,0 +1,103 @@
+// Verify after write: a card that silently stores wrong bytes makes the add
+// and the compaction fail with the Cluster named, and the card stays as it
+// was before.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/failure_cause.h"
+#include "card/allocator.h"
+#include "card/card_directory.h"
+#include "media/card_check.h"
+#include "media/video_ops.h"
+#include "media_fixture.h"
+#include "ui/scripted_operator.h"
+
+namespace rk {
+namespace {
+
+constexpr int kCpf = 33;
+constexpr const char* kWriteError = "Media write error!\nPlease ensure that media is not write-protected.";
+
+class VerifyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image = dir.File("card.img");
+        ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+        source = dir.File("v.kavq1");
+        ASSERT_TRUE(test::WriteSyntheticKAVQ1(source, 0, 4));
+    }
+    void Open() {
+        card.SetOperator(&op);
+        ASSERT_TRUE(test::OpenCard(card, image, &fault));
+    }
+    test::TempDir dir;
+    std::string image, source;
+    CSDCard card;
+    CScriptedOperator op;
+    CFaultDevice* fault = nullptr;
+};
+
+TEST_F(VerifyTest, ImagesStartWithoutAndBlockDevicesWithVerify) {
+    EXPECT_TRUE(CSDCard::VerifyDefault(DeviceKind::kBlockDevice));
+    EXPECT_FALSE(CSDCard::VerifyDefault(DeviceKind::kImageFile));
+    Open();
+    EXPECT_FALSE(card.Verifying());
+    CSDCard::SetVerifyPolicy(CSDCard::kVerifyOn);
+    Open();
+    EXPECT_TRUE(card.Verifying());
+    CSDCard::SetVerifyPolicy(CSDCard::kVerifyByDevice);
+}
+
+TEST_F(VerifyTest, FlippedBitFailsTheAddNamingTheCluster) {
+    Open();
+    card.SetVerify(true);
+    const auto before = test::ReadImageClusters(image, 0, 3);
+    const int64_t first = card.FirstItemCluster();
+    // The third frame's write comes back with one bit turned over.
+    fault->flipBitAtWrite = fault->writes + 3;
+    fault->flipByte = 5 * kClusterSize + 77;
+    ClearFailureCause();
+    AddVideoOutcome out = AddVideoFromFile(op, card, 0, source, ImportOptions{});
+    EXPECT_EQ(out.result, VideoOpResult::kFailed);
+    ASSERT_FALSE(op.messages.empty());
+    EXPECT_EQ(op.messages.back().text, kWriteError);
+    const std::string cluster = "cluster " + std::to_string(first + 2 * kCpf + 5) + " reads back different";
+    EXPECT_NE(op.messages.back().detail.find(cluster), std::string::npos) << op.messages.back().detail;
+    EXPECT_TRUE(test::ReadImageClusters(image, 0, 3) == before) << "the directory was written";
+    EXPECT_FALSE(card.Directory().Video(0).Used());
+
+    // Without verify the same device lets the damage through to the card.
+    CScriptedOperator op2;
+    card.SetOperator(&op2);
+    card.SetVerify(false);
+    fault->flipBitAtWrite = fault->writes + 3;
+    EXPECT_EQ(AddVideoFromFile(op2, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+}
+
+TEST_F(VerifyTest, CleanWritesPassAndCompactionIsVerified) {
+    Open();
+    card.SetVerify(true);
+    ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+    ASSERT_EQ(AddVideoFromFile(op, card, 1, source, ImportOptions{}).result, VideoOpResult::kDone);
+    EXPECT_GT(fault->reads, 8u);  // every frame read back
+    // A gap in front of video 2: the compaction moves it down.
+    CardDirectory before = card.Directory();
+    card.Directory().ClearVideo(0);
+    ASSERT_TRUE(card.CommitDirectory(before));
+    const auto dirBefore = test::ReadImageClusters(image, 0, 3);
+    const EntryHead moved = card.Directory().Video(1);
+    fault->flipBitAtWrite = fault->writes + 1;
+    CScriptedOperator op2;
+    card.SetOperator(&op2);
+    EXPECT_FALSE(DefragmentCard(card, op2, false));
+    EXPECT_TRUE(test::ReadImageClusters(image, 0, 3) == dirBefore) << "the directory was written";
+    EXPECT_EQ(card.Directory().Video(1), moved);
+    ASSERT_FALSE(op2.messages.empty());
+    EXPECT_EQ(op2.messages.back().text, kWriteError);
+    EXPECT_NE(op2.messages.back().detail.find("reads back different"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rk
