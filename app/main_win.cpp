@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QScreen>
 #include <climits>
 
@@ -158,6 +159,12 @@ void CMainWin::ConnectControls() {
     click(IDC_VIDEO_READ, &CMainWin::ReadVideo);
     click(IDC_STILL_ADD, &CMainWin::AddStill);
     click(IDC_STILL_DELETE, &CMainWin::DeleteStill);
+    // F5 refreshes the card list, as Refresh does (not while busy).
+    auto* refreshKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    refreshKey->setContext(Qt::WindowShortcut);
+    connect(refreshKey, &QShortcut::activated, this, [this] {
+        if (!busy_) OnRefresh();
+    });
     click(IDC_STILL_READ, &CMainWin::ReadStill);
     click(IDC_EFFECT_ADD, &CMainWin::AddStinger);
     click(IDC_EFFECT_DELETE, &CMainWin::DeleteStinger);
@@ -200,10 +207,16 @@ void CMainWin::ConnectControls() {
         currentPlaylist_ = row;
         RefreshClips();
     });
-    for (int id : {IDC_VIDEO_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST})
+    // The rules read the selection, which a click changes after the current
+    // row: the controls follow the selection itself.
+    for (int id : {IDC_VIDEO_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST}) {
         connect(List(id), &QListWidget::currentRowChanged, this, [this] {
             if (!filling_) UpdateControls();
         });
+        connect(List(id), &QListWidget::itemSelectionChanged, this, [this] {
+            if (!filling_) UpdateControls();
+        });
+    }
 }
 
 QComboBox* CMainWin::MediaList() const { return ControlAs<QComboBox>(IDC_MEDIA_LIST); }
@@ -377,6 +390,10 @@ void CMainWin::SetProgress(int64_t position, bool error) {
     if (percent != lastPercent_) {
         lastPercent_ = percent;
         SetControlText(IDC_PROGRESS_TEXT, QString::fromStdString(FormatText(IDS_PROGRESS_PERCENT, percent)));
+        // The progress shows in the title too, for a window in the background
+        // or minimised.
+        if (idleTitle_.isEmpty()) idleTitle_ = windowTitle();
+        setWindowTitle(QStringLiteral("%1% - %2").arg(std::clamp(percent, 0, 100)).arg(idleTitle_));
     }
 }
 
@@ -388,6 +405,8 @@ bool CMainWin::PumpMessages() {
 void CMainWin::EndProgress() {
     ownAccess_.restart();
     for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, false);
+    if (!idleTitle_.isEmpty()) setWindowTitle(idleTitle_);
+    idleTitle_.clear();
     SetBusy(false);
     UpdateControls();
     if (pendingRescan_) {

@@ -155,6 +155,7 @@ private:
     bool abort_ = false;
     int64_t progressTotal_ = 0;
     int lastPercent_ = -1;
+    QString idleTitle_;  // the title without the progress, while busy
     int currentPlaylist_ = -1;
     bool accessDenied_ = false;
     bool noMedia_ = true;

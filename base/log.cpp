@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -25,6 +27,8 @@ struct CDebug::State {
     std::string path;  // the file in use once configured; empty while off
     bool configured = false;
     int level = 0;
+    int echoLevel = 0;
+    int echoFd = 2;
     std::deque<std::string> pending;  // UTF-16LE lines, CRLF included
     std::string line;                 // reused for every line
 };
@@ -47,6 +51,12 @@ void CDebug::SetLevelSource(std::function<int()> source) {
 void CDebug::SetPath(std::string path) {
     std::lock_guard g(state().lock);
     state().overridePath = std::move(path);
+}
+
+void CDebug::SetEcho(int level, int echoFd) {
+    std::lock_guard g(state().lock);
+    state().echoLevel = level;
+    state().echoFd = echoFd;
 }
 
 void CDebug::Reset() {
@@ -77,11 +87,34 @@ std::string CDebug::PathForExecutable(const std::string& exe) {
     return exe.substr(0, exe.size() - ExtensionOf(exe).size()) + ".log";
 }
 
+std::string CDebug::StateFolder() {
+    std::string base;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) return std::string();
+        base = std::string(home) + "/.local/state";
+    }
+    return base + "/Korvix/Reelkeep";
+}
+
 std::string CDebug::DefaultPath() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
     if (n <= 0) return std::string();
-    return PathForExecutable(std::string(buf, static_cast<std::size_t>(n)));
+    const std::string exe(buf, static_cast<std::size_t>(n));
+    const std::size_t slash = exe.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : exe.substr(0, slash ? slash : 1);
+    if (::access(folder.c_str(), W_OK) == 0) return PathForExecutable(exe);
+    // Installed: the program's folder belongs to root.
+    const std::string state = StateFolder();
+    if (state.empty()) return std::string();
+    for (std::size_t at = 1; at != std::string::npos; at = state.find('/', at + 1))
+        ::mkdir(state.substr(0, at).c_str(), 0700);
+    ::mkdir(state.c_str(), 0700);
+    return PathForExecutable(state + exe.substr(slash));
 }
 
 namespace {
@@ -171,6 +204,19 @@ void CDebug::Write(int level, const char* format, va_list args) {
         s.level = s.source ? s.source() : 0;
         if (s.level > 0) s.path = s.overridePath.empty() ? DefaultPath() : s.overridePath;
         s.configured = true;
+    }
+    if (level <= s.echoLevel) {
+        va_list copy;
+        va_copy(copy, args);
+        char text[kMaxMessage * 4 + 4];
+        int m = std::vsnprintf(text, sizeof(text) - 1, format, copy);
+        va_end(copy);
+        if (m > 0) {
+            std::size_t len = std::min(static_cast<std::size_t>(m), sizeof(text) - 2);
+            text[len] = '\n';
+            WriteWhole(s.echoFd, "log: ", 5);
+            WriteWhole(s.echoFd, text, len + 1);
+        }
     }
     if (s.level < level || s.level <= 0 || s.path.empty()) return;
 

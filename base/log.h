@@ -33,6 +33,9 @@ public:
     void SetLevelSource(std::function<int()> source);
     // Overrides the log path (tests); empty means beside the executable.
     void SetPath(std::string path);
+    // Lines at `level` and below also go to `echoFd` (UTF-8, one a line),
+    // whatever the file's level (reelkeep-cli -v); 0 turns the echo off.
+    void SetEcho(int level, int echoFd = 2);
     // Forgets the configuration and the pending lines so that the next line
     // reads the level again (tests).
     void Reset();
@@ -47,8 +50,12 @@ public:
     std::size_t PendingCount();
 
     // The default log path: the executable's path with its extension, if
-    // any, replaced by ".log".
+    // any, replaced by ".log"; when the executable's folder is not writable
+    // (an installed program), the same name in the user's state folder
+    // ($XDG_STATE_HOME, else ~/.local/state, then Korvix/Reelkeep/).
     static std::string DefaultPath();
+    // The state folder the log goes to for an installed program.
+    static std::string StateFolder();
     // The log path for an executable path.
     static std::string PathForExecutable(const std::string& exe);
 

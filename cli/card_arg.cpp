@@ -5,10 +5,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "base/path_util.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
+#include "card/card_directory.h"
 #include "card/drive_scan.h"
 #include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "cli/cli_context.h"
 
 namespace rk::cli {
 
@@ -86,6 +93,49 @@ bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& forma
         return false;
     }
     return true;
+}
+
+bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card) {
+    bool formatted = false;
+    std::string error;
+    if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
+        Fail(ctx, "the card cannot be used", error);
+        return false;
+    }
+    if (!formatted) {
+        Fail(ctx, LoadText(IDS_NOT_FORMATTED), arg + ": no valid directory (format it first)");
+        return false;
+    }
+    return true;
+}
+
+std::string DescribeCard(const CSDCard& card) {
+    std::string text = FileNameOf(card.Path()) + ", " + SizeText(card.SizeMiB());
+    if (!card.IsDirectoryValid()) return text + ": not formatted";
+    text += ", " + std::string(VideoModeName(card.VideoMode())) + ": ";
+    int playlists = 0;
+    for (int p = 0; p < kPlaylistCount; ++p) playlists += card.Directory().ClipCount(p) > 0;
+    const struct {
+        int count;
+        const char* one;
+        const char* many;
+    } parts[] = {{card.VideoCount(), "video", "videos"},
+                 {card.StillCount(), "still", "stills"},
+                 {card.EffectCount(), "effect", "effects"},
+                 {card.LogoCount(), "logo", "logos"},
+                 {playlists, "playlist", "playlists"}};
+    std::string held;
+    for (const auto& p : parts) {
+        if (p.count == 0) continue;
+        if (!held.empty()) held += ", ";
+        held += std::to_string(p.count) + " " + (p.count == 1 ? p.one : p.many);
+    }
+    return text + (held.empty() ? "empty" : held);
+}
+
+bool ConfirmOnCard(Context& ctx, const CSDCard& card, int stringId) {
+    std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
+    return ctx.op->ShowMessage(MsgKind::kQuestion, MsgIcon::kQuestion, LoadText(stringId)) == MsgResult::kYes;
 }
 
 }  // namespace rk::cli

@@ -14,6 +14,7 @@
 #include "card/video_modes.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 
 namespace rk::cli {
 
@@ -25,25 +26,34 @@ struct CardCommands {
     // The terminal operator main() puts into the context.
     IOperator& Op() { return *ctx.op; }
 
-    void Fail(const std::string& why) {
-        std::fprintf(stderr, "%s\n", why.c_str());
-        ctx.exitCode = kExitFailed;
-    }
+    void Fail(const std::string& text, const std::string& detail = {}) { cli::Fail(ctx, text, detail); }
 
-    // Asks a question unless --yes was given.
-    bool Confirm(int stringId) {
-        if (ctx.yes) return true;
-        return Op().ShowMessage(kMsgQuestion, kIconQuestion, LoadText(stringId)) == kResultYes;
-    }
-
-    void List() {
+    void List(bool json) {
         bool denied = false;
         ScanResult scan = ScanMedia(&Op(), false, -1, denied);
+        if (json) {
+            CJsonWriter j;
+            j.BeginArray();
+            for (size_t i = 0; !scan.noMedia && i < scan.entries.size(); ++i) {
+                const DriveEntry& e = scan.entries[i];
+                j.BeginObject();
+                j.Field("number", e.number);
+                j.Field("label", e.label);
+                j.Field("path", e.path);
+                j.Field("sizeMiB", e.sizeMiB);
+                j.Field("cardImage", e.kind == DriveKind::kCardImage);
+                j.Field("selected", int(i) == scan.selected);
+                j.EndObject();
+            }
+            j.EndArray();
+            j.Print();
+        }
         if (scan.noMedia) {
-            std::printf("%s\n", LoadText(IDS_NO_MEDIA).c_str());
+            if (!json) std::printf("%s\n", LoadText(IDS_NO_MEDIA).c_str());
             if (denied) ctx.exitCode = kExitFailed;
             return;
         }
+        if (json) return;
         for (size_t i = 0; i < scan.entries.size(); ++i) {
             const DriveEntry& e = scan.entries[i];
             std::printf("%c %d: %s\t%s\n", int(i) == scan.selected ? '*' : ' ', e.number, e.label.c_str(), e.path.c_str());
@@ -53,14 +63,13 @@ struct CardCommands {
     void CreateImage(const std::string& path, const std::string& sizeText) {
         uint64_t bytes = 0;
         if (!ParseSizeText(sizeText, bytes)) {
-            std::fprintf(stderr, "create-image: %s is not a size (use 512M, 32G, 1T ...)\n", sizeText.c_str());
-            ctx.exitCode = kExitUsage;
-            return;
+            return UsageError(ctx, sizeText + " is not a size (use 512M, 32G, 1T ...)");
         }
-        if (bytes / 512 / 2048 > uint64_t(kMaxCardMiB)) return Fail("create-image: cards larger than 512000 MiB are not accepted");
-        if (bytes < kDirectorySize) return Fail("create-image: a card holds at least its 36864-byte directory");
+        if (bytes / 512 / 2048 > uint64_t(kMaxCardMiB))
+            return UsageError(ctx, sizeText + ": cards larger than 512000 MiB are not accepted");
+        if (bytes < kDirectorySize) return UsageError(ctx, sizeText + ": a card holds at least its 36864-byte directory");
         int error = 0;
-        if (!CreateCardImage(path, bytes, error)) return Fail("create-image: " + path + ": " + std::strerror(error));
+        if (!CreateCardImage(path, bytes, error)) return Fail("the card image was not created", path + ": " + std::strerror(error));
         std::printf("%s: %llu bytes (%s)\n", path.c_str(), (unsigned long long)bytes,
                     SizeText(int32_t(bytes / 1048576)).c_str());
     }
@@ -68,7 +77,7 @@ struct CardCommands {
     bool OpenRead(const std::string& arg, CSDCard& card, bool& formatted) {
         std::string error;
         if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
-            Fail(error);
+            Fail("the card cannot be used", error);
             return false;
         }
         return true;
@@ -83,10 +92,38 @@ struct CardCommands {
                     card.StillCount(), card.EffectCount(), card.LogoCount(), playlists);
     }
 
-    void Info(const std::string& arg, bool dump) {
+    void InfoJson(const CSDCard& card, bool formatted) {
+        CJsonWriter j;
+        j.BeginObject();
+        j.Field("path", card.Path());
+        j.Field("sizeMiB", card.SizeMiB());
+        j.Field("sectors", card.TotalSectors());
+        j.Field("formatted", formatted);
+        if (formatted) {
+            int playlists = 0;
+            for (int p = 0; p < kPlaylistCount; ++p) playlists += card.Directory().ClipCount(p) > 0;
+            j.Field("mode", card.VideoMode());
+            j.Field("modeName", VideoModeName(card.VideoMode()));
+            j.Field("line", CardLineText(card));
+            j.Field("videos", card.VideoCount());
+            j.Field("stills", card.StillCount());
+            j.Field("effects", card.EffectCount());
+            j.Field("logos", card.LogoCount());
+            j.Field("playlists", playlists);
+            j.Field("firstItemCluster", card.FirstItemCluster());
+            j.Field("lastCluster", card.TotalClusters() - 1);
+            j.Field("itemAreaClusters", card.ItemAreaClusters());
+            j.Field("freeClusters", card.FreeClusters());
+        }
+        j.EndObject();
+        j.Print();
+    }
+
+    void Info(const std::string& arg, bool dump, bool json) {
         CSDCard card(&Op());
         bool formatted = false;
         if (!OpenRead(arg, card, formatted)) return;
+        if (json) return InfoJson(card, formatted);
         std::printf("%s: %d MiB, %lld sectors\n", card.Path().c_str(), card.SizeMiB(), (long long)card.TotalSectors());
         PrintSummary(card);
         if (formatted) {
@@ -105,20 +142,36 @@ struct CardCommands {
         if (!OpenRead(arg, card, formatted)) return;
         if (mode < 0) mode = card.PresetFormatMode();
         if (!IsValidVideoMode(mode)) {
-            std::fprintf(stderr, "format: --mode takes 0 to 8\n");
-            ctx.exitCode = kExitUsage;
-            return;
+            return UsageError(ctx, "--mode takes 0 to 8");
         }
-        if (!Confirm(IDS_FORMAT_QUESTION)) return Fail("format: cancelled, nothing written");
-        if (!FormatCard(card, Op(), mode)) return Fail("format: " + arg + " was not formatted");
+        if (!ConfirmOnCard(ctx, card, IDS_FORMAT_QUESTION)) return Fail("cancelled, nothing written", arg + ": not formatted");
+        if (!FormatCard(card, Op(), mode)) return Fail("the card was not formatted", arg);
         PrintSummary(card);
+    }
+
+    // Every item follows the one before it from the first item Cluster on:
+    // compaction would move nothing.
+    static bool IsPacked(const CSDCard& card) {
+        RunList list;
+        BuildRunRecords(card.Directory(), list);
+        SortRunRecords(list);
+        int64_t next = card.FirstItemCluster();
+        for (int i = 0; i < list.count; ++i) {
+            if (list.records[i].start != next) return false;
+            next += list.records[i].length;
+        }
+        return true;
     }
 
     void Defrag(const std::string& arg) {
         CSDCard card(&Op());
         bool formatted = false;
         if (!OpenRead(arg, card, formatted)) return;
-        if (!formatted) return Fail(LoadText(IDS_NOT_FORMATTED));
+        if (!formatted) return Fail(LoadText(IDS_NOT_FORMATTED), arg + ": no valid directory (format it first)");
+        if (IsPacked(card)) {
+            Note(ctx, arg + ": nothing to compact (the items lie packed from the start of the item area)");
+            return;
+        }
         if (!DefragmentCard(card, Op(), !ctx.yes)) {
             if (!card.ErrorReported()) Op().ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_OPERATION_ABORTED));
             ctx.exitCode = kExitFailed;
@@ -131,10 +184,11 @@ struct CardCommands {
 
 void RegisterCardCommands(CLI::App& app, Context& ctx) {
     auto cmds = std::make_shared<CardCommands>(CardCommands{ctx});
-    auto addYes = [&](CLI::App* sub) { sub->add_flag("-y,--yes", ctx.yes, "Answer every question with Yes"); };
 
     auto* list = app.add_subcommand("list", "List the cards: card readers and card images, drives 1 to 9");
-    list->callback([cmds] { cmds->List(); });
+    auto listJson = std::make_shared<bool>(false);
+    list->add_flag("--json", *listJson, "Print the list as JSON");
+    list->callback([cmds, listJson] { cmds->List(*listJson); });
 
     auto* create = app.add_subcommand("create-image", "Create a sparse card image file");
     auto path = std::make_shared<std::string>();
@@ -148,7 +202,9 @@ void RegisterCardCommands(CLI::App& app, Context& ctx) {
     auto dump = std::make_shared<bool>(false);
     info->add_option("CARD", *infoCard, "Drive number from `list`, or a card image or block device")->required();
     info->add_flag("--dump", *dump, "Print the directory dump");
-    info->callback([cmds, infoCard, dump] { cmds->Info(*infoCard, *dump); });
+    auto infoJson = std::make_shared<bool>(false);
+    info->add_flag("--json", *infoJson, "Print the card's facts as JSON");
+    info->callback([cmds, infoCard, dump, infoJson] { cmds->Info(*infoCard, *dump, *infoJson); });
 
     auto* format = app.add_subcommand("format", "Format a card for a video mode (writes only its directory)");
     auto formatCard = std::make_shared<std::string>();
@@ -158,13 +214,11 @@ void RegisterCardCommands(CLI::App& app, Context& ctx) {
     for (int m = 0; m < kVideoModeCount; ++m) modes += "\n  " + std::to_string(m) + ": " + VideoModeName(m);
     format->add_option("--mode", *mode, "Video mode (default: the card's mode, else 0):" + modes)
         ->check(CLI::Range(0, kVideoModeCount - 1));
-    addYes(format);
     format->callback([cmds, formatCard, mode] { cmds->Format(*formatCard, *mode); });
 
     auto* defrag = app.add_subcommand("defrag", "Compact the item area of a card");
     auto defragCard = std::make_shared<std::string>();
     defrag->add_option("CARD", *defragCard, "Drive number from `list`, or a card image or block device")->required();
-    addYes(defrag);
     defrag->callback([cmds, defragCard] { cmds->Defrag(*defragCard); });
 }
 

@@ -39,12 +39,12 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     const CFileHandle file(OpenInputFile(a.input, &why));
     const int fd = file.fd;
     if (fd < 0) {
-        std::fprintf(stderr, "decode: can't open %s\n", why.c_str());
+        std::fprintf(stderr, "reelkeep-cli decode: error: can't open %s\n", why.c_str());
         return kExitFailed;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        std::fprintf(stderr, "decode: can't read %s\n", a.input.c_str());
+        std::fprintf(stderr, "reelkeep-cli decode: error: can't read %s\n", a.input.c_str());
         return kExitFailed;
     }
 
@@ -52,7 +52,7 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     KAVQ1StreamInfo info;
     if (uint64_t(st.st_size) < head.size() || ReadWholeAt(fd, 0, head.data(), head.size()) != 1 ||
         !ReadKAVQ1StreamInfo(head.data(), head.size(), info)) {
-        std::fprintf(stderr, "decode: %s is not a KAVQ1 video file\n", a.input.c_str());
+        std::fprintf(stderr, "reelkeep-cli decode: error: %s is not a KAVQ1 video file\n", a.input.c_str());
         return kExitFailed;
     }
     const uint64_t frames = KAVQ1FrameCount(uint64_t(st.st_size), info.slotBytes);
@@ -60,7 +60,7 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     uint64_t last = frames;
     if (a.count >= 0 && first + uint64_t(a.count) < last) last = first + uint64_t(a.count);
     if (first >= frames && frames > 0) {
-        std::fprintf(stderr, "decode: the file has %llu frames; --first %lld is beyond them\n",
+        std::fprintf(stderr, "reelkeep-cli decode: error: the file has %llu frames; --first %lld is beyond them\n",
                      static_cast<unsigned long long>(frames), static_cast<long long>(a.first));
         return kExitFailed;
     }
@@ -76,7 +76,7 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
             why = a.output + ": " + std::strerror(errno);
             ::close(outFd);
         }
-        std::fprintf(stderr, "decode: can't create %s\n", why.c_str());
+        std::fprintf(stderr, "reelkeep-cli decode: error: can't create %s\n", why.c_str());
         return kExitFailed;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> outCloser(out, std::fclose);
@@ -90,30 +90,30 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     const size_t chromaPicture = size_t(g.width / 2) * (g.height / 2);
     for (uint64_t i = first; i < last; ++i) {
         if (ctx.op && ctx.op->PumpMessages()) {
-            std::fprintf(stderr, "decode: stopped at frame %llu\n", static_cast<unsigned long long>(i));
+            std::fprintf(stderr, "reelkeep-cli decode: error: stopped at frame %llu\n", static_cast<unsigned long long>(i));
             return kExitFailed;
         }
         if (ReadWholeAt(fd, i * uint64_t(info.slotBytes), slot.data(), slot.size()) != 1) {
-            std::fprintf(stderr, "decode: can't read frame %llu\n", static_cast<unsigned long long>(i));
+            std::fprintf(stderr, "reelkeep-cli decode: error: can't read frame %llu\n", static_cast<unsigned long long>(i));
             return kExitFailed;
         }
         if (!decoder.Decode(slot.data() + kClusterBytes, slot.size() - size_t(kClusterBytes), luma.data(),
                             cb.data(), cr.data())) {
-            std::fprintf(stderr, "decode: frame %llu failed to decode (row %d)\n",
+            std::fprintf(stderr, "reelkeep-cli decode: error: frame %llu failed to decode (row %d)\n",
                          static_cast<unsigned long long>(i), decoder.FailedRow());
             ++failures;
         }
         if (!WriteAll(out, luma.data(), lumaPicture) || !WriteAll(out, cb.data(), chromaPicture) ||
             !WriteAll(out, cr.data(), chromaPicture)) {
-            std::fprintf(stderr, "decode: can't write %s\n", a.output.c_str());
+            std::fprintf(stderr, "reelkeep-cli decode: error: can't write %s\n", a.output.c_str());
             return kExitFailed;
         }
     }
     if (std::fflush(out) != 0) {
-        std::fprintf(stderr, "decode: can't write %s\n", a.output.c_str());
+        std::fprintf(stderr, "reelkeep-cli decode: error: can't write %s\n", a.output.c_str());
         return kExitFailed;
     }
-    std::fprintf(stderr, "decode: %llu frames of %dx%d written to %s\n",
+    std::fprintf(stderr, "reelkeep-cli decode: error: %llu frames of %dx%d written to %s\n",
                  static_cast<unsigned long long>(last > first ? last - first : 0), g.width, g.height,
                  a.output.c_str());
     return failures ? kExitFailed : kExitOk;

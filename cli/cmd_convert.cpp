@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/safe_open.h"
 #include "base/string_ids.h"
@@ -52,6 +53,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
         ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, why);
         return kExitFailed;
     }
+    if (!MayWriteOutput(ctx, a.output)) return kExitFailed;
     if (!CheckOutputPath(a.output, &why)) {
         ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
         return kExitFailed;
@@ -71,7 +73,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     }
     LogMessage(1, "reelkeep-cli encode: %s to %s, mode %d, %d frames", a.source.c_str(), a.output.c_str(), a.mode,
                frames);
-    std::fprintf(stderr, "encode: %d frames for %s%s\n", frames, mode.name, encoder.HasAudio() ? ", with sound" : "");
+    Note(ctx, std::to_string(frames) + " frames for " + mode.name + (encoder.HasAudio() ? ", with sound" : ""));
 
     op.BeginProgress(static_cast<int64_t>(frames) + 1, ProgressUnit::kFrames, static_cast<int64_t>(slotBytes));
     std::vector<uint8_t> slot(slotBytes);
@@ -96,7 +98,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
 
     if (stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-        std::fprintf(stderr, "encode: %llu frames written before the stop\n", static_cast<unsigned long long>(r.moved));
+        Note(ctx, std::to_string(r.moved) + " frames written before the stop");
         return kExitFailed;
     }
     if (writeError) {
@@ -109,7 +111,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
         return kExitFailed;
     }
     MessageById(op, kMsgNotice, kIconInformation, IDS_WRITE_COMPLETED);
-    std::fprintf(stderr, "encode: %llu frames written to %s\n", static_cast<unsigned long long>(r.moved), a.output.c_str());
+    Note(ctx, std::to_string(r.moved) + " frames written to " + a.output);
     return kExitOk;
 }
 
@@ -124,6 +126,7 @@ int RunExport(const ExportArgs& a, Context& ctx) {
     }
     // ffmpeg writes the output itself: it must be a file, not something an
     // open for writing waits on.
+    if (!MayWriteOutput(ctx, a.output)) return kExitFailed;
     if (!CheckOutputPath(a.output, &why)) {
         ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
         return kExitFailed;
@@ -146,7 +149,7 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         ErrorWithDetail(op, IDS_INVALID_VIDEO_FORMAT, a.input);
         return kExitFailed;
     }
-    std::fprintf(stderr, "export: %llu frames\n", static_cast<unsigned long long>(frames));
+    Note(ctx, std::to_string(frames) + " frames");
     op.BeginProgress(static_cast<int64_t>(frames) + 1, ProgressUnit::kFrames, static_cast<int64_t>(slotBytes));
     std::vector<uint8_t> slot(slotBytes);
     bool error = false, stopped = false;
@@ -157,7 +160,8 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         error = true;
     };
     if (!converter.Open(a.output)) {
-        fail(IDS_ERROR_WRITING_FILE, a.output);
+        const std::string cause = TakeFailureCause();
+        fail(IDS_ERROR_WRITING_FILE, cause.empty() ? a.output + ": the tool did not start" : cause);
     } else if (converter.AudioOn()) {
         // The sound goes first: ffmpeg reads it from a file that must be
         // complete before the first picture.

@@ -1,5 +1,6 @@
 // reelkeep-cli's video commands: add-video, read-video, videos, thumbnail.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,39 +10,30 @@
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 #include "cli/terminal_operator.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
 
 namespace rk::cli {
 
-// Opens CARD and reads its directory; false (exit status set, reason on
-// stderr) when it cannot be used for video work.
-bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
-    bool formatted = false;
-    std::string error;
-    if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
-        std::fprintf(stderr, "%s: %s\n", command, error.c_str());
-        ctx.exitCode = kExitFailed;
-        return false;
-    }
-    if (!formatted) {
-        std::fprintf(stderr, "%s: %s is not formatted\n", command, arg.c_str());
-        ctx.exitCode = kExitFailed;
-        return false;
-    }
-    return true;
+// Opens CARD and reads its directory; false (the card named and the cause
+// shown, exit status 1) when it cannot be used for item work. The message
+// prefix names the command already.
+bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, const char* /*command*/) {
+    return OpenFormattedCard(ctx, arg, card);
 }
 
 namespace {
 
 // The entry number of video `n` (counted from 1 in list order); -1 (exit
 // status set) when there is none.
-int SlotOfPosition(Context& ctx, const CSDCard& card, int n, const char* command) {
+int SlotOfPosition(Context& ctx, const CSDCard& card, int n) {
     int slot = n >= 1 ? card.VideoOfListPosition(n - 1) : -1;
     if (slot < 0) {
-        std::fprintf(stderr, "%s: no video %d (the card holds %d)\n", command, n, card.VideoCount());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "no such video",
+             card.Path() + ": no video " + std::to_string(n) + " (the card holds " +
+                 std::to_string(card.VideoCount()) + ")");
     }
     return slot;
 }
@@ -50,31 +42,28 @@ struct AddArgs {
     std::string card, source, name;
     std::string range = "full";
     std::string deinterlace = "on";
-    bool yes = false;
 };
 
 struct ReadArgs {
     std::string card, output;
     int position = -1;
+    bool json = false;
 };
 
 void RunAddVideo(Context& ctx, const AddArgs& a) {
-    if (a.yes) ctx.yes = true;
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card, "add-video")) return;
+    if (!OpenFormattedCard(ctx, a.card, card)) return;
     const int slot = LowestFreeVideoSlot(card.Directory());
     if (slot < 0) {
-        std::fprintf(stderr, "add-video: the card already holds %d videos\n", kVideoCount);
-        ctx.exitCode = kExitFailed;
-        return;
+        return Fail(ctx, "no free video entry", a.card + ": the card already holds " + std::to_string(kVideoCount) + " videos");
     }
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
     AddVideoOutcome r = AddVideoFromFile(*ctx.op, card, slot, a.source, options, a.name);
     if (r.result == VideoOpResult::kDone || r.result == VideoOpResult::kKeptPartial) {
-        std::fprintf(stderr, "add-video: video %d (entry %d), %d frames\n", card.ListPositionOfVideo(r.slot) + 1, r.slot,
-                     r.framesWritten);
+        Note(ctx, "video " + std::to_string(card.ListPositionOfVideo(r.slot) + 1) + " (entry " +
+                      std::to_string(r.slot) + "), " + std::to_string(r.framesWritten) + " frames");
         ctx.exitCode = kExitOk;
     } else {
         ctx.exitCode = kExitFailed;
@@ -83,48 +72,75 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
 
 void RunReadVideo(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card, "read-video")) return;
-    const int slot = SlotOfPosition(ctx, card, a.position, "read-video");
+    if (!OpenFormattedCard(ctx, a.card, card)) return;
+    const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
+    if (!MayWriteOutput(ctx, a.output)) return;
     ReadVideoOutcome r = ReadVideoToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == VideoOpResult::kDone ? kExitOk : kExitFailed;
 }
 
-void RunVideos(Context& ctx, const std::string& arg) {
+// The duration as the list shows it, without the size that follows it there.
+std::string DurationOnly(const EntryHead& h, int displayRate) {
+    std::string text = FramesDurationText(h.numFrames, displayRate);
+    return text;
+}
+
+void RunVideos(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, arg, card, "videos")) return;
+    if (!OpenFormattedCard(ctx, arg, card)) return;
     const CardDirectory& dir = card.Directory();
+    CJsonWriter j;
+    j.BeginArray();
     int position = 0;
     for (int v = 0; v < kVideoCount; ++v) {
         EntryHead h = dir.Video(v);
         if (!h.Used()) continue;
-        std::string duration = DurationText(h.numFrames, h.clustersPerFrame, card.DisplayRate());
-        std::printf("%d\t%d\t%s\t%s\t%u\t%u\n", position + 1, v, dir.VideoNameUtf8(v).c_str(), duration.c_str(),
-                    h.startCluster, static_cast<unsigned>(h.numFrames));
+        const std::string duration = DurationOnly(h, card.DisplayRate());
+        const unsigned long long bytes = static_cast<unsigned long long>(h.RunClusters()) * kClusterSize;
+        if (json) {
+            j.BeginObject();
+            j.Field("number", position + 1);
+            j.Field("entry", v);
+            j.Field("name", dir.VideoNameUtf8(v));
+            j.Field("duration", duration);
+            j.Field("bytes", static_cast<int64_t>(bytes));
+            j.Field("startCluster", static_cast<int64_t>(h.startCluster));
+            j.Field("frames", static_cast<int>(h.numFrames));
+            j.EndObject();
+        } else {
+            std::printf("%d\t%d\t%s\t%s\t%llu\t%u\t%u\n", position + 1, v, dir.VideoNameUtf8(v).c_str(),
+                        duration.c_str(), bytes, h.startCluster, static_cast<unsigned>(h.numFrames));
+        }
         ++position;
     }
+    j.EndArray();
+    if (json) j.Print();
+    if (position == 0) Note(ctx, arg + ": no videos on the card");
     ctx.exitCode = kExitOk;
 }
 
 void RunThumbnail(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card, "thumbnail")) return;
-    const int slot = SlotOfPosition(ctx, card, a.position, "thumbnail");
+    if (!OpenFormattedCard(ctx, a.card, card)) return;
+    const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
+    if (!MayWriteOutput(ctx, a.output)) return;
     std::vector<uint8_t> block(kThumbBlockBytes);
     CPicture picture;
     if (!ReadThumbnail(card, static_cast<uint32_t>(card.Directory().Video(slot).ThumbnailCluster()), block.data(),
                        picture)) {
-        std::fprintf(stderr, "thumbnail: the thumbnail of entry %d cannot be read\n", slot);
-        ctx.exitCode = kExitFailed;
-        return;
+        return Fail(ctx, "the thumbnail cannot be read", a.card + ": entry " + std::to_string(slot));
     }
-    if (!WritePicturePNG(a.output, picture)) {
+    // The maker writes 120 x 67; the 68th row of the block is filler that
+    // reads back dark green, and is left out.
+    CPicture made;
+    const int rows = kThumbHeight - 1;
+    if (!made.Create(picture.Width(), rows)) return Fail(ctx, "cannot write the thumbnail", a.output + ": out of memory");
+    for (int y = 0; y < rows; ++y) std::memcpy(made.Row(y), picture.Row(y), static_cast<size_t>(picture.Width()) * 4);
+    if (!WritePicturePNG(a.output, made)) {
         const std::string cause = TakeFailureCause();
-        std::fprintf(stderr, "thumbnail: cannot write %s%s%s\n", a.output.c_str(), cause.empty() ? "" : ": ",
-                     cause.c_str());
-        ctx.exitCode = kExitFailed;
-        return;
+        return Fail(ctx, "cannot write the thumbnail", cause.empty() ? a.output : cause);
     }
     ctx.exitCode = kExitOk;
 }
@@ -142,7 +158,6 @@ void RegisterVideoCommands(CLI::App& app, Context& ctx) {
         ->check(CLI::IsMember({"full", "limited"}));
     addCmd->add_option("--deinterlace", add->deinterlace, "Deinterlace the import: on or off")
         ->check(CLI::IsMember({"on", "off"}));
-    addCmd->add_flag("--yes", add->yes, "Answer every question with Yes");
     addCmd->callback([&ctx, add] { RunAddVideo(ctx, *add); });
 
     auto read = std::make_shared<ReadArgs>();
@@ -155,12 +170,14 @@ void RegisterVideoCommands(CLI::App& app, Context& ctx) {
 
     auto list = std::make_shared<std::string>();
     CLI::App* videosCmd = app.add_subcommand(
-        "videos", "List the videos: number (from 1), entry, name, duration, start cluster, frames (tab-separated)");
+        "videos", "List the videos: number (from 1), entry, name, duration, bytes, start cluster, frames (tab-separated)");
     videosCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
-    videosCmd->callback([&ctx, list] { RunVideos(ctx, *list); });
+    auto videosJson = std::make_shared<bool>(false);
+    videosCmd->add_flag("--json", *videosJson, "Print the list as JSON");
+    videosCmd->callback([&ctx, list, videosJson] { RunVideos(ctx, *list, *videosJson); });
 
     auto thumb = std::make_shared<ReadArgs>();
-    CLI::App* thumbCmd = app.add_subcommand("thumbnail", "Write a video's stored thumbnail as a 120 x 68 PNG");
+    CLI::App* thumbCmd = app.add_subcommand("thumbnail", "Write a video's stored thumbnail as a 120 x 67 PNG");
     thumbCmd->add_option("CARD", thumb->card, "Drive number from `list`, or a card image or block device")->required();
     thumbCmd->add_option("N", thumb->position, "Video number shown by `videos` (from 1)")->required();
     thumbCmd->add_option("OUT", thumb->output, "The PNG file")->required();

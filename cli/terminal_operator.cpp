@@ -117,6 +117,7 @@ double CTerminalOperator::Elapsed() const { return static_cast<double>(Monotonic
 MsgResult CTerminalOperator::ShowMessage(const Message& message) {
     const MsgKind kind = message.kind;
     const MsgIcon icon = message.icon;
+    if (Quiet() && kind != kMsgQuestion && icon != kIconError) return kResultOk;
     std::string text = message.text;
     if (!message.detail.empty()) text += " (" + message.detail + ")";
     // The Ctrl-C notice has already ended the bar's line.
@@ -329,7 +330,7 @@ void CTerminalOperator::BeginProgress(const ProgressSpec& spec) {
 }
 
 void CTerminalOperator::SetProgress(int64_t position, bool error) {
-    if (total_ <= 0) return;
+    if (total_ <= 0 || Quiet()) return;
     // Once stopping, an operation reports its end as the whole total: the bar
     // keeps the place it had reached instead.
     if (StopRequested() && lastPosition_ >= 0) return;

@@ -66,6 +66,9 @@ public:
     void QueueOption(const std::string& answer) { options_.push_back(answer); }
     // The name messages are prefixed with ("reelkeep-cli add-video: ").
     void SetCommandName(const std::string& name) { command_ = name; }
+    // Read at every message and progress step: when true, no progress and
+    // no notices but errors are shown (questions are still asked).
+    void SetQuietFlag(const bool* quiet) { quiet_ = quiet; }
 
     // The process-wide stop request (Ctrl-C, SIGTERM, SIGHUP).
     static void InstallSignalHandlers();
@@ -87,7 +90,10 @@ private:
     void Write(const std::string& s) { Write(s.data(), s.size()); }
     double Elapsed() const;
 
+    bool Quiet() const { return quiet_ && *quiet_; }
+
     const bool* yes_;
+    const bool* quiet_ = nullptr;
     Streams io_;
     std::deque<std::string> openFiles_, saveFiles_, options_;
     std::string command_;

@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 
 tools/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+# Only what is started here; the tests are built by the test command.
+cmake --build build -j "$(nproc)" --target reelkeep reelkeep-cli
 
 cards=${REELKEEP_CARD_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/Korvix/Reelkeep/cards}
 mkdir -p "$cards"

@@ -65,7 +65,7 @@ TEST_F(CliCardTest, CreateFormatInfoAndReformat) {
 
 TEST_F(CliCardTest, UsageAndFailures) {
     EXPECT_EQ(Cli("create-image " + dir.File("x.img") + " --size 12Q").rc, 2);
-    EXPECT_EQ(Cli("create-image " + dir.File("x.img") + " --size 512001M").rc, 1);
+    EXPECT_EQ(Cli("create-image " + dir.File("x.img") + " --size 512001M").rc, 2);
     EXPECT_EQ(Cli("format " + dir.File("none.img") + " --mode 0 --yes").rc, 1);
     EXPECT_EQ(Cli("format " + dir.File("none.img") + " --mode 9 --yes").rc, 2);
     EXPECT_EQ(Cli("info").rc, 2);

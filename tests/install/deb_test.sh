@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The .deb that cpack makes unpacks into a scratch root and runs from there:
+# reelkeep-cli --version and list, the tools and artwork found beside it, the
+# man page shows the commands, the desktop and metainfo files are there.
+# deb_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/rk_deb.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "deb_test: $*" >&2; exit 1; }
+
+[ -x "$build/bin/reelkeep-cli" ] || fail "reelkeep-cli is not built"
+(cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1) ||
+  { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$scratch"/pkg/*.deb | head -1)
+[ -f "$deb" ] || fail "no .deb made"
+dpkg-deb --field "$deb" Package Depends | tee "$scratch/fields" >&2
+grep -q '^Package: reelkeep' "$scratch/fields" || fail "package name"
+grep -q 'ffmpeg' "$scratch/fields" || fail "depends on ffmpeg"
+
+root=$scratch/root
+dpkg -x "$deb" "$root"
+cli=$root/usr/bin/reelkeep-cli
+folder=$root/usr/libexec/reelkeep
+[ -L "$cli" ] || fail "no reelkeep-cli link in /usr/bin"
+for f in reelkeep-cli ffmpeg ffprobe img_convert loop.png; do
+  [ -e "$folder/$f" ] || fail "$f missing from /usr/libexec/reelkeep"
+done
+for f in usr/share/applications/reelkeep.desktop usr/share/metainfo/com.korvix.Reelkeep.metainfo.xml \
+         usr/share/icons/hicolor/64x64/apps/reelkeep.png usr/share/man/man1/reelkeep-cli.1 \
+         usr/share/bash-completion/completions/reelkeep-cli usr/lib/udev/rules.d/60-reelkeep-cards.rules; do
+  [ -f "$root/$f" ] || fail "$f missing"
+done
+
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_STATE_HOME=$scratch/home/state
+export REELKEEP_CARD_DIR=$scratch/cards REELKEEP_EXTRA_DEVICES=
+mkdir -p "$HOME" "$REELKEEP_CARD_DIR"
+"$cli" --version | grep -q "^reelkeep-cli " || fail "--version"
+"$cli" create-image "$REELKEEP_CARD_DIR/demo.img" --size 64M >/dev/null
+"$cli" -q format "$REELKEEP_CARD_DIR/demo.img" --mode 0 --yes >/dev/null
+"$cli" list | grep -q "demo.img (64 MB)" || fail "list does not show the card"
+"$cli" info "$REELKEEP_CARD_DIR/demo.img" | grep -q "HD 1080p50" || fail "info"
+
+man -l "$root/usr/share/man/man1/reelkeep-cli.1" 2>/dev/null | grep -q "add-video" || fail "man page lacks add-video"
+
+# Not root: the installed folder is not writable, so the log goes to the state folder.
+if [ "$(id -u)" != 0 ]; then
+  chmod -R a-w "$folder"
+  mkdir -p "$XDG_CONFIG_HOME/Korvix"
+  printf '[Debug]\nLog=1\n' >"$XDG_CONFIG_HOME/Korvix/Reelkeep.conf"
+  "$cli" --version >/dev/null
+  chmod -R u+w "$folder"
+  [ -f "$XDG_STATE_HOME/Korvix/Reelkeep/reelkeep-cli.log" ] || fail "no log in the state folder"
+fi
+echo "deb_test: ok ($deb)"
