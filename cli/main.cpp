@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
     RegisterCatalogueCommands(app, ctx);
     RegisterEffectCommands(app, ctx);
     RegisterLogoCommands(app, ctx);
+    RegisterRecoverCommands(app, ctx);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
