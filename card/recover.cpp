@@ -47,9 +47,13 @@ SlotHead ReadSlotHead(const uint8_t* twoClusters, int mode) {
     return h;
 }
 
+// The card's Clusters from its size: a card that reads as not formatted has
+// no regions yet.
+uint64_t CardClusters(const CSDCard& card) { return uint64_t(card.TotalSectors()) / kSectorsPerCluster; }
+
 bool HeadAt(CSDCard& card, uint64_t cluster, int mode, SlotHead& head, bool& readFailed) {
     head = SlotHead{};
-    if (cluster + 2 > uint64_t(card.TotalClusters())) return false;
+    if (cluster + 2 > CardClusters(card)) return false;
     uint8_t buf[2 * kClusterSize];
     if (!card.ReadClusters(uint32_t(cluster), buf, 2)) {
         readFailed = true;
@@ -62,7 +66,7 @@ bool HeadAt(CSDCard& card, uint64_t cluster, int mode, SlotHead& head, bool& rea
 // The thumbnail block behind a run must not be frame data: a run that was
 // overwritten or cut short shows a slot head where its thumbnail should be.
 bool ThumbnailInPlace(CSDCard& card, uint64_t cluster) {
-    if (cluster + kThumbnailClusters > uint64_t(card.TotalClusters())) return false;
+    if (cluster + kThumbnailClusters > CardClusters(card)) return false;
     uint8_t buf[kThumbnailBlockSize];
     if (!card.ReadClusters(uint32_t(cluster), buf, kThumbnailClusters)) return false;
     return !ReadSlotHead(buf, -1).valid;
@@ -170,7 +174,7 @@ bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, Ca
 bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally) {
     tally = ScanTally{};
     found.Clear();
-    const uint64_t total = uint64_t(card.TotalClusters());
+    const uint64_t total = CardClusters(card);
     bool readFailed = false;
     constexpr uint32_t kChunk = 256;
     std::vector<uint8_t> buf(size_t(kChunk + 1) * kClusterSize);
@@ -241,6 +245,11 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
             c = at + 1;
             continue;
         }
+        if (frames == 1 && resume + kThumbnailClusters <= total &&
+            (HeadAt(card, resume, mode, probe, readFailed) || HeadAt(card, resume + 1, mode, probe, readFailed))) {
+            c = resume;  // one slot with no room for a thumbnail: not an item
+            continue;
+        }
         if (video < kVideoCount) {
             found.SetVideo(video, EntryHead{uint32_t(at), uint16_t(frames), uint16_t(x)});
             found.SetVideoNameUtf8(video, "Recovered " + std::to_string(video + 1));
@@ -276,6 +285,11 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         if (!ScanForItems(card, scanMode, found, mode, tally)) {
             out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
             if (!card.ErrorReported()) op.ShowMessage(kMsgNotice, kIconWarning, "No items were found on the card.");
+            return out;
+        }
+        if (!CheckRuns(found, CardRegions::For(mode, card.TotalSectors())).empty()) {
+            out.result = RecoverResult::kNothingFound;
+            op.ShowMessage(kMsgNotice, kIconWarning, "The runs found on the card overlap; nothing was written.");
             return out;
         }
         summary = "Found by scanning (" + std::string(VideoModeName(mode)) + "): " + std::to_string(tally.videos) +

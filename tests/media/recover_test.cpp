@@ -221,6 +221,35 @@ TEST_F(RecoverTest, DirectoryWriteTornAtEverySectorIsRecoveredFromTheJournal) {
     EXPECT_GT(recovered, 40);  // the third video's entry lies in sector 21, the checksum in the last
 }
 
+// Hostile card contents: slot heads in noise, a head with no frame behind it,
+// runs cut off by the card's end. The scan reads them without harm and
+// whatever it rebuilds passes the card's checks.
+TEST_F(RecoverTest, ScanOfNoiseAndCutRunsStaysSound) {
+    PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
+    Open();
+    const int64_t total = card.TotalSectors() / kSectorsPerCluster;
+    std::vector<uint8_t> noise(size_t(kCpf) * kClusterSize);
+    uint32_t seed = 12345;
+    for (auto& b : noise) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    for (uint32_t c = 1651; c + kCpf <= uint32_t(total); c += kCpf) ASSERT_TRUE(card.WriteClusters(c, noise.data(), kCpf));
+    // A chunk header alone, a full slot head at a cluster that is not a slot
+    // boundary, and a run whose last slot reaches the card's end.
+    auto slot = test::SyntheticSlot(0, 0);
+    ASSERT_TRUE(card.WriteCluster(1700, slot.data()));
+    ASSERT_TRUE(card.WriteClusters(1801, slot.data(), 2));
+    for (uint32_t f = 0; f < 2; ++f) {
+        auto s = test::SyntheticSlot(0, f);
+        ASSERT_TRUE(card.WriteClusters(uint32_t(total) - 2 * kCpf + f * kCpf, s.data(), kCpf));
+    }
+    RecoverOutcome r = Recover(true, false);
+    if (r.result == RecoverResult::kRecovered) {
+        card.Close();
+        EXPECT_EQ(test::CheckCardConsistent(image), "");
+    } else {
+        EXPECT_EQ(r.result, RecoverResult::kNothingFound);
+    }
+}
+
 TEST_F(RecoverTest, AJournalThatCannotBeWrittenNeverFailsTheCardsWrite) {
     const char* old = std::getenv("XDG_STATE_HOME");
     const std::string keep = old ? old : "";
@@ -264,6 +293,16 @@ TEST_F(RecoverTest, CommandLine) {
     EXPECT_EQ(Cli("recover " + img + " --force --yes"), 0);
     EXPECT_EQ(DirectoryBytes(), full);
     EXPECT_EQ(Cli("recover " + img + " --scan --force --yes --mode 0"), 0);
+    EXPECT_EQ(test::CheckCardConsistent(image), "");
+    // A card whose block is gone, seen by a program that never saw it formatted.
+    PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
+    EXPECT_EQ(Cli("recover " + img + " --scan --yes"), 0);
+    CSDCard again;
+    ASSERT_EQ(again.OpenPath(image), kOpenOk);
+    ASSERT_TRUE(again.ReadDirectory());
+    EXPECT_EQ(again.VideoCount(), 3);
+    EXPECT_EQ(again.StillCount(), 1);
+    again.Close();
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 }
 
