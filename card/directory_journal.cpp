@@ -1,6 +1,9 @@
 #include "card/directory_journal.h"
 
 #include <fcntl.h>
+#include <libudev.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,11 +52,49 @@ bool MakeFolders(const std::string& path) {
 
 std::string CardIdentity::Key() const { return name + "|" + std::to_string(totalSectors) + "|" + std::to_string(mode); }
 
+namespace {
+
+std::string SerialOfBlockDevice(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+    udev* u = udev_new();
+    if (!u) return {};
+    std::string serial;
+    if (udev_device* dev = udev_device_new_from_devnum(u, 'b', st.st_rdev)) {
+        for (const char* name : {"ID_SERIAL", "ID_SERIAL_SHORT"}) {
+            const char* v = udev_device_get_property_value(dev, name);
+            if (v && *v) {
+                serial = v;
+                break;
+            }
+        }
+        udev_device_unref(dev);
+    }
+    udev_unref(u);
+    return serial;
+}
+
+}  // namespace
+
+CardIdentity CardIdentityOf(bool blockDevice, const std::string& path, int64_t totalSectors, int mode) {
+    CardIdentity id;
+    id.totalSectors = totalSectors;
+    id.mode = mode;
+    if (blockDevice) {
+        const std::string serial = SerialOfBlockDevice(path);
+        id.name = serial.empty() ? "device:" + path : "serial:" + serial;
+        return id;
+    }
+    char resolved[PATH_MAX];
+    id.name = "image:" + std::string(::realpath(path.c_str(), resolved) ? resolved : path.c_str());
+    return id;
+}
+
 std::string DefaultJournalFolder() {
     const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && *state == '/') return std::string(state) + "/reelkeep/directory-journal";
+    if (state && *state == '/') return std::string(state) + "/Korvix/Reelkeep/journal";
     const char* home = std::getenv("HOME");
-    if (home && *home == '/') return std::string(home) + "/.local/state/reelkeep/directory-journal";
+    if (home && *home == '/') return std::string(home) + "/.local/state/Korvix/Reelkeep/journal";
     return {};
 }
 

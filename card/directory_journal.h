@@ -28,8 +28,12 @@ struct CardIdentity {
     std::string Key() const;
 };
 
-// $XDG_STATE_HOME/reelkeep/directory-journal, else
-// ~/.local/state/reelkeep/directory-journal; empty when neither is known.
+// The identity of an opened card: a block device by its serial as udev knows
+// it (its path when it has none), an image by its resolved path.
+CardIdentity CardIdentityOf(bool blockDevice, const std::string& path, int64_t totalSectors, int mode);
+
+// $XDG_STATE_HOME/Korvix/Reelkeep/journal, else
+// ~/.local/state/Korvix/Reelkeep/journal; empty when neither is known.
 std::string DefaultJournalFolder();
 
 // Reads a record; false for anything short, damaged or of another version.

@@ -64,6 +64,15 @@ bool CFaultDevice::WriteAt(uint64_t offset, const void* buffer, size_t size, int
         error = EACCES;
         return false;
     }
+    if (!Dead() && tearAtOffset >= 0 && offset == uint64_t(tearAtOffset)) {
+        int e = 0;
+        if (tearBytes > 0) inner_->WriteAt(offset, buffer, std::min(size, tearBytes), e);
+        inner_->Flush(e);
+        tearAtOffset = -1;
+        crashed = true;
+        error = EIO;
+        return false;
+    }
     if (!crashed && ((crashAtWrite != 0 && writes >= crashAtWrite) || (crashAtEvent != 0 && events >= crashAtEvent)))
         Crash();
     if (Dead() || writes == failWriteAt) {

@@ -45,6 +45,12 @@ public:
     // before a flush makes the device lose what it had not yet written).
     uint64_t crashAtEvent = 0;
     LostWrites lostWrites = LostWrites::kDropAll;
+    // A write torn by a power cut: the first write that begins at byte
+    // `tearAtOffset` reaches the medium only for its first `tearBytes`
+    // bytes, then the device is gone (that write and every later access
+    // fail with EIO). -1: never.
+    int64_t tearAtOffset = -1;
+    size_t tearBytes = 0;
 
     // Counters.
     uint64_t reads = 0, writes = 0, flushes = 0, unmounts = 0, events = 0;

@@ -61,6 +61,7 @@ int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
     const int policy = g_verifyPolicy.load();
     verify_ = policy == kVerifyByDevice ? VerifyDefault(device_->Kind()) : policy == kVerifyOn;
     LogMessage(3, "CSDCard::Open(%d): verify after write %s", drive_, verify_ ? "on" : "off");
+    onCardKnown_ = false;
     return kOpenOk;
 }
 
@@ -112,6 +113,8 @@ bool CSDCard::ReadDirectory() {
         ReportAccessError();
         return false;
     }
+    onCard_ = dir_;
+    onCardKnown_ = true;
     if (!dir_.IsValid()) return false;  // blank or foreign: "Not formatted"
     mode_ = int(dir_.StoredVideoMode());
     DeriveRegions();
@@ -134,17 +137,49 @@ bool CSDCard::WriteWithRetry(uint64_t offset, const void* buffer, size_t size, i
     return device_->WriteAt(offset, buffer, size, error);
 }
 
+CardIdentity CSDCard::Identity() const {
+    return CardIdentityOf(Kind() == DeviceKind::kBlockDevice, Path(), totalSectors_, mode_);
+}
+
+// The previous and the new directory go to the journal on the computer
+// before the card's block is touched, so that a write torn by a power cut
+// (or a format of the wrong card) can be undone. The journal is a safety
+// net: when it cannot be written the card's write goes ahead all the same.
+void CSDCard::JournalDirectory() {
+    if (!device_) return;
+    if (!onCardKnown_) {
+        int error = 0;
+        if (!device_->ReadAt(0, onCard_.Bytes(), kDirectorySize, error)) {
+            LogMessage(2, "CSDCard::WriteDirectory(): journal: cannot read the previous directory: %d (%s)", error,
+                       std::strerror(error));
+            onCard_.Clear();
+        }
+        onCardKnown_ = true;
+    }
+    if (onCard_ == dir_) return;  // nothing changes: the record keeps the older side
+    const std::string folder = DefaultJournalFolder();
+    if (folder.empty()) {
+        LogMessage(2, "CSDCard::WriteDirectory(): journal: no state folder (neither XDG_STATE_HOME nor HOME)");
+        return;
+    }
+    if (!CDirectoryJournal(folder).Record(Identity(), onCard_, dir_))
+        LogMessage(2, "CSDCard::WriteDirectory(): journal: not recorded in %s", folder.c_str());
+}
+
 bool CSDCard::WriteDirectory() {
     dir_.PrepareForWrite(uint32_t(mode_), ClustersPerFrameOfMode(mode_));
+    JournalDirectory();
     int error = 0;
     // The item data written before must be on the card before the directory
     // that points at it; the directory itself must be on the card before
     // success is reported.
     bool ok = device_ != nullptr && device_->Flush(error) && WriteWithRetry(0, dir_.Bytes(), kDirectorySize, error) &&
               device_->Flush(error);
-    if (ok)
+    if (ok) {
         LogMessage(3, "CSDCard::WriteDirectory(): OK");
-    else
+        onCard_ = dir_;
+    }
+    if (!ok)
         LogMessage(3, "CSDCard::WriteDirectory(): ERROR: %d (%s)", error, std::strerror(error));
     RecountFreeSpace();
     if (!ok) {

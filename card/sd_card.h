@@ -16,6 +16,7 @@
 
 #include "card/card_device.h"
 #include "card/card_directory.h"
+#include "card/directory_journal.h"
 #include "card/card_item.h"
 
 namespace rk {
@@ -146,6 +147,10 @@ public:
     uint32_t LogoThumbnailCluster(int l) const;
     std::string VideoText(int v) const;
 
+    // Who the card is, for the directory journal: its serial or image path,
+    // its size and its mode.
+    CardIdentity Identity() const;
+
     // The device itself (tests reach a CFaultDevice through it); null when closed.
     ICardDevice* Device() { return device_.get(); }
 
@@ -155,6 +160,7 @@ private:
     bool VerifyClusters(uint32_t first, const void* buffer, uint32_t count);
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);
     void DeriveRegions();
+    void JournalDirectory();
 
     IOperator* op_ = nullptr;
     std::unique_ptr<ICardDevice> device_;
@@ -170,6 +176,10 @@ private:
     bool errorReported_ = false;
     bool verify_ = false;
     std::vector<uint8_t> verifyBuffer_;  // grown once to the largest write verified
+    // The directory block as the card was last read or written, kept for the
+    // journal's "previous" side.
+    CardDirectory onCard_;
+    bool onCardKnown_ = false;
 };
 
 }  // namespace rk

@@ -65,5 +65,6 @@ void RegisterVideoCommands(CLI::App& app, Context& ctx);
 void RegisterCatalogueCommands(CLI::App& app, Context& ctx);
 void RegisterEffectCommands(CLI::App& app, Context& ctx);
 void RegisterLogoCommands(CLI::App& app, Context& ctx);
+void RegisterRecoverCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

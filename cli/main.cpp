@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     RegisterCatalogueCommands(app, ctx);
     RegisterEffectCommands(app, ctx);
     RegisterLogoCommands(app, ctx);
+    RegisterRecoverCommands(app, ctx);
     // -y, -q and -v after a command are the program's own: every command
     // passes the options it does not know up to here.
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->fallthrough();

@@ -2,7 +2,7 @@
 # Tests run with the program folder as working directory and a private settings and card folder.
 function(rk_test name)
   cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${A_SOURCES})
+  add_executable(${name} ${A_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_state_home.cpp)
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_options(${name} PRIVATE ${RK_WARNINGS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)

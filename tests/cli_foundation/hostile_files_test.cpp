@@ -132,6 +132,7 @@ TEST_F(HostileFiles, EveryCommandRefusesEveryKindPromptly) {
         "thumbnail {C} 1 {H}",     "info {H}",
         "videos {H}",              "format {H} --mode 0 --yes",
         "defrag {H} --yes",        "create-image {H} --size 64M",
+        "recover {H} --yes",       "recover {H} --scan --force --yes",
     };
     const std::vector<uint8_t> cardBefore = rk::test::ReadFileBytes(Card());
     for (const char* kind : {"fifo", "folder", "socket", "/dev/zero"}) {

@@ -1,0 +1,72 @@
+// reelkeep-cli recover: gives a card whose directory was lost its directory
+// back, from the journal on this computer or by scanning the card.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "card/recover.h"
+#include "card/sd_card.h"
+#include "card/video_modes.h"
+#include "cli/card_arg.h"
+#include "cli/cli_context.h"
+
+namespace rk::cli {
+
+namespace {
+
+struct RecoverArgs {
+    std::string card;
+    bool scan = false;
+    bool force = false;
+    int mode = -1;
+};
+
+void Recover(Context& ctx, const RecoverArgs& args) {
+    CSDCard card(ctx.op);
+    std::string error;
+    if (OpenCardArgument(args.card, card, error) != 0) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    RecoverOptions options;
+    options.scan = args.scan;
+    options.force = args.force;
+    options.mode = args.mode;
+    // The question goes through the operator, which answers it itself for --yes.
+    options.ask = true;
+    const RecoverOutcome outcome = RecoverCard(*ctx.op, card, options);
+    if (!outcome.summary.empty()) std::printf("%s\n", outcome.summary.c_str());
+    switch (outcome.result) {
+    case RecoverResult::kRecovered:
+        std::printf("recover: the directory was written; videos: %d, stills: %d, effects: %d, logos: %d\n",
+                    card.VideoCount(), card.StillCount(), card.EffectCount(), card.LogoCount());
+        return;
+    case RecoverResult::kCancelled:
+        std::fprintf(stderr, "recover: cancelled, nothing written\n");
+        break;
+    case RecoverResult::kDirectoryValid:
+    case RecoverResult::kNothingFound:
+    case RecoverResult::kFailed:
+        std::fprintf(stderr, "recover: nothing written\n");
+        break;
+    }
+    ctx.exitCode = kExitFailed;
+}
+
+}  // namespace
+
+void RegisterRecoverCommands(CLI::App& app, Context& ctx) {
+    auto args = std::make_shared<RecoverArgs>();
+    auto* cmd = app.add_subcommand(
+        "recover", "Give a card whose directory was lost its directory back (from the journal, or --scan)");
+    cmd->add_option("CARD", args->card, "Drive number from `list`, or a card image or block device")->required();
+    cmd->add_flag("--scan", args->scan, "Rebuild the entries from the frame slots found on the card");
+    cmd->add_flag("--force", args->force, "Go on although the card's directory is valid");
+    cmd->add_option("--mode", args->mode, "Scan: the card's video mode (default: learnt from the first frame found)")
+        ->check(CLI::Range(0, kVideoModeCount - 1));
+    cmd->add_flag("-y,--yes", ctx.yes, "Answer every question with Yes");
+    cmd->callback([&ctx, args] { Recover(ctx, *args); });
+}
+
+}  // namespace rk::cli
