@@ -30,6 +30,7 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, rk::CSDCard& card, 
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
 void RegisterCheckCommands(CLI::App& app, Context& ctx);
+void RegisterCopyCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);
