@@ -59,6 +59,7 @@ bool MayWriteOutput(Context& ctx, const std::string& path);
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
 void RegisterCheckCommands(CLI::App& app, Context& ctx);
+void RegisterCopyCommands(CLI::App& app, Context& ctx);
 void RegisterCodecCommands(CLI::App& app, Context& ctx);
 void RegisterConvertCommands(CLI::App& app, Context& ctx);
 void RegisterVideoCommands(CLI::App& app, Context& ctx);

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
 
     RegisterCardCommands(app, ctx);
     RegisterCheckCommands(app, ctx);
+    RegisterCopyCommands(app, ctx);
     RegisterCodecCommands(app, ctx);
     RegisterConvertCommands(app, ctx);
     RegisterVideoCommands(app, ctx);

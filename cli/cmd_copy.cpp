@@ -1,0 +1,157 @@
+// reelkeep-cli's backup and restore: a card to a sparse image, and an image
+// to one or more cards at once.
+#include <cstdio>
+#include <memory>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "card/card_copy.h"
+#include "card/sd_card.h"
+#include "cli/card_arg.h"
+#include "cli/cli_context.h"
+#include "cli/terminal_operator.h"
+
+namespace rk::cli {
+
+namespace {
+
+// One progress line per target, printed at every tenth: the threads share
+// stderr through one lock (the terminal operator is not for threads).
+class CLineProgress : public ICopyProgress {
+public:
+    explicit CLineProgress(std::vector<std::string> names) : names_(std::move(names)), state_(names_.size()) {}
+    void Begin(int t, uint64_t total) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_[size_t(t)] = {total, -1};
+    }
+    void Advance(int t, uint64_t done) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        State& s = state_[size_t(t)];
+        const int tenth = s.total ? int(done * 10 / s.total) : 10;
+        if (tenth == s.tenth) return;
+        s.tenth = tenth;
+        std::fprintf(stderr, "%s: %d%%\n", names_[size_t(t)].c_str(), tenth * 10);
+    }
+
+private:
+    struct State {
+        uint64_t total = 0;
+        int tenth = -1;
+    };
+    std::vector<std::string> names_;
+    std::vector<State> state_;
+    std::mutex mutex_;
+};
+
+// Ctrl-C reaches the copies through this flag, polled by a watcher.
+std::atomic<bool> g_stop{false};
+
+struct BackupArgs {
+    std::string card, out;
+};
+struct RestoreArgs {
+    std::string image;
+    std::vector<std::string> cards;
+};
+
+void RunBackup(Context& ctx, const BackupArgs& a) {
+    CSDCard card(nullptr);
+    bool formatted = false;
+    std::string error;
+    if (!OpenCardAndReadDirectory(a.card, card, formatted, error)) {
+        std::fprintf(stderr, "backup: %s\n", error.c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    if (!formatted) {
+        std::fprintf(stderr, "backup: %s is not formatted\n", a.card.c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    CLineProgress progress({a.out});
+    CopyOutcome out = BackupCard(card, a.out, &progress);
+    if (!out.ok) {
+        std::fprintf(stderr, "backup: %s\n", out.error.c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    std::printf("%s: backed up\n", a.out.c_str());
+}
+
+void RunRestore(Context& ctx, const RestoreArgs& a) {
+    CSDCard image(nullptr);
+    bool formatted = false;
+    std::string error;
+    if (!OpenCardAndReadDirectory(a.image, image, formatted, error) || !formatted) {
+        std::fprintf(stderr, "restore: %s\n", formatted ? error.c_str() : (a.image + " holds no card directory").c_str());
+        ctx.exitCode = kExitFailed;
+        return;
+    }
+    // Every target passes the drive-safety rules of opening a card (never a
+    // system disk, never a mounted one written) before anything is written.
+    std::vector<std::unique_ptr<CSDCard>> cards;
+    std::vector<CSDCard*> targets;
+    std::vector<std::string> names;
+    std::vector<std::string> openErrors(a.cards.size());
+    for (size_t i = 0; i < a.cards.size(); ++i) {
+        auto c = std::make_unique<CSDCard>(nullptr);
+        if (OpenCardArgument(a.cards[i], *c, openErrors[i]) != kOpenOk) c->Close();
+        targets.push_back(c.get());
+        names.push_back(a.cards[i]);
+        cards.push_back(std::move(c));
+    }
+    if (!ctx.yes) {
+        std::string q = "Write " + a.image + " over every item on " + std::to_string(a.cards.size()) + " card(s)?";
+        if (ctx.op->ShowMessage(Message{kMsgQuestion, kIconQuestion, q, {}}) != kResultYes) {
+            std::fprintf(stderr, "restore: cancelled, nothing written\n");
+            ctx.exitCode = kExitFailed;
+            return;
+        }
+    }
+    CLineProgress progress(names);
+    CopyOptions options;
+    options.stop = &g_stop;
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+        while (!finished.load()) {
+            if (CTerminalOperator::StopRequested()) g_stop.store(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::vector<CopyOutcome> outs = RestoreImage(image, targets, &progress, options);
+    finished.store(true);
+    watcher.join();
+    for (size_t i = 0; i < outs.size(); ++i) {
+        const std::string why = !openErrors[i].empty() ? openErrors[i] : outs[i].error;
+        if (outs[i].ok)
+            std::printf("%s: restored and verified\n", names[i].c_str());
+        else
+            std::printf("%s: FAILED (%s)%s\n", names[i].c_str(), why.c_str(),
+                        outs[i].directoryWritten ? "" : ", directory not written");
+        if (!outs[i].ok) ctx.exitCode = kExitFailed;
+    }
+}
+
+}  // namespace
+
+void RegisterCopyCommands(CLI::App& app, Context& ctx) {
+    auto b = std::make_shared<BackupArgs>();
+    CLI::App* backup = app.add_subcommand("backup", "Write a card's directory and referenced clusters to a sparse image");
+    backup->add_option("CARD", b->card, "Drive number from `list`, or a card image or block device")->required();
+    backup->add_option("OUT", b->out, "The new image file")->required();
+    backup->callback([&ctx, b] { RunBackup(ctx, *b); });
+
+    auto r = std::make_shared<RestoreArgs>();
+    CLI::App* restore = app.add_subcommand(
+        "restore", "Write a backup image to one or more cards at once, each verified by reading back");
+    restore->add_option("IMAGE", r->image, "The backup image")->required();
+    restore->add_option("CARD", r->cards, "Target cards: drive numbers or paths")->required();
+    restore->add_flag("-y,--yes", ctx.yes, "Answer every question with Yes");
+    restore->callback([&ctx, r] { RunRestore(ctx, *r); });
+}
+
+}  // namespace rk::cli
