@@ -13,6 +13,7 @@
 #include "base/path_util.h"
 #include "base/safe_open.h"
 #include "base/string_ids.h"
+#include "base/texts.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -143,6 +144,46 @@ private:
 
 }  // namespace
 
+bool ChooseEffectRequest(IOperator& op, EffectRequest& request) {
+    OptionChoice type;
+    type.title = LoadText(IDS_EFFECT_TYPE_CUT);
+    type.options = {LoadText(IDS_EFFECT_TYPE_CUT), LoadText(IDS_EFFECT_TYPE_WIPE), LoadText(IDS_EFFECT_TYPE_MIX)};
+    type.keys = {"cut", "wipe", "mix"};
+    type.initial = 0;
+    int chosen = 0;
+    if (!op.ChooseOption(type, chosen) || chosen < 0 || chosen > 2) return false;
+    request.effectType = chosen;
+    OptionChoice sound;
+    sound.title = LoadText(IDS_WITH_SOUND);
+    sound.options = {LoadText(IDS_NO_SOUND), LoadText(IDS_WITH_SOUND)};
+    sound.keys = {"none", "sound"};
+    sound.initial = 0;
+    int withSound = 0;
+    if (!op.ChooseOption(sound, withSound) || withSound < 0 || withSound > 1) return false;
+    request.soundPath.clear();
+    if (withSound == 1) {
+        FileChoice wav;
+        wav.filter = LoadText(IDS_FILTER_WAV);
+        std::string path;
+        if (op.ChooseOpenFile(wav, path)) request.soundPath = path;
+    }
+    return true;
+}
+
+EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath) {
+    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount) return {};
+    FileChoice choice;
+    choice.filter = LoadText(IDS_FILTER_PNG_EFFECT);
+    choice.initialName = rememberedPath;
+    std::string path;
+    if (!op.ChooseOpenFile(choice, path)) return {};
+    rememberedPath = path;
+    op.Refresh(kRefreshCardLine);
+    EffectRequest request;
+    request.askType = true;
+    return AddEffect(op, card, slot, path, request);
+}
+
 int LowestFreeEffectSlot(const CardDirectory& dir) {
     for (int e = 0; e < kEffectCount; ++e)
         if (!dir.Effect(e).Used()) return e;
@@ -159,8 +200,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
                                       const EffectRequest& request) {
     EffectOpOutcome out;
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
-    const int kind = TransitionKindOfType(request.effectType);
-    if (kind < 0) return out;
+    if (TransitionKindOfType(request.effectType) < 0) return out;
     std::vector<std::string> files = PictureSequence(picturePath);
     if (files.size() < 2) return Failed(op, IDS_VIDEO_TOO_SHORT);
     const int n = static_cast<int>(files.size());
@@ -187,13 +227,17 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     if (stopped) return out;
     stinger.ReadKeyframes();
 
+    EffectRequest asked = request;
+    if (request.askType && !ChooseEffectRequest(op, asked)) return out;
+    const EffectRequest& req = asked;
+    const int kind = TransitionKindOfType(req.effectType);
     int param1 = 0;
     if (IsKeyframedKind(kind)) {
-        if (request.effectType == 0) {
-            if (request.cutAt >= 0) {
+        if (req.effectType == 0) {
+            if (req.cutAt >= 0) {
                 // As "Set cut position": the cut lands on that frame.
                 stinger.ResetKeyframes();
-                int cut = std::clamp(request.cutAt, 0, n - 1);
+                int cut = std::clamp(req.cutAt, 0, n - 1);
                 stinger.SetPositionKey(cut, kMaxPosition);
                 if (cut >= 1) stinger.SetPositionKey(cut - 1, 0);
             } else {
@@ -205,7 +249,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         param1 = kind == kTransitionVerticalWipe ? stinger.GetWipeWidth() : stinger.GetWipeHeight();
         stinger.SetTransitionKind(kind);
     }
-    LogMessage(2, "CMainWin::AddStinger(): effect type: %d, param1 = %d", request.effectType, param1);
+    LogMessage(2, "CMainWin::AddStinger(): effect type: %d, param1 = %d", req.effectType, param1);
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
@@ -219,9 +263,9 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     LogMessage(2, "CMainWin::AddStinger(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     std::vector<uint8_t> sound;
-    if (!request.soundPath.empty()) {
+    if (!req.soundPath.empty()) {
         sound.assign(size_t(n) * kEffectAudioBytes, 0);
-        if (!ConvertSound(request.soundPath, sound.data(), sound.size(), work)) sound.clear();
+        if (!ConvertSound(req.soundPath, sound.data(), sound.size(), work)) sound.clear();
     }
     // The pictures' previews are no longer needed while the frames are made.
     const VideoMode& mode = VideoModeAt(card.VideoMode());

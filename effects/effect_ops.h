@@ -16,7 +16,12 @@ struct EffectRequest {
     int effectType = 0;       // 0 cut, 1 wipe, 2 mix, 3/4 animated wipes
     int cutAt = -1;           // cut frame (0-based) for type 0; -1: the keys as read
     std::string soundPath;    // empty: no sound
+    // Ask the person for the type and the sound (after the pictures have
+    // loaded) instead of taking effectType and soundPath as given.
+    bool askType = false;
 };
+
+
 
 enum class EffectOpResult : int { kDone = 0, kCancelled, kAborted, kFailed };
 
@@ -26,6 +31,17 @@ struct EffectOpOutcome {
     int frames = 0;
     bool writeError = false;  // the card failed: the front-end should rescan
 };
+
+// The effect type (cut, wipe or mix; the animated wipes are not offered)
+// and, through a second choice, whether a sound file goes with it; with
+// sound the WAV file is chosen next (Cancel there means no sound). False
+// when the person cancels a choice.
+bool ChooseEffectRequest(IOperator& op, EffectRequest& request);
+
+// The effect Add button: the open dialog (pictures or ".effect", initial
+// name `rememberedPath`, updated to the choice), then AddEffect asking for
+// the type and sound.
+EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath);
 
 // The lowest free effect slot, -1 when all 16 are used.
 int LowestFreeEffectSlot(const CardDirectory& dir);

@@ -242,6 +242,28 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
     EXPECT_EQ(card.Directory().Effect(0).numFrames, 2);
 }
 
+TEST_F(EffectOpsTest, TypeAndSoundAreAskedAfterThePicturesLoad) {
+    std::string pic = Pictures(2);
+    Open();
+    EffectRequest ask;
+    ask.askType = true;
+    op.optionAnswers = {-1};  // Cancel in the type choice: nothing written, no message
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic, ask).result, EffectOpResult::kCancelled);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_FALSE(card.Directory().Effect(0).Used());
+    op = CScriptedOperator();
+    op.optionAnswers = {2, 0};  // mix, no sound
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic, ask).result, EffectOpResult::kDone);
+    ASSERT_EQ(op.optionChoices.size(), 2u);
+    EXPECT_EQ(op.optionChoices[0].options.size(), 3u);  // the animated wipes are not offered
+    EXPECT_EQ(op.optionChoices[0].keys[2], "mix");
+    auto run = Run(card.Directory().Effect(0));
+    EffectMarks m;
+    ASSERT_TRUE(GetEffectMarks(run.data() + kVideoAreaOffset, m));
+    EXPECT_EQ(m.kind, 0);
+    EXPECT_EQ(card.Directory().EffectSwitch(0), 1);
+}
+
 TEST_F(EffectOpsTest, OnlyOnHdCards) {
     std::string uhdImage = dir.File("uhd.img");
     ASSERT_TRUE(test::MakeFormattedImage(uhdImage, 40, 7));
