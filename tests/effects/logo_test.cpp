@@ -404,7 +404,9 @@ TEST_F(LogoTest, DyingOrStalledToolEndsTheAddAndRemovesItsFolder) {
     test::TempDir tools;
     for (const char* kind : {"dies", "stalls"}) {
         SCOPED_TRACE(kind);
+        // The tool also tells where it ran and how private that folder is.
         const std::string script = std::string("#!/bin/sh\nfor last; do :; done\n") +
+                                   "echo \"$(pwd) $(stat -c %a .)\" > \"$0.where\"\n" +
                                    (std::string(kind) == "dies" ? "head -c 1000000 /dev/zero > \"$last\"; exit 1\n"
                                                                 : "exec 3>\"$last\"; exec sleep 3\n");
         ASSERT_TRUE(test::WriteFile(tools.File("ffmpeg"), script));
@@ -419,6 +421,10 @@ TEST_F(LogoTest, DyingOrStalledToolEndsTheAddAndRemovesItsFolder) {
         EXPECT_FALSE(source.Cause().empty());
         EXPECT_EQ(source.ToolPid(), -1);
         EXPECT_TRUE(source.WorkFolder().empty());
+        std::string where;
+        ASSERT_TRUE(test::ReadFile(tools.File("ffmpeg.where"), where));
+        EXPECT_EQ(where.rfind(TempFolder() + "/reelkeep-", 0), 0u) << where;
+        EXPECT_NE(where.find(" 700"), std::string::npos) << where;
 
         op.messages.clear();
         EXPECT_EQ(Add(pic).result, LogoOpResult::kFailed);
