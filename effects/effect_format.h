@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/kvq1_format.h"
+
 namespace rk {
 
 class CStinger;
@@ -29,7 +31,7 @@ inline constexpr int kEffectMaxSoundSeconds = 5;
 inline constexpr uint8_t kEffectMarkByte = 0x40;
 // Offset of the marks in the frame header, and of the header in the slot.
 inline constexpr size_t kEffectMarksOffset = 12;
-inline constexpr size_t kVideoAreaOffset = 12288;
+inline constexpr size_t kVideoAreaOffset = kSlotFrameOffset;
 
 // The marks of one frame.
 struct EffectMarks {
@@ -48,7 +50,7 @@ bool GetEffectMarks(const uint8_t* frameHeader, EffectMarks& marks);
 // says 2047).
 EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames);
 
-// True when `slot` (at least 12288 + 20 bytes) holds effect frame `frame` of
+// True when `slot` (at least kSlotFrameOffset + 20 bytes) holds effect frame `frame` of
 // `frames`: the audio chunk magic, a "KVQ1" frame numbered `frame`, and
 // effect marks whose frame count agrees.
 bool IsEffectFrameSlot(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames);

@@ -249,7 +249,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         param1 = kind == kTransitionVerticalWipe ? stinger.GetWipeWidth() : stinger.GetWipeHeight();
         stinger.SetTransitionKind(kind);
     }
-    LogMessage(2, "CMainWin::AddStinger(): effect type: %d, param1 = %d", req.effectType, param1);
+    LogMessage(2, "AddEffectFromPictures(): effect type: %d, param1 = %d", req.effectType, param1);
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
@@ -260,7 +260,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     std::string duration = DurationText(n, cpf, card.DisplayRate());
     if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
         return out;
-    LogMessage(2, "CMainWin::AddStinger(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
+    LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     std::vector<uint8_t> sound;
     if (!req.soundPath.empty()) {
@@ -310,7 +310,7 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     std::string duration = DurationText(n, cpf, card.DisplayRate());
     if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
         return out;
-    LogMessage(2, "CMainWin::AddStinger(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
+    LogMessage(2, "AddEffectFromFile(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     // The thumbnail block lies behind the slots; the length check above
     // makes sure it is there.

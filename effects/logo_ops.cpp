@@ -87,7 +87,7 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
         return out;
     }
     if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_WRITE_LOGO_QUESTION) != kResultYes) return out;
-    LogMessage(2, "CMainWin::AddLogo(): writing file %d, %d frames, %d clusters", slot, int(header.numFrames),
+    LogMessage(2, "AddAnimLogoFile(): writing file %d, %d frames, %d clusters", slot, int(header.numFrames),
                int(needed));
 
     uint8_t thumbnail[kThumbBlockBytes] = {};
@@ -166,7 +166,7 @@ AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std
     // An entry counts at most 65535 frames: a longer logo keeps the pictures that fit.
     const size_t fit = size_t(kMaxEntryFrames / uint64_t(repeat));
     if (pictures.paths.size() > fit) {
-        LogMessage(2, "CMainWin::AddLogo(): %zu pictures, only the first %zu fit one entry", pictures.paths.size(), fit);
+        LogMessage(2, "AddLogoFromFile(): %zu pictures, only the first %zu fit one entry", pictures.paths.size(), fit);
         pictures.paths.resize(fit);
     }
     const uint64_t m = pictures.paths.size();
@@ -176,7 +176,7 @@ AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std
         out.result = LogoOpResult::kFailed;
         return out;
     }
-    LogMessage(2, "CMainWin::AddLogo(): writing file %d, %d frames, %d clusters", slot, int(m), int(needed));
+    LogMessage(2, "AddLogoFromFile(): writing file %d, %d frames, %d clusters", slot, int(m), int(needed));
 
     uint8_t thumbnail[kThumbBlockBytes];
     MakeBlackThumbnail(thumbnail);

@@ -60,7 +60,7 @@ StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std:
         out.result = StillOpResult::kFailed;
         return out;
     }
-    LogMessage(2, "CMainWin::OnAdd(): writing still %d", slot);
+    LogMessage(2, "AddStillFromFile(): writing still %d", slot);
     CEncoderSlotSource slots(encoder);
     ItemPlan plan;
     plan.kind = CardItem::kStill;
