@@ -76,10 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int e = 0; e < rk::kEffectCount; ++e) card.EffectThumbnailCluster(e);
     rk::DirectoryDumpLines(card.Directory(), uint32_t(card.VideoMode()), card.FreeClusters(), card.ItemAreaClusters());
     rk::CardLineText(card);
-    bool abort = false;
     int32_t n = 1 + int32_t(data[size - 1]) % 64;
     if (n <= card.FreeClusters()) {
-        int32_t at = rk::AllocateClusters(card, op, n, abort);
+        int32_t at = rk::AllocateClusters(card, op, n);
         if (at >= 0 && (at < card.FirstItemCluster() || int64_t(at) + n > card.TotalClusters())) __builtin_trap();
     }
     rk::DefragmentCard(card, op, false);
