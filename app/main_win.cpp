@@ -366,8 +366,8 @@ bool CMainWin::ChooseSaveFile(const FileChoice& choice, std::string& path) {
     return RunFileDialog(this, choice, path, true);
 }
 
-void CMainWin::BeginProgress(const ProgressSpec& spec) {
-    const int64_t total = spec.total;
+void CMainWin::BeginProgress(const ProgressScale& scale) {
+    const int64_t total = scale.total;
     progressTotal_ = total < 0 ? 0 : total;
     lastPercent_ = -1;
     abort_ = false;

@@ -43,7 +43,7 @@ public:
     MsgResult ShowMessage(const Message& message) override;
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
-    void BeginProgress(const ProgressSpec& spec) override;
+    void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;

@@ -318,10 +318,10 @@ int CTerminalOperator::FormatProgressLine(char* out, int size, int64_t position,
     return n < 0 ? 0 : (n >= size ? size - 1 : n);
 }
 
-void CTerminalOperator::BeginProgress(const ProgressSpec& spec) {
-    total_ = spec.total;
-    unitName_ = ProgressUnitName(spec.unit);
-    bytesPerUnit_ = static_cast<double>(spec.bytesPerUnit);
+void CTerminalOperator::BeginProgress(const ProgressScale& scale) {
+    total_ = scale.total;
+    unitName_ = ProgressUnitName(scale.unit);
+    bytesPerUnit_ = static_cast<double>(scale.bytesPerUnit);
     lastPosition_ = -1;
     lastTenth_ = -1;
     startNs_ = MonotonicNs();

@@ -55,7 +55,7 @@ public:
     // none, --yes or no terminal takes the initial option, and a terminal
     // is asked.
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
-    void BeginProgress(const ProgressSpec& spec) override;
+    void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;

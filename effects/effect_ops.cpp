@@ -210,7 +210,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     CStinger stinger(picturePath);
     stinger.Pictures().Reserve(files.size());
     bool failed = false, stopped = false;
-    op.BeginProgress(ProgressSpec{n + 1, ProgressUnit::kFrames, 0});
+    op.BeginProgress(ProgressScale{n + 1, ProgressUnit::kFrames, 0});
     for (int i = 0; i < n; ++i) {
         if (!AddPicture(stinger, files[size_t(i)], work)) {
             failed = true;

@@ -70,7 +70,7 @@ enum class ProgressUnit : int {
     kItems,       // whole items (a compaction's moves, a queue of files)
 };
 
-struct ProgressSpec {
+struct ProgressScale {
     int64_t total = 0;
     ProgressUnit unit = ProgressUnit::kSteps;
     // Bytes one unit moves (0 when not known): the front-end may show MB/s.
@@ -110,10 +110,10 @@ public:
 
     // The progress protocol. BeginProgress marks the front-end busy;
     // PumpMessages keeps it responsive and answers whether Stop was asked for.
-    virtual void BeginProgress(const ProgressSpec& spec) = 0;
-    void BeginProgress(int64_t total) { BeginProgress(ProgressSpec{total, ProgressUnit::kSteps, 0}); }
+    virtual void BeginProgress(const ProgressScale& scale) = 0;
+    void BeginProgress(int64_t total) { BeginProgress(ProgressScale{total, ProgressUnit::kSteps, 0}); }
     void BeginProgress(int64_t total, ProgressUnit unit, int64_t bytesPerUnit = 0) {
-        BeginProgress(ProgressSpec{total, unit, bytesPerUnit});
+        BeginProgress(ProgressScale{total, unit, bytesPerUnit});
     }
     virtual void SetProgress(int64_t position, bool error) = 0;
     virtual bool PumpMessages() = 0;

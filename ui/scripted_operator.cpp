@@ -54,11 +54,11 @@ bool CScriptedOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
     return true;
 }
 
-void CScriptedOperator::BeginProgress(const ProgressSpec& spec) {
+void CScriptedOperator::BeginProgress(const ProgressScale& scale) {
     ++begins;
     busy = true;
-    progressTotal = spec.total;
-    progressUnit = spec.unit;
+    progressTotal = scale.total;
+    progressUnit = scale.unit;
 }
 
 void CScriptedOperator::SetProgress(int64_t position, bool error) {

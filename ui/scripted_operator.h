@@ -50,7 +50,7 @@ public:
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
     bool ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) override;
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
-    void BeginProgress(const ProgressSpec& spec) override;
+    void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
     void EndProgress() override;
