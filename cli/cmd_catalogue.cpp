@@ -4,13 +4,16 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/failure_cause.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
+#include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 #include "media/delete_ops.h"
 #include "media/frame_picture.h"
 #include "media/playlist_ops.h"
@@ -25,32 +28,60 @@ namespace {
 
 constexpr const char* kCardHelp = "Drive number from `list`, or a card image or block device";
 
-// Checks an item number from the command line (1..count); the 0-based
-// index, or -1 with the exit status set.
-int IndexOf(Context& ctx, int n, int count, const char* what, const char* command) {
+// Checks an item number against a fixed range of the layout (still 1..32,
+// playlist 1..16, effect 1..16, logo 1..8): a number outside it is wrong
+// usage. The 0-based index, or -1 with the exit status set.
+int IndexOf(Context& ctx, int n, int count, const char* what) {
     if (n < 1 || n > count) {
-        std::fprintf(stderr, "%s: no %s %d (1 to %d)\n", command, what, n, count);
-        ctx.exitCode = kExitFailed;
+        UsageError(ctx, "no " + std::string(what) + " " + std::to_string(n) + " (1 to " + std::to_string(count) + ")");
+        return -1;
+    }
+    return n - 1;
+}
+
+// Checks a number against what the card holds now (clips of a playlist): a
+// number past it is a failed operation, not wrong usage.
+int HeldIndexOf(Context& ctx, int n, int count, const char* what, const std::string& card) {
+    if (n < 1 || n > count) {
+        Fail(ctx, "no " + std::string(what) + " " + std::to_string(n),
+             card + ": " + (count ? "1 to " + std::to_string(count) : std::string("none")) + " held");
         return -1;
     }
     return n - 1;
 }
 
 // The entry of video n (1-based list order), or -1 with the exit status set.
-int VideoEntryOf(Context& ctx, const CSDCard& card, int n, const char* command) {
+int VideoEntryOf(Context& ctx, const CSDCard& card, int n, const std::string& arg) {
     const int slot = n >= 1 ? card.VideoOfListPosition(n - 1) : -1;
-    if (slot < 0) {
-        std::fprintf(stderr, "%s: no video %d (the card holds %d)\n", command, n, card.VideoCount());
-        ctx.exitCode = kExitFailed;
-    }
+    if (slot < 0)
+        Fail(ctx, "no video " + std::to_string(n), arg + ": the card holds " + std::to_string(card.VideoCount()));
     return slot;
 }
 
-void WarnTitleCards(int failures, const char* command) {
+void WarnTitleCards(Context& ctx, int failures) {
     if (failures > 0)
-        std::fprintf(stderr, "%s: warning: %d title card%s could not be remade (the old picture stays; see the log)\n",
-                     command, failures, failures == 1 ? "" : "s");
+        std::fprintf(stderr, "%swarning: %d title card%s could not be remade (the old picture stays; see the log)\n",
+                     MessagePrefix(ctx).c_str(), failures, failures == 1 ? "" : "s");
 }
+
+// The listings' two forms: tab-separated lines, or with --json one array of
+// objects with the same values.
+struct Listing {
+    bool json = false;
+    CJsonWriter j;
+    explicit Listing(bool asJson) : json(asJson) {
+        if (json) j.BeginArray();
+    }
+    // Ends the listing; an empty one says so on standard error.
+    void Finish(Context& ctx, int rows, const std::string& arg, const char* what) {
+        if (json) {
+            j.EndArray();
+            j.Print();
+        }
+        if (rows == 0) Note(ctx, arg + ": no " + what + " on the card");
+        ctx.exitCode = kExitOk;
+    }
+};
 
 struct StillArgs {
     std::string card, picture;
@@ -66,8 +97,7 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, "add-still")) return;
     const int slot = LowestFreeStillSlot(card.Directory());
     if (slot < 0) {
-        std::fprintf(stderr, "add-still: the card already holds %d stills\n", kStillCount);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "no free still slot", a.card + ": the card already holds " + std::to_string(kStillCount) + " stills");
         return;
     }
     ImportOptions options;
@@ -85,24 +115,35 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
 void RunReadStill(Context& ctx, const StillArgs& a) {
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, a.card, card, "read-still")) return;
-    const int s = IndexOf(ctx, a.number, kStillCount, "still", "read-still");
+    const int s = IndexOf(ctx, a.number, kStillCount, "still");
     if (s < 0) return;
     if (!card.Directory().Still(s).Used()) {
-        std::fprintf(stderr, "read-still: still %d is free\n", a.number);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "still " + std::to_string(a.number) + " is free", a.card);
         return;
     }
+    if (!MayWriteOutput(ctx, a.picture)) return;
     ctx.exitCode = ReadStillToFile(*ctx.op, card, s, a.picture).result == StillOpResult::kDone ? kExitOk : kExitFailed;
 }
 
-void RunStills(Context& ctx, const std::string& arg) {
+void RunStills(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, arg, card, "stills")) return;
+    Listing list(json);
+    int rows = 0;
     for (int s = 0; s < kStillCount; ++s) {
         const EntryHead h = card.Directory().Still(s);
-        if (h.Used()) std::printf("%d\t%u\n", s + 1, h.startCluster);
+        if (!h.Used()) continue;
+        ++rows;
+        if (json) {
+            list.j.BeginObject();
+            list.j.Field("number", s + 1);
+            list.j.Field("startCluster", static_cast<int64_t>(h.startCluster));
+            list.j.EndObject();
+        } else {
+            std::printf("%d\t%u\n", s + 1, h.startCluster);
+        }
     }
-    ctx.exitCode = kExitOk;
+    list.Finish(ctx, rows, arg, "stills");
 }
 
 struct DeleteArgs {
@@ -117,41 +158,58 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, "delete")) return;
     DeleteOutcome r;
     if (a.kind == "video") {
-        const int v = VideoEntryOf(ctx, card, a.number, "delete");
+        const int v = VideoEntryOf(ctx, card, a.number, a.card);
         if (v < 0) return;
+        // The question deletes: the card it is about is shown first.
+        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
         r = DeleteVideo(*ctx.op, card, v);
     } else {
         const CardItem kind = a.kind == "still" ? CardItem::kStill : a.kind == "effect" ? CardItem::kEffect : CardItem::kLogo;
-        const int i = IndexOf(ctx, a.number, ItemCount(kind), ItemKindName(kind), "delete");
+        const int i = IndexOf(ctx, a.number, ItemCount(kind), ItemKindName(kind));
         if (i < 0) return;
         if (!ItemHead(card.Directory(), kind, i).Used()) {
-            std::fprintf(stderr, "delete: %s %d is free\n", ItemKindName(kind), a.number);
-            ctx.exitCode = kExitFailed;
+            Fail(ctx, std::string(ItemKindName(kind)) + " " + std::to_string(a.number) + " is free", a.card);
             return;
         }
+        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
         r = kind == CardItem::kStill ? DeleteStill(*ctx.op, card, i)
             : kind == CardItem::kEffect ? DeleteEffect(*ctx.op, card, i)
                                         : DeleteLogo(*ctx.op, card, i);
     }
-    WarnTitleCards(r.titleCardFailures, "delete");
+    WarnTitleCards(ctx, r.titleCardFailures);
     ctx.exitCode = r.result == DeleteResult::kDone ? kExitOk : kExitFailed;
 }
 
-void RunPlaylists(Context& ctx, const std::string& arg) {
+void RunPlaylists(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, arg, card, "playlists")) return;
     const CardDirectory& dir = card.Directory();
+    Listing list(json);
     for (int p = 0; p < kPlaylistCount; ++p) {
         const int n = std::min<int>(std::max<int>(dir.ClipCount(p), 0), kMaxClipsPerPlaylist);
-        std::string clips;
-        for (int i = 0; i < n; ++i) {
-            if (i) clips += ',';
-            clips += std::to_string(card.ListPositionOfVideo(dir.Clip(p, i)) + 1);
+        std::vector<int> clips;
+        for (int i = 0; i < n; ++i) clips.push_back(card.ListPositionOfVideo(dir.Clip(p, i)) + 1);
+        const std::string duration = PlaylistDurationText(dir, p, card.DisplayRate());
+        const char* mode = dir.Loops(p) ? "repeat" : "stop";
+        if (json) {
+            list.j.BeginObject();
+            list.j.Field("number", p + 1);
+            list.j.Field("clips", n);
+            list.j.Field("duration", duration);
+            list.j.Field("endMode", mode);
+            list.j.Key("videos");
+            list.j.BeginArray();
+            for (int v : clips) list.j.Int(v);
+            list.j.EndArray();
+            list.j.EndObject();
+        } else {
+            std::string text;
+            for (size_t i = 0; i < clips.size(); ++i) text += (i ? "," : "") + std::to_string(clips[i]);
+            std::printf("%d\t%d\t%s\t%s\t%s\n", p + 1, n, duration.c_str(), mode, text.c_str());
         }
-        std::printf("%d\t%d\t%s\t%s\t%s\n", p + 1, n, PlaylistDurationText(dir, p, card.DisplayRate()).c_str(),
-                    dir.Loops(p) ? "repeat" : "stop", clips.c_str());
     }
-    ctx.exitCode = kExitOk;
+    // The sixteen playlists always exist; empty ones are listed too.
+    list.Finish(ctx, kPlaylistCount, arg, "playlists");
 }
 
 struct PlaylistArgs {
@@ -168,25 +226,25 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
     if (a.yes) ctx.yes = true;
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, a.card, card, "playlist")) return;
-    const int p = IndexOf(ctx, a.playlist, kPlaylistCount, "playlist", "playlist");
+    const int p = IndexOf(ctx, a.playlist, kPlaylistCount, "playlist");
     if (p < 0) return;
     const CardDirectory& dir = card.Directory();
     const int count = std::min<int>(std::max<int>(dir.ClipCount(p), 0), kMaxClipsPerPlaylist);
     PlaylistEdit e;
     switch (action) {
     case PlaylistAction::kAdd: {
-        const int v = VideoEntryOf(ctx, card, a.video, "playlist add");
+        const int v = VideoEntryOf(ctx, card, a.video, a.card);
         if (v < 0) return;
         if (count >= kMaxClipsPerPlaylist) {
-            std::fprintf(stderr, "playlist add: playlist %d already holds %d clips\n", a.playlist, kMaxClipsPerPlaylist);
-            ctx.exitCode = kExitFailed;
+            Fail(ctx, "playlist " + std::to_string(a.playlist) + " is full",
+                 a.card + ": it already holds " + std::to_string(kMaxClipsPerPlaylist) + " clips");
             return;
         }
         int at = -1;
         if (a.at != 0) {
             if (a.at < 1 || a.at > count + 1) {
-                std::fprintf(stderr, "playlist add: --at %d is not a position from 1 to %d\n", a.at, count + 1);
-                ctx.exitCode = kExitFailed;
+                Fail(ctx, "--at " + std::to_string(a.at) + " is not a clip position",
+                     a.card + ": 1 to " + std::to_string(count + 1) + " for playlist " + std::to_string(a.playlist));
                 return;
             }
             at = a.at - 1;
@@ -195,7 +253,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
         break;
     }
     case PlaylistAction::kRemove: {
-        const int k = IndexOf(ctx, a.clip, count, "clip", "playlist remove");
+        const int k = HeldIndexOf(ctx, a.clip, count, "clip", a.card);
         if (k < 0) return;
         e = RemoveClip(*ctx.op, card, p, k);
         break;
@@ -205,6 +263,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
             ctx.exitCode = kExitOk;  // nothing to clear
             return;
         }
+        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
         e = ClearPlaylist(*ctx.op, card, p);
         break;
     case PlaylistAction::kMode: {
@@ -217,7 +276,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
         break;
     }
     case PlaylistAction::kSwap: {
-        const int q = IndexOf(ctx, a.other, kPlaylistCount, "playlist", "playlist swap");
+        const int q = IndexOf(ctx, a.other, kPlaylistCount, "playlist");
         if (q < 0) return;
         if (q == p) {
             ctx.exitCode = kExitOk;
@@ -227,9 +286,9 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
         break;
     }
     case PlaylistAction::kSwapClips: {
-        const int i = IndexOf(ctx, a.i, count, "clip", "playlist swap-clips");
+        const int i = HeldIndexOf(ctx, a.i, count, "clip", a.card);
         if (i < 0) return;
-        const int j = IndexOf(ctx, a.j, count, "clip", "playlist swap-clips");
+        const int j = HeldIndexOf(ctx, a.j, count, "clip", a.card);
         if (j < 0) return;
         if (i == j) {
             ctx.exitCode = kExitOk;
@@ -239,7 +298,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
         break;
     }
     }
-    WarnTitleCards(e.titleCardFailures, "playlist");
+    WarnTitleCards(ctx, e.titleCardFailures);
     ctx.exitCode = e.done && e.written ? kExitOk : kExitFailed;
 }
 
@@ -252,9 +311,9 @@ void RunSwap(Context& ctx, const SwapArgs& s) {
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, s.card, card, "swap")) return;
     const CardItem kind = s.kind == "still" ? CardItem::kStill : s.kind == "effect" ? CardItem::kEffect : CardItem::kLogo;
-    const int a = IndexOf(ctx, s.a, ItemCount(kind), ItemKindName(kind), "swap");
+    const int a = IndexOf(ctx, s.a, ItemCount(kind), ItemKindName(kind));
     if (a < 0) return;
-    const int b = IndexOf(ctx, s.b, ItemCount(kind), ItemKindName(kind), "swap");
+    const int b = IndexOf(ctx, s.b, ItemCount(kind), ItemKindName(kind));
     if (b < 0) return;
     if (a == b) {
         ctx.exitCode = kExitOk;
@@ -264,8 +323,9 @@ void RunSwap(Context& ctx, const SwapArgs& s) {
     int from = a, to = b;
     if (!ItemHead(card.Directory(), kind, from).Used()) std::swap(from, to);
     if (!ItemHead(card.Directory(), kind, from).Used()) {
-        std::fprintf(stderr, "swap: %s %d and %d are both free\n", ItemKindName(kind), s.a, s.b);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, std::string(ItemKindName(kind)) + "s " + std::to_string(s.a) + " and " + std::to_string(s.b) +
+                      " are both free",
+             s.card);
         return;
     }
     bool ok = false;
@@ -283,27 +343,27 @@ struct TitleArgs {
 void RunTitleCard(Context& ctx, const TitleArgs& t) {
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, t.card, card, "title-card")) return;
-    const int p = IndexOf(ctx, t.playlist, kPlaylistCount, "playlist", "title-card");
+    const int p = IndexOf(ctx, t.playlist, kPlaylistCount, "playlist");
     if (p < 0) return;
+    if (!MayWriteOutput(ctx, t.output)) return;
     const int cpf = card.ClustersPerFrame();
     CSlotBuffer slot;
     if (!slot.Allocate(static_cast<size_t>(cpf) * kClusterSize) ||
         !card.ReadClusters(card.Regions().TitleCluster(p), slot.Data(), static_cast<uint32_t>(cpf))) {
-        ctx.exitCode = kExitFailed;
+        const std::string cause = TakeFailureCause();
+        Fail(ctx, "the title card cannot be read", t.card + (cause.empty() ? "" : ": " + cause));
         return;
     }
     std::vector<uint8_t> rgb;
     int width = 0, height = 0;
     if (!DecodeSlotToRGB(slot.Data(), cpf, VideoModeAt(card.VideoMode()).sizeClass, rgb, width, height)) {
-        std::fprintf(stderr, "title-card: the title card of playlist %d does not decode (never made?)\n", t.playlist);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "the title card of playlist " + std::to_string(t.playlist) + " does not decode",
+             t.card + ": never made, or damaged");
         return;
     }
     if (!WritePNG(t.output, width, height, rgb.data())) {
         const std::string cause = TakeFailureCause();
-        std::fprintf(stderr, "title-card: cannot write %s%s%s\n", t.output.c_str(), cause.empty() ? "" : ": ",
-                     cause.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "cannot write the picture", t.output + (cause.empty() ? "" : ": " + cause));
         return;
     }
     ctx.exitCode = kExitOk;
@@ -330,10 +390,11 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx) {
     readCmd->add_option("OUT", read->picture, "The PNG file")->required();
     readCmd->callback([&ctx, read] { RunReadStill(ctx, *read); });
 
-    auto stills = std::make_shared<std::string>();
+    auto stills = std::make_shared<std::pair<std::string, bool>>();
     CLI::App* stillsCmd = app.add_subcommand("stills", "List the stills: number, start cluster (tab-separated)");
-    stillsCmd->add_option("CARD", *stills, kCardHelp)->required();
-    stillsCmd->callback([&ctx, stills] { RunStills(ctx, *stills); });
+    stillsCmd->add_option("CARD", stills->first, kCardHelp)->required();
+    stillsCmd->add_flag("--json", stills->second, "Print the list as JSON");
+    stillsCmd->callback([&ctx, stills] { RunStills(ctx, stills->first, stills->second); });
 
     auto del = std::make_shared<DeleteArgs>();
     CLI::App* delCmd = app.add_subcommand("delete", "Delete a video (from every playlist too), still, effect or logo");
@@ -345,11 +406,12 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx) {
     delCmd->add_flag("--yes", del->yes, "Answer every question with Yes");
     delCmd->callback([&ctx, del] { RunDelete(ctx, *del); });
 
-    auto lists = std::make_shared<std::string>();
+    auto lists = std::make_shared<std::pair<std::string, bool>>();
     CLI::App* listsCmd = app.add_subcommand(
         "playlists", "List the playlists: number, clips, duration, stop/repeat, the clips as video numbers");
-    listsCmd->add_option("CARD", *lists, kCardHelp)->required();
-    listsCmd->callback([&ctx, lists] { RunPlaylists(ctx, *lists); });
+    listsCmd->add_option("CARD", lists->first, kCardHelp)->required();
+    listsCmd->add_flag("--json", lists->second, "Print the list as JSON");
+    listsCmd->callback([&ctx, lists] { RunPlaylists(ctx, lists->first, lists->second); });
 
     auto pl = std::make_shared<PlaylistArgs>();
     CLI::App* plCmd = app.add_subcommand("playlist", "Edit playlist P; its title card is remade after each edit");

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 #include "effects/effect_format.h"
 #include "effects/effect_ops.h"
 #include "effects/stinger.h"
@@ -17,14 +19,7 @@ namespace rk::cli {
 namespace {
 
 bool OpenEffectCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
-    bool formatted = false;
-    std::string error;
-    if (!OpenCardAndReadDirectory(arg, card, formatted, error) || !formatted) {
-        std::fprintf(stderr, "%s: %s\n", command, formatted ? error.c_str() : (arg + " is not formatted").c_str());
-        ctx.exitCode = kExitFailed;
-        return false;
-    }
-    return true;
+    return OpenFormattedCard(ctx, arg, card, command);
 }
 
 struct AddArgs {
@@ -81,26 +76,47 @@ void RunReadEffect(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
     if (!OpenEffectCard(ctx, a.card, card, "read-effect")) return;
     const int slot = a.number - 1;
-    if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) {
-        std::fprintf(stderr, "read-effect: no effect %d on the card\n", a.number);
-        ctx.exitCode = kExitFailed;
+    if (slot < 0 || slot >= kEffectCount) {
+        UsageError(ctx, "no effect " + std::to_string(a.number) + " (1 to " + std::to_string(kEffectCount) + ")");
         return;
     }
+    if (!card.Directory().Effect(slot).Used()) {
+        Fail(ctx, "effect " + std::to_string(a.number) + " is free", a.card);
+        return;
+    }
+    if (!MayWriteOutput(ctx, a.output)) return;
     EffectOpOutcome r = ReadEffectToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == EffectOpResult::kDone ? kExitOk : kExitFailed;
 }
 
-void RunEffects(Context& ctx, const std::string& arg) {
+void RunEffects(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
     if (!OpenEffectCard(ctx, arg, card, "effects")) return;
     const CardDirectory& dir = card.Directory();
+    CJsonWriter j;
+    j.BeginArray();
+    int rows = 0;
     for (int e = 0; e < kEffectCount; ++e) {
         EntryHead h = dir.Effect(e);
         if (!h.Used()) continue;
+        ++rows;
         std::string duration = FramesDurationText(h.numFrames, card.DisplayRate());
-        std::printf("%d\t%u\t%s\t%s\t%u\n", e + 1, unsigned(h.numFrames), duration.c_str(),
-                    SwitchText(dir.EffectSwitch(e)), h.startCluster);
+        if (json) {
+            j.BeginObject();
+            j.Field("number", e + 1);
+            j.Field("frames", static_cast<int>(h.numFrames));
+            j.Field("duration", duration);
+            j.Field("type", SwitchText(dir.EffectSwitch(e)));
+            j.Field("startCluster", static_cast<int64_t>(h.startCluster));
+            j.EndObject();
+        } else {
+            std::printf("%d\t%u\t%s\t%s\t%u\n", e + 1, unsigned(h.numFrames), duration.c_str(),
+                        SwitchText(dir.EffectSwitch(e)), h.startCluster);
+        }
     }
+    j.EndArray();
+    if (json) j.Print();
+    if (rows == 0) Note(ctx, arg + ": no effects on the card");
     ctx.exitCode = kExitOk;
 }
 
@@ -108,8 +124,7 @@ void RunKeyframes(Context& ctx, const KeyArgs& a) {
     int frames = a.frames;
     if (frames <= 0) frames = static_cast<int>(PictureSequence(a.picture).size());
     if (frames <= 0) {
-        std::fprintf(stderr, "keyframes: %s starts no picture sequence; give --frames\n", a.picture.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "no picture sequence", a.picture + ": starts none; give --frames");
         return;
     }
     CStinger s(a.picture);
@@ -141,10 +156,11 @@ void RegisterEffectCommands(CLI::App& app, Context& ctx) {
     readCmd->add_option("OUT", read->output, "The .effect file to write")->required();
     readCmd->callback([&ctx, read] { RunReadEffect(ctx, *read); });
 
-    auto list = std::make_shared<std::string>();
+    auto list = std::make_shared<std::pair<std::string, bool>>();
     CLI::App* listCmd = app.add_subcommand("effects", "List the effects: number, frames, duration, type, start cluster");
-    listCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
-    listCmd->callback([&ctx, list] { RunEffects(ctx, *list); });
+    listCmd->add_option("CARD", list->first, "Drive number from `list`, or a card image or block device")->required();
+    listCmd->add_flag("--json", list->second, "Print the list as JSON");
+    listCmd->callback([&ctx, list] { RunEffects(ctx, list->first, list->second); });
 
     auto keys = std::make_shared<KeyArgs>();
     CLI::App* keyCmd = app.add_subcommand(

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 #include "cli/terminal_operator.h"
 #include "effects/logo_ops.h"
 
@@ -18,19 +20,7 @@ namespace rk::cli {
 namespace {
 
 bool OpenLogoCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
-    bool formatted = false;
-    std::string error;
-    if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
-        std::fprintf(stderr, "%s: %s\n", command, error.c_str());
-        ctx.exitCode = kExitFailed;
-        return false;
-    }
-    if (!formatted) {
-        std::fprintf(stderr, "%s: %s is not formatted\n", command, arg.c_str());
-        ctx.exitCode = kExitFailed;
-        return false;
-    }
-    return true;
+    return OpenFormattedCard(ctx, arg, card, command);
 }
 
 struct AddLogoArgs {
@@ -82,23 +72,42 @@ void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
     CSDCard card(ctx.op);
     if (!OpenLogoCard(ctx, a.card, card, "read-logo")) return;
     const int slot = a.number - 1;
-    if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) {
-        std::fprintf(stderr, "read-logo: no logo %d on the card\n", a.number);
-        ctx.exitCode = kExitFailed;
+    if (slot < 0 || slot >= kLogoCount) {
+        UsageError(ctx, "no logo " + std::to_string(a.number) + " (1 to " + std::to_string(kLogoCount) + ")");
         return;
     }
+    if (!card.Directory().Logo(slot).Used()) {
+        Fail(ctx, "logo " + std::to_string(a.number) + " is free", a.card);
+        return;
+    }
+    if (!MayWriteOutput(ctx, a.output)) return;
     ctx.exitCode = ReadLogoToFile(*ctx.op, card, slot, a.output) == LogoOpResult::kDone ? kExitOk : kExitFailed;
 }
 
-void RunLogos(Context& ctx, const std::string& arg) {
+void RunLogos(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
     if (!OpenLogoCard(ctx, arg, card, "logos")) return;
     const CardDirectory& dir = card.Directory();
+    CJsonWriter j;
+    j.BeginArray();
+    int rows = 0;
     for (int l = 0; l < kLogoCount; ++l) {
         EntryHead h = dir.Logo(l);
         if (!h.Used()) continue;
-        std::printf("%d\t%u\t%u\n", l + 1, static_cast<unsigned>(h.numFrames), h.startCluster);
+        ++rows;
+        if (json) {
+            j.BeginObject();
+            j.Field("number", l + 1);
+            j.Field("frames", static_cast<int>(h.numFrames));
+            j.Field("startCluster", static_cast<int64_t>(h.startCluster));
+            j.EndObject();
+        } else {
+            std::printf("%d\t%u\t%u\n", l + 1, static_cast<unsigned>(h.numFrames), h.startCluster);
+        }
     }
+    j.EndArray();
+    if (json) j.Print();
+    if (rows == 0) Note(ctx, arg + ": no logos on the card");
     ctx.exitCode = kExitOk;
 }
 
@@ -125,11 +134,12 @@ void RegisterLogoCommands(CLI::App& app, Context& ctx) {
     readCmd->add_option("OUT", read->output, "The .animlogo file")->required();
     readCmd->callback([&ctx, read] { RunReadLogo(ctx, *read); });
 
-    auto list = std::make_shared<std::string>();
+    auto list = std::make_shared<std::pair<std::string, bool>>();
     CLI::App* logosCmd =
         app.add_subcommand("logos", "List the logos: number (from 1), frames, start cluster (tab-separated)");
-    logosCmd->add_option("CARD", *list, "Drive number from `list`, or a card image or block device")->required();
-    logosCmd->callback([&ctx, list] { RunLogos(ctx, *list); });
+    logosCmd->add_option("CARD", list->first, "Drive number from `list`, or a card image or block device")->required();
+    logosCmd->add_flag("--json", list->second, "Print the list as JSON");
+    logosCmd->callback([&ctx, list] { RunLogos(ctx, list->first, list->second); });
 }
 
 }  // namespace rk::cli

@@ -28,6 +28,7 @@
 #include "media/thumbnail.h"
 #include "media/media_fixture.h"
 #include "ui/scripted_operator.h"
+#include "support/cli_run.h"
 
 namespace rk {
 namespace {
@@ -487,23 +488,7 @@ TEST_F(LogoTest, StopIsReportedAndLeavesNoEntry) {
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 }
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-};
-
-CliResult Cli(const std::string& args) {
-    CliResult r;
-    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+test::CliResult Cli(const std::string& args) { return test::RunCli(args); }
 
 // The commands number logos from 1; without --speed or --yes and without
 // a terminal nothing is written.
@@ -515,7 +500,7 @@ TEST_F(LogoTest, CommandLineAddsListsAndReadsLogosNumberedFromOne) {
     EXPECT_EQ(Cli("add-logo " + img + " '" + pic + "'").status, 1);
     EXPECT_EQ(Cli("logos " + img).out, "");
     EXPECT_EQ(Cli("add-logo " + img + " '" + pic + "' --speed 3 --range limited").status, 0);
-    CliResult list = Cli("logos " + img);
+    test::CliResult list = Cli("logos " + img);
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out.substr(0, 4), "1\t3\t");
     const std::string out = dir.File("out.animlogo");

@@ -10,27 +10,14 @@
 
 #include "convert/tool_folder.h"
 #include "media_fixture.h"
+#include "support/cli_run.h"
 
 namespace rk {
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+using Result = test::CliResult;
 
-Result Cli(const std::string& args) {
-    Result r;
-    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+Result Cli(const std::string& args) { return test::RunCli(args); }
 
 TEST(CliCatalogue, FromAFreshCardToAPlaylistWithATitleCard) {
     if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
@@ -79,9 +66,11 @@ TEST(CliCatalogue, FromAFreshCardToAPlaylistWithATitleCard) {
     EXPECT_EQ(Cli("stills " + img).out, "4\t636\n");
     EXPECT_EQ(Cli("read-still " + img + " 4 '" + dir.File("s.png") + "'").status, 0);
     EXPECT_EQ(Cli("read-still " + img + " 1 '" + dir.File("s.png") + "'").status, 1);  // free
-    EXPECT_EQ(Cli("playlist " + img + " 17 add 1").status, 1);
+    // A number outside the layout's range is wrong usage (2); one that the
+    // card does not hold is a failed operation (1).
+    EXPECT_EQ(Cli("playlist " + img + " 17 add 1").status, 2);
     EXPECT_EQ(Cli("playlist " + img + " 1 add 9").status, 1);
-    EXPECT_EQ(Cli("delete " + img + " logo 9 --yes").status, 1);
+    EXPECT_EQ(Cli("delete " + img + " logo 9 --yes").status, 2);
     EXPECT_EQ(Cli("playlist " + img + " 1 mode sometimes").status, 2);
 }
 

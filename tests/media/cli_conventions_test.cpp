@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -239,6 +240,101 @@ TEST_F(CliConventions, SwitchesBeforeOrAfterAndTheCardNamedBeforeQuestions) {
     Result verbose = Cli("info " + Q("c.img") + " -v");
     EXPECT_EQ(verbose.status, 0);
     EXPECT_NE(verbose.err.find("log: "), std::string::npos) << verbose.err;
+}
+
+// The catalogue's commands keep the same conventions: numbers outside the
+// layout's ranges are wrong usage, failures name the card, outputs are kept
+// without a Yes, listings have a JSON form with the same values, and the
+// card is described before a question that deletes.
+TEST_F(CliConventions, CatalogueCommandsKeepTheConventions) {
+    if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
+    MakeCard();
+    const std::string pic = dir.File("p.png");
+    ASSERT_EQ(std::system(("'" + ProgramFile("ffmpeg") + "' -v error -f lavfi -i smptebars=size=320x180 -frames:v 1 '" +
+                           pic + "'")
+                              .c_str()),
+              0);
+    ASSERT_EQ(Cli("add-still " + Q("c.img") + " '" + pic + "' --yes").status, 0);
+    ASSERT_EQ(Cli("add-still " + Q("c.img") + " '" + pic + "' --yes").status, 0);
+    // A really encoded clip, so that its title card decodes.
+    const std::string encoded = dir.File("enc.kavq1");
+    ASSERT_TRUE(test::WriteEncodedKAVQ1(encoded, 3));
+    ASSERT_EQ(Cli("add-video " + Q("c.img") + " '" + encoded + "' --yes").status, 0);
+    ASSERT_EQ(Cli("playlist " + Q("c.img") + " 3 add 3").status, 0);
+
+    for (const std::string& args : {
+             "read-still " + Q("c.img") + " 33 " + Q("s.png"),
+             "read-still " + Q("c.img") + " 0 " + Q("s.png"),
+             "playlist " + Q("c.img") + " 17 add 1",
+             "playlist " + Q("c.img") + " 1 swap 0",
+             "swap " + Q("c.img") + " logo 1 9",
+             "delete " + Q("c.img") + " effect 17 --yes",
+             "title-card " + Q("c.img") + " 17 " + Q("t.png"),
+             "read-logo " + Q("c.img") + " 9 " + Q("l.animlogo"),
+             "read-effect " + Q("c.img") + " 0 " + Q("e.effect"),
+         }) {
+        Result r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("reelkeep-cli ", 0), 0u) << args << "\n" << r.err;
+    }
+
+    struct Case {
+        std::string args, named;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"read-still " + Q("c.img") + " 5 " + Q("s.png"), "still 5 is free"},
+             {"delete " + Q("c.img") + " still 7 --yes", "still 7 is free"},
+             {"playlist " + Q("c.img") + " 1 remove 1", "no clip 1"},
+             {"playlist " + Q("c.img") + " 3 swap-clips 1 4", "no clip 4"},
+             {"playlist " + Q("c.img") + " 1 add 4", "no video 4"},
+             {"swap " + Q("c.img") + " effect 1 2", "effects 1 and 2 are both free"},
+             {"read-logo " + Q("c.img") + " 1 " + Q("l.animlogo"), "logo 1 is free"},
+             {"stills " + Q("none.img"), "No such file or directory"},
+         }) {
+        Result r = Cli(c.args);
+        EXPECT_EQ(r.status, 1) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("reelkeep-cli ", 0), 0u) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(dir.File(c.args.rfind("stills", 0) == 0 ? "none.img" : "c.img")), std::string::npos)
+            << c.args << "\n" << r.err;
+    }
+
+    for (const std::string& command : {"read-still " + Q("c.img") + " 2", "title-card " + Q("c.img") + " 3"}) {
+        const std::string out = dir.File("kept.png");
+        { std::ofstream(out) << "keep me"; }
+        Result no = Cli(command + " '" + out + "'");
+        EXPECT_EQ(no.status, 1) << command << no.err;
+        EXPECT_EQ(Slurp(out), "keep me") << command;
+        EXPECT_EQ(Cli(command + " '" + out + "' --yes").status, 0) << command;
+        EXPECT_EQ(Slurp(out).substr(1, 3), "PNG") << command;
+    }
+
+    // Listings: the JSON form carries the tab-separated values.
+    Result stills = Cli("stills " + Q("c.img")), stillsJson = Cli("stills " + Q("c.img") + " --json");
+    auto rows = TabRows(stills.out);
+    ASSERT_EQ(rows.size(), 2u) << stills.out;
+    EXPECT_EQ(JsonValues(stillsJson.out, "number"), (std::vector<std::string>{rows[0][0], rows[1][0]}));
+    EXPECT_EQ(JsonValues(stillsJson.out, "startCluster"), (std::vector<std::string>{rows[0][1], rows[1][1]}));
+    Result lists = Cli("playlists " + Q("c.img")), listsJson = Cli("playlists " + Q("c.img") + " --json");
+    rows = TabRows(lists.out);
+    ASSERT_EQ(rows.size(), 16u) << lists.out;
+    EXPECT_EQ(JsonValues(listsJson.out, "clips")[2], rows[2][1]);
+    EXPECT_EQ(JsonValues(listsJson.out, "duration")[2], rows[2][2]);
+    EXPECT_EQ(JsonValues(listsJson.out, "endMode")[2], rows[2][3]);
+    EXPECT_NE(listsJson.out.find("\"videos\":[3]"), std::string::npos) << listsJson.out;
+    for (const char* listing : {"logos", "effects"}) {
+        Result empty = Cli(std::string(listing) + " " + Q("c.img"));
+        EXPECT_EQ(empty.status, 0);
+        EXPECT_EQ(empty.out, "");
+        EXPECT_NE(empty.err.find(std::string("no ") + listing + " on the card"), std::string::npos) << empty.err;
+        EXPECT_EQ(Cli(std::string(listing) + " " + Q("c.img") + " --json").out, "[]\n");
+    }
+
+    // A delete shows the card before its question (answered No here).
+    Result del = Cli("delete " + Q("c.img") + " still 1");
+    EXPECT_EQ(del.status, 1);
+    EXPECT_NE(del.err.find("c.img, 48 MB, HD 1080p50: 3 videos, 2 stills, 1 playlist"), std::string::npos) << del.err;
+    EXPECT_EQ(TabRows(Cli("stills " + Q("c.img")).out).size(), 2u);
 }
 
 }  // namespace
