@@ -44,8 +44,7 @@ void RunCheck(Context& ctx, const CheckArgs& args) {
     if (args.frames == "all") frames = CheckFrames::kAll;
     else if (args.frames == "none") frames = CheckFrames::kNone;
     else if (args.frames != "sample") {
-        std::fprintf(stderr, "check: --frames takes all, sample or none\n");
-        ctx.exitCode = kExitUsage;
+        UsageError(ctx, "--frames takes all, sample or none");
         return;
     }
     // The check shows no message boxes: a card that cannot be read is its
@@ -53,7 +52,7 @@ void RunCheck(Context& ctx, const CheckArgs& args) {
     CSDCard card(nullptr);
     std::string error;
     if (OpenCardArgument(args.card, card, error) != kOpenOk) {
-        std::fprintf(stderr, "check: %s\n", error.c_str());
+        Fail(ctx, "the card cannot be read", error);
         ctx.exitCode = kExitUnreadable;
         return;
     }

@@ -113,9 +113,11 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
         std::fprintf(stderr, "reelkeep-cli decode: error: can't write %s\n", a.output.c_str());
         return kExitFailed;
     }
-    std::fprintf(stderr, "reelkeep-cli decode: error: %llu frames of %dx%d written to %s\n",
-                 static_cast<unsigned long long>(last > first ? last - first : 0), g.width, g.height,
-                 a.output.c_str());
+    // The closing line is a notice, not an error (and -q leaves it out).
+    if (!ctx.quiet)
+        std::fprintf(stderr, "reelkeep-cli decode: %llu frames of %dx%d written to %s%s\n",
+                     static_cast<unsigned long long>(last > first ? last - first : 0), g.width, g.height,
+                     a.output.c_str(), failures ? " (some did not decode)" : "");
     return failures ? kExitFailed : kExitOk;
 }
 

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/string_ids.h"
+#include "base/texts.h"
 #include "card/card_copy.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -63,20 +65,17 @@ void RunBackup(Context& ctx, const BackupArgs& a) {
     bool formatted = false;
     std::string error;
     if (!OpenCardAndReadDirectory(a.card, card, formatted, error)) {
-        std::fprintf(stderr, "backup: %s\n", error.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "the card cannot be used", error);
         return;
     }
     if (!formatted) {
-        std::fprintf(stderr, "backup: %s is not formatted\n", a.card.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, LoadText(IDS_NOT_FORMATTED), a.card + ": no valid directory (format it first)");
         return;
     }
     CLineProgress progress({a.out});
     CopyOutcome out = BackupCard(card, a.out, &progress);
     if (!out.ok) {
-        std::fprintf(stderr, "backup: %s\n", out.error.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "the backup failed", out.error);
         return;
     }
     std::printf("%s: backed up\n", a.out.c_str());
@@ -87,8 +86,7 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
     bool formatted = false;
     std::string error;
     if (!OpenCardAndReadDirectory(a.image, image, formatted, error) || !formatted) {
-        std::fprintf(stderr, "restore: %s\n", formatted ? error.c_str() : (a.image + " holds no card directory").c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "the image cannot be restored", formatted || !error.empty() ? error : a.image + ": holds no card directory");
         return;
     }
     // Every target passes the drive-safety rules of opening a card (never a
@@ -100,15 +98,19 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
     for (size_t i = 0; i < a.cards.size(); ++i) {
         auto c = std::make_unique<CSDCard>(nullptr);
         if (OpenCardArgument(a.cards[i], *c, openErrors[i]) != kOpenOk) c->Close();
+        else c->ReadDirectory();  // only to say what the card holds before the question
         targets.push_back(c.get());
         names.push_back(a.cards[i]);
         cards.push_back(std::move(c));
     }
+    // The question overwrites every target: each is shown first.
+    for (size_t i = 0; i < cards.size(); ++i)
+        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(),
+                     cards[i]->IsOpen() ? DescribeCard(*cards[i]).c_str() : (names[i] + ": " + openErrors[i]).c_str());
     if (!ctx.yes) {
         std::string q = "Write " + a.image + " over every item on " + std::to_string(a.cards.size()) + " card(s)?";
         if (ctx.op->ShowMessage(Message{kMsgQuestion, kIconQuestion, q, {}}) != kResultYes) {
-            std::fprintf(stderr, "restore: cancelled, nothing written\n");
-            ctx.exitCode = kExitFailed;
+            Fail(ctx, "cancelled, nothing written");
             return;
         }
     }

@@ -25,8 +25,7 @@ void Recover(Context& ctx, const RecoverArgs& args) {
     CSDCard card(ctx.op);
     std::string error;
     if (OpenCardArgument(args.card, card, error) != 0) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "the card cannot be used", error);
         return;
     }
     RecoverOptions options;
@@ -43,13 +42,13 @@ void Recover(Context& ctx, const RecoverArgs& args) {
                     card.VideoCount(), card.StillCount(), card.EffectCount(), card.LogoCount());
         return;
     case RecoverResult::kCancelled:
-        std::fprintf(stderr, "recover: cancelled, nothing written\n");
-        break;
+        Fail(ctx, "cancelled, nothing written", args.card);
+        return;
     case RecoverResult::kDirectoryValid:
     case RecoverResult::kNothingFound:
     case RecoverResult::kFailed:
-        std::fprintf(stderr, "recover: nothing written\n");
-        break;
+        Fail(ctx, "nothing written", args.card);
+        return;
     }
     ctx.exitCode = kExitFailed;
 }
