@@ -16,6 +16,7 @@
 
 #include "app/cool_msgbox.h"
 #include "app/file_filter.h"
+#include "app/list_drag.h"
 #include "app/settings.h"
 #include "app/skin.h"
 #include "base/log.h"
@@ -58,6 +59,7 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     Translate();
     InitControls();
     ConnectControls();
+    SetUpDrag();
     setMinimumSize(MinimumClientSize());
 
     RestorePlacement();
@@ -435,6 +437,8 @@ void CMainWin::Refresh(unsigned what) {
 
 void CMainWin::SetBusy(bool busy) {
     busy_ = busy;
+    // Whatever made the window busy may change the lists under a drag.
+    if (busy && drag_) drag_->Cancel();
     if (busy) SetControlText(IDC_MEDIA_BUSY, MediaList()->currentText());
 }
 

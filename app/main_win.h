@@ -12,6 +12,7 @@
 #include "app/control_ids.h"
 #include "app/control_states.h"
 #include "app/cool_dialog.h"
+#include "app/drag_rules.h"
 #include "app/thumbnail_list.h"
 #include "card/sd_card.h"
 #include "ui/operator.h"
@@ -24,6 +25,7 @@ class QFileSystemWatcher;
 
 namespace rk {
 
+class CListDrag;
 class CMediaMonitor;
 
 class CMainWin : public CCoolDialog, public IOperator {
@@ -123,6 +125,21 @@ public:
     void RemoveClip();
     void SetPlaylistLoop(bool repeat);
 
+    // ---- Playlist edits and drops (main_win_catalogue.cpp, main_win_dnd.cpp) ----
+    // Adds video entry `videoSlot` to playlist p at clip position `at` (-1:
+    // the end) and makes p current.
+    void AddClipAt(int p, int videoSlot, int at);
+    void SwapPlaylistsAt(int a, int b);
+    void SwapClipsAt(int i, int j);  // within the current playlist
+    void SwapStillsAt(int a, int b);
+    void SwapEffectsAt(int a, int b);
+    void SwapLogosAt(int a, int b);
+    // What an allowed drop does; the items are list rows.
+    void PerformDrop(DropAction action, int sourceItem, int targetItem);
+    // What the drag rules read for a drag of `item` of drag list `list`.
+    DragFacts DragFactsFor(int list, int item) const;
+    CListDrag& ListDrag() { return *drag_; }
+
     // The smallest client size the window may be given.
     QSize MinimumClientSize() const;
 
@@ -148,6 +165,12 @@ private:
     void FillList(int id);
     void LoadThumbnails();
     QComboBox* MediaList() const;
+    void SetUpDrag();
+    // A quick edit (a delete, a playlist edit, a swap): busy for the handlers
+    // without the busy look; a failed write (or a rescan asked for meanwhile)
+    // rescans the media at the end.
+    void BeginEdit(bool keepThumbnails);
+    void EndEdit(bool writeFailed);
 
     CSDCard card_;
     int page_ = kPageVideos;
@@ -163,6 +186,8 @@ private:
     bool scanning_ = false;
     bool pendingRescan_ = false;  // asked for while busy; runs at EndProgress
     bool saved_ = false;
+    bool editing_ = false;         // a quick edit runs (see BeginEdit)
+    bool keepThumbnails_ = false;  // its list refreshes need not read the thumbnails again
     int scanCount_ = 0;
     // Our own opening and closing of cards makes the watches fire too; these
     // tell such echoes from a real change of what is attached.
@@ -178,6 +203,7 @@ private:
     std::unique_ptr<CMediaMonitor> monitor_;
     QSocketNotifier* monitorNotifier_ = nullptr;
     QFileSystemWatcher* folderWatcher_ = nullptr;
+    CListDrag* drag_ = nullptr;  // a child of the window
 };
 
 }  // namespace rk

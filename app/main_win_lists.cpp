@@ -53,7 +53,8 @@ WindowFacts CMainWin::Facts() const {
     WindowFacts f;
     f.cardOpen = card_.IsOpen();
     f.formatted = card_.IsOpen() && card_.IsDirectoryValid();
-    f.busy = busy_;
+    // A quick edit keeps the controls as they are (its handlers still refuse).
+    f.busy = busy_ && !editing_;
     f.accessDenied = accessDenied_;
     f.page = page_;
     if (!f.formatted) return f;
@@ -128,6 +129,13 @@ void CMainWin::SetThumbnail(int index, const QImage& picture) {
 }
 
 void CMainWin::RefreshLists() {
+    // The selections that still mean the same item afterwards: a video by its
+    // entry, a still, effect or logo by its slot (= its row).
+    // (The rows still stand for the directory as it was: the entry is read from the item.)
+    int video = -1;
+    if (const QList<QListWidgetItem*> sel = List(IDC_VIDEO_LIST)->selectedItems(); !sel.isEmpty())
+        video = sel.first()->data(kSlotRole).toInt();
+    const int slotRows[] = {SelectedRow(IDC_STILL_LIST), SelectedRow(IDC_EFFECT_LIST), SelectedRow(IDC_LOGO_LIST)};
     filling_ = true;
     for (int id : {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST})
         List(id)->clear();
@@ -136,8 +144,16 @@ void CMainWin::RefreshLists() {
         SetControlText(IDC_PLAYLIST_STATUS, QString());
         return;
     }
-    LoadThumbnails();
+    // An edit that changed no picture (a delete, a playlist edit) keeps the images.
+    if (!keepThumbnails_) LoadThumbnails();
     for (int id : {IDC_VIDEO_LIST, IDC_PLAYLIST_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST}) FillList(id);
+    filling_ = true;
+    if (video >= 0 && video < kVideoCount && card_.Directory().Video(video).Used())
+        List(IDC_VIDEO_LIST)->setCurrentRow(ListPositionOfVideo(card_.Directory(), video));
+    const int slotLists[] = {IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST};
+    for (int i = 0; i < 3; ++i)
+        if (slotRows[i] >= 0 && slotRows[i] < List(slotLists[i])->count()) List(slotLists[i])->setCurrentRow(slotRows[i]);
+    filling_ = false;
     if (currentPlaylist_ >= 0) {
         filling_ = true;
         List(IDC_PLAYLIST_LIST)->setCurrentRow(currentPlaylist_);

@@ -263,5 +263,48 @@ TEST_F(CatalogueTest, CrashAtEveryWriteOfASwapADeleteAndAPlaylistEdit) {
     EXPECT_GE(crashes, 3);
 }
 
+// A still delete writes only the directory: an interruption anywhere leaves
+// the still either whole and named or gone with an all-zero entry, and the
+// other stills untouched.
+TEST_F(CatalogueTest, StillDeleteInterruptedAtEveryWriteLeavesItWholeOrGone) {
+    PlaceStill(0, 10);
+    PlaceStill(1, 20);
+    PlaceStill(2, 30);
+    card.Close();
+    const std::string pristine = dir.File("pristine.img");
+    std::filesystem::copy_file(image, pristine);
+    const CardRegions regions = CardRegions::For(0, card.TotalSectors());
+    const int crashes = CrashEverywhere(this, pristine, [&] { DeleteStill(op, card, 1); }, [&](bool crashed, uint64_t n) {
+        CardDirectory d = OnCard();
+        ASSERT_TRUE(d.IsValid()) << n;
+        for (int s : {0, 2}) {
+            EXPECT_EQ(d.Still(s), (EntryHead{regions.StillCluster(s), 1, 33})) << "still " << s << ", crash " << n;
+            EXPECT_EQ(TagAt(s), 10 * (s + 1)) << n;
+        }
+        if (d.Still(1).Used()) {
+            EXPECT_TRUE(crashed) << n;
+            EXPECT_EQ(d.Still(1), (EntryHead{regions.StillCluster(1), 1, 33})) << n;
+            EXPECT_EQ(TagAt(1), 20) << n;
+        } else {
+            EXPECT_EQ(d.Still(1), EntryHead{}) << n;
+        }
+        EXPECT_EQ(test::CheckCardConsistent(image), "") << n;
+    });
+    EXPECT_GE(crashes, 1);
+
+    // A write the card refuses: reported, the memory as the card has it.
+    std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+    Open(true);
+    op.messages.clear();
+    fault->failWriteAt = 1;
+    fault->failForever = true;
+    EXPECT_EQ(DeleteStill(op, card, 1).result, DeleteResult::kFailed);
+    EXPECT_TRUE(card.Directory().Still(1).Used());
+    EXPECT_EQ(op.TextsWithIcon(kIconError),
+              std::vector<std::string>{"Media write error!\nPlease ensure that media is not write-protected."});
+    card.Close();
+    EXPECT_TRUE(OnCard().Still(1).Used());
+}
+
 }  // namespace
 }  // namespace rk
