@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/control_ids.h"
@@ -25,6 +26,8 @@ class QFileSystemWatcher;
 namespace rk {
 
 class CMediaMonitor;
+class CVideoDropQueue;
+class CWindowMenus;
 
 class CMainWin : public CCoolDialog, public IOperator {
     Q_OBJECT
@@ -123,6 +126,17 @@ public:
     void RemoveClip();
     void SetPlaylistLoop(bool repeat);
 
+    // ---- Card-wide commands (main_win_check.cpp) ----
+    // Check card: reads the whole card with progress and Stop, then lists
+    // what it found.
+    void CheckCard();
+    // When the selected card reads as not formatted and the journal holds a
+    // directory of it whose items are all in place: asks, and puts it back.
+    void OfferRecovery();
+    void ShowAbout();
+    CWindowMenus& Menus() { return *menus_; }
+    CVideoDropQueue& DropQueue() { return *drops_; }
+
     // The smallest client size the window may be given.
     QSize MinimumClientSize() const;
 
@@ -178,6 +192,10 @@ private:
     std::unique_ptr<CMediaMonitor> monitor_;
     QSocketNotifier* monitorNotifier_ = nullptr;
     QFileSystemWatcher* folderWatcher_ = nullptr;
+    // Context menus and dropped files (children of the window).
+    CWindowMenus* menus_ = nullptr;
+    CVideoDropQueue* drops_ = nullptr;
+    std::set<std::string> declinedRecovery_;  // cards whose recovery was declined
 };
 
 }  // namespace rk
