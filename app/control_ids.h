@@ -14,6 +14,8 @@ enum DialogId : int {
     IDD_EFFECT_TYPE = 137,    // the effect type choice
     IDD_FORMAT = 138,         // the format question with the video mode list
     IDD_ANIM_LOGO = 139,      // the "Write logo?" question with the playback speed
+    IDD_ABOUT = 150,          // the About box: version and the bundled tools
+    IDD_CHECK_REPORT = 151,   // the findings of a card check
 };
 
 // The control id that stands for a dialog's own caption.
@@ -30,6 +32,8 @@ enum MainControlId : int {
     IDC_CARD_LINE = 1005,
     IDC_FORMAT = 2002,
     IDC_REFRESH = 2021,
+    IDC_CHECK_CARD = 2060,  // reads the whole card and lists its problems
+    IDC_ABOUT = 2061,
     IDC_ON_MEDIA_LABEL = 2014,
     // Page labels and the frames behind the current one.
     IDC_PAGE_VIDEOS = 2018,
@@ -100,6 +104,12 @@ enum QuestionControlId : int {
     IDC_BOX_ICON = 1005,
     IDC_BOX_CHOICE = 1006,        // the format question's video modes
     IDC_BOX_CHOICE_LABEL = 2012,  // "Video mode", "Playback speed"
+};
+
+// The About box and the check report (besides the box's icon, text and OK).
+enum InfoControlId : int {
+    IDC_INFO_LIST = 1040,     // the check's findings; the About box's tool versions
+    IDC_INFO_VERSION = 1041,  // the About box's version line
 };
 
 // The effect editor and the effect type choice.

@@ -40,6 +40,8 @@ std::map<int, ControlState> DecideControlStates(const WindowFacts& f) {
     set(IDC_MEDIA_BUSY, f.busy);
     set(IDC_FORMAT, f.cardOpen, idle);
     set(IDC_REFRESH, !f.accessDenied, idle);
+    set(IDC_CHECK_CARD, f.cardOpen, idle);
+    set(IDC_ABOUT, true, idle);
 
     // Page labels and markers.
     for (int id : {IDC_PAGE_VIDEOS, IDC_PAGE_STILLS, IDC_PAGE_EFFECTS, IDC_PAGE_LOGOS, IDC_ON_MEDIA_LABEL})

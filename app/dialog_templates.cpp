@@ -22,6 +22,8 @@ constexpr ControlDef kMain[] = {
     {IDC_CARD_LINE, K::Label, 52, 24, 166, 12, nullptr, 0},
     {IDC_FORMAT, K::Button, 8, 40, 100, 12, nullptr, 0},
     {IDC_REFRESH, K::Button, 116, 40, 100, 12, nullptr, 0},
+    {IDC_CHECK_CARD, K::Button, 8, 56, 100, 12, nullptr, 0},
+    {IDC_ABOUT, K::Button, 116, 56, 100, 12, nullptr, 0},
     {IDC_MARKER_VIDEOS, K::Marker, 264, 2, 48, 16, nullptr, 0},
     {IDC_MARKER_STILLS, K::Marker, 313, 2, 50, 16, nullptr, 0},
     {IDC_MARKER_EFFECTS, K::Marker, 364, 2, 42, 16, nullptr, 0},

@@ -12,6 +12,8 @@ const DialogTextEntry kDialogTexts[] = {
     {IDD_MAIN, IDC_MEDIA_BUSY, "-"},
     {IDD_MAIN, IDC_FORMAT, "Format"},
     {IDD_MAIN, IDC_REFRESH, "Refresh"},
+    {IDD_MAIN, IDC_CHECK_CARD, "Check card"},
+    {IDD_MAIN, IDC_ABOUT, "About"},
     {IDD_MAIN, IDC_PAGE_VIDEOS, "Videos:"},
     {IDD_MAIN, IDC_PAGE_STILLS, "Still images"},
     {IDD_MAIN, IDC_PAGE_EFFECTS, "Effects"},
@@ -89,6 +91,12 @@ const DialogTextEntry kDialogTexts[] = {
     {IDD_ANIM_LOGO, IDC_BOX_CHOICE_LABEL, "Playback speed"},
     {IDD_ANIM_LOGO, IDC_BOX_YES, "Yes"},
     {IDD_ANIM_LOGO, IDC_BOX_NO, "No"},
+
+    // The About box and the check report.
+    {IDD_ABOUT, kDialogCaption, "About Reelkeep"},
+    {IDD_ABOUT, IDC_BOX_OK, "OK"},
+    {IDD_CHECK_REPORT, kDialogCaption, "Check card"},
+    {IDD_CHECK_REPORT, IDC_BOX_OK, "OK"},
 };
 
 const std::size_t kDialogTextsSize = sizeof(kDialogTexts) / sizeof(kDialogTexts[0]);

@@ -17,6 +17,9 @@
 #include "app/cool_msgbox.h"
 #include "app/file_filter.h"
 #include "app/list_drag.h"
+#include "app/main_win_menus.h"
+#include "app/selected_caption.h"
+#include "app/video_drop.h"
 #include "app/settings.h"
 #include "app/skin.h"
 #include "base/log.h"
@@ -60,6 +63,8 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     InitControls();
     ConnectControls();
     SetUpDrag();
+    menus_ = new CWindowMenus(*this);
+    drops_ = new CVideoDropQueue(*this);
     setMinimumSize(MinimumClientSize());
 
     RestorePlacement();
@@ -100,6 +105,7 @@ void CMainWin::InitControls() {
         l->setSpacing(0);
         l->setTextElideMode(Qt::ElideRight);
         l->installEventFilter(this);
+        new CCaptionPanel(l);  // the selected item's caption, whole
     }
 
     auto* yuv = ControlAs<QComboBox>(IDC_YUV_RANGE);
@@ -156,6 +162,8 @@ void CMainWin::ConnectControls() {
     };
     click(IDC_REFRESH, &CMainWin::OnRefresh);
     click(IDC_FORMAT, &CMainWin::Format);
+    click(IDC_CHECK_CARD, &CMainWin::CheckCard);
+    click(IDC_ABOUT, &CMainWin::ShowAbout);
     click(IDC_VIDEO_ADD, &CMainWin::AddVideo);
     click(IDC_VIDEO_DELETE, &CMainWin::DeleteVideo);
     click(IDC_VIDEO_READ, &CMainWin::ReadVideo);
@@ -346,6 +354,7 @@ bool RunFileDialog(QWidget* owner, const FileChoice& choice, std::string& path, 
     dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dlg.setNameFilter(QtFileFilter(choice.filter));
+    if (!choice.title.empty()) dlg.setWindowTitle(QString::fromStdString(choice.title));
     if (save && !choice.defaultExtension.empty()) dlg.setDefaultSuffix(QString::fromStdString(choice.defaultExtension));
     if (!choice.initialName.empty()) {
         const QFileInfo fi(QString::fromStdString(choice.initialName));

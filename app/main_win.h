@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "app/control_ids.h"
@@ -27,6 +28,8 @@ namespace rk {
 
 class CListDrag;
 class CMediaMonitor;
+class CVideoDropQueue;
+class CWindowMenus;
 
 class CMainWin : public CCoolDialog, public IOperator {
     Q_OBJECT
@@ -139,6 +142,16 @@ public:
     // What the drag rules read for a drag of `item` of drag list `list`.
     DragFacts DragFactsFor(int list, int item) const;
     CListDrag& ListDrag() { return *drag_; }
+    // ---- Card-wide commands (main_win_check.cpp) ----
+    // Check card: reads the whole card with progress and Stop, then lists
+    // what it found.
+    void CheckCard();
+    // When the selected card reads as not formatted and the journal holds a
+    // directory of it whose items are all in place: asks, and puts it back.
+    void OfferRecovery();
+    void ShowAbout();
+    CWindowMenus& Menus() { return *menus_; }
+    CVideoDropQueue& DropQueue() { return *drops_; }
 
     // The smallest client size the window may be given.
     QSize MinimumClientSize() const;
@@ -204,6 +217,10 @@ private:
     QSocketNotifier* monitorNotifier_ = nullptr;
     QFileSystemWatcher* folderWatcher_ = nullptr;
     CListDrag* drag_ = nullptr;  // a child of the window
+    // Context menus and dropped files (children of the window).
+    CWindowMenus* menus_ = nullptr;
+    CVideoDropQueue* drops_ = nullptr;
+    std::set<std::string> declinedRecovery_;  // cards whose recovery was declined
 };
 
 }  // namespace rk

@@ -96,6 +96,9 @@ void CMainWin::OnMediaSelChange() {
     UpdateCardLine();
     UpdateControls();
     ownAccess_.restart();
+    // A card that lost its directory may be given it back; asked once the
+    // scan that selected it is over.
+    if (card_.IsOpen() && !card_.IsDirectoryValid()) QTimer::singleShot(0, this, [this] { OfferRecovery(); });
 }
 
 void CMainWin::OnMediaChanged(long param, long event) {

@@ -24,6 +24,24 @@ enum StringId : int {
     IDS_DEINTERLACE_ON = 10120,        // "On"
     IDS_DEINTERLACE_OFF = 10121,       // "Off"
 
+    // The window: file dialog titles, the card check, recovery and the About box.
+    IDS_TITLE_ADD_VIDEO = 10122,        // "Add video"
+    IDS_TITLE_READ_VIDEO = 10123,       // "Read video to file"
+    IDS_TITLE_ADD_STILL = 10124,        // "Add still image"
+    IDS_TITLE_READ_STILL = 10125,       // "Read still image to file"
+    IDS_TITLE_ADD_EFFECT = 10126,       // "Add effect"
+    IDS_TITLE_EFFECT_SOUND = 10127,     // "Add sound to the effect"
+    IDS_TITLE_READ_EFFECT = 10128,      // "Read effect to file"
+    IDS_TITLE_ADD_LOGO = 10129,         // "Add logo"
+    IDS_TITLE_READ_LOGO = 10130,        // "Read logo to file"
+    IDS_CHECK_CLEAN = 10131,            // "Card check: no problems found.\n\nItems: %d, frames checked: %d."
+    IDS_CHECK_PROBLEMS = 10132,         // "Card check: problems found: %d."
+    IDS_CHECK_STOPPED = 10133,          // "Card check stopped. Problems found so far: %d."
+    IDS_RECOVER_QUESTION = 10134,       // "This media reads as not formatted, but a directory kept for it on this computer finds its items on it: videos: %d, still images: %d, effects: %d, logos: %d.\n\nPut the directory back on media?"
+    IDS_RECOVER_DONE = 10135,           // "The directory was put back."
+    IDS_ABOUT_VERSION = 10136,          // "Version %s"
+    IDS_ABOUT_TOOL_MISSING = 10137,     // "%s: not found"
+
     // Logo playback speeds, index 0..4.
     IDS_SPEED_NORMAL = 10140,          // "Normal (50 fps)"
     IDS_SPEED_SLOW2 = 10141,           // "Slow x2"

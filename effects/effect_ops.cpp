@@ -164,6 +164,7 @@ bool ChooseEffectRequest(IOperator& op, EffectRequest& request) {
     if (withSound == 1) {
         FileChoice wav;
         wav.filter = LoadText(IDS_FILTER_WAV);
+        wav.title = LoadText(IDS_TITLE_EFFECT_SOUND);
         std::string path;
         if (op.ChooseOpenFile(wav, path)) request.soundPath = path;
     }
@@ -174,6 +175,7 @@ EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& 
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount) return {};
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_PNG_EFFECT);
+    choice.title = LoadText(IDS_TITLE_ADD_EFFECT);
     choice.initialName = rememberedPath;
     std::string path;
     if (!op.ChooseOpenFile(choice, path)) return {};

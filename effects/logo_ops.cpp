@@ -134,6 +134,7 @@ AddLogoOutcome AddLogo(IOperator& op, CSDCard& card, int slot, std::string& reme
     if (slot < 0 || slot >= kLogoCount) return {};
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_ALL_FILES);
+    choice.title = LoadText(IDS_TITLE_ADD_LOGO);
     choice.initialName = rememberedPath;
     std::string path;
     if (!op.ChooseOpenFile(choice, path)) return {};
@@ -194,6 +195,7 @@ LogoOpResult ReadLogo(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) return LogoOpResult::kCancelled;
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_ANIMLOGO);
+    choice.title = LoadText(IDS_TITLE_READ_LOGO);
     choice.defaultExtension = "animlogo";
     std::string path;
     if (!op.ChooseSaveFile(choice, path)) return LogoOpResult::kCancelled;

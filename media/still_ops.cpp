@@ -35,6 +35,7 @@ StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath,
     FileChoice choice;
     choice.filter = LoadText(IDS_PICTURE_FILES) + " |*.jpg;*.png;*.tga;*.bmp;*.gif|";
     choice.initialName = rememberedPath;
+    choice.title = LoadText(IDS_TITLE_ADD_STILL);
     std::string path;
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;

@@ -63,6 +63,7 @@ AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& re
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_ALL_FILES);
     choice.initialName = rememberedPath;
+    choice.title = LoadText(IDS_TITLE_ADD_VIDEO);
     std::string path;
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;
@@ -228,6 +229,7 @@ ReadVideoOutcome ReadVideo(IOperator& op, CSDCard& card, int listPosition) {
     if (slot < 0 || !card.Directory().Video(slot).Used()) return {};
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_VIDEO_READ);
+    choice.title = LoadText(IDS_TITLE_READ_VIDEO);
     choice.defaultExtension = "kavq1";
     std::string path;
     if (!op.ChooseSaveFile(choice, path)) return {};

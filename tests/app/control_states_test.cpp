@@ -156,5 +156,20 @@ TEST(ControlStates, AccessDeniedHidesRefresh) {
     EXPECT_TRUE(Enabled(f, 2021));
 }
 
+TEST(ControlStates, CheckCardNeedsAnOpenCardAndAboutIsAlwaysThere) {
+    WindowFacts none;
+    EXPECT_FALSE(Shown(none, IDC_CHECK_CARD));
+    EXPECT_TRUE(Shown(none, IDC_ABOUT));
+    WindowFacts blank;
+    blank.cardOpen = true;  // not formatted: a check tells why
+    EXPECT_TRUE(Shown(blank, IDC_CHECK_CARD));
+    EXPECT_TRUE(Enabled(blank, IDC_CHECK_CARD));
+    WindowFacts busy = Ready(2);
+    busy.busy = true;
+    EXPECT_TRUE(Shown(busy, IDC_CHECK_CARD));
+    EXPECT_FALSE(Enabled(busy, IDC_CHECK_CARD)) << "one operation at a time";
+    EXPECT_FALSE(Enabled(busy, IDC_ABOUT));
+}
+
 }  // namespace
 }  // namespace rk
