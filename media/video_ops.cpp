@@ -163,7 +163,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         // would keep it waiting for ever, and us waiting for its pictures.
         if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
         // The tools' start-up (the probes) ends on Stop too.
-        CToolStopScope stopScope([&op] { return op.PumpMessages(); });
+        CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {

@@ -566,7 +566,7 @@ TEST(AddVideoStop, StopDuringAToolsStartUpEndsTheWait) {
 
     SetProgramFolder(tools.Path());
     CScriptedOperator op;
-    op.stopAtPump = 3;
+    op.stopWhileWaiting = true;
     AddVideoOutcome r;
     const auto start = std::chrono::steady_clock::now();
     {
@@ -578,6 +578,7 @@ TEST(AddVideoStop, StopDuringAToolsStartUpEndsTheWait) {
     const auto took = std::chrono::steady_clock::now() - start;
     SetProgramFolder("");
     EXPECT_EQ(r.result, VideoOpResult::kAborted);
+    EXPECT_GE(op.waits, 1);
     // A hang guard, not a speed figure: the tool would sleep for a minute.
     EXPECT_LT(took, std::chrono::seconds(30));
     EXPECT_TRUE(test::ReadFileBytes(image) == before);
