@@ -131,6 +131,18 @@ enum StringId : int {
     IDS_ITEM_EFFECT = 10074,             // "Effect %d"
     IDS_ITEM_LOGO = 10075,               // "Logo %d"
 
+    // Giving a card whose directory was lost its directory back.
+    IDS_RECOVER_DIRECTORY_VALID = 10076,  // "The card's directory is valid; nothing was recovered (--force recovers"
+    IDS_RECOVER_NOTHING_FOUND = 10077,  // "No items were found on the card."
+    IDS_RECOVER_RUNS_OVERLAP = 10078,  // "The runs found on the card overlap; nothing was written."
+    IDS_RECOVER_NO_JOURNAL = 10079,  // "No journalled directory of this card matches what lies on it (--scan r"
+    IDS_RECOVER_FOUND_BY_SCAN = 10080,  // "Found by scanning (%s): %d videos, %d stills, %d effects, %d logos."
+    IDS_RECOVER_RUNS_LEFT_OUT = 10081,  // "%d more runs found no free entry."
+    IDS_RECOVER_SCAN_NOTE = 10082,  // "Playlists cannot be recovered by a scan; videos are named \"Recovered "
+    IDS_RECOVER_FOUND_IN_JOURNAL = 10083,  // "Found in the journal (%s): %d videos, %d stills, %d effects, %d logos,"
+    IDS_RECOVER_WRITE_QUESTION = 10084, // "Write this directory to the card?"
+    IDS_RECOVERED_NAME = 10085,  // "Recovered %d"
+
     // The application title (window caption, settings application name).
     IDS_APP_TITLE = 57344,             // "Reelkeep"
 };

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/log.h"
@@ -10,7 +12,10 @@
 #include "card/run_check.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
+#include "base/texts.h"
+#include "codec/effect_marks.h"
 #include "codec/kavq1_slot.h"
+#include "codec/kvq1_decoder.h"
 #include "codec/kvq1_format.h"
 #include "ui/operator.h"
 
@@ -20,32 +25,104 @@ namespace {
 
 constexpr uint32_t kMaxEntryFrames = 0xFFFF;
 
+// What a slot holds, by its headers: a video frame of the mode, an effect
+// frame (a frame of the mode carrying effect marks), a logo frame (an HD
+// frame coded at rate code 50 with a 768-sector budget, whatever the card),
+// or, on an HD 50 card, a frame that could be either; the logo frame layout
+// tells those apart (see LogoProbe).
+enum class SlotKind { kVideo, kEffect, kLogo, kVideoOrLogo };
+
 // What the first two Clusters of a frame slot say.
 struct SlotHead {
     bool valid = false;
     int mode = -1;
     uint32_t frame = 0;
+    SlotKind kind = SlotKind::kVideo;
+    EffectMarks marks;
 };
+
+constexpr int kLogoBudgetBytes = 32 * int(kClusterSize);  // 768 sectors
 
 // A head cluster with its sound chunk ("KAQ1", 0x85) followed by a KVQ1
 // frame header whose size class, rate and budget are those of a mode (of
-// `mode` when it is not -1).
+// `mode` when it is not -1), or those of a logo frame.
 SlotHead ReadSlotHead(const uint8_t* twoClusters, int mode) {
     SlotHead h;
     if (std::memcmp(twoClusters, kAudioChunkMagic, 4) != 0 || twoClusters[4] != 0x85) return h;
+    const uint8_t* frame = twoClusters + kClusterSize;
+    if (std::memcmp(frame, kKVQ1Magic, 4) != 0) return h;
+    const int sizeClass = frame[4];
+    const int rate = NormaliseFrameRateCode(frame[5]);
+    const int budget = int(ReadBE16(frame + 6)) * 512;
+    const bool logoFrame = sizeClass == 1 && rate == 50 && budget == kLogoBudgetBytes;
     for (int m = 0; m < kVideoModeCount; ++m) {
         if (mode >= 0 && m != mode) continue;
         const VideoMode& vm = VideoModeAt(m);
-        if (CheckKAVQ1Slot(twoClusters, 2 * kClusterSize, vm.sizeClass, vm.frameRate,
-                           vm.clustersPerFrame * int(kClusterSize)) == KAVQ1Check::Ok) {
-            h.valid = true;
-            h.mode = m;
-            h.frame = ReadBE32(twoClusters + 8);
-            return h;
-        }
+        const bool modeFrame = sizeClass == vm.sizeClass && rate == NormaliseFrameRateCode(vm.frameRate) &&
+                               budget == (vm.clustersPerFrame - 1) * int(kClusterSize);
+        if (modeFrame && vm.sizeClass == 1 && GetEffectMarks(frame, h.marks))
+            h.kind = SlotKind::kEffect;
+        else if (modeFrame)
+            h.kind = logoFrame ? SlotKind::kVideoOrLogo : SlotKind::kVideo;
+        else if (logoFrame && mode >= 0)
+            h.kind = SlotKind::kLogo;  // (while the mode is learnt, logos say nothing of it)
+        else
+            continue;
+        h.valid = true;
+        h.mode = m;
+        h.frame = ReadBE32(twoClusters + 8);
+        return h;
     }
     return h;
 }
+
+// Whether a run of `want` kind may go on with a slot of kind `got`.
+bool SameItem(SlotKind want, SlotKind got) {
+    if (want == got) return true;
+    if (got == SlotKind::kVideoOrLogo) return want == SlotKind::kVideo || want == SlotKind::kLogo;
+    return false;
+}
+
+// The logo frame layout: the colour picture in the top-left quarter, its
+// alpha mask as grey in the top-right quarter, the lower half black. A
+// frame is taken for a logo when its lower half is black and the mask
+// quarter carries no colour. Buffers are made once per scan.
+class LogoProbe {
+public:
+    bool IsLogoFrame(CSDCard& card, uint64_t cluster, uint64_t totalClusters) {
+        constexpr int kSlotClusters = 33;
+        if (cluster + kSlotClusters > totalClusters) return false;
+        if (slot_.empty()) {
+            const KVQ1Geometry g = KVQ1GeometryFor(1);
+            slot_.resize(size_t(kSlotClusters) * kClusterSize);
+            luma_.resize(g.LumaBytes());
+            cb_.resize(g.ChromaBytes());
+            cr_.resize(g.ChromaBytes());
+            decoder_ = std::make_unique<KVQ1Decoder>();
+        }
+        if (!card.ReadClusters(uint32_t(cluster), slot_.data(), kSlotClusters)) return false;
+        if (!decoder_->Decode(slot_.data() + kClusterSize, size_t(kLogoBudgetBytes), luma_.data(), cb_.data(),
+                              cr_.data()))
+            return false;
+        constexpr int w = 1920, h = 1080, cw = w / 2;
+        uint64_t lumaSum = 0;
+        for (int y = h / 2; y < h; ++y)
+            for (int x = 0; x < w; ++x) lumaSum += luma_[size_t(y) * w + x];
+        if (lumaSum / (uint64_t(w) * (h / 2)) > 24) return false;
+        uint64_t chromaDev = 0, count = 0;
+        for (int y = 0; y < h / 4; ++y)  // chroma rows of the upper half
+            for (int x = cw / 2; x < cw; ++x) {
+                chromaDev += uint64_t(std::abs(int(cb_[size_t(y) * cw + x]) - 128)) +
+                             uint64_t(std::abs(int(cr_[size_t(y) * cw + x]) - 128));
+                ++count;
+            }
+        return chromaDev / (2 * count) <= 4;
+    }
+
+private:
+    std::vector<uint8_t> slot_, luma_, cb_, cr_;
+    std::unique_ptr<KVQ1Decoder> decoder_;
+};
 
 // The card's Clusters from its size: a card that reads as not formatted has
 // no regions yet.
@@ -85,6 +162,22 @@ bool HasItems(const CardDirectory& dir) {
 }
 
 }  // namespace
+
+ScanSlotHead ReadScanSlotHead(const uint8_t* data, size_t bytes, int mode) {
+    ScanSlotHead out;
+    if (data == nullptr || bytes < 2 * kClusterSize) return out;
+    const SlotHead h = ReadSlotHead(data, mode);
+    if (!h.valid) return out;
+    out.valid = true;
+    out.mode = h.mode;
+    out.frame = h.frame;
+    out.kind = ScanSlotKind(int(h.kind));
+    if (h.kind == SlotKind::kEffect) {
+        out.effectKind = h.marks.kind;
+        out.framesAfter = h.marks.framesAfter;
+    }
+    return out;
+}
 
 bool ItemsInPlace(CSDCard& card, const CardDirectory& dir, int mode) {
     if (!IsValidVideoMode(mode)) return false;
@@ -200,11 +293,23 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
         return false;
     };
 
+    LogoProbe logos;
     if (!IsValidVideoMode(mode)) {
-        uint64_t at = 0;
+        // The mode of the first frame that is not a logo's (logos are coded
+        // at 50 frames whatever the card); a card of logos alone is HD 50.
+        uint64_t at = 0, from = kDirectoryClusters;
         SlotHead head;
-        if (!nextHead(kDirectoryClusters, total, -1, at, head)) return false;
-        mode = head.mode;
+        int fallback = -1;
+        while (nextHead(from, total, -1, at, head)) {
+            if (head.kind != SlotKind::kVideoOrLogo || !logos.IsLogoFrame(card, at, total)) {
+                mode = head.mode;
+                break;
+            }
+            if (fallback < 0) fallback = head.mode;
+            from = at + 1;
+        }
+        if (!IsValidVideoMode(mode)) mode = fallback;
+        if (!IsValidVideoMode(mode)) return false;
     }
     foundMode = mode;
     const CardRegions regions = CardRegions::For(mode, card.TotalSectors());
@@ -221,18 +326,25 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
         }
     }
 
-    // Runs of frame slots in the item area, numbered in sequence, each with
-    // room for its thumbnail block behind it.
-    int video = 0;
+    // Runs of frame slots in the item area, numbered in sequence, of one
+    // kind, each with room for its thumbnail block behind it. An effect's
+    // last frame says so in its marks.
+    int video = 0, effect = 0, logo = 0;
     uint64_t c = uint64_t(regions.firstItemCluster);
     uint64_t at = 0;
     while (!readFailed && nextHead(c, total, mode, at, head)) {
+        SlotKind kind = head.kind;
+        if (kind == SlotKind::kVideoOrLogo) kind = logos.IsLogoFrame(card, at, total) ? SlotKind::kLogo : SlotKind::kVideo;
         const uint32_t first = head.frame;
         uint32_t frames = 1;
-        SlotHead next;
+        SlotHead last = head, next;
         while (frames < kMaxEntryFrames && at + uint64_t(frames + 1) * x + kThumbnailClusters <= total &&
-               HeadAt(card, at + uint64_t(frames) * x, mode, next, readFailed) && next.frame == first + frames)
+               !(kind == SlotKind::kEffect && last.marks.framesAfter == 0) &&
+               HeadAt(card, at + uint64_t(frames) * x, mode, next, readFailed) && next.frame == first + frames &&
+               SameItem(kind, next.kind)) {
+            last = next;
             ++frames;
+        }
         if (at + uint64_t(frames) * x + kThumbnailClusters > total) --frames;  // no room for its thumbnail
         uint64_t resume = at + uint64_t(frames) * x;
         // Where a run goes on past what one entry holds, or another run starts
@@ -250,9 +362,18 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
             c = resume;  // one slot with no room for a thumbnail: not an item
             continue;
         }
-        if (video < kVideoCount) {
-            found.SetVideo(video, EntryHead{uint32_t(at), uint16_t(frames), uint16_t(x)});
-            found.SetVideoNameUtf8(video, "Recovered " + std::to_string(video + 1));
+        const EntryHead entry{uint32_t(at), uint16_t(frames), uint16_t(x)};
+        if (kind == SlotKind::kEffect && effect < kEffectCount) {
+            found.SetEffect(effect, entry);
+            // Keyframed kinds switch with 1, animated wipes with their kind;
+            // an animated wipe's measured extent is not on the card (Hue 0).
+            found.SetEffectSwitch(effect, uint8_t(IsKeyframedEffectKind(head.marks.kind) ? 1 : head.marks.kind));
+            ++effect;
+        } else if (kind == SlotKind::kLogo && logo < kLogoCount) {
+            found.SetLogo(logo++, entry);
+        } else if (kind == SlotKind::kVideo && video < kVideoCount) {
+            found.SetVideo(video, entry);
+            found.SetVideoNameUtf8(video, FormatText(IDS_RECOVERED_NAME, video + 1));
             ++video;
         } else {
             ++tally.runsLeftOut;
@@ -260,7 +381,9 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
         c = resume;
     }
     tally.videos = video;
-    return !readFailed && (tally.videos > 0 || tally.stills > 0);
+    tally.effects = effect;
+    tally.logos = logo;
+    return !readFailed && (tally.videos > 0 || tally.stills > 0 || tally.effects > 0 || tally.logos > 0);
 }
 
 RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& options) {
@@ -272,8 +395,7 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     }
     if (valid && !options.force) {
         out.result = RecoverResult::kDirectoryValid;
-        op.ShowMessage(kMsgNotice, kIconWarning,
-                       "The card's directory is valid; nothing was recovered (--force recovers all the same).");
+        op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_DIRECTORY_VALID));
         return out;
     }
     CardDirectory found;
@@ -284,27 +406,23 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         const int scanMode = IsValidVideoMode(options.mode) ? options.mode : valid ? card.VideoMode() : -1;
         if (!ScanForItems(card, scanMode, found, mode, tally)) {
             out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
-            if (!card.ErrorReported()) op.ShowMessage(kMsgNotice, kIconWarning, "No items were found on the card.");
+            if (!card.ErrorReported()) op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NOTHING_FOUND));
             return out;
         }
         if (!CheckRuns(found, CardRegions::For(mode, card.TotalSectors())).empty()) {
             out.result = RecoverResult::kNothingFound;
-            op.ShowMessage(kMsgNotice, kIconWarning, "The runs found on the card overlap; nothing was written.");
+            op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_RUNS_OVERLAP));
             return out;
         }
-        summary = "Found by scanning (" + std::string(VideoModeName(mode)) + "): " + std::to_string(tally.videos) +
-                  " videos, " + std::to_string(tally.stills) + " stills.";
-        if (tally.runsLeftOut > 0)
-            summary += " " + std::to_string(tally.runsLeftOut) + " more runs found no free video entry.";
-        summary += " Playlists, effects and logos cannot be recovered by a scan; videos are named \"Recovered 1\", "
-                   "\"Recovered 2\"...";
+        summary = FormatText(IDS_RECOVER_FOUND_BY_SCAN, VideoModeName(mode), tally.videos, tally.stills,
+                             tally.effects, tally.logos);
+        if (tally.runsLeftOut > 0) summary += " " + FormatText(IDS_RECOVER_RUNS_LEFT_OUT, tally.runsLeftOut);
+        summary += " " + LoadText(IDS_RECOVER_SCAN_NOTE);
     } else {
         if (!FindJournalledDirectory(card, options.journalFolder, found, mode)) {
             out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
             if (!card.ErrorReported())
-                op.ShowMessage(kMsgNotice, kIconWarning,
-                               "No journalled directory of this card matches what lies on it (--scan rebuilds one "
-                               "from the card).");
+                op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NO_JOURNAL));
             return out;
         }
         int videos = 0, stills = 0, effects = 0, logos = 0;
@@ -312,13 +430,11 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         for (int s = 0; s < kStillCount; ++s) stills += found.Still(s).Used();
         for (int e = 0; e < kEffectCount; ++e) effects += found.Effect(e).Used();
         for (int l = 0; l < kLogoCount; ++l) logos += found.Logo(l).Used();
-        summary = "Found in the journal (" + std::string(VideoModeName(mode)) + "): " + std::to_string(videos) +
-                  " videos, " + std::to_string(stills) + " stills, " + std::to_string(effects) + " effects, " +
-                  std::to_string(logos) + " logos, with their playlists.";
+        summary = FormatText(IDS_RECOVER_FOUND_IN_JOURNAL, VideoModeName(mode), videos, stills, effects, logos);
     }
     out.summary = summary;
     if (options.ask &&
-        op.ShowMessage(kMsgQuestion, kIconQuestion, summary + "\nWrite this directory to the card?") != kResultYes) {
+        op.ShowMessage(kMsgQuestion, kIconQuestion, summary + "\n" + LoadText(IDS_RECOVER_WRITE_QUESTION)) != kResultYes) {
         out.result = RecoverResult::kCancelled;
         return out;
     }

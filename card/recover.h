@@ -4,7 +4,9 @@
 // - the journal on the computer: a directory kept for this card whose items
 //   are all found where its entries say is put back as it was;
 // - a scan: entries are rebuilt from the runs of frame slots found on
-//   cluster boundaries and from the stills at their fixed places.
+//   cluster boundaries (effects told apart by their effect marks, logos by
+//   their rate code 50 and frame layout) and from the stills at their fixed
+//   places. Playlists cannot be rebuilt this way.
 // Everything up to the operator's Yes only reads; then the directory is
 // written once, last, and nothing else on the card is touched.
 #include <cstdint>
@@ -27,10 +29,29 @@ bool ItemsInPlace(CSDCard& card, const CardDirectory& dir, int mode);
 // differs from what the card now holds and whose items are in place.
 bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, CardDirectory& found, int& mode);
 
+// What the scan reads from the first two Clusters (24576 bytes) of a would-be
+// frame slot: a head cluster with its sound chunk and a KVQ1 frame header of
+// mode `mode` (-1: of any mode), told apart as a video, an effect (its
+// effect marks), a logo (an HD frame at rate code 50 on a card of another
+// rate or size) or, on an HD 50 card, a frame that may be a video or a logo.
+enum class ScanSlotKind : int { kVideo = 0, kEffect, kLogo, kVideoOrLogo };
+struct ScanSlotHead {
+    bool valid = false;
+    int mode = -1;
+    uint32_t frame = 0;        // the sound chunk's frame number
+    ScanSlotKind kind = ScanSlotKind::kVideo;
+    int effectKind = -1;       // effects: the transition kind of the marks
+    int framesAfter = -1;      // effects: frames after this one, as the marks say
+};
+// Fewer than 24576 bytes read as no slot.
+ScanSlotHead ReadScanSlotHead(const uint8_t* data, size_t bytes, int mode);
+
 struct ScanTally {
     int videos = 0;
     int stills = 0;
-    int runsLeftOut = 0;  // runs found after all video entries were taken
+    int effects = 0;
+    int logos = 0;
+    int runsLeftOut = 0;  // runs found after all entries of their kind were taken
 };
 
 // Rebuilds a directory from what lies on the card. `mode` -1 learns the mode

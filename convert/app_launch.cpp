@@ -294,4 +294,44 @@ CAppLaunch::~CAppLaunch() {
     if (!capturePath.empty()) unlink(capturePath.c_str());
 }
 
+namespace {
+thread_local CToolStopScope* t_stopScope = nullptr;
+}
+
+CToolStopScope::CToolStopScope(std::function<bool()> stopRequested)
+    : stop_(std::move(stopRequested)), outer_(t_stopScope) {
+    t_stopScope = this;
+}
+
+CToolStopScope::~CToolStopScope() { t_stopScope = outer_; }
+
+bool CToolStopScope::StopRequested() {
+    CToolStopScope* s = t_stopScope;
+    if (s == nullptr || !s->stop_ || !s->stop_()) return false;
+    s->fired_ = true;
+    return true;
+}
+
+bool WaitOrStop(CAppLaunch& tool, int timeoutMs, bool& stopped) {
+    stopped = false;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        int step = 100;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return tool.Wait(0);
+            if (left < step) step = int(left);
+        }
+        if (tool.Wait(step)) return true;
+        if (!tool.started) return false;
+        if (CToolStopScope::StopRequested()) {
+            LogMessage(2, "CAppLaunch: stopped while waiting for the tool (pid %d)", int(tool.Pid()));
+            tool.Terminate();
+            stopped = true;
+            return false;
+        }
+    }
+}
+
 }  // namespace rk

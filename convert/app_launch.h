@@ -10,6 +10,7 @@
 // argument, untouched.
 #include <sys/types.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -77,5 +78,32 @@ private:
     int pidfd_ = -1;
     int outputFd_ = -1;
 };
+
+// Stop for the waits on a tool's start-up (a probe that stalls before it
+// prints anything). While a scope lives on a thread, WaitOrStop on that
+// thread asks `stopRequested` every 100 ms and gives up as soon as it
+// answers true; scopes nest, the innermost one counts.
+class CToolStopScope {
+public:
+    explicit CToolStopScope(std::function<bool()> stopRequested);
+    ~CToolStopScope();
+    CToolStopScope(const CToolStopScope&) = delete;
+    CToolStopScope& operator=(const CToolStopScope&) = delete;
+    // Whether Stop ended a wait while this scope lived.
+    bool Fired() const { return fired_; }
+    // Asks the innermost scope of this thread (false when there is none);
+    // a true answer marks it fired.
+    static bool StopRequested();
+
+private:
+    std::function<bool()> stop_;
+    CToolStopScope* outer_ = nullptr;
+    bool fired_ = false;
+};
+
+// Wait(timeoutMs) in steps of at most 100 ms, ending early when the thread's
+// CToolStopScope says Stop: then the tool is ended (Terminate) and false
+// comes back with `stopped` set.
+bool WaitOrStop(CAppLaunch& tool, int timeoutMs, bool& stopped);
 
 }  // namespace rk

@@ -58,8 +58,9 @@ constexpr const char* kSoundProbe = "-v quiet -show_streams -select_streams a:0 
 template <class Reader>
 bool FinishProbe(CAppLaunch& probe, const std::string& source, Reader&& read) {
     if (!probe.started) return false;
-    if (!probe.Wait(kProbeLimitMs)) {
-        LogMessage(2, "KAVQ1FileEncoder: probe of %s took too long", source.c_str());
+    bool stopped = false;
+    if (!WaitOrStop(probe, kProbeLimitMs, stopped)) {
+        if (!stopped) LogMessage(2, "KAVQ1FileEncoder: probe of %s took too long", source.c_str());
         probe.Terminate();
         return false;
     }

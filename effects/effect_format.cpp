@@ -36,6 +36,8 @@ void IncrementDigits(std::string& digits) {
 
 }  // namespace
 
+static_assert(kLastFramePosition == kEffectLastFramePosition, "one last-frame position");
+
 void PutEffectMarks(uint8_t* h, const EffectMarks& m) {
     bool keyed = IsKeyframedKind(m.kind);
     int position = keyed ? std::clamp(m.position, 0, kLastFramePosition) : 0;
@@ -49,15 +51,6 @@ void PutEffectMarks(uint8_t* h, const EffectMarks& m) {
     h[19] = uint8_t(std::clamp(m.framesAfter, 0, 255));
 }
 
-bool GetEffectMarks(const uint8_t* h, EffectMarks& m) {
-    if (h[12] != kEffectMarkByte || h[18] > 3) return false;
-    m.kind = h[18];
-    m.position = h[15] | ((h[16] & 0xE0) << 3);
-    m.fade = h[17];
-    m.framesAfter = h[19];
-    return true;
-}
-
 EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames) {
     EffectMarks m;
     m.kind = stinger.TransitionKind();
@@ -67,16 +60,6 @@ EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames) {
     }
     m.framesAfter = std::clamp(frames - 1 - frame, 0, 255);
     return m;
-}
-
-bool IsEffectFrameSlot(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames) {
-    if (bytes < kVideoAreaOffset + kKVQ1HeaderBytes || frame >= frames) return false;
-    if (std::memcmp(slot, kAudioChunkMagic, 4) != 0) return false;
-    const uint8_t* h = slot + kVideoAreaOffset;
-    if (std::memcmp(h, kKVQ1Magic, 4) != 0 || ReadBE32(h + 8) != frame) return false;
-    EffectMarks m;
-    if (!GetEffectMarks(h, m)) return false;
-    return m.framesAfter == int(std::min<uint32_t>(frames - 1 - frame, 255));
 }
 
 uint8_t EffectSwitchOf(int kind) { return IsKeyframedKind(kind) ? 1 : uint8_t(kind); }

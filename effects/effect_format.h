@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/effect_marks.h"
 #include "codec/kvq1_format.h"
 
 namespace rk {
@@ -28,32 +29,15 @@ inline constexpr uint8_t kEffectFileMagic[4] = {'S', 'T', 'N', 'D'};
 // the card's rate; the chunk length field says 1448 words.
 inline constexpr int kEffectAudioBytes = 5760;
 inline constexpr int kEffectMaxSoundSeconds = 5;
-inline constexpr uint8_t kEffectMarkByte = 0x40;
-// Offset of the marks in the frame header, and of the header in the slot.
-inline constexpr size_t kEffectMarksOffset = 12;
+// Offset of the frame header in the slot (the marks' rule: codec/effect_marks.h).
 inline constexpr size_t kVideoAreaOffset = kSlotFrameOffset;
-
-// The marks of one frame.
-struct EffectMarks {
-    int kind = 0;        // transition kind 0..3
-    int position = 0;    // 0..2047 (keyframed kinds)
-    int fade = 0;        // 0..255 (keyframed kinds)
-    int framesAfter = 0; // frames behind this one, stored limited to 0..255
-};
 
 // Writes bytes 12..19 of a KVQ1 frame header.
 void PutEffectMarks(uint8_t* frameHeader, const EffectMarks& marks);
-// Reads them back; false when byte 12 is not 0x40 or the kind is not 0..3.
-bool GetEffectMarks(const uint8_t* frameHeader, EffectMarks& marks);
 // The marks of frame i of n of an effect made from `stinger` (its
 // transition kind; position with the last-frame rule, so the last frame
 // says 2047).
 EffectMarks MarksOfFrame(const CStinger& stinger, int frame, int frames);
-
-// True when `slot` (at least kSlotFrameOffset + 20 bytes) holds effect frame `frame` of
-// `frames`: the audio chunk magic, a "KVQ1" frame numbered `frame`, and
-// effect marks whose frame count agrees.
-bool IsEffectFrameSlot(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames);
 
 // Entry bytes 8 and 9: Switch (1 for keyframed kinds, else the kind) and Hue
 // (the low 8 bits of the measured half extent of an animated wipe).

@@ -13,6 +13,7 @@
 #include "card/run_check.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
+#include "codec/effect_marks.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
 #include "codec/kvq1_format.h"
@@ -205,11 +206,13 @@ struct Checker {
     }
 
     // ---- Pass 2: frame slots ----
+    enum class Role { kVideo, kEffect, kLogo, kStill, kTitleCard };
     struct ItemToCheck {
-        ItemKind kind;     // kKindEndMarker for a still
+        Role role;
         int index;
         EntryHead head;
         std::string name;
+        int effectKind = -1;  // effects: the kind the entry's Switch names, -1 for either keyframed kind
     };
 
     bool Sampled(uint64_t f, uint64_t n) const {
@@ -221,18 +224,33 @@ struct Checker {
     void CheckSlots() {
         std::vector<ItemToCheck> items;
         for (int v = 0; v < kVideoCount; ++v)
-            if (dir.Video(v).Used()) items.push_back({kKindVideo, v, dir.Video(v), ItemName(kKindVideo, v)});
+            if (dir.Video(v).Used()) items.push_back({Role::kVideo, v, dir.Video(v), ItemName(kKindVideo, v)});
         for (int e = 0; e < kEffectCount; ++e)
-            if (dir.Effect(e).Used()) items.push_back({kKindEffect, e, dir.Effect(e), ItemName(kKindEffect, e)});
+            if (dir.Effect(e).Used()) {
+                const uint8_t sw = dir.EffectSwitch(e);
+                items.push_back({Role::kEffect, e, dir.Effect(e), ItemName(kKindEffect, e), sw == 2 || sw == 3 ? sw : -1});
+                if (sw < 1 || sw > 3)
+                    Add(items.back().name, "switch",
+                        "entry's switch byte is " + std::to_string(int(sw)) + ", not 1 to 3");
+            }
         for (int l = 0; l < kLogoCount; ++l)
-            if (dir.Logo(l).Used()) items.push_back({kKindLogo, l, dir.Logo(l), ItemName(kKindLogo, l)});
+            if (dir.Logo(l).Used()) items.push_back({Role::kLogo, l, dir.Logo(l), ItemName(kKindLogo, l)});
         for (int s = 0; s < kStillCount; ++s)
             if (dir.Still(s).Used())
-                items.push_back({kKindEndMarker, s, dir.Still(s), "still " + std::to_string(s + 1)});
+                items.push_back({Role::kStill, s, dir.Still(s), "still " + std::to_string(s + 1)});
         report.items = int(items.size());
+        // The title card of every playlist with clips: one frame of the
+        // card's mode at its fixed place (not an item of its own).
+        for (int p = 0; p < kPlaylistCount; ++p) {
+            const int32_t k = dir.ClipCount(p);
+            if (k > 0 && k <= kMaxClipsPerPlaylist)
+                items.push_back({Role::kTitleCard, p,
+                                 EntryHead{regions.TitleCluster(p), 1, uint16_t(mode.clustersPerFrame)},
+                                 "playlist " + std::to_string(p + 1)});
+        }
 
         uint64_t total = 0;
-        for (const auto& it : items) total += it.kind == kKindEndMarker ? 1 : it.head.numFrames;
+        for (const auto& it : items) total += it.role == Role::kStill || it.role == Role::kTitleCard ? 1 : it.head.numFrames;
         const int x = mode.clustersPerFrame;
         op.BeginProgress(int64_t(total), ProgressUnit::kFrames, int64_t(x) * kClusterSize);
 
@@ -244,7 +262,7 @@ struct Checker {
 
         uint64_t done = 0;
         for (const auto& it : items) {
-            const bool still = it.kind == kKindEndMarker;
+            const bool still = it.role == Role::kStill || it.role == Role::kTitleCard;
             const uint64_t n = still ? 1 : it.head.numFrames;
             // Stills lie at their fixed place with the mode's spacing; a
             // still whose entry points elsewhere was reported already.
@@ -253,6 +271,7 @@ struct Checker {
             if (stride < 2) continue;  // nothing a frame could live in (reported as spacing)
             int frameFindings = 0, hidden = 0;
             uint32_t firstNumber = 0;
+            int firstKind = -1;
             for (uint64_t f = 0; f < n; ++f) {
                 if (op.PumpMessages()) {
                     report.stopped = true;
@@ -268,7 +287,7 @@ struct Checker {
                     problem = "cannot be read";
                 } else {
                     ++report.framesChecked;
-                    problem = SlotProblem(it, f, slot.data(), firstNumber);
+                    problem = SlotProblem(it, f, slot.data(), firstNumber, firstKind);
                     if (problem.empty() && decode) {
                         const size_t budget = size_t(readClusters - 1) * kClusterSize;
                         ++report.framesDecoded;
@@ -277,7 +296,10 @@ struct Checker {
                     }
                 }
                 if (!problem.empty()) {
-                    if (frameFindings < kMaxFrameFindingsPerItem)
+                    if (it.role == Role::kTitleCard)
+                        Add(it.name, "title-card", "title card at cluster " + std::to_string(it.head.startCluster) +
+                                                       " " + problem);
+                    else if (frameFindings < kMaxFrameFindingsPerItem)
                         Add(it.name, "frame", "frame " + std::to_string(f) + " " + problem);
                     else
                         ++hidden;
@@ -291,39 +313,58 @@ struct Checker {
     }
 
     // The first thing wrong with the headers of frame `f` of `it`, or empty.
-    std::string SlotProblem(const ItemToCheck& it, uint64_t f, const uint8_t* slot, uint32_t& firstNumber) const {
+    std::string SlotProblem(const ItemToCheck& it, uint64_t f, const uint8_t* slot, uint32_t& firstNumber,
+                            int& firstKind) const {
         const uint8_t* frame = slot + kClusterSize;
         KVQ1Parser header(frame, kKVQ1HeaderBytes);
         if (!header.Valid()) return "has a damaged frame header (no KVQ1 magic)";
-        if (it.kind != kKindVideo && it.kind != kKindEndMarker) return {};  // effects, logos: their own shape
-        if (header.SizeClass() != mode.sizeClass)
-            return "has a damaged frame header (size class " + std::to_string(int(frame[4])) + ", the card's is " +
-                   std::to_string(mode.sizeClass) + ")";
-        if (header.FrameRate() != NormaliseFrameRateCode(mode.frameRate))
-            return "has a damaged frame header (rate code " + std::to_string(int(frame[5])) + ", the card's is " +
-                   std::to_string(mode.frameRate) + ")";
-        const int budget = (mode.clustersPerFrame - 1) * int(kClusterSize);
+        // Effects and logos are HD frames whatever the card; logos are coded
+        // at rate code 50 whatever the card's rate.
+        const bool logo = it.role == Role::kLogo, effect = it.role == Role::kEffect;
+        const int sizeClass = logo || effect ? 1 : mode.sizeClass;
+        const int rate = logo ? 50 : NormaliseFrameRateCode(mode.frameRate);
+        if (header.SizeClass() != sizeClass)
+            return "has a damaged frame header (size class " + std::to_string(int(frame[4])) + ", expected " +
+                   std::to_string(sizeClass) + ")";
+        if (header.FrameRate() != rate)
+            return "has a damaged frame header (rate code " + std::to_string(int(frame[5])) + ", expected " +
+                   std::to_string(rate) + ")";
+        const int budget = (logo ? std::min<int>(it.head.clustersPerFrame, 33) - 1 : mode.clustersPerFrame - 1) *
+                           int(kClusterSize);
         if (header.FrameBudgetBytes() != budget)
             return "has a damaged frame header (budget " + std::to_string(header.FrameBudgetBytes()) +
                    " bytes, the slot holds " + std::to_string(budget) + ")";
-        if (it.kind != kKindVideo) return {};
-        // Videos: frames number on from their first one, and the audio
-        // chunk carries the same number and the share of its rate.
+        if (it.role == Role::kStill || it.role == Role::kTitleCard) return {};
+        // Videos: frames number on from their first one; effects and logos
+        // from 0. The audio chunk carries the same number and the share of
+        // its rate (effects and logos: always that of rate code 50).
         const uint32_t number = header.FrameNumber();
-        if (f == 0) firstNumber = number;
-        else if (number != uint32_t(firstNumber + f))
+        if (f == 0 && it.role == Role::kVideo) firstNumber = number;
+        const uint32_t expected = uint32_t(firstNumber + f);
+        if (number != expected)
             return "has a damaged frame header (frame number " + std::to_string(number) + ", expected " +
-                   std::to_string(uint32_t(firstNumber + f)) + ")";
+                   std::to_string(expected) + ")";
+        if (effect) {
+            if (const char* fault = EffectMarksFault(frame, uint32_t(f), it.head.numFrames, it.effectKind))
+                return "has damaged effect marks (" + std::string(fault) + ")";
+            const int kind = frame[18];
+            // Against the first frame whose marks are sound.
+            if (firstKind < 0) firstKind = kind;
+            else if (kind != firstKind)
+                return "has damaged effect marks (transition kind " + std::to_string(kind) + ", the earlier frames' is " +
+                       std::to_string(firstKind) + ")";
+        }
         if (std::memcmp(slot, kAudioChunkMagic, 4) != 0) return "has a damaged audio chunk (no KAQ1 magic)";
         const uint32_t audioNumber = ReadBE32(slot + 8);
         if (audioNumber != number)
             return "has a damaged audio chunk (frame number " + std::to_string(audioNumber) + ", the frame's is " +
                    std::to_string(number) + ")";
         const int words = ReadBE16(slot + 12);
-        const int expected = AudioChunkLengthWords(AudioShareBytes(mode.frameRate, number));
-        if (words != expected)
-            return "has a damaged audio chunk (length " + std::to_string(words) + " words, the rate gives " +
-                   std::to_string(expected) + ")";
+        const int share = AudioShareBytes(logo || effect ? 50 : mode.frameRate, number);
+        const int wantWords = AudioChunkLengthWords(share);
+        if (words != wantWords)
+            return "has a damaged audio chunk (length " + std::to_string(words) + " words, expected " +
+                   std::to_string(wantWords) + ")";
         return {};
     }
 };

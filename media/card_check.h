@@ -8,8 +8,10 @@
 //      videos) and the device's playlist table equal to its rebuild;
 //   2. every item's frame slots: the head Cluster's audio chunk (magic, frame
 //      number, length for the rate) and the KVQ1 header (magic, size class,
-//      rate, budget, frame number); with CheckFrames::kAll a full decode of
-//      every frame, with kSample of the first, middle and last;
+//      rate, budget, frame number); the effect marks of every effect frame
+//      (codec/effect_marks.h); logos as HD frames at rate code 50; the title
+//      card of every playlist with clips; with CheckFrames::kAll a full
+//      decode of every frame, with kSample of the first, middle and last;
 //   3. the free-space accounting the card's list shows.
 //
 // Progress is counted in frames through the operator; Stop ends the check at

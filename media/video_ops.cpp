@@ -26,6 +26,7 @@
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_format.h"
 #include "convert/kavq1_file_converter.h"
+#include "convert/app_launch.h"
 #include "convert/kavq1_file_encoder.h"
 #include "base/path_util.h"
 #include "base/safe_open.h"
@@ -162,9 +163,16 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         // ffmpeg opens the source itself: a FIFO, a folder or a device there
         // would keep it waiting for ever, and us waiting for its pictures.
         if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
+        // The tools' start-up (the probes) ends on Stop too.
+        CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {
+            if (stopScope.Fired()) {
+                MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+                out.result = VideoOpResult::kAborted;
+                return out;
+            }
             return Fail(IDS_CANT_OPEN_VIDEO);
         }
         frameCount = encoder->FrameCount() > 0 ? static_cast<uint64_t>(encoder->FrameCount()) : 0;

@@ -117,6 +117,9 @@ public:
     }
     virtual void SetProgress(int64_t position, bool error) = 0;
     virtual bool PumpMessages() = 0;
+    // Whether Stop was asked for, from a wait that is not a step of the
+    // operation's progress (a tool's start-up). The default pumps.
+    virtual bool StopRequestedWhileWaiting() { return PumpMessages(); }
     virtual void EndProgress() = 0;
 
     virtual void Refresh(unsigned what) = 0;

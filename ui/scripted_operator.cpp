@@ -66,6 +66,11 @@ void CScriptedOperator::SetProgress(int64_t position, bool error) {
     progressErrors.push_back(error);
 }
 
+bool CScriptedOperator::StopRequestedWhileWaiting() {
+    ++waits;
+    return stopWhileWaiting || (stopAtPump > 0 && pumps >= stopAtPump);
+}
+
 bool CScriptedOperator::PumpMessages() {
     ++pumps;
     return stopAtPump > 0 && pumps >= stopAtPump;

@@ -24,6 +24,10 @@ public:
     std::deque<std::string> saveFiles;
     // Stop is reported from the N-th PumpMessages call on (1-based; 0 never).
     int64_t stopAtPump = 0;
+    // Stop asked for while a tool starts up (StopRequestedWhileWaiting);
+    // such waits are not counted as pumps, so stopAtPump stays exact.
+    bool stopWhileWaiting = false;
+    int64_t waits = 0;  // StopRequestedWhileWaiting calls
     // Answers for ChooseOption in order (an index; -1 cancels); when none is
     // left, the choice's initial option is taken.
     std::deque<int> optionAnswers;
@@ -53,6 +57,7 @@ public:
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
+    bool StopRequestedWhileWaiting() override;
     void EndProgress() override;
     void Refresh(unsigned what) override;
 

@@ -4,7 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "card/directory_journal.h"
+#include "card/card_device.h"
+#include "card/sd_card.h"
 #include "support/test_files.h"
 
 namespace rk {
@@ -74,6 +78,60 @@ TEST(DirectoryJournal, DamagedRecordsAreRefused) {
     ASSERT_TRUE(j.Record(other, Dir(3187), Dir(3300)));
     ASSERT_EQ(::rename(j.RecordPath(other).c_str(), j.RecordPath(a).c_str()), 0);
     EXPECT_FALSE(j.Load(a, p, n));
+}
+
+}  // namespace
+}  // namespace rk
+
+namespace rk {
+namespace {
+
+size_t FilesIn(const std::string& folder, size_t* temporary = nullptr) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+        ++n;
+        if (temporary && e.path().extension() == ".new") ++*temporary;
+    }
+    return n;
+}
+
+// However often a card's directory is written, the journal keeps one record
+// per card and mode: it never grows with the writes.
+TEST(DirectoryJournal, OneRecordPerCardAndModeHoweverManyWrites) {
+    test::TempDir tmp;
+    const std::string folder = tmp.File("journal");
+    CDirectoryJournal j(folder);
+    const CardIdentity a{"image:/cards/a.img", 81920, 0};
+    for (uint32_t i = 0; i < 200; ++i) ASSERT_TRUE(j.Record(a, Dir(1651 + i), Dir(1652 + i)));
+    for (uint32_t i = 0; i < 20; ++i) ASSERT_TRUE(j.Record({a.name, a.totalSectors, 3}, Dir(900 + i), Dir(901 + i)));
+    size_t temporary = 0;
+    EXPECT_EQ(FilesIn(folder, &temporary), 2u);
+    EXPECT_EQ(temporary, 0u);
+    CardDirectory p, n;
+    ASSERT_TRUE(j.Load(a, p, n));
+    EXPECT_TRUE(n == Dir(1851));
+
+    // The same through a card's own directory writes, in the journal the
+    // program uses.
+    const std::string image = tmp.File("card.img");
+    int error = 0;
+    ASSERT_TRUE(CreateCardImage(image, 40u << 20, error));
+    const std::string journal = DefaultJournalFolder();
+    const size_t before = FilesIn(journal);
+    {
+        CSDCard card(nullptr);
+        ASSERT_EQ(card.OpenPath(image), kOpenOk);
+        ASSERT_TRUE(card.Format(0));
+        for (int i = 0; i < 30; ++i) {
+            card.Directory().SetVideo(0, {1651, uint16_t(1 + i), 33});
+            ASSERT_TRUE(card.WriteDirectory());
+        }
+        ASSERT_TRUE(card.Format(3));
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(card.WriteDirectory());
+    }
+    EXPECT_EQ(FilesIn(journal, &temporary), before + 2);
+    EXPECT_EQ(temporary, 0u);
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // operator, the edge cases of KAVQ1 copies, and interruption at every write.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
 
 #include <cstring>
 #include <string>
@@ -12,6 +16,7 @@
 #include "card/allocator.h"
 #include "card/card_directory.h"
 #include "codec/kavq1_slot.h"
+#include "convert/app_launch.h"
 #include "convert/tool_folder.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
@@ -538,6 +543,62 @@ TEST_F(AddVideoTest, CrashAtEveryWriteLeavesAValidCard) {
             }
             ASSERT_LT(at, 50u);
         }
+    }
+}
+
+// A tool that stalls in its start-up, before it prints anything (a probe
+// hanging on a network share): Stop ends the wait at once, the tool is
+// ended, and the card is left as it was.
+TEST(AddVideoStop, StopDuringAToolsStartUpEndsTheWait) {
+    test::TempDir tools("rk-stalling-tools");
+    const std::string pidFile = tools.File("pid");
+    for (const char* name : {kToolFfprobe, kToolFfmpeg}) {
+        const std::string path = tools.File(name);
+        std::ofstream(path) << "#!/bin/sh\necho $$ >> '" << pidFile << "'\nexec sleep 60\n";
+        ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+    }
+    test::TempDir dir("rk-stop-start");
+    const std::string image = dir.File("card.img");
+    ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+    const std::string source = dir.File("clip.mp4");
+    std::ofstream(source) << "not really a video";
+    const auto before = test::ReadFileBytes(image);
+
+    SetProgramFolder(tools.Path());
+    CScriptedOperator op;
+    op.stopWhileWaiting = true;
+    AddVideoOutcome r;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CSDCard card;
+        card.SetOperator(&op);
+        ASSERT_TRUE(test::OpenCard(card, image));
+        r = AddVideoFromFile(op, card, 0, source, ImportOptions{});
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    SetProgramFolder("");
+    EXPECT_EQ(r.result, VideoOpResult::kAborted);
+    EXPECT_GE(op.waits, 1);
+    // A hang guard, not a speed figure: the tool would sleep for a minute.
+    EXPECT_LT(took, std::chrono::seconds(30));
+    EXPECT_TRUE(test::ReadFileBytes(image) == before);
+    std::ifstream in(pidFile);
+    int tools_started = 0;
+    for (pid_t pid = 0; in >> pid; ++tools_started)
+        EXPECT_NE(::kill(pid, 0), 0) << "a stalled tool was left running: " << pid;
+    EXPECT_GE(tools_started, 1);
+
+    // Without a scope, Stop is never asked.
+    EXPECT_FALSE(CToolStopScope::StopRequested());
+    {
+        CToolStopScope outer([] { return false; });
+        {
+            CToolStopScope inner([] { return true; });
+            EXPECT_TRUE(CToolStopScope::StopRequested());
+            EXPECT_TRUE(inner.Fired());
+        }
+        EXPECT_FALSE(CToolStopScope::StopRequested());
+        EXPECT_FALSE(outer.Fired());
     }
 }
 

@@ -178,9 +178,11 @@ TEST_F(CardCheckTest, PlaylistRecordsAndTable) {
     directory.SetClipCount(3, 16);
     WriteDirectory();
     CheckReport r = Check(CheckFrames::kNone);
-    ASSERT_EQ(r.findings.size(), 2u) << Texts(r);
+    // The records were edited by hand, so playlist 1 has no title card either.
+    ASSERT_EQ(r.findings.size(), 3u) << Texts(r);
     EXPECT_EQ(r.findings[0].text, "playlist 1: clip 2 refers to free video 6");
     EXPECT_EQ(r.findings[1].text, "playlist 4: clip count 16 is not 0 to 15");
+    EXPECT_EQ(r.findings[2].text, "playlist 1: title card at cluster 3 has a damaged frame header (no KVQ1 magic)");
 
     // A table row that no longer matches its record.
     SetUp();
@@ -191,8 +193,9 @@ TEST_F(CardCheckTest, PlaylistRecordsAndTable) {
     directory.StoreChecksum();
     PutBytes(image, 0, directory.Bytes(), kDirectorySize);
     r = Check(CheckFrames::kNone);
-    ASSERT_EQ(r.findings.size(), 1u) << Texts(r);
+    ASSERT_EQ(r.findings.size(), 2u) << Texts(r);
     EXPECT_EQ(r.findings[0].text, "playlist 2: the device's playlist table differs from the playlist record");
+    EXPECT_EQ(r.findings[1].code, "title-card");
 }
 
 TEST_F(CardCheckTest, BadChecksumStillChecksTheRest) {

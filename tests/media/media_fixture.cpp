@@ -86,6 +86,27 @@ std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate) {
     return slot;
 }
 
+std::vector<uint8_t> LogoSlot(uint32_t frame) {
+    const KVQ1Geometry g = KVQ1GeometryFor(1);
+    std::vector<uint8_t> luma(g.LumaBytes(), 16), cb(g.ChromaBytes(), 128), cr(g.ChromaBytes(), 128);
+    // Colour in the top-left quarter, its mask (an opaque disc) as grey in
+    // the top-right quarter, black below.
+    for (int y = 0; y < g.height / 2; ++y)
+        for (int x = 0; x < g.width / 2; ++x) {
+            const int dx = x - g.width / 4, dy = y - g.height / 4;
+            const bool inside = dx * dx + dy * dy < 200 * 200;
+            luma[size_t(y) * g.width + x] = inside ? uint8_t(120 + frame * 10) : 16;
+            luma[size_t(y) * g.width + x + g.width / 2] = inside ? 235 : 16;
+        }
+    for (int y = 0; y < g.height / 4; ++y)
+        for (int x = 0; x < g.ChromaWidth() / 2; ++x) cb[size_t(y) * g.ChromaWidth() + x] = 60;
+    std::vector<uint8_t> slot(size_t(33) * kClusterBytes, 0);
+    WriteAudioChunkHeader(slot.data(), frame, AudioShareBytes(50, frame));
+    KVQ1Encoder enc(1, 768, 50);
+    if (enc.Encode(frame, luma.data(), cb.data(), cr.data(), slot.data() + kClusterBytes) <= 0) return {};
+    return slot;
+}
+
 bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (int i = 0; i < frames; ++i) {

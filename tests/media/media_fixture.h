@@ -33,6 +33,10 @@ bool WriteSyntheticKAVQ1(const std::string& path, int mode, int frames, size_t t
 // picture whose brightness grows with f (so thumbnails tell frames apart).
 std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate = 50);
 bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate = 50);
+// A logo frame slot as the logo builder makes it: size class 1, rate code
+// 50, 768 sectors, frame number `frame`; colour top left, the mask as grey
+// top right, black below.
+std::vector<uint8_t> LogoSlot(uint32_t frame);
 
 // Opens the image afresh and checks what a card pulled at any moment must
 // show: a valid directory (or none at all) whose used video entries lie in

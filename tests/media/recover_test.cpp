@@ -76,6 +76,9 @@ protected:
         AddVideo("Two", 2);
         AddVideo("Three", 4);
         AddStill(1);
+        // The playlist's title card goes first, as every playlist edit writes it.
+        auto title = test::SyntheticSlot(0, 0);
+        ASSERT_TRUE(card.WriteClusters(card.Regions().TitleCluster(0), title.data(), kCpf));
         CardDirectory before = card.Directory();
         card.Directory().SetClipCount(0, 2);
         card.Directory().SetClip(0, 0, 2);
