@@ -382,6 +382,7 @@ void CMainWin::BeginProgress(const ProgressScale& scale) {
     progressTotal_ = total < 0 ? 0 : total;
     lastPercent_ = -1;
     abort_ = false;
+    inProgress_ = true;
     SetBusy(true);
     auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setStyleSheet(QString());
@@ -413,7 +414,13 @@ bool CMainWin::PumpMessages() {
     return abort_;
 }
 
+bool CMainWin::StopRequestedWhileWaiting() {
+    const bool stop = PumpMessages();
+    return stop && inProgress_;
+}
+
 void CMainWin::EndProgress() {
+    inProgress_ = false;
     ownAccess_.restart();
     for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, false);
     if (!idleTitle_.isEmpty()) setWindowTitle(idleTitle_);

@@ -51,6 +51,10 @@ public:
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
+    // A tool starting up: the window's Stop only counts once progress (and
+    // with it the Stop button) is shown; a Stop left from an earlier
+    // operation never ends the next one's start.
+    bool StopRequestedWhileWaiting() override;
     void EndProgress() override;
     void Refresh(unsigned what) override;
 
@@ -189,6 +193,7 @@ private:
     int page_ = kPageVideos;
     bool busy_ = false;
     bool abort_ = false;
+    bool inProgress_ = false;  // between BeginProgress and EndProgress
     int64_t progressTotal_ = 0;
     int lastPercent_ = -1;
     QString idleTitle_;  // the title without the progress, while busy
