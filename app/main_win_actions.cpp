@@ -52,12 +52,8 @@ void CMainWin::ReadVideo() {
 void CMainWin::AddStill() { NotYet("CMainWin::AddStill()"); }
 void CMainWin::DeleteStill() { NotYet("CMainWin::DeleteStill()"); }
 void CMainWin::ReadStill() { NotYet("CMainWin::ReadStill()"); }
-void CMainWin::AddStinger() { NotYet("CMainWin::AddStinger()"); }
 void CMainWin::DeleteStinger() { NotYet("CMainWin::DeleteStinger()"); }
-void CMainWin::ReadStinger() { NotYet("CMainWin::ReadStinger()"); }
-void CMainWin::AddLogo() { NotYet("CMainWin::AddLogo()"); }
 void CMainWin::DeleteLogo() { NotYet("CMainWin::DeleteLogo()"); }
-void CMainWin::ReadLogo() { NotYet("CMainWin::ReadLogo()"); }
 void CMainWin::ClearPlaylist() { NotYet("CMainWin::ClearPlaylist()"); }
 void CMainWin::RemoveClip() { NotYet("CMainWin::RemoveClip()"); }
 void CMainWin::SetPlaylistLoop(bool) { NotYet("CMainWin::SetPlaylistLoop()"); }
