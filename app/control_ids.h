@@ -104,6 +104,7 @@ enum QuestionControlId : int {
     IDC_BOX_ICON = 1005,
     IDC_BOX_CHOICE = 1006,        // the format question's video modes
     IDC_BOX_CHOICE_LABEL = 2012,  // "Video mode", "Playback speed"
+    IDC_BOX_SPEED = 1030,         // the logo question's playback speeds
 };
 
 // The About box and the check report (besides the box's icon, text and OK).
@@ -131,6 +132,28 @@ enum EffectControlId : int {
     IDC_TYPE_HORIZONTAL_WIPE = 1027,
     IDC_TYPE_WITH_SOUND = 1030,
     IDC_TYPE_NO_SOUND = 1031,
+    // The frames around the type and sound options (shown around the chosen one).
+    IDC_TYPE_SIMPLE_CUT_FRAME = 1021,
+    IDC_TYPE_WIPE_FRAME = 1022,
+    IDC_TYPE_MIX_FRAME = 1023,
+    IDC_TYPE_VERTICAL_WIPE_FRAME = 1025,
+    IDC_TYPE_HORIZONTAL_WIPE_FRAME = 1026,
+    IDC_TYPE_WITH_SOUND_FRAME = 1028,
+    IDC_TYPE_NO_SOUND_FRAME = 1029,
+    // The editor's frame controls, preview, sliders and key texts.
+    IDC_FRAME_PREVIOUS = 3,
+    IDC_FRAME_NEXT = 4,
+    IDC_FRAME_PLAY = 5,
+    IDC_EDITOR_FRAME = 2015,         // the current frame, from 1
+    IDC_EDITOR_FRAME_COUNT = 2016,
+    IDC_FRAME_SLIDER = 1026,
+    IDC_EDITOR_PREVIEW = 1016,
+    IDC_POSITION_SLIDER = 1019,
+    IDC_POSITION_KEY_FRAME = 1025,   // shown when the frame has a position key
+    IDC_POSITION_TEXT = 2017,
+    IDC_FADE_SLIDER = 1020,
+    IDC_FADE_KEY_FRAME = 1028,       // shown when the frame has a fade key
+    IDC_FADE_TEXT = 2018,
 };
 
 }  // namespace rk

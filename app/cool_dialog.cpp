@@ -11,6 +11,8 @@
 
 #include "app/skin.h"
 #include "app/dialog_texts.h"
+#include "app/pic_ctrl.h"
+#include "app/tick_slider.h"
 
 namespace rk {
 
@@ -137,6 +139,10 @@ QWidget* CCoolDialog::MakeControl(const ControlDef& def) {
             f->setStyleSheet(QStringLiteral("QFrame { background: rgb(90,92,98); }"));
             return f;
         }
+        case ControlKind::HSlider:
+        case ControlKind::VSlider:
+            return new CTickSlider(def.kind == ControlKind::HSlider ? Qt::Horizontal : Qt::Vertical, this);
+        case ControlKind::Picture: return new CPicCtrl(this);
     }
     return new QWidget(this);
 }

@@ -16,6 +16,9 @@ enum class ControlKind {
     Marker,      // the frame behind the current page or loop label
     Icon,
     Rule,        // horizontal rule
+    HSlider,     // horizontal slider that can show tick marks at chosen values
+    VSlider,     // vertical slider
+    Picture,     // 640 x 360 preview picture (CPicCtrl)
 };
 
 // Anchor flags: how a control follows a change of the dialog's client size.

@@ -48,6 +48,12 @@ public:
     MsgResult ShowMessage(const Message& message) override;
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
+    // The effect and logo questions (app/main_win_effects.cpp): the logo
+    // speed in CDlgAnimLogo, the effect type in CDlgEffectType, the keys in
+    // CDlgStingerEditor.
+    bool ChooseOption(const OptionChoice& choice, int& chosen) override;
+    bool ChooseEffectType(EffectTypeChoice& choice) override;
+    bool EditKeyframes(const KeyframeEdit& edit) override;
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
@@ -106,6 +112,9 @@ public:
     void RefreshLists();
     // The clips list and the playlist summary line for the current playlist.
     void RefreshClips();
+    // Row e of the effect list: "%d - %s" with e + 1 and the duration when
+    // the slot is used, else "%d".
+    QString EffectRowText(int slot) const;
 
     // ---- Controls ----
     // Applies the visibility and enabled rules to every control.

@@ -48,9 +48,5 @@ void CMainWin::ReadVideo() {
     UpdateCardLine();
     UpdateControls();
 }
-void CMainWin::AddStinger() { NotYet("CMainWin::AddStinger()"); }
-void CMainWin::ReadStinger() { NotYet("CMainWin::ReadStinger()"); }
-void CMainWin::AddLogo() { NotYet("CMainWin::AddLogo()"); }
-void CMainWin::ReadLogo() { NotYet("CMainWin::ReadLogo()"); }
 
 }  // namespace rk

@@ -224,8 +224,7 @@ void CMainWin::FillList(int id) {
             break;
         case IDC_EFFECT_LIST:
             for (int e = 0; e < kEffectCount; ++e)
-                add(QString::number(e + 1), e,
-                    d.Effect(e).Used() ? CThumbnailList::EffectImage(e) : CThumbnailList::kBlank);
+                add(EffectRowText(e), e, d.Effect(e).Used() ? CThumbnailList::EffectImage(e) : CThumbnailList::kBlank);
             break;
         case IDC_LOGO_LIST:
             for (int l = 0; l < kLogoCount; ++l)

@@ -10,6 +10,7 @@
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
 #include "cli/json_writer.h"
+#include "cli/terminal_operator.h"
 #include "effects/effect_format.h"
 #include "effects/effect_ops.h"
 #include "effects/stinger.h"
@@ -57,11 +58,16 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
         ctx.exitCode = kExitFailed;
         return;
     }
-    EffectRequest req;
-    req.effectType = a.type == "wipe" ? 1 : a.type == "mix" ? 2 : 0;
-    req.cutAt = a.cutAt > 0 ? a.cutAt - 1 : -1;
-    req.soundPath = a.sound;
-    EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source, req);
+    // The options answer the operation's questions: --type and --sound the
+    // effect type question (the WAV file is the sound file it asks for next),
+    // --cut-at the keyframe edit of a simple cut.
+    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) {
+        term->QueueEffectType(a.type == "wipe" ? 1 : a.type == "mix" ? 2 : 0, !a.sound.empty());
+        if (!a.sound.empty()) term->QueueOpenFile(a.sound);
+        if (a.cutAt > 0) term->QueueCutPosition(a.cutAt - 1);
+    }
+    if (a.cutAt > 0 && a.type != "cut") Note(ctx, "--cut-at sets the cut of --type cut only; the keys are used as read");
+    EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source);
     if (r.result == EffectOpResult::kDone) {
         std::fprintf(stderr, "add-effect: effect %d, %d frames\n", r.slot + 1, r.frames);
         ctx.exitCode = kExitOk;

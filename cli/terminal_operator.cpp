@@ -12,6 +12,9 @@
 #include "base/failure_cause.h"
 #include "base/fd_io.h"
 #include "base/path_util.h"
+#include "base/string_ids.h"
+#include "base/texts.h"
+#include "effects/stinger.h"
 
 namespace rk::cli {
 namespace {
@@ -286,6 +289,66 @@ bool CTerminalOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
     int i = Match(answer);
     if (i < 0) return false;
     chosen = i;
+    return true;
+}
+
+bool CTerminalOperator::ChooseEffectType(EffectTypeChoice& choice) {
+    if (!choice.soundChoiceShown) choice.withSound = false;
+    if (!effectTypes_.empty()) {
+        const auto [type, withSound] = effectTypes_.front();
+        effectTypes_.pop_front();
+        if (!choice.Offers(type)) return false;
+        choice.effectType = type;
+        choice.withSound = choice.soundChoiceShown && withSound;
+        return true;
+    }
+    if (StopRequested()) return false;
+    if ((yes_ && *yes_) || !io_.inIsTerminal) return choice.Offers(choice.effectType);
+    // On a terminal: the offered types as a menu, then the sound.
+    static const int kTypeTexts[] = {IDS_EFFECT_TYPE_CUT, IDS_EFFECT_TYPE_WIPE, IDS_EFFECT_TYPE_MIX,
+                                     IDS_EFFECT_TYPE_VWIPE, IDS_EFFECT_TYPE_HWIPE};
+    static const char* const kTypeKeys[] = {"cut", "wipe", "mix", "vertical", "horizontal"};
+    OptionChoice types;
+    types.title = "Effect type";
+    std::vector<int> offered;
+    for (int t = 0; t < 5; ++t) {
+        if (!choice.Offers(t)) continue;
+        if (t == choice.effectType) types.initial = static_cast<int>(offered.size());
+        offered.push_back(t);
+        types.options.push_back(LoadText(kTypeTexts[t]));
+        types.keys.push_back(kTypeKeys[t]);
+    }
+    int chosen = 0;
+    if (offered.empty() || !ChooseOption(types, chosen)) return false;
+    choice.effectType = offered[static_cast<size_t>(chosen)];
+    if (choice.soundChoiceShown) {
+        OptionChoice sound;
+        sound.title = "Sound";
+        sound.options = {LoadText(IDS_NO_SOUND), LoadText(IDS_WITH_SOUND)};
+        sound.keys = {"none", "sound"};
+        sound.initial = choice.withSound ? 1 : 0;
+        int withSound = 0;
+        if (!ChooseOption(sound, withSound)) return false;
+        choice.withSound = withSound == 1;
+    }
+    return true;
+}
+
+bool CTerminalOperator::EditKeyframes(const KeyframeEdit& edit) {
+    if (!edit.effect || StopRequested()) return false;
+    if (cuts_.empty()) return true;
+    int frame = cuts_.front();
+    cuts_.pop_front();
+    if (!edit.cutMode) return true;
+    const int frames = edit.effect->FrameCount();
+    if (frames < 1) return true;
+    if (frame >= frames) {
+        const std::string note = "the effect has " + std::to_string(frames) + " frames: it cuts at frame " +
+                                 std::to_string(frames) + "\n";
+        if (!Quiet()) Write((command_.empty() ? std::string() : command_ + ": ") + Prefix(kMsgNotice, kIconWarning) + note);
+        frame = frames - 1;
+    }
+    edit.effect->SetCutPosition(frame < 0 ? 0 : frame);
     return true;
 }
 

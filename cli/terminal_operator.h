@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/operator.h"
@@ -55,6 +56,13 @@ public:
     // none, --yes or no terminal takes the initial option, and a terminal
     // is asked.
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
+    // A queued effect type decides (--type, --sound); with none, --yes or no
+    // terminal takes the preselection, and a terminal is asked.
+    bool ChooseEffectType(EffectTypeChoice& choice) override;
+    // A queued cut frame (--cut-at) is set as "Set cut position" sets it, in
+    // cut mode only (a frame past the end cuts at the last frame); otherwise
+    // the keys are taken as they are. Cancelled only by Ctrl-C.
+    bool EditKeyframes(const KeyframeEdit& edit) override;
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
@@ -64,6 +72,11 @@ public:
     void QueueOpenFile(const std::string& path) { openFiles_.push_back(path); }
     void QueueSaveFile(const std::string& path) { saveFiles_.push_back(path); }
     void QueueOption(const std::string& answer) { options_.push_back(answer); }
+    void QueueEffectType(int effectType, bool withSound) {
+        effectTypes_.push_back({effectType, withSound});
+    }
+    // The 0-based frame at which a simple cut switches.
+    void QueueCutPosition(int frame) { cuts_.push_back(frame); }
     // The name messages are prefixed with ("reelkeep-cli add-video: ").
     void SetCommandName(const std::string& name) { command_ = name; }
     // Read at every message and progress step: when true, no progress and
@@ -96,6 +109,8 @@ private:
     const bool* quiet_ = nullptr;
     Streams io_;
     std::deque<std::string> openFiles_, saveFiles_, options_;
+    std::deque<std::pair<int, bool>> effectTypes_;
+    std::deque<int> cuts_;
     std::string command_;
     int64_t total_ = 0;
     int64_t lastPosition_ = -1;

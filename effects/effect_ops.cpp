@@ -142,34 +142,28 @@ private:
     uint32_t index_ = 0;
 };
 
-}  // namespace
-
-bool ChooseEffectRequest(IOperator& op, EffectRequest& request) {
-    OptionChoice type;
-    type.title = LoadText(IDS_EFFECT_TYPE_CUT);
-    type.options = {LoadText(IDS_EFFECT_TYPE_CUT), LoadText(IDS_EFFECT_TYPE_WIPE), LoadText(IDS_EFFECT_TYPE_MIX)};
-    type.keys = {"cut", "wipe", "mix"};
-    type.initial = 0;
-    int chosen = 0;
-    if (!op.ChooseOption(type, chosen) || chosen < 0 || chosen > 2) return false;
-    request.effectType = chosen;
-    OptionChoice sound;
-    sound.title = LoadText(IDS_WITH_SOUND);
-    sound.options = {LoadText(IDS_NO_SOUND), LoadText(IDS_WITH_SOUND)};
-    sound.keys = {"none", "sound"};
-    sound.initial = 0;
-    int withSound = 0;
-    if (!op.ChooseOption(sound, withSound) || withSound < 0 || withSound > 1) return false;
-    request.soundPath.clear();
-    if (withSound == 1) {
+// The effect type and the sound, then with sound the WAV file. False when
+// the person cancels. Only cut, wipe and mix are offered; an animated wipe
+// that arrives all the same is made in full, anything else is a cancel.
+bool AskEffectType(IOperator& op, int& effectType, std::string& soundPath) {
+    EffectTypeChoice choice;
+    choice.soundChoiceShown = true;
+    choice.effectType = 0;
+    choice.withSound = false;
+    if (!op.ChooseEffectType(choice) || TransitionKindOfType(choice.effectType) < 0) return false;
+    effectType = choice.effectType;
+    soundPath.clear();
+    if (choice.soundChoiceShown && choice.withSound) {
         FileChoice wav;
         wav.filter = LoadText(IDS_FILTER_WAV);
         wav.title = LoadText(IDS_TITLE_EFFECT_SOUND);
         std::string path;
-        if (op.ChooseOpenFile(wav, path)) request.soundPath = path;
+        if (op.ChooseOpenFile(wav, path)) soundPath = path;
     }
     return true;
 }
+
+}  // namespace
 
 EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath) {
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount) return {};
@@ -181,9 +175,7 @@ EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& 
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;
     op.Refresh(kRefreshCardLine);
-    EffectRequest request;
-    request.askType = true;
-    return AddEffect(op, card, slot, path, request);
+    return AddEffect(op, card, slot, path);
 }
 
 int LowestFreeEffectSlot(const CardDirectory& dir) {
@@ -192,17 +184,14 @@ int LowestFreeEffectSlot(const CardDirectory& dir) {
     return -1;
 }
 
-EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path,
-                          const EffectRequest& request) {
+EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     if (ExtensionIs(path, ".effect")) return AddEffectFromFile(op, card, slot, path);
-    return AddEffectFromPictures(op, card, slot, path, request);
+    return AddEffectFromPictures(op, card, slot, path);
 }
 
-EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath,
-                                      const EffectRequest& request) {
+EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath) {
     EffectOpOutcome out;
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
-    if (TransitionKindOfType(request.effectType) < 0) return out;
     std::vector<std::string> files = PictureSequence(picturePath);
     if (files.size() < 2) return Failed(op, IDS_VIDEO_TOO_SHORT);
     const int n = static_cast<int>(files.size());
@@ -229,29 +218,22 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     if (stopped) return out;
     stinger.ReadKeyframes();
 
-    EffectRequest asked = request;
-    if (request.askType && !ChooseEffectRequest(op, asked)) return out;
-    const EffectRequest& req = asked;
-    const int kind = TransitionKindOfType(req.effectType);
+    int effectType = 0;
+    std::string soundPath;
+    if (!AskEffectType(op, effectType, soundPath)) return out;
+    const int kind = TransitionKindOfType(effectType);
     int param1 = 0;
+    stinger.SetTransitionKind(kind);
     if (IsKeyframedKind(kind)) {
-        if (req.effectType == 0) {
-            if (req.cutAt >= 0) {
-                // As "Set cut position": the cut lands on that frame.
-                stinger.ResetKeyframes();
-                int cut = std::clamp(req.cutAt, 0, n - 1);
-                stinger.SetPositionKey(cut, kMaxPosition);
-                if (cut >= 1) stinger.SetPositionKey(cut - 1, 0);
-            } else {
-                stinger.SetDefaultCut();
-            }
-        }
-        stinger.SetTransitionKind(kind);
+        if (effectType == 0) stinger.SetDefaultCut();
+        KeyframeEdit edit;
+        edit.effect = &stinger;
+        edit.cutMode = effectType == 0;
+        if (!op.EditKeyframes(edit)) return out;
     } else {
         param1 = kind == kTransitionVerticalWipe ? stinger.GetWipeWidth() : stinger.GetWipeHeight();
-        stinger.SetTransitionKind(kind);
     }
-    LogMessage(2, "AddEffectFromPictures(): effect type: %d, param1 = %d", req.effectType, param1);
+    LogMessage(2, "AddEffectFromPictures(): effect type: %d, param1 = %d", effectType, param1);
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
@@ -265,9 +247,9 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     std::vector<uint8_t> sound;
-    if (!req.soundPath.empty()) {
+    if (!soundPath.empty()) {
         sound.assign(size_t(n) * kEffectAudioBytes, 0);
-        if (!ConvertSound(req.soundPath, sound.data(), sound.size(), work)) sound.clear();
+        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) sound.clear();
     }
     // The pictures' previews are no longer needed while the frames are made.
     const VideoMode& mode = VideoModeAt(card.VideoMode());
@@ -334,6 +316,17 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     plan.thumbnailBlock = thumbnail.data();
     plan.readErrorText = IDS_ERROR_READING_VIDEO;
     return Outcome(WriteItem(op, card, source, plan), slot, n);
+}
+
+EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot) {
+    if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) return {};
+    FileChoice choice;
+    choice.filter = LoadText(IDS_FILTER_EFFECT);
+    choice.defaultExtension = "effect";
+    std::string path;
+    if (!op.ChooseSaveFile(choice, path)) return {};
+    if (ExtensionOf(path).empty()) path += ".effect";
+    return ReadEffectToFile(op, card, slot, path);
 }
 
 EffectOpOutcome ReadEffectToFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {

@@ -12,17 +12,6 @@ class CardDirectory;
 class CSDCard;
 class IOperator;
 
-struct EffectRequest {
-    int effectType = 0;       // 0 cut, 1 wipe, 2 mix, 3/4 animated wipes
-    int cutAt = -1;           // cut frame (0-based) for type 0; -1: the keys as read
-    std::string soundPath;    // empty: no sound
-    // Ask the person for the type and the sound (after the pictures have
-    // loaded) instead of taking effectType and soundPath as given.
-    bool askType = false;
-};
-
-
-
 enum class EffectOpResult : int { kDone = 0, kCancelled, kAborted, kFailed };
 
 struct EffectOpOutcome {
@@ -32,29 +21,27 @@ struct EffectOpOutcome {
     bool writeError = false;  // the card failed: the front-end should rescan
 };
 
-// The effect type (cut, wipe or mix; the animated wipes are not offered)
-// and, through a second choice, whether a sound file goes with it; with
-// sound the WAV file is chosen next (Cancel there means no sound). False
-// when the person cancels a choice.
-bool ChooseEffectRequest(IOperator& op, EffectRequest& request);
-
 // The effect Add button: the open dialog (pictures or ".effect", initial
-// name `rememberedPath`, updated to the choice), then AddEffect asking for
-// the type and sound.
+// name `rememberedPath`, updated to the choice), then AddEffect.
 EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath);
 
 // The lowest free effect slot, -1 when all 16 are used.
 int LowestFreeEffectSlot(const CardDirectory& dir);
 
-// From the chosen picture of a sequence. The keyframe file beside it is read
-// (defaults without one) and written back before the question.
-EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath,
-                                      const EffectRequest& request);
+// From the chosen picture of a sequence. Once the pictures have loaded the
+// person is asked for the effect type and the sound (ChooseEffectType; with
+// sound the WAV file comes next, and Cancel there means no sound), then,
+// for the keyframed types, edits the keys (EditKeyframes, in cut mode for a
+// simple cut, which starts from the default cut). The keyframe file beside
+// the pictures is read first (defaults without one) and written back before
+// the question to write.
+EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath);
 // From an ".effect" file.
 EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path);
 // Either, by the file's extension.
-EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path,
-                          const EffectRequest& request);
+EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path);
+// The effect Read button: asks for the ".effect" file, then ReadEffectToFile.
+EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot);
 // The effect of `slot` to an ".effect" file.
 EffectOpOutcome ReadEffectToFile(IOperator& op, CSDCard& card, int slot, const std::string& path);
 

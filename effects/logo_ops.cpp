@@ -123,6 +123,7 @@ bool ChooseLogoSpeed(IOperator& op, int& speedIndex) {
         choice.keys.push_back(std::to_string(i + 1));
     }
     choice.initial = 0;
+    choice.purpose = OptionPurpose::kLogoSpeed;
     int chosen = 0;
     if (!op.ChooseOption(choice, chosen) || chosen < 0 || chosen >= kSpeedCount) return false;
     speedIndex = chosen;

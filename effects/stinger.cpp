@@ -129,6 +129,19 @@ void CStinger::SetDefaultCut() {
     if (middle >= 1) position_[middle - 1] = 0;
 }
 
+void CStinger::SetCutPosition(int frame) {
+    if (frame < 0 || frame >= frames_) return;
+    position_.clear();
+    position_[frame] = kMaxPosition;
+    if (frame > 0) position_[frame - 1] = 0;
+}
+
+int CStinger::CutFrame() const {
+    for (const auto& [frame, value] : position_)
+        if (value == kMaxPosition) return frame;
+    return -1;
+}
+
 int CStinger::Interpolate(const KeyMap& keys, int f) const {
     if (f < 0 || f >= frames_) return 0;
     auto at = keys.find(f);

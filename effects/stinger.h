@@ -89,6 +89,12 @@ public:
     // Keeps a cut already present (position 0 followed by 2046); otherwise
     // the default keys with the cut at the middle frame.
     void SetDefaultCut();
+    // "Set cut position": no position keys but 2046 at `frame` and 0 at the
+    // frame before it, so the effect cuts at `frame`; fade keys stay.
+    // Nothing for a frame outside the effect.
+    void SetCutPosition(int frame);
+    // The cut frame: the first frame whose position key is 2046, -1 for none.
+    int CutFrame() const;
     // The frame count alone (the key maps lose keys past the end).
     void SetFrameCount(int frames);
 

@@ -26,6 +26,13 @@ bool IOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
     return true;
 }
 
+bool IOperator::ChooseEffectType(EffectTypeChoice& choice) {
+    if (!choice.soundChoiceShown) choice.withSound = false;
+    return choice.Offers(choice.effectType);
+}
+
+bool IOperator::EditKeyframes(const KeyframeEdit& edit) { return edit.effect != nullptr; }
+
 MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...) {
     va_list args;
     va_start(args, stringId);

@@ -14,6 +14,8 @@
 
 namespace rk {
 
+class CStinger;  // effects/stinger.h: the effect being made
+
 enum class MsgKind : int { kNotice = 0, kQuestion = 1 };
 enum class MsgIcon : int { kWarning = 301, kInformation = 302, kError = 303, kQuestion = 304 };
 enum class MsgResult : int { kOk = 0, kYes = 1, kNo = 2 };
@@ -50,7 +52,11 @@ struct FileChoice {
     std::string title;
 };
 
-// One of several options, for example an effect's type or a logo's speed.
+// What an option choice is for, so that a front-end may give a choice its
+// own dialog (the window shows the logo speed in the "Write logo?" question).
+enum class OptionPurpose : int { kGeneral = 0, kLogoSpeed };
+
+// One of several options, for example a logo's speed.
 struct OptionChoice {
     std::string title;                 // what is being chosen
     std::vector<std::string> options;  // the texts shown, in order
@@ -58,6 +64,31 @@ struct OptionChoice {
     // A short machine name per option ("cut", "wipe"), for front-ends that
     // take the answer from the command line; may be empty.
     std::vector<std::string> keys;
+    OptionPurpose purpose = OptionPurpose::kGeneral;
+};
+
+// The effect type of an effect made from pictures (0 simple cut, 1 wipe,
+// 2 mix, 3 vertical and 4 horizontal animated wipe) and whether a sound goes
+// with it. The front-end offers only the types in `offered`; the animated
+// wipes never are. It answers in effectType and withSound, which hold the
+// preselection when it is asked.
+struct EffectTypeChoice {
+    static constexpr unsigned kCutWipeMix = 0x7;  // types 0, 1 and 2
+    unsigned offered = kCutWipeMix;               // bit t: type t is offered
+    bool soundChoiceShown = true;                 // hidden: the answer is "no sound"
+    int effectType = 0;
+    bool withSound = false;
+
+    bool Offers(int type) const { return type >= 0 && type < 32 && ((offered >> type) & 1u) != 0; }
+};
+
+// The keyframe edit: the person steps through the effect's frames and sets
+// its position and fade keys in place, or in cut mode (a simple cut) only
+// the frame at which the cut happens. Cancel does not undo the keys; the
+// operation then drops the effect.
+struct KeyframeEdit {
+    CStinger* effect = nullptr;  // not owned; frame count and kind are fixed
+    bool cutMode = false;
 };
 
 // What one step of progress counts, so that a front-end can show a rate and
@@ -107,6 +138,11 @@ public:
     // One of several options; false when the person cancels. The default
     // takes the initial option.
     virtual bool ChooseOption(const OptionChoice& choice, int& chosen);
+    // The effect type and the sound; false when the person cancels. The
+    // default takes the preselection (without sound when the choice is hidden).
+    virtual bool ChooseEffectType(EffectTypeChoice& choice);
+    // Accepted (true) or cancelled. The default accepts the keys as they are.
+    virtual bool EditKeyframes(const KeyframeEdit& edit);
 
     // The progress protocol. BeginProgress marks the front-end busy;
     // PumpMessages keeps it responsive and answers whether Stop was asked for.

@@ -54,6 +54,28 @@ bool CScriptedOperator::ChooseOption(const OptionChoice& choice, int& chosen) {
     return true;
 }
 
+bool CScriptedOperator::ChooseEffectType(EffectTypeChoice& choice) {
+    effectTypeChoices.push_back(choice);
+    if (effectTypeAnswers.empty()) return IOperator::ChooseEffectType(choice);
+    const EffectTypeAnswer a = effectTypeAnswers.front();
+    effectTypeAnswers.pop_front();
+    if (!a.accept) return false;
+    // A script may answer what no dialog offers (the animated wipes): it is
+    // passed on as it stands, for the operation to handle.
+    choice.effectType = a.effectType;
+    choice.withSound = a.withSound;
+    return true;
+}
+
+bool CScriptedOperator::EditKeyframes(const KeyframeEdit& edit) {
+    keyframeEditCutModes.push_back(edit.cutMode);
+    if (!edit.effect) return false;
+    if (keyframeEdits.empty()) return true;
+    auto edit1 = std::move(keyframeEdits.front());
+    keyframeEdits.pop_front();
+    return edit1 ? edit1(*edit.effect, edit.cutMode) : true;
+}
+
 void CScriptedOperator::BeginProgress(const ProgressScale& scale) {
     ++begins;
     busy = true;

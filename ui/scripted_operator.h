@@ -4,6 +4,7 @@
 // the person would have seen.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,22 @@ public:
     // Several files per ChooseOpenFiles call; an empty or missing list cancels.
     std::deque<std::vector<std::string>> openFileLists;
 
+    // Answers for ChooseEffectType in order; when none is left the
+    // preselection is taken.
+    struct EffectTypeAnswer {
+        bool accept = true;
+        int effectType = 0;
+        bool withSound = false;
+    };
+    std::deque<EffectTypeAnswer> effectTypeAnswers;
+    // Each keyframe edit runs the next of these on the effect: it edits the
+    // keys as the person would and answers accepted (true) or cancelled.
+    // With none left the keys are accepted as they are.
+    std::deque<std::function<bool(CStinger& effect, bool cutMode)>> keyframeEdits;
+
     std::vector<Message> messages;
+    std::vector<EffectTypeChoice> effectTypeChoices;  // every effect type question as asked
+    std::vector<bool> keyframeEditCutModes;           // the cut mode of every keyframe edit
     std::vector<FileChoice> openChoices, saveChoices;
     std::vector<OptionChoice> optionChoices;
     ProgressUnit progressUnit = ProgressUnit::kSteps;
@@ -54,6 +70,8 @@ public:
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
     bool ChooseOpenFiles(const FileChoice& choice, std::vector<std::string>& paths) override;
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
+    bool ChooseEffectType(EffectTypeChoice& choice) override;
+    bool EditKeyframes(const KeyframeEdit& edit) override;
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;

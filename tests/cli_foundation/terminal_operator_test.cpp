@@ -17,6 +17,7 @@
 #include "base/failure_cause.h"
 #include "base/string_ids.h"
 #include "cli/terminal_operator.h"
+#include "effects/stinger.h"
 
 using rk::cli::CTerminalOperator;
 
@@ -277,6 +278,73 @@ TEST_F(TerminalTest, WithoutTerminalProgressIsAFewQuietLines) {
     op.SetProgress(5, false);
     op.EndProgress();
     EXPECT_EQ(Shown(), "");
+}
+
+// The effect questions: --type and --sound answer the type question,
+// --cut-at the keyframe edit of a simple cut; without them the preselection
+// (or a terminal) decides.
+TEST_F(TerminalTest, EffectQuestionsComeFromTheOptions) {
+    CTerminalOperator op(&yes_, Streams(false, false));
+    rk::EffectTypeChoice c;
+    op.QueueEffectType(2, true);
+    ASSERT_TRUE(op.ChooseEffectType(c));
+    EXPECT_EQ(c.effectType, 2);
+    EXPECT_TRUE(c.withSound);
+    // With the sound choice hidden the answer is no sound.
+    rk::EffectTypeChoice hidden;
+    hidden.soundChoiceShown = false;
+    op.QueueEffectType(1, true);
+    ASSERT_TRUE(op.ChooseEffectType(hidden));
+    EXPECT_EQ(hidden.effectType, 1);
+    EXPECT_FALSE(hidden.withSound);
+    // An answer that is not offered is a cancel; none queued takes the preselection.
+    rk::EffectTypeChoice animated;
+    op.QueueEffectType(3, false);
+    EXPECT_FALSE(op.ChooseEffectType(animated));
+    rk::EffectTypeChoice preset;
+    preset.effectType = 1;
+    ASSERT_TRUE(op.ChooseEffectType(preset));
+    EXPECT_EQ(preset.effectType, 1);
+    EXPECT_FALSE(preset.withSound);
+
+    rk::CStinger s("/nonexistent/p_01.png");
+    ASSERT_TRUE(s.ReadKeyframesFor(6));
+    s.SetFadeKey(4, 10);
+    rk::KeyframeEdit edit{&s, true};
+    // Nothing queued: the keys as they are.
+    EXPECT_TRUE(op.EditKeyframes(edit));
+    EXPECT_EQ(s.PositionKeys(), (rk::CStinger::KeyMap{{0, 0}, {5, 2046}}));
+    // "Set cut position" at frame 2 (--cut-at 3); the fade key stays.
+    op.QueueCutPosition(2);
+    EXPECT_TRUE(op.EditKeyframes(edit));
+    EXPECT_EQ(s.PositionKeys(), (rk::CStinger::KeyMap{{1, 0}, {2, 2046}}));
+    EXPECT_EQ(s.FadeKey(4), 10);
+    // Past the end: the last frame, with a warning.
+    op.QueueCutPosition(40);
+    EXPECT_TRUE(op.EditKeyframes(edit));
+    EXPECT_EQ(s.PositionKeys(), (rk::CStinger::KeyMap{{4, 0}, {5, 2046}}));
+    EXPECT_NE(Shown().find("warning: the effect has 6 frames: it cuts at frame 6"), std::string::npos);
+    // Not in cut mode a queued cut changes nothing.
+    op.QueueCutPosition(1);
+    EXPECT_TRUE(op.EditKeyframes({&s, false}));
+    EXPECT_EQ(s.PositionKeys(), (rk::CStinger::KeyMap{{4, 0}, {5, 2046}}));
+    // Ctrl-C cancels both questions.
+    CTerminalOperator::RequestStop();
+    EXPECT_FALSE(op.EditKeyframes(edit));
+    EXPECT_FALSE(op.ChooseEffectType(c));
+}
+
+TEST_F(TerminalTest, EffectTypeAsksTheTerminal) {
+    CTerminalOperator op(&yes_, Streams(true, false));
+    Type("wipe\n2\n");
+    rk::EffectTypeChoice c;
+    ASSERT_TRUE(op.ChooseEffectType(c));
+    EXPECT_EQ(c.effectType, 1);
+    EXPECT_TRUE(c.withSound);
+    const std::string shown = Shown();
+    EXPECT_NE(shown.find("1) Stinger transition - simple cut"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("3) Stinger transition - mix"), std::string::npos);
+    EXPECT_EQ(shown.find("animated"), std::string::npos) << "the animated wipes are never offered";
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -115,10 +117,9 @@ TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {
     std::string pic = Pictures(4);
     std::string wav = Sound();
     Open();
-    EffectRequest req;
-    req.effectType = 0;
-    req.soundPath = wav;
-    EffectOpOutcome r = AddEffectFromPictures(op, card, 0, pic, req);
+    op.effectTypeAnswers = {{true, 0, true}};  // simple cut, with sound
+    op.openFiles = {wav};
+    EffectOpOutcome r = AddEffectFromPictures(op, card, 0, pic);
     ASSERT_EQ(r.result, EffectOpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconInformation), std::vector<std::string>{"Write completed."});
     EntryHead h = card.Directory().Effect(0);
@@ -188,7 +189,7 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
     Open();
     auto before = test::ReadImageClusters(image, 0, 3);
     // Sequence rule failures.
-    EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4"), {}).result, EffectOpResult::kFailed);
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4")).result, EffectOpResult::kFailed);
     EXPECT_EQ(op.messages.back().text, "Video file is too short to use!");
 
     // A good file from synthetic effect slots to damage.
@@ -242,26 +243,97 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
     EXPECT_EQ(card.Directory().Effect(0).numFrames, 2);
 }
 
-TEST_F(EffectOpsTest, TypeAndSoundAreAskedAfterThePicturesLoad) {
+TEST_F(EffectOpsTest, TypeSoundAndKeysAreAskedAfterThePicturesLoad) {
     std::string pic = Pictures(2);
     Open();
-    EffectRequest ask;
-    ask.askType = true;
-    op.optionAnswers = {-1};  // Cancel in the type choice: nothing written, no message
-    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic, ask).result, EffectOpResult::kCancelled);
+    op.effectTypeAnswers = {{false, 0, false}};  // Cancel in the type choice: nothing written, no message
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kCancelled);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_TRUE(op.keyframeEditCutModes.empty());
+    EXPECT_FALSE(card.Directory().Effect(0).Used());
+    // The question: cut, wipe and mix offered, the animated wipes never;
+    // simple cut and no sound preselected, the sound choice shown.
+    ASSERT_EQ(op.effectTypeChoices.size(), 1u);
+    const EffectTypeChoice& asked = op.effectTypeChoices[0];
+    EXPECT_TRUE(asked.Offers(0) && asked.Offers(1) && asked.Offers(2));
+    EXPECT_FALSE(asked.Offers(3) || asked.Offers(4));
+    EXPECT_EQ(asked.effectType, 0);
+    EXPECT_FALSE(asked.withSound);
+    EXPECT_TRUE(asked.soundChoiceShown);
+
+    // Cancel in the keyframe edit: nothing written, no message.
+    op = CScriptedOperator();
+    op.effectTypeAnswers = {{true, 1, false}};
+    op.keyframeEdits.push_back([](CStinger&, bool) { return false; });
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kCancelled);
+    EXPECT_EQ(op.keyframeEditCutModes, std::vector<bool>{false});
     EXPECT_TRUE(op.messages.empty());
     EXPECT_FALSE(card.Directory().Effect(0).Used());
+
+    // A mix: the edit sees the kind, its keys go into the marks.
     op = CScriptedOperator();
-    op.optionAnswers = {2, 0};  // mix, no sound
-    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic, ask).result, EffectOpResult::kDone);
-    ASSERT_EQ(op.optionChoices.size(), 2u);
-    EXPECT_EQ(op.optionChoices[0].options.size(), 3u);  // the animated wipes are not offered
-    EXPECT_EQ(op.optionChoices[0].keys[2], "mix");
+    op.effectTypeAnswers = {{true, 2, false}};
+    int seenKind = -1, seenFrames = 0;
+    op.keyframeEdits.push_back([&](CStinger& s, bool) {
+        seenKind = s.TransitionKind();
+        seenFrames = s.FrameCount();
+        s.SetFadeKey(0, 128);
+        return true;
+    });
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
+    EXPECT_EQ(seenKind, 0);
+    EXPECT_EQ(seenFrames, 2);
+    EXPECT_EQ(op.keyframeEditCutModes, std::vector<bool>{false});
     auto run = Run(card.Directory().Effect(0));
     EffectMarks m;
     ASSERT_TRUE(GetEffectMarks(run.data() + kVideoAreaOffset, m));
     EXPECT_EQ(m.kind, 0);
+    EXPECT_EQ(m.fade, 128);
     EXPECT_EQ(card.Directory().EffectSwitch(0), 1);
+    EXPECT_TRUE(op.openChoices.empty());  // no sound: no WAV file asked for
+}
+
+// A simple cut starts the edit from the default cut in cut mode; "Set cut
+// position" there moves the cut; an animated wipe that arrives is made
+// without an edit.
+TEST_F(EffectOpsTest, CutModeEditAndAnimatedWipes) {
+    std::string pic = Pictures(5);
+    Open();
+    op.effectTypeAnswers = {{true, 0, true}};  // with sound, but the WAV choice is cancelled
+    std::map<int, int> keysSeen;
+    op.keyframeEdits.push_back([&](CStinger& s, bool cutMode) {
+        EXPECT_TRUE(cutMode);
+        keysSeen = s.PositionKeys();
+        s.SetCutPosition(1);
+        return true;
+    });
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
+    // The default cut of 5 frames: 0 at frames 0 and 1, 2046 at frames 2 and 4.
+    EXPECT_EQ(keysSeen, (std::map<int, int>{{0, 0}, {1, 0}, {2, 2046}, {4, 2046}}));
+    ASSERT_EQ(op.openChoices.size(), 1u);
+    EXPECT_EQ(op.openChoices[0].filter, "Audio files (*.wav)|*.wav||");
+    auto run = Run(card.Directory().Effect(0));
+    const int want[5] = {0, 2046, 2046, 2046, 2047};
+    for (int i = 0; i < 5; ++i) {
+        EffectMarks m;
+        ASSERT_TRUE(GetEffectMarks(run.data() + size_t(i) * kSlot + kVideoAreaOffset, m));
+        EXPECT_EQ(m.position, want[i]) << i;
+        // No sound: the audio bytes are zero.
+        const uint8_t* audio = run.data() + size_t(i) * kSlot + kAudioChunkHeaderBytes;
+        EXPECT_TRUE(std::all_of(audio, audio + kEffectAudioBytes, [](uint8_t b) { return b == 0; })) << i;
+    }
+
+    // Type 3 (never offered, handled all the same): no edit, Switch 2.
+    op = CScriptedOperator();
+    op.effectTypeAnswers = {{true, 3, false}};
+    ASSERT_EQ(AddEffectFromPictures(op, card, 1, pic).result, EffectOpResult::kDone);
+    EXPECT_TRUE(op.keyframeEditCutModes.empty());
+    EXPECT_EQ(card.Directory().EffectSwitch(1), 2);
+    // An answer outside the types is a cancel.
+    op = CScriptedOperator();
+    op.effectTypeAnswers = {{true, 7, false}};
+    EXPECT_EQ(AddEffectFromPictures(op, card, 2, pic).result, EffectOpResult::kCancelled);
+    EXPECT_FALSE(card.Directory().Effect(2).Used());
 }
 
 TEST_F(EffectOpsTest, OnlyOnHdCards) {
@@ -280,7 +352,7 @@ TEST_F(EffectOpsTest, CrashAtEveryWriteLeavesAValidCard) {
     std::string pic = Pictures(2);
     const std::vector<uint8_t> pristine = test::ReadFileBytes(image);
     Open();
-    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic, {}).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
     std::string file = dir.File("e.effect");
     ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, EffectOpResult::kDone);
     card.Close();
@@ -290,7 +362,7 @@ TEST_F(EffectOpsTest, CrashAtEveryWriteLeavesAValidCard) {
             op = CScriptedOperator();
             Open(true);
             fault->crashAtWrite = fault->writes + at;
-            EffectOpOutcome r = fromFile ? AddEffectFromFile(op, card, 0, file) : AddEffectFromPictures(op, card, 0, pic, {});
+            EffectOpOutcome r = fromFile ? AddEffectFromFile(op, card, 0, file) : AddEffectFromPictures(op, card, 0, pic);
             const bool crashed = fault->crashed;
             card.Close();
             EXPECT_EQ(test::CheckCardConsistent(image), "") << at;

@@ -57,6 +57,38 @@ TEST(ScriptedOperator, StopFromTheNthPumpAndProgressRecord) {
     EXPECT_TRUE(op.refreshes & rk::kRefreshLists);
 }
 
+TEST(ScriptedOperator, EffectTypeAnswersInOrderThenThePreselection) {
+    rk::CScriptedOperator op;
+    op.effectTypeAnswers = {{true, 2, true}, {false, 0, false}};
+    rk::EffectTypeChoice c;
+    ASSERT_TRUE(op.ChooseEffectType(c));
+    EXPECT_EQ(c.effectType, 2);
+    EXPECT_TRUE(c.withSound);
+    rk::EffectTypeChoice d;
+    EXPECT_FALSE(op.ChooseEffectType(d));  // cancelled
+    rk::EffectTypeChoice e;
+    e.effectType = 1;
+    e.withSound = true;
+    e.soundChoiceShown = false;
+    ASSERT_TRUE(op.ChooseEffectType(e));  // none left: the preselection, no sound when hidden
+    EXPECT_EQ(e.effectType, 1);
+    EXPECT_FALSE(e.withSound);
+    ASSERT_EQ(op.effectTypeChoices.size(), 3u);
+    EXPECT_TRUE(op.effectTypeChoices[0].Offers(2));
+    EXPECT_FALSE(op.effectTypeChoices[0].Offers(3));
+    EXPECT_FALSE(op.effectTypeChoices[0].Offers(-1));
+    // A keyframe edit without an effect is never accepted.
+    EXPECT_FALSE(op.EditKeyframes({nullptr, true}));
+    EXPECT_EQ(op.keyframeEditCutModes, std::vector<bool>{true});
+    // The seam's own defaults.
+    struct Plain : rk::CScriptedOperator {
+        bool Type(rk::EffectTypeChoice& ch) { return IOperator::ChooseEffectType(ch); }
+    } plain;
+    rk::EffectTypeChoice f;
+    f.effectType = 4;
+    EXPECT_FALSE(plain.Type(f)) << "a preselection that is not offered is no answer";
+}
+
 TEST(OperatorSeam, MessageByIdAndErrorById) {
     rk::CScriptedOperator op;
     rk::MessageById(op, rk::kMsgNotice, rk::kIconError, rk::IDS_NOT_ENOUGH_SPACE, "1.2 GB");
