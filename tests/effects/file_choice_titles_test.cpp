@@ -3,9 +3,11 @@
 // "Read video to file") and a script can tell one question from the next.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 #include "card/card_directory.h"
+#include "convert/tool_folder.h"
 #include "effects/effect_ops.h"
 #include "effects/logo_ops.h"
 #include "media/still_ops.h"
@@ -55,12 +57,20 @@ TEST(FileChoiceTitles, EachOperationNamesItsFileChoice) {
         EXPECT_FALSE(choices[0].filter.empty()) << r.what;
     }
 
-    // The effect's sound is a choice of its own.
-    op.optionAnswers = {0, 1};  // a simple cut, with sound
-    EffectRequest request;
+    // The effect's sound is a choice of its own, asked once the pictures
+    // have loaded and a type with sound was chosen.
+    if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
+    const std::string picture = dir.File("sting_1.png");
+    ASSERT_EQ(std::system(("'" + ProgramFile("ffmpeg") + "' -v error -nostdin -f lavfi -i color=c=red:s=64x36 "
+                           "-vf format=rgba -frames:v 3 -start_number 1 '" + dir.File("sting_%d.png") + "'")
+                              .c_str()),
+              0);
+    op.effectTypeAnswers = {CScriptedOperator::EffectTypeAnswer{true, 0, true}};  // a simple cut, with sound
     op.openChoices.clear();
-    ASSERT_TRUE(ChooseEffectRequest(op, request));
-    ASSERT_EQ(op.openChoices.size(), 1u);
+    AddEffectFromPictures(op, card, 0, picture);  // no WAV is chosen: the sound is left out
+    std::string said;
+    for (const Message& m : op.messages) said += m.text + "\n";
+    ASSERT_GE(op.openChoices.size(), 1u) << said;
     EXPECT_EQ(op.openChoices[0].title, "Add sound to the effect");
 }
 
