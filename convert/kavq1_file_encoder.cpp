@@ -102,6 +102,16 @@ struct KAVQ1FileEncoder::Worker {
 
 KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
                                    int frameRateCode, bool limitedRange, bool deinterlace, int processors) {
+    Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, processors, nullptr);
+}
+
+KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, const SourcePicture& ownStill, int sizeClass,
+                                   int budgetSectors, int frameRateCode, bool limitedRange, bool deinterlace) {
+    Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, 1, &ownStill);
+}
+
+void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
+                            bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill) {
     sizeClass_ = sizeClass == 2 ? 2 : 1;
     frameRateCode_ = frameRateCode;
     if (frameRateCode_ != 25 && frameRateCode_ != 29 && frameRateCode_ != 30 && frameRateCode_ != 59 &&
@@ -123,7 +133,13 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
         return;
     }
-    if (!Probe(source)) {
+    if (ownStill) {
+        if (ownStill->width <= 0 || ownStill->height <= 0) return;
+        sourcePicture_ = *ownStill;
+        stillPicture_ = true;
+        frameCount_ = 1;
+        opened_ = true;
+    } else if (!Probe(source)) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
         return;
     }
