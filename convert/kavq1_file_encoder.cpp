@@ -137,6 +137,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         if (ownStill->width <= 0 || ownStill->height <= 0) return;
         sourcePicture_ = *ownStill;
         stillPicture_ = true;
+        rawRgba_ = ownStill->pixelFormat == "rgba";
         frameCount_ = 1;
         opened_ = true;
     } else if (!Probe(source)) {
@@ -257,6 +258,13 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     const std::string filter =
         PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s", filter.c_str());
+    if (rawRgba_) {
+        const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
+        videoTool_ = std::make_unique<CAppLaunch>(
+            kToolFfmpeg, "-f rawvideo -pix_fmt rgba -s %s -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
+            std::initializer_list<std::string>{size, source, filter, RateText(frameRateCode_), videoPipePath_}, false);
+        return videoTool_->started;
+    }
     videoTool_ = std::make_unique<CAppLaunch>(
         kToolFfmpeg, "-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
         std::initializer_list<std::string>{source, filter, RateText(frameRateCode_), videoPipePath_}, false);

@@ -41,6 +41,7 @@ constexpr const char* kLoopMark4K = "-gravity NorthWest -draw \"image over 3156,
 // The working files of a title card, in its private folder.
 constexpr const char* kFramePicture = "1.ppm";
 constexpr const char* kCardPicture = "2.png";
+constexpr const char* kCardRgba = "2.rgba";
 
 bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
 
@@ -56,6 +57,36 @@ PlaylistEdit Finish(IOperator& op, CSDCard& card, const CardDirectory& before, s
 }
 
 }  // namespace
+
+// ImageMagick writes the drawn picture as the smallest PNG that holds it: a
+// grey one, a palette of up to 256 colours, or 8-bit RGBA, and ffmpeg
+// converts each of them its own way. A frame with more than 256 colours and
+// a colour that is not grey, both in rows the drawing never touches, can
+// only become RGBA: then ImageMagick may write the bare RGBA rows, which
+// ffmpeg reads as the same pixels in the same layout, without the PNG
+// coding on either side. Any other frame keeps the PNG.
+bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height) {
+    // Between the number square (and its digit) and the band.
+    const int top = height * 300 / 1080, bottom = height * 800 / 1080;
+    std::vector<uint64_t> seen(size_t(1) << 18, 0);
+    int colours = 0;
+    bool coloured = false;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* px = rgb.data() + size_t(y) * size_t(width) * 3;
+        for (int x = 0; x < width; ++x, px += 3) {
+            if (px[0] != px[1] || px[1] != px[2]) coloured = true;
+            const uint32_t c = (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2];
+            uint64_t& word = seen[c >> 6];
+            const uint64_t bit = uint64_t(1) << (c & 63);
+            if (!(word & bit)) {
+                word |= bit;
+                ++colours;
+            }
+            if (coloured && colours > 256) return true;
+        }
+    }
+    return false;
+}
 
 uint64_t PlaylistFrames(const CardDirectory& dir, int p) {
     uint64_t total = 0;
@@ -164,10 +195,16 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
 
     const CardDirectory& d = card.Directory();
     std::vector<std::string> words;
+    const bool rgba = TitleCardBecomesRgba(rgb, width, height);
     if (!TitleCardWords(width == 1920, PlaylistDurationText(d, p, card.DisplayRate()), p + 1, d.Loops(p),
                         kFramePicture, 0, kCardPicture, words))
         return Fail("template");
-    const std::string out = folder.AddFile(kCardPicture);
+    if (rgba) {
+        // The output name with the bare RGBA rows in its place.
+        words.resize(words.size() - 3);
+        words.insert(words.end(), {"-depth", "8", std::string("rgba:") + kCardRgba});
+    }
+    const std::string out = folder.AddFile(rgba ? kCardRgba : kCardPicture);
     {
         // ImageMagick 6 complains about the leading -composite and still
         // writes the picture: its exit code says nothing; the picture does.
@@ -179,6 +216,7 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
     SourcePicture own;
     own.width = width;
     own.height = height;
+    if (rgba) own.pixelFormat = "rgba";
     KAVQ1FileEncoder encoder(out, own, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
                              mode.frameRate, true, false);
     if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");

@@ -39,6 +39,12 @@ int RemoveVideoFromPlaylists(CardDirectory& dir, int v, bool changed[16]);
 bool TitleCardWords(bool hd, const std::string& duration, int number, bool loops, const std::string& framePicture,
                     int pngLevel, const std::string& output, std::vector<std::string>& words);
 
+// True when the title card drawn over this frame (R, G, B rows) is sure to
+// come out of ImageMagick as 8-bit RGBA (then its bare rows are taken
+// instead of a PNG): more than 256 colours, one of them not grey, in rows
+// the drawing never touches.
+bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height);
+
 // Remakes the title card of playlist p (nothing for an empty playlist):
 // true when written. A failure is logged at level 2; the window stays
 // silent, the old picture stays.

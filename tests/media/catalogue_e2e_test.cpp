@@ -210,13 +210,15 @@ std::vector<uint8_t> ToolStepsTitleCard(CSDCard& card, int p) {
 
 TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
     // ImageMagick writes a grey, a palette or an RGBA PNG as the picture
-    // allows, and ffmpeg converts each of them its own way: a black, a flat
-    // red and a test pattern clip, stopping and repeating, on both sizes.
+    // allows, and ffmpeg converts each of them its own way: gradients, a
+    // test pattern, a black and a flat red clip, stopping and repeating, on
+    // both sizes.
     struct Case {
         int mode;
         const char* source;
     };
-    for (const Case c : {Case{0, "testsrc"}, Case{0, "color=black"}, Case{0, "color=red"}, Case{1, "testsrc"}}) {
+    for (const Case c : {Case{0, "gradients"}, Case{0, "testsrc"}, Case{0, "color=black"}, Case{0, "color=red"},
+                         Case{1, "testsrc2"}}) {
         SCOPED_TRACE(std::string(c.source) + " mode " + std::to_string(c.mode));
         card.Close();
         std::filesystem::remove(dir.File("card" + std::to_string(c.mode) + ".img"));
@@ -238,6 +240,11 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
             std::vector<uint8_t> onCard(size_t(cpf) * kClusterSize);
             ASSERT_TRUE(card.ReadClusters(card.Regions().TitleCluster(0), onCard.data(), cpf));
             const std::vector<uint8_t> steps = ToolStepsTitleCard(card, 0);
+            // Gradients and testsrc2 take the bare RGBA road; the test pattern (few colours
+            // away from the drawing, an RGBA PNG all the same) and the flat
+            // clips keep the PNG.
+            Rgb frame = Frame(v, 0);
+            EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), std::string(c.source) != "testsrc" && std::strchr(c.source, '=') == nullptr);
             ASSERT_EQ(steps.size(), onCard.size());
             EXPECT_TRUE(steps == onCard);
             if (c.mode == 1) break;  // one 4K case is enough for the time it takes
