@@ -103,6 +103,16 @@ struct KAVQ1FileEncoder::Worker {
 
 KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
                                    int frameRateCode, bool limitedRange, bool deinterlace, int processors) {
+    Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, processors, nullptr);
+}
+
+KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, const SourcePicture& ownStill, int sizeClass,
+                                   int budgetSectors, int frameRateCode, bool limitedRange, bool deinterlace) {
+    Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, 1, &ownStill);
+}
+
+void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
+                            bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill) {
     sizeClass_ = sizeClass == 2 ? 2 : 1;
     frameRateCode_ = frameRateCode;
     if (frameRateCode_ != 25 && frameRateCode_ != 29 && frameRateCode_ != 30 && frameRateCode_ != 59 &&
@@ -124,7 +134,14 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass,
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
         return;
     }
-    if (!Probe(source)) {
+    if (ownStill) {
+        if (ownStill->width <= 0 || ownStill->height <= 0) return;
+        sourcePicture_ = *ownStill;
+        stillPicture_ = true;
+        rawRgba_ = ownStill->pixelFormat == "rgba";
+        frameCount_ = 1;
+        opened_ = true;
+    } else if (!Probe(source)) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
         return;
     }
@@ -242,6 +259,13 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     const std::string filter =
         PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s", filter.c_str());
+    if (rawRgba_) {
+        const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
+        videoTool_ = std::make_unique<CAppLaunch>(
+            kToolFfmpeg, "-f rawvideo -pix_fmt rgba -s %s -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
+            std::initializer_list<std::string>{size, source, filter, RateText(frameRateCode_), videoPipePath_}, false);
+        return videoTool_->started;
+    }
     videoTool_ = std::make_unique<CAppLaunch>(
         kToolFfmpeg, "-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
         std::initializer_list<std::string>{source, filter, RateText(frameRateCode_), videoPipePath_}, false);

@@ -39,6 +39,14 @@ public:
     // processor of the machine); there are never more workers than frames.
     KAVQ1FileEncoder(const std::string& source, int sizeClass, int budgetSectors, int frameRateCode,
                      bool limitedRange, bool deinterlace, int processors = 0);
+    // A still picture this program has just written itself (a title card):
+    // its size and pixel layout are known and it has no sound, so nothing is
+    // probed and no sound process runs. The picture command is the one the
+    // probe would have led to, so the frame is the same. With pixelFormat
+    // "rgba" the file holds the bare 8-bit RGBA rows (ffmpeg reads it as raw
+    // video at 25 pictures a second, as it reads a picture file).
+    KAVQ1FileEncoder(const std::string& source, const SourcePicture& ownStill, int sizeClass, int budgetSectors,
+                     int frameRateCode, bool limitedRange, bool deinterlace);
     // Stops and joins the workers, ends and reaps both decode tools and
     // removes the FIFOs and their folder.
     virtual ~KAVQ1FileEncoder();
@@ -76,6 +84,8 @@ public:
 private:
     struct Worker;
 
+    void Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
+              bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill);
     bool Probe(const std::string& source);
     bool StartVideo(const std::string& source, bool limitedRange, bool deinterlace);
     bool StartAudio(const std::string& source);
@@ -94,6 +104,7 @@ private:
     bool opened_ = false;
     bool hasAudio_ = false;
     bool stillPicture_ = false;
+    bool rawRgba_ = false;  // our own still as bare RGBA rows
     SourcePicture sourcePicture_;
     int frameRateCode_ = 50;
     int budgetSectors_ = 0;

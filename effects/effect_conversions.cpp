@@ -1,14 +1,22 @@
 #include "effects/effect_conversions.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "base/fd_io.h"
+#include "base/log.h"
+#include "base/path_util.h"
 #include "base/safe_open.h"
 #include "convert/app_launch.h"
 #include "convert/tool_folder.h"
@@ -21,6 +29,19 @@ namespace {
 
 constexpr size_t kPreviewBytes = size_t(kPreviewWidth) * kPreviewHeight * 4;
 constexpr size_t kFramePixels = size_t(kEffectWidth) * kEffectHeight;
+
+// The stacked grey picture of one frame (see EffectStreamGraph).
+constexpr size_t kStackWidth = kEffectWidth;
+constexpr size_t kStackRows = 1080 + 1080 + 540 + 360 + 360;
+constexpr size_t kStackBytes = kStackWidth * kStackRows;
+constexpr size_t kAlphaRow = 1080, kChromaRow = 2160, kPreviewRow = 2700, kPreviewAlphaRow = 3060;
+constexpr int kPollSliceMs = 100;
+constexpr const char* kStreamPipe = "frames.gray";
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Runs ffmpeg in the work folder; true when it ran and exited with 0.
 bool RunFfmpeg(const std::vector<std::string>& args, const CEffectWorkFolder& work) {
@@ -98,6 +119,147 @@ bool ConvertFrame(const std::string& picturePath, const EffectPlanes& p, const C
         return false;
     for (size_t i = 0; i < kFramePixels; ++i)
         if (p.rgba[i * 4 + 3] < 128) p.y[i] = 2;
+    return true;
+}
+
+std::string EffectStreamGraph() {
+    // The three chains are AddPicture's and ConvertFrame's own filters; what
+    // follows them only moves planes, so no sample is rounded on the way.
+    // extractplanes names its outputs in r, g, b, a order whatever the layout.
+    return "[0:v]split=3[p][f][y];"
+           "[p]scale=640:360,format=bgra,extractplanes=r+g+b+a[pr][pg][pb][pa];"
+           "[f]scale=1920:1080,format=rgba,extractplanes=a[fa];"
+           "[y]scale=1920:1080:out_range=tv,format=yuv420p,extractplanes=y+u+v[yy][yu][yv];"
+           "[yu][yv]hstack[uv];[pb][pg][pr]hstack=3[pbgr];[pa]pad=1920:360[pal];"
+           "[yy][fa][uv][pbgr][pal]vstack=5,format=gray";
+}
+
+CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
+
+CEffectPictureStream::~CEffectPictureStream() { StopTool(); }
+
+void CEffectPictureStream::StopTool() {
+    if (pipe_ >= 0) ::close(pipe_);
+    pipe_ = -1;
+    if (tool_ && tool_->started && !tool_->Wait(0)) tool_->Terminate(200);
+    tool_.reset();
+    folder_.Remove();
+}
+
+pid_t CEffectPictureStream::ToolPid() const { return tool_ && tool_->started ? tool_->Pid() : -1; }
+
+bool CEffectPictureStream::Fail(const std::string& why) {
+    LogMessage(2, "CEffectPictureStream: %s", why.c_str());
+    failed_ = true;
+    if (cause_.empty()) cause_ = why;
+    StopTool();
+    return false;
+}
+
+bool CEffectPictureStream::Start() {
+    started_ = true;
+    if (files_.empty()) return Fail("no pictures");
+    stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
+    if (!stack_) return Fail("out of memory");
+    if (!folder_.Create()) return Fail("cannot make a working folder");
+    // The links keep the pictures' extension, by which ffmpeg's image reader
+    // knows them, when it is a plain one.
+    std::string ext = ExtensionOf(files_[0]);
+    for (char c : ext)
+        if (!(c == '.' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) ext.clear();
+    char name[32];
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (!CheckInputPath(files_[i])) return Fail(files_[i] + ": cannot be read");
+        std::snprintf(name, sizeof name, "p_%03zu", i);
+        if (!folder_.Link((name + ext).c_str(), AbsolutePath(files_[i]))) return Fail("cannot link the pictures");
+    }
+    const std::string fifo = folder_.MakeFifo(kStreamPipe);
+    if (fifo.empty()) return Fail("cannot make the picture pipe");
+    pipe_ = OpenFifoForReading(fifo);
+    if (pipe_ < 0) return Fail("cannot open the picture pipe");
+    std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror", "-f", "image2", "-pattern_type", "sequence",
+                                     "-start_number", "0", "-i", "p_%03d" + ext, "-filter_complex", EffectStreamGraph(),
+                                     "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(files_.size()),
+                                     "-f", "rawvideo", "-y", kStreamPipe};
+    tool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, folder_.Path());
+    if (!tool_->started) return Fail("the picture tool did not start");
+    LogMessage(2, "CEffectPictureStream: %zu pictures", files_.size());
+    return true;
+}
+
+// One whole stacked picture from the pipe. A tool that ends first, or gives
+// nothing for the stall limit, fails the stream.
+bool CEffectPictureStream::ReadStack() {
+    size_t received = 0;
+    int64_t lastMs = NowMs();
+    while (received < kStackBytes) {
+        ssize_t got = ::read(pipe_, stack_.get() + received, kStackBytes - received);
+        if (got > 0) {
+            received += size_t(got);
+            lastMs = NowMs();
+            continue;
+        }
+        if (got < 0 && errno != EAGAIN && errno != EINTR)
+            return Fail(std::string("picture pipe: ") + std::strerror(errno));
+        // Nothing to read (0 also before the tool has opened the pipe).
+        if (!tool_->started || tool_->Wait(0)) {
+            got = ::read(pipe_, stack_.get() + received, kStackBytes - received);
+            if (got > 0) {
+                received += size_t(got);
+                continue;
+            }
+            return Fail("the picture tool ended before picture " + std::to_string(next_ + 1) + " (exit code " +
+                        std::to_string(tool_->exitCode) + ")");
+        }
+        if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
+        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
+        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
+    }
+    return true;
+}
+
+bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
+    if (failed_ || next_ >= files_.size()) return false;
+    if (!started_ && !Start()) return false;
+    if (!ReadStack()) return false;
+    const uint8_t* s = stack_.get();
+    const uint8_t* alpha = s + kAlphaRow * kStackWidth;
+    // Luma, with 2 where the frame's alpha is below 128.
+    std::memcpy(p.y, s, kFramePixels);
+    for (size_t i = 0; i < kFramePixels; ++i)
+        if (alpha[i] < 128) p.y[i] = 2;
+    const size_t cw = kEffectWidth / 2;
+    for (size_t r = 0; r < kEffectHeight / 2; ++r) {
+        const uint8_t* row = s + (kChromaRow + r) * kStackWidth;
+        std::memcpy(p.cb + r * cw, row, cw);
+        std::memcpy(p.cr + r * cw, row + cw, cw);
+    }
+    // The preview as AddPicture makes it: B, G, R and the transparency.
+    auto picture = std::make_unique<CPicture>();
+    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return Fail("out of memory");
+    uint8_t* px = picture->Bits();
+    for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
+        const uint8_t* bgr = s + (kPreviewRow + r) * kStackWidth;
+        const uint8_t* a = s + (kPreviewAlphaRow + r) * kStackWidth;
+        uint8_t* out = px + r * size_t(kPreviewWidth) * 4;
+        for (size_t x = 0; x < size_t(kPreviewWidth); ++x) {
+            out[4 * x] = bgr[x];
+            out[4 * x + 1] = bgr[kPreviewWidth + x];
+            out[4 * x + 2] = bgr[2 * kPreviewWidth + x];
+            out[4 * x + 3] = a[x] < 128 ? 255 : 0;
+        }
+    }
+    stinger.Pictures().Add(std::move(picture));
+    ++next_;
+    if (next_ == files_.size()) {
+        // Every picture is in: the tool must end, and end well.
+        const int64_t until = NowMs() + stallLimitMs_;
+        while (tool_->started && !tool_->Wait(kPollSliceMs) && NowMs() < until) {
+        }
+        if (tool_->started) return Fail("the picture tool did not end");
+        if (tool_->exitCode != 0) return Fail("the picture tool failed (exit code " + std::to_string(tool_->exitCode) + ")");
+        StopTool();
+    }
     return true;
 }
 

@@ -6,12 +6,19 @@
 // frame: the frame run writes both the RGBA picture (for the alpha) and the
 // limited-range 4:2:0 planes from one decode, with the same filters as two
 // separate runs would use.
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "convert/pipe_folder.h"
 
 namespace rk {
 
+class CAppLaunch;
 class CStinger;
 
 // The private folder of one effect operation; removed with its contents.
@@ -44,6 +51,56 @@ struct EffectPlanes {
     uint8_t* rgba = nullptr;
 };
 bool ConvertFrame(const std::string& picturePath, const EffectPlanes& planes, const CEffectWorkFolder& work);
+
+// The pictures of a whole sequence through one ffmpeg run: each picture is
+// decoded once, and that decode gives what AddPicture and ConvertFrame give
+// (the same filters on the same decoded picture): its preview, its frame
+// planes and the alpha of its frame, stacked as grey planes into one
+// picture a frame that comes through a FIFO. The pictures are reached by
+// links "p_000..." in the stream's private folder (0700), which is also the
+// tool's working directory, so no name of the operator's reaches a pattern.
+class CEffectPictureStream {
+public:
+    explicit CEffectPictureStream(const std::vector<std::string>& files);
+    // Ends the tool and removes the FIFO, the links and the folder.
+    ~CEffectPictureStream();
+    CEffectPictureStream(const CEffectPictureStream&) = delete;
+    CEffectPictureStream& operator=(const CEffectPictureStream&) = delete;
+
+    // The next picture: its preview appended to `stinger` (as AddPicture),
+    // its planes into `planes` (as ConvertFrame; `planes.rgba` is not used).
+    // False when the tool cannot start, fails, ends early or stalls.
+    bool Next(CStinger& stinger, const EffectPlanes& planes);
+    const std::string& Cause() const { return cause_; }
+    // How long the tool may give nothing before it counts as stalled.
+    void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
+    // For tests: the tool's process id (-1 when none) and the folder.
+    pid_t ToolPid() const;
+    const std::string& WorkFolder() const { return folder_.Path(); }
+
+private:
+    bool Start();
+    bool ReadStack();
+    bool Fail(const std::string& why);
+    void StopTool();
+
+    std::vector<std::string> files_;
+    size_t next_ = 0;
+    bool started_ = false;
+    bool failed_ = false;
+    int stallLimitMs_ = 60000;
+    std::string cause_;
+    CPipeFolder folder_;
+    std::unique_ptr<CAppLaunch> tool_;
+    int pipe_ = -1;
+    std::unique_ptr<uint8_t[]> stack_;  // one stacked picture from the tool
+};
+
+// The filter graph of that run: one grey picture 1920 wide a frame, rows
+// 0..1079 the frame's luma, 1080..2159 its alpha, 2160..2699 Cb beside Cr,
+// 2700..3059 the preview's B, G and R planes side by side, 3060..3419 the
+// preview's alpha (640 wide, then black).
+std::string EffectStreamGraph();
 
 // Up to `bytes` of 48 kHz stereo 24-bit sound (at most 5 seconds) into
 // `buffer`; the rest stays as it was. False when the tool fails.

@@ -62,41 +62,69 @@ EffectOpOutcome Failed(IOperator& op, int textId) {
 
 bool IsHdCard(const CSDCard& card) { return VideoModeAt(card.VideoMode()).sizeClass == 1; }
 
-// Frames converted and encoded one at a time. The frame is coded into a
-// scratch of the whole budget and only its length is copied, so the slot
-// behind the frame stays zero whatever attempts the encoder made.
-class CStingerSlotSource : public ISlotSource {
+// The frames of an effect, coded while the pictures are loaded: each
+// picture is decoded once (CEffectPictureStream), for its preview and its
+// frame together, and its frame coded at once, so the coding overlaps the
+// tool's decoding. The coded frames wait here (at most 250 x 393216 bytes)
+// while the operator chooses the type and the keys; the marks and the sound
+// go in as the slots are written. A frame is coded into its own place of
+// the whole budget and only its length is copied, so the slot behind the
+// frame stays zero whatever attempts the encoder made.
+class CCodedEffectFrames {
 public:
-    CStingerSlotSource(const CStinger& stinger, const std::vector<std::string>& files, const CEffectWorkFolder& work,
-                       int rateCode, const uint8_t* sound)
-        : stinger_(stinger), files_(files), work_(work), sound_(sound), encoder_(1, 768, rateCode) {}
+    CCodedEffectFrames(int frames, int rateCode) : frames_(frames), encoder_(1, 768, rateCode) {}
 
     bool Allocate() {
-        luma_.assign(kLumaBytes, 0);
-        cb_.assign(kChromaBytes, 128);
-        cr_.assign(kChromaBytes, 128);
-        rgba_.assign(size_t(kEffectWidth) * kEffectHeight * 4, 0);
-        scratch_.assign(size_t(encoder_.BudgetBytes()), 0);
-        return encoder_.BudgetBytes() > 0;
+        const size_t budget = size_t(encoder_.BudgetBytes());
+        if (budget == 0 || frames_ <= 0) return false;
+        coded_.reset(new (std::nothrow) uint8_t[budget * size_t(frames_)]);
+        luma_.reset(new (std::nothrow) uint8_t[kLumaBytes]);
+        cb_.reset(new (std::nothrow) uint8_t[kChromaBytes]);
+        cr_.reset(new (std::nothrow) uint8_t[kChromaBytes]);
+        if (!coded_ || !luma_ || !cb_ || !cr_) return false;
+        lengths_.assign(size_t(frames_), 0);
+        // Filler lines below the picture: luma 0, chroma 128.
+        std::memset(luma_.get() + size_t(kEffectWidth) * kEffectHeight, 0, kLumaBytes - size_t(kEffectWidth) * kEffectHeight);
+        std::memset(cb_.get(), 128, kChromaBytes);
+        std::memset(cr_.get(), 128, kChromaBytes);
+        return true;
     }
+    EffectPlanes Planes() { return EffectPlanes{luma_.get(), cb_.get(), cr_.get(), nullptr}; }
+    // Codes the planes as frame i.
+    bool Code(int i) {
+        const size_t budget = size_t(encoder_.BudgetBytes());
+        const int length = encoder_.Encode(uint32_t(i), luma_.get(), cb_.get(), cr_.get(), coded_.get() + budget * size_t(i));
+        if (length <= 0 || size_t(length) > budget) return false;
+        lengths_[size_t(i)] = length;
+        return true;
+    }
+    const uint8_t* Frame(int i) const { return coded_.get() + size_t(encoder_.BudgetBytes()) * size_t(i); }
+    int Length(int i) const { return lengths_[size_t(i)]; }
+    int BudgetBytes() const { return encoder_.BudgetBytes(); }
+
+private:
+    int frames_;
+    KVQ1Encoder encoder_;
+    std::unique_ptr<uint8_t[]> coded_, luma_, cb_, cr_;
+    std::vector<int> lengths_;
+};
+
+// The coded frames into slots with their marks and sound.
+class CStingerSlotSource : public ISlotSource {
+public:
+    CStingerSlotSource(const CStinger& stinger, const CCodedEffectFrames& frames, int count, const uint8_t* sound)
+        : stinger_(stinger), frames_(frames), count_(count), sound_(sound) {}
 
     int Next(uint8_t* slot, size_t bytes) override {
-        const int n = static_cast<int>(files_.size());
-        if (next_ >= n) return 0;
+        if (next_ >= count_) return 0;
         const size_t video = kVideoAreaOffset;
-        if (bytes < video + scratch_.size()) return Fail("frame slot too small");
-        EffectPlanes planes{luma_.data(), cb_.data(), cr_.data(), rgba_.data()};
-        if (!ConvertFrame(files_[size_t(next_)], planes, work_)) return Fail(files_[size_t(next_)] + ": cannot be converted");
-        // Filler lines below the picture: luma 0, chroma 128.
-        std::memset(luma_.data() + size_t(kEffectWidth) * kEffectHeight, 0, size_t(kEffectWidth) * 8);
-        int length = encoder_.Encode(uint32_t(next_), luma_.data(), cb_.data(), cr_.data(), scratch_.data());
-        if (length <= 0 || size_t(length) > scratch_.size()) return Fail("frame cannot be encoded");
+        if (bytes < video + size_t(frames_.BudgetBytes())) return Fail("frame slot too small");
         std::memset(slot, 0, bytes);
-        std::memcpy(slot + video, scratch_.data(), size_t(length));
+        std::memcpy(slot + video, frames_.Frame(next_), size_t(frames_.Length(next_)));
         WriteAudioChunkHeader(slot, uint32_t(next_), kEffectAudioBytes);
         if (sound_) RegroupAudioToStored(sound_ + size_t(next_) * kEffectAudioBytes, slot + kAudioChunkHeaderBytes,
                                          kEffectAudioBytes);
-        PutEffectMarks(slot + video, MarksOfFrame(stinger_, next_, n));
+        PutEffectMarks(slot + video, MarksOfFrame(stinger_, next_, count_));
         ++next_;
         return 1;
     }
@@ -108,11 +136,9 @@ private:
         return -1;
     }
     const CStinger& stinger_;
-    const std::vector<std::string>& files_;
-    const CEffectWorkFolder& work_;
+    const CCodedEffectFrames& frames_;
+    int count_;
     const uint8_t* sound_;
-    KVQ1Encoder encoder_;
-    std::vector<uint8_t> luma_, cb_, cr_, rgba_, scratch_;
     int next_ = 0;
     std::string cause_;
 };
@@ -200,17 +226,30 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     if (!work.Create()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
     CStinger stinger(picturePath);
     stinger.Pictures().Reserve(files.size());
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    CCodedEffectFrames coded(n, mode.frameRate);
+    if (!coded.Allocate()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
     bool failed = false, stopped = false;
-    op.BeginProgress(ProgressScale{n + 1, ProgressUnit::kFrames, 0});
-    for (int i = 0; i < n; ++i) {
-        if (!AddPicture(stinger, files[size_t(i)], work)) {
-            failed = true;
-            break;
-        }
-        op.SetProgress(i + 1, false);
-        if (op.PumpMessages()) {
-            stopped = true;
-            break;
+    {
+        CEffectPictureStream stream(files);
+        const EffectPlanes planes = coded.Planes();
+        op.BeginProgress(ProgressScale{n + 1, ProgressUnit::kFrames, 0});
+        for (int i = 0; i < n; ++i) {
+            if (!stream.Next(stinger, planes)) {
+                LogMessage(2, "AddEffectFromPictures(): %s", stream.Cause().c_str());
+                failed = true;
+                break;
+            }
+            if (!coded.Code(i)) {
+                LogMessage(2, "AddEffectFromPictures(): frame %d cannot be coded", i);
+                failed = true;
+                break;
+            }
+            op.SetProgress(i + 1, false);
+            if (op.PumpMessages()) {
+                stopped = true;
+                break;
+            }
         }
     }
     op.EndProgress();
@@ -251,10 +290,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         sound.assign(size_t(n) * kEffectAudioBytes, 0);
         if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) sound.clear();
     }
-    // The pictures' previews are no longer needed while the frames are made.
-    const VideoMode& mode = VideoModeAt(card.VideoMode());
-    CStingerSlotSource source(stinger, files, work, mode.frameRate, sound.empty() ? nullptr : sound.data());
-    if (!source.Allocate()) return Failed(op, IDS_ERROR_READING_VIDEO);
+    CStingerSlotSource source(stinger, coded, n, sound.empty() ? nullptr : sound.data());
 
     ItemPlan plan;
     plan.kind = CardItem::kEffect;

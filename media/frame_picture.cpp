@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -39,18 +40,38 @@ bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, s
     return true;
 }
 
+namespace {
+
+bool WriteFolderFile(const std::string& path, const void* head, size_t headBytes, const std::vector<uint8_t>& data) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const bool written = WriteWhole(fd, head, headBytes) && WriteWhole(fd, data.data(), data.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        LogMessage(2, "cannot write %s", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string WriteRgbAsPpm(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
+                          const char* name) {
+    if (width <= 0 || height <= 0 || rgb.size() != size_t(width) * size_t(height) * 3) return {};
+    const std::string path = folder.AddFile(name);
+    if (path.empty()) return {};
+    char head[48];
+    const int n = std::snprintf(head, sizeof head, "P6\n%d %d\n255\n", width, height);
+    if (!WriteFolderFile(path, head, size_t(n), rgb)) return {};
+    return path;
+}
+
 bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
                       const std::string& outputPath, const std::vector<std::string>& extraArgs) {
     const std::string raw = folder.AddFile("1.raw");
     if (raw.empty()) return false;
-    int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
-    const bool written = WriteWhole(fd, rgb.data(), rgb.size());
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        LogMessage(2, "RawToPictureFile(): cannot write %s", raw.c_str());
-        return false;
-    }
+    if (!WriteFolderFile(raw, nullptr, 0, rgb)) return false;
     std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
                                      std::to_string(width) + "x" + std::to_string(height), "-i", "1.raw", "-y"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());

@@ -23,4 +23,10 @@ bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, s
 bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
                       const std::string& outputPath, const std::vector<std::string>& extraArgs = {});
 
+// Writes `rgb` as the binary PPM `name` in `folder` (a header and the rows
+// as they are): a picture ImageMagick reads with the same pixels as the PNG
+// ffmpeg would make of it, without a tool run. Answers its path, or empty.
+std::string WriteRgbAsPpm(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
+                          const char* name);
+
 }  // namespace rk

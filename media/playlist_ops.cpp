@@ -38,6 +38,11 @@ constexpr const char* kTitleTemplate4K =
 constexpr const char* kLoopMarkHD = "-gravity NorthWest -draw \"image over 1578,944 0,0 'loop.png'\"";
 constexpr const char* kLoopMark4K = "-gravity NorthWest -draw \"image over 3156,1964 0,0 'loop.png'\"";
 
+// The working files of a title card, in its private folder.
+constexpr const char* kFramePicture = "1.ppm";
+constexpr const char* kCardPicture = "2.png";
+constexpr const char* kCardRgba = "2.rgba";
+
 bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
 
 // Remakes the title cards of `which` (in order), then writes the directory.
@@ -52,6 +57,36 @@ PlaylistEdit Finish(IOperator& op, CSDCard& card, const CardDirectory& before, s
 }
 
 }  // namespace
+
+// ImageMagick writes the drawn picture as the smallest PNG that holds it: a
+// grey one, a palette of up to 256 colours, or 8-bit RGBA, and ffmpeg
+// converts each of them its own way. A frame with more than 256 colours and
+// a colour that is not grey, both in rows the drawing never touches, can
+// only become RGBA: then ImageMagick may write the bare RGBA rows, which
+// ffmpeg reads as the same pixels in the same layout, without the PNG
+// coding on either side. Any other frame keeps the PNG.
+bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height) {
+    // Between the number square (and its digit) and the band.
+    const int top = height * 300 / 1080, bottom = height * 800 / 1080;
+    std::vector<uint64_t> seen(size_t(1) << 18, 0);
+    int colours = 0;
+    bool coloured = false;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* px = rgb.data() + size_t(y) * size_t(width) * 3;
+        for (int x = 0; x < width; ++x, px += 3) {
+            if (px[0] != px[1] || px[1] != px[2]) coloured = true;
+            const uint32_t c = (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2];
+            uint64_t& word = seen[c >> 6];
+            const uint64_t bit = uint64_t(1) << (c & 63);
+            if (!(word & bit)) {
+                word |= bit;
+                ++colours;
+            }
+            if (coloured && colours > 256) return true;
+        }
+    }
+    return false;
+}
 
 uint64_t PlaylistFrames(const CardDirectory& dir, int p) {
     uint64_t total = 0;
@@ -103,6 +138,23 @@ int RemoveVideoFromPlaylists(CardDirectory& dir, int v, bool changed[16]) {
     return count;
 }
 
+bool TitleCardWords(bool hd, const std::string& duration, int number, bool loops, const std::string& framePicture,
+                    int pngLevel, const std::string& output, std::vector<std::string>& words) {
+    words.clear();
+    if (!BuildArguments(hd ? kTitleTemplateHD : kTitleTemplate4K, {duration, std::to_string(number)}, words))
+        return false;
+    // The frame picture's place in the template.
+    for (std::string& w : words)
+        if (w == "1.png") w = framePicture;
+    if (loops) {
+        std::vector<std::string> loopWords;
+        if (!BuildArguments(hd ? kLoopMarkHD : kLoopMark4K, {}, loopWords)) return false;
+        words.insert(words.end(), loopWords.begin(), loopWords.end());
+    }
+    words.insert(words.end(), {"-define", "png:compression-level=" + std::to_string(pngLevel), output});
+    return true;
+}
+
 bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
     const CardDirectory& dir = card.Directory();
     if (!ValidPlaylist(p) || dir.ClipCount(p) <= 0) return false;
@@ -131,27 +183,28 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
             return Fail("the first clip's frame does not decode");
     }
 
+    // The frame goes to ImageMagick as a PPM we write ourselves, and comes
+    // back as an uncompressed PNG: the same pixels (and the same PNG colour
+    // type, which decides ffmpeg's conversion) as the PNGs of the tools' own
+    // steps, without the tool run and the compression.
     CPipeFolder folder;
     if (!folder.Create()) return Fail("no working folder");
-    // The intermediate pictures are ours: written fast, read once.
-    if (!RawToPictureFile(folder, rgb, width, height, folder.AddFile("1.png"), {"-compression_level", "1"}))
-        return Fail("ffmpeg failed");
+    if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty()) return Fail("the frame cannot be written");
     if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
         return Fail("the artwork cannot be linked");
 
-    const bool hd = width == 1920;
     const CardDirectory& d = card.Directory();
-    std::vector<std::string> words, loopWords;
-    if (!BuildArguments(hd ? kTitleTemplateHD : kTitleTemplate4K,
-                        {PlaylistDurationText(d, p, card.DisplayRate()), std::to_string(p + 1)}, words))
+    std::vector<std::string> words;
+    const bool rgba = TitleCardBecomesRgba(rgb, width, height);
+    if (!TitleCardWords(width == 1920, PlaylistDurationText(d, p, card.DisplayRate()), p + 1, d.Loops(p),
+                        kFramePicture, 0, kCardPicture, words))
         return Fail("template");
-    if (d.Loops(p)) {
-        if (!BuildArguments(hd ? kLoopMarkHD : kLoopMark4K, {}, loopWords)) return Fail("template");
-        words.insert(words.end(), loopWords.begin(), loopWords.end());
+    if (rgba) {
+        // The output name with the bare RGBA rows in its place.
+        words.resize(words.size() - 3);
+        words.insert(words.end(), {"-depth", "8", std::string("rgba:") + kCardRgba});
     }
-    words.insert(words.end(), {"-define", "png:compression-level=1"});
-    const std::string out = folder.AddFile("2.png");
-    words.push_back("2.png");
+    const std::string out = folder.AddFile(rgba ? kCardRgba : kCardPicture);
     {
         // ImageMagick 6 complains about the leading -composite and still
         // writes the picture: its exit code says nothing; the picture does.
@@ -159,8 +212,13 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
         if (!convert.started || !convert.Wait(-1)) return Fail("img_convert cannot run");
     }
 
-    KAVQ1FileEncoder encoder(out, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster), mode.frameRate,
-                             true, false);
+    // Our own picture: no probe, no sound process.
+    SourcePicture own;
+    own.width = width;
+    own.height = height;
+    if (rgba) own.pixelFormat = "rgba";
+    KAVQ1FileEncoder encoder(out, own, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
+                             mode.frameRate, true, false);
     if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");
     CEncoderSlotSource source(encoder);
     ItemPlan plan;

@@ -5,6 +5,7 @@
 // remakes the title cards it touches, then writes the directory.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rk {
 
@@ -29,6 +30,20 @@ int PlaylistsUsingVideo(const CardDirectory& dir, int v);
 // Removes every clip of `v` from every playlist; `changed[p]` tells which
 // playlists lost clips. Answers how many playlists changed.
 int RemoveVideoFromPlaylists(CardDirectory& dir, int v, bool changed[16]);
+
+// The ImageMagick words that draw a title card over the frame picture
+// `framePicture` (a file of the tool's folder) and write the PNG `output`
+// there at zlib level `pngLevel` (the pixels do not depend on it): band
+// and duration, square and number (`number` as shown, from 1), the loop mark
+// when `loops`. False when a template does not expand.
+bool TitleCardWords(bool hd, const std::string& duration, int number, bool loops, const std::string& framePicture,
+                    int pngLevel, const std::string& output, std::vector<std::string>& words);
+
+// True when the title card drawn over this frame (R, G, B rows) is sure to
+// come out of ImageMagick as 8-bit RGBA (then its bare rows are taken
+// instead of a PNG): more than 256 colours, one of them not grey, in rows
+// the drawing never touches.
+bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height);
 
 // Remakes the title card of playlist p (nothing for an empty playlist):
 // true when written. A failure is logged at level 2; the window stays

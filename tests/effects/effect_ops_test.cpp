@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -111,6 +113,71 @@ TEST_F(EffectOpsTest, ConversionsEqualThePerPictureToolRuns) {
     EXPECT_TRUE(std::filesystem::is_empty(work.Path()));
     EXPECT_FALSE(AddPicture(s, dir.Path(), work));
     EXPECT_FALSE(ConvertFrame(dir.File("none.png"), EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
+}
+
+TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
+    // Pictures unlike each other, in a folder whose name a pattern would
+    // misread: soft alpha at the frame's size, a smaller picture without
+    // alpha, a grey one with alpha, a larger one.
+    const std::string folder = dir.File("100% [a]");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-vf",
+                                "format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='clip(255-hypot(X-960,Y-540)/3,0,255)'",
+                                "-frames:v", "2", "-start_number", "98", "w_%02d.png"}));
+    ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc=size=1280x720", "-frames:v", "1", "w_100.png"}));
+    ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "color=gray:s=800x600", "-vf",
+                                "format=ya8,geq=lum='X/4':a='if(lt(Y,300),40,220)'", "-frames:v", "1", "w_101.png"}));
+    ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc=size=2560x1440", "-frames:v", "1", "w_102.png"}));
+    const std::vector<std::string> files = PictureSequence(folder + "/w_98.png");
+    ASSERT_EQ(files.size(), 5u);
+
+    CEffectWorkFolder work;
+    ASSERT_TRUE(work.Create());
+    CStinger perPicture(files[0]), streamed(files[0]);
+    std::vector<uint8_t> y(1920 * 1088), cb(960 * 544), cr(960 * 544), scratch(1920 * 1080 * 4);
+    std::vector<uint8_t> y2(1920 * 1088), cb2(960 * 544), cr2(960 * 544);
+    CEffectPictureStream stream(files);
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i]);
+        ASSERT_TRUE(AddPicture(perPicture, files[i], work));
+        ASSERT_TRUE(ConvertFrame(files[i], EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
+        ASSERT_TRUE(stream.Next(streamed, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr})) << stream.Cause();
+        if (i == 0) {
+            // The tool works in a private folder of its own.
+            struct stat st {};
+            ASSERT_EQ(::stat(stream.WorkFolder().c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+            EXPECT_EQ(y2[1920 * 10 + 10], 2);     // a transparent corner
+            EXPECT_NE(y2[1920 * 540 + 960], 2);   // the opaque middle
+        }
+        ASSERT_EQ(streamed.Pictures().Size(), i + 1);
+        EXPECT_EQ(std::memcmp(streamed.Pictures().At(i)->Bits(), perPicture.Pictures().At(i)->Bits(), 640 * 360 * 4), 0);
+        EXPECT_EQ(std::memcmp(y.data(), y2.data(), 1920 * 1080), 0);
+        EXPECT_EQ(std::memcmp(cb.data(), cb2.data(), 960 * 540), 0);
+        EXPECT_EQ(std::memcmp(cr.data(), cr2.data(), 960 * 540), 0);
+    }
+    EXPECT_NE(y2[1920 * 10 + 10], 2);  // the last picture has no alpha: nothing marked
+    EXPECT_FALSE(stream.Next(streamed, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr}));
+    // Once the last picture is in, the tool and its folder are gone.
+    EXPECT_EQ(stream.ToolPid(), -1);
+    EXPECT_TRUE(stream.WorkFolder().empty());
+
+    // A damaged picture in the middle fails the stream by that picture (the
+    // tool stops at the error; pictures still in its decoder go with it).
+    {
+        std::FILE* f = std::fopen(files[2].c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, 200, SEEK_SET);
+        for (int i = 0; i < 4000; ++i) std::fputc(0x55, f);
+        std::fclose(f);
+    }
+    CStinger broken(files[0]);
+    CEffectPictureStream again(files);
+    size_t given = 0;
+    while (again.Next(broken, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr})) ++given;
+    EXPECT_LE(given, 2u);
+    EXPECT_FALSE(again.Cause().empty());
+    EXPECT_EQ(again.ToolPid(), -1);
 }
 
 TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {

@@ -14,6 +14,10 @@
 #include <vector>
 
 #include "card/card_directory.h"
+#include "card/video_modes.h"
+#include "convert/app_launch.h"
+#include "convert/kavq1_file_encoder.h"
+#include "convert/pipe_folder.h"
 #include "convert/tool_folder.h"
 #include "media/frame_picture.h"
 #include "media/playlist_ops.h"
@@ -165,6 +169,87 @@ TEST_F(CatalogueEndToEnd, TitleCardDrawsBandNumberDurationAndTheLoopMarkOnlyWhen
     // One frame: frame 0 is the source.
     AddClip(op, card, 1, one);
     EXPECT_LT(MeanDiff(Title(1), Frame(one, 0), 0, 300, 180, 800), 14.0);
+    EXPECT_EQ(WorkFolders(), 0);
+}
+
+// The title card as the tools' own steps make it: the frame to 1.png by
+// ffmpeg, ImageMagick drawing over it into 2.png at zlib level 1, and the
+// import encoder probing that picture like any other. The card's title card
+// must be this slot byte for byte, whatever road it took.
+std::vector<uint8_t> ToolStepsTitleCard(CSDCard& card, int p) {
+    const CardDirectory& d = card.Directory();
+    const EntryHead head = d.Video(d.Clip(p, 0));
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const int cpf = card.ClustersPerFrame();
+    std::vector<uint8_t> slot(size_t(cpf) * kClusterSize);
+    const uint32_t at = head.startCluster + uint32_t(head.clustersPerFrame) * TitleCardSourceFrame(head.numFrames);
+    if (!card.ReadClusters(at, slot.data(), head.clustersPerFrame)) return {};
+    std::vector<uint8_t> rgb;
+    int w = 0, h = 0;
+    if (!DecodeSlotToRGB(slot.data(), head.clustersPerFrame, mode.sizeClass, rgb, w, h)) return {};
+    CPipeFolder folder;
+    if (!folder.Create()) return {};
+    if (!RawToPictureFile(folder, rgb, w, h, folder.AddFile("1.png"), {"-compression_level", "1"})) return {};
+    if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
+        return {};
+    std::vector<std::string> words;
+    if (!TitleCardWords(w == 1920, PlaylistDurationText(d, p, card.DisplayRate()), p + 1, d.Loops(p), "1.png", 1,
+                        "2.png", words))
+        return {};
+    const std::string out = folder.AddFile("2.png");
+    {
+        CAppLaunch convert(kToolImgConvert, words, false, folder.Path());
+        if (!convert.started || !convert.Wait(-1)) return {};
+    }
+    KAVQ1FileEncoder encoder(out, mode.sizeClass, (cpf - 1) * int(kSectorsPerCluster), mode.frameRate, true, false);
+    if (!encoder.IsOpened()) return {};
+    std::fill(slot.begin(), slot.end(), 0);
+    if (!encoder.GetNextFrame(slot.data())) return {};
+    return slot;
+}
+
+TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
+    // ImageMagick writes a grey, a palette or an RGBA PNG as the picture
+    // allows, and ffmpeg converts each of them its own way: gradients, a
+    // test pattern, a black and a flat red clip, stopping and repeating, on
+    // both sizes.
+    struct Case {
+        int mode;
+        const char* source;
+    };
+    for (const Case c : {Case{0, "gradients"}, Case{0, "testsrc"}, Case{0, "color=black"}, Case{0, "color=red"},
+                         Case{1, "testsrc2"}}) {
+        SCOPED_TRACE(std::string(c.source) + " mode " + std::to_string(c.mode));
+        card.Close();
+        std::filesystem::remove(dir.File("card" + std::to_string(c.mode) + ".img"));
+        Open(c.mode, c.mode == 0 ? 40 : 80);
+        const std::string size = c.mode == 0 ? "1920x1080" : "3840x2160";
+        const std::string pic = dir.File("clip.png");
+        const std::string cmd = "'" + ProgramFile("ffmpeg") + "' -v error -f lavfi -i " + c.source +
+                                (std::strchr(c.source, '=') ? ":size=" : "=size=") + size +
+                                " -frames:v 1 -y '" + pic + "' </dev/null";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        const int v = AddVideoFromFile(op, card, 0, pic, ImportOptions{}).slot;
+        ASSERT_EQ(v, 0);
+        const int cpf = card.ClustersPerFrame();
+        for (bool repeat : {false, true}) {
+            SCOPED_TRACE(repeat ? "repeat" : "stop");
+            PlaylistEdit e = repeat ? SetEndMode(op, card, 0, true) : AddClip(op, card, 0, v);
+            ASSERT_TRUE(e.done && e.written);
+            ASSERT_EQ(e.titleCardFailures, 0);
+            std::vector<uint8_t> onCard(size_t(cpf) * kClusterSize);
+            ASSERT_TRUE(card.ReadClusters(card.Regions().TitleCluster(0), onCard.data(), cpf));
+            const std::vector<uint8_t> steps = ToolStepsTitleCard(card, 0);
+            // Gradients and testsrc2 take the bare RGBA road; the test pattern (few colours
+            // away from the drawing, an RGBA PNG all the same) and the flat
+            // clips keep the PNG.
+            Rgb frame = Frame(v, 0);
+            EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), std::string(c.source) != "testsrc" && std::strchr(c.source, '=') == nullptr);
+            ASSERT_EQ(steps.size(), onCard.size());
+            EXPECT_TRUE(steps == onCard);
+            if (c.mode == 1) break;  // one 4K case is enough for the time it takes
+        }
+    }
     EXPECT_EQ(WorkFolders(), 0);
 }
 
