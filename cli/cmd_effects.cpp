@@ -54,8 +54,7 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
     if (!OpenEffectCard(ctx, a.card, card, "add-effect")) return;
     const int slot = LowestFreeEffectSlot(card.Directory());
     if (slot < 0) {
-        std::fprintf(stderr, "add-effect: the card already holds %d effects\n", kEffectCount);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "no free effect slot", a.card + ": the card already holds " + std::to_string(kEffectCount) + " effects");
         return;
     }
     // The options answer the operation's questions: --type and --sound the
@@ -69,11 +68,11 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
     if (a.cutAt > 0 && a.type != "cut") Note(ctx, "--cut-at sets the cut of --type cut only; the keys are used as read");
     EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source);
     if (r.result == EffectOpResult::kDone) {
-        std::fprintf(stderr, "add-effect: effect %d, %d frames\n", r.slot + 1, r.frames);
+        Note(ctx, "effect " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {
         if (r.result == EffectOpResult::kCancelled && card.Regions().clustersPerFrame != kEffectClustersPerFrame)
-            std::fprintf(stderr, "add-effect: effects exist only on HD cards\n");
+            Fail(ctx, "effects exist only on HD cards", a.card);
         ctx.exitCode = kExitFailed;
     }
 }

@@ -41,8 +41,7 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
     if (!OpenLogoCard(ctx, a.card, card, "add-logo")) return;
     const int slot = LowestFreeLogoSlot(card.Directory());
     if (slot < 0) {
-        std::fprintf(stderr, "add-logo: the card already holds %d logos\n", kLogoCount);
-        ctx.exitCode = kExitFailed;
+        Fail(ctx, "no free logo slot", a.card + ": the card already holds " + std::to_string(kLogoCount) + " logos");
         return;
     }
     // The speed question is also the confirmation: --speed answers it, and
@@ -52,8 +51,7 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
     if (term) {
         if (a.speed > 0) term->QueueOption(std::to_string(a.speed));
         else if (!ctx.yes && !::isatty(0)) {
-            std::fprintf(stderr, "add-logo: not confirmed (give --speed or --yes)\n");
-            ctx.exitCode = kExitFailed;
+            Fail(ctx, "not confirmed", a.source + ": give --speed or --yes");
             return;
         }
     }
@@ -61,7 +59,7 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
     options.limitedRange = a.range == "limited";
     AddLogoOutcome r = AddLogoFromFile(*ctx.op, card, slot, a.source, options);
     if (r.result == LogoOpResult::kDone) {
-        std::fprintf(stderr, "add-logo: logo %d, %d frames\n", r.slot + 1, r.frames);
+        Note(ctx, "logo " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {
         ctx.exitCode = kExitFailed;
