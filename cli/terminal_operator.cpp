@@ -198,7 +198,8 @@ bool CTerminalOperator::ReadLine(std::string& line) {
 
 bool CTerminalOperator::AskPath(const char* what, const FileChoice& choice, std::string& path) {
     if (!io_.inIsTerminal || StopRequested()) return false;
-    std::string prompt = std::string(what) + " (" + FilterName(choice.filter) + ")";
+    // The choice's own title says what the file is for ("Read video to file").
+    std::string prompt = (choice.title.empty() ? std::string(what) : choice.title) + " (" + FilterName(choice.filter) + ")";
     if (!choice.initialName.empty()) prompt += " [" + choice.initialName + "]";
     prompt += ": ";
     Write(prompt);

@@ -227,6 +227,14 @@ TEST_F(TerminalTest, FileChoiceAsksTheTerminalWhenNoneWasGiven) {
     EXPECT_NE(Shown().find("File to write (KAVQ1 video (*.kavq1)): "), std::string::npos);
 }
 
+TEST_F(TerminalTest, FileQuestionIsTitledByWhatTheFileIsFor) {
+    CTerminalOperator op(&yes_, Streams(true, false));
+    std::string path;
+    Type("/tmp/x.kavq1\n");
+    EXPECT_TRUE(op.ChooseSaveFile({"KAVQ1 video (*.kavq1)|*.kavq1||", "", "kavq1", "Read video to file"}, path));
+    EXPECT_NE(Shown().find("Read video to file (KAVQ1 video (*.kavq1)): "), std::string::npos) << Shown();
+}
+
 TEST_F(TerminalTest, ProgressLineShowsPercentageRateAndTimeLeft) {
     char line[160];
     CTerminalOperator::FormatProgressLine(line, sizeof(line), 0, 200, 0.0, "frames", 0, false);
