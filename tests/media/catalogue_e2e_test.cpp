@@ -213,12 +213,15 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
     // allows, and ffmpeg converts each of them its own way: gradients, a
     // test pattern, a black and a flat red clip, stopping and repeating, on
     // both sizes.
+    // The gradients' colours are seeded: left to chance, two close colours
+    // now and then give too few colours for the bare RGBA road.
     struct Case {
         int mode;
         const char* source;
+        bool rgba;  // the road expected: bare RGBA rows, or the PNG
     };
-    for (const Case c : {Case{0, "gradients"}, Case{0, "testsrc"}, Case{0, "color=black"}, Case{0, "color=red"},
-                         Case{1, "testsrc2"}}) {
+    for (const Case c : {Case{0, "gradients=seed=3", true}, Case{0, "testsrc", false}, Case{0, "color=black", false},
+                         Case{0, "color=red", false}, Case{1, "testsrc2", true}}) {
         SCOPED_TRACE(std::string(c.source) + " mode " + std::to_string(c.mode));
         card.Close();
         std::filesystem::remove(dir.File("card" + std::to_string(c.mode) + ".img"));
@@ -244,7 +247,7 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
             // away from the drawing, an RGBA PNG all the same) and the flat
             // clips keep the PNG.
             Rgb frame = Frame(v, 0);
-            EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), std::string(c.source) != "testsrc" && std::strchr(c.source, '=') == nullptr);
+            EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), c.rgba);
             ASSERT_EQ(steps.size(), onCard.size());
             EXPECT_TRUE(steps == onCard);
             if (c.mode == 1) break;  // one 4K case is enough for the time it takes
