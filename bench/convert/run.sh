@@ -90,9 +90,9 @@ for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs), $(nproc) cores, median of $rounds"
   table "$frames" <<EOF2
 ffmpeg decode only=ffmpeg -nostdin -v error -i "$src" -f null -
-reelkeep-cli encode --mode $mode --deinterlace off="$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off
-reelkeep-cli encode --mode $mode (deinterlace on)="$cli" encode "$src" "$work/out.kavq1" --mode "$mode"
-${baseline:+baseline build, encode --deinterlace off=\"$baseline/bin/reelkeep-cli\" encode \"$src\" \"$work/out.kavq1\" --mode \"$mode\" --deinterlace off}
+reelkeep-cli encode --mode $mode --deinterlace off="$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off --yes
+reelkeep-cli encode --mode $mode (deinterlace on)="$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --yes
+${baseline:+baseline build, encode --deinterlace off=\"$baseline/bin/reelkeep-cli\" encode \"$src\" \"$work/out.kavq1\" --mode \"$mode\" --deinterlace off --yes}
 ffmpeg -c:v mjpeg -q:v $q -c:a pcm_s24le=ffmpeg -nostdin -v error -y -i "$src" -c:v mjpeg -qmin 1 -q:v "$q" -pix_fmt yuvj420p -c:a pcm_s24le "$work/m.avi"
 EOF2
   echo "   KVQ1: $((slot - 12288)) bytes/frame; MJPEG: $(( $(stat -c %s "$work/m.avi") / frames )) bytes/frame"
@@ -103,12 +103,12 @@ done
 secs_px=${RK_BENCH_EXPORT_SECONDS:-2}
 src=$work/src_1080_${secs_px}s.mp4
 [ -f "$src" ] || make_source 1920 1080 "$secs_px" "$src"
-"$cli" encode "$src" "$work/x.kavq1" --mode 0 >/dev/null 2>&1
+"$cli" encode "$src" "$work/x.kavq1" --mode 0 --yes >/dev/null 2>&1
 ff -y -i "$src" -vf "fps=50,scale=1920:1080:out_range=pc" -an -pix_fmt yuv420p -f rawvideo "$work/x.yuv"
 frames=$((secs_px * 50))
 echo "== ProRes export, 1920x1080, $frames frames, median of $rounds"
 table "$frames" <<EOF2
-reelkeep-cli export="$cli" export "$work/x.kavq1" "$work/x.mov"
+reelkeep-cli export="$cli" export "$work/x.kavq1" "$work/x.mov" --yes
 ffmpeg rawvideo -c:v prores_ks -profile:v 3=ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 50 -i "$work/x.yuv" -c:v prores_ks -profile:v 3 -an "$work/y.mov"
 EOF2
 rm -f "$work/x.yuv"

@@ -35,7 +35,7 @@ for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   cmds=("ffmpeg -nostdin -v error -i '$src' -an -f null -"
         "ffmpeg -nostdin -v error -i '$src' -vf \"$chain\" -an -pix_fmt yuv420p -r 50 -f null -"
         "ffmpeg -nostdin -v error -i '$src' -vf \"$chain\" -an -pix_fmt yuv420p -r 50 -f rawvideo - | cat >/dev/null"
-        "'$cli' encode '$src' '$work/out.kavq1' --mode $mode"
+        "'$cli' encode '$src' '$work/out.kavq1' --mode $mode --yes"
         "ffmpeg -nostdin -v error -i '$src' -vn -f s24le -ar 48000 -ac 2 -acodec pcm_s24le - | cat >/dev/null")
   for ((i = 0; i < ${#cmds[@]}; i++)); do : >"$work/stage$i"; done
   for ((r = 0; r < rounds; r++)); do
