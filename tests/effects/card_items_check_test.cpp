@@ -27,29 +27,16 @@
 #include "media/video_ops.h"
 #include "media/media_fixture.h"
 #include "ui/scripted_operator.h"
+#include "support/cli_run.h"
 
 namespace rk {
 namespace {
 
 constexpr int kCpf = 33;
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+using Result = test::CliResult;
 
-Result Cli(const std::string& args) {
-    Result r;
-    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+Result Cli(const std::string& args) { return test::RunCli(args); }
 
 void PutBytes(const std::string& path, uint64_t offset, const void* data, size_t size) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
