@@ -2,6 +2,7 @@
 // The block coder of the KVQ1 encoder and the writers it codes through. Kept
 // in a header of its own so that tests can check single blocks bit by bit.
 #include <cstdint>
+#include <cstring>
 
 #include "codec/bitstream.h"
 #include "codec/kvq1_tables.h"
@@ -44,6 +45,22 @@ public:
             out += 4;
         }
     }
+    // True when `bits` more bits are sure to be accepted: then Put may
+    // replace WriteBits for them.
+    bool HasRoomFor(int bits) const { return !overflow && total + bits < capacityBits; }
+    // WriteBits without the overflow test, for the bits HasRoomFor vouched
+    // for; `value` must have no bits set above `count`.
+    inline void Put(uint32_t value, int count) {
+        total += count;
+        acc = (acc << count) | value;
+        pending += count;
+        if (pending >= 32) {
+            pending -= 32;
+            const uint32_t word = __builtin_bswap32(uint32_t(acc >> pending));  // most significant byte first
+            std::memcpy(out, &word, 4);
+            out += 4;
+        }
+    }
     int TotalBits() const { return int(total); }
     bool Overflowed() const { return overflow; }
     // Pads with zero bits to the next multiple of 32 bits (a whole word).
@@ -74,6 +91,10 @@ public:
         }
         bs.WriteBits(value, count);
     }
+    // Every bit goes through CBitstream's own test, so the frames coded
+    // through this writer check the word writer's unchecked path too.
+    bool HasRoomFor(int) const { return false; }
+    void Put(uint32_t value, int count) { WriteBits(value, count); }
     int TotalBits() const { return bs.TotalBits(); }
     bool Overflowed() const { return bs.Overflowed(); }
     void PadToWord() {
@@ -87,18 +108,34 @@ private:
 
 inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
+// The most bits one block can take (the DC size code and 11 bits, 63 levels
+// of at most 31 bits with their runs, end of block) and one macroblock (its
+// quantiser and six blocks).
+inline constexpr int kMaxBlockBits = 6 + 11 + 63 * 31 + 3;
+inline constexpr int kMaxMacroblockBits = 6 + 6 * kMaxBlockBits;
+
 // Writes one block: the DC difference d, then every nonzero level whose scan
 // position is set in `mask` (bit 0 is ignored), then end of block. The levels
 // are indexed by scan position, or by natural index (8 v + u) when Natural.
-template <bool Natural = false, class Writer>
-inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
+// Unchecked: the caller made sure of room for kMaxBlockBits (HasRoomFor).
+template <bool Natural = false, bool Unchecked = false, class Writer>
+inline void WriteBlock(Writer& to, int d, const int16_t* levels, uint64_t mask) {
+    // Unchecked, the block is coded through a copy of the writer, which the
+    // compiler keeps in registers, and the writer takes the copy back at the end.
+    Writer& w = to;
+    auto emit = [&w](uint32_t value, int count) {
+        if constexpr (Unchecked)
+            w.Put(value, count);
+        else
+            w.WriteBits(value, count);
+    };
     const LevelCode* levelCodes = LevelCodes() + kMaxLevel;
     const VlcCode* runCodes = RunCodes();
     mask &= ~uint64_t(1);
     const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
     const VlcCode dcCode = kDcSizeCodes[s];
     const uint32_t dcBits = uint32_t(d >= 0 ? d : d + (1 << s) - 1) & ((1u << s) - 1u);
-    w.WriteBits((uint32_t(dcCode.code) << s) | dcBits, dcCode.length + s);
+    emit((uint32_t(dcCode.code) << s) | dcBits, dcCode.length + s);
 
     int previous = 0;
     while (mask) {
@@ -106,17 +143,14 @@ inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
         mask &= mask - 1;
         const int run = i - previous - 1;
         previous = i;
-        if (run == 0) {
-            const LevelCode c = levelCodes[levels[Natural ? kZigzag[i] : i]];
-            w.WriteBits(c.bits, int(c.length));
-        } else {
-            // Code, sign and escape (at most 21 bits), then the run code (at most 10).
-            const LevelCode c = levelCodes[2 * kMaxLevel + 1 + levels[Natural ? kZigzag[i] : i]];
-            const VlcCode rc = runCodes[run];
-            w.WriteBits((c.bits << rc.length) | rc.code, int(c.length) + rc.length);
-        }
+        // Code, sign and escape (at most 21 bits), then the run code (at
+        // most 10). Without a run the level has codes of its own and the run
+        // code is the empty one (RunCodes()[0]): no branch to mispredict.
+        const LevelCode c = levelCodes[(run ? 2 * kMaxLevel + 1 : 0) + levels[Natural ? kZigzag[i] : i]];
+        const VlcCode rc = runCodes[run];
+        emit((c.bits << rc.length) | rc.code, int(c.length) + rc.length);
     }
-    w.WriteBits(0b101, 3);
+    emit(0b101, 3);
 }
 
 }  // namespace rk

@@ -52,11 +52,11 @@ inline const int32_t* KVQ1Encoder::Coefficients(int macroblock) {
     return coefficients.get() + size_t(macroblock) * 6 * 64;
 }
 
-void KVQ1Encoder::SetDivisors() {
+void KVQ1Encoder::SetMultipliers() {
     for (int i = 0; i < 64; ++i) {
         // The coefficient store is in natural order (8 v + u).
-        divisors[0][i] = float(kLumaWeights[kZigzagInverse[i]] * quantiser);
-        divisors[1][i] = float(kChromaWeights[kZigzagInverse[i]] * quantiser);
+        multipliers[0][i] = QuantiseMultiplier(kLumaWeights[kZigzagInverse[i]] * quantiser);
+        multipliers[1][i] = QuantiseMultiplier(kChromaWeights[kZigzagInverse[i]] * quantiser);
     }
 }
 
@@ -70,8 +70,13 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
         const int c = kKVQ1BlockPlane[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        const uint64_t mask = kernels->quantise(coef, divisors[c == 0 ? 0 : 1], levels);
-        WriteBlock<true>(w, d, levels, NaturalMaskToScanMask(mask));
+        const uint64_t mask = kernels->quantise(coef, multipliers[c == 0 ? 0 : 1], levels);
+        // Away from the end of the budget no symbol can overflow, and the
+        // writer's test of every symbol is left out.
+        if (w.HasRoomFor(kMaxBlockBits))
+            WriteBlock<true, true>(w, d, levels, NaturalMaskToScanMask(mask));
+        else
+            WriteBlock<true, false>(w, d, levels, NaturalMaskToScanMask(mask));
     }
 }
 
@@ -137,7 +142,7 @@ int KVQ1Encoder::CodeFrame(uint32_t frameNumber, uint8_t* output) {
     for (;;) {
         ++passes;
         WriteHeader(frameNumber, output);
-        SetDivisors();
+        SetMultipliers();
         int used = kKVQ1HeaderBytes;
         bool fits = true;
         for (int r = 0; r < geometry.rows && fits; ++r) fits = CodeRow<Writer>(output, used, r);
@@ -166,7 +171,7 @@ int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t
     quantiser = 1;
     int lo = 1, hi = kKVQ1MaxQuantiser;
     while (lo != hi) {
-        SetDivisors();
+        SetMultipliers();
         const bool ok = referenceWriter ? CodeTrial<CReferenceWriter>(output) : CodeTrial<CWordWriter>(output);
         if (ok) {
             hi = quantiser;

@@ -52,7 +52,7 @@ public:
 private:
     template <class Writer> bool CodeTrial(uint8_t* output);
     template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
-    // Code at `quantiser` with `divisors`.
+    // Code at `quantiser` with `multipliers`.
     template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
     template <class Writer> bool CodeRow(uint8_t* frame, int& used, int row);
     void WriteHeader(uint32_t frameNumber, uint8_t* frame) const;
@@ -62,8 +62,8 @@ private:
     // coefficients still in cache right after computing them.
     const int32_t* Coefficients(int macroblock);
     void TransformMacroblock(int macroblock);
-    // Fills `divisors` for the current `quantiser`.
-    void SetDivisors();
+    // Fills `multipliers` for the current `quantiser`.
+    void SetMultipliers();
 
     KVQ1Geometry geometry;
     int frameRateCode = 0;
@@ -78,7 +78,7 @@ private:
     int32_t dcPredictor[3] = {0, 0, 0};
     const TransformKernels* kernels = nullptr;
     bool referenceWriter = false;
-    alignas(32) float divisors[2][64] = {};  // weight x quantiser: luma, chroma; natural order
+    alignas(32) float multipliers[2][64] = {};  // of weight x quantiser: luma, chroma; natural order
 };
 
 }  // namespace rk

@@ -35,7 +35,7 @@ inline constexpr int AcSymbol(int base, bool escape, bool run) {
 // Encoding tables.
 extern const VlcCode kDcSizeCodes[12];
 const VlcCode* AcCodes();    // kAcSymbolCount entries, by symbol
-const VlcCode* RunCodes();   // 64 entries, by run (1..62 used)
+const VlcCode* RunCodes();   // 64 entries, by run (1..62 used; entry 0 is the empty code)
 
 // Encoding of a whole level: the AC code, the sign bit and the escape bits as
 // one field, for levels -1024..1024 (index level + 1024) without and with a

@@ -29,13 +29,20 @@ using ForwardPixelsFn = void (*)(const uint8_t* src, int stride, int32_t* out);
 // acc[64] (row by row, 32-byte aligned) += float(value) * BasisImages()[position],
 // multiply then add, no fused multiply-add.
 using AddBasisImageFn = void (*)(float* acc, int position, int value);
-// levels[i] = (coef[i] * 32) / divisors[i], truncated toward zero, for the 64
-// entries, where divisors[i] = weight x quantiser as a float (the quotient is
-// correctly rounded and |coef x 32| < 2^24, so truncating it gives the integer
-// quotient exactly). Works in whichever order coef and divisors share. Returns
-// a mask with bit i set for every nonzero level. levels and divisors are
-// 32-byte aligned.
-using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* divisors, int16_t* levels);
+// levels[i] = (coef[i] * 32) / d_i, the integer quotient truncated toward
+// zero, for the 64 entries with |coef[i]| <= 16384, where d_i = weight x
+// quantiser and multipliers[i] = QuantiseMultiplier(d_i): one product per
+// coefficient, truncated. Works in whichever order coef and multipliers
+// share. Returns a mask with bit i set for every nonzero level. levels and
+// multipliers are 32-byte aligned.
+using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* multipliers, int16_t* levels);
+// 32 / divisor made a little larger (by 2^-21, give or take the float's own
+// rounding), so that truncating coef x multiplier gives the exact integer
+// quotient of coef x 32 by the divisor. An exact quotient n comes out at
+// least n; any other lies at least 1 / divisor below the next integer, far
+// more than the product's error for the divisors (up to 255 x 64) and
+// coefficients (up to 16384) the encoder meets.
+inline float QuantiseMultiplier(int divisor) { return float(32.0 / divisor * (1.0 + 1.0 / (1 << 21))); }
 // Rounds acc[64] to the nearest integer (ties to even), clamps to 0..255 and
 // stores the 8 x 8 bytes at dst with line stride `stride`.
 using StoreBlockFn = void (*)(const float* acc, uint8_t* dst, int stride);

@@ -38,11 +38,22 @@ inline void Forward(const __m256 (&row)[8], int32_t* natural) {
     // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
     alignas(32) float t[8][8];
     for (int v = 0; v < 8; ++v) _mm256_store_ps(t[v], Combine(D[v], row));
-    // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u.
-    __m256 dt[8];
-    for (int x = 0; x < 8; ++x) dt[x] = _mm256_load_ps(DT[x]);
-    for (int v = 0; v < 8; ++v)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(Combine(t[v], dt)));
+    // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u. The
+    // matrix rows are read from the table by each product: held in
+    // registers they spill to the stack in halves, and reading a whole
+    // vector back from two half stores stalls every row.
+    for (int v = 0; v < 8; ++v) {
+        const float* s = t[v];
+        const __m256 sum = Tree(_mm256_mul_ps(_mm256_broadcast_ss(s + 0), _mm256_load_ps(DT[0])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 1), _mm256_load_ps(DT[1])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 2), _mm256_load_ps(DT[2])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 3), _mm256_load_ps(DT[3])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 4), _mm256_load_ps(DT[4])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 5), _mm256_load_ps(DT[5])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 6), _mm256_load_ps(DT[6])),
+                                _mm256_mul_ps(_mm256_broadcast_ss(s + 7), _mm256_load_ps(DT[7])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(sum));
+    }
 }
 
 void ForwardTransformAvx(const int32_t* in, int32_t* out) {
@@ -73,14 +84,13 @@ void AddBasisImageAvx(float* acc, int position, int value) {
         _mm256_store_ps(acc + i, _mm256_add_ps(_mm256_load_ps(acc + i), _mm256_mul_ps(v, _mm256_load_ps(b + i))));
 }
 
-uint64_t QuantiseAvx(const int32_t* coef, const float* divisors, int16_t* levels) {
+uint64_t QuantiseAvx(const int32_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
-    const __m256 k32 = _mm256_set1_ps(32.0f);
     for (int i = 0; i < 64; i += 16) {
-        const __m256 a = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i))), k32);
-        const __m256 b = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i + 8))), k32);
-        const __m256i qa = _mm256_cvttps_epi32(_mm256_div_ps(a, _mm256_load_ps(divisors + i)));
-        const __m256i qb = _mm256_cvttps_epi32(_mm256_div_ps(b, _mm256_load_ps(divisors + i + 8)));
+        const __m256 a = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i)));
+        const __m256 b = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i + 8)));
+        const __m256i qa = _mm256_cvttps_epi32(_mm256_mul_ps(a, _mm256_load_ps(multipliers + i)));
+        const __m256i qb = _mm256_cvttps_epi32(_mm256_mul_ps(b, _mm256_load_ps(multipliers + i + 8)));
         const __m128i q0 = _mm_packs_epi32(_mm256_castsi256_si128(qa), _mm256_extractf128_si256(qa, 1));
         const __m128i q1 = _mm_packs_epi32(_mm256_castsi256_si128(qb), _mm256_extractf128_si256(qb, 1));
         _mm_store_si128(reinterpret_cast<__m128i*>(levels + i), q0);

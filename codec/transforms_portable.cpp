@@ -55,10 +55,10 @@ void AddBasisImagePortable(float* acc, int position, int value) {
     }
 }
 
-uint64_t QuantisePortable(const int32_t* coef, const float* divisors, int16_t* levels) {
+uint64_t QuantisePortable(const int32_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
     for (int i = 0; i < 64; ++i) {
-        const float q = float(coef[i] * 32) / divisors[i];
+        const float q = float(coef[i]) * multipliers[i];
         const int level = int(q);  // truncation toward zero
         levels[i] = int16_t(level);
         if (level != 0) mask |= uint64_t(1) << i;

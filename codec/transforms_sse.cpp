@@ -81,14 +81,13 @@ void AddBasisImageSse(float* acc, int position, int value) {
         _mm_store_ps(acc + i, _mm_add_ps(_mm_load_ps(acc + i), _mm_mul_ps(v, _mm_load_ps(b + i))));
 }
 
-uint64_t QuantiseSse(const int32_t* coef, const float* divisors, int16_t* levels) {
+uint64_t QuantiseSse(const int32_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
-    const __m128 k32 = _mm_set1_ps(32.0f);
     for (int i = 0; i < 64; i += 8) {
-        const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i))), k32);
-        const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 4))), k32);
-        const __m128i qa = _mm_cvttps_epi32(_mm_div_ps(a, _mm_load_ps(divisors + i)));
-        const __m128i qb = _mm_cvttps_epi32(_mm_div_ps(b, _mm_load_ps(divisors + i + 4)));
+        const __m128 a = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i)));
+        const __m128 b = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 4)));
+        const __m128i qa = _mm_cvttps_epi32(_mm_mul_ps(a, _mm_load_ps(multipliers + i)));
+        const __m128i qb = _mm_cvttps_epi32(_mm_mul_ps(b, _mm_load_ps(multipliers + i + 4)));
         const __m128i q = _mm_packs_epi32(qa, qb);
         _mm_store_si128(reinterpret_cast<__m128i*>(levels + i), q);
         const __m128i zero = _mm_cmpeq_epi16(q, _mm_setzero_si128());

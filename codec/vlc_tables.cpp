@@ -141,6 +141,8 @@ constexpr Tables BuildTables() {
 }
 
 constexpr Tables kTables = BuildTables();
+// The block coder writes a level without a run with the run code of entry 0.
+static_assert(kTables.run[0].code == 0 && kTables.run[0].length == 0);
 
 struct LevelTable {
     LevelCode entries[2 * (2 * kMaxLevel + 1)]{};

@@ -89,11 +89,21 @@ struct KAVQ1FileEncoder::Worker {
     std::counting_semaphore<4> go{0};  // a picture, and later quit
     std::binary_semaphore done{0};
     std::atomic<bool> quit{false};
+    // The pictures arrive in limited range and are expanded here, in the
+    // worker, before they are encoded (the picture lines only: the filler
+    // lines keep their black and neutral).
+    bool expandRange = false;
+    int lumaBytes = 0;
 
     void Run() {
         for (;;) {
             go.acquire();
             if (quit.load(std::memory_order_acquire)) return;
+            if (expandRange) {
+                ExpandToFullRange(lumaPlane, size_t(lumaBytes), false);
+                ExpandToFullRange(cbPlane, size_t(lumaBytes / 4), true);
+                ExpandToFullRange(crPlane, size_t(lumaBytes / 4), true);
+            }
             encodedBytes = encoder->Encode(static_cast<uint32_t>(frameNumber), lumaPlane, cbPlane, crPlane,
                                            output.get());
             done.release();
@@ -230,6 +240,7 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
         auto w = std::make_unique<Worker>();
         w->index = i;
         w->picture.reset(new uint8_t[codedPictureBytes_]);
+        w->lumaBytes = lumaBytes_;
         w->lumaPlane = w->picture.get();
         w->cbPlane = w->lumaPlane + codedLumaBytes_;
         w->crPlane = w->cbPlane + chromaBytes;
@@ -258,7 +269,9 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     if (videoPipe_ < 0) return false;
     const std::string filter =
         PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
-    LogMessage(3, "KAVQ1FileEncoder: picture filter %s", filter.c_str());
+    const bool expand = ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
+    for (auto& w : workers_) w->expandRange = expand;  // before the first picture is handed over
+    LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(), expand ? " (range expanded by us)" : "");
     if (rawRgba_) {
         const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
         videoTool_ = std::make_unique<CAppLaunch>(

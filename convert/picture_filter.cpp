@@ -1,5 +1,9 @@
 #include "convert/picture_filter.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "convert/ini_parser.h"
 #include "convert/tool_timing.h"
 
@@ -11,16 +15,46 @@ namespace {
 // sample v arrives as v << 7), then rounds back to 8 bits:
 //   luma:   ((min(v << 7, 30189) x 19077 - 39057361) >> 14 + 64) >> 7
 //   chroma: ((min(v << 7, 30775) x 4663 - 9289992) >> 12 + 64) >> 7
-// clipped to 0..255. The shifts of negative values round down, as floor
-// does in the filter's expressions, whose doubles hold these integers
-// exactly. The filter graph parser takes the quoted commas as text. These
-// are the constants of the ffmpeg we bundle; the picture filter test runs
-// both chains through it and wants the same bytes, so a tool whose scaler
-// rounds otherwise is caught by the tests, not by an operator.
-constexpr const char* kLumaTable =
-    "'clip(floor((floor((min(val*128,30189)*19077-39057361)/16384)+64)/128),0,255)'";
-constexpr const char* kChromaTable =
-    "'clip(floor((floor((min(val*128,30775)*4663-9289992)/4096)+64)/128),0,255)'";
+// clipped to 0..255, the shifts of negative values rounding down. These are
+// the constants of the ffmpeg we bundle; the picture filter test runs the
+// scaler's chain through it and wants the same bytes as ours, so a tool
+// whose scaler rounds otherwise is caught by the tests, not by an operator.
+int ScalerLuma(int v) {
+    const int t = v * 128 < 30189 ? v * 128 : 30189;
+    const int r = (((t * 19077 - 39057361) >> 14) + 64) >> 7;
+    return r < 0 ? 0 : r > 255 ? 255 : r;
+}
+int ScalerChroma(int v) {
+    const int t = v * 128 < 30775 ? v * 128 : 30775;
+    const int r = (((t * 4663 - 9289992) >> 12) + 64) >> 7;
+    return r < 0 ? 0 : r > 255 ? 255 : r;
+}
+
+// The same values, clipped to 0..255, as (v x A + C x B) >> S: the minimum
+// only matters where the result clips anyway, and the two roundings merge
+// into one shift. A, B and C fit 16 bits, so one multiply-add of the pairs
+// (v, C) and (A, B) gives the sum in 32 bits. ExpandToFullRange is checked
+// against the scaler's arithmetic for every value.
+struct Expansion {
+    int16_t a, b, c;
+    int shift;
+};
+constexpr Expansion kLumaExpansion = {2385, -18587, 2, 11};    // (2385 v - 37174) >> 11
+constexpr Expansion kChromaExpansion = {4663, -17632, 4, 12};  // (4663 v - 70528) >> 12
+
+#if defined(__SSE2__)
+// Sixteen samples: widened to 16 bits, paired with C, multiplied and added
+// with (A, B), shifted, and narrowed back with saturation to 0..255.
+inline __m128i Expand16(__m128i bytes, __m128i ab, __m128i c, __m128i shift) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_unpacklo_epi8(bytes, zero), hi = _mm_unpackhi_epi8(bytes, zero);
+    const __m128i s0 = _mm_sra_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(lo, c), ab), shift);
+    const __m128i s1 = _mm_sra_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(lo, c), ab), shift);
+    const __m128i s2 = _mm_sra_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(hi, c), ab), shift);
+    const __m128i s3 = _mm_sra_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(hi, c), ab), shift);
+    return _mm_packus_epi16(_mm_packs_epi32(s0, s1), _mm_packs_epi32(s2, s3));
+}
+#endif
 
 // Deinterlacing comes first, while the fields are still the source's own
 // lines at the source's own rate: one picture per field, in the order they
@@ -29,20 +63,12 @@ constexpr const char* kChromaTable =
 // field rate; the scaler never mixes the lines of two fields.
 constexpr const char* kDeinterlace = "yadif=mode=send_field:deint=interlaced,";
 
-std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool deinterlace, bool table) {
+std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool deinterlace) {
     std::string f = deinterlace ? kDeinterlace : "";
     f += "fps=";
     f += RateText(frameRateCode);
     f += sizeClass == 2 ? ",scale=3840:2160:out_range=" : ",scale=1920:1080:out_range=";
     f += outRange;
-    if (table) {
-        f += ",lutyuv=y=";
-        f += kLumaTable;
-        f += ":u=";
-        f += kChromaTable;
-        f += ":v=";
-        f += kChromaTable;
-    }
     return f;
 }
 
@@ -69,7 +95,7 @@ bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& 
 }
 
 std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace) {
-    return Chain(sizeClass, frameRateCode, limitedRange ? "tv" : "pc", deinterlace, false);
+    return Chain(sizeClass, frameRateCode, limitedRange ? "tv" : "pc", deinterlace);
 }
 
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
@@ -77,8 +103,28 @@ std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, b
     if (!ExpandsRangeByTable(sizeClass, limitedRange, source))
         return ScalerPictureFilter(sizeClass, frameRateCode, limitedRange, deinterlace);
     // The scaler passes a limited-range picture of the right size through
-    // untouched; the table then expands it.
-    return Chain(sizeClass, frameRateCode, "tv", deinterlace, true);
+    // untouched; the caller then expands it.
+    return Chain(sizeClass, frameRateCode, "tv", deinterlace);
+}
+
+uint8_t FullRangeSample(uint8_t v, bool chroma) { return uint8_t(chroma ? ScalerChroma(v) : ScalerLuma(v)); }
+
+void ExpandToFullRange(uint8_t* plane, size_t bytes, bool chroma) {
+    const Expansion& e = chroma ? kChromaExpansion : kLumaExpansion;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i ab = _mm_set1_epi32(int32_t(uint32_t(uint16_t(e.a)) | (uint32_t(uint16_t(e.b)) << 16)));
+    const __m128i c = _mm_set1_epi16(e.c);
+    const __m128i shift = _mm_cvtsi32_si128(e.shift);
+    for (; i + 16 <= bytes; i += 16) {
+        __m128i* at = reinterpret_cast<__m128i*>(plane + i);
+        _mm_storeu_si128(at, Expand16(_mm_loadu_si128(at), ab, c, shift));
+    }
+#endif
+    for (; i < bytes; ++i) {
+        const int r = (plane[i] * e.a + e.c * e.b) >> e.shift;
+        plane[i] = uint8_t(r < 0 ? 0 : r > 255 ? 255 : r);
+    }
 }
 
 }  // namespace rk

@@ -7,9 +7,13 @@
 // For them ffmpeg's scale filter does nothing but the range expansion, which
 // it does the slow way (through its whole scaler, a 15-bit intermediate and
 // one thread): about a quarter of the import's CPU time at 1920x1080. The
-// same expansion, as a table of ffmpeg's own integer arithmetic applied by
-// the lutyuv filter, gives the identical pictures for a fraction of the work.
-// Every other source keeps the scale filter's conversion.
+// same expansion, ffmpeg's own integer arithmetic done by us on the pictures
+// as they arrive (ExpandToFullRange, in the encoder's workers and in vector
+// registers), gives the identical pictures for a fraction of the work; ffmpeg
+// then passes those pictures through untouched. Every other source keeps the
+// scale filter's conversion.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace rk {
@@ -29,13 +33,14 @@ SourcePicture ReadSourcePicture(CINIParser& probe);
 
 // The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X", after
 // "yadif=mode=send_field:deint=interlaced," when deinterlacing (interlaced
-// frames become one picture per field before the rate conversion), or the
-// table form when `source` qualifies.
+// frames become one picture per field before the rate conversion). When
+// `source` qualifies for ExpandsRangeByTable the scaler is asked for limited
+// range (it then passes the pictures through) and the caller expands them.
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
                           const SourcePicture& source);
 
-// The same chain without the table form, whatever the source: the reference
-// the table form must match picture for picture.
+// The same chain with the scaler's own range step, whatever the source: the
+// reference the expanded pictures must match byte for byte.
 std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace);
 
 // True when the range expansion can be done by the table for this source:
@@ -44,5 +49,13 @@ std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRa
 // matrix (then the scaler resizes the turned picture and the table would
 // come after its rounding instead of inside it).
 bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source);
+
+// The scaler's limited-to-full expansion of one sample, luma or chroma: the
+// reference of ExpandToFullRange.
+uint8_t FullRangeSample(uint8_t v, bool chroma);
+
+// Expands `bytes` samples of one plane in place from limited to full range
+// exactly as ffmpeg's scaler does (FullRangeSample of every byte).
+void ExpandToFullRange(uint8_t* plane, size_t bytes, bool chroma);
 
 }  // namespace rk

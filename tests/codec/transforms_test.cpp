@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -225,29 +226,46 @@ TEST(Transforms, InverseKernelsAreIdenticalAcrossVariants) {
     }
 }
 
-// The float quotient truncated must equal the integer quotient for every
-// quantiser, weight and coefficient the encoder can meet.
+// The truncated product must equal the integer quotient for every quantiser,
+// weight and coefficient the encoder can meet (the transform's coefficients
+// stay within +-1088), and for the larger ones the contract allows.
 TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
     InitTransforms();
     std::vector<const TransformKernels*> all = VectorVariants();
     all.push_back(KernelsFor(TransformVariant::Portable));
     std::set<int> weights(kLumaWeights, kLumaWeights + 64);
     weights.insert(kChromaWeights, kChromaWeights + 64);
-    alignas(32) float div[64];
+    alignas(32) float mul[64];
     alignas(32) int16_t levels[64];
     int32_t coef[64];
     for (int q = 1; q <= 64; ++q) {
         for (int w : weights) {
-            for (int i = 0; i < 64; ++i) div[i] = float(w * q);
-            for (int base = -1088; base <= 1088; base += 64) {
-                for (int i = 0; i < 64; ++i) coef[i] = base + i;
+            for (int i = 0; i < 64; ++i) mul[i] = QuantiseMultiplier(w * q);
+            auto check = [&](int base, int step) {
+                for (int i = 0; i < 64; ++i) coef[i] = base + i * step;
                 for (const TransformKernels* k : all) {
-                    const uint64_t mask = k->quantise(coef, div, levels);
+                    const uint64_t mask = k->quantise(coef, mul, levels);
                     for (int i = 0; i < 64; ++i) {
                         const int expect = (coef[i] * 32) / (w * q);
                         ASSERT_EQ(levels[i], expect) << "q=" << q << " w=" << w << " c=" << coef[i];
                         ASSERT_EQ((mask >> i) & 1, uint64_t(expect != 0));
                     }
+                }
+            };
+            for (int base = -1088; base <= 1088; base += 64) check(base, 1);
+            for (int base = -16384; base + 63 * 7 <= 16384; base += 64 * 7) check(base, 7);
+            // Where the product could go wrong: exact quotients and one below.
+            const int d = w * q, exact = d / std::gcd(d, 32);
+            std::vector<int> edges;
+            for (int c = exact; c <= 16384; c += exact)
+                for (int e : {c, c - 1, -c, 1 - c}) edges.push_back(e);
+            while (edges.size() % 64) edges.push_back(0);
+            for (size_t at = 0; at < edges.size(); at += 64) {
+                for (int i = 0; i < 64; ++i) coef[i] = edges[at + size_t(i)];
+                for (const TransformKernels* k : all) {
+                    k->quantise(coef, mul, levels);
+                    for (int i = 0; i < 64; ++i)
+                        ASSERT_EQ(levels[i], (coef[i] * 32) / d) << "q=" << q << " w=" << w << " c=" << coef[i];
                 }
             }
         }
