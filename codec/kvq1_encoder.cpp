@@ -16,7 +16,7 @@ KVQ1Encoder::KVQ1Encoder(int sizeClass, int budgetSectors_, int frameRateCode_)
     budgetBytes = (budgetSectors > 0 && budgetSectors <= 0xFFFF) ? budgetSectors * 512 : 0;
     if (geometry.Valid()) {
         const size_t macroblocks = size_t(geometry.rows) * size_t(geometry.columns);
-        coefficients.reset(new int32_t[macroblocks * 6 * 64]);
+        coefficients.reset(new int16_t[macroblocks * 6 * 64]);
         transformedIn.reset(new uint32_t[macroblocks]());
     }
 }
@@ -34,7 +34,7 @@ void KVQ1Encoder::TransformMacroblock(int macroblock) {
     const int w = geometry.width, cw = w / 2;
     const int r = macroblock / geometry.columns, m = macroblock % geometry.columns;
     const ForwardPixelsFn forward = kernels->forwardPixels;
-    int32_t* out = coefficients.get() + size_t(macroblock) * 6 * 64;
+    int16_t* out = coefficients.get() + size_t(macroblock) * 6 * 64;
     const uint8_t* y0 = planes[0] + size_t(r) * 16 * w + m * 16;
     const uint8_t* b0 = planes[1] + size_t(r) * 8 * cw + m * 8;
     const uint8_t* c0 = planes[2] + size_t(r) * 8 * cw + m * 8;
@@ -47,7 +47,7 @@ void KVQ1Encoder::TransformMacroblock(int macroblock) {
     transformedIn[macroblock] = epoch;
 }
 
-inline const int32_t* KVQ1Encoder::Coefficients(int macroblock) {
+inline const int16_t* KVQ1Encoder::Coefficients(int macroblock) {
     if (transformedIn[macroblock] != epoch) TransformMacroblock(macroblock);
     return coefficients.get() + size_t(macroblock) * 6 * 64;
 }
@@ -63,10 +63,10 @@ void KVQ1Encoder::SetMultipliers() {
 template <class Writer>
 void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
     w.WriteBits(uint32_t(quantiser - 1), 6);
-    const int32_t* mb = Coefficients(macroblock);
+    const int16_t* mb = Coefficients(macroblock);
     alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
-        const int32_t* coef = mb + b * 64;
+        const int16_t* coef = mb + b * 64;
         const int c = kKVQ1BlockPlane[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
@@ -104,7 +104,7 @@ void KVQ1Encoder::WriteHeader(uint32_t frameNumber, uint8_t* frame) const {
 }
 
 void KVQ1Encoder::SetRowEndPredictors(int row) {
-    const int32_t* last = Coefficients((row + 1) * geometry.columns - 1);
+    const int16_t* last = Coefficients((row + 1) * geometry.columns - 1);
     dcPredictor[0] = last[5 * 64];
     dcPredictor[1] = last[2 * 64];
     dcPredictor[2] = last[3 * 64];

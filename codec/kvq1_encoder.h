@@ -17,7 +17,7 @@ public:
     // budgetSectors is the frame budget in 512-byte sectors (768 for class 1
     // and 1536 for class 2 on a card: (clusters per frame - 1) x 24);
     // frameRateCode goes into byte 5 of every frame. The coefficient store
-    // (12533760 or 49766400 bytes) is allocated here, once.
+    // (6266880 or 24883200 bytes) is allocated here, once.
     KVQ1Encoder(int sizeClass, int budgetSectors, int frameRateCode);
     virtual ~KVQ1Encoder();
     KVQ1Encoder(const KVQ1Encoder&) = delete;
@@ -60,7 +60,7 @@ private:
     // The coefficients of one macroblock, transformed on first use in a frame:
     // the trials need only their sample, and the final pass finds each row's
     // coefficients still in cache right after computing them.
-    const int32_t* Coefficients(int macroblock);
+    const int16_t* Coefficients(int macroblock);
     void TransformMacroblock(int macroblock);
     // Fills `multipliers` for the current `quantiser`.
     void SetMultipliers();
@@ -69,7 +69,7 @@ private:
     int frameRateCode = 0;
     int budgetSectors = 0;
     int budgetBytes = 0;
-    std::unique_ptr<int32_t[]> coefficients;  // rows x columns x 6 x 64, natural order (8 v + u)
+    std::unique_ptr<int16_t[]> coefficients;  // rows x columns x 6 x 64, natural order (8 v + u)
     std::unique_ptr<uint32_t[]> transformedIn;  // per macroblock: the frame epoch it was transformed in
     uint32_t epoch = 0;
     const uint8_t* planes[3] = {nullptr, nullptr, nullptr};

@@ -2,6 +2,7 @@
 // The fixed tables of the KVQ1 format: scan order, weight matrices and the
 // variable-length codes with their decoding tables. Each lives in a data file
 // of its own (zigzag.cpp, weights.cpp, vlc_tables.cpp).
+#include <array>
 #include <cstdint>
 
 namespace rk {
@@ -12,8 +13,14 @@ extern const uint8_t kZigzag[64];
 extern const uint8_t kZigzagInverse[64];
 
 // A set of natural indices (bit k = natural index k) as the set of their scan
-// positions.
-uint64_t NaturalMaskToScanMask(uint64_t natural);
+// positions: one table entry per byte of the set (inline, since the encoder
+// asks it for every block it codes).
+extern const std::array<uint64_t, 8 * 256> kNaturalToScanMasks;
+inline uint64_t NaturalMaskToScanMask(uint64_t natural) {
+    uint64_t m = 0;
+    for (int j = 0; j < 8; ++j) m |= kNaturalToScanMasks[j * 256 + ((natural >> (8 * j)) & 0xFF)];
+    return m;
+}
 
 // Weight matrices indexed by scan position (entry 0 is never used).
 extern const uint8_t kLumaWeights[64];

@@ -24,8 +24,9 @@ const char* TransformVariantName(TransformVariant v);
 using ForwardTransformFn = void (*)(const int32_t* in, int32_t* out);
 // Same arithmetic, reading the 8 x 8 block of bytes at src (line stride
 // `stride`) and subtracting 128 itself, but giving the coefficients in natural
-// order (8 v + u): the encoder's quantiser reorders them.
-using ForwardPixelsFn = void (*)(const uint8_t* src, int stride, int32_t* out);
+// order (8 v + u), as 16-bit numbers (they lie within +-1024): the encoder
+// keeps a frame's coefficients, and half the bytes are half the memory traffic.
+using ForwardPixelsFn = void (*)(const uint8_t* src, int stride, int16_t* out);
 // acc[64] (row by row, 32-byte aligned) += float(value) * BasisImages()[position],
 // multiply then add, no fused multiply-add.
 using AddBasisImageFn = void (*)(float* acc, int position, int value);
@@ -35,7 +36,7 @@ using AddBasisImageFn = void (*)(float* acc, int position, int value);
 // coefficient, truncated. Works in whichever order coef and multipliers
 // share. Returns a mask with bit i set for every nonzero level. levels and
 // multipliers are 32-byte aligned.
-using QuantiseFn = uint64_t (*)(const int32_t* coef, const float* multipliers, int16_t* levels);
+using QuantiseFn = uint64_t (*)(const int16_t* coef, const float* multipliers, int16_t* levels);
 // 32 / divisor made a little larger (by 2^-21, give or take the float's own
 // rounding), so that truncating coef x multiplier gives the exact integer
 // quotient of coef x 32 by the divisor. An exact quotient n comes out at

@@ -31,8 +31,8 @@ inline __m256 Combine(const float* s, const __m256 (&v)[8]) {
                 _mm256_mul_ps(_mm256_broadcast_ss(s + 6), v[6]), _mm256_mul_ps(_mm256_broadcast_ss(s + 7), v[7]));
 }
 
-// Writes the 64 coefficients in natural order (8 v + u).
-inline void Forward(const __m256 (&row)[8], int32_t* natural) {
+// Writes the 64 coefficients in natural order (8 v + u) as 16-bit numbers.
+inline void Forward(const __m256 (&row)[8], int16_t* natural) {
     const auto& D = g_tables.dct;
     const auto& DT = g_tables.dctT;
     // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
@@ -52,7 +52,9 @@ inline void Forward(const __m256 (&row)[8], int32_t* natural) {
                                 _mm256_mul_ps(_mm256_broadcast_ss(s + 5), _mm256_load_ps(DT[5])),
                                 _mm256_mul_ps(_mm256_broadcast_ss(s + 6), _mm256_load_ps(DT[6])),
                                 _mm256_mul_ps(_mm256_broadcast_ss(s + 7), _mm256_load_ps(DT[7])));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(natural + v * 8), _mm256_cvtps_epi32(sum));
+        const __m256i wide = _mm256_cvtps_epi32(sum);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8),
+                         _mm_packs_epi32(_mm256_castsi256_si128(wide), _mm256_extractf128_si256(wide, 1)));
     }
 }
 
@@ -60,12 +62,12 @@ void ForwardTransformAvx(const int32_t* in, int32_t* out) {
     __m256 row[8];
     for (int y = 0; y < 8; ++y)
         row[y] = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + y * 8)));
-    alignas(32) int32_t natural[64];
+    alignas(32) int16_t natural[64];
     Forward(row, natural);
     for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
-void ForwardPixelsAvx(const uint8_t* src, int stride, int32_t* out) {
+void ForwardPixelsAvx(const uint8_t* src, int stride, int16_t* out) {
     __m256 row[8];
     const __m128i bias = _mm_set1_epi32(128);
     for (int y = 0; y < 8; ++y) {
@@ -84,11 +86,19 @@ void AddBasisImageAvx(float* acc, int position, int value) {
         _mm256_store_ps(acc + i, _mm256_add_ps(_mm256_load_ps(acc + i), _mm256_mul_ps(v, _mm256_load_ps(b + i))));
 }
 
-uint64_t QuantiseAvx(const int32_t* coef, const float* multipliers, int16_t* levels) {
+// Sixteen-bit coefficients widened to eight floats.
+inline __m256 Widen(const int16_t* c) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+    const __m256i wide = _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_cvtepi16_epi32(v)),
+                                                 _mm_cvtepi16_epi32(_mm_srli_si128(v, 8)), 1);
+    return _mm256_cvtepi32_ps(wide);
+}
+
+uint64_t QuantiseAvx(const int16_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
     for (int i = 0; i < 64; i += 16) {
-        const __m256 a = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i)));
-        const __m256 b = _mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i + 8)));
+        const __m256 a = Widen(coef + i);
+        const __m256 b = Widen(coef + i + 8);
         const __m256i qa = _mm256_cvttps_epi32(_mm256_mul_ps(a, _mm256_load_ps(multipliers + i)));
         const __m256i qb = _mm256_cvttps_epi32(_mm256_mul_ps(b, _mm256_load_ps(multipliers + i + 8)));
         const __m128i q0 = _mm_packs_epi32(_mm256_castsi256_si128(qa), _mm256_extractf128_si256(qa, 1));

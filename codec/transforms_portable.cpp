@@ -39,11 +39,13 @@ void ForwardTransformPortable(const int32_t* in, int32_t* out) {
     ForwardFloat(f, out, true);
 }
 
-void ForwardPixelsPortable(const uint8_t* src, int stride, int32_t* out) {
+void ForwardPixelsPortable(const uint8_t* src, int stride, int16_t* out) {
     float f[64];
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) f[y * 8 + x] = float(int(src[y * stride + x]) - 128);
-    ForwardFloat(f, out, false);
+    int32_t wide[64];
+    ForwardFloat(f, wide, false);
+    for (int i = 0; i < 64; ++i) out[i] = int16_t(wide[i]);
 }
 
 void AddBasisImagePortable(float* acc, int position, int value) {
@@ -55,7 +57,7 @@ void AddBasisImagePortable(float* acc, int position, int value) {
     }
 }
 
-uint64_t QuantisePortable(const int32_t* coef, const float* multipliers, int16_t* levels) {
+uint64_t QuantisePortable(const int16_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
     for (int i = 0; i < 64; ++i) {
         const float q = float(coef[i]) * multipliers[i];

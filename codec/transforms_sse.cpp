@@ -21,9 +21,9 @@ inline __m128 Tree(__m128 p0, __m128 p1, __m128 p2, __m128 p3, __m128 p4, __m128
 }
 
 // in: 64 floats row by row (16-byte aligned). Writes the 64 coefficients in
-// natural order (8 v + u). The intermediate rows go through memory: sixteen
-// vector registers cannot hold them beside the products.
-inline void ForwardRows(const float* in, int32_t* natural) {
+// natural order (8 v + u) as 16-bit numbers. The intermediate rows go through
+// memory: sixteen vector registers cannot hold them beside the products.
+inline void ForwardRows(const float* in, int16_t* natural) {
     const auto& DT = g_tables.dctT;
     // Rows: t[y][u] = sum over x of in(y, x) * D(u, x), vectors over u.
     alignas(16) float t[8][8];
@@ -44,13 +44,15 @@ inline void ForwardRows(const float* in, int32_t* natural) {
         const float* d = g_tables.dctSplat[v][0];
         __m128 c[8];
         for (int y = 0; y < 8; ++y) c[y] = _mm_load_ps(d + 4 * y);
+        __m128i half[2];
         for (int h = 0; h < 8; h += 4) {
             const __m128 x = Tree(_mm_mul_ps(_mm_load_ps(t[0] + h), c[0]), _mm_mul_ps(_mm_load_ps(t[1] + h), c[1]),
                                   _mm_mul_ps(_mm_load_ps(t[2] + h), c[2]), _mm_mul_ps(_mm_load_ps(t[3] + h), c[3]),
                                   _mm_mul_ps(_mm_load_ps(t[4] + h), c[4]), _mm_mul_ps(_mm_load_ps(t[5] + h), c[5]),
                                   _mm_mul_ps(_mm_load_ps(t[6] + h), c[6]), _mm_mul_ps(_mm_load_ps(t[7] + h), c[7]));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8 + h), _mm_cvtps_epi32(x));
+            half[h / 4] = _mm_cvtps_epi32(x);
         }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8), _mm_packs_epi32(half[0], half[1]));
     }
 }
 
@@ -58,12 +60,12 @@ void ForwardTransformSse(const int32_t* in, int32_t* out) {
     alignas(16) float f[64];
     for (int i = 0; i < 64; i += 4)
         _mm_store_ps(f + i, _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
-    alignas(16) int32_t natural[64];
+    alignas(16) int16_t natural[64];
     ForwardRows(f, natural);
     for (int i = 0; i < 64; ++i) out[i] = natural[kZigzag[i]];
 }
 
-void ForwardPixelsSse(const uint8_t* src, int stride, int32_t* out) {
+void ForwardPixelsSse(const uint8_t* src, int stride, int16_t* out) {
     alignas(16) float f[64];
     const __m128i bias = _mm_set1_epi32(128);
     for (int y = 0; y < 8; ++y) {
@@ -81,11 +83,12 @@ void AddBasisImageSse(float* acc, int position, int value) {
         _mm_store_ps(acc + i, _mm_add_ps(_mm_load_ps(acc + i), _mm_mul_ps(v, _mm_load_ps(b + i))));
 }
 
-uint64_t QuantiseSse(const int32_t* coef, const float* multipliers, int16_t* levels) {
+uint64_t QuantiseSse(const int16_t* coef, const float* multipliers, int16_t* levels) {
     uint64_t mask = 0;
     for (int i = 0; i < 64; i += 8) {
-        const __m128 a = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i)));
-        const __m128 b = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 4)));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+        const __m128 a = _mm_cvtepi32_ps(_mm_cvtepi16_epi32(c));
+        const __m128 b = _mm_cvtepi32_ps(_mm_cvtepi16_epi32(_mm_srli_si128(c, 8)));
         const __m128i qa = _mm_cvttps_epi32(_mm_mul_ps(a, _mm_load_ps(multipliers + i)));
         const __m128i qb = _mm_cvttps_epi32(_mm_mul_ps(b, _mm_load_ps(multipliers + i + 4)));
         const __m128i q = _mm_packs_epi32(qa, qb);

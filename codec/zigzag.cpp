@@ -36,14 +36,9 @@ constexpr std::array<uint64_t, 8 * 256> BuildMaskTable() {
     return t;
 }
 
-constexpr auto kMaskTable = BuildMaskTable();
-
 }  // namespace
 
-uint64_t NaturalMaskToScanMask(uint64_t natural) {
-    uint64_t m = 0;
-    for (int j = 0; j < 8; ++j) m |= kMaskTable[std::size_t(j * 256) + ((natural >> (8 * j)) & 0xFF)];
-    return m;
-}
+// constexpr keeps the external linkage of the header's declaration.
+constexpr std::array<uint64_t, 8 * 256> kNaturalToScanMasks = BuildMaskTable();
 
 }  // namespace rk

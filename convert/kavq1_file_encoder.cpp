@@ -89,21 +89,11 @@ struct KAVQ1FileEncoder::Worker {
     std::counting_semaphore<4> go{0};  // a picture, and later quit
     std::binary_semaphore done{0};
     std::atomic<bool> quit{false};
-    // The pictures arrive in limited range and are expanded here, in the
-    // worker, before they are encoded (the picture lines only: the filler
-    // lines keep their black and neutral).
-    bool expandRange = false;
-    int lumaBytes = 0;
 
     void Run() {
         for (;;) {
             go.acquire();
             if (quit.load(std::memory_order_acquire)) return;
-            if (expandRange) {
-                ExpandToFullRange(lumaPlane, size_t(lumaBytes), false);
-                ExpandToFullRange(cbPlane, size_t(lumaBytes / 4), true);
-                ExpandToFullRange(crPlane, size_t(lumaBytes / 4), true);
-            }
             encodedBytes = encoder->Encode(static_cast<uint32_t>(frameNumber), lumaPlane, cbPlane, crPlane,
                                            output.get());
             done.release();
@@ -240,7 +230,6 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
         auto w = std::make_unique<Worker>();
         w->index = i;
         w->picture.reset(new uint8_t[codedPictureBytes_]);
-        w->lumaBytes = lumaBytes_;
         w->lumaPlane = w->picture.get();
         w->cbPlane = w->lumaPlane + codedLumaBytes_;
         w->crPlane = w->cbPlane + chromaBytes;
@@ -269,9 +258,9 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     if (videoPipe_ < 0) return false;
     const std::string filter =
         PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
-    const bool expand = ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
-    for (auto& w : workers_) w->expandRange = expand;  // before the first picture is handed over
-    LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(), expand ? " (range expanded by us)" : "");
+    expandRange_ = ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
+    LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(),
+               expandRange_ ? " (range expanded as read)" : "");
     if (rawRgba_) {
         const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
         videoTool_ = std::make_unique<CAppLaunch>(
@@ -334,7 +323,9 @@ void KAVQ1FileEncoder::PictureComplete() {
 
 // One read of what the picture pipe holds, straight into the planes of the
 // worker being filled: the tool's planes are contiguous, ours have filler
-// lines behind the luma and the chroma of size class 1.
+// lines behind the luma and the chroma of size class 1. Pictures that arrive
+// in limited range are expanded piece by piece as read, while the bytes the
+// read brought are still in the cache (the filler lines are never touched).
 bool KAVQ1FileEncoder::ReadPicture() {
     Worker& w = *workers_[fillIndex_];
     const int chromaIn = lumaBytes_ / 4;
@@ -355,6 +346,13 @@ bool KAVQ1FileEncoder::ReadPicture() {
     }
     ssize_t got = readv(videoPipe_, iov, n);
     if (got > 0) {
+        if (expandRange_) {
+            const int from = w.received, to = w.received + static_cast<int>(got);
+            for (int i = 0; i < 3; ++i) {
+                const int b = std::max(from, parts[i].begin), e = std::min(to, parts[i].end);
+                if (b < e) ExpandToFullRange(parts[i].base + (b - parts[i].begin), size_t(e - b), i > 0);
+            }
+        }
         w.received += static_cast<int>(got);
         if (w.received >= pictureBytes_) PictureComplete();
         return true;

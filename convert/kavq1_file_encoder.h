@@ -105,6 +105,7 @@ private:
     bool hasAudio_ = false;
     bool stillPicture_ = false;
     bool rawRgba_ = false;  // our own still as bare RGBA rows
+    bool expandRange_ = false;  // limited-range pictures expanded by us as they are read
     SourcePicture sourcePicture_;
     int frameRateCode_ = 50;
     int budgetSectors_ = 0;

@@ -188,7 +188,7 @@ TEST(Transforms, VariantsAgreeWithThePortableKernel) {
             // The pixel entry point is the same arithmetic.
             uint8_t px[64];
             for (int i = 0; i < 64; ++i) px[i] = uint8_t(in[b * 64 + i] + 128);
-            int32_t d[64];
+            int16_t d[64];
             k->forwardPixels(px, 8, d);  // natural order
             for (int i = 0; i < 64; ++i) ASSERT_EQ(c[i], d[kZigzag[i]]) << i;
         }
@@ -237,12 +237,12 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
     weights.insert(kChromaWeights, kChromaWeights + 64);
     alignas(32) float mul[64];
     alignas(32) int16_t levels[64];
-    int32_t coef[64];
+    int16_t coef[64];
     for (int q = 1; q <= 64; ++q) {
         for (int w : weights) {
             for (int i = 0; i < 64; ++i) mul[i] = QuantiseMultiplier(w * q);
             auto check = [&](int base, int step) {
-                for (int i = 0; i < 64; ++i) coef[i] = base + i * step;
+                for (int i = 0; i < 64; ++i) coef[i] = int16_t(base + i * step);
                 for (const TransformKernels* k : all) {
                     const uint64_t mask = k->quantise(coef, mul, levels);
                     for (int i = 0; i < 64; ++i) {
@@ -261,7 +261,7 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
                 for (int e : {c, c - 1, -c, 1 - c}) edges.push_back(e);
             while (edges.size() % 64) edges.push_back(0);
             for (size_t at = 0; at < edges.size(); at += 64) {
-                for (int i = 0; i < 64; ++i) coef[i] = edges[at + size_t(i)];
+                for (int i = 0; i < 64; ++i) coef[i] = int16_t(edges[at + size_t(i)]);
                 for (const TransformKernels* k : all) {
                     k->quantise(coef, mul, levels);
                     for (int i = 0; i < 64; ++i)
