@@ -224,7 +224,9 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
 void KAVQ1FileEncoder::StartWorkers(int processors) {
     int cpus = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
     if (cpus < 1) cpus = 1;
-    workerCount_ = std::min(cpus, frameCount_);
+    // One picture more than there are cores: while every core encodes, the
+    // pipe is read into the spare, so the decoder never waits for a buffer.
+    workerCount_ = std::min(cpus + 1, frameCount_);
     const int chromaBytes = codedLumaBytes_ / 4;
     for (int i = 0; i < workerCount_; ++i) {
         auto w = std::make_unique<Worker>();

@@ -35,8 +35,9 @@ class KAVQ1FileEncoder {
 public:
     // sizeClass 1 (1920x1080) or 2 (3840x2160); budgetSectors = (clusters per
     // frame - 1) x 24; frameRateCode 25, 29, 30, 50, 59 or 60 (anything else
-    // is taken as 50). `processors` limits the worker threads (0: one per
-    // processor of the machine); there are never more workers than frames.
+    // is taken as 50). `processors` is the number of cores to encode on (0:
+    // every processor of the machine); one worker more than that holds the
+    // picture being read, and there are never more workers than frames.
     KAVQ1FileEncoder(const std::string& source, int sizeClass, int budgetSectors, int frameRateCode,
                      bool limitedRange, bool deinterlace, int processors = 0);
     // A still picture this program has just written itself (a title card):
