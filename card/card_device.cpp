@@ -33,9 +33,19 @@ bool FullPread(int fd, uint64_t offset, void* buffer, size_t size, int& error) {
     return false;
 }
 
+// Writes of at least this many bytes start their own writeback at once.
+constexpr size_t kWritebackFrom = 64 * 1024;
+
 bool FullPwrite(int fd, uint64_t offset, const void* buffer, size_t size, int& error) {
     const int r = WriteWholeAt(fd, offset, buffer, size);
-    if (r > 0) return true;
+    if (r > 0) {
+        // The card is written while the next slot is read, instead of all
+        // at the final flush: the flush still waits for every byte before
+        // the directory goes out, it only finds most of them on the card
+        // already. Only a hint: if it fails, the flush does the work.
+        if (size >= kWritebackFrom) ::sync_file_range(fd, off64_t(offset), off64_t(size), SYNC_FILE_RANGE_WRITE);
+        return true;
+    }
     error = r < 0 ? errno : ENOSPC;
     return false;
 }
