@@ -7,7 +7,9 @@
 # table, the deinterlacer that passes progressive frames), then writing the
 # raw pictures through a pipe, then the whole import; the sound process is
 # timed on its own. The filter text mirrors convert/picture_filter.cpp for
-# an 8-bit 4:2:0 limited-range source at the card's size.
+# an 8-bit 4:2:0 limited-range source at the card's size: the scaler passes
+# the pictures through, and the import expands their range itself as it
+# reads them (counted in the whole import's row).
 set -euo pipefail
 build=${1:?usage: bench/convert/stages.sh BUILD_DIR [SECONDS_1080] [SECONDS_2160]}
 secs_hd=${2:-10}
@@ -15,8 +17,6 @@ secs_4k=${3:-4}
 cli=$build/bin/reelkeep-cli
 work=${RK_BENCH_WORK:?set RK_BENCH_WORK to the source folder of run.sh}
 rounds=${RK_BENCH_ROUNDS:-3}
-luma="'clip(floor((floor((min(val*128,30189)*19077-39057361)/16384)+64)/128),0,255)'"
-chroma="'clip(floor((floor((min(val*128,30775)*4663-9289992)/4096)+64)/128),0,255)'"
 
 measure() {
   /usr/bin/time -o "$work/time.txt" -f "%e %U %S" bash -c "$1" >/dev/null 2>&1
@@ -29,7 +29,7 @@ for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   src=$work/src_${h}_${s}s.mp4
   [ -f "$src" ] || { echo "no $src: run bench/convert/run.sh first"; exit 1; }
   frames=$((s * 50))
-  chain="yadif=mode=send_field:deint=interlaced,fps=50,scale=$w:$h:out_range=tv,lutyuv=y=$luma:u=$chroma:v=$chroma"
+  chain="yadif=mode=send_field:deint=interlaced,fps=50,scale=$w:$h:out_range=tv"
   labels=("decoding process alone" "+ picture conversion" "+ pipe (raw pictures read by cat)"
           "whole import (reelkeep-cli encode)" "sound process alone")
   cmds=("ffmpeg -nostdin -v error -i '$src' -an -f null -"

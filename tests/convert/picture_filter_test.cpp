@@ -1,6 +1,7 @@
 // The picture decode's filter chain: which sources get the range expansion
-// by table, and — with the real ffmpeg — that the table form gives exactly
-// the pictures of the scaler's own conversion, byte for byte.
+// done by us, that it is the scaler's arithmetic for every value, and — with
+// the real ffmpeg — that its pass-through chain plus our expansion gives
+// exactly the pictures of the scaler's own conversion, byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdio>
