@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
 #include "media_fixture.h"
+#include "support/cli_run.h"
 #include "ui/scripted_operator.h"
 
 namespace rk {
@@ -27,23 +27,10 @@ namespace {
 constexpr int kCpf = 33;
 constexpr uint64_t kMiB = 1 << 20;
 
-struct Result {
-    int status = -1;
-    std::string out;
-};
+using Result = test::CliResult;
 
-Result Cli(const std::string& args) {
-    Result r;
-    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>&1 </dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+// The messages go to stderr: these tests read them with the output.
+Result Cli(const std::string& args) { return test::RunCli(args, test::Stderr::kKeep); }
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 

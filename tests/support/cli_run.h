@@ -1,7 +1,7 @@
 #pragma once
 // Runs the built reelkeep-cli as a person would, for the command-line tests
-// of every subsystem: stdin closed, stderr dropped, stdout and the exit
-// status kept.
+// of every subsystem: stdin closed, stdout and the exit status kept, stderr
+// dropped or (Stderr::kKeep) kept in the same text, in the order written.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -16,11 +16,14 @@ struct CliResult {
     std::string out;
 };
 
+enum class Stderr { kDrop, kKeep };
+
 // `args` is pasted into a shell command line after the program's name, so
 // the caller quotes what needs quoting.
-inline CliResult RunCli(const std::string& args) {
+inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop) {
     CliResult r;
-    const std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " 2>/dev/null </dev/null";
+    const std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args +
+                            (stderrTo == Stderr::kKeep ? " 2>&1" : " 2>/dev/null") + " </dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
     char buf[4096];
