@@ -38,6 +38,7 @@ void BuildTables() {
             t.dct[u][x] = d;
             t.dctT[x][u] = d;
             for (int k = 0; k < 4; ++k) t.dctSplat[u][x][k] = d;
+            for (int k = 0; k < 8; ++k) t.dctSplat8[u][x][k] = d;
         }
 
     for (int i = 0; i < 64; ++i) {

@@ -2,8 +2,8 @@
 // FMA); chosen at run time when CPUID reports AVX and the SSE levels below it,
 // and XGETBV shows that the system saves the YMM registers.
 //
-// Forward transform: columns first (eight columns at a time, one broadcast
-// matrix entry times an input row), then rows, each sum grouped
+// Forward transform: columns first (eight columns at a time, one matrix
+// entry repeated across a vector times an input row), then rows, each sum grouped
 // ((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)). The intermediate results
 // differ from the SSE variant's in the last bit, so a coefficient can differ
 // by one; decoders are unaffected. The inverse step is identical to SSE.
@@ -22,22 +22,20 @@ inline __m256 Tree(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256 p4, __m256
                          _mm256_add_ps(_mm256_add_ps(p2, p6), _mm256_add_ps(p3, p7)));
 }
 
-// The sum over k of s[k] times vector v[k], each product a broadcast scalar
-// times the vector, grouped as Tree groups them.
-inline __m256 Combine(const float* s, const __m256 (&v)[8]) {
-    return Tree(_mm256_mul_ps(_mm256_broadcast_ss(s + 0), v[0]), _mm256_mul_ps(_mm256_broadcast_ss(s + 1), v[1]),
-                _mm256_mul_ps(_mm256_broadcast_ss(s + 2), v[2]), _mm256_mul_ps(_mm256_broadcast_ss(s + 3), v[3]),
-                _mm256_mul_ps(_mm256_broadcast_ss(s + 4), v[4]), _mm256_mul_ps(_mm256_broadcast_ss(s + 5), v[5]),
-                _mm256_mul_ps(_mm256_broadcast_ss(s + 6), v[6]), _mm256_mul_ps(_mm256_broadcast_ss(s + 7), v[7]));
-}
-
 // Writes the 64 coefficients in natural order (8 v + u) as 16-bit numbers.
 inline void Forward(const __m256 (&row)[8], int16_t* natural) {
-    const auto& D = g_tables.dct;
     const auto& DT = g_tables.dctT;
     // Columns: T[v][x] = sum over y of D(v, y) * in(y, x), vectors over x.
+    // The matrix entries come ready repeated across a vector, so that each
+    // product reads its factor straight from the table.
     alignas(32) float t[8][8];
-    for (int v = 0; v < 8; ++v) _mm256_store_ps(t[v], Combine(D[v], row));
+    for (int v = 0; v < 8; ++v) {
+        const auto& s = g_tables.dctSplat8[v];
+        _mm256_store_ps(t[v], Tree(_mm256_mul_ps(_mm256_load_ps(s[0]), row[0]), _mm256_mul_ps(_mm256_load_ps(s[1]), row[1]),
+                                   _mm256_mul_ps(_mm256_load_ps(s[2]), row[2]), _mm256_mul_ps(_mm256_load_ps(s[3]), row[3]),
+                                   _mm256_mul_ps(_mm256_load_ps(s[4]), row[4]), _mm256_mul_ps(_mm256_load_ps(s[5]), row[5]),
+                                   _mm256_mul_ps(_mm256_load_ps(s[6]), row[6]), _mm256_mul_ps(_mm256_load_ps(s[7]), row[7])));
+    }
     // Rows: X[v][u] = sum over x of T(v, x) * D(u, x), vectors over u. The
     // matrix rows are read from the table by each product: held in
     // registers they spill to the stack in halves, and reading a whole

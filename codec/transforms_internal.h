@@ -10,6 +10,7 @@ struct TransformTables {
     alignas(32) float dct[8][8];            // row u, column x
     alignas(32) float dctT[8][8];           // row x, column u
     alignas(32) float dctSplat[8][8][4];    // dct[v][y] repeated four times
+    alignas(32) float dctSplat8[8][8][8];   // dct[v][y] repeated eight times
 };
 extern TransformTables g_tables;
 
