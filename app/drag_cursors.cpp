@@ -32,36 +32,39 @@ QPixmap Canvas() {
     return pm;
 }
 
-}  // namespace
-
-QPixmap AddCursorPicture() {
+// The arrow with a badge of `fill` edged in `edge`; `sign` paints the
+// badge's white sign with the painter made ready for it.
+template <class Sign>
+QPixmap BadgedArrow(const QColor& fill, const QColor& edge, Sign&& sign) {
     QPixmap pm = Canvas();
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     PaintArrow(p);
-    PaintBadge(p, QColor(46, 154, 74), QColor(18, 74, 34));
-    // A plus: the item joins the list under the pointer.
+    PaintBadge(p, fill, edge);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    p.drawRect(QRectF(21.8, 19, 2.4, 9));
-    p.drawRect(QRectF(18.5, 22.3, 9, 2.4));
+    sign(p);
     return pm;
 }
 
+}  // namespace
+
+QPixmap AddCursorPicture() {
+    // A plus: the item joins the list under the pointer.
+    return BadgedArrow(QColor(46, 154, 74), QColor(18, 74, 34), [](QPainter& p) {
+        p.drawRect(QRectF(21.8, 19, 2.4, 9));
+        p.drawRect(QRectF(18.5, 22.3, 9, 2.4));
+    });
+}
+
 QPixmap MoveCursorPicture() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    PaintArrow(p);
-    PaintBadge(p, QColor(42, 127, 212), QColor(13, 58, 102));
     // Two opposed arrow heads: the items change places.
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
-    p.drawPolygon(QPolygonF({QPointF(18, 21), QPointF(22, 18), QPointF(22, 20), QPointF(27, 20), QPointF(27, 22),
-                             QPointF(22, 22), QPointF(22, 24)}));
-    p.drawPolygon(QPolygonF({QPointF(28, 26), QPointF(24, 23), QPointF(24, 25), QPointF(19, 25), QPointF(19, 27),
-                             QPointF(24, 27), QPointF(24, 29)}));
-    return pm;
+    return BadgedArrow(QColor(42, 127, 212), QColor(13, 58, 102), [](QPainter& p) {
+        p.drawPolygon(QPolygonF({QPointF(18, 21), QPointF(22, 18), QPointF(22, 20), QPointF(27, 20), QPointF(27, 22),
+                                 QPointF(22, 22), QPointF(22, 24)}));
+        p.drawPolygon(QPolygonF({QPointF(28, 26), QPointF(24, 23), QPointF(24, 25), QPointF(19, 25), QPointF(19, 27),
+                                 QPointF(24, 27), QPointF(24, 29)}));
+    });
 }
 
 // Drawn when asked (only when the drop target changes), so no picture

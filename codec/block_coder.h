@@ -26,24 +26,13 @@ public:
 
     inline void WriteBits(uint32_t value, int count) {
         if (overflow) return;
-        total += count;
-        if (total >= capacityBits) {
+        if (total + count >= capacityBits) {
             overflow = true;
             total = 0;
             pending = 0;
             return;
         }
-        acc = (acc << count) | (uint64_t(value) & ((uint64_t(1) << count) - 1));
-        pending += count;
-        if (pending >= 32) {
-            pending -= 32;
-            const uint32_t word = uint32_t(acc >> pending);
-            out[0] = uint8_t(word >> 24);
-            out[1] = uint8_t(word >> 16);
-            out[2] = uint8_t(word >> 8);
-            out[3] = uint8_t(word);
-            out += 4;
-        }
+        Put(uint32_t(uint64_t(value) & ((uint64_t(1) << count) - 1)), count);
     }
     // True when `bits` more bits are sure to be accepted: then Put may
     // replace WriteBits for them.

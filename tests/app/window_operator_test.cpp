@@ -396,6 +396,18 @@ TEST(WindowOperator, OnlyFilesOnTheVideosPageAreTaken) {
 
 // ---- Check card ----
 
+// Clicks Check card and gives the lines of the report it showed, if any.
+QStringList CheckCardFindings(CMainWin& win, AutoAnswer& answers) {
+    QStringList findings;
+    answers.onReport = [&](CDlgCheckReport* r) {
+        for (int i = 0; i < r->Findings()->count(); ++i) findings << r->Findings()->item(i)->text();
+    };
+    win.ControlAs<QPushButton>(IDC_CHECK_CARD)->click();
+    WaitIdle(win);
+    answers.onReport = nullptr;
+    return findings;
+}
+
 TEST(WindowOperator, CheckCardOnACleanCardSaysSo) {
     GuiEnv env;
     const std::string image = env.MakeCard("card.img", 64, 0);
@@ -429,12 +441,7 @@ TEST(WindowOperator, CheckCardOnADamagedCardListsEachFinding) {
     auto win = OpenWindow();
     ASSERT_TRUE(win->Ready());
     AutoAnswer answers(*win);
-    QStringList findings;
-    answers.onReport = [&](CDlgCheckReport* r) {
-        for (int i = 0; i < r->Findings()->count(); ++i) findings << r->Findings()->item(i)->text();
-    };
-    win->ControlAs<QPushButton>(IDC_CHECK_CARD)->click();
-    WaitIdle(*win);
+    const QStringList findings = CheckCardFindings(*win, answers);
     EXPECT_EQ(answers.Texts("report"), std::vector<std::string>{"Card check: problems found: 1."});
     ASSERT_EQ(findings.size(), 1);
     EXPECT_TRUE(findings[0].startsWith(QStringLiteral("video 1 'Intro': frame 2 has a damaged frame header")))
@@ -451,12 +458,7 @@ TEST(WindowOperator, CheckCardOfAnUnformattedCardNamesTheDirectory) {
     ASSERT_FALSE(win->Ready());
     ASSERT_TRUE(Shown(*win, IDC_CHECK_CARD)) << "offered for any open card";
     AutoAnswer answers(*win);
-    QStringList findings;
-    answers.onReport = [&](CDlgCheckReport* r) {
-        for (int i = 0; i < r->Findings()->count(); ++i) findings << r->Findings()->item(i)->text();
-    };
-    win->ControlAs<QPushButton>(IDC_CHECK_CARD)->click();
-    WaitIdle(*win);
+    const QStringList findings = CheckCardFindings(*win, answers);
     ASSERT_EQ(findings.size(), 1);
     EXPECT_TRUE(findings[0].startsWith(QStringLiteral("directory: no KVH1 magic"))) << findings[0].toStdString();
 }

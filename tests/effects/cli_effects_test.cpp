@@ -18,16 +18,23 @@ using Result = test::CliResult;
 
 Result Cli(const std::string& args) { return test::RunCli(args); }
 
+// A formatted HD card image c.img in `dir` and `frames` red pictures with
+// alpha, PREFIX_01.png on.
+bool FormattedCardAndPictures(test::TempDir& dir, int frames, const std::string& prefix) {
+    const std::string img = "'" + dir.File("c.img") + "'";
+    if (Cli("create-image " + img + " --size 48M").status != 0) return false;
+    if (Cli("--yes format " + img + " --mode 0").status != 0) return false;
+    const std::string cmd = "cd '" + dir.Path() + "' && '" + ProgramFile("ffmpeg") +
+                            "' -v error -nostdin -f lavfi -i color=c=red:s=160x90:r=25 -vf format=rgba -frames:v " +
+                            std::to_string(frames) + " -start_number 1 " + prefix + "_%02d.png";
+    return std::system(cmd.c_str()) == 0;
+}
+
 TEST(CliEffects, AddListKeyframesReadBackAndAddAgain) {
     if (!test::ToolsAvailable()) GTEST_SKIP() << "ffmpeg is not beside the test programs";
     test::TempDir dir("rk-cli-effects");
     const std::string img = "'" + dir.File("c.img") + "'";
-    ASSERT_EQ(Cli("create-image " + img + " --size 48M").status, 0);
-    ASSERT_EQ(Cli("--yes format " + img + " --mode 0").status, 0);
-    std::string cmd = "cd '" + dir.Path() + "' && '" + ProgramFile("ffmpeg") +
-                      "' -v error -nostdin -f lavfi -i color=c=red:s=160x90:r=25 -vf format=rgba -frames:v 3 "
-                      "-start_number 1 p_%02d.png";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_TRUE(FormattedCardAndPictures(dir, 3, "p"));
     const std::string pic = "'" + dir.File("p_01.png") + "'";
 
     EXPECT_EQ(Cli("keyframes " + pic).out,
@@ -55,12 +62,7 @@ TEST(CliEffects, OptionsAnswerTheTypeAndKeyQuestions) {
     if (!test::ToolsAvailable()) GTEST_SKIP() << "ffmpeg is not beside the test programs";
     test::TempDir dir("rk-cli-effects");
     const std::string img = "'" + dir.File("c.img") + "'";
-    ASSERT_EQ(Cli("create-image " + img + " --size 48M").status, 0);
-    ASSERT_EQ(Cli("--yes format " + img + " --mode 0").status, 0);
-    std::string cmd = "cd '" + dir.Path() + "' && '" + ProgramFile("ffmpeg") +
-                      "' -v error -nostdin -f lavfi -i color=c=red:s=160x90:r=25 -vf format=rgba -frames:v 4 "
-                      "-start_number 1 q_%02d.png";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_TRUE(FormattedCardAndPictures(dir, 4, "q"));
     const std::string pic = "'" + dir.File("q_01.png") + "'";
     ASSERT_TRUE(test::WriteFile(dir.File("q_01.txt"), "   0;  -1;0;0;1\r\n   0;  -1;0;0;1\r\n2046; 128;0;0;1\r\n"
                                                       "2046;  -1;0;0;1\r\n"));
