@@ -33,17 +33,15 @@ bool KVQ1Encoder::UseKernels(TransformVariant variant) {
 void KVQ1Encoder::TransformMacroblock(int macroblock) {
     const int w = geometry.width, cw = w / 2;
     const int r = macroblock / geometry.columns, m = macroblock % geometry.columns;
-    const ForwardPixelsFn forward = kernels->forwardPixels;
+    const ForwardPixelsPairFn forward = kernels->forwardPixelsPair;
     int16_t* out = coefficients.get() + size_t(macroblock) * 6 * 64;
     const uint8_t* y0 = planes[0] + size_t(r) * 16 * w + m * 16;
     const uint8_t* b0 = planes[1] + size_t(r) * 8 * cw + m * 8;
     const uint8_t* c0 = planes[2] + size_t(r) * 8 * cw + m * 8;
-    forward(y0, w, out);
-    forward(y0 + 8, w, out + 64);
-    forward(b0, cw, out + 128);
-    forward(c0, cw, out + 192);
-    forward(y0 + 8 * w, w, out + 256);
-    forward(y0 + 8 * w + 8, w, out + 320);
+    // Blocks in pairs: the upper luma two, Cb with Cr, the lower luma two.
+    forward(y0, y0 + 8, w, out);
+    forward(b0, c0, cw, out + 128);
+    forward(y0 + 8 * w, y0 + 8 * w + 8, w, out + 256);
     transformedIn[macroblock] = epoch;
 }
 
@@ -70,13 +68,13 @@ void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
         const int c = kKVQ1BlockPlane[b];
         const int d = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        const uint64_t mask = kernels->quantise(coef, multipliers[c == 0 ? 0 : 1], levels);
+        const uint64_t mask = kernels->quantiseToScan(coef, multipliers[c == 0 ? 0 : 1], levels);
         // Away from the end of the budget no symbol can overflow, and the
         // writer's test of every symbol is left out.
         if (w.HasRoomFor(kMaxBlockBits))
-            WriteBlock<true, true>(w, d, levels, NaturalMaskToScanMask(mask));
+            WriteBlock<false, true>(w, d, levels, mask);
         else
-            WriteBlock<true, false>(w, d, levels, NaturalMaskToScanMask(mask));
+            WriteBlock<false, false>(w, d, levels, mask);
     }
 }
 

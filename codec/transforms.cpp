@@ -40,6 +40,7 @@ void BuildTables() {
             for (int k = 0; k < 4; ++k) t.dctSplat[u][x][k] = d;
             for (int k = 0; k < 8; ++k) t.dctSplat8[u][x][k] = d;
         }
+    for (int i = 0; i < 64; ++i) t.zigzag[i] = int16_t(kZigzag[i]);
 
     for (int i = 0; i < 64; ++i) {
         const int k = kZigzag[i];
@@ -55,23 +56,26 @@ void BuildTables() {
 // The tables of each variant as dispatched for this processor: portable
 // functions overridden by every variant up to that one. Null where the
 // processor lacks the variant.
-TransformKernels g_variants[3];
-bool g_runs[3] = {true, false, false};
+TransformKernels g_variants[kTransformVariantCount];
+bool g_runs[kTransformVariantCount] = {true};
 KernelChoice g_choice;
 
-// A cap asked for in RK_KVQ1_KERNELS, or Avx (no cap).
+constexpr TransformVariant kHighestVariant = TransformVariant(kTransformVariantCount - 1);
+
+// A cap asked for in RK_KVQ1_KERNELS, or the highest variant (no cap).
 TransformVariant CapFromEnvironment() {
     const char* force = std::getenv("RK_KVQ1_KERNELS");
-    if (!force) return TransformVariant::Avx;
-    if (std::strcmp(force, "portable") == 0) return TransformVariant::Portable;
-    if (std::strcmp(force, "sse") == 0) return TransformVariant::Sse;
-    return TransformVariant::Avx;
+    if (!force) return kHighestVariant;
+    static const char* const kNames[kTransformVariantCount] = {"portable", "sse", "avx", "avx2", "avx512"};
+    for (int v = 0; v < kTransformVariantCount; ++v)
+        if (std::strcmp(force, kNames[v]) == 0) return TransformVariant(v);
+    return kHighestVariant;
 }
 
 void Initialise() {
     BuildTables();
     const uint32_t features = CpuFeaturesFrom(ReadCpuid());
-    for (int v = 0; v < 3; ++v) {
+    for (int v = 0; v < kTransformVariantCount; ++v) {
         const KernelChoice c = ChooseKernels(features, TransformVariant(v));
         g_variants[v] = c.kernels;
         g_runs[v] = c.kernels.variant == TransformVariant(v);
@@ -105,6 +109,8 @@ void Apply(KernelChoice& c, const detail::KernelOverride& o, uint32_t features) 
     Override(k.quantise, o.kernels.quantise, v, took[int(TransformSlot::Quantise)]);
     Override(k.storeBlock, o.kernels.storeBlock, v, took[int(TransformSlot::StoreBlock)]);
     Override(k.decodeSlice, o.kernels.decodeSlice, v, took[int(TransformSlot::DecodeSlice)]);
+    Override(k.forwardPixelsPair, o.kernels.forwardPixelsPair, v, took[int(TransformSlot::ForwardPixelsPair)]);
+    Override(k.quantiseToScan, o.kernels.quantiseToScan, v, took[int(TransformSlot::QuantiseToScan)]);
     k.variant = v;
 }
 #endif
@@ -116,6 +122,8 @@ const char* TransformVariantName(TransformVariant v) {
     case TransformVariant::Portable: return "portable";
     case TransformVariant::Sse: return "SSE";
     case TransformVariant::Avx: return "AVX";
+    case TransformVariant::Avx2: return "AVX2";
+    case TransformVariant::Avx512: return "AVX-512";
     }
     return "?";
 }
@@ -128,6 +136,8 @@ const char* TransformSlotName(TransformSlot s) {
     case TransformSlot::Quantise: return "quantise";
     case TransformSlot::StoreBlock: return "storeBlock";
     case TransformSlot::DecodeSlice: return "decodeSlice";
+    case TransformSlot::ForwardPixelsPair: return "forwardPixelsPair";
+    case TransformSlot::QuantiseToScan: return "quantiseToScan";
     }
     return "?";
 }
@@ -145,6 +155,11 @@ CpuidAnswers ReadCpuid() {
         uint32_t lo = 0, hi = 0;
         __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
         a.xcr0 = (uint64_t(hi) << 32) | lo;
+    }
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, eax, ebx, ecx, edx);
+        a.leaf7 = true;
+        a.ebx7 = ebx;
     }
 #endif
     return a;
@@ -165,6 +180,12 @@ uint32_t CpuFeaturesFrom(const CpuidAnswers& cpu) {
     const bool osxsave = cpu.ecx & (1u << 27), avx = cpu.ecx & (1u << 28);
     const uint64_t ymmState = (1u << 1) | (1u << 2);  // XMM and upper-YMM state saved
     grant(osxsave && avx && (cpu.xcr0 & ymmState) == ymmState, kCpuAvx);
+    if (!(f & kCpuAvx) || !cpu.leaf7) return f;
+    grant(cpu.ebx7 & (1u << 5), kCpuAvx2);
+    // F, BW and VL; opmask, upper halves of ZMM0-15 and ZMM16-31 saved.
+    const uint32_t avx512 = (1u << 16) | (1u << 30) | (1u << 31);
+    const uint64_t zmmState = ymmState | (1u << 5) | (1u << 6) | (1u << 7);
+    grant((f & kCpuAvx2) && (cpu.ebx7 & avx512) == avx512 && (cpu.xcr0 & zmmState) == zmmState, kCpuAvx512);
     return f;
 }
 
@@ -175,6 +196,8 @@ KernelChoice ChooseKernels(uint32_t features, TransformVariant cap) {
 #if defined(RK_CODEC_X86)
     if (cap >= TransformVariant::Sse) Apply(c, detail::kSseKernels, features);
     if (cap >= TransformVariant::Avx) Apply(c, detail::kAvxKernels, features);
+    if (cap >= TransformVariant::Avx2) Apply(c, detail::kAvx2Kernels, features);
+    if (cap >= TransformVariant::Avx512) Apply(c, detail::kAvx512Kernels, features);
 #else
     (void)features;
     (void)cap;
@@ -192,7 +215,7 @@ const TransformKernels& ActiveKernels() {
 const TransformKernels* KernelsFor(TransformVariant v) {
     InitTransforms();
     const int i = int(v);
-    if (i < 0 || i > 2 || !g_runs[i]) return nullptr;
+    if (i < 0 || i >= kTransformVariantCount || !g_runs[i]) return nullptr;
     return &g_variants[i];
 }
 

@@ -6,9 +6,11 @@
 // Every slot starts with the portable function; a vector variant replaces it
 // only when the processor reports every instruction set that variant's file is
 // compiled for (the SSE file: SSE2 to SSE4.1; the AVX file: up to AVX, and the
-// operating system saving the 256-bit registers, seen through XGETBV). The
-// environment variable RK_KVQ1_KERNELS (portable | sse | avx) caps the variant
-// at that level; it is read once, by the first InitTransforms. What each slot
+// operating system saving the 256-bit registers, seen through XGETBV; the AVX2
+// file: AVX2 as well; the AVX-512 file: its F, BW and VL parts and the system
+// saving the mask and 512-bit registers). The environment variable
+// RK_KVQ1_KERNELS (portable | sse | avx | avx2 | avx512) caps the variant at
+// that level; it is read once, by the first InitTransforms. What each slot
 // took is logged and given by DescribeKernels().
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,8 @@
 
 namespace rk {
 
-enum class TransformVariant : int { Portable = 0, Sse = 1, Avx = 2 };
+enum class TransformVariant : int { Portable = 0, Sse = 1, Avx = 2, Avx2 = 3, Avx512 = 4 };
+constexpr int kTransformVariantCount = 5;
 const char* TransformVariantName(TransformVariant v);
 
 // out[64] = forward DCT of in[64] (8 x 8 samples minus 128, row by row), in
@@ -27,6 +30,10 @@ using ForwardTransformFn = void (*)(const int32_t* in, int32_t* out);
 // order (8 v + u), as 16-bit numbers (they lie within +-1024): the encoder
 // keeps a frame's coefficients, and half the bytes are half the memory traffic.
 using ForwardPixelsFn = void (*)(const uint8_t* src, int stride, int16_t* out);
+// ForwardPixels of the block at `a` into out[0..63] and of the block at `b`
+// (same stride) into out[64..127]: the encoder transforms a macroblock's
+// blocks in pairs, which a wide enough vector does at once.
+using ForwardPixelsPairFn = void (*)(const uint8_t* a, const uint8_t* b, int stride, int16_t* out);
 // acc[64] (row by row, 32-byte aligned) += float(value) * BasisImages()[position],
 // multiply then add, no fused multiply-add.
 using AddBasisImageFn = void (*)(float* acc, int position, int value);
@@ -37,6 +44,11 @@ using AddBasisImageFn = void (*)(float* acc, int position, int value);
 // share. Returns a mask with bit i set for every nonzero level. levels and
 // multipliers are 32-byte aligned.
 using QuantiseFn = uint64_t (*)(const int16_t* coef, const float* multipliers, int16_t* levels);
+// The same quotients for coefficients and multipliers in natural order
+// (8 v + u), given by scan position: levels[i] is the level of natural index
+// kZigzag[i], and bit i of the answer is set when it is nonzero. Only the
+// levels at the positions set in the answer need be written.
+using QuantiseToScanFn = uint64_t (*)(const int16_t* coef, const float* multipliers, int16_t* levels);
 // 32 / divisor made a little larger (by 2^-21, give or take the float's own
 // rounding), so that truncating coef x multiplier gives the exact integer
 // quotient of coef x 32 by the divisor. An exact quotient n comes out at
@@ -73,6 +85,8 @@ struct TransformKernels {
     QuantiseFn quantise;
     StoreBlockFn storeBlock;
     DecodeSliceFn decodeSlice;
+    ForwardPixelsPairFn forwardPixelsPair;
+    QuantiseToScanFn quantiseToScan;
 };
 
 // Builds the tables and fills the slots, once; thread-safe; later calls return
@@ -103,24 +117,41 @@ enum CpuFeature : uint32_t {
     kCpuSse42 = 1u << 4,
     kCpuPopcnt = 1u << 5,
     kCpuAvx = 1u << 6,  // the processor has AVX and the system saves the YMM registers
+    kCpuAvx2 = 1u << 7,  // AVX2, and everything kCpuAvx says
+    // AVX-512 F, BW and VL, and the system saves the mask registers and all
+    // 32 registers at 512 bits
+    kCpuAvx512 = 1u << 8,
 };
 
-// The answers of CPUID leaf 1 and, when ECX reports OSXSAVE, of XGETBV(0).
+// The answers of CPUID leaf 1, of leaf 7 (sub-leaf 0) when the processor has
+// it, and, when ECX reports OSXSAVE, of XGETBV(0).
 struct CpuidAnswers {
     bool leaf1 = false;  // leaf 1 exists
     uint32_t ecx = 0;
     uint32_t edx = 0;
     uint64_t xcr0 = 0;  // only meaningful with OSXSAVE
+    bool leaf7 = false;  // leaf 7 exists
+    uint32_t ebx7 = 0;   // leaf 7's EBX: AVX2 (bit 5), AVX-512 F (16), BW (30), VL (31)
 };
 // What this processor answers (all zero off x86).
 CpuidAnswers ReadCpuid();
 // The features the answers grant: AVX only with OSXSAVE and XCR0's SSE and
-// AVX state bits (1 and 2) both set.
+// AVX state bits (1 and 2) both set; AVX2 only with AVX granted; AVX-512
+// only with AVX2 granted and XCR0's opmask and ZMM state bits (5 to 7) set.
 uint32_t CpuFeaturesFrom(const CpuidAnswers& cpu);
 
 // The slots by position, for reports.
-enum class TransformSlot : int { ForwardTransform, ForwardPixels, AddBasisImage, Quantise, StoreBlock, DecodeSlice };
-constexpr int kTransformSlotCount = 6;
+enum class TransformSlot : int {
+    ForwardTransform,
+    ForwardPixels,
+    AddBasisImage,
+    Quantise,
+    StoreBlock,
+    DecodeSlice,
+    ForwardPixelsPair,
+    QuantiseToScan,
+};
+constexpr int kTransformSlotCount = 8;
 const char* TransformSlotName(TransformSlot s);
 
 // The dispatch rule: portable functions, overridden slot by slot by every
@@ -129,7 +160,7 @@ struct KernelChoice {
     TransformKernels kernels;
     TransformVariant took[kTransformSlotCount];
 };
-KernelChoice ChooseKernels(uint32_t features, TransformVariant cap = TransformVariant::Avx);
+KernelChoice ChooseKernels(uint32_t features, TransformVariant cap = TransformVariant::Avx512);
 
 // True when this processor and its operating system can run the AVX kernels.
 bool CpuHasAvx();

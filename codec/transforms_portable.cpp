@@ -85,7 +85,7 @@ bool DecodeSlicePortable(const SliceJob& job) {
 const TransformKernels kPortableKernels = {
     TransformVariant::Portable, ForwardTransformPortable, ForwardPixelsPortable,
     AddBasisImagePortable,      QuantisePortable,         StoreBlockPortable,
-    DecodeSlicePortable,
+    DecodeSlicePortable,        ForwardPixelsPairOf<ForwardPixelsPortable>, QuantiseToScanOf<QuantisePortable>,
 };
 
 }  // namespace rk::detail

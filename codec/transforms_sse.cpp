@@ -120,7 +120,7 @@ bool DecodeSliceSse(const SliceJob& job) { return DecodeSliceWith<MemorySlice<Ad
 const KernelOverride kSseKernels = {
     kCpuSse2 | kCpuSse3 | kCpuSsse3 | kCpuSse41,
     {TransformVariant::Sse, ForwardTransformSse, ForwardPixelsSse, AddBasisImageSse, QuantiseSse, StoreBlockSse,
-     DecodeSliceSse},
+     DecodeSliceSse, ForwardPixelsPairOf<ForwardPixelsSse>, QuantiseToScanOf<QuantiseSse>},
 };
 
 }  // namespace rk::detail

@@ -205,9 +205,14 @@ TEST(Encoder, GoldenFrames) {
     const Golden golden[] = {
         {1, TransformVariant::Sse, 335028, 6, 0x063ec80651c331dcull},
         {1, TransformVariant::Avx, 335056, 6, 0xcfe4eefd96134f11ull},
+        // The wider variants compute AVX's coefficients: AVX's frames.
+        {1, TransformVariant::Avx2, 335056, 6, 0xcfe4eefd96134f11ull},
+        {1, TransformVariant::Avx512, 335056, 6, 0xcfe4eefd96134f11ull},
         {1, TransformVariant::Portable, 335028, 6, 0x063ec80651c331dcull},
         {2, TransformVariant::Sse, 772332, 18, 0x6c7fa568505c3c75ull},
         {2, TransformVariant::Avx, 772348, 18, 0xc6725453cceb3468ull},
+        {2, TransformVariant::Avx2, 772348, 18, 0xc6725453cceb3468ull},
+        {2, TransformVariant::Avx512, 772348, 18, 0xc6725453cceb3468ull},
     };
     for (const Golden& g : golden) {
         Planes p = Synthetic(g.sizeClass);

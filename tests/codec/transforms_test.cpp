@@ -2,6 +2,7 @@
 // vector variant checked against the portable reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +19,15 @@ using namespace rk;
 
 namespace {
 
+constexpr TransformVariant kAllVariants[] = {TransformVariant::Portable, TransformVariant::Sse, TransformVariant::Avx,
+                                             TransformVariant::Avx2, TransformVariant::Avx512};
+
+// The vector variants this processor runs; the others are left out, so a
+// machine without them checks what it has.
 std::vector<const TransformKernels*> VectorVariants() {
     std::vector<const TransformKernels*> v;
-    for (auto t : {TransformVariant::Sse, TransformVariant::Avx})
-        if (const TransformKernels* k = KernelsFor(t)) v.push_back(k);
+    for (auto t : kAllVariants)
+        if (const TransformKernels* k = KernelsFor(t); k && t != TransformVariant::Portable) v.push_back(k);
     return v;
 }
 
@@ -33,7 +39,7 @@ void FillBlock(int32_t* in, int value) {
 
 TEST(Transforms, FlatBlocksGiveTheExtremeDcValues) {
     InitTransforms();
-    for (auto variant : {TransformVariant::Portable, TransformVariant::Sse, TransformVariant::Avx}) {
+    for (auto variant : kAllVariants) {
         const TransformKernels* k = KernelsFor(variant);
         if (!k) continue;
         int32_t in[64], out[64];
@@ -49,7 +55,7 @@ TEST(Transforms, FlatBlocksGiveTheExtremeDcValues) {
 }
 
 TEST(Transforms, LeftDarkRightBrightHasOnlyOddHorizontalFrequencies) {
-    for (auto variant : {TransformVariant::Portable, TransformVariant::Sse, TransformVariant::Avx}) {
+    for (auto variant : kAllVariants) {
         const TransformKernels* k = KernelsFor(variant);
         if (!k) continue;
         int32_t in[64], out[64];
@@ -70,7 +76,7 @@ TEST(Transforms, LeftDarkRightBrightHasOnlyOddHorizontalFrequencies) {
 
 TEST(Transforms, AddBasisImageExamples) {
     InitTransforms();
-    for (auto variant : {TransformVariant::Portable, TransformVariant::Sse, TransformVariant::Avx}) {
+    for (auto variant : kAllVariants) {
         const TransformKernels* k = KernelsFor(variant);
         if (!k) continue;
         alignas(32) float acc[64];
@@ -99,6 +105,9 @@ constexpr uint32_t kEcxSse3 = 1u << 0, kEcxSsse3 = 1u << 9, kEcxSse41 = 1u << 19
                    kEcxPopcnt = 1u << 23, kEcxOsxsave = 1u << 27, kEcxAvx = 1u << 28;
 constexpr uint32_t kEcxUpToSse42 = kEcxSse3 | kEcxSsse3 | kEcxSse41 | kEcxSse42 | kEcxPopcnt;
 constexpr uint64_t kXcr0SseAvx = 0x7;  // x87, XMM and YMM state
+constexpr uint32_t kEbxAvx2 = 1u << 5, kEbxF = 1u << 16, kEbxBw = 1u << 30, kEbxVl = 1u << 31;
+constexpr uint32_t kEbxAvx512 = kEbxAvx2 | kEbxF | kEbxBw | kEbxVl;
+constexpr uint64_t kXcr0Zmm = 0xE7;  // x87, XMM, YMM, opmask, ZMM0-15 upper halves, ZMM16-31
 
 CpuidAnswers Cpu(uint32_t ecx, uint32_t edx, uint64_t xcr0 = 0) {
     CpuidAnswers a;
@@ -150,12 +159,73 @@ TEST(Transforms, DispatchTestsEveryFlagTheKernelsUse) {
     ExpectAllSlots(ChooseKernels(CpuFeaturesFrom(full), TransformVariant::Portable), TransformVariant::Portable);
 }
 
+// Leaf 7's answers on top of a processor with AVX: which slots AVX2 and
+// AVX-512 take, what the system must save for them, and every cap.
+TEST(Transforms, DispatchOfTheWideVariants) {
+    auto cpu = [](uint32_t ebx7, uint64_t xcr0 = kXcr0Zmm, uint32_t ecx = kEcxUpToSse42 | kEcxAvx | kEcxOsxsave) {
+        CpuidAnswers a = Cpu(ecx, kEdxSse2, xcr0);
+        a.leaf7 = true;
+        a.ebx7 = ebx7;
+        return CpuFeaturesFrom(a);
+    };
+    using V = TransformVariant;
+    // What each slot takes, in slot order: AVX2 brings no forward transform
+    // of int32 blocks and no basis image add of its own.
+    const V avx2Slots[kTransformSlotCount] = {V::Avx, V::Avx2, V::Avx, V::Avx2, V::Avx2, V::Avx2, V::Avx2, V::Avx2};
+    const V avx512Slots[kTransformSlotCount] = {V::Avx512, V::Avx512, V::Avx512, V::Avx512,
+                                                V::Avx512, V::Avx512, V::Avx512, V::Avx512};
+    const V avxSlots[kTransformSlotCount] = {V::Avx, V::Avx, V::Avx, V::Avx, V::Avx, V::Avx, V::Avx, V::Avx};
+    struct Case {
+        const char* what;
+        uint32_t features;
+        V cap;
+        V variant;
+        const V* slots;
+    };
+    const Case cases[] = {
+        {"AVX2 without AVX-512", cpu(kEbxAvx2), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX2 without the YMM state", cpu(kEbxAvx512, 0x3), V::Avx512, V::Sse, nullptr},
+        {"AVX2 bit without AVX", cpu(kEbxAvx512, kXcr0Zmm, kEcxUpToSse42 | kEcxOsxsave), V::Avx512, V::Sse, nullptr},
+        {"AVX-512 everything", cpu(kEbxAvx512), V::Avx512, V::Avx512, avx512Slots},
+        {"AVX-512 without the ZMM state", cpu(kEbxAvx512, 0x7), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX-512 without ZMM16-31", cpu(kEbxAvx512, 0x67), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX-512 without the opmask state", cpu(kEbxAvx512, 0xC7), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX-512 without BW", cpu(kEbxAvx512 & ~kEbxBw), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX-512 without VL", cpu(kEbxAvx512 & ~kEbxVl), V::Avx512, V::Avx2, avx2Slots},
+        {"AVX-512 without AVX2", cpu(kEbxAvx512 & ~kEbxAvx2), V::Avx512, V::Avx, avxSlots},
+        {"capped at AVX2", cpu(kEbxAvx512), V::Avx2, V::Avx2, avx2Slots},
+        {"capped at AVX", cpu(kEbxAvx512), V::Avx, V::Avx, avxSlots},
+        {"capped at SSE", cpu(kEbxAvx512), V::Sse, V::Sse, nullptr},
+        {"capped at portable", cpu(kEbxAvx512), V::Portable, V::Portable, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const KernelChoice k = ChooseKernels(c.features, c.cap);
+#if defined(__x86_64__)
+        if (!c.slots) {
+            ExpectAllSlots(k, c.variant);
+            continue;
+        }
+        EXPECT_EQ(k.kernels.variant, c.variant);
+        for (int i = 0; i < kTransformSlotCount; ++i)
+            EXPECT_EQ(k.took[i], c.slots[i]) << TransformSlotName(TransformSlot(i));
+        // The table holds that variant's functions, where this processor has them.
+        if (const TransformKernels* own = KernelsFor(c.variant)) {
+            EXPECT_EQ(k.kernels.forwardPixelsPair, own->forwardPixelsPair);
+            EXPECT_EQ(k.kernels.decodeSlice, own->decodeSlice);
+        }
+#else
+        ExpectAllSlots(k, V::Portable);
+#endif
+    }
+}
+
 TEST(Transforms, ThisProcessorsAnswersGiveTheActiveKernels) {
     const KernelChoice c = ChooseKernels(CpuFeaturesFrom(ReadCpuid()));
     if (!std::getenv("RK_KVQ1_KERNELS")) {
         EXPECT_EQ(c.kernels.variant, ActiveKernels().variant);
     }
-    EXPECT_EQ(c.kernels.variant == TransformVariant::Avx, CpuHasAvx());
+    EXPECT_EQ(c.kernels.variant >= TransformVariant::Avx, CpuHasAvx());
     const std::string report = DescribeKernels();
     for (int i = 0; i < kTransformSlotCount; ++i) {
         EXPECT_NE(report.find(std::string(TransformSlotName(TransformSlot(i))) + ": "), std::string::npos) << report;
@@ -175,6 +245,7 @@ TEST(Transforms, VariantsAgreeWithThePortableKernel) {
         for (int i = 0; i < 64; ++i)
             in[b * 64 + i] = kind == 0 ? sample(rng) : kind == 1 ? (i % 8) * 30 - 105 + (i / 8) : int(b % 256) - 128;
     }
+    const TransformKernels* avx = KernelsFor(TransformVariant::Avx);
     for (const TransformKernels* k : VectorVariants()) {
         int maxDiff = 0;
         for (size_t b = 0; b < 4000; ++b) {
@@ -191,6 +262,30 @@ TEST(Transforms, VariantsAgreeWithThePortableKernel) {
             int16_t d[64];
             k->forwardPixels(px, 8, d);  // natural order
             for (int i = 0; i < 64; ++i) ASSERT_EQ(c[i], d[kZigzag[i]]) << i;
+            // The wider variants compute AVX's products and sums: its coefficients exactly.
+            if (avx && k->variant > TransformVariant::Avx) {
+                int32_t e[64];
+                avx->forwardTransform(&in[b * 64], e);
+                ASSERT_EQ(std::memcmp(c, e, sizeof c), 0) << TransformVariantName(k->variant) << " block " << b;
+            }
+            // A pair is two single blocks: this block beside the previous
+            // one, 16 bytes a row, and this one beside itself at stride 8.
+            if (b > 0) {
+                uint8_t wide[8 * 16];
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        wide[y * 16 + x] = uint8_t(in[(b - 1) * 64 + y * 8 + x] + 128);
+                        wide[y * 16 + 8 + x] = px[y * 8 + x];
+                    }
+                int16_t pair[128], left[64], right[64];
+                k->forwardPixelsPair(wide, wide + 8, 16, pair);
+                k->forwardPixels(wide, 16, left);
+                k->forwardPixels(wide + 8, 16, right);
+                ASSERT_EQ(std::memcmp(pair, left, sizeof left), 0) << TransformVariantName(k->variant);
+                ASSERT_EQ(std::memcmp(pair + 64, right, sizeof right), 0) << TransformVariantName(k->variant);
+                k->forwardPixelsPair(px, px, 8, pair);
+                ASSERT_EQ(std::memcmp(pair + 64, d, sizeof d), 0);
+            }
         }
         EXPECT_LE(maxDiff, 1) << TransformVariantName(k->variant);
     }
@@ -236,7 +331,7 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
     std::set<int> weights(kLumaWeights, kLumaWeights + 64);
     weights.insert(kChromaWeights, kChromaWeights + 64);
     alignas(32) float mul[64];
-    alignas(32) int16_t levels[64];
+    alignas(32) int16_t levels[64], scanLevels[64];
     int16_t coef[64];
     for (int q = 1; q <= 64; ++q) {
         for (int w : weights) {
@@ -249,6 +344,15 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
                         const int expect = (coef[i] * 32) / (w * q);
                         ASSERT_EQ(levels[i], expect) << "q=" << q << " w=" << w << " c=" << coef[i];
                         ASSERT_EQ((mask >> i) & 1, uint64_t(expect != 0));
+                    }
+                    // The same levels by scan position; only the nonzero ones count.
+                    const uint64_t scanMask = k->quantiseToScan(coef, mul, scanLevels);
+                    for (int i = 0; i < 64; ++i) {
+                        const int expect = (coef[kZigzag[i]] * 32) / (w * q);
+                        ASSERT_EQ((scanMask >> i) & 1, uint64_t(expect != 0)) << TransformVariantName(k->variant);
+                        if (expect != 0) {
+                            ASSERT_EQ(scanLevels[i], expect) << TransformVariantName(k->variant);
+                        }
                     }
                 }
             };
@@ -266,6 +370,12 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
                     k->quantise(coef, mul, levels);
                     for (int i = 0; i < 64; ++i)
                         ASSERT_EQ(levels[i], (coef[i] * 32) / d) << "q=" << q << " w=" << w << " c=" << coef[i];
+                    const uint64_t scanMask = k->quantiseToScan(coef, mul, scanLevels);
+                    for (int i = 0; i < 64; ++i)
+                        if ((scanMask >> i) & 1) {
+                            ASSERT_EQ(scanLevels[i], (coef[kZigzag[i]] * 32) / d);
+                        }
+                    ASSERT_EQ(scanMask, NaturalMaskToScanMask(k->quantise(coef, mul, levels)));
                 }
             }
         }
@@ -275,6 +385,8 @@ TEST(Transforms, QuantiseMatchesIntegerDivisionExhaustively) {
 TEST(Transforms, ForcedVariantIsReportedByName) {
     EXPECT_STREQ(TransformVariantName(TransformVariant::Sse), "SSE");
     EXPECT_STREQ(TransformVariantName(TransformVariant::Avx), "AVX");
+    EXPECT_STREQ(TransformVariantName(TransformVariant::Avx2), "AVX2");
+    EXPECT_STREQ(TransformVariantName(TransformVariant::Avx512), "AVX-512");
     EXPECT_NE(KernelsFor(TransformVariant::Portable), nullptr);
     EXPECT_EQ(KernelsFor(TransformVariant::Avx) != nullptr, CpuHasAvx());
 }
@@ -289,7 +401,15 @@ TEST(Transforms, EnvironmentForcesTheVariant) {
     };
     EXPECT_EXIT(forced("portable"), ::testing::ExitedWithCode(int(TransformVariant::Portable)), "");
     EXPECT_EXIT(forced("sse"), ::testing::ExitedWithCode(int(TransformVariant::Sse)), "");
-    const int avx = int(__builtin_cpu_supports("avx") ? TransformVariant::Avx : TransformVariant::Sse);
-    EXPECT_EXIT(forced("avx"), ::testing::ExitedWithCode(avx), "");
-    EXPECT_EXIT(forced("nonsense"), ::testing::ExitedWithCode(avx), "");
+    // Each cap gives the highest variant at or below it that this processor runs.
+    const bool hasAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                           __builtin_cpu_supports("avx512vl");
+    const int highest = int(hasAvx512                          ? TransformVariant::Avx512
+                            : __builtin_cpu_supports("avx2") ? TransformVariant::Avx2
+                            : __builtin_cpu_supports("avx")  ? TransformVariant::Avx
+                                                             : TransformVariant::Sse);
+    EXPECT_EXIT(forced("avx"), ::testing::ExitedWithCode(std::min(highest, int(TransformVariant::Avx))), "");
+    EXPECT_EXIT(forced("avx2"), ::testing::ExitedWithCode(std::min(highest, int(TransformVariant::Avx2))), "");
+    EXPECT_EXIT(forced("avx512"), ::testing::ExitedWithCode(highest), "");
+    EXPECT_EXIT(forced("nonsense"), ::testing::ExitedWithCode(highest), "");
 }
