@@ -33,23 +33,33 @@ inline __m512 Tree(__m512 p0, __m512 p1, __m512 p2, __m512 p3, __m512 p4, __m512
                          _mm512_add_ps(_mm512_add_ps(p2, p6), _mm512_add_ps(p3, p7)));
 }
 
-// m[k] = sum over j of D(k, j) * in[j], each entry repeated across the vector.
+// m[k] = sum over j of D(k, j) * in[j], each entry repeated across the vector
+// from memory. D(k, j) is read as dct[k][j] or, with Transposed, as the
+// equal dctT[j][k]: the two steps read different copies of the matrix, so
+// the compiler cannot share 64 broadcasts between them in registers (it
+// spilled them to the stack) and folds each into its multiply instead.
+template <bool Transposed>
 inline void MatrixStep(const __m512 (&in)[8], __m512 (&m)[8]) {
-    const auto& D = g_tables.dct;
+    auto d = [](int k, int j) { return _mm512_set1_ps(Transposed ? g_tables.dctT[j][k] : g_tables.dct[k][j]); };
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k)
-        m[k] = Tree(_mm512_mul_ps(_mm512_set1_ps(D[k][0]), in[0]), _mm512_mul_ps(_mm512_set1_ps(D[k][1]), in[1]),
-                    _mm512_mul_ps(_mm512_set1_ps(D[k][2]), in[2]), _mm512_mul_ps(_mm512_set1_ps(D[k][3]), in[3]),
-                    _mm512_mul_ps(_mm512_set1_ps(D[k][4]), in[4]), _mm512_mul_ps(_mm512_set1_ps(D[k][5]), in[5]),
-                    _mm512_mul_ps(_mm512_set1_ps(D[k][6]), in[6]), _mm512_mul_ps(_mm512_set1_ps(D[k][7]), in[7]));
+        m[k] = Tree(_mm512_mul_ps(d(k, 0), in[0]), _mm512_mul_ps(d(k, 1), in[1]), _mm512_mul_ps(d(k, 2), in[2]),
+                    _mm512_mul_ps(d(k, 3), in[3]), _mm512_mul_ps(d(k, 4), in[4]), _mm512_mul_ps(d(k, 5), in[5]),
+                    _mm512_mul_ps(d(k, 6), in[6]), _mm512_mul_ps(d(k, 7), in[7]));
 }
+
+// The loops here are unrolled so that their arrays stay in registers (32 of
+// them hold both steps); as loops GCC kept them on the stack.
 
 // Transposes the 8 x 8 matrix in each 256-bit half of the eight vectors.
 inline void Transpose(__m512 (&r)[8]) {
     __m512 t[8], s[8];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm512_unpacklo_ps(r[i], r[i + 1]);
         t[i + 1] = _mm512_unpackhi_ps(r[i], r[i + 1]);
     }
+#pragma GCC unroll 8
     for (int i = 0; i < 8; i += 4) {
         s[i] = _mm512_shuffle_ps(t[i], t[i + 2], 0x44);
         s[i + 1] = _mm512_shuffle_ps(t[i], t[i + 2], 0xEE);
@@ -59,6 +69,7 @@ inline void Transpose(__m512 (&r)[8]) {
     // The rows' first four and last four columns, within each half.
     const __m512i lower = _mm512_setr_epi32(0, 1, 2, 3, 16, 17, 18, 19, 8, 9, 10, 11, 24, 25, 26, 27);
     const __m512i upper = _mm512_setr_epi32(4, 5, 6, 7, 20, 21, 22, 23, 12, 13, 14, 15, 28, 29, 30, 31);
+#pragma GCC unroll 8
     for (int i = 0; i < 4; ++i) {
         r[i] = _mm512_permutex2var_ps(s[i], lower, s[i + 4]);
         r[i + 4] = _mm512_permutex2var_ps(s[i], upper, s[i + 4]);
@@ -69,10 +80,11 @@ inline void Transpose(__m512 (&r)[8]) {
 // Writes both blocks' coefficients in natural order (8 v + u).
 inline void ForwardPair(const __m512 (&rows)[8], int16_t* a, int16_t* b) {
     __m512 t[8], x[8];
-    MatrixStep(rows, t);  // t[v]: T(v, x) over x
-    Transpose(t);         // t[x]: T(v, x) over v
-    MatrixStep(t, x);     // x[u]: X(v, u) over v
-    Transpose(x);         // x[v]: X(v, u) over u
+    MatrixStep<false>(rows, t);  // t[v]: T(v, x) over x
+    Transpose(t);                // t[x]: T(v, x) over v
+    MatrixStep<true>(t, x);      // x[u]: X(v, u) over v
+    Transpose(x);                // x[v]: X(v, u) over u
+#pragma GCC unroll 8
     for (int v = 0; v < 8; ++v) {
         const __m256i words = _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(x[v]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(a + 8 * v), _mm256_castsi256_si128(words));
@@ -83,6 +95,7 @@ inline void ForwardPair(const __m512 (&rows)[8], int16_t* a, int16_t* b) {
 void ForwardPixelsPairAvx512(const uint8_t* a, const uint8_t* b, int stride, int16_t* out) {
     __m512 rows[8];
     const __m512i bias = _mm512_set1_epi32(128);
+#pragma GCC unroll 8
     for (int y = 0; y < 8; ++y) {
         const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * stride)),
                                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + y * stride)));

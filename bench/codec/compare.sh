@@ -3,38 +3,72 @@
 # same photographs, in one run. Usage:
 #   bench/codec/compare.sh BUILD_DIR [PICTURE]
 # BUILD_DIR holds bin/codec_bench (a RelWithDebInfo build with RK_BENCH=ON).
-# CPU time (user) is what is compared, so a busy machine skews the figures less.
+# CPU time (user) is what is compared, so a busy machine skews the figures
+# less; the sides run in turns (RK_BENCH_ROUNDS, default 3) and each figure
+# is the median of its rounds, so a drift of the machine's speed reaches
+# both sides alike. RK_BENCH_PRORES=0 leaves prores_ks out.
 set -euo pipefail
 build=${1:?usage: bench/codec/compare.sh BUILD_DIR [PICTURE]}
 picture=${2:-licorice-l}
+rounds=${RK_BENCH_ROUNDS:-3}
+prores=${RK_BENCH_PRORES:-1}
 export RK_BENCH_PICTURE=$picture
 data=${RK_TEST_DATA:-/tmp/rk-testdata}/codec
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "== KVQ1 (Google Benchmark, process CPU time) on $picture"
-"$build/bin/codec_bench" --benchmark_min_time=${RK_BENCH_MIN_TIME:-2} --benchmark_format=console 2>/dev/null | grep -E "^BM_" |
-  tee "$work/kvq1.txt"
-
 # user seconds of one ffmpeg run (-benchmark prints "bench: utime=...s").
 utime() { "$@" -benchmark 2>&1 | sed -n 's/.*bench: utime=\([0-9.]*\)s.*/\1/p' | tail -1; }
-fps() { awk -v n="$1" -v t="$2" 'BEGIN { printf "%.1f", n / t }'; }
+# "KEY FPS" lines for the medians.
+record() { awk -v k="$1" -v n="$2" -v t="$3" 'BEGIN { printf "%s %.2f\n", k, n / t }' >>"$work/fps.txt"; }
 
+# codec_bench makes the raw pictures on its first run.
+"$build/bin/codec_bench" --benchmark_filter='class:1/variant:1' --benchmark_min_time=0.01 >/dev/null 2>&1 || true
 for size in 1920x1080 3840x2160; do
   raw=$data/${picture}_$size.yuv
   [ -f "$raw" ] || { echo "missing $raw (codec_bench makes it)"; exit 1; }
-  n=$([ "$size" = 1920x1080 ] && echo 40 || echo 12)
-  in=(-f rawvideo -pix_fmt yuv420p -s "$size" -stream_loop $((n - 1)) -i "$raw")
-  ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s "$size" -i "$raw" -pix_fmt yuv422p10le -f rawvideo "$work/p10.raw"
-  in10=(-f rawvideo -pix_fmt yuv422p10le -s "$size" -stream_loop $((n - 1)) -i "$work/p10.raw")
-
-  te=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -y -threads 1 "${in[@]}" -threads 1 -c:v mjpeg -q:v 2 -strict -1 -pix_fmt yuv420p -f mjpeg "$work/m.mjpeg")
-  bytes=$(( $(stat -c %s "$work/m.mjpeg") / n ))
-  td=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -threads 1 -i "$work/m.mjpeg" -threads 1 -f null -)
-  echo "== ffmpeg mjpeg -q:v 2 $size: encode $(fps $n "$te") fps, decode $(fps $n "$td") fps, $bytes bytes/frame"
-
-  te=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -y -threads 1 "${in10[@]}" -threads 1 -c:v prores_ks -profile:v 3 -f mov "$work/p.mov")
-  bytes=$(( $(stat -c %s "$work/p.mov") / n ))
-  td=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -threads 1 -i "$work/p.mov" -threads 1 -f null -)
-  echo "== ffmpeg prores_ks profile 3 $size: encode $(fps $n "$te") fps, decode $(fps $n "$td") fps, $bytes bytes/frame"
+  [ "$prores" = 0 ] || ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s "$size" -i "$raw" -pix_fmt yuv422p10le -f rawvideo "$work/p10_$size.raw"
 done
+
+for round in $(seq "$rounds"); do
+  echo "== round $round of $rounds, load average $(cut -d' ' -f1 /proc/loadavg)"
+  "$build/bin/codec_bench" --benchmark_min_time="${RK_BENCH_MIN_TIME:-1}" --benchmark_format=csv 2>/dev/null |
+    awk -F, '/^"BM_/ { gsub(/"/, "", $1); sub(/\/process_time/, "", $1); printf "%s %.2f\n", $1, 1000 / $4 }' >>"$work/fps.txt"
+  for size in 1920x1080 3840x2160; do
+    raw=$data/${picture}_$size.yuv
+    n=$([ "$size" = 1920x1080 ] && echo 40 || echo 12)
+    in=(-f rawvideo -pix_fmt yuv420p -s "$size" -stream_loop $((n - 1)) -i "$raw")
+    te=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -y -threads 1 "${in[@]}" -threads 1 -c:v mjpeg -q:v 2 -strict -1 -pix_fmt yuv420p -f mjpeg "$work/m.mjpeg")
+    echo "mjpeg_bytes_$size $(( $(stat -c %s "$work/m.mjpeg") / n ))" >>"$work/bytes.txt"
+    td=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -threads 1 -i "$work/m.mjpeg" -threads 1 -f null -)
+    record "mjpeg_encode_$size" "$n" "$te"
+    record "mjpeg_decode_$size" "$n" "$td"
+    [ "$prores" = 0 ] && continue
+    in10=(-f rawvideo -pix_fmt yuv422p10le -s "$size" -stream_loop $((n - 1)) -i "$work/p10_$size.raw")
+    te=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -y -threads 1 "${in10[@]}" -threads 1 -c:v prores_ks -profile:v 3 -f mov "$work/p.mov")
+    td=$(utime ffmpeg -nostdin -hide_banner -nostats -v info -threads 1 -i "$work/p.mov" -threads 1 -f null -)
+    record "prores_encode_$size" "$n" "$te"
+    record "prores_decode_$size" "$n" "$td"
+  done
+done
+
+echo "== medians of $rounds rounds, frames per CPU second ($picture, one thread)"
+sort -k1,1 -k2,2n "$work/fps.txt" | awk '
+  { v[$1] = v[$1] " " $2; c[$1]++ }
+  END { for (k in v) { split(substr(v[k], 2), a, " "); m = a[int((c[k] + 1) / 2)]; printf "%-40s %8.1f\n", k, m } }' |
+  sort | tee "$work/medians.txt"
+sort -u "$work/bytes.txt"
+echo "== KVQ1 / mjpeg (medians)"
+awk '
+  { m[$1] = $2 }
+  END {
+    split("1920x1080 3840x2160", sizes, " ")
+    for (s = 1; s <= 2; ++s) {
+      size = sizes[s]; class = size == "1920x1080" ? 1 : 2
+      for (variant = 1; variant <= 4; ++variant) {
+        e = m["BM_Encode/class:" class "/variant:" variant]; d = m["BM_Decode/class:" class "/variant:" variant]
+        if (e == "") continue
+        printf "%s variant %d: encode %.2fx, decode %.2fx\n", size, variant, e / m["mjpeg_encode_" size], d / m["mjpeg_decode_" size]
+      }
+    }
+  }' "$work/medians.txt"
