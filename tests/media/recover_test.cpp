@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "card/directory_journal.h"
-#include "card/recover.h"
+#include "media/recover.h"
 #include "convert/tool_folder.h"
 #include "media/card_check.h"
 #include "media/thumbnail.h"

@@ -1,4 +1,4 @@
-#include "card/recover.h"
+#include "media/recover.h"
 
 #include <sys/stat.h>
 
