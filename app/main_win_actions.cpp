@@ -2,9 +2,6 @@
 // the user-interface thread; the operation itself lives in the core and
 // reaches the person only through this window's IOperator side (messages,
 // file choice, progress with Stop, refreshes).
-//
-// The operations that have not landed yet are hooks: they log that they were
-// asked for and change nothing.
 #include <QListWidget>
 
 #include "app/main_win.h"
@@ -13,10 +10,6 @@
 #include "media/video_ops.h"
 
 namespace rk {
-
-namespace {
-void NotYet(const char* what) { LogMessage(2, "%s: not available in this build", what); }
-}  // namespace
 
 void CMainWin::AddVideo() {
     if (busy_ || !Ready()) return;

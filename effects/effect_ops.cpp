@@ -350,6 +350,7 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
 EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) return {};
     FileChoice choice;
+    choice.title = LoadText(IDS_TITLE_READ_EFFECT);
     choice.filter = LoadText(IDS_FILTER_EFFECT);
     choice.defaultExtension = "effect";
     std::string path;
