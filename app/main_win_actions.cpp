@@ -5,7 +5,6 @@
 #include <QListWidget>
 
 #include "app/main_win.h"
-#include "base/log.h"
 #include "card/card_directory.h"
 #include "media/video_ops.h"
 
