@@ -2,21 +2,13 @@
 // the user-interface thread; the operation itself lives in the core and
 // reaches the person only through this window's IOperator side (messages,
 // file choice, progress with Stop, refreshes).
-//
-// The operations that have not landed yet are hooks: they log that they were
-// asked for and change nothing.
 #include <QListWidget>
 
 #include "app/main_win.h"
-#include "base/log.h"
 #include "card/card_directory.h"
 #include "media/video_ops.h"
 
 namespace rk {
-
-namespace {
-void NotYet(const char* what) { LogMessage(2, "%s: not available in this build", what); }
-}  // namespace
 
 void CMainWin::AddVideo() {
     if (busy_ || !Ready()) return;

@@ -109,6 +109,7 @@ void CMainWin::ReadStill() {
     const int slot = SelectedRow(IDC_STILL_LIST);
     if (slot < 0 || slot >= kStillCount || !card_.Directory().Still(slot).Used()) return;
     FileChoice choice;
+    choice.title = LoadText(IDS_TITLE_READ_STILL);
     choice.filter = LoadText(IDS_FILTER_PNG);
     choice.defaultExtension = "png";
     std::string path;

@@ -8,7 +8,7 @@
 #include "base/log.h"
 #include "base/texts.h"
 #include "card/card_directory.h"
-#include "card/recover.h"
+#include "media/recover.h"
 #include "media/card_check.h"
 
 namespace rk {

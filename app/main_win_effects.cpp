@@ -70,7 +70,7 @@ QString CMainWin::EffectRowText(int slot) const {
 void CMainWin::AddStinger() {
     if (busy_ || !Ready()) return;
     // Effects exist on HD cards only: elsewhere the button does nothing.
-    if (VideoModeAt(card_.VideoMode()).sizeClass != 1) return;
+    if (!IsHdMode(card_.VideoMode())) return;
     const int slot = LowestFreeEffectSlot(card_.Directory());
     if (slot < 0) return;
     const EffectOpOutcome out = rk::AddStinger(*this, card_, slot, lastFiles_[kFileStinger]);

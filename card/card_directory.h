@@ -21,6 +21,8 @@ inline constexpr uint32_t kDirectoryClusters = 3;
 inline constexpr uint32_t kDirectorySize = kDirectoryClusters * kClusterSize;  // 36864
 inline constexpr uint32_t kThumbnailClusters = 2;
 inline constexpr uint32_t kThumbnailBlockSize = kThumbnailClusters * kClusterSize;  // 24576
+// An entry counts its frames in 16 bits.
+inline constexpr uint32_t kMaxEntryFrames = 0xFFFF;
 
 // ---- Table sizes and offsets ---------------------------------------------
 inline constexpr int kPlaylistCount = 16;

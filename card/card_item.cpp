@@ -64,6 +64,13 @@ EntryHead ItemHead(const CardDirectory& dir, CardItem kind, int index) {
     return {};
 }
 
+int LowestFreeSlot(const CardDirectory& dir, CardItem kind) {
+    if (kind == CardItem::kTitleCard) return -1;
+    for (int i = 0; i < ItemCount(kind); ++i)
+        if (!ItemHead(dir, kind, i).Used()) return i;
+    return -1;
+}
+
 void PutItemEntry(CardDirectory& dir, const ItemEntry& e) {
     const size_t size = EntrySize(e.kind);
     if (size == 0 || e.index < 0 || e.index >= ItemCount(e.kind)) return;

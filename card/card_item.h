@@ -26,6 +26,9 @@ size_t EntrySize(CardItem kind);
 const char* ItemKindName(CardItem kind);
 // Head of entry `index` (title cards: an empty head).
 EntryHead ItemHead(const CardDirectory& dir, CardItem kind, int index);
+// The lowest free entry of `kind`, where an add goes; -1 when all are used
+// (title cards have no entries: always -1).
+int LowestFreeSlot(const CardDirectory& dir, CardItem kind);
 
 // What an item's entry says once it is written.
 struct ItemEntry {

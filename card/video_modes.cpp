@@ -27,6 +27,8 @@ const VideoMode& VideoModeAt(int mode) { return IsValidVideoMode(mode) ? kModes[
 
 int ClustersPerFrameOfMode(int mode) { return VideoModeAt(mode).clustersPerFrame; }
 
+bool IsHdMode(int mode) { return VideoModeAt(mode).sizeClass == 1; }
+
 int DisplayRateOfMode(int mode) { return VideoModeAt(mode).displayRate; }
 
 const char* VideoModeName(int mode) { return VideoModeAt(mode).name; }

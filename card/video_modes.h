@@ -22,6 +22,8 @@ inline constexpr int kVideoModeCount = 9;
 const VideoMode& VideoModeAt(int mode);
 // True for 0 to 8.
 bool IsValidVideoMode(int64_t mode);
+// True for the 1920 x 1080 modes: the cards effects exist on.
+bool IsHdMode(int mode);
 // Clusters per frame slot of `mode`; 33 for any number outside 0 to 8.
 int ClustersPerFrameOfMode(int mode);
 // Display rate of `mode`; 50 for any number outside 0 to 8.

@@ -45,7 +45,7 @@ struct ExportArgs {
 int RunEncode(const EncodeArgs& a, Context& ctx) {
     IOperator& op = *ctx.op;
     const VideoMode& mode = VideoModeAt(a.mode);
-    const int budgetSectors = (mode.clustersPerFrame - 1) * (kClusterBytes / 512);
+    const int budgetSectors = FrameBudgetSectors(mode.clustersPerFrame);
     // ffmpeg opens the source itself: a FIFO or a device there would keep it
     // (and us, waiting for its first picture) stuck. Refused before it starts.
     std::string why;

@@ -7,6 +7,7 @@
 
 #include "card/card_directory.h"
 #include "card/sd_card.h"
+#include "card/video_modes.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
 #include "cli/json_writer.h"
@@ -71,7 +72,7 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
         Note(ctx, "effect " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {
-        if (r.result == EffectOpResult::kCancelled && card.Regions().clustersPerFrame != kEffectClustersPerFrame)
+        if (r.result == EffectOpResult::kCancelled && !IsHdMode(card.VideoMode()))
             Fail(ctx, "effects exist only on HD cards", a.card);
         ctx.exitCode = kExitFailed;
     }

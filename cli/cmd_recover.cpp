@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "card/recover.h"
+#include "media/recover.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "cli/card_arg.h"

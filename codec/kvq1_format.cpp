@@ -35,7 +35,7 @@ SlotGeometry SlotGeometryFor(int sizeClass) {
         g.sizeClass = sizeClass;
         g.clustersPerFrame = r->clustersPerFrame;
         g.slotBytes = g.clustersPerFrame * kClusterBytes;
-        g.budgetSectors = (g.clustersPerFrame - 1) * (kClusterBytes / 512);
+        g.budgetSectors = FrameBudgetSectors(g.clustersPerFrame);
         g.budgetBytes = g.budgetSectors * 512;
     }
     return g;

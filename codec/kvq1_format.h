@@ -64,6 +64,11 @@ struct SlotGeometry {
 
 // The slot of size class 1 or 2; an invalid (all-zero) geometry otherwise.
 SlotGeometry SlotGeometryFor(int sizeClass);
+// A frame's budget in 512-byte sectors: its slot less the head cluster.
+constexpr int FrameBudgetSectors(int clustersPerFrame) { return (clustersPerFrame - 1) * (kClusterBytes / 512); }
+// The budget of a 1920 x 1080 slot (33 clusters, 768 sectors): logos are
+// coded at it on every card, effects on the HD cards they exist on.
+inline constexpr int kHdBudgetSectors = FrameBudgetSectors(33);
 // The bytes of a slot whose video area is `budgetBytes`.
 constexpr int SlotBytesForBudget(int budgetBytes) { return kSlotHeadBytes + budgetBytes; }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/path_util.h"
+#include "card/card_directory.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_format.h"
 #include "effects/stinger.h"
@@ -97,7 +98,7 @@ EffectHeaderCheck ReadEffectFileHeader(const uint8_t* data, size_t bytes, uint64
     return EffectHeaderCheck::kOk;
 }
 
-uint64_t EffectClusters(uint64_t frames, uint64_t clustersPerFrame) { return frames * clustersPerFrame + 2; }
+uint64_t EffectClusters(uint64_t frames, uint64_t clustersPerFrame) { return frames * clustersPerFrame + kThumbnailClusters; }
 
 uint64_t EffectFileBytes(uint64_t frames, uint64_t clustersPerFrame) {
     return kEffectFileHeaderBytes + uint64_t(kClusterBytes) * EffectClusters(frames, clustersPerFrame);

@@ -15,6 +15,7 @@
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "codec/kavq1_slot.h"
@@ -60,7 +61,7 @@ EffectOpOutcome Failed(IOperator& op, int textId) {
     return out;
 }
 
-bool IsHdCard(const CSDCard& card) { return VideoModeAt(card.VideoMode()).sizeClass == 1; }
+bool IsHdCard(const CSDCard& card) { return IsHdMode(card.VideoMode()); }
 
 // The frames of an effect, coded while the pictures are loaded: each
 // picture is decoded once (CEffectPictureStream), for its preview and its
@@ -72,7 +73,7 @@ bool IsHdCard(const CSDCard& card) { return VideoModeAt(card.VideoMode()).sizeCl
 // frame stays zero whatever attempts the encoder made.
 class CCodedEffectFrames {
 public:
-    CCodedEffectFrames(int frames, int rateCode) : frames_(frames), encoder_(1, 768, rateCode) {}
+    CCodedEffectFrames(int frames, int rateCode) : frames_(frames), encoder_(1, kHdBudgetSectors, rateCode) {}
 
     bool Allocate() {
         const size_t budget = size_t(encoder_.BudgetBytes());
@@ -204,11 +205,7 @@ EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& 
     return AddEffect(op, card, slot, path);
 }
 
-int LowestFreeEffectSlot(const CardDirectory& dir) {
-    for (int e = 0; e < kEffectCount; ++e)
-        if (!dir.Effect(e).Used()) return e;
-    return -1;
-}
+int LowestFreeEffectSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kEffect); }
 
 EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     if (ExtensionIs(path, ".effect")) return AddEffectFromFile(op, card, slot, path);
@@ -276,13 +273,11 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
-    if (!CheckRoom(op, card, int64_t(n) * cpf + 2)) {
-        out.result = EffectOpResult::kFailed;
-        return out;
+    switch (ConfirmItemWrite(op, card, n, cpf)) {
+    case WriteConfirm::kGo: break;
+    case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
+    case WriteConfirm::kDeclined: return out;
     }
-    std::string duration = DurationText(n, cpf, card.DisplayRate());
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
-        return out;
     LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     std::vector<uint8_t> sound;
@@ -323,13 +318,11 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     case EffectHeaderCheck::kBadLength: return Failed(op, IDS_ERROR_READING_VIDEO);
     }
     const int n = header.frames;
-    if (!CheckRoom(op, card, int64_t(n) * cpf + 2)) {
-        out.result = EffectOpResult::kFailed;
-        return out;
+    switch (ConfirmItemWrite(op, card, n, cpf)) {
+    case WriteConfirm::kGo: break;
+    case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
+    case WriteConfirm::kDeclined: return out;
     }
-    std::string duration = DurationText(n, cpf, card.DisplayRate());
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
-        return out;
     LogMessage(2, "AddEffectFromFile(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     // The thumbnail block lies behind the slots; the length check above
@@ -357,6 +350,7 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
 EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) return {};
     FileChoice choice;
+    choice.title = LoadText(IDS_TITLE_READ_EFFECT);
     choice.filter = LoadText(IDS_FILTER_EFFECT);
     choice.defaultExtension = "effect";
     std::string path;

@@ -13,6 +13,7 @@
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "convert/tool_folder.h"
 #include "effects/logo_file.h"
@@ -28,7 +29,6 @@ namespace rk {
 
 namespace {
 
-constexpr uint64_t kMaxEntryFrames = 0xFFFF;
 constexpr int kSpeedCount = 5;
 
 LogoOpResult FromWrite(ItemWriteResult r) {
@@ -109,11 +109,7 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
 
 }  // namespace
 
-int LowestFreeLogoSlot(const CardDirectory& dir) {
-    for (int l = 0; l < kLogoCount; ++l)
-        if (!dir.Logo(l).Used()) return l;
-    return -1;
-}
+int LowestFreeLogoSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kLogo); }
 
 bool ChooseLogoSpeed(IOperator& op, int& speedIndex) {
     OptionChoice choice;

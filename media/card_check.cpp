@@ -57,9 +57,6 @@ struct Checker {
         default: return "entry " + std::to_string(index + 1);
         }
     }
-    static const char* TableWord(ItemKind kind) {
-        return kind == kKindVideo ? "video" : kind == kKindEffect ? "effect" : "logo";
-    }
 
     bool ReadAt(uint64_t cluster, void* buffer, uint64_t clusters) {
         if (cluster + clusters > totalClusters) return false;

@@ -59,13 +59,21 @@ bool CheckRoom(IOperator& op, const CSDCard& card, int64_t needed) {
     return false;
 }
 
+WriteConfirm ConfirmItemWrite(IOperator& op, const CSDCard& card, int64_t frames, int clustersPerFrame) {
+    if (!CheckRoom(op, card, frames * clustersPerFrame + kThumbnailClusters)) return WriteConfirm::kNoRoom;
+    const std::string duration = DurationText(frames, clustersPerFrame, card.DisplayRate());
+    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
+        return WriteConfirm::kDeclined;
+    return WriteConfirm::kGo;
+}
+
 ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, const ItemPlan& plan) {
     ItemWriteOutcome out;
     const int cpf = plan.clustersPerFrame;
     const int writeClusters = plan.writeClusters > 0 ? plan.writeClusters : cpf;
     const size_t slotBytes = static_cast<size_t>(writeClusters) * kClusterSize;
     const uint64_t frames = plan.frames;
-    if (cpf <= 0 || writeClusters > cpf || frames == 0 || frames > 0xFFFF) {
+    if (cpf <= 0 || writeClusters > cpf || frames == 0 || frames > kMaxEntryFrames) {
         out.result = ItemWriteResult::kFailed;
         return out;
     }

@@ -75,6 +75,12 @@ struct ItemWriteOutcome {
 // "Not enough space..." with the size missing and answers false.
 bool CheckRoom(IOperator& op, const CSDCard& card, int64_t needed);
 
+// The questions every add of `frames` slots of `clustersPerFrame` Clusters
+// (and a thumbnail block) asks before it writes: room (CheckRoom), then the
+// duration question. kNoRoom has shown its message; kDeclined is a No.
+enum class WriteConfirm { kGo, kNoRoom, kDeclined };
+WriteConfirm ConfirmItemWrite(IOperator& op, const CSDCard& card, int64_t frames, int clustersPerFrame);
+
 // Writes one item from `source` as `plan` says and commits its entry. The
 // caller has asked its questions (duration, confirmation) and checked room.
 ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, const ItemPlan& plan);

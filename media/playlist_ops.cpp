@@ -9,6 +9,7 @@
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
+#include "codec/kvq1_format.h"
 #include "convert/app_launch.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/pipe_folder.h"
@@ -217,7 +218,7 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
     own.width = width;
     own.height = height;
     if (rgba) own.pixelFormat = "rgba";
-    KAVQ1FileEncoder encoder(out, own, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
+    KAVQ1FileEncoder encoder(out, own, mode.sizeClass, FrameBudgetSectors(cpf),
                              mode.frameRate, true, false);
     if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");
     CEncoderSlotSource source(encoder);

@@ -10,8 +10,10 @@
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
+#include "codec/kvq1_format.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/pipe_folder.h"
 #include "convert/tool_folder.h"
@@ -23,11 +25,7 @@
 
 namespace rk {
 
-int LowestFreeStillSlot(const CardDirectory& dir) {
-    for (int s = 0; s < kStillCount; ++s)
-        if (!dir.Still(s).Used()) return s;
-    return -1;
-}
+int LowestFreeStillSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kStill); }
 
 StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options) {
     const int slot = LowestFreeStillSlot(card.Directory());
@@ -54,7 +52,7 @@ StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std:
         out.result = StillOpResult::kFailed;
         return out;
     }
-    KAVQ1FileEncoder encoder(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster), mode.frameRate,
+    KAVQ1FileEncoder encoder(source, mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate,
                              options.limitedRange, options.deinterlace);
     if (!encoder.IsOpened()) {
         ErrorById(op, IDS_ERROR_OPENING_IMAGE);

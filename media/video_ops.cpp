@@ -21,6 +21,7 @@
 #include "base/texts.h"
 #include "card/allocator.h"
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
 #include "codec/kavq1_slot.h"
@@ -38,18 +39,7 @@
 
 namespace rk {
 
-namespace {
-
-// The most frames one entry can record: NumFrames is 16 bits wide.
-constexpr uint64_t kMaxEntryFrames = 0xFFFF;
-
-}  // namespace
-
-int LowestFreeVideoSlot(const CardDirectory& dir) {
-    for (int v = 0; v < kVideoCount; ++v)
-        if (!dir.Video(v).Used()) return v;
-    return -1;
-}
+int LowestFreeVideoSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kVideo); }
 
 std::string CutVideoName(std::string name) { return CutEntryName(name); }
 
@@ -165,7 +155,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
         // The tools' start-up (the probes) ends on Stop too.
         CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
-        encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, (cpf - 1) * static_cast<int>(kSectorsPerCluster),
+        encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
                                                      mode.frameRate, options.limitedRange, options.deinterlace);
         if (!encoder->IsOpened()) {
             if (stopScope.Fired()) {
@@ -193,14 +183,11 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     }
     out.frameCount = static_cast<int>(frameCount);
 
-    if (!CheckRoom(op, card, static_cast<int64_t>(frameCount) * cpf + 2)) {
-        out.result = VideoOpResult::kFailed;
-        return out;
+    switch (ConfirmItemWrite(op, card, static_cast<int64_t>(frameCount), cpf)) {
+    case WriteConfirm::kGo: break;
+    case WriteConfirm::kNoRoom: out.result = VideoOpResult::kFailed; return out;
+    case WriteConfirm::kDeclined: return out;
     }
-
-    std::string duration = DurationText(static_cast<int64_t>(frameCount), cpf, card.DisplayRate());
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_CONFIRM_VIDEO_DURATION, duration.c_str()) != kResultYes)
-        return out;
 
     LogMessage(2, "CMainWin::AddVideo(): writing file %d, %d frames, %d clusters", slot, static_cast<int>(frameCount),
                static_cast<int>(frameCount * static_cast<uint64_t>(cpf)));

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "card/card_directory.h"
-#include "card/recover.h"
+#include "media/recover.h"
 #include "card/video_modes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

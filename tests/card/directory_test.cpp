@@ -6,6 +6,7 @@
 #include <random>
 
 #include "card/card_directory.h"
+#include "card/card_item.h"
 #include "card/video_modes.h"
 
 namespace rk {
@@ -189,6 +190,31 @@ TEST(CardRegionsTest, FromModeAndSize) {
     EXPECT_EQ(uhd.firstItemCluster, 3187);
     EXPECT_EQ(uhd.totalClusters, 699050);
     EXPECT_EQ(CardRegions::For(42, 0).clustersPerFrame, 33);
+}
+
+// An add takes the lowest free entry of its kind, whatever the other kinds
+// hold; a full table has none, and title cards have no entries to take.
+TEST(CardDirectoryQueries, LowestFreeEntryOfEveryKind) {
+    for (CardItem kind : {CardItem::kVideo, CardItem::kStill, CardItem::kEffect, CardItem::kLogo}) {
+        SCOPED_TRACE(ItemKindName(kind));
+        CardDirectory d;
+        auto put = [&](int index, uint16_t frames) { PutItemEntry(d, ItemEntry{kind, index, {4000, frames, 33}}); };
+        EXPECT_EQ(LowestFreeSlot(d, kind), 0);
+        put(0, 1);
+        EXPECT_EQ(LowestFreeSlot(d, kind), 1);
+        for (int i = 1; i < ItemCount(kind); ++i) put(i, 1);
+        EXPECT_EQ(LowestFreeSlot(d, kind), -1);
+        put(ItemCount(kind) / 2, 0);
+        EXPECT_EQ(LowestFreeSlot(d, kind), ItemCount(kind) / 2);
+        for (CardItem other : {CardItem::kVideo, CardItem::kStill, CardItem::kEffect, CardItem::kLogo})
+            if (other != kind) EXPECT_EQ(LowestFreeSlot(d, other), 0);
+    }
+    EXPECT_EQ(LowestFreeSlot(CardDirectory{}, CardItem::kTitleCard), -1);
+}
+
+// Effects exist on the 1920 x 1080 modes only: 0, 3 and 6.
+TEST(CardVideoModes, HdModes) {
+    for (int m = 0; m < kVideoModeCount; ++m) EXPECT_EQ(IsHdMode(m), m == 0 || m == 3 || m == 6) << m;
 }
 
 TEST(CardDirectoryQueries, CountsPositionsAndTexts) {

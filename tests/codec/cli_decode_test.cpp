@@ -15,6 +15,7 @@
 #include "codec/kvq1_decoder.h"
 #include "codec/kvq1_encoder.h"
 #include "codec_test_util.h"
+#include "support/cli_run.h"
 #include "support/test_files.h"
 
 using namespace rk;
@@ -22,24 +23,9 @@ using namespace rk::test;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string err;
-};
+using CliRun = test::CliResult;
 
-CliRun Cli(const std::string& args) {
-    char dir[] = "/tmp/rk-cli-XXXXXX";
-    const std::string errFile = std::string(::mkdtemp(dir)) + "/err";
-    const std::string cmd = "./reelkeep-cli " + args + " 2>" + errFile + " </dev/null";
-    CliRun r;
-    const int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(errFile);
-    r.err.assign(std::istreambuf_iterator<char>(in), {});
-    std::remove(errFile.c_str());
-    ::rmdir(dir);
-    return r;
-}
+CliRun Cli(const std::string& args) { return test::RunCli(args, test::Stderr::kApart); }
 
 class CliDecode : public ::testing::Test {
 protected:

@@ -301,8 +301,8 @@ TEST_F(EncoderTest, InterlacedFramesBecomeOnePicturePerFieldInTheOrderTaken) {
             // codec's loss), and clearly not the field before or after it.
             const double own = test::LumaPsnr(slots[i].luma, ref, i, 1920, 1080);
             EXPECT_GT(own, 40.0);
-            if (i > 0) EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i - 1, 1920, 1080) + 3.0);
-            if (i < 9) EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i + 1, 1920, 1080) + 3.0);
+            if (i > 0) { EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i - 1, 1920, 1080) + 3.0); }
+            if (i < 9) { EXPECT_GT(own, test::LumaPsnr(slots[i].luma, ref, i + 1, 1920, 1080) + 3.0); }
         }
     }
 }

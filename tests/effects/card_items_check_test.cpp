@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "card/recover.h"
+#include "media/recover.h"
 #include "card/video_modes.h"
 #include "codec/kavq1_slot.h"
 #include "convert/tool_folder.h"

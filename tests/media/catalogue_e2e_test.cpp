@@ -249,7 +249,7 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
             // away from the drawing, an RGBA PNG all the same) and the flat
             // clips keep the PNG.
             Rgb frame = Frame(v, 0);
-            if (c.road != kEither) EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), c.road == kRgba);
+            if (c.road != kEither) { EXPECT_EQ(TitleCardBecomesRgba(frame.px, frame.w, frame.h), c.road == kRgba); }
             ASSERT_EQ(steps.size(), onCard.size());
             EXPECT_TRUE(steps == onCard);
             if (c.mode == 1) break;  // one 4K case is enough for the time it takes

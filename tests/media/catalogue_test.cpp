@@ -249,7 +249,7 @@ TEST_F(CatalogueTest, CrashAtEveryWriteOfASwapADeleteAndAPlaylistEdit) {
         // Either all as before or all done: the video and its clips go together.
         EXPECT_EQ(d.Video(v).Used(), d.ClipCount(0) == 1) << n;
         EXPECT_EQ(d.Video(v).Used(), d.ClipCount(1) == 1) << n;
-        if (!crashed) EXPECT_FALSE(d.Video(v).Used());
+        if (!crashed) { EXPECT_FALSE(d.Video(v).Used()); }
         EXPECT_EQ(test::CheckCardConsistent(image), "") << n;
     });
     EXPECT_GE(crashes, 3);
@@ -258,7 +258,7 @@ TEST_F(CatalogueTest, CrashAtEveryWriteOfASwapADeleteAndAPlaylistEdit) {
         CardDirectory d = OnCard();
         ASSERT_TRUE(d.IsValid()) << n;
         EXPECT_EQ(d.ClipCount(1), 1) << n;
-        if (!crashed) EXPECT_TRUE(d.Loops(1));
+        if (!crashed) { EXPECT_TRUE(d.Loops(1)); }
     });
     EXPECT_GE(crashes, 3);
 }

@@ -14,14 +14,12 @@
 
 #include "convert/tool_folder.h"
 #include "media_fixture.h"
+#include "support/cli_run.h"
 
 namespace rk {
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = test::CliResult;
 
 std::string Slurp(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -31,19 +29,8 @@ std::string Slurp(const std::string& path) {
 class CliConventions : public ::testing::Test {
 protected:
     Result Cli(const std::string& args) {
-        Result r;
-        const std::string errFile = dir.File("stderr.txt");
-        std::string cmd = "REELKEEP_CARD_DIR='" + dir.Path() + "' REELKEEP_EXTRA_DEVICES= '" +
-                          ProgramFile("reelkeep-cli") + "' " + args + " 2>'" + errFile + "' </dev/null";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        r.err = Slurp(errFile);
-        return r;
+        return test::RunCli(args, test::Stderr::kApart,
+                            "REELKEEP_CARD_DIR='" + dir.Path() + "' REELKEEP_EXTRA_DEVICES=");
     }
     std::string Q(const std::string& name) { return "'" + dir.File(name) + "'"; }
 

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "card/directory_journal.h"
-#include "card/recover.h"
-#include "convert/tool_folder.h"
+#include "media/recover.h"
 #include "media/card_check.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
 #include "media_fixture.h"
+#include "support/cli_run.h"
 #include "ui/scripted_operator.h"
 
 namespace rk {
@@ -290,11 +290,7 @@ TEST_F(RecoverTest, JournalLivesInThePrivateStateFolderOfTheTests) {
     EXPECT_EQ(::access(CDirectoryJournal(DefaultJournalFolder()).RecordPath(card.Identity()).c_str(), R_OK), 0);
 }
 
-int Cli(const std::string& args) {
-    std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args + " >/dev/null 2>&1 </dev/null";
-    int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+int Cli(const std::string& args) { return test::RunCli(args).status; }
 
 TEST_F(RecoverTest, CommandLine) {
     FillCard();

@@ -1,29 +1,45 @@
 #pragma once
 // Runs the built reelkeep-cli as a person would, for the command-line tests
 // of every subsystem: stdin closed, stdout and the exit status kept, stderr
-// dropped or (Stderr::kKeep) kept in the same text, in the order written.
+// dropped, kept in the same text in the order written (Stderr::kKeep), or
+// kept apart in `err` (Stderr::kApart).
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
-#include "convert/tool_folder.h"
+#include "support/test_files.h"
 
 namespace rk::test {
 
 struct CliResult {
     int status = -1;  // the exit status, or -1 when the program did not exit
     std::string out;
+    std::string err;  // Stderr::kApart only
 };
 
-enum class Stderr { kDrop, kKeep };
+enum class Stderr { kDrop, kKeep, kApart };
 
-// `args` is pasted into a shell command line after the program's name, so
-// the caller quotes what needs quoting.
-inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop) {
+// The folder of this test program, where the build puts every program.
+inline std::string ProgramBeside(const std::string& name) {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string self = n > 0 ? std::string(buf, size_t(n)) : std::string("./x");
+    return self.substr(0, self.rfind('/') + 1) + name;
+}
+
+// `args` is pasted into a shell command line after the program's name, and
+// `env` (NAME=value words) before it, so the caller quotes what needs quoting.
+inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop, const std::string& env = "") {
     CliResult r;
-    const std::string cmd = "'" + ProgramFile("reelkeep-cli") + "' " + args +
-                            (stderrTo == Stderr::kKeep ? " 2>&1" : " 2>/dev/null") + " </dev/null";
+    TempDir errDir("rk-cli-err");
+    const std::string errFile = errDir.File("stderr");
+    const std::string errTo = stderrTo == Stderr::kKeep    ? " 2>&1"
+                              : stderrTo == Stderr::kApart ? " 2>'" + errFile + "'"
+                                                           : " 2>/dev/null";
+    const std::string cmd = env + " '" + ProgramBeside("reelkeep-cli") + "' " + args + errTo + " </dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
     char buf[4096];
@@ -31,6 +47,7 @@ inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
     const int st = ::pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    if (stderrTo == Stderr::kApart) ReadFile(errFile, r.err);
     return r;
 }
 

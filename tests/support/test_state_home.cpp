@@ -34,3 +34,10 @@ struct PrivateStateHome {
 PrivateStateHome privateStateHome;
 
 }  // namespace
+
+// Named on every test program's link line, so the folder above is made in
+// every program that links the support library.
+extern "C" {
+extern const int rk_test_private_state_home;
+const int rk_test_private_state_home = 1;
+}

@@ -1,4 +1,4 @@
-#include "card/recover.h"
+#include "media/recover.h"
 
 #include <sys/stat.h>
 
@@ -23,14 +23,12 @@ namespace rk {
 
 namespace {
 
-constexpr uint32_t kMaxEntryFrames = 0xFFFF;
-
 // What a slot holds, by its headers: a video frame of the mode, an effect
 // frame (a frame of the mode carrying effect marks), a logo frame (an HD
 // frame coded at rate code 50 with a 768-sector budget, whatever the card),
 // or, on an HD 50 card, a frame that could be either; the logo frame layout
 // tells those apart (see LogoProbe).
-enum class SlotKind { kVideo, kEffect, kLogo, kVideoOrLogo };
+using SlotKind = ScanSlotKind;
 
 // What the first two Clusters of a frame slot say.
 struct SlotHead {
@@ -41,7 +39,7 @@ struct SlotHead {
     EffectMarks marks;
 };
 
-constexpr int kLogoBudgetBytes = 32 * int(kClusterSize);  // 768 sectors
+constexpr int kLogoBudgetBytes = kHdBudgetSectors * 512;
 
 // A head cluster with its sound chunk ("KAQ1", 0x85) followed by a KVQ1
 // frame header whose size class, rate and budget are those of a mode (of
@@ -59,7 +57,7 @@ SlotHead ReadSlotHead(const uint8_t* twoClusters, int mode) {
         if (mode >= 0 && m != mode) continue;
         const VideoMode& vm = VideoModeAt(m);
         const bool modeFrame = sizeClass == vm.sizeClass && rate == NormaliseFrameRateCode(vm.frameRate) &&
-                               budget == (vm.clustersPerFrame - 1) * int(kClusterSize);
+                               budget == FrameBudgetSectors(vm.clustersPerFrame) * 512;
         if (modeFrame && vm.sizeClass == 1 && GetEffectMarks(frame, h.marks))
             h.kind = SlotKind::kEffect;
         else if (modeFrame)
