@@ -207,7 +207,7 @@ TEST(CardDirectoryQueries, LowestFreeEntryOfEveryKind) {
         put(ItemCount(kind) / 2, 0);
         EXPECT_EQ(LowestFreeSlot(d, kind), ItemCount(kind) / 2);
         for (CardItem other : {CardItem::kVideo, CardItem::kStill, CardItem::kEffect, CardItem::kLogo})
-            if (other != kind) EXPECT_EQ(LowestFreeSlot(d, other), 0);
+            if (other != kind) { EXPECT_EQ(LowestFreeSlot(d, other), 0); }
     }
     EXPECT_EQ(LowestFreeSlot(CardDirectory{}, CardItem::kTitleCard), -1);
 }

@@ -31,7 +31,7 @@ TEST(FileChoiceTitles, EachOperationNamesItsFileChoice) {
     const uint16_t x = uint16_t(card.ClustersPerFrame());
     card.Directory().SetVideo(0, EntryHead{first, 1, x});
     card.Directory().SetLogo(0, EntryHead{first + 100, 1, x});
-    card.Directory().SetEffect(0, EntryHead{first + 200, 1, x});
+    card.Directory().SetEffect(1, EntryHead{first + 200, 1, x});
 
     std::string remembered;
     struct Row {
@@ -47,7 +47,7 @@ TEST(FileChoiceTitles, EachOperationNamesItsFileChoice) {
         {"add effect", [&] { AddStinger(op, card, 0, remembered); }, false, "Add effect"},
         {"add logo", [&] { AddLogo(op, card, 1, remembered, {}); }, false, "Add logo"},
         {"read logo", [&] { ReadLogo(op, card, 0); }, true, "Read logo to file"},
-        {"read effect", [&] { ReadStinger(op, card, 0); }, true, "Read effect to file"},
+        {"read effect", [&] { ReadStinger(op, card, 1); }, true, "Read effect to file"},
     };
     for (const Row& r : rows) {
         op.openChoices.clear();
