@@ -63,6 +63,17 @@ inline __m128i Expand16(__m128i bytes, __m128i ab, __m128i c, __m128i shift) {
 // field rate; the scaler never mixes the lines of two fields.
 constexpr const char* kDeinterlace = "yadif=mode=send_field:deint=interlaced,";
 
+// zimg's steps to `width` x `height` yuv420p with BT.709 coefficients, from
+// RGB or (with `bt601`) from BT.601 Y'CbCr; the source's own range is read
+// from each picture. Spline36 keeps the sharpness of the scaler's bicubic
+// without its ringing; no dither, so a flat colour stays flat.
+std::string ZimgSteps(int width, int height, bool bt601, bool limitedRange) {
+    std::string f = "zscale=w=" + std::to_string(width) + ":h=" + std::to_string(height) + ":filter=spline36:";
+    if (bt601) f += "matrixin=170m:";
+    f += limitedRange ? "matrix=709:range=limited" : "matrix=709:range=full";
+    return f + ",format=yuv420p";
+}
+
 std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool deinterlace) {
     std::string f = deinterlace ? kDeinterlace : "";
     f += "fps=";
@@ -70,6 +81,16 @@ std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool d
     f += sizeClass == 2 ? ",scale=3840:2160:out_range=" : ",scale=1920:1080:out_range=";
     f += outRange;
     return f;
+}
+
+// Pixel formats whose pictures are RGB (grey and palettes too), by the
+// beginning of ffmpeg's name; everything else is Y'CbCr.
+bool IsRgbLayout(const std::string& format) {
+    static const char* const kPrefixes[] = {"rgb", "bgr", "argb", "abgr", "0rgb", "0bgr", "x2rgb", "x2bgr",
+                                            "gbr", "gray", "ya",  "pal",  "mono"};
+    for (const char* p : kPrefixes)
+        if (format.rfind(p, 0) == 0) return true;
+    return false;
 }
 
 }  // namespace
@@ -81,11 +102,36 @@ SourcePicture ReadSourcePicture(CINIParser& probe) {
     pic.pixelFormat = probe.GetWord("STREAM", "pix_fmt");
     pic.colorRange = probe.GetWord("STREAM", "color_range");
     pic.displayMatrix = probe.HasLine("side_data_type=Display Matrix");
+    pic.colorSpace = probe.GetWord("STREAM", "color_space");
     return pic;
 }
 
+PictureRoad RoadOf(const SourcePicture& source) {
+    if (IsRgbLayout(source.pixelFormat)) return PictureRoad::kFromRgb;
+    const std::string& m = source.colorSpace;
+    if (m == "smpte170m" || m == "bt470bg") return PictureRoad::kFromBt601;
+    if (m.empty() || m == "unknown" || m == "reserved") {
+        // JPEG pictures are BT.601 whatever their size.
+        const bool jpeg = source.pixelFormat.rfind("yuvj", 0) == 0;
+        const bool hd = source.width > 1279 || source.height > 576;
+        return hd && !jpeg ? PictureRoad::kPassThrough : PictureRoad::kFromBt601;
+    }
+    // BT.709, and matrices we have no conversion for, keep their samples.
+    return PictureRoad::kPassThrough;
+}
+
+std::string RgbToFrameSteps(int width, int height, bool limitedRange) {
+    // Through 24-bit RGB first: ffmpeg's own step from a palette or grey to
+    // zimg's planar RGB rounds a level off, its step to packed RGB does not.
+    return "format=rgb24," + ZimgSteps(width, height, false, limitedRange);
+}
+
+std::string Bt601ToFrameSteps(int width, int height, bool limitedRange) {
+    return ZimgSteps(width, height, true, limitedRange);
+}
+
 bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source) {
-    if (limitedRange || source.displayMatrix) return false;
+    if (limitedRange || source.displayMatrix || RoadOf(source) != PictureRoad::kPassThrough) return false;
     const int width = sizeClass == 2 ? 3840 : 1920, height = sizeClass == 2 ? 2160 : 1080;
     if (source.width != width || source.height != height) return false;
     // Only yuv420p itself: the yuvj formats are full range already, and any
@@ -100,6 +146,17 @@ std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRa
 
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
                           const SourcePicture& source) {
+    const PictureRoad road = RoadOf(source);
+    if (road != PictureRoad::kPassThrough) {
+        std::string f = deinterlace ? kDeinterlace : "";
+        f += "fps=";
+        f += RateText(frameRateCode);
+        const int width = sizeClass == 2 ? 3840 : 1920, height = sizeClass == 2 ? 2160 : 1080;
+        f += ",";
+        f += road == PictureRoad::kFromRgb ? RgbToFrameSteps(width, height, limitedRange)
+                                           : Bt601ToFrameSteps(width, height, limitedRange);
+        return f;
+    }
     if (!ExpandsRangeByTable(sizeClass, limitedRange, source))
         return ScalerPictureFilter(sizeClass, frameRateCode, limitedRange, deinterlace);
     // The scaler passes a limited-range picture of the right size through

@@ -12,6 +12,13 @@
 // registers), gives the identical pictures for a fraction of the work; ffmpeg
 // then passes those pictures through untouched. Every other source keeps the
 // scale filter's conversion.
+//
+// Colour: every frame on a card is Y'CbCr with BT.709 coefficients, and every
+// reading of a frame (thumbnails, read-back, title cards, the device) uses
+// that formula. Y'CbCr sources in BT.709 pass through the scaler with their
+// own samples. RGB pictures and BT.601 sources go through zimg (the zscale
+// filter) instead: ffmpeg's scaler writes BT.601 from RGB whatever it is
+// asked, and never changes the matrix between two Y'CbCr formats.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,7 +32,31 @@ struct SourcePicture {
     std::string pixelFormat;  // ffprobe's pix_fmt ("yuv420p", "yuvj420p", ...)
     std::string colorRange;   // ffprobe's color_range ("tv", "pc", "unknown" or empty)
     bool displayMatrix = false;  // ffmpeg will rotate or flip the pictures before our filters
+    std::string colorSpace;      // ffprobe's color_space ("bt709", "smpte170m", "unknown" or empty)
 };
+
+// How a source's pictures reach the card's BT.709 Y'CbCr.
+enum class PictureRoad {
+    kPassThrough,  // Y'CbCr in BT.709 (or a matrix we leave alone): scaled as they are
+    kFromRgb,      // RGB, grey or palette pictures: converted with BT.709 coefficients
+    kFromBt601,    // Y'CbCr in BT.601 / SMPTE 170M / BT.470BG: converted to BT.709
+};
+
+// The road of a source: by its pixel format, then by its tagged matrix. An
+// untagged Y'CbCr source counts as BT.709 at HD sizes (wider than 1279 or
+// taller than 576) and as BT.601 below them, the usual convention; an
+// untagged JPEG (the yuvj formats) as BT.601 at any size.
+PictureRoad RoadOf(const SourcePicture& source);
+
+// The steps that turn pictures of any RGB layout into `width` x `height`
+// planar 4:2:0 Y'CbCr with BT.709 coefficients, in limited ("tv") or full
+// range, ending in yuv420p: for every picture made from RGB (stills, logo
+// and effect pictures, title cards). Transparency is dropped; the colour
+// stored under it stays.
+std::string RgbToFrameSteps(int width, int height, bool limitedRange);
+// The same from BT.601 Y'CbCr in any layout and depth; each picture's own
+// range (limited unless marked full) is kept to.
+std::string Bt601ToFrameSteps(int width, int height, bool limitedRange);
 
 class CINIParser;
 // The fields above from the picture probe's captured output.
@@ -36,18 +67,20 @@ SourcePicture ReadSourcePicture(CINIParser& probe);
 // frames become one picture per field before the rate conversion). When
 // `source` qualifies for ExpandsRangeByTable the scaler is asked for limited
 // range (it then passes the pictures through) and the caller expands them.
+// Sources whose road is not kPassThrough are converted by zimg in place of
+// the scaler, to the same size and range.
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
                           const SourcePicture& source);
 
-// The same chain with the scaler's own range step, whatever the source: the
-// reference the expanded pictures must match byte for byte.
+// The same chain with the scaler's own range step, for a source that passes
+// through: the reference the expanded pictures must match byte for byte.
 std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace);
 
 // True when the range expansion can be done by the table for this source:
 // full range wanted, an 8-bit planar 4:2:0 source in limited (or unmarked)
 // range at exactly the card's picture size, and not turned by a display
 // matrix (then the scaler resizes the turned picture and the table would
-// come after its rounding instead of inside it).
+// come after its rounding instead of inside it), and in BT.709 already.
 bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source);
 
 // The scaler's limited-to-full expansion of one sample, luma or chroma: the

@@ -19,6 +19,8 @@
 #include "base/path_util.h"
 #include "base/safe_open.h"
 #include "convert/app_launch.h"
+#include "convert/picture_filter.h"
+#include "convert/picture_run.h"
 #include "convert/tool_folder.h"
 #include "effects/effect_format.h"
 #include "effects/stinger.h"
@@ -106,8 +108,8 @@ bool ConvertFrame(const std::string& picturePath, const EffectPlanes& p, const C
     RemoveAtEnd cleanup{{work.File("1.rgb"), work.File("1.yuv")}};
     // One decode, two outputs, each with the filters of its own run.
     if (!RunFfmpeg({"-i", AbsolutePath(picturePath), "-an", "-vf", "scale=1920:1080", "-pix_fmt", "rgba", "-f",
-                    "rawvideo", "-y", "1.rgb", "-an", "-vf", "scale=1920:1080:out_range=tv", "-pix_fmt", "yuv420p",
-                    "-f", "rawvideo", "-y", "1.yuv"},
+                    "rawvideo", "-y", "1.rgb", "-an", "-vf", EffectFrameSteps(), "-pix_fmt", "yuv420p", "-f",
+                    "rawvideo", "-y", "1.yuv"},
                    work))
         return false;
     if (!ReadBack(work.File("1.rgb"), p.rgba, kFramePixels * 4)) return false;
@@ -122,6 +124,8 @@ bool ConvertFrame(const std::string& picturePath, const EffectPlanes& p, const C
     return true;
 }
 
+std::string EffectFrameSteps() { return RgbToFrameSteps(kEffectWidth, kEffectHeight, true); }
+
 std::string EffectStreamGraph() {
     // The three chains are AddPicture's and ConvertFrame's own filters; what
     // follows them only moves planes, so no sample is rounded on the way.
@@ -129,7 +133,7 @@ std::string EffectStreamGraph() {
     return "[0:v]split=3[p][f][y];"
            "[p]scale=640:360,format=bgra,extractplanes=r+g+b+a[pr][pg][pb][pa];"
            "[f]scale=1920:1080,format=rgba,extractplanes=a[fa];"
-           "[y]scale=1920:1080:out_range=tv,format=yuv420p,extractplanes=y+u+v[yy][yu][yv];"
+           "[y]" + EffectFrameSteps() + ",extractplanes=y+u+v[yy][yu][yv];"
            "[yu][yv]hstack[uv];[pb][pg][pr]hstack=3[pbgr];[pa]pad=1920:360[pal];"
            "[yy][fa][uv][pbgr][pal]vstack=5,format=gray";
 }
@@ -162,25 +166,17 @@ bool CEffectPictureStream::Start() {
     stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
     if (!stack_) return Fail("out of memory");
     if (!folder_.Create()) return Fail("cannot make a working folder");
-    // The links keep the pictures' extension, by which ffmpeg's image reader
-    // knows them, when it is a plain one.
-    std::string ext = ExtensionOf(files_[0]);
-    for (char c : ext)
-        if (!(c == '.' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) ext.clear();
-    char name[32];
-    for (size_t i = 0; i < files_.size(); ++i) {
-        if (!CheckInputPath(files_[i])) return Fail(files_[i] + ": cannot be read");
-        std::snprintf(name, sizeof name, "p_%03zu", i);
-        if (!folder_.Link((name + ext).c_str(), AbsolutePath(files_[i]))) return Fail("cannot link the pictures");
-    }
+    std::vector<std::string> input;
+    std::string why;
+    if (!LinkPictureRun(folder_, files_, input, why)) return Fail(why);
     const std::string fifo = folder_.MakeFifo(kStreamPipe);
     if (fifo.empty()) return Fail("cannot make the picture pipe");
     pipe_ = OpenFifoForReading(fifo);
     if (pipe_ < 0) return Fail("cannot open the picture pipe");
-    std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror", "-f", "image2", "-pattern_type", "sequence",
-                                     "-start_number", "0", "-i", "p_%03d" + ext, "-filter_complex", EffectStreamGraph(),
-                                     "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(files_.size()),
-                                     "-f", "rawvideo", "-y", kStreamPipe};
+    std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
+    args.insert(args.end(), input.begin(), input.end());
+    args.insert(args.end(), {"-filter_complex", EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
+                             std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
     tool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, folder_.Path());
     if (!tool_->started) return Fail("the picture tool did not start");
     LogMessage(2, "CEffectPictureStream: %zu pictures", files_.size());

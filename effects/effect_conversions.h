@@ -96,6 +96,10 @@ private:
     std::unique_ptr<uint8_t[]> stack_;  // one stacked picture from the tool
 };
 
+// The frame conversion's filters: the picture at 1920 x 1080 as limited-range
+// BT.709 Y'CbCr 4:2:0, whatever the "YUV Range" choice.
+std::string EffectFrameSteps();
+
 // The filter graph of that run: one grey picture 1920 wide a frame, rows
 // 0..1079 the frame's luma, 1080..2159 its alpha, 2160..2699 Cb beside Cr,
 // 2700..3059 the preview's B, G and R planes side by side, 3060..3419 the

@@ -1,19 +1,8 @@
 #include "effects/logo_sequence.h"
 
-#include <sys/stat.h>
-
-#include <cstdio>
+#include "effects/effect_format.h"
 
 namespace rk {
-
-namespace {
-
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-}  // namespace
 
 LogoPictures FindLogoPictures(const std::string& chosen, size_t limit) {
     LogoPictures out;
@@ -41,13 +30,9 @@ LogoPictures FindLogoPictures(const std::string& chosen, size_t limit) {
     out.suffix = chosen.substr(size_t(last) + 1);
     out.width = static_cast<int>(last - first + 1);
     out.first = std::stoll(chosen.substr(size_t(first), size_t(out.width)));
-    char digits[32];
-    for (long long k = out.first; out.paths.size() < limit; ++k) {
-        std::snprintf(digits, sizeof digits, "%0*lld", out.width, k);
-        std::string candidate = out.prefix + digits + out.suffix;
-        if (!IsRegularFile(candidate)) break;
-        out.paths.push_back(std::move(candidate));
-    }
+    // The pictures themselves by the effects' sequence rule: one rule for
+    // every numbered run.
+    out.paths = PictureSequence(chosen, limit);
     // The chosen picture itself, even where its digits read back otherwise.
     if (out.paths.empty()) {
         out.numbered = false;

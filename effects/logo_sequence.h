@@ -15,7 +15,8 @@ namespace rk {
 struct LogoPictures {
     std::vector<std::string> paths;  // in frame order, the chosen picture first
     // When the name is numbered: the path before and after the digits, the
-    // digits' width and the first number (for a tool's "%0Nd" pattern).
+    // digits' width and the first number. The tool never gets a pattern of
+    // these: it reads the pictures through contiguous links (picture_run.h).
     bool numbered = false;
     std::string prefix, suffix;
     int width = 0;

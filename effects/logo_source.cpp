@@ -17,6 +17,8 @@
 #include "codec/kvq1_encoder.h"
 #include "codec/kvq1_format.h"
 #include "convert/app_launch.h"
+#include "convert/picture_filter.h"
+#include "convert/picture_run.h"
 #include "convert/tool_folder.h"
 #include "media/picture.h"
 #include "media/thumbnail.h"
@@ -54,7 +56,7 @@ std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
         "[g][b][r]mergeplanes=0x001020:gbrp[col];[a1][a2][a3]mergeplanes=0x001020:gbrp[alp];"
         "[col][alp]hstack,pad=1920:1080:0:0:black,format=rgb24";
     // The import encoder's conversion of a 24-bit picture.
-    if (toYCbCr) g += std::string(",scale=1920:1080:out_range=") + (limitedRange ? "tv" : "pc") + ",format=yuv420p";
+    if (toYCbCr) g += "," + RgbToFrameSteps(kWidth, kHeight, limitedRange);
     return g;
 }
 
@@ -105,11 +107,12 @@ bool CLogoPictureSource::Start() {
 
     std::vector<std::string> args = {"-nostdin", "-xerror"};
     if (pictures_.numbered && m > 1) {
-        // One image reader over the numbered run: one picture a frame, in order.
-        char width[16];
-        std::snprintf(width, sizeof width, "%%0%dd", pictures_.width);
-        args.insert(args.end(), {"-f", "image2", "-start_number", std::to_string(pictures_.first), "-i",
-                                 EscapePercent(AbsolutePath(pictures_.prefix)) + width + EscapePercent(pictures_.suffix)});
+        // One image reader over the run the sequence rule found, and only
+        // over it: one picture a frame, in order, up to the first gap.
+        std::vector<std::string> input;
+        std::string why;
+        if (!LinkPictureRun(folder_, pictures_.paths, input, why)) return Fail(why);
+        args.insert(args.end(), input.begin(), input.end());
     } else {
         args.insert(args.end(), {"-i", AbsolutePath(pictures_.paths[0])});
     }

@@ -213,11 +213,12 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
         if (!convert.started || !convert.Wait(-1)) return Fail("img_convert cannot run");
     }
 
-    // Our own picture: no probe, no sound process.
+    // Our own picture: no probe, no sound process. Grey, palette or colour,
+    // the PNG is RGB, converted as every RGB picture is.
     SourcePicture own;
     own.width = width;
     own.height = height;
-    if (rgba) own.pixelFormat = "rgba";
+    own.pixelFormat = rgba ? "rgba" : "rgb24";
     KAVQ1FileEncoder encoder(out, own, mode.sizeClass, FrameBudgetSectors(cpf),
                              mode.frameRate, true, false);
     if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");

@@ -19,6 +19,7 @@
 #include "codec/kvq1_decoder.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/media_fixture.h"
+#include "convert/picture_filter.h"
 #include "convert/tool_folder.h"
 
 namespace rk {
@@ -95,11 +96,13 @@ protected:
 
     // ffmpeg's own decode of a source at 1920x1080 in full range; with
     // `deinterlace`, its own deinterlacing to one picture per field (every
-    // frame, at the field rate), which is the rate the tests ask for.
+    // frame, at the field rate), which is the rate the tests ask for. The
+    // sources are SD without a marked matrix, so BT.601 brought to BT.709.
     std::string Reference(const std::string& source, const char* rate, bool deinterlace) {
         std::string out = work.File(deinterlace ? "ref.di.yuv" : "ref.yuv");
-        test::MakeMedia(std::string("-i \"%s\" -vf \"") + (deinterlace ? "yadif=1," : "") +
-                            "fps=%s,scale=1920:1080:out_range=pc\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
+        test::MakeMedia(std::string("-i \"%s\" -vf \"") + (deinterlace ? "yadif=1," : "") + "fps=%s," +
+                            Bt601ToFrameSteps(1920, 1080, false) +
+                            "\" -an -pix_fmt yuv420p -r %s -f rawvideo -y \"%s\"",
                         {source, rate, rate, out});
         return out;
     }

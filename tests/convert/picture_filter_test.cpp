@@ -46,6 +46,45 @@ TEST(PictureFilterChoice, OnlyLimitedRange420AtTheCardsSizeIsExpandedByTable) {
               "yadif=mode=send_field:deint=interlaced,fps=50,scale=3840:2160:out_range=tv");
 }
 
+// Which sources are converted to BT.709 on their way to the card: RGB of
+// every layout, BT.601 by its tags, untagged Y'CbCr by its size; BT.709 and
+// matrices without a conversion keep the scaler's chain, table and all.
+TEST(PictureRoads, ByLayoutThenTagThenSize) {
+    struct Row {
+        int w, h;
+        const char* format;
+        const char* space;
+        PictureRoad road;
+    };
+    const PictureRoad rgb = PictureRoad::kFromRgb, sd = PictureRoad::kFromBt601, as = PictureRoad::kPassThrough;
+    const Row rows[] = {
+        {1920, 1080, "rgb24", "", rgb},        {960, 540, "rgba", "", rgb},       {64, 64, "pal8", "unknown", rgb},
+        {64, 64, "gray", "", rgb},             {64, 64, "ya8", "", rgb},          {64, 64, "rgb48le", "", rgb},
+        {64, 64, "bgr24", "", rgb},            {3840, 2160, "gbrp10le", "gbr", rgb},
+        {720, 576, "yuv420p", "smpte170m", sd}, {1920, 1080, "yuv422p10le", "bt470bg", sd},
+        {640, 480, "yuvj420p", "bt470bg", sd}, {720, 576, "yuv420p", "", sd},    {720, 480, "yuv420p", "unknown", sd},
+        {1024, 576, "yuv420p", "", sd},        {1920, 1080, "yuvj422p", "", sd},  {1280, 720, "yuv420p", "", as},    {1920, 1080, "yuv420p", "unknown", as},
+        {720, 576, "yuv420p", "bt709", as},    {3840, 2160, "yuv420p10le", "bt2020nc", as},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.format) + " " + r.space + " " + std::to_string(r.w));
+        SourcePicture pic = Pic(r.w, r.h, r.format, "tv");
+        pic.colorSpace = r.space;
+        EXPECT_EQ(RoadOf(pic), r.road);
+        const std::string filter = PictureFilter(1, 50, false, false, pic);
+        EXPECT_EQ(filter.find("zscale") != std::string::npos, r.road != as) << filter;
+        if (r.road == as && r.w == 1920 && r.h == 1080 && std::string(r.format) == "yuv420p")
+            EXPECT_TRUE(ExpandsRangeByTable(1, false, pic));
+        if (r.road != as) EXPECT_FALSE(ExpandsRangeByTable(1, false, pic));
+    }
+    // BT.709 at the card's size passes through exactly as an untagged one.
+    SourcePicture hd = Pic(1920, 1080, "yuv420p", "tv");
+    hd.colorSpace = "bt709";
+    EXPECT_EQ(PictureFilter(1, 50, false, false, hd), "fps=50,scale=1920:1080:out_range=tv");
+    EXPECT_EQ(PictureFilter(1, 50, true, true, hd),
+              "yadif=mode=send_field:deint=interlaced,fps=50,scale=1920:1080:out_range=tv");
+}
+
 // The vector expansion against the scaler's arithmetic: every value, at every
 // place of a 16-sample vector and in the tail behind the last whole vector.
 TEST(FullRangeExpansion, EqualsTheScalersArithmeticForEveryValue) {

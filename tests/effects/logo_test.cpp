@@ -233,6 +233,27 @@ TEST_F(LogoTest, ThumbnailComesFromPictureHalfWayAndShowsTheColourQuarter) {
     EXPECT_EQ(Dominant(MiddleOf(2)), 1);
 }
 
+// A run of 100 pictures without number 50: the sequence rule ends at the
+// gap, and the picture tool sees those 49 pictures only (it would look past
+// a gap in the operator's numbering and stop with an error).
+TEST_F(LogoTest, SequenceWithAGapGivesThePicturesBeforeIt) {
+    const std::string cmd = "cd '" + dir.Path() + "' && '" + ProgramFile(kToolFfmpeg) +
+                            "' -v error -nostdin -f lavfi -i color=c=navy:s=64x36 -frames:v 100 -start_number 1 "
+                            "gap_%03d.png </dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_EQ(std::remove(dir.File("gap_050.png").c_str()), 0);
+    for (int mode : {kHdMode, k4kMode}) {
+        SCOPED_TRACE(mode);
+        MakeCard(mode, mode == kHdMode ? 64 : 128);
+        const AddLogoOutcome r = Add(dir.File("gap_001.png"));
+        ASSERT_EQ(r.result, LogoOpResult::kDone);
+        EXPECT_EQ(r.pictures, 49);
+        EXPECT_EQ(card.Directory().Logo(0).numFrames, 49);
+        card.Close();
+        EXPECT_EQ(test::RunCli("check '" + image + "' --frames all").status, 0);
+    }
+}
+
 TEST_F(LogoTest, SmallPictureSitsTopLeftAndLargeOneIsCut) {
     MakeCard(kHdMode);
     // 200 x 100 opaque white: colour and alpha only in that corner of each quarter.

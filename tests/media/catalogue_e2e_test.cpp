@@ -210,9 +210,9 @@ std::vector<uint8_t> ToolStepsTitleCard(CSDCard& card, int p) {
 
 TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
     // ImageMagick writes a grey, a palette or an RGBA PNG as the picture
-    // allows, and ffmpeg converts each of them its own way: gradients, a
-    // test pattern, a black and a flat red clip, stopping and repeating, on
-    // both sizes.
+    // allows, and ffmpeg converts each of them its own way: gradients, colour
+    // bars, a black and a flat red clip, stopping and repeating, on both
+    // sizes.
     // The gradients' colours are ffmpeg's random choice, and close colours
     // leave too few for the bare RGBA road: either road may be taken there,
     // and the bytes must be equal whichever it is.
@@ -222,7 +222,7 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
         const char* source;
         Road road;
     };
-    for (const Case c : {Case{0, "gradients", kEither}, Case{0, "testsrc", kPng}, Case{0, "color=black", kPng},
+    for (const Case c : {Case{0, "gradients", kEither}, Case{0, "smptebars", kPng}, Case{0, "color=black", kPng},
                          Case{0, "color=red", kPng}, Case{1, "testsrc2", kRgba}}) {
         SCOPED_TRACE(std::string(c.source) + " mode " + std::to_string(c.mode));
         card.Close();
@@ -245,7 +245,7 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
             std::vector<uint8_t> onCard(size_t(cpf) * kClusterSize);
             ASSERT_TRUE(card.ReadClusters(card.Regions().TitleCluster(0), onCard.data(), cpf));
             const std::vector<uint8_t> steps = ToolStepsTitleCard(card, 0);
-            // Gradients and testsrc2 take the bare RGBA road; the test pattern (few colours
+            // Gradients and testsrc2 take the bare RGBA road; the bars (few colours
             // away from the drawing, an RGBA PNG all the same) and the flat
             // clips keep the PNG.
             Rgb frame = Frame(v, 0);
