@@ -100,6 +100,12 @@ std::string CDebug::StateFolder() {
     return base + "/Korvix/Reelkeep";
 }
 
+bool CDebug::IsInstalledFolder(const std::string& folder) {
+    static const std::string kInstalled = std::string("/") + RK_INSTALL_FOLDER;
+    return folder.size() >= kInstalled.size() &&
+           folder.compare(folder.size() - kInstalled.size(), kInstalled.size(), kInstalled) == 0;
+}
+
 std::string CDebug::DefaultPath() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
@@ -107,8 +113,8 @@ std::string CDebug::DefaultPath() {
     const std::string exe(buf, static_cast<std::size_t>(n));
     const std::size_t slash = exe.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : exe.substr(0, slash ? slash : 1);
-    if (::access(folder.c_str(), W_OK) == 0) return PathForExecutable(exe);
-    // Installed: the program's folder belongs to root.
+    if (!IsInstalledFolder(folder) && ::access(folder.c_str(), W_OK) == 0) return PathForExecutable(exe);
+    // Installed: the program's folder belongs to the system, not to its log.
     const std::string state = StateFolder();
     if (state.empty()) return std::string();
     for (std::size_t at = 1; at != std::string::npos; at = state.find('/', at + 1))

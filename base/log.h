@@ -1,5 +1,6 @@
 #pragma once
-// The diagnostic log: one process-wide file beside the executable, written in
+// The diagnostic log: one process-wide file beside the executable (in the
+// state folder for an installed program), written in
 // UTF-16 little-endian with CRLF line ends, filtered by the level read once
 // from the settings ("Debug"/"Log").
 #include <cstdarg>
@@ -49,11 +50,16 @@ public:
     std::string Path();
     std::size_t PendingCount();
 
-    // The default log path: the executable's path with its extension, if
-    // any, replaced by ".log"; when the executable's folder is not writable
-    // (an installed program), the same name in the user's state folder
-    // ($XDG_STATE_HOME, else ~/.local/state, then Korvix/Reelkeep/).
+    // The default log path: beside a build tree's or a portable copy's
+    // executable, its path with the extension, if any, replaced by ".log".
+    // An installed program (IsInstalledFolder), or one whose folder is not
+    // writable, logs under the same name in the user's state folder
+    // ($XDG_STATE_HOME, else ~/.local/state, then Korvix/Reelkeep/) — even
+    // as root, who could write the installed folder.
     static std::string DefaultPath();
+    // True for the folder the package installs the programs into
+    // (PREFIX/libexec/reelkeep), wherever the prefix is.
+    static bool IsInstalledFolder(const std::string& folder);
     // The state folder the log goes to for an installed program.
     static std::string StateFolder();
     // The log path for an executable path.

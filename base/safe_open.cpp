@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/failure_cause.h"
+#include "base/log.h"
 
 namespace rk {
 
@@ -22,8 +22,10 @@ std::string WrongKind(const std::string& path, mode_t mode, FileUse use) {
            (use == FileUse::kCard ? ", neither a card image nor a block device" : ", not a regular file");
 }
 
+// The reason goes to the caller, who shows it with the failure it explains
+// (or not at all, where a missing file is expected), and to the log.
 void Tell(std::string* why, std::string text) {
-    NoteFailureCause(text);
+    LogMessage(3, "OpenChecked(): %s", text.c_str());
     if (why) *why = std::move(text);
 }
 

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "card/video_modes.h"
@@ -24,6 +23,7 @@ void CSDCard::Close() {
     device_.reset();
     open_ = false;
     errorReported_ = false;
+    errorText_.clear();
 }
 
 std::string CSDCard::Path() const { return device_ ? device_->Path() : std::string(); }
@@ -68,29 +68,24 @@ int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
 void CSDCard::SetVerifyPolicy(int policy) { g_verifyPolicy.store(policy); }
 int CSDCard::VerifyPolicy() { return g_verifyPolicy.load(); }
 
-namespace {
-
 // The fixed texts say only "access" or "write"; the cause (a full file
-// system under an image, an I/O error of the reader) goes to the log and,
-// through the failure cause, to the command line. Noted only for the failure
-// that is about to be shown.
-void NoteDeviceCause(const CSDCard& card, const char* what, int error) {
-    if (card.ErrorReported() || error == 0) return;
-    NoteFailureCause(card.Path() + ": " + what + ": " + std::strerror(error));
-}
-
-}  // namespace
-
-void CSDCard::ReportAccessError() {
+// system under an image, an I/O error of the reader) goes with the message
+// as its detail, and stays with the card (ErrorText) for callers that show
+// no message themselves. Only the first failure of an opening is reported.
+void CSDCard::ReportError(int textId, const std::string& cause) {
     if (errorReported_) return;
     errorReported_ = true;
-    if (op_) ErrorById(*op_, IDS_MEDIA_ACCESS_ERROR);
+    errorText_ = Path() + ": " + cause;
+    if (op_) ErrorWithDetail(*op_, textId, errorText_);
+    else LogMessage(2, "CSDCard: %s", errorText_.c_str());
 }
 
-void CSDCard::ReportWriteError() {
-    if (errorReported_) return;
-    errorReported_ = true;
-    if (op_) ErrorById(*op_, IDS_MEDIA_WRITE_ERROR);
+void CSDCard::ReportAccessError(const char* what, int error) {
+    ReportError(IDS_MEDIA_ACCESS_ERROR, std::string(what) + ": " + std::strerror(error ? error : EIO));
+}
+
+void CSDCard::ReportWriteError(const char* what, int error) {
+    ReportError(IDS_MEDIA_WRITE_ERROR, std::string(what) + ": " + std::strerror(error ? error : EIO));
 }
 
 int CSDCard::ClustersPerFrame() const { return ClustersPerFrameOfMode(mode_); }
@@ -107,10 +102,18 @@ bool CSDCard::ReadDirectory() {
     LogMessage(3, "CSDCard::ReadDirectory(): %d bytes", int(kDirectorySize));
     dirValid_ = false;
     int error = 0;
+    // A file shorter than the directory is no card: said as such rather
+    // than as the short read it would give.
+    uint64_t length = 0;
+    if (device_ && device_->QuerySize(length) && length < kDirectorySize) {
+        LogMessage(2, "CSDCard::ReadDirectory(): %llu bytes only", static_cast<unsigned long long>(length));
+        ReportError(IDS_MEDIA_ACCESS_ERROR, std::to_string(length) + " bytes, too small for a card, whose directory alone takes " +
+                                                std::to_string(kDirectorySize) + " bytes");
+        return false;
+    }
     if (!device_ || !device_->ReadAt(0, dir_.Bytes(), kDirectorySize, error)) {
         LogMessage(2, "CSDCard::ReadDirectory(): ERROR: %d (%s)", error, std::strerror(error));
-        NoteDeviceCause(*this, "reading the directory", error);
-        ReportAccessError();
+        ReportAccessError("reading the directory", error);
         return false;
     }
     onCard_ = dir_;
@@ -183,8 +186,7 @@ bool CSDCard::WriteDirectory() {
         LogMessage(3, "CSDCard::WriteDirectory(): ERROR: %d (%s)", error, std::strerror(error));
     RecountFreeSpace();
     if (!ok) {
-        NoteDeviceCause(*this, "writing the directory", error);
-        ReportWriteError();
+        ReportWriteError("writing the directory", error);
     }
     return ok;
 }
@@ -210,8 +212,7 @@ bool CSDCard::ReadClusters(uint32_t first, void* buffer, uint32_t count) {
     int error = 0;
     if (!device_ || !device_->ReadAt(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
         LogMessage(2, "CSDCard::ReadClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
-        NoteDeviceCause(*this, "reading", error);
-        ReportAccessError();
+        ReportAccessError("reading", error);
         return false;
     }
     return true;
@@ -223,8 +224,7 @@ bool CSDCard::WriteClusters(uint32_t first, const void* buffer, uint32_t count) 
     int error = 0;
     if (!WriteWithRetry(uint64_t(first) * kClusterSize, buffer, size_t(count) * kClusterSize, error)) {
         LogMessage(2, "CSDCard::WriteClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
-        NoteDeviceCause(*this, "writing", error);
-        ReportWriteError();
+        ReportWriteError("writing", error);
         return false;
     }
     if (verify_) return VerifyClusters(first, buffer, count);
@@ -237,8 +237,7 @@ bool CSDCard::VerifyClusters(uint32_t first, const void* buffer, uint32_t count)
     int error = 0;
     if (!device_->ReadBackAt(uint64_t(first) * kClusterSize, verifyBuffer_.data(), bytes, error)) {
         LogMessage(2, "CSDCard::VerifyClusters(%u, %u): ERROR: %d (%s)", first, count, error, std::strerror(error));
-        NoteDeviceCause(*this, "reading back", error);
-        ReportWriteError();
+        ReportWriteError("reading back", error);
         return false;
     }
     const auto* want = static_cast<const uint8_t*>(buffer);
@@ -247,13 +246,8 @@ bool CSDCard::VerifyClusters(uint32_t first, const void* buffer, uint32_t count)
         if (std::memcmp(verifyBuffer_.data() + off, want + off, kClusterSize) == 0) continue;
         LogMessage(2, "CSDCard::VerifyClusters(): cluster %u reads back different from what was written", first + k);
         // The operator is told which Cluster the card failed to keep.
-        if (!errorReported_) {
-            errorReported_ = true;
-            if (op_)
-                ErrorWithDetail(*op_, IDS_MEDIA_WRITE_ERROR,
-                                Path() + ": cluster " + std::to_string(first + k) +
-                                    " reads back different from what was written");
-        }
+        ReportError(IDS_MEDIA_WRITE_ERROR,
+                    "cluster " + std::to_string(first + k) + " reads back different from what was written");
         return false;
     }
     return true;
@@ -270,8 +264,7 @@ bool CSDCard::Flush() {
     int error = 0;
     if (!device_ || !device_->Flush(error)) {
         LogMessage(2, "CSDCard::Flush(): ERROR: %d (%s)", error, std::strerror(error));
-        NoteDeviceCause(*this, "flushing", error);
-        ReportWriteError();
+        ReportWriteError("flushing", error);
         return false;
     }
     return true;

@@ -110,6 +110,9 @@ public:
     bool IsOpen() const { return open_; }
     bool IsDirectoryValid() const { return dirValid_; }
     bool ErrorReported() const { return errorReported_; }
+    // The card and the cause of the error reported ("c.img: writing: No
+    // space left on device"); empty while none was.
+    const std::string& ErrorText() const { return errorText_; }
     int DriveNumber() const { return drive_; }
     std::string Path() const;
     DeviceKind Kind() const;
@@ -155,8 +158,9 @@ public:
     ICardDevice* Device() { return device_.get(); }
 
 private:
-    void ReportAccessError();
-    void ReportWriteError();
+    void ReportError(int textId, const std::string& cause);
+    void ReportAccessError(const char* what, int error);
+    void ReportWriteError(const char* what, int error);
     bool VerifyClusters(uint32_t first, const void* buffer, uint32_t count);
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);
     void DeriveRegions();
@@ -174,6 +178,7 @@ private:
     CardRegions regions_;
     int32_t freeClusters_ = 0;
     bool errorReported_ = false;
+    std::string errorText_;
     bool verify_ = false;
     std::vector<uint8_t> verifyBuffer_;  // grown once to the largest write verified
     // The directory block as the card was last read or written, kept for the

@@ -89,7 +89,7 @@ bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& forma
     if (OpenCardArgument(arg, card, error) != kOpenOk) return false;
     formatted = card.ReadDirectory();
     if (!formatted && card.ErrorReported()) {
-        error = arg + ": the card cannot be read";
+        error = card.ErrorText();
         return false;
     }
     return true;
@@ -99,7 +99,9 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card) {
     bool formatted = false;
     std::string error;
     if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
-        Fail(ctx, "the card cannot be used", error);
+        // A card with an operator has shown its own error, with the cause.
+        if (card.ErrorReported() && card.Operator()) ctx.exitCode = kExitFailed;
+        else Fail(ctx, "the card cannot be used", error);
         return false;
     }
     if (!formatted) {
@@ -133,8 +135,10 @@ std::string DescribeCard(const CSDCard& card) {
     return text + (held.empty() ? "empty" : held);
 }
 
+void ShowCardLine(Context& ctx, const CSDCard& card) { Note(ctx, DescribeCard(card)); }
+
 bool ConfirmOnCard(Context& ctx, const CSDCard& card, int stringId) {
-    std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
+    ShowCardLine(ctx, card);
     return ctx.op->ShowMessage(MsgKind::kQuestion, MsgIcon::kQuestion, LoadText(stringId)) == MsgResult::kYes;
 }
 

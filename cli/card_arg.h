@@ -30,7 +30,10 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card);
 // "demo.img, 8.1 GB, HD 1080p50: 2 videos, 1 playlist" ("not formatted",
 // "empty" where that is so).
 std::string DescribeCard(const CSDCard& card);
-// Shows DescribeCard on standard error, then asks the question of
+// Shows DescribeCard on standard error before a question about the card
+// (nothing with -q).
+void ShowCardLine(Context& ctx, const CSDCard& card);
+// Shows the card line, then asks the question of
 // `stringId` (--yes answers Yes). True on Yes.
 bool ConfirmOnCard(Context& ctx, const CSDCard& card, int stringId);
 

@@ -77,7 +77,9 @@ struct CardCommands {
     bool OpenRead(const std::string& arg, CSDCard& card, bool& formatted) {
         std::string error;
         if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
-            Fail("the card cannot be used", error);
+            // The card has shown its own error, with the cause.
+            if (card.ErrorReported()) ctx.exitCode = kExitFailed;
+            else Fail("the card cannot be used", error);
             return false;
         }
         return true;

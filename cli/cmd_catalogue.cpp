@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/failure_cause.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -60,8 +59,8 @@ int VideoEntryOf(Context& ctx, const CSDCard& card, int n, const std::string& ar
 
 void WarnTitleCards(Context& ctx, int failures) {
     if (failures > 0)
-        std::fprintf(stderr, "%swarning: %d title card%s could not be remade (the old picture stays; see the log)\n",
-                     MessagePrefix(ctx).c_str(), failures, failures == 1 ? "" : "s");
+        Note(ctx, "warning: " + std::to_string(failures) + " title card" + (failures == 1 ? "" : "s") +
+                      " could not be remade (the old picture stays; see the log)");
 }
 
 // The listings' two forms: tab-separated lines, or with --json one array of
@@ -161,7 +160,7 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
         const int v = VideoEntryOf(ctx, card, a.number, a.card);
         if (v < 0) return;
         // The question deletes: the card it is about is shown first.
-        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
+        ShowCardLine(ctx, card);
         r = DeleteVideo(*ctx.op, card, v);
     } else {
         const CardItem kind = a.kind == "still" ? CardItem::kStill : a.kind == "effect" ? CardItem::kEffect : CardItem::kLogo;
@@ -171,7 +170,7 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
             Fail(ctx, std::string(ItemKindName(kind)) + " " + std::to_string(a.number) + " is free", a.card);
             return;
         }
-        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
+        ShowCardLine(ctx, card);
         r = kind == CardItem::kStill ? DeleteStill(*ctx.op, card, i)
             : kind == CardItem::kEffect ? DeleteEffect(*ctx.op, card, i)
                                         : DeleteLogo(*ctx.op, card, i);
@@ -223,6 +222,8 @@ struct PlaylistArgs {
 enum class PlaylistAction { kAdd, kRemove, kClear, kMode, kSwap, kSwapClips };
 
 void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
+    if (a.card.empty() || a.playlist == 0)
+        return UsageError(ctx, "the card and the playlist come first: reelkeep-cli playlist CARD P ACTION ...");
     if (a.yes) ctx.yes = true;
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, a.card, card, "playlist")) return;
@@ -263,7 +264,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
             ctx.exitCode = kExitOk;  // nothing to clear
             return;
         }
-        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), DescribeCard(card).c_str());
+        ShowCardLine(ctx, card);
         e = ClearPlaylist(*ctx.op, card, p);
         break;
     case PlaylistAction::kMode: {
@@ -350,8 +351,9 @@ void RunTitleCard(Context& ctx, const TitleArgs& t) {
     CSlotBuffer slot;
     if (!slot.Allocate(static_cast<size_t>(cpf) * kClusterSize) ||
         !card.ReadClusters(card.Regions().TitleCluster(p), slot.Data(), static_cast<uint32_t>(cpf))) {
-        const std::string cause = TakeFailureCause();
-        Fail(ctx, "the title card cannot be read", t.card + (cause.empty() ? "" : ": " + cause));
+        // The card has shown its error with the cause.
+        if (!card.ErrorReported()) Fail(ctx, "the title card cannot be read", t.card + ": out of memory");
+        ctx.exitCode = kExitFailed;
         return;
     }
     std::vector<uint8_t> rgb;
@@ -361,9 +363,9 @@ void RunTitleCard(Context& ctx, const TitleArgs& t) {
              t.card + ": never made, or damaged");
         return;
     }
-    if (!WritePNG(t.output, width, height, rgb.data())) {
-        const std::string cause = TakeFailureCause();
-        Fail(ctx, "cannot write the picture", t.output + (cause.empty() ? "" : ": " + cause));
+    std::string why;
+    if (!WritePNG(t.output, width, height, rgb.data(), &why)) {
+        Fail(ctx, "cannot write the picture", why);
         return;
     }
     ctx.exitCode = kExitOk;
@@ -415,26 +417,30 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx) {
 
     auto pl = std::make_shared<PlaylistArgs>();
     CLI::App* plCmd = app.add_subcommand("playlist", "Edit playlist P; its title card is remade after each edit");
-    plCmd->add_option("CARD", pl->card, kCardHelp)->required();
-    plCmd->add_option("P", pl->playlist, "Playlist number (1 to 16)")->required();
+    // CARD and P are checked when the action runs, not by the parser: a
+    // required positional would take the action's name (`playlist add
+    // --help`) as the card.
+    plCmd->add_option("CARD", pl->card, kCardHelp);
+    plCmd->add_option("P", pl->playlist, "Playlist number (1 to 16)");
     plCmd->require_subcommand(1);
-    CLI::App* c = plCmd->add_subcommand("add", "Add video V at clip position --at K (default: the end)");
+    plCmd->footer("Every action follows the card and the playlist: reelkeep-cli playlist CARD P ACTION ...");
+    CLI::App* c = plCmd->add_subcommand("add", "Add video V at clip position --at K (default: the end)\n(reelkeep-cli playlist CARD P add V [--at K])");
     c->add_option("V", pl->video, "Video number (from 1)")->required();
     c->add_option("--at", pl->at, "Clip position (from 1)");
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kAdd); });
-    c = plCmd->add_subcommand("remove", "Remove clip K");
+    c = plCmd->add_subcommand("remove", "Remove clip K (reelkeep-cli playlist CARD P remove K)");
     c->add_option("K", pl->clip, "Clip number (from 1)")->required();
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kRemove); });
-    c = plCmd->add_subcommand("clear", "Empty the playlist (asks; the end mode goes back to stop)");
+    c = plCmd->add_subcommand("clear", "Empty the playlist (asks; the end mode goes back to stop)\n(reelkeep-cli playlist CARD P clear)");
     c->add_flag("--yes", pl->yes, "Answer every question with Yes");
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kClear); });
-    c = plCmd->add_subcommand("mode", "End mode: stop (on the last frame) or repeat (the playlist)");
+    c = plCmd->add_subcommand("mode", "End mode: stop (on the last frame) or repeat (the playlist)\n(reelkeep-cli playlist CARD P mode MODE)");
     c->add_option("MODE", pl->mode, "stop or repeat")->required()->check(CLI::IsMember({"stop", "repeat"}));
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kMode); });
-    c = plCmd->add_subcommand("swap", "Exchange with playlist Q");
+    c = plCmd->add_subcommand("swap", "Exchange with playlist Q (reelkeep-cli playlist CARD P swap Q)");
     c->add_option("Q", pl->other, "Playlist number (1 to 16)")->required();
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kSwap); });
-    c = plCmd->add_subcommand("swap-clips", "Exchange clips I and J");
+    c = plCmd->add_subcommand("swap-clips", "Exchange clips I and J (reelkeep-cli playlist CARD P swap-clips I J)");
     c->add_option("I", pl->i, "Clip number (from 1)")->required();
     c->add_option("J", pl->j, "Clip number (from 1)")->required();
     c->callback([&ctx, pl] { RunPlaylist(ctx, *pl, PlaylistAction::kSwapClips); });

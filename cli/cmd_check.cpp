@@ -8,6 +8,7 @@
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
+#include "cli/json_writer.h"
 #include "media/card_check.h"
 
 namespace rk::cli {
@@ -19,25 +20,6 @@ struct CheckArgs {
     std::string frames = "sample";
     bool json = false;
 };
-
-// A JSON string: quotes, backslashes and control bytes escaped; other bytes
-// (UTF-8 names) pass as they are.
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
 
 void RunCheck(Context& ctx, const CheckArgs& args) {
     CheckFrames frames = CheckFrames::kSample;
@@ -58,16 +40,33 @@ void RunCheck(Context& ctx, const CheckArgs& args) {
     }
     CheckReport report = CheckCard(*ctx.op, card, frames);
     if (args.json) {
-        for (const auto& f : report.findings)
-            std::printf("{\"item\": %s, \"problem\": %s, \"text\": %s}\n", JsonString(f.item).c_str(),
-                        JsonString(f.code).c_str(), JsonString(f.text).c_str());
-        std::printf("{\"summary\": {\"readable\": %s, \"formatted\": %s, \"stopped\": %s, \"items\": %d, "
-                    "\"frames\": %llu, \"decoded\": %llu, \"free_clusters\": %d, \"item_area_clusters\": %d, "
-                    "\"problems\": %zu}}\n",
-                    report.readable ? "true" : "false", report.formatted ? "true" : "false",
-                    report.stopped ? "true" : "false", report.items, (unsigned long long)report.framesChecked,
-                    (unsigned long long)report.framesDecoded, report.freeClusters, report.itemAreaClusters,
-                    report.findings.size());
+        // One object a line: the findings, then the summary; keys as every
+        // other listing spells them.
+        for (const auto& f : report.findings) {
+            CJsonWriter j;
+            j.BeginObject();
+            j.Field("item", f.item);
+            j.Field("problem", f.code);
+            j.Field("text", f.text);
+            j.EndObject();
+            j.Print();
+        }
+        CJsonWriter j;
+        j.BeginObject();
+        j.Key("summary");
+        j.BeginObject();
+        j.Field("readable", report.readable);
+        j.Field("formatted", report.formatted);
+        j.Field("stopped", report.stopped);
+        j.Field("items", report.items);
+        j.Field("frames", static_cast<int64_t>(report.framesChecked));
+        j.Field("decoded", static_cast<int64_t>(report.framesDecoded));
+        j.Field("freeClusters", report.freeClusters);
+        j.Field("itemAreaClusters", report.itemAreaClusters);
+        j.Field("problems", static_cast<int64_t>(report.findings.size()));
+        j.EndObject();
+        j.EndObject();
+        j.Print();
     } else {
         for (const auto& f : report.findings) std::printf("%s\n", f.text.c_str());
         std::printf("%s\n", CheckSummaryText(report).c_str());

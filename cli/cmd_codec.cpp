@@ -69,6 +69,8 @@ int RunDecode(const DecodeArgs& a, Context& ctx) {
     std::vector<uint8_t> luma(g.LumaBytes(), 0), cb(g.ChromaBytes(), 128), cr(g.ChromaBytes(), 128);
     std::vector<uint8_t> slot(size_t(info.slotBytes));
 
+    // An output that exists is kept unless the person says Yes.
+    if (!MayWriteOutput(ctx, a.output)) return kExitFailed;
     const int outFd = OpenOutputFile(a.output, &why);
     std::FILE* out = outFd >= 0 ? ::fdopen(outFd, "wb") : nullptr;
     if (!out) {

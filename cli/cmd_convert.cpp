@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/safe_open.h"
 #include "base/string_ids.h"
@@ -61,7 +60,7 @@ int RunEncode(const EncodeArgs& a, Context& ctx) {
     KAVQ1FileEncoder encoder(a.source, mode.sizeClass, budgetSectors, mode.frameRate, a.range == "limited",
                              a.deinterlace == "on");
     if (!encoder.IsOpened()) {
-        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, a.source);
+        ErrorWithDetail(op, IDS_CANT_OPEN_VIDEO, a.source + ": " + encoder.FailureCause());
         return kExitFailed;
     }
     const int frames = encoder.FrameCount();
@@ -160,8 +159,7 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         error = true;
     };
     if (!converter.Open(a.output)) {
-        const std::string cause = TakeFailureCause();
-        fail(IDS_ERROR_WRITING_FILE, cause.empty() ? a.output + ": the tool did not start" : cause);
+        fail(IDS_ERROR_WRITING_FILE, a.output + ": " + (converter.Cause().empty() ? "the tool did not start" : converter.Cause()));
     } else if (converter.AudioOn()) {
         // The sound goes first: ffmpeg reads it from a file that must be
         // complete before the first picture.
@@ -184,10 +182,12 @@ int RunExport(const ExportArgs& a, Context& ctx) {
         stopped = r.status == PumpStatus::kStopped;
         if (r.status == PumpStatus::kReadError) fail(IDS_ERROR_READING_VIDEO, a.input);
         // A frame that does not decode, or the tool giving up.
-        if (r.status == PumpStatus::kWriteError) fail(IDS_ERROR_READING_VIDEO, a.input);
+        if (r.status == PumpStatus::kWriteError)
+            fail(IDS_ERROR_READING_VIDEO, a.input + (r.cause.empty() ? "" : ": " + r.cause));
     }
     if (stopped || error) converter.SetStallLimitMs(10000);
-    if (!stopped && !error && !converter.Finish()) fail(IDS_ERROR_WRITING_FILE, a.output);
+    if (!stopped && !error && !converter.Finish())
+        fail(IDS_ERROR_WRITING_FILE, a.output + (converter.Cause().empty() ? "" : ": " + converter.Cause()));
     op.SetProgress(static_cast<int64_t>(frames) + 1, stopped || error);
     op.EndProgress();
     if (stopped) {

@@ -25,7 +25,9 @@ namespace {
 // stderr through one lock (the terminal operator is not for threads).
 class CLineProgress : public ICopyProgress {
 public:
-    explicit CLineProgress(std::vector<std::string> names) : names_(std::move(names)), state_(names_.size()) {}
+    // Quiet: no lines at all.
+    CLineProgress(std::vector<std::string> names, bool quiet)
+        : names_(std::move(names)), state_(names_.size()), quiet_(quiet) {}
     void Begin(int t, uint64_t total) override {
         std::lock_guard<std::mutex> lock(mutex_);
         state_[size_t(t)] = {total, -1};
@@ -34,7 +36,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         State& s = state_[size_t(t)];
         const int tenth = s.total ? int(done * 10 / s.total) : 10;
-        if (tenth == s.tenth) return;
+        if (tenth == s.tenth || quiet_) return;
         s.tenth = tenth;
         std::fprintf(stderr, "%s: %d%%\n", names_[size_t(t)].c_str(), tenth * 10);
     }
@@ -46,6 +48,7 @@ private:
     };
     std::vector<std::string> names_;
     std::vector<State> state_;
+    bool quiet_;
     std::mutex mutex_;
 };
 
@@ -72,7 +75,7 @@ void RunBackup(Context& ctx, const BackupArgs& a) {
         Fail(ctx, LoadText(IDS_NOT_FORMATTED), a.card + ": no valid directory (format it first)");
         return;
     }
-    CLineProgress progress({a.out});
+    CLineProgress progress({a.out}, ctx.quiet);
     CopyOutcome out = BackupCard(card, a.out, &progress);
     if (!out.ok) {
         Fail(ctx, "the backup failed", out.error);
@@ -105,8 +108,7 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
     }
     // The question overwrites every target: each is shown first.
     for (size_t i = 0; i < cards.size(); ++i)
-        std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(),
-                     cards[i]->IsOpen() ? DescribeCard(*cards[i]).c_str() : (names[i] + ": " + openErrors[i]).c_str());
+        Note(ctx, cards[i]->IsOpen() ? DescribeCard(*cards[i]) : names[i] + ": " + openErrors[i]);
     if (!ctx.yes) {
         std::string q = "Write " + a.image + " over every item on " + std::to_string(a.cards.size()) + " card(s)?";
         if (ctx.op->ShowMessage(Message{kMsgQuestion, kIconQuestion, q, {}}) != kResultYes) {
@@ -114,7 +116,7 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
             return;
         }
     }
-    CLineProgress progress(names);
+    CLineProgress progress(names, ctx.quiet);
     CopyOptions options;
     options.stop = &g_stop;
     std::atomic<bool> finished{false};

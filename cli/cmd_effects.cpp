@@ -69,6 +69,7 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
     if (a.cutAt > 0 && a.type != "cut") Note(ctx, "--cut-at sets the cut of --type cut only; the keys are used as read");
     EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source);
     if (r.result == EffectOpResult::kDone) {
+        std::printf("%d\n", r.slot + 1);  // for scripts, even with -q
         Note(ctx, "effect " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {

@@ -59,6 +59,7 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
     options.limitedRange = a.range == "limited";
     AddLogoOutcome r = AddLogoFromFile(*ctx.op, card, slot, a.source, options);
     if (r.result == LogoOpResult::kDone) {
+        std::printf("%d\n", r.slot + 1);  // for scripts, even with -q
         Note(ctx, "logo " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/failure_cause.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -62,8 +61,11 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
     options.deinterlace = a.deinterlace == "on";
     AddVideoOutcome r = AddVideoFromFile(*ctx.op, card, slot, a.source, options, a.name);
     if (r.result == VideoOpResult::kDone || r.result == VideoOpResult::kKeptPartial) {
-        Note(ctx, "video " + std::to_string(card.ListPositionOfVideo(r.slot) + 1) + " (entry " +
-                      std::to_string(r.slot) + "), " + std::to_string(r.framesWritten) + " frames");
+        // The number for scripts on standard output (even with -q), as every add gives it.
+        const int number = card.ListPositionOfVideo(r.slot) + 1;
+        std::printf("%d\n", number);
+        Note(ctx, "video " + std::to_string(number) + " (entry " + std::to_string(r.slot) + "), " +
+                      std::to_string(r.framesWritten) + " frames");
         ctx.exitCode = kExitOk;
     } else {
         ctx.exitCode = kExitFailed;
@@ -138,9 +140,9 @@ void RunThumbnail(Context& ctx, const ReadArgs& a) {
     const int rows = kThumbHeight - 1;
     if (!made.Create(picture.Width(), rows)) return Fail(ctx, "cannot write the thumbnail", a.output + ": out of memory");
     for (int y = 0; y < rows; ++y) std::memcpy(made.Row(y), picture.Row(y), static_cast<size_t>(picture.Width()) * 4);
-    if (!WritePicturePNG(a.output, made)) {
-        const std::string cause = TakeFailureCause();
-        return Fail(ctx, "cannot write the thumbnail", cause.empty() ? a.output : cause);
+    std::string why;
+    if (!WritePicturePNG(a.output, made, &why)) {
+        return Fail(ctx, "cannot write the thumbnail", why);
     }
     ctx.exitCode = kExitOk;
 }

@@ -53,6 +53,10 @@ int main(int argc, char** argv) {
         return text;
     });
     app.require_subcommand(1);
+    // -y, -q, -v (and --verify) after a command, nested ones too, are the
+    // program's own: every command passes the options it does not know up.
+    // Set before the commands are added, which inherit it.
+    app.fallthrough();
     app.footer(
         "Questions are asked on the terminal; --yes answers them all with Yes, and without a terminal\n"
         "they are answered No. -y, -q and -v may stand before or after the command. An output file\n"
@@ -82,10 +86,6 @@ int main(int argc, char** argv) {
     RegisterEffectCommands(app, ctx);
     RegisterLogoCommands(app, ctx);
     RegisterRecoverCommands(app, ctx);
-    // -y, -q and -v after a command are the program's own: every command
-    // passes the options it does not know up to here.
-    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->fallthrough();
-
     const std::string named = NamedCommand(argc, argv);
     bool known = false;
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) known |= sub->get_name() == named;

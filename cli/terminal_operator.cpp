@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "base/failure_cause.h"
 #include "base/fd_io.h"
 #include "base/path_util.h"
 #include "base/string_ids.h"
@@ -122,7 +121,10 @@ MsgResult CTerminalOperator::ShowMessage(const Message& message) {
     const MsgIcon icon = message.icon;
     if (Quiet() && kind != kMsgQuestion && icon != kIconError) return kResultOk;
     std::string text = message.text;
-    if (!message.detail.empty()) text += " (" + message.detail + ")";
+    // The detail (the file or card and the cause) follows a one-line text
+    // in brackets, and goes on a line of its own under a longer one.
+    if (!message.detail.empty())
+        text += (text.find('\n') == std::string::npos ? " (" : "\n(") + message.detail + ")";
     // The Ctrl-C notice has already ended the bar's line.
     if (lineOpen_) {
         if (!StopRequested()) Write("\n", 1);
@@ -138,26 +140,24 @@ MsgResult CTerminalOperator::ShowMessage(const Message& message) {
         if (text[i] == '\n' && i + 1 < text.size() && text[i + 1] != '\n') out += indent;
     }
     if (kind != kMsgQuestion) {
-        // What the system's text leaves out (a full disk, an I/O error, a
-        // FIFO named as a file) goes on a line of its own beneath it.
-        const std::string cause = TakeFailureCause();
-        if (!cause.empty() && icon != kIconInformation) out += "\n" + indent + "cause: " + cause;
         out.push_back('\n');
         Write(out);
         return kResultOk;
     }
     out += " [y/N] ";
+    // A question answered without the person is shown with its answer,
+    // except with -q: only a question put to the person is.
     // After Ctrl-C every question is No, --yes or not: the operator asked to stop.
     if (StopRequested()) {
-        Write(out + "n (stopping)\n");
+        if (!Quiet()) Write(out + "n (stopping)\n");
         return kResultNo;
     }
     if (yes_ && *yes_) {
-        Write(out + "y (--yes)\n");
+        if (!Quiet()) Write(out + "y (--yes)\n");
         return kResultYes;
     }
     if (!io_.inIsTerminal) {
-        Write(out + "n (standard input is not a terminal; --yes answers Yes)\n");
+        if (!Quiet()) Write(out + "n (standard input is not a terminal; --yes answers Yes)\n");
         return kResultNo;
     }
     Write(out);

@@ -79,8 +79,9 @@ public:
     void QueueCutPosition(int frame) { cuts_.push_back(frame); }
     // The name messages are prefixed with ("reelkeep-cli add-video: ").
     void SetCommandName(const std::string& name) { command_ = name; }
-    // Read at every message and progress step: when true, no progress and
-    // no notices but errors are shown (questions are still asked).
+    // Read at every message and progress step: when true, only errors are
+    // shown: no progress, no notices, and of the questions only those the
+    // person at the terminal answers.
     void SetQuietFlag(const bool* quiet) { quiet_ = quiet; }
 
     // The process-wide stop request (Ctrl-C, SIGTERM, SIGHUP).

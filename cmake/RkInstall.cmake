@@ -3,8 +3,7 @@
 # themselves, never on PATH), links to the programs in bin, the desktop file,
 # icon, AppStream metainfo, man page, bash completion and the card reader
 # udev rule. `cpack -G DEB` makes the .deb from the same rules.
-include(GNUInstallDirs)
-set(RK_INSTALL_FOLDER ${CMAKE_INSTALL_LIBEXECDIR}/reelkeep)
+# RK_INSTALL_FOLDER (libexec/reelkeep) is set in the top CMakeLists.txt.
 
 # reelkeep-cli(1) from the program's own help, so it lists every command.
 set(RK_MAN_PAGE ${CMAKE_BINARY_DIR}/man/reelkeep-cli.1)

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <thread>
 
-#include "base/failure_cause.h"
 #include "base/log.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
@@ -121,7 +120,7 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
             std::initializer_list<std::string>{size, rate, pipePath_, rate, outputPath}, false);
     if (!tool_->started) {
         LogMessage(2, "KAVQ1FileConverter::Open(): ffmpeg not started");
-        NoteFailureCause("ffmpeg could not be started");
+        cause_ = "ffmpeg could not be started";
         failed_ = true;
         return false;
     }
@@ -217,22 +216,22 @@ bool KAVQ1FileConverter::PushFrame(const uint8_t* slot) {
     const uint8_t* frame = slot + kClusterBytes;
     if (std::memcmp(frame, kKVQ1Magic, 4) != 0 || frame[4] != sizeClass_) {
         LogMessage(2, "KAVQ1FileConverter::PushFrame(): frame of another shape");
-        NoteFailureCause("a frame is not a KVQ1 frame of the video's picture size");
+        cause_ = "a frame is not a KVQ1 frame of the video's picture size";
         return false;
     }
     KVQ1Decoder decoder;
     if (!decoder.Decode(frame, static_cast<size_t>(frameBytes_), luma_.data(), cb_.data(), cr_.data())) {
-        NoteFailureCause("a frame does not decode (row " + std::to_string(decoder.FailedRow()) + ")");
+        cause_ = "a frame does not decode (row " + std::to_string(decoder.FailedRow()) + ")";
         return false;
     }
     if (pipe_ < 0 && !OpenPipe()) {
         LogMessage(2, "KAVQ1FileConverter::PushFrame(): ffmpeg did not open its input");
-        NoteFailureCause("ffmpeg did not open its picture input");
+        cause_ = "ffmpeg did not open its picture input";
         failed_ = true;
         return false;
     }
     if (!WriteFrame()) {
-        NoteFailureCause("ffmpeg stopped taking pictures");
+        cause_ = "ffmpeg stopped taking pictures";
         failed_ = true;
         return false;
     }
@@ -251,17 +250,22 @@ bool KAVQ1FileConverter::Finish() {
         // No picture was ever sent: there is no file to finish, and ffmpeg
         // may still be waiting in its open for a writer that never comes.
         LogMessage(2, "KAVQ1FileConverter::Finish(): no frames, stopping ffmpeg");
+        cause_ = "no frame was sent to ffmpeg";
         tool_->Terminate(500);
         failed_ = true;
     }
     if (tool_ && tool_->started) {
         if (!tool_->Wait(stallLimitMs_)) {
             LogMessage(2, "KAVQ1FileConverter::Finish(): ffmpeg did not finish, stopping it");
+            cause_ = "ffmpeg did not finish the file";
             tool_->Terminate(500);
             failed_ = true;
         }
     }
-    if (!tool_ || tool_->exitCode != 0) failed_ = true;
+    if ((!tool_ || tool_->exitCode != 0) && !failed_) {
+        failed_ = true;
+        if (tool_) cause_ = "ffmpeg ended with exit code " + std::to_string(tool_->exitCode);
+    }
     LogMessage(1, "KAVQ1FileConverter::Finish(): %s", failed_ ? "failed" : "OK");
     return !failed_;
 }

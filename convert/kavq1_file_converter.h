@@ -58,6 +58,9 @@ public:
     // Closes the picture FIFO so that ffmpeg finishes the file, and waits for
     // it. True when ffmpeg ended with exit code 0.
     bool Finish();
+    // Why the last Open, PushFrame or Finish failed, when it knows ("a frame
+    // does not decode (row 3)"); empty otherwise.
+    const std::string& Cause() const { return cause_; }
 
     // For tests: ffmpeg's process id (-1 when not running) and the audio file.
     pid_t ToolPid() const;
@@ -83,6 +86,7 @@ private:
     bool audioOn_ = false;
     bool finished_ = false;
     bool failed_ = false;
+    std::string cause_;
     int stallLimitMs_ = 120000;
     std::vector<uint8_t> luma_, cb_, cr_;
     std::vector<uint8_t> audioConversion_;

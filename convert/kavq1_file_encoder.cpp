@@ -55,18 +55,29 @@ constexpr const char* kSoundProbe = "-v quiet -show_streams -select_streams a:0 
 
 // Waits for a started probe; the captured text is handed to `read` before
 // the runner (and with it the capture file) goes away.
+// `why` says what went wrong, in words for the person.
 template <class Reader>
-bool FinishProbe(CAppLaunch& probe, const std::string& source, Reader&& read) {
-    if (!probe.started) return false;
+bool FinishProbe(CAppLaunch& probe, const std::string& source, std::string& why, Reader&& read) {
+    if (!probe.started) {
+        why = "ffprobe could not be started";
+        return false;
+    }
     bool stopped = false;
     if (!WaitOrStop(probe, kProbeLimitMs, stopped)) {
         if (!stopped) LogMessage(2, "KAVQ1FileEncoder: probe of %s took too long", source.c_str());
+        why = stopped ? "stopped" : "ffprobe took too long to read it";
         probe.Terminate();
         return false;
     }
-    if (probe.exitCode != 0 || probe.capturePath.empty()) return false;
+    if (probe.exitCode != 0) {
+        why = "ffprobe cannot read it: not a video or picture file it knows";
+        return false;
+    }
     CINIParser parser(probe.capturePath);
-    if (!parser.IsOpen()) return false;
+    if (probe.capturePath.empty() || !parser.IsOpen()) {
+        why = "ffprobe gave no answer";
+        return false;
+    }
     read(parser);
     return true;
 }
@@ -120,18 +131,22 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         frameRateCode_ = 50;
     budgetSectors_ = budgetSectors;
     budgetBytes_ = budgetSectors * 512;
-    if (sizeClass != 1 && sizeClass != 2) return;
     // The frame must fit the slot's video area, and the audio share its head.
-    if (budgetSectors <= 0 || budgetSectors > 65535) return;
+    if ((sizeClass != 1 && sizeClass != 2) || budgetSectors <= 0 || budgetSectors > 65535) {
+        failure_ = "no frame size for the card's video mode";
+        return;
+    }
 
     // The tools run in the program's folder: give them a path that does not
     // depend on our working directory.
     const std::string source = AbsolutePath(sourcePath);
     LogMessage(1, "KAVQ1FileEncoder::KAVQ1FileEncoder(%s)", source.c_str());
     // Only plain files: a FIFO or a device would keep the probe waiting.
-    struct stat st;
-    if (stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat st {};
+    const bool found = stat(source.c_str(), &st) == 0;
+    if (!found || !S_ISREG(st.st_mode)) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
+        failure_ = found ? "not a regular file" : std::strerror(errno);
         return;
     }
     if (ownStill) {
@@ -178,13 +193,14 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
         soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe, std::initializer_list<std::string>{source},
                                                   true);
     CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {source}, true);
-    bool ok = FinishProbe(pictureProbe, source, [&](CINIParser& p) {
+    bool ok = FinishProbe(pictureProbe, source, failure_, [&](CINIParser& p) {
         sourcePicture_ = ReadSourcePicture(p);
         streamDuration = p.GetDouble("STREAM", "duration");
         formatDuration = p.GetDouble("FORMAT", "duration");
         taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
     });
     if (!ok || sourcePicture_.width <= 0 || sourcePicture_.height <= 0) {
+        if (ok) failure_ = "it holds no picture";
         if (soundProbe) soundProbe->Terminate(200);  // never leave it running
         return false;
     }
@@ -206,13 +222,15 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
     }
     opened_ = frameCount_ > 0;
     if (!opened_) {
+        failure_ = "ffprobe finds no duration and no frame count in it";
         if (soundProbe) soundProbe->Terminate(200);
         return false;
     }
 
     if (soundProbe) {
         int channels = 0;
-        if (FinishProbe(*soundProbe, source,
+        std::string ignored;  // without sound the video is still taken
+        if (FinishProbe(*soundProbe, source, ignored,
                         [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
             hasAudio_ = channels > 0;
     }

@@ -57,6 +57,9 @@ public:
 
     // The probe succeeded and the source will give at least one frame.
     bool IsOpened() const { return opened_; }
+    // Why it did not open, in words ("ffprobe finds no picture in it");
+    // empty once opened.
+    const std::string& FailureCause() const { return failure_; }
     // Frames the source is expected to give (from the probe).
     int FrameCount() const { return frameCount_; }
     // The source has at least one sound channel.
@@ -103,6 +106,7 @@ private:
     int sizeClass_ = 1;
     int frameCount_ = 0;
     bool opened_ = false;
+    std::string failure_;
     bool hasAudio_ = false;
     bool stillPicture_ = false;
     bool rawRgba_ = false;  // our own still as bare RGBA rows

@@ -54,8 +54,9 @@ EffectOpOutcome Outcome(const ItemWriteOutcome& w, int slot, int frames) {
     return out;
 }
 
-EffectOpOutcome Failed(IOperator& op, int textId) {
-    ErrorById(op, textId);
+EffectOpOutcome Failed(IOperator& op, int textId, const std::string& detail = {}) {
+    if (detail.empty()) ErrorById(op, textId);
+    else ErrorWithDetail(op, textId, detail);
     EffectOpOutcome out;
     out.result = EffectOpResult::kFailed;
     return out;
@@ -303,9 +304,11 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
 EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     EffectOpOutcome out;
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
-    CFileHandle file(OpenInputFile(path));
+    std::string why;
+    CFileHandle file(OpenInputFile(path, &why));
     struct stat st {};
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) return Failed(op, IDS_ERROR_OPENING_FILE);
+    if (file.fd < 0) return Failed(op, IDS_ERROR_OPENING_FILE, why);
+    if (::fstat(file.fd, &st) != 0) return Failed(op, IDS_ERROR_OPENING_FILE, FileCause(path, errno));
     uint8_t raw[kEffectFileHeaderBytes] = {};
     int r = ReadWholeAt(file.fd, 0, raw, sizeof raw);
     if (r < 0) return Failed(op, IDS_ERROR_OPENING_FILE);

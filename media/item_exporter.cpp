@@ -93,7 +93,8 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     } else {
         std::string why;
         if (!CheckOutputPath(plan.outputPath, &why) || !converter->Open(plan.outputPath)) {
-            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why.empty() ? plan.outputPath : why);
+            if (why.empty()) why = plan.outputPath + (converter->Cause().empty() ? "" : ": " + converter->Cause());
+            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
             error = true;
         } else if (converter->AudioOn() && !PushAudioPass(op, card, head, *converter, buffer.Data(), stopped)) {
             error = true;  // the card has shown its message, or the tool no longer reads
@@ -118,7 +119,8 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
             if (plan.prores) {
                 // A frame that does not decode, or the tool giving up.
                 LogMessage(2, "ExportItem(): frame %llu not exported", static_cast<unsigned long long>(r.moved));
-                ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, plan.outputPath);
+                ErrorWithDetail(op, IDS_ERROR_READING_VIDEO,
+                                plan.outputPath + (r.cause.empty() ? "" : ": " + r.cause));
                 error = true;
             } else {
                 FileError(errno ? errno : EIO);
@@ -139,7 +141,8 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     // The ".mov" is complete only when the tool has finished it: wait for it
     // before telling the operator anything.
     if (plan.prores && !stopped && !error && !converter->Finish()) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE,
+                        plan.outputPath + (converter->Cause().empty() ? "" : ": " + converter->Cause()));
         error = true;
     }
     op.SetProgress(static_cast<int64_t>(frames) + 1, error);

@@ -12,6 +12,7 @@
 #include "media/thumbnail.h"
 #include "base/fd_io.h"
 #include "base/safe_open.h"
+#include "ui/operator.h"
 
 namespace rk {
 
@@ -53,8 +54,11 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const std::vector<u
 
 }  // namespace
 
-bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb) {
-    if (width <= 0 || height <= 0 || !rgb) return false;
+bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb, std::string* why) {
+    if (width <= 0 || height <= 0 || !rgb) {
+        if (why) *why = path + ": no picture to write";
+        return false;
+    }
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     // The filtered image: one filter byte (0) in front of every row.
     std::vector<uint8_t> raw;
@@ -99,17 +103,24 @@ bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb
     PutChunk(png, "IDAT", z);
     PutChunk(png, "IEND", {});
 
-    std::string why;
-    int fd = OpenOutputFile(path, &why);  // never waits on a FIFO or a device
-    if (fd < 0) return false;
-    bool ok = WriteWhole(fd, png.data(), png.size());
-    if (::close(fd) != 0) ok = false;
-    return ok;
+    std::string reason;
+    int fd = OpenOutputFile(path, &reason);  // never waits on a FIFO or a device
+    if (fd >= 0) {
+        bool ok = WriteWhole(fd, png.data(), png.size());
+        if (!ok) reason = FileCause(path, errno ? errno : EIO);
+        if (::close(fd) != 0 && ok) {
+            ok = false;
+            reason = FileCause(path, errno);
+        }
+        if (ok) return true;
+    }
+    if (why) *why = reason;
+    return false;
 }
 
-bool WritePicturePNG(const std::string& path, const CPicture& picture) {
+bool WritePicturePNG(const std::string& path, const CPicture& picture, std::string* why) {
     const int w = picture.Width(), h = picture.Height();
-    if (w <= 0 || h <= 0) return false;
+    if (w <= 0 || h <= 0) return WritePNG(path, 0, 0, nullptr, why);
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
     for (int y = 0; y < h; ++y) {
         const uint8_t* s = picture.Row(y);
@@ -120,7 +131,7 @@ bool WritePicturePNG(const std::string& path, const CPicture& picture) {
             d[3 * x + 2] = s[4 * x];
         }
     }
-    return WritePNG(path, w, h, rgb.data());
+    return WritePNG(path, w, h, rgb.data(), why);
 }
 
 }  // namespace rk

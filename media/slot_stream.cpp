@@ -47,6 +47,7 @@ bool CFileSlotSink::Put(const uint8_t* slot, size_t bytes) {
 }
 
 bool CProResSlotSink::Put(const uint8_t* slot, size_t) { return conv_.PushFrame(slot); }
+std::string CProResSlotSink::Cause() const { return conv_.Cause(); }
 
 PumpResult PumpSlots(IOperator& op, ISlotSource& source, ISlotSink& sink, uint64_t count, uint8_t* buffer,
                      size_t slotBytes, const PumpRules& rules) {

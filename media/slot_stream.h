@@ -103,6 +103,7 @@ class CProResSlotSink : public ISlotSink {
 public:
     explicit CProResSlotSink(KAVQ1FileConverter& converter) : conv_(converter) {}
     bool Put(const uint8_t* slot, size_t bytes) override;
+    std::string Cause() const override;
 
 private:
     KAVQ1FileConverter& conv_;

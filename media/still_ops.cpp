@@ -47,15 +47,16 @@ StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std:
     if (slot < 0 || slot >= kStillCount || card.Directory().Still(slot).Used()) return out;
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     const int cpf = card.ClustersPerFrame();
-    if (!CheckInputPath(source)) {
-        ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+    std::string why;
+    if (!CheckInputPath(source, &why)) {
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, why);
         out.result = StillOpResult::kFailed;
         return out;
     }
     KAVQ1FileEncoder encoder(source, mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate,
                              options.limitedRange, options.deinterlace);
     if (!encoder.IsOpened()) {
-        ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, source + ": " + encoder.FailureCause());
         out.result = StillOpResult::kFailed;
         return out;
     }
@@ -113,13 +114,14 @@ StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::
     int width = 0, height = 0;
     bool ok = DecodeSlotToRGB(buffer.Data(), cpf, sizeClass, rgb, width, height);
     buffer.Free();
-    if (ok) ok = CheckOutputPath(outputPath);
+    std::string why;
+    if (ok) ok = CheckOutputPath(outputPath, &why);
     if (ok) {
         CPipeFolder folder;
         ok = folder.Create() && RawToPictureFile(folder, rgb, width, height, AbsolutePath(outputPath));
     }
     if (!ok) {
-        ErrorById(op, IDS_ERROR_WRITING_FILE);
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why.empty() ? outputPath : why);
         return out;
     }
     MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);

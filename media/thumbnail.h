@@ -63,10 +63,11 @@ private:
 bool ReadThumbnail(CSDCard& card, uint32_t cluster, uint8_t* block, CPicture& picture);
 
 // Writes 24-bit RGB rows (R, G, B) as an 8-bit truecolour PNG. No compression
-// library is needed: the image data goes out in stored deflate blocks.
-bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb);
+// library is needed: the image data goes out in stored deflate blocks. On
+// failure `why` (when given) names the file and the cause.
+bool WritePNG(const std::string& path, int width, int height, const uint8_t* rgb, std::string* why = nullptr);
 
 // Writes a picture's colour (its transparency dropped) as a PNG.
-bool WritePicturePNG(const std::string& path, const CPicture& picture);
+bool WritePicturePNG(const std::string& path, const CPicture& picture, std::string* why = nullptr);
 
 }  // namespace rk

@@ -14,7 +14,6 @@
 #include <thread>
 #include <utility>
 
-#include "base/failure_cause.h"
 #include "base/log.h"
 #include "base/fd_io.h"
 #include "base/string_ids.h"
@@ -82,7 +81,6 @@ public:
         started_ = true;
         if (const char* fault = KAVQ1SlotFault(slot, bytes, sizeClass_, rateCode_, slotBytes_, frame_)) {
             cause_ = "frame " + std::to_string(frame_) + ": " + fault;
-            NoteFailureCause(cause_);
             return -1;
         }
         ++frame_;
@@ -109,8 +107,10 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     const std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
     const bool kavq1 = IsKAVQ1Path(source);
     // Every refusal before the copy: the operator is told, nothing is written.
-    auto Fail = [&op, &out](int textId) {
-        ErrorById(op, textId);
+    // The detail names the source and what is wrong with it.
+    auto Fail = [&op, &out](int textId, const std::string& detail = {}) {
+        if (detail.empty()) ErrorById(op, textId);
+        else ErrorWithDetail(op, textId, detail);
         out.result = VideoOpResult::kFailed;
         return out;
     };
@@ -123,26 +123,25 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     if (kavq1) {
         // Opened without blocking, so that a FIFO given a .kavq1 name cannot
         // hang the operation: only a regular file is a KAVQ1 file.
-        file.fd = OpenInputFile(source);
+        std::string why;
+        file.fd = OpenInputFile(source, &why);
         struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
-            return Fail(IDS_CANT_OPEN_VIDEO);
-        }
+        if (file.fd < 0) return Fail(IDS_CANT_OPEN_VIDEO, why);
+        if (::fstat(file.fd, &st) != 0) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, errno));
         const uint64_t length = static_cast<uint64_t>(st.st_size);
         if (length >= slotBytes) {
             CSlotBuffer first;
             if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO);
             int r = ReadWholeAt(file.fd, 0, first.Data(), slotBytes);
-            if (r <= 0) {
-                return Fail(IDS_ERROR_READING_VIDEO);
-            }
+            if (r <= 0) return Fail(IDS_ERROR_READING_VIDEO, FileCause(source, r < 0 && errno ? errno : EIO));
             switch (CheckKAVQ1Slot(first.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
             case KAVQ1Check::Ok:
                 break;
             case KAVQ1Check::Invalid:
-                return Fail(IDS_INVALID_VIDEO_FORMAT);
+                return Fail(IDS_INVALID_VIDEO_FORMAT, source + ": not a KAVQ1 video");
             case KAVQ1Check::Unsupported:
-                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT);
+                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT,
+                            source + ": its picture size or frame rate is not the card's " + mode.name);
             }
         }
         frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
@@ -152,7 +151,8 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     } else {
         // ffmpeg opens the source itself: a FIFO, a folder or a device there
         // would keep it waiting for ever, and us waiting for its pictures.
-        if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
+        std::string why;
+        if (!CheckInputPath(source, &why)) return Fail(IDS_CANT_OPEN_VIDEO, why);
         // The tools' start-up (the probes) ends on Stop too.
         CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
@@ -163,7 +163,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
                 out.result = VideoOpResult::kAborted;
                 return out;
             }
-            return Fail(IDS_CANT_OPEN_VIDEO);
+            return Fail(IDS_CANT_OPEN_VIDEO, source + ": " + encoder->FailureCause());
         }
         frameCount = encoder->FrameCount() > 0 ? static_cast<uint64_t>(encoder->FrameCount()) : 0;
         slots = std::make_unique<CEncoderSlotSource>(*encoder);

@@ -256,4 +256,19 @@ TEST(LogPath, BesideTheExecutableWithItsExtensionReplaced) {
     EXPECT_EQ(path, fs::canonical("/proc/self/exe").string() + ".log");
 }
 
+// An installed program's folder is told by its place in the install layout,
+// not by whether it can be written (root can write /usr/libexec).
+TEST(LogPath, OnlyTheInstalledFolderSendsTheLogToTheStateFolder) {
+    const struct {
+        const char* folder;
+        bool installed;
+    } cases[] = {
+        {"/usr/libexec/reelkeep", true},         {"/usr/local/libexec/reelkeep", true},
+        {"/tmp/root/usr/libexec/reelkeep", true}, {"/home/me/reelkeep/build/bin", false},
+        {"/opt/reelkeep", false},                {"/usr/libexec/reelkeep-old", false},
+        {"/usr/libexec", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CDebug::IsInstalledFolder(c.folder), c.installed) << c.folder;
+}
+
 }  // namespace

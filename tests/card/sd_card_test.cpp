@@ -7,7 +7,6 @@
 #include <cstring>
 #include <map>
 
-#include "base/failure_cause.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/format.h"
@@ -384,7 +383,7 @@ namespace rk {
 namespace {
 
 // A full file system under an image and a reader's I/O error keep the
-// system's texts; the cause travels beside them to the log and the command line.
+// system's texts; the cause travels with the message as its detail.
 TEST(CSDCardErrors, FullDiskAndIoErrorKeepTheTextAndAddTheCause) {
     struct Case {
         int error;
@@ -398,7 +397,6 @@ TEST(CSDCardErrors, FullDiskAndIoErrorKeepTheTextAndAddTheCause) {
         CFaultDevice* fault = nullptr;
         ASSERT_EQ(test::OpenFaulty(card, img, fault), kOpenOk);
         ASSERT_TRUE(card.Format(0));
-        ClearFailureCause();
         fault->failError = c.error;
         std::vector<uint8_t> buf(kClusterSize);
         if (c.write) {
@@ -410,14 +408,31 @@ TEST(CSDCardErrors, FullDiskAndIoErrorKeepTheTextAndAddTheCause) {
         }
         ASSERT_EQ(op.messages.size(), 1u);
         EXPECT_EQ(op.messages[0].text, LoadText(c.write ? IDS_MEDIA_WRITE_ERROR : IDS_MEDIA_ACCESS_ERROR));
-        const std::string cause = TakeFailureCause();
+        const std::string cause = op.messages[0].detail;
         EXPECT_NE(cause.find(std::strerror(c.error)), std::string::npos) << cause;
-        EXPECT_NE(cause.find(img), std::string::npos) << cause;
-        // Failures not shown (the message went once) note nothing further.
+        EXPECT_EQ(cause.rfind(img + ": ", 0), 0u) << cause;
+        EXPECT_EQ(card.ErrorText(), cause);
+        // Later failures of the same opening show nothing and keep the first cause.
         fault->failWriteAt = fault->writes + 1;
         EXPECT_FALSE(card.WriteCluster(2000, buf.data()));
-        EXPECT_TRUE(TakeFailureCause().empty());
+        EXPECT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(card.ErrorText(), cause);
     }
+}
+
+// A file shorter than the directory is no card, and the message says so
+// rather than reporting the short read.
+TEST(CSDCardErrors, AFileSmallerThanTheDirectoryIsSaidToBeTooSmall) {
+    TempDir dir;
+    const std::string img = dir.File("six.img");
+    ASSERT_TRUE(test::WriteFile(img, "abcdef"));
+    CScriptedOperator op;
+    CSDCard card(&op);
+    ASSERT_EQ(card.OpenPath(img), kOpenOk);
+    EXPECT_FALSE(card.ReadDirectory());
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, LoadText(IDS_MEDIA_ACCESS_ERROR));
+    EXPECT_EQ(op.messages[0].detail, img + ": 6 bytes, too small for a card, whose directory alone takes 36864 bytes");
 }
 
 }  // namespace

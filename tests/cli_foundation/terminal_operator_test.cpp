@@ -14,7 +14,6 @@
 #include <thread>
 #include <string>
 
-#include "base/failure_cause.h"
 #include "base/string_ids.h"
 #include "cli/terminal_operator.h"
 #include "effects/stinger.h"
@@ -61,16 +60,19 @@ protected:
     bool yes_ = false;
 };
 
-TEST_F(TerminalTest, TheCauseGoesUnderTheNextErrorOnly) {
+TEST_F(TerminalTest, TheCauseGoesWithItsOwnMessageOnly) {
     CTerminalOperator op(&yes_, Streams(false, false));
-    rk::NoteFailureCause("card.img: writing: No space left on device");
-    op.ShowMessage(rk::kMsgNotice, rk::kIconError, "Media write error!\nPlease ensure that media is not write-protected.");
+    op.ShowMessage(rk::Message{rk::kMsgNotice, rk::kIconError,
+                               "Media write error!\nPlease ensure that media is not write-protected.",
+                               "card.img: writing: No space left on device"});
     op.ShowMessage(rk::kMsgNotice, rk::kIconError, "Media access error!");
+    op.ShowMessage(rk::Message{rk::kMsgNotice, rk::kIconError, "Can't open video file!", "a.mp4: it holds no picture"});
     EXPECT_EQ(Shown(),
               "error: Media write error!\n"
               "       Please ensure that media is not write-protected.\n"
-              "       cause: card.img: writing: No space left on device\n"
-              "error: Media access error!\n");
+              "       (card.img: writing: No space left on device)\n"
+              "error: Media access error!\n"
+              "error: Can't open video file! (a.mp4: it holds no picture)\n");
 }
 
 TEST_F(TerminalTest, NoticesGoToStandardErrorWithTheirKind) {

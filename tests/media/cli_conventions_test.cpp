@@ -41,7 +41,11 @@ protected:
         src = dir.File("clip.kavq1");
         ASSERT_TRUE(test::WriteSyntheticKAVQ1(src, 0, 4));
         ASSERT_EQ(Cli("-y add-video " + Q("c.img") + " '" + src + "'").status, 0);
-        ASSERT_EQ(Cli("add-video " + Q("c.img") + " '" + src + "' --name 'Two \"quoted\"' -y").status, 0);
+        // Every add gives the new item's number on standard output, -q or not.
+        Result second = Cli("add-video " + Q("c.img") + " '" + src + "' --name 'Two \"quoted\"' -y -q");
+        ASSERT_EQ(second.status, 0);
+        EXPECT_EQ(second.out, "2\n");
+        EXPECT_EQ(second.err, "");
     }
 
     test::TempDir dir;
@@ -94,13 +98,25 @@ TEST_F(CliConventions, FailuresNameTheirFileOrCardAndCause) {
         {"info " + Q("none.img"), "reelkeep-cli info: error: ", dir.File("none.img"), "No such file or directory"},
         {"read-video " + Q("c.img") + " 7 " + Q("o.kavq1"), "reelkeep-cli read-video: error: ", dir.File("c.img"),
          "no video 7"},
+        // Each cause is the one of its own failure, said once.
+        {"add-video " + Q("c.img") + " " + Q("notes.mp4") + " --yes", "Can't open video file! (" + dir.File("notes.mp4"),
+         "ffprobe cannot read it", "not a video"},
+        {"info " + Q("six.img"), "reelkeep-cli info: error: ", dir.File("six.img") + ": 6 bytes, too small for a card",
+         "36864 bytes"},
+        {"restore " + Q("none.img") + " " + Q("c.img") + " -y", "reelkeep-cli restore: error: ",
+         "(" + dir.File("none.img") + ": No such file or directory)", "No such"},
     };
+    ASSERT_TRUE(test::WriteFile(dir.File("notes.mp4"), "not a video at all\n"));
+    ASSERT_TRUE(test::WriteFile(dir.File("six.img"), "abcdef"));
     for (const auto& c : cases) {
         Result r = Cli(c.args);
         EXPECT_EQ(r.status, 1) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.prefix), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.named), std::string::npos) << c.args << "\n" << r.err;
         EXPECT_NE(r.err.find(c.cause), std::string::npos) << c.args << "\n" << r.err;
+        // No file named twice over, no error line without its cause.
+        EXPECT_EQ(r.err.find(c.named + ": " + c.named), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("cause: "), std::string::npos) << r.err;
     }
 }
 
@@ -124,6 +140,14 @@ TEST_F(CliConventions, ExistingOutputsAreOverwrittenOnlyAfterYes) {
         EXPECT_NE(Slurp(out), "keep me") << c.command;
     }
     EXPECT_EQ(test::ReadFileBytes(dir.File("back.kavq1")), test::ReadFileBytes(src));
+    // decode keeps the same rule (it once replaced any file without asking).
+    const std::string encoded = dir.File("enc.kavq1"), raw = dir.File("d.yuv");
+    ASSERT_TRUE(test::WriteEncodedKAVQ1(encoded, 1));
+    { std::ofstream(raw) << "keep me"; }
+    EXPECT_EQ(Cli("decode '" + encoded + "' '" + raw + "'").status, 1);
+    EXPECT_EQ(Slurp(raw), "keep me");
+    EXPECT_EQ(Cli("decode '" + encoded + "' '" + raw + "' -y").status, 0);
+    EXPECT_EQ(Slurp(raw).size(), 1920u * 1080 * 3 / 2);
     // The thumbnail is the 120 x 67 the maker made, without the filler row.
     auto png = test::ReadFileBytes(dir.File("t.png"));
     ASSERT_GT(png.size(), 24u);
@@ -223,6 +247,28 @@ TEST_F(CliConventions, SwitchesBeforeOrAfterAndTheCardNamedBeforeQuestions) {
     EXPECT_EQ(packed.status, 0);
     EXPECT_NE(packed.err.find("nothing to compact"), std::string::npos) << packed.err;
     EXPECT_EQ(packed.err.find("progress"), std::string::npos) << packed.err;
+    // The switches stand after nested actions too, and an action has its own help.
+    EXPECT_EQ(Cli("playlist " + Q("c.img") + " 1 add 1 -q").status, 0);
+    Result clear = Cli("playlist " + Q("c.img") + " 1 clear -y");
+    EXPECT_EQ(clear.status, 0) << clear.err;
+    Result help = Cli("playlist add --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Video number"), std::string::npos) << help.out;
+    EXPECT_EQ(Cli("playlist add 1").status, 2);
+    // -q: errors only, also where questions are answered, the card is shown
+    // before them, or a copy reports its progress.
+    ASSERT_EQ(Cli("playlist " + Q("c.img") + " 2 add 1").status, 0);
+    for (const std::string& args : {
+             "-q playlist " + Q("c.img") + " 2 clear -y",
+             "backup " + Q("c.img") + " " + Q("b.img") + " -q",
+             "restore " + Q("b.img") + " " + Q("c.img") + " -q -y",
+             "delete " + Q("c.img") + " video 2 -y -q",
+             "format " + Q("c.img") + " -q --yes",
+         }) {
+        Result r = Cli(args);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+        EXPECT_EQ(r.err, "") << args;
+    }
     // -v puts the log's notable events on standard error, whatever the log's level.
     Result verbose = Cli("info " + Q("c.img") + " -v");
     EXPECT_EQ(verbose.status, 0);

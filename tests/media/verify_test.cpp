@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/failure_cause.h"
 #include "card/allocator.h"
 #include "card/card_directory.h"
 #include "media/card_check.h"
@@ -58,7 +57,6 @@ TEST_F(VerifyTest, FlippedBitFailsTheAddNamingTheCluster) {
     // The third frame's write comes back with one bit turned over.
     fault->flipBitAtWrite = fault->writes + 3;
     fault->flipByte = 5 * kClusterSize + 77;
-    ClearFailureCause();
     AddVideoOutcome out = AddVideoFromFile(op, card, 0, source, ImportOptions{});
     EXPECT_EQ(out.result, VideoOpResult::kFailed);
     ASSERT_FALSE(op.messages.empty());
