@@ -4,15 +4,9 @@
 # icon, AppStream metainfo, man page, bash completion and the card reader
 # udev rule. `cpack -G DEB` makes the .deb from the same rules.
 # RK_INSTALL_FOLDER (libexec/reelkeep) is set in the top CMakeLists.txt.
+# Debian names the documentation folder after the package.
+set(RK_DOC_FOLDER ${CMAKE_INSTALL_DATAROOTDIR}/doc/reelkeep)
 
-# reelkeep-cli(1) from the program's own help, so it lists every command.
-set(RK_MAN_PAGE ${CMAKE_BINARY_DIR}/man/reelkeep-cli.1)
-add_custom_command(OUTPUT ${RK_MAN_PAGE}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-  COMMAND ${PROJECT_SOURCE_DIR}/tools/make_man.sh $<TARGET_FILE:reelkeep-cli> ${PROJECT_VERSION} ${RK_MAN_PAGE}
-  DEPENDS reelkeep-cli ${PROJECT_SOURCE_DIR}/tools/make_man.sh
-  COMMENT "Writing the reelkeep-cli man page" VERBATIM)
-add_custom_target(rk_man_page ALL DEPENDS ${RK_MAN_PAGE})
 configure_file(${PROJECT_SOURCE_DIR}/dist/com.korvix.Reelkeep.metainfo.xml
   ${CMAKE_BINARY_DIR}/dist/com.korvix.Reelkeep.metainfo.xml @ONLY)
 
@@ -21,16 +15,27 @@ if(TARGET reelkeep)
   install(TARGETS reelkeep RUNTIME DESTINATION ${RK_INSTALL_FOLDER} OPTIONAL)
 endif()
 install(FILES ${RK_BIN_DIR}/loop.png DESTINATION ${RK_INSTALL_FOLDER})
-install(FILES ${RK_BIN_DIR}/LCDM2B__.TTF DESTINATION ${RK_INSTALL_FOLDER} OPTIONAL)
-# The tool links point at the system's tools, as in the build folder; the
-# program links in bin are relative, so a package unpacked anywhere works.
+# The tool links and the title font point at the system's files, as in the
+# build folder; every link is relative (to where the files are under the
+# prefix), so a package unpacked anywhere works and Debian's rules hold.
 install(CODE "
   set(folder \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${RK_INSTALL_FOLDER}\")
   set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
   file(MAKE_DIRECTORY \"\${folder}\" \"\${bin}\")
-  file(CREATE_LINK \"${RK_FFMPEG}\" \"\${folder}/ffmpeg\" SYMBOLIC)
-  file(CREATE_LINK \"${RK_FFPROBE}\" \"\${folder}/ffprobe\" SYMBOLIC)
-  file(CREATE_LINK \"${RK_IMG_CONVERT}\" \"\${folder}/img_convert\" SYMBOLIC)
+  foreach(link ffmpeg=${RK_FFMPEG} ffprobe=${RK_FFPROBE} img_convert=${RK_IMG_CONVERT} LCDM2B__.TTF=${RK_TITLE_FONT})
+    string(REGEX MATCH \"^([^=]+)=(.*)$\" _ \"\${link}\")
+    file(RELATIVE_PATH target \"\${CMAKE_INSTALL_PREFIX}/${RK_INSTALL_FOLDER}\" \"\${CMAKE_MATCH_2}\")
+    file(CREATE_LINK \"\${target}\" \"\${folder}/\${CMAKE_MATCH_1}\" SYMBOLIC)
+  endforeach()
+  # The man pages go compressed, as Debian keeps them.
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1\")
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${RK_DOC_FOLDER}\")
+  foreach(page reelkeep-cli.1 reelkeep.1)
+    execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/dist/\${page}
+      OUTPUT_FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1/\${page}.gz\")
+  endforeach()
+  execute_process(COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/dist/changelog
+    OUTPUT_FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${RK_DOC_FOLDER}/changelog.gz\")
   foreach(program reelkeep-cli reelkeep)
     if(EXISTS \"\${folder}/\${program}\")
       file(CREATE_LINK \"../${RK_INSTALL_FOLDER}/\${program}\" \"\${bin}/\${program}\" SYMBOLIC)
@@ -41,20 +46,29 @@ install(FILES ${PROJECT_SOURCE_DIR}/dist/reelkeep.desktop DESTINATION ${CMAKE_IN
 install(FILES ${PROJECT_SOURCE_DIR}/tools/artwork/png/app_icon.png
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps RENAME reelkeep.png)
 install(FILES ${CMAKE_BINARY_DIR}/dist/com.korvix.Reelkeep.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${RK_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/dist/reelkeep-cli.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME reelkeep-cli)
 install(FILES ${PROJECT_SOURCE_DIR}/dist/60-reelkeep-cards.rules DESTINATION lib/udev/rules.d)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/dist/copyright DESTINATION ${RK_DOC_FOLDER})
 
 set(CPACK_PACKAGE_NAME reelkeep)
 set(CPACK_PACKAGE_VENDOR Korvix)
 set(CPACK_PACKAGE_CONTACT "Korvix <support@korvix.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Prepare the SD cards of a 4Kp50 video playout device")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Prepare the SD cards of a 4Kp50 video playout device
+ Reelkeep writes the raw layout the playout device reads over a whole SD
+ card: a fixed directory, then videos in its own intra-frame codec with
+ 24-bit sound, still images, playlists, transition effects and animated
+ logos. It imports anything ffmpeg reads and reads every item back.
+ .
+ The package holds the Qt window (reelkeep) and the command-line tool
+ (reelkeep-cli) for scripts and for preparing many cards at once.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, imagemagick-6.q16, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://korvix.invalid/reelkeep")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

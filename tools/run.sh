@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Reelkeep and starts it. With no card image
 # in the card folder, a formatted demo card image is made there first.
+# JOBS limits the parallel jobs of the build (default: every processor).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # Only what is started here; the tests are built by the test command.
-cmake --build build -j "$(nproc)" --target reelkeep reelkeep-cli
+cmake --build build -j "${JOBS:-$(nproc)}" --target reelkeep reelkeep-cli
 
 cards=${REELKEEP_CARD_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/Korvix/Reelkeep/cards}
 mkdir -p "$cards"

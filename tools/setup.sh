@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth
   gnome-backgrounds
   util-linux e2fsprogs dosfstools
+  lintian appstream desktop-file-utils groff-base man-db
 )
 
 missing=()

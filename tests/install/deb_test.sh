@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The .deb that cpack makes unpacks into a scratch root and runs from there:
 # reelkeep-cli --version and list, the tools and artwork found beside it, the
-# man page shows the commands, the desktop and metainfo files are there.
+# man page shows the commands, the desktop and metainfo files are there, and
+# lintian --pedantic, appstreamcli and desktop-file-validate find it clean
+# (each skipped where the tool is not installed).
 # deb_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -27,7 +29,8 @@ for f in reelkeep-cli ffmpeg ffprobe img_convert loop.png; do
   [ -e "$folder/$f" ] || fail "$f missing from /usr/libexec/reelkeep"
 done
 for f in usr/share/applications/reelkeep.desktop usr/share/metainfo/com.korvix.Reelkeep.metainfo.xml \
-         usr/share/icons/hicolor/64x64/apps/reelkeep.png usr/share/man/man1/reelkeep-cli.1 \
+         usr/share/icons/hicolor/64x64/apps/reelkeep.png usr/share/man/man1/reelkeep-cli.1.gz \
+         usr/share/man/man1/reelkeep.1.gz usr/share/doc/reelkeep/copyright usr/share/doc/reelkeep/changelog.gz \
          usr/share/bash-completion/completions/reelkeep-cli usr/lib/udev/rules.d/60-reelkeep-cards.rules; do
   [ -f "$root/$f" ] || fail "$f missing"
 done
@@ -41,15 +44,29 @@ mkdir -p "$HOME" "$REELKEEP_CARD_DIR"
 "$cli" list | grep -q "demo.img (64 MB)" || fail "list does not show the card"
 "$cli" info "$REELKEEP_CARD_DIR/demo.img" | grep -q "HD 1080p50" || fail "info"
 
-man -l "$root/usr/share/man/man1/reelkeep-cli.1" 2>/dev/null | grep -q "add-video" || fail "man page lacks add-video"
+man -l "$root/usr/share/man/man1/reelkeep-cli.1.gz" 2>/dev/null | grep -q "add-video" || fail "man page lacks add-video"
 
-# Not root: the installed folder is not writable, so the log goes to the state folder.
-if [ "$(id -u)" != 0 ]; then
-  chmod -R a-w "$folder"
-  mkdir -p "$XDG_CONFIG_HOME/Korvix"
-  printf '[Debug]\nLog=1\n' >"$XDG_CONFIG_HOME/Korvix/Reelkeep.conf"
-  "$cli" --version >/dev/null
-  chmod -R u+w "$folder"
-  [ -f "$XDG_STATE_HOME/Korvix/Reelkeep/reelkeep-cli.log" ] || fail "no log in the state folder"
+# The installed program logs under the state folder, never into its own
+# folder, even where it could write there (as root).
+mkdir -p "$XDG_CONFIG_HOME/Korvix"
+printf '[Debug]\nLog=1\n' >"$XDG_CONFIG_HOME/Korvix/Reelkeep.conf"
+"$cli" --version >/dev/null
+[ -f "$XDG_STATE_HOME/Korvix/Reelkeep/reelkeep-cli.log" ] || fail "no log in the state folder"
+[ ! -e "$folder/reelkeep-cli.log" ] || fail "a log in the installed folder"
+[ "$(readlink "$folder/LCDM2B__.TTF")" = ../../share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf ] ||
+  fail "the title font is not a link to fonts-dejavu"
+
+if command -v lintian >/dev/null; then
+  lintian --pedantic --no-tag-display-limit "$deb" >"$scratch/lintian" 2>&1 || true
+  if grep -E '^[EW]: ' "$scratch/lintian"; then fail "lintian finds errors or warnings"; fi
+else
+  echo "deb_test: lintian not installed, not run"
+fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/com.korvix.Reelkeep.metainfo.xml" ||
+    fail "appstreamcli"
+fi
+if command -v desktop-file-validate >/dev/null; then
+  [ -z "$(desktop-file-validate "$root/usr/share/applications/reelkeep.desktop")" ] || fail "desktop-file-validate"
 fi
 echo "deb_test: ok ($deb)"
