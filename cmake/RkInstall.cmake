@@ -55,14 +55,14 @@ set(CPACK_PACKAGE_NAME reelkeep)
 set(CPACK_PACKAGE_VENDOR Korvix)
 set(CPACK_PACKAGE_CONTACT "Korvix <support@korvix.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Prepare the SD cards of a 4Kp50 video playout device")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Prepare the SD cards of a 4Kp50 video playout device
- Reelkeep writes the raw layout the playout device reads over a whole SD
- card: a fixed directory, then videos in its own intra-frame codec with
- 24-bit sound, still images, playlists, transition effects and animated
- logos. It imports anything ffmpeg reads and reads every item back.
- .
- The package holds the Qt window (reelkeep) and the command-line tool
- (reelkeep-cli) for scripts and for preparing many cards at once.")
+# The long description; cpack puts the summary above it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Reelkeep writes the raw layout the playout device reads over a whole SD
+card: a fixed directory, then videos in its own intra-frame codec with
+24-bit sound, still images, playlists, transition effects and animated
+logos. It imports anything ffmpeg reads and reads every item back.
+
+The package holds the Qt window (reelkeep) and the command-line tool
+(reelkeep-cli) for scripts and for preparing many cards at once.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -25,8 +25,14 @@ dpkg -x "$deb" "$root"
 cli=$root/usr/bin/reelkeep-cli
 folder=$root/usr/libexec/reelkeep
 [ -L "$cli" ] || fail "no reelkeep-cli link in /usr/bin"
-for f in reelkeep-cli ffmpeg ffprobe img_convert loop.png; do
+for f in reelkeep-cli loop.png; do
   [ -e "$folder/$f" ] || fail "$f missing from /usr/libexec/reelkeep"
+done
+# The links are relative: they reach the system's files once installed in /usr.
+for f in ffmpeg ffprobe img_convert LCDM2B__.TTF; do
+  target=$(readlink "$folder/$f") || fail "$f is not a link in /usr/libexec/reelkeep"
+  [ "${target#/}" = "$target" ] || fail "$f links to an absolute path"
+  [ -e "$(realpath -m "/usr/libexec/reelkeep/$target")" ] || fail "$f links to nothing on this system"
 done
 for f in usr/share/applications/reelkeep.desktop usr/share/metainfo/com.korvix.Reelkeep.metainfo.xml \
          usr/share/icons/hicolor/64x64/apps/reelkeep.png usr/share/man/man1/reelkeep-cli.1.gz \
@@ -58,7 +64,7 @@ printf '[Debug]\nLog=1\n' >"$XDG_CONFIG_HOME/Korvix/Reelkeep.conf"
 
 if command -v lintian >/dev/null; then
   lintian --pedantic --no-tag-display-limit "$deb" >"$scratch/lintian" 2>&1 || true
-  if grep -E '^[EW]: ' "$scratch/lintian"; then fail "lintian finds errors or warnings"; fi
+  if grep -qE '^[EW]: ' "$scratch/lintian"; then cat "$scratch/lintian" >&2; fail "lintian finds errors or warnings"; fi
 else
   echo "deb_test: lintian not installed, not run"
 fi
