@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -161,7 +162,7 @@ bool CEffectPictureStream::Start() {
     if (files_.empty()) return Fail("no pictures");
     stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
     if (!stack_) return Fail("out of memory");
-    if (!folder_.Create()) return Fail("cannot make a working folder");
+    if (!folder_.Create()) return Fail(std::string("cannot make a working folder: ") + std::strerror(errno ? errno : EIO));
     // The links keep the pictures' extension, by which ffmpeg's image reader
     // knows them, when it is a plain one.
     std::string ext = ExtensionOf(files_[0]);
@@ -169,7 +170,8 @@ bool CEffectPictureStream::Start() {
         if (!(c == '.' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) ext.clear();
     char name[32];
     for (size_t i = 0; i < files_.size(); ++i) {
-        if (!CheckInputPath(files_[i])) return Fail(files_[i] + ": cannot be read");
+        std::string why;
+        if (!CheckInputPath(files_[i], &why)) return Fail(why);
         std::snprintf(name, sizeof name, "p_%03zu", i);
         if (!folder_.Link((name + ext).c_str(), AbsolutePath(files_[i]))) return Fail("cannot link the pictures");
     }
@@ -208,7 +210,9 @@ bool CEffectPictureStream::ReadStack() {
                 received += size_t(got);
                 continue;
             }
-            return Fail("the picture tool ended before picture " + std::to_string(next_ + 1) + " (exit code " +
+            // The picture it stopped at is the one it could not read.
+            return Fail(files_[std::min(next_, files_.size() - 1)] + ": the picture tool could not read it (picture " +
+                        std::to_string(next_ + 1) + " of " + std::to_string(files_.size()) + ", exit code " +
                         std::to_string(tool_->exitCode) + ")");
         }
         if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -61,6 +62,12 @@ EffectOpOutcome Failed(IOperator& op, int textId) {
     EffectOpOutcome out;
     out.result = EffectOpResult::kFailed;
     return out;
+}
+
+// Where the working folders go, for a message about it.
+std::string TemporaryFolder() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
 }
 
 bool IsHdCard(const CSDCard& card) { return IsHdMode(card.VideoMode()); }
@@ -253,13 +260,21 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     const int n = static_cast<int>(files.size());
 
     CEffectWorkFolder work;
-    if (!work.Create()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    if (!work.Create()) {
+        // The card is left as it was: nothing has been written yet.
+        const int error = errno ? errno : EIO;
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, FileCause(TemporaryFolder(), error));
+        EffectOpOutcome failedOut;
+        failedOut.result = EffectOpResult::kFailed;
+        return failedOut;
+    }
     CStinger stinger(picturePath);
     stinger.Pictures().Reserve(files.size());
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     CCodedEffectFrames coded(n, mode.frameRate);
     if (!coded.Allocate()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
     bool failed = false, stopped = false;
+    std::string cause;
     {
         CEffectPictureStream stream(files);
         const EffectPlanes planes = coded.Planes();
@@ -267,11 +282,13 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         for (int i = 0; i < n; ++i) {
             if (!stream.Next(stinger, planes)) {
                 LogMessage(2, "AddEffectFromPictures(): %s", stream.Cause().c_str());
+                cause = stream.Cause();
                 failed = true;
                 break;
             }
             if (!coded.Code(i)) {
                 LogMessage(2, "AddEffectFromPictures(): frame %d cannot be coded", i);
+                cause = files[size_t(i)] + ": its frame cannot be coded";
                 failed = true;
                 break;
             }
@@ -283,7 +300,12 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         }
     }
     op.EndProgress();
-    if (failed) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    if (failed) {
+        // The picture and why it failed, as the stream found it.
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, cause);
+        out.result = EffectOpResult::kFailed;
+        return out;
+    }
     if (stopped) return out;
     stinger.ReadKeyframes();
 
@@ -306,6 +328,24 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
+    // The sound chosen is converted before the question: a file that is
+    // missing, not a file or not a sound refuses the effect with its name
+    // and cause, instead of an effect made silent without a word.
+    std::vector<uint8_t> sound;
+    if (!soundPath.empty()) {
+        std::string why;
+        if (!CheckInputPath(soundPath, &why)) {
+            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, why);
+            out.result = EffectOpResult::kFailed;
+            return out;
+        }
+        sound.assign(size_t(n) * kEffectAudioBytes, 0);
+        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) {
+            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, soundPath + ": not a sound the conversion tool can read");
+            out.result = EffectOpResult::kFailed;
+            return out;
+        }
+    }
     switch (ConfirmItemWrite(op, card, n, cpf)) {
     case WriteConfirm::kGo: break;
     case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
@@ -313,11 +353,6 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     }
     LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
-    std::vector<uint8_t> sound;
-    if (!soundPath.empty()) {
-        sound.assign(size_t(n) * kEffectAudioBytes, 0);
-        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) sound.clear();
-    }
     CStingerSlotSource source(stinger, coded, n, sound.empty() ? nullptr : sound.data());
 
     ItemPlan plan;

@@ -109,8 +109,10 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     const std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
     const bool kavq1 = IsKAVQ1Path(source);
     // Every refusal before the copy: the operator is told, nothing is written.
-    auto Fail = [&op, &out](int textId) {
-        ErrorById(op, textId);
+    // The detail names the file and what is wrong with it.
+    auto Fail = [&op, &out](int textId, const std::string& detail = {}) {
+        if (detail.empty()) ErrorById(op, textId);
+        else ErrorWithDetail(op, textId, detail);
         out.result = VideoOpResult::kFailed;
         return out;
     };
@@ -123,36 +125,51 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     if (kavq1) {
         // Opened without blocking, so that a FIFO given a .kavq1 name cannot
         // hang the operation: only a regular file is a KAVQ1 file.
-        file.fd = OpenInputFile(source);
+        std::string why;
+        file.fd = OpenInputFile(source, &why);
         struct stat st {};
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
-            return Fail(IDS_CANT_OPEN_VIDEO);
-        }
+        if (file.fd < 0) return Fail(IDS_CANT_OPEN_VIDEO, why);
+        if (::fstat(file.fd, &st) != 0) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, errno));
         const uint64_t length = static_cast<uint64_t>(st.st_size);
         if (length >= slotBytes) {
             CSlotBuffer first;
-            if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO);
+            if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, ENOMEM));
+            errno = 0;
             int r = ReadWholeAt(file.fd, 0, first.Data(), slotBytes);
-            if (r <= 0) {
-                return Fail(IDS_ERROR_READING_VIDEO);
-            }
+            if (r <= 0) return Fail(IDS_ERROR_READING_VIDEO, FileCause(source, errno ? errno : EIO));
+            const int budgetBytes = static_cast<int>(slotBytes) - int(kClusterSize);
             switch (CheckKAVQ1Slot(first.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
             case KAVQ1Check::Ok:
                 break;
             case KAVQ1Check::Invalid:
-                return Fail(IDS_INVALID_VIDEO_FORMAT);
-            case KAVQ1Check::Unsupported:
-                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT);
+                return Fail(IDS_INVALID_VIDEO_FORMAT, source + ": no KVQ1 frame in its first slot");
+            case KAVQ1Check::Unsupported: {
+                // What the file was made for beside what the card takes.
+                const uint8_t* h = first.Data() + kClusterSize;
+                auto describe = [](int sizeClass, int rate, int sectors) {
+                    return "size class " + std::to_string(sizeClass) + ", rate code " + std::to_string(rate) + ", " +
+                           std::to_string(sectors) + "-sector frames";
+                };
+                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT,
+                            source + ": made for " + describe(h[4], h[5], int(ReadBE16(h + 6))) + "; the card is " +
+                                VideoModeName(card.VideoMode()) + " (" +
+                                describe(mode.sizeClass, mode.frameRate, budgetBytes / int(kSectorSize)) + ")");
+            }
             }
         }
         frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
+        if (frameCount == 0)
+            return Fail(IDS_VIDEO_TOO_SHORT, source + ": " + std::to_string(length) +
+                                                 " bytes, less than one frame slot of this card (" +
+                                                 std::to_string(slotBytes) + " bytes)");
         ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         slots = std::make_unique<CCheckedKAVQ1Source>(file.fd, mode.sizeClass, mode.frameRate,
                                                       static_cast<int>(slotBytes));
     } else {
         // ffmpeg opens the source itself: a FIFO, a folder or a device there
         // would keep it waiting for ever, and us waiting for its pictures.
-        if (!CheckInputPath(source)) return Fail(IDS_CANT_OPEN_VIDEO);
+        std::string why;
+        if (!CheckInputPath(source, &why)) return Fail(IDS_CANT_OPEN_VIDEO, why);
         // The tools' start-up (the probes) ends on Stop too.
         CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
         encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
