@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -450,6 +451,74 @@ TEST_F(HostileFiles, EveryImporterNamesTheFileAndTheCause) {
         EXPECT_NE(r.err.find(c.cause), std::string::npos) << c.file << ": " << r.err;
     }
     EXPECT_EQ(rk::test::ReadFileBytes(card), before);  // nothing was written
+}
+
+}  // namespace
+
+namespace {
+
+// A read-only card image (a backup kept safe) can be listed, checked, read
+// back, backed up and restored from; a write to it is refused. Readers
+// share an image with each other, never with a writer.
+TEST_F(HostileFiles, ReadOnlyImagesAreReadAndNeverWritten) {
+    const std::string ro = dir_->File("ro.img"), out = dir_->File("ro-out");
+    ASSERT_TRUE(CopyFile(Card(), ro));
+    ASSERT_EQ(::mkdir(out.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(out.c_str(), 0777), 0);
+    ASSERT_EQ(Cli({"create-image", out + "/target.img", "--size", "64M"}, dir_->File("run.err")).status, 0);
+    ASSERT_EQ(::chmod((out + "/target.img").c_str(), 0666), 0);
+    {
+        // Another reader holds it: readers go on, a writer is told why not.
+        const int fd = ::open(ro.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+        EXPECT_EQ(Cli({"videos", ro}, dir_->File("run.err")).status, 0);
+        const CliRun w = Cli({"add-video", ro, Good(), "--yes"}, dir_->File("run.err"));
+        EXPECT_EQ(w.status, 1);
+        EXPECT_NE(w.err.find("held by another program"), std::string::npos) << w.err;
+        ::close(fd);
+    }
+    const std::vector<uint8_t> before = rk::test::ReadFileBytes(ro);
+    ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
+    // Root writes any file: the commands run as a user who may not.
+    const mode_t oldMode = 0700;
+    ASSERT_EQ(::chmod(dir_->Path().c_str(), 0755), 0);
+    const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+        {{"videos", ro}, 0},
+        {{"info", ro}, 0},
+        {{"check", ro}, 0},
+        {{"read-video", ro, "1", out + "/v.kavq1"}, 0},
+        {{"backup", ro, out + "/b.img"}, 0},
+        {{"restore", ro, out + "/target.img", "--yes"}, 0},
+        {{"add-video", ro, Good(), "--yes"}, 1},
+    };
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+        int failed = 0;
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const CliRun r = Cli(runs[i].first, out + "/run.err");
+            if (r.status != runs[i].second) {
+                failed |= 1 << i;
+                rk::test::WriteFile(out + "/failed-" + std::to_string(i), r.err);
+            }
+        }
+        ::_exit(failed);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::chmod(dir_->Path().c_str(), oldMode);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop privileges";
+    for (size_t i = 0; i < runs.size(); ++i) {
+        std::string err;
+        rk::test::ReadFile(out + "/failed-" + std::to_string(i), err);
+        EXPECT_EQ(WEXITSTATUS(status) & (1 << i), 0) << runs[i].first[0] << ": " << err;
+    }
+    EXPECT_EQ(rk::test::ReadFileBytes(ro), before);
+    EXPECT_EQ(rk::test::ReadFileBytes(out + "/v.kavq1"), rk::test::ReadFileBytes(Good()));
+    ::chmod(ro.c_str(), 0644);
 }
 
 }  // namespace
