@@ -161,7 +161,7 @@ private:
 // is open. No volume of the system can cover it.
 class CImageFile final : public ICardDevice {
 public:
-    CImageFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    CImageFile(std::string path, int fd, bool readOnly) : path_(std::move(path)), fd_(fd), readOnly_(readOnly) {}
     ~CImageFile() override {
         if (fd_ >= 0) ::close(fd_);  // releases the lock
     }
@@ -176,6 +176,10 @@ public:
         return FullPread(fd_, offset, buffer, size, error);
     }
     bool WriteAt(uint64_t offset, const void* buffer, size_t size, int& error) override {
+        if (readOnly_) {
+            error = EROFS;
+            return false;
+        }
         // The card does not grow: a write past its end is a short write.
         struct stat st {};
         if (::fstat(fd_, &st) != 0) {
@@ -189,6 +193,7 @@ public:
         return FullPwrite(fd_, offset, buffer, size, error);
     }
     bool Flush(int& error) override {
+        if (readOnly_) return true;  // nothing was written
         if (::fdatasync(fd_) == 0) return true;
         error = errno;
         return false;
@@ -200,20 +205,26 @@ public:
 private:
     std::string path_;
     int fd_;
+    bool readOnly_;
 };
 
 }  // namespace
 
-int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device, int& error) {
+int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device, int& error, CardAccess access) {
     device.reset();
     error = 0;
+    const bool reading = access == CardAccess::kRead;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         error = errno;
         return AnswerFor(error);
     }
     if (S_ISBLK(st.st_mode)) {
-        int fd = ::open(path.c_str(), O_RDWR | O_EXCL | O_CLOEXEC);
+        int fd = ::open(path.c_str(), (reading ? O_RDONLY : O_RDWR) | O_EXCL | O_CLOEXEC);
+        if (fd >= 0 && reading) {
+            device = std::make_unique<CBlockDevice>(path, fd, true, true, st.st_rdev);
+            return kOpenOk;
+        }
         if (fd >= 0) {
             device = std::make_unique<CBlockDevice>(path, fd, true, false, st.st_rdev);
             return kOpenOk;
@@ -240,7 +251,7 @@ int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device
                 error = errno;
                 return AnswerFor(error);
             }
-            device = std::make_unique<CBlockDevice>(path, fd, false, false, st.st_rdev);
+            device = std::make_unique<CBlockDevice>(path, fd, false, reading, st.st_rdev);
             return kOpenOk;
         }
         return AnswerFor(error);  // EBUSY: another program holds it
@@ -248,17 +259,18 @@ int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device
     if (S_ISREG(st.st_mode)) {
         // Checked again on the open file: a FIFO put in the image's place
         // between the stat and the open must not make the open wait.
-        int fd = OpenChecked(path, O_RDWR, FileUse::kFile);
+        int fd = OpenChecked(path, reading ? O_RDONLY : O_RDWR, FileUse::kFile);
         if (fd < 0) {
             error = errno;
             return AnswerFor(error);
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Readers share the image with each other; a writer has it alone.
+        if (::flock(fd, (reading ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
             error = errno;  // EWOULDBLOCK: another program holds it
             ::close(fd);
             return kOpenFailed;
         }
-        device = std::make_unique<CImageFile>(path, fd);
+        device = std::make_unique<CImageFile>(path, fd, reading);
         return kOpenOk;
     }
     error = ENODEV;

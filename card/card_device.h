@@ -42,12 +42,21 @@ public:
     virtual std::string Path() const = 0;
 };
 
+// What an opening of a card is for. Work that only reads (a check, a
+// listing, a read back, the source of a backup or restore) opens for
+// reading: read-only card images and backups open, and readers share the
+// card with each other, never with a writer.
+enum class CardAccess { kReadWrite, kRead };
+
 // Opens `path` for exclusive raw reading and writing: a block device with
 // O_EXCL (a card whose partitions are mounted opens shared, and refuses raw
 // writes with EACCES until UnmountVolumes), a regular file under an exclusive
-// advisory lock. Answers kOpenAccessDenied for EACCES/EPERM, kOpenFailed for
+// advisory lock. For kRead: the block device read-only (still O_EXCL unless
+// mounted), the file read-only under a shared lock; writes then fail with
+// EROFS. Answers kOpenAccessDenied for EACCES/EPERM, kOpenFailed for
 // everything else (missing, held by another program, not a device or file).
-int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device, int& error);
+int OpenCardDevice(const std::string& path, std::unique_ptr<ICardDevice>& device, int& error,
+                   CardAccess access = CardAccess::kReadWrite);
 
 // Creates a sparse card image of `bytes` bytes (a new file; an existing file
 // is refused). False with errno-style `error` on failure.

@@ -118,6 +118,8 @@ ScanResult ScanMedia(IOperator* op, bool keepSelection, int previousDrive, bool&
     return ScanMediaWithFacts(GatherSystemFacts(), op, keepSelection, previousDrive, accessDeniedFlag);
 }
 
-int OpenDrive(CSDCard& card, int driveNumber) { return card.Open(DrivePath(driveNumber), driveNumber); }
+int OpenDrive(CSDCard& card, int driveNumber, CardAccess access) {
+    return card.Open(DrivePath(driveNumber), driveNumber, access);
+}
 
 }  // namespace rk

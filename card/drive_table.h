@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "card/card_device.h"
 #include "card/drive_rules.h"
 
 namespace rk {
@@ -66,6 +67,6 @@ void ResetDriveTable();
 
 // Opens drive n of the last scan's table on `card` (an unknown number fails
 // with kOpenFailed and leaves the card closed).
-int OpenDrive(CSDCard& card, int driveNumber);
+int OpenDrive(CSDCard& card, int driveNumber, CardAccess access = CardAccess::kReadWrite);
 
 }  // namespace rk

@@ -29,15 +29,16 @@ void CSDCard::Close() {
 std::string CSDCard::Path() const { return device_ ? device_->Path() : std::string(); }
 DeviceKind CSDCard::Kind() const { return device_ ? device_->Kind() : DeviceKind::kOther; }
 
-int CSDCard::Open(const std::string& path, int driveNumber) {
+int CSDCard::Open(const std::string& path, int driveNumber, CardAccess access) {
     Close();
     drive_ = driveNumber;
     if (path.empty()) return kOpenFailed;  // a drive number the table does not know
     std::unique_ptr<ICardDevice> device;
     int error = 0;
-    int answer = OpenCardDevice(path, device, error);
+    int answer = OpenCardDevice(path, device, error, access);
     if (answer != kOpenOk) {
         LogMessage(3, "CSDCard::Open(%s): error %d", path.c_str(), error);
+        openError_ = error;
         return answer;
     }
     return OpenDevice(std::move(device), driveNumber);
@@ -46,14 +47,23 @@ int CSDCard::Open(const std::string& path, int driveNumber) {
 int CSDCard::OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber) {
     Close();
     drive_ = driveNumber;
+    openError_ = EINVAL;
     if (!device) return kOpenFailed;
     uint64_t length = 0;
-    if (!device->QuerySize(length)) return kOpenFailed;  // the device goes with it
+    if (!device->QuerySize(length)) {
+        openError_ = errno ? errno : EIO;
+        return kOpenFailed;  // the device goes with it
+    }
     totalSectors_ = int64_t(length / kSectorSize);
     LogMessage(3, "CSDCard::Open(%d): XP style used disk size: %lld sectors", drive_, (long long)totalSectors_);
     const int64_t mib = totalSectors_ / 2048;
     LogMessage(3, "CSDCard::Open(%d): total sectors: %ld", drive_, long(totalSectors_));
-    if (mib > kMaxCardMiB) return kOpenFailed;
+    openSizeMiB_ = mib;
+    if (mib > kMaxCardMiB) {
+        openError_ = EFBIG;
+        return kOpenFailed;
+    }
+    openError_ = 0;
     sizeMiB_ = int32_t(mib);
     device_ = std::move(device);
     open_ = true;

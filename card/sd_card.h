@@ -42,9 +42,13 @@ public:
     // A card image or block device by path, known to the caller as drive
     // `driveNumber` (0 for none; the drive table's OpenDrive gives it). An
     // empty path fails.
-    int Open(const std::string& path, int driveNumber = 0);
+    // `access` kRead opens for work that only reads (its writes fail as on
+    // a write-protected card).
+    int Open(const std::string& path, int driveNumber = 0, CardAccess access = CardAccess::kReadWrite);
     // The same, by path alone.
-    int OpenPath(const std::string& path) { return Open(path); }
+    int OpenPath(const std::string& path, CardAccess access = CardAccess::kReadWrite) {
+        return Open(path, 0, access);
+    }
     // An already opened device (tests put a CFaultDevice here).
     int OpenDevice(std::unique_ptr<ICardDevice> device, int driveNumber = 0);
     // Closes the device; clears the open and error-reported flags.
@@ -125,6 +129,12 @@ public:
 
     int64_t TotalSectors() const { return totalSectors_; }
     int32_t SizeMiB() const { return sizeMiB_; }
+    // Why the last Open failed, errno-style: EWOULDBLOCK when another
+    // program holds the card, EFBIG when it is larger than kMaxCardMiB (its
+    // size in MiB then in OpenSizeMiB), else what the system said; 0 after
+    // a successful Open.
+    int OpenError() const { return openError_; }
+    int64_t OpenSizeMiB() const { return openSizeMiB_; }
     int64_t TotalClusters() const { return regions_.totalClusters; }
     int32_t ItemAreaClusters() const { return regions_.itemAreaClusters; }
     int32_t FreeClusters() const { return freeClusters_; }
@@ -170,6 +180,8 @@ private:
     std::unique_ptr<ICardDevice> device_;
     int drive_ = 0;
     bool open_ = false;
+    int openError_ = 0;
+    int64_t openSizeMiB_ = 0;
     bool dirValid_ = false;
     int mode_ = 0;
     CardDirectory dir_;

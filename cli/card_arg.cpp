@@ -48,7 +48,22 @@ bool BlockDeviceAllowed(const std::string& path, const struct stat& st, std::str
 
 }  // namespace
 
-int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) {
+namespace {
+
+// Why a card did not open, in words.
+std::string OpenCause(const CSDCard& card) {
+    switch (card.OpenError()) {
+    case EWOULDBLOCK: return "held by another program";
+    case EFBIG:
+        return "larger than " + std::to_string(kMaxCardMiB) + " MiB (" + std::to_string(card.OpenSizeMiB()) + " MiB)";
+    case 0: return "unknown cause";
+    default: return std::strerror(card.OpenError());
+    }
+}
+
+}  // namespace
+
+int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error, CardAccess access) {
     if (IsDriveNumber(arg)) {
         bool denied = false;
         ScanResult scan = ScanMedia(nullptr, false, -1, denied);
@@ -58,11 +73,11 @@ int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) 
             error = "no drive " + arg + " in the drive list (see `reelkeep-cli list`)";
             return kOpenFailed;
         }
-        int answer = OpenDrive(card, n);
+        int answer = OpenDrive(card, n, access);
         if (answer == kOpenAccessDenied)
             error = "drive " + arg + ": access denied";
         else if (answer != kOpenOk)
-            error = "drive " + arg + " cannot be opened";
+            error = "drive " + arg + " cannot be opened (" + OpenCause(card) + ")";
         return answer;
     }
     struct stat st {};
@@ -76,17 +91,18 @@ int OpenCardArgument(const std::string& arg, CSDCard& card, std::string& error) 
         error = arg + ": neither a card image nor a block device";
         return kOpenFailed;
     }
-    int answer = card.OpenPath(arg);
+    int answer = card.OpenPath(arg, access);
     if (answer == kOpenAccessDenied)
         error = arg + ": access denied";
     else if (answer != kOpenOk)
-        error = arg + ": cannot be opened (held by another program, or larger than 512000 MiB)";
+        error = arg + ": cannot be opened (" + OpenCause(card) + ")";
     return answer;
 }
 
-bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& formatted, std::string& error) {
+bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& formatted, std::string& error,
+                              CardAccess access) {
     formatted = false;
-    if (OpenCardArgument(arg, card, error) != kOpenOk) return false;
+    if (OpenCardArgument(arg, card, error, access) != kOpenOk) return false;
     formatted = card.ReadDirectory();
     if (!formatted && card.ErrorReported()) {
         error = card.ErrorText();
@@ -95,10 +111,10 @@ bool OpenCardAndReadDirectory(const std::string& arg, CSDCard& card, bool& forma
     return true;
 }
 
-bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card) {
+bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, CardAccess access) {
     bool formatted = false;
     std::string error;
-    if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
+    if (!OpenCardAndReadDirectory(arg, card, formatted, error, access)) {
         // A card with an operator has shown its own error, with the cause.
         if (card.ErrorReported() && card.Operator()) ctx.exitCode = kExitFailed;
         else Fail(ctx, "the card cannot be used", error);

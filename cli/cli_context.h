@@ -56,6 +56,12 @@ void Note(Context& ctx, const std::string& text);
 // False (reason shown, exit status 1) otherwise; nothing has been written.
 bool MayWriteOutput(Context& ctx, const std::string& path);
 
+// A name or path as one field of a tab-separated listing, escaped as `ls -b`
+// shows names: a backslash, a tab, a line break and a carriage return become
+// \\, \t, \n and \r, other control bytes \ooo in octal; everything else
+// (UTF-8 included) passes as it is.
+std::string ListingField(const std::string& text);
+
 // Each group of commands lives in its own file and registers itself here.
 void RegisterCardCommands(CLI::App& app, Context& ctx);
 void RegisterCheckCommands(CLI::App& app, Context& ctx);

@@ -25,6 +25,29 @@ void Fail(Context& ctx, const std::string& text, const std::string& detail) {
                  detail.c_str(), detail.empty() ? "" : ")");
 }
 
+std::string ListingField(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\%03o", c);
+                out += esc;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
 void UsageError(Context& ctx, const std::string& text) {
     ctx.exitCode = kExitUsage;
     std::fprintf(stderr, "%s%s\nRun with --help for more information.\n", MessagePrefix(ctx).c_str(), text.c_str());

@@ -56,7 +56,8 @@ struct CardCommands {
         if (json) return;
         for (size_t i = 0; i < scan.entries.size(); ++i) {
             const DriveEntry& e = scan.entries[i];
-            std::printf("%c %d: %s\t%s\n", int(i) == scan.selected ? '*' : ' ', e.number, e.label.c_str(), e.path.c_str());
+            std::printf("%c %d: %s\t%s\n", int(i) == scan.selected ? '*' : ' ', e.number, ListingField(e.label).c_str(),
+                        ListingField(e.path).c_str());
         }
     }
 
@@ -74,9 +75,10 @@ struct CardCommands {
                     SizeText(int32_t(bytes / 1048576)).c_str());
     }
 
-    bool OpenRead(const std::string& arg, CSDCard& card, bool& formatted) {
+    bool OpenRead(const std::string& arg, CSDCard& card, bool& formatted,
+                  CardAccess access = CardAccess::kReadWrite) {
         std::string error;
-        if (!OpenCardAndReadDirectory(arg, card, formatted, error)) {
+        if (!OpenCardAndReadDirectory(arg, card, formatted, error, access)) {
             // The card has shown its own error, with the cause.
             if (card.ErrorReported()) ctx.exitCode = kExitFailed;
             else Fail("the card cannot be used", error);
@@ -124,7 +126,7 @@ struct CardCommands {
     void Info(const std::string& arg, bool dump, bool json) {
         CSDCard card(&Op());
         bool formatted = false;
-        if (!OpenRead(arg, card, formatted)) return;
+        if (!OpenRead(arg, card, formatted, CardAccess::kRead)) return;
         if (json) return InfoJson(card, formatted);
         std::printf("%s: %d MiB, %lld sectors\n", card.Path().c_str(), card.SizeMiB(), (long long)card.TotalSectors());
         PrintSummary(card);

@@ -113,7 +113,7 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
 
 void RunReadStill(Context& ctx, const StillArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card, "read-still")) return;
+    if (!OpenFormattedCard(ctx, a.card, card, CardAccess::kRead)) return;
     const int s = IndexOf(ctx, a.number, kStillCount, "still");
     if (s < 0) return;
     if (!card.Directory().Still(s).Used()) {
@@ -126,7 +126,7 @@ void RunReadStill(Context& ctx, const StillArgs& a) {
 
 void RunStills(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, arg, card, "stills")) return;
+    if (!OpenFormattedCard(ctx, arg, card, CardAccess::kRead)) return;
     Listing list(json);
     int rows = 0;
     for (int s = 0; s < kStillCount; ++s) {
@@ -181,7 +181,7 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
 
 void RunPlaylists(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, arg, card, "playlists")) return;
+    if (!OpenFormattedCard(ctx, arg, card, CardAccess::kRead)) return;
     const CardDirectory& dir = card.Directory();
     Listing list(json);
     for (int p = 0; p < kPlaylistCount; ++p) {
@@ -343,7 +343,7 @@ struct TitleArgs {
 
 void RunTitleCard(Context& ctx, const TitleArgs& t) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, t.card, card, "title-card")) return;
+    if (!OpenFormattedCard(ctx, t.card, card, CardAccess::kRead)) return;
     const int p = IndexOf(ctx, t.playlist, kPlaylistCount, "playlist");
     if (p < 0) return;
     if (!MayWriteOutput(ctx, t.output)) return;

@@ -33,7 +33,7 @@ void RunCheck(Context& ctx, const CheckArgs& args) {
     // finding, told once on stderr.
     CSDCard card(nullptr);
     std::string error;
-    if (OpenCardArgument(args.card, card, error) != kOpenOk) {
+    if (OpenCardArgument(args.card, card, error, CardAccess::kRead) != kOpenOk) {
         Fail(ctx, "the card cannot be read", error);
         ctx.exitCode = kExitUnreadable;
         return;

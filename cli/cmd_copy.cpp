@@ -1,5 +1,8 @@
 // reelkeep-cli's backup and restore: a card to a sparse image, and an image
 // to one or more cards at once.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 #include <atomic>
@@ -52,8 +55,31 @@ private:
     std::mutex mutex_;
 };
 
-// Ctrl-C reaches the copies through this flag, polled by a watcher.
+// Ctrl-C reaches the copies through this flag, set by a watcher that polls
+// the terminal's stop request every 20 ms while the copies run; the copies
+// look at it between chunks.
 std::atomic<bool> g_stop{false};
+
+class CStopWatcher {
+public:
+    CStopWatcher()
+        : thread_([this] {
+              while (!finished_.load()) {
+                  if (CTerminalOperator::StopRequested()) g_stop.store(true);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          }) {}
+    ~CStopWatcher() {
+        finished_.store(true);
+        thread_.join();
+    }
+    CStopWatcher(const CStopWatcher&) = delete;
+    CStopWatcher& operator=(const CStopWatcher&) = delete;
+
+private:
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
 
 struct BackupArgs {
     std::string card, out;
@@ -67,7 +93,7 @@ void RunBackup(Context& ctx, const BackupArgs& a) {
     CSDCard card(nullptr);
     bool formatted = false;
     std::string error;
-    if (!OpenCardAndReadDirectory(a.card, card, formatted, error)) {
+    if (!OpenCardAndReadDirectory(a.card, card, formatted, error, CardAccess::kRead)) {
         Fail(ctx, "the card cannot be used", error);
         return;
     }
@@ -75,10 +101,28 @@ void RunBackup(Context& ctx, const BackupArgs& a) {
         Fail(ctx, LoadText(IDS_NOT_FORMATTED), a.card + ": no valid directory (format it first)");
         return;
     }
+    struct stat before {};
+    const bool existed = ::lstat(a.out.c_str(), &before) == 0;
     CLineProgress progress({a.out}, ctx.quiet);
-    CopyOutcome out = BackupCard(card, a.out, &progress);
+    CopyOptions options;
+    options.stop = &g_stop;
+    CopyOutcome out;
+    {
+        CStopWatcher watcher;
+        out = BackupCard(card, a.out, &progress, options);
+    }
     if (!out.ok) {
-        Fail(ctx, "the backup failed", out.error);
+        // The directory goes last, so an unfinished backup holds no card:
+        // it is removed rather than left to pass for one.
+        const bool removed = !existed && ::unlink(a.out.c_str()) == 0;
+        const std::string left = removed ? "; the unfinished backup was removed" : "";
+        if (g_stop.load()) {
+            ctx.op->ShowMessage(
+                Message{kMsgNotice, kIconWarning, LoadText(IDS_OPERATION_ABORTED), a.out + ": stopped" + left});
+            ctx.exitCode = kExitFailed;
+            return;
+        }
+        Fail(ctx, "the backup failed", out.error + left);
         return;
     }
     std::printf("%s: backed up\n", a.out.c_str());
@@ -88,7 +132,7 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
     CSDCard image(nullptr);
     bool formatted = false;
     std::string error;
-    if (!OpenCardAndReadDirectory(a.image, image, formatted, error) || !formatted) {
+    if (!OpenCardAndReadDirectory(a.image, image, formatted, error, CardAccess::kRead) || !formatted) {
         Fail(ctx, "the image cannot be restored", formatted || !error.empty() ? error : a.image + ": holds no card directory");
         return;
     }
@@ -119,16 +163,12 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
     CLineProgress progress(names, ctx.quiet);
     CopyOptions options;
     options.stop = &g_stop;
-    std::atomic<bool> finished{false};
-    std::thread watcher([&] {
-        while (!finished.load()) {
-            if (CTerminalOperator::StopRequested()) g_stop.store(true);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
-    std::vector<CopyOutcome> outs = RestoreImage(image, targets, &progress, options);
-    finished.store(true);
-    watcher.join();
+    std::vector<CopyOutcome> outs;
+    {
+        CStopWatcher watcher;
+        outs = RestoreImage(image, targets, &progress, options);
+    }
+    if (g_stop.load()) ctx.op->ShowMessage(Message{kMsgNotice, kIconWarning, LoadText(IDS_OPERATION_ABORTED), a.image});
     for (size_t i = 0; i < outs.size(); ++i) {
         const std::string why = !openErrors[i].empty() ? openErrors[i] : outs[i].error;
         if (outs[i].ok)

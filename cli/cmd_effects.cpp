@@ -20,7 +20,9 @@ namespace rk::cli {
 
 namespace {
 
-bool OpenEffectCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
+bool OpenEffectCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command,
+                    CardAccess access = CardAccess::kReadWrite) {
+    if (access == CardAccess::kRead) return OpenFormattedCard(ctx, arg, card, access);
     return OpenFormattedCard(ctx, arg, card, command);
 }
 
@@ -81,7 +83,7 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
 
 void RunReadEffect(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenEffectCard(ctx, a.card, card, "read-effect")) return;
+    if (!OpenEffectCard(ctx, a.card, card, "read-effect", CardAccess::kRead)) return;
     const int slot = a.number - 1;
     if (slot < 0 || slot >= kEffectCount) {
         UsageError(ctx, "no effect " + std::to_string(a.number) + " (1 to " + std::to_string(kEffectCount) + ")");
@@ -98,7 +100,7 @@ void RunReadEffect(Context& ctx, const ReadArgs& a) {
 
 void RunEffects(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenEffectCard(ctx, arg, card, "effects")) return;
+    if (!OpenEffectCard(ctx, arg, card, "effects", CardAccess::kRead)) return;
     const CardDirectory& dir = card.Directory();
     CJsonWriter j;
     j.BeginArray();

@@ -19,7 +19,9 @@ namespace rk::cli {
 
 namespace {
 
-bool OpenLogoCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command) {
+bool OpenLogoCard(Context& ctx, const std::string& arg, CSDCard& card, const char* command,
+                  CardAccess access = CardAccess::kReadWrite) {
+    if (access == CardAccess::kRead) return OpenFormattedCard(ctx, arg, card, access);
     return OpenFormattedCard(ctx, arg, card, command);
 }
 
@@ -69,7 +71,7 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
 
 void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenLogoCard(ctx, a.card, card, "read-logo")) return;
+    if (!OpenLogoCard(ctx, a.card, card, "read-logo", CardAccess::kRead)) return;
     const int slot = a.number - 1;
     if (slot < 0 || slot >= kLogoCount) {
         UsageError(ctx, "no logo " + std::to_string(a.number) + " (1 to " + std::to_string(kLogoCount) + ")");
@@ -85,7 +87,7 @@ void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
 
 void RunLogos(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenLogoCard(ctx, arg, card, "logos")) return;
+    if (!OpenLogoCard(ctx, arg, card, "logos", CardAccess::kRead)) return;
     const CardDirectory& dir = card.Directory();
     CJsonWriter j;
     j.BeginArray();

@@ -44,6 +44,9 @@ void Recover(Context& ctx, const RecoverArgs& args) {
     case RecoverResult::kCancelled:
         Fail(ctx, "cancelled, nothing written", args.card);
         return;
+    case RecoverResult::kStopped:  // "Operation aborted." has been shown
+        ctx.exitCode = kExitFailed;
+        return;
     case RecoverResult::kDirectoryValid:
     case RecoverResult::kNothingFound:
     case RecoverResult::kFailed:

@@ -74,7 +74,7 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
 
 void RunReadVideo(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card)) return;
+    if (!OpenFormattedCard(ctx, a.card, card, CardAccess::kRead)) return;
     const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
     if (!MayWriteOutput(ctx, a.output)) return;
@@ -90,7 +90,7 @@ std::string DurationOnly(const EntryHead& h, int displayRate) {
 
 void RunVideos(Context& ctx, const std::string& arg, bool json) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, arg, card)) return;
+    if (!OpenFormattedCard(ctx, arg, card, CardAccess::kRead)) return;
     const CardDirectory& dir = card.Directory();
     CJsonWriter j;
     j.BeginArray();
@@ -111,7 +111,7 @@ void RunVideos(Context& ctx, const std::string& arg, bool json) {
             j.Field("frames", static_cast<int>(h.numFrames));
             j.EndObject();
         } else {
-            std::printf("%d\t%d\t%s\t%s\t%llu\t%u\t%u\n", position + 1, v, dir.VideoNameUtf8(v).c_str(),
+            std::printf("%d\t%d\t%s\t%s\t%llu\t%u\t%u\n", position + 1, v, ListingField(dir.VideoNameUtf8(v)).c_str(),
                         duration.c_str(), bytes, h.startCluster, static_cast<unsigned>(h.numFrames));
         }
         ++position;
@@ -124,7 +124,7 @@ void RunVideos(Context& ctx, const std::string& arg, bool json) {
 
 void RunThumbnail(Context& ctx, const ReadArgs& a) {
     CSDCard card(ctx.op);
-    if (!OpenFormattedCard(ctx, a.card, card)) return;
+    if (!OpenFormattedCard(ctx, a.card, card, CardAccess::kRead)) return;
     const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
     if (!MayWriteOutput(ctx, a.output)) return;

@@ -88,18 +88,23 @@ KAVQ1Check CheckKAVQ1Slot(const uint8_t* slot, size_t bytes, int cardSizeClass, 
 }
 
 const char* KAVQ1SlotFault(const uint8_t* slot, size_t bytes, int cardSizeClass, int cardRateCode, int cardSlotBytes,
-                           uint32_t expectedFrame) {
+                           uint32_t expectedFrame, int chunkRateCode) {
     if (bytes < size_t(kClusterBytes) + 8) return "the slot is short";
     if (std::memcmp(slot, kAudioChunkMagic, 4) != 0 || slot[4] != 0x85) return "no sound chunk in the head cluster";
     if (ReadBE32(slot + 8) != expectedFrame) return "frame number out of sequence";
-    const int share = AudioShareBytes(cardRateCode, expectedFrame);
+    const int share = AudioShareBytes(chunkRateCode != 0 ? chunkRateCode : cardRateCode, expectedFrame);
     if (int(ReadBE16(slot + 12)) != AudioChunkLengthWords(share)) return "sound chunk of the wrong length";
     switch (CheckKAVQ1Slot(slot, bytes, cardSizeClass, cardRateCode, cardSlotBytes)) {
     case KAVQ1Check::Ok: return nullptr;
     case KAVQ1Check::Invalid: return "no KVQ1 frame header";
-    case KAVQ1Check::Unsupported: return "frame header of another size class, rate or budget";
+    case KAVQ1Check::Unsupported: break;
     }
-    return "bad slot";
+    // Which of the three the card does not share.
+    const uint8_t* frame = slot + kClusterBytes;
+    if (frame[4] != cardSizeClass) return "frame of another picture size than the card's";
+    if (NormaliseFrameRateCode(frame[5]) != NormaliseFrameRateCode(cardRateCode))
+        return "frame of another frame rate than the card's";
+    return "frame of another frame budget than the card's";
 }
 
 bool ReadKAVQ1StreamInfo(const uint8_t* slot, size_t bytes, KAVQ1StreamInfo& info) {

@@ -68,8 +68,11 @@ KAVQ1Check CheckKAVQ1Slot(const uint8_t* slot, size_t bytes, int cardSizeClass, 
 // number `expectedFrame`, chunk length of that frame's share at the rate) and
 // the frame header (magic, size class, rate, budget). nullptr when the slot
 // passes, else what is wrong with it. A full decode is not done here.
+// `chunkRateCode` is the rate whose share the chunk length announces, when
+// it is not the frame's (effects announce the share of rate code 50 on
+// every card); 0 for the frame's own.
 const char* KAVQ1SlotFault(const uint8_t* slot, size_t bytes, int cardSizeClass, int cardRateCode, int cardSlotBytes,
-                           uint32_t expectedFrame);
+                           uint32_t expectedFrame, int chunkRateCode = 0);
 
 // What the export converter reads from the first slot's frame header.
 struct KAVQ1StreamInfo {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -165,7 +166,7 @@ bool CEffectPictureStream::Start() {
     if (files_.empty()) return Fail("no pictures");
     stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
     if (!stack_) return Fail("out of memory");
-    if (!folder_.Create()) return Fail("cannot make a working folder");
+    if (!folder_.Create()) return Fail(std::string("cannot make a working folder: ") + std::strerror(errno ? errno : EIO));
     std::vector<std::string> input;
     std::string why;
     if (!LinkPictureRun(folder_, files_, input, why)) return Fail(why);
@@ -204,7 +205,9 @@ bool CEffectPictureStream::ReadStack() {
                 received += size_t(got);
                 continue;
             }
-            return Fail("the picture tool ended before picture " + std::to_string(next_ + 1) + " (exit code " +
+            // The picture it stopped at is the one it could not read.
+            return Fail(files_[std::min(next_, files_.size() - 1)] + ": the picture tool could not read it (picture " +
+                        std::to_string(next_ + 1) + " of " + std::to_string(files_.size()) + ", exit code " +
                         std::to_string(tool_->exitCode) + ")");
         }
         if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");

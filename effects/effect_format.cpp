@@ -93,15 +93,59 @@ EffectHeaderCheck ReadEffectFileHeader(const uint8_t* data, size_t bytes, uint64
     // A switch the device does not know would be aired as garbage.
     if (h.switchByte < 1 || h.switchByte > 3) return EffectHeaderCheck::kNotSupported;
     if (h.frames == 0) return EffectHeaderCheck::kBadLength;
-    if (fileBytes != 0 && fileBytes != EffectFileBytes(h.frames, h.clustersPerFrame))
+    // A thumbnail block cut short, or bytes behind it, put no bad frame on
+    // the card: only a file that ends inside its frames is refused.
+    if (fileBytes != 0 && fileBytes < EffectFileSlotBytes(h.frames, h.clustersPerFrame))
         return EffectHeaderCheck::kBadLength;
     return EffectHeaderCheck::kOk;
+}
+
+std::string EffectHeaderFault(EffectHeaderCheck check, const EffectFileHeader& h, uint64_t fileBytes,
+                              int cardClustersPerFrame) {
+    switch (check) {
+    case EffectHeaderCheck::kOk: return {};
+    case EffectHeaderCheck::kInvalid: return "no effect file header (\"STND\" and 32 bytes)";
+    case EffectHeaderCheck::kNotSupported:
+        if (h.width != kEffectWidth || h.height != kEffectHeight)
+            return "the header says " + std::to_string(h.width) + " x " + std::to_string(h.height) + ", not 1920 x 1080";
+        if (h.clustersPerFrame != cardClustersPerFrame)
+            return "the header says " + std::to_string(h.clustersPerFrame) + " clusters per frame, the card has " +
+                   std::to_string(cardClustersPerFrame);
+        return "the header's switch byte is " + std::to_string(int(h.switchByte)) + ", not 1 to 3";
+    case EffectHeaderCheck::kBadLength:
+        if (h.frames == 0) return "the header says 0 frames";
+        return "the file ends inside its frames (" + std::to_string(fileBytes) + " bytes, " +
+               std::to_string(h.frames) + " frames need " +
+               std::to_string(EffectFileSlotBytes(h.frames, h.clustersPerFrame)) + ")";
+    }
+    return {};
+}
+
+int EffectKindOfSwitch(uint8_t switchByte) { return switchByte == 2 || switchByte == 3 ? switchByte : -1; }
+
+const char* EffectSlotFault(const uint8_t* slot, size_t bytes, uint32_t frame, uint32_t frames, int rateCode,
+                            int kind) {
+    if (bytes < size_t(kSlotFrameOffset) + kKVQ1HeaderBytes) return "the slot is short";
+    // Every effect frame's chunk announces 5760 sound bytes, the share of
+    // rate code 50, whatever the card's rate.
+    if (const char* fault = KAVQ1SlotFault(slot, bytes, 1, rateCode, kEffectClustersPerFrame * kClusterBytes, frame,
+                                           kEffectSoundRateCode))
+        return fault;
+    const uint8_t* h = slot + kSlotFrameOffset;
+    if (ReadBE32(h + 8) != frame) return "the frame header's number is out of sequence";
+    if (const char* fault = EffectMarksFault(h, frame, frames, kind)) return fault;
+    if (kind < 0 && !IsKeyframedEffectKind(h[18])) return "an animated wipe's marks in a keyframed effect";
+    return nullptr;
 }
 
 uint64_t EffectClusters(uint64_t frames, uint64_t clustersPerFrame) { return frames * clustersPerFrame + kThumbnailClusters; }
 
 uint64_t EffectFileBytes(uint64_t frames, uint64_t clustersPerFrame) {
     return kEffectFileHeaderBytes + uint64_t(kClusterBytes) * EffectClusters(frames, clustersPerFrame);
+}
+
+uint64_t EffectFileSlotBytes(uint64_t frames, uint64_t clustersPerFrame) {
+    return kEffectFileHeaderBytes + uint64_t(kClusterBytes) * frames * clustersPerFrame;
 }
 
 std::vector<std::string> PictureSequence(const std::string& path,

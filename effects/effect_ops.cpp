@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "media/item_exporter.h"
 #include "media/item_writer.h"
 #include "media/slot_stream.h"
+#include "media/thumbnail.h"
 #include "ui/operator.h"
 
 namespace rk {
@@ -60,6 +63,12 @@ EffectOpOutcome Failed(IOperator& op, int textId, const std::string& detail = {}
     EffectOpOutcome out;
     out.result = EffectOpResult::kFailed;
     return out;
+}
+
+// Where the working folders go, for a message about it.
+std::string TemporaryFolder() {
+    const char* t = std::getenv("TMPDIR");
+    return t && *t ? t : "/tmp";
 }
 
 bool IsHdCard(const CSDCard& card) { return IsHdMode(card.VideoMode()); }
@@ -145,20 +154,49 @@ private:
     std::string cause_;
 };
 
-// Slots of an ".effect" file, each checked to be the effect frame it should
-// be before it goes to the card.
+// The checks of every frame slot of an ".effect" file bound for a card of
+// rate code `rateCode`: EffectSlotFault, and one keyframed kind for all the
+// frames of an effect whose header says keyframed. Whether the first frame
+// is of another rate (a file made for another card) is kept apart.
+class CEffectSlotCheck {
+public:
+    CEffectSlotCheck(uint32_t frames, int rateCode, uint8_t switchByte)
+        : frames_(frames), rateCode_(rateCode), kind_(EffectKindOfSwitch(switchByte)) {}
+    const char* operator()(const uint8_t* slot, size_t bytes, uint32_t index) {
+        if (index == 0) firstOfOtherRate_ = NormaliseFrameRateCode(slot[kSlotFrameOffset + 5]) !=
+                                            NormaliseFrameRateCode(rateCode_);
+        if (const char* fault = EffectSlotFault(slot, bytes, index, frames_, rateCode_, kind_)) return fault;
+        const int kind = slot[kSlotFrameOffset + 18];
+        if (index == 0) firstKind_ = kind;
+        else if (kind != firstKind_) return "another transition kind than the first frame's";
+        return nullptr;
+    }
+    bool FirstOfOtherRate() const { return firstOfOtherRate_; }
+
+private:
+    uint32_t frames_;
+    int rateCode_;
+    int kind_;
+    int firstKind_ = -1;
+    bool firstOfOtherRate_ = false;
+};
+
+// Slots of an ".effect" file, each checked again as it is copied (the file
+// may have changed since the check before the question).
 class CEffectFileSlotSource : public CFileSlotSource {
 public:
-    CEffectFileSlotSource(int fd, uint32_t frames) : CFileSlotSource(fd, kEffectFileHeaderBytes), frames_(frames) {}
+    CEffectFileSlotSource(int fd, const std::string& path, uint32_t frames, const CEffectSlotCheck& check)
+        : CFileSlotSource(fd, kEffectFileHeaderBytes), path_(path), frames_(frames), check_(check) {}
     int Next(uint8_t* slot, size_t bytes) override {
         if (index_ >= frames_) return 0;
         int r = CFileSlotSource::Next(slot, bytes);
+        const std::string where = path_ + ": frame " + std::to_string(index_ + 1) + " of " + std::to_string(frames_);
         if (r != 1) {
-            if (cause_.empty()) cause_ = "the file ends early";
+            cause_ = where + ": " + (cause_.empty() ? "the file ends there" : cause_);
             return -1;
         }
-        if (!IsEffectFrameSlot(slot, bytes, index_, frames_)) {
-            cause_ = "frame " + std::to_string(index_ + 1) + " is not an effect frame";
+        if (const char* fault = check_(slot, bytes, index_)) {
+            cause_ = where + ": " + fault;
             return -1;
         }
         ++index_;
@@ -166,8 +204,10 @@ public:
     }
 
 private:
+    std::string path_;
     uint32_t frames_;
     uint32_t index_ = 0;
+    CEffectSlotCheck check_;
 };
 
 // The effect type and the sound, then with sound the WAV file. False when
@@ -221,13 +261,21 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     const int n = static_cast<int>(files.size());
 
     CEffectWorkFolder work;
-    if (!work.Create()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    if (!work.Create()) {
+        // The card is left as it was: nothing has been written yet.
+        const int error = errno ? errno : EIO;
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, FileCause(TemporaryFolder(), error));
+        EffectOpOutcome failedOut;
+        failedOut.result = EffectOpResult::kFailed;
+        return failedOut;
+    }
     CStinger stinger(picturePath);
     stinger.Pictures().Reserve(files.size());
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     CCodedEffectFrames coded(n, mode.frameRate);
     if (!coded.Allocate()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
     bool failed = false, stopped = false;
+    std::string cause;
     {
         CEffectPictureStream stream(files);
         const EffectPlanes planes = coded.Planes();
@@ -235,11 +283,13 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         for (int i = 0; i < n; ++i) {
             if (!stream.Next(stinger, planes)) {
                 LogMessage(2, "AddEffectFromPictures(): %s", stream.Cause().c_str());
+                cause = stream.Cause();
                 failed = true;
                 break;
             }
             if (!coded.Code(i)) {
                 LogMessage(2, "AddEffectFromPictures(): frame %d cannot be coded", i);
+                cause = files[size_t(i)] + ": its frame cannot be coded";
                 failed = true;
                 break;
             }
@@ -251,7 +301,12 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         }
     }
     op.EndProgress();
-    if (failed) return Failed(op, IDS_ERROR_OPENING_IMAGE);
+    if (failed) {
+        // The picture and why it failed, as the stream found it.
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, cause);
+        out.result = EffectOpResult::kFailed;
+        return out;
+    }
     if (stopped) return out;
     stinger.ReadKeyframes();
 
@@ -274,6 +329,24 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     stinger.WriteKeyframes();
 
     const int cpf = kEffectClustersPerFrame;
+    // The sound chosen is converted before the question: a file that is
+    // missing, not a file or not a sound refuses the effect with its name
+    // and cause, instead of an effect made silent without a word.
+    std::vector<uint8_t> sound;
+    if (!soundPath.empty()) {
+        std::string why;
+        if (!CheckInputPath(soundPath, &why)) {
+            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, why);
+            out.result = EffectOpResult::kFailed;
+            return out;
+        }
+        sound.assign(size_t(n) * kEffectAudioBytes, 0);
+        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) {
+            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, soundPath + ": not a sound the conversion tool can read");
+            out.result = EffectOpResult::kFailed;
+            return out;
+        }
+    }
     switch (ConfirmItemWrite(op, card, n, cpf)) {
     case WriteConfirm::kGo: break;
     case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
@@ -281,11 +354,6 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     }
     LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
-    std::vector<uint8_t> sound;
-    if (!soundPath.empty()) {
-        sound.assign(size_t(n) * kEffectAudioBytes, 0);
-        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) sound.clear();
-    }
     CStingerSlotSource source(stinger, coded, n, sound.empty() ? nullptr : sound.data());
 
     ItemPlan plan;
@@ -304,23 +372,48 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
 EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     EffectOpOutcome out;
     if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
+    // Every refusal names the file and what is wrong with it.
+    auto Fail = [&op](int textId, const std::string& detail) {
+        ErrorWithDetail(op, textId, detail);
+        EffectOpOutcome failed;
+        failed.result = EffectOpResult::kFailed;
+        return failed;
+    };
     std::string why;
     CFileHandle file(OpenInputFile(path, &why));
+    if (file.fd < 0) return Fail(IDS_ERROR_OPENING_FILE, why);
     struct stat st {};
-    if (file.fd < 0) return Failed(op, IDS_ERROR_OPENING_FILE, why);
-    if (::fstat(file.fd, &st) != 0) return Failed(op, IDS_ERROR_OPENING_FILE, FileCause(path, errno));
+    if (::fstat(file.fd, &st) != 0) return Fail(IDS_ERROR_OPENING_FILE, FileCause(path, errno));
     uint8_t raw[kEffectFileHeaderBytes] = {};
+    errno = 0;
     int r = ReadWholeAt(file.fd, 0, raw, sizeof raw);
-    if (r < 0) return Failed(op, IDS_ERROR_OPENING_FILE);
+    if (r < 0) return Fail(IDS_ERROR_OPENING_FILE, FileCause(path, errno ? errno : EIO));
     EffectFileHeader header;
     const int cpf = card.ClustersPerFrame();
-    switch (ReadEffectFileHeader(raw, r == 1 ? sizeof raw : 0, uint64_t(st.st_size), cpf, header)) {
+    const uint64_t fileBytes = uint64_t(st.st_size);
+    const EffectHeaderCheck check = ReadEffectFileHeader(raw, r == 1 ? sizeof raw : 0, fileBytes, cpf, header);
+    const std::string fault = path + ": " + EffectHeaderFault(check, header, fileBytes, cpf);
+    switch (check) {
     case EffectHeaderCheck::kOk: break;
-    case EffectHeaderCheck::kInvalid: return Failed(op, IDS_INVALID_FILE_FORMAT);
-    case EffectHeaderCheck::kNotSupported: return Failed(op, IDS_FILE_NOT_SUPPORTED);
-    case EffectHeaderCheck::kBadLength: return Failed(op, IDS_ERROR_READING_VIDEO);
+    case EffectHeaderCheck::kInvalid: return Fail(IDS_INVALID_FILE_FORMAT, fault);
+    case EffectHeaderCheck::kNotSupported: return Fail(IDS_FILE_NOT_SUPPORTED, fault);
+    case EffectHeaderCheck::kBadLength: return Fail(IDS_ERROR_READING_VIDEO, fault);
     }
     const int n = header.frames;
+    // Every frame is looked at before the question: a frame the device
+    // cannot play (damaged, of another card's rate, with marks that
+    // disagree) refuses the file while nothing is written yet.
+    const int rate = VideoModeAt(card.VideoMode()).frameRate;
+    const CEffectSlotCheck slotCheck(uint32_t(n), rate, header.switchByte);
+    {
+        CEffectSlotCheck scan = slotCheck;
+        const std::string slotFault =
+            FirstSlotFault(file.fd, kEffectFileHeaderBytes, uint32_t(n), uint64_t(cpf) * kClusterBytes,
+                           [&scan](const uint8_t* s, size_t b, uint32_t i) { return scan(s, b, i); });
+        if (!slotFault.empty())
+            return Fail(scan.FirstOfOtherRate() ? IDS_FILE_NOT_SUPPORTED : IDS_ERROR_READING_VIDEO,
+                        path + ": " + slotFault);
+    }
     switch (ConfirmItemWrite(op, card, n, cpf)) {
     case WriteConfirm::kGo: break;
     case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
@@ -328,14 +421,21 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     }
     LogMessage(2, "AddEffectFromFile(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
-    // The thumbnail block lies behind the slots; the length check above
-    // makes sure it is there.
+    // The thumbnail block lies behind the slots, as much of it as the file
+    // holds; what is missing stays black.
     std::vector<uint8_t> thumbnail(kThumbnailBytes, 0);
-    if (ReadWholeAt(file.fd, EffectFileBytes(uint64_t(n), uint64_t(cpf)) - kThumbnailBytes, thumbnail.data(),
-                    thumbnail.size()) != 1)
-        return Failed(op, IDS_ERROR_READING_VIDEO);
+    MakeBlackThumbnail(thumbnail.data());
+    {
+        const uint64_t at = EffectFileSlotBytes(uint64_t(n), uint64_t(cpf));
+        const size_t take = size_t(std::min<uint64_t>(fileBytes - at, kThumbnailBytes));
+        std::vector<uint8_t> part(take);
+        if (take > 0 && ReadWholeAt(file.fd, at, part.data(), take) == 1)
+            std::memcpy(thumbnail.data(), part.data(), take);
+        if (take < kThumbnailBytes)
+            LogMessage(2, "AddEffectFromFile(): %s: the thumbnail block holds %zu of 24576 bytes", path.c_str(), take);
+    }
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    CEffectFileSlotSource source(file.fd, uint32_t(n));
+    CEffectFileSlotSource source(file.fd, path, uint32_t(n), slotCheck);
 
     ItemPlan plan;
     plan.kind = CardItem::kEffect;

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "codec/kavq1_slot.h"
+#include "codec/kvq1_format.h"
+
 namespace rk {
 
 namespace {
@@ -36,6 +39,32 @@ AnimLogoCheck CheckAnimLogoHeader(const AnimLogoHeader& header, int cardClusters
 uint64_t AnimLogoFileBytes(const AnimLogoHeader& header) {
     return kAnimLogoHeaderBytes +
            (uint64_t(header.numFrames) * header.clustersPerFrame + kThumbnailClusters) * uint64_t(kClusterSize);
+}
+
+const char* AnimLogoSlotFault(const uint8_t* slot, size_t bytes, uint32_t frame) {
+    if (bytes < size_t(kSlotFrameOffset) + kKVQ1HeaderBytes) return "the slot is short";
+    if (const char* fault =
+            KAVQ1SlotFault(slot, bytes, 1, kLogoRateCode, kLogoSlotClusters * kClusterBytes, frame))
+        return fault;
+    if (ReadBE32(slot + kSlotFrameOffset + 8) != frame) return "the frame header's number is out of sequence";
+    return nullptr;
+}
+
+std::string AnimLogoHeaderFault(AnimLogoCheck check, const AnimLogoHeader& h, int cardClustersPerFrame) {
+    switch (check) {
+    case AnimLogoCheck::kOk: return {};
+    case AnimLogoCheck::kInvalid:
+        // The parse fills the fields only behind a sound magic.
+        return h.width != 0 || h.height != 0 || h.clustersPerFrame != 0
+                   ? "the header says 0 frames"
+                   : "no logo file header (\"ANML\" and 32 bytes)";
+    case AnimLogoCheck::kUnsupported:
+        if (h.width != kLogoWidth || h.height != kLogoHeight)
+            return "the header says " + std::to_string(h.width) + " x " + std::to_string(h.height) + ", not 1920 x 1080";
+        return "the header says " + std::to_string(h.clustersPerFrame) + " clusters per frame, the card has " +
+               std::to_string(cardClustersPerFrame);
+    }
+    return {};
 }
 
 std::vector<uint8_t> MakeAnimLogoHeader(const EntryHead& head) {

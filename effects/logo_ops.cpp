@@ -55,6 +55,27 @@ ItemPlan LogoPlan(int slot, uint64_t frames, int clustersPerFrame, const uint8_t
     return plan;
 }
 
+// Slots of an ".animlogo" file, each checked again as it is copied (the
+// file may have changed since the check before the question).
+class CCheckedLogoFileSource : public CFileSlotSource {
+public:
+    CCheckedLogoFileSource(int fd, const std::string& path) : CFileSlotSource(fd, kAnimLogoHeaderBytes), path_(path) {}
+    int Next(uint8_t* slot, size_t bytes) override {
+        const int r = CFileSlotSource::Next(slot, bytes);
+        if (r != 1) return r;
+        if (const char* fault = AnimLogoSlotFault(slot, bytes, index_)) {
+            cause_ = path_ + ": frame " + std::to_string(index_ + 1) + ": " + fault;
+            return -1;
+        }
+        ++index_;
+        return 1;
+    }
+
+private:
+    std::string path_;
+    uint32_t index_ = 0;
+};
+
 AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     AddLogoOutcome out;
     auto Fail = [&](int textId, const std::string& detail) {
@@ -72,14 +93,26 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
     const int r = ReadWholeAt(file.fd, 0, raw, sizeof raw);
     if (r < 0) return Fail(IDS_ERROR_OPENING_FILE, FileCause(path, errno ? errno : EIO));
     AnimLogoHeader header;
-    if (r == 0 || ParseAnimLogoHeader(raw, sizeof raw, header) != AnimLogoCheck::kOk)
-        return Fail(IDS_INVALID_FILE_FORMAT, path);
     const int cpf = card.ClustersPerFrame();
-    if (CheckAnimLogoHeader(header, cpf) != AnimLogoCheck::kOk) return Fail(IDS_FILE_NOT_SUPPORTED, path);
+    const AnimLogoCheck parsed = r == 0 ? AnimLogoCheck::kInvalid : ParseAnimLogoHeader(raw, sizeof raw, header);
+    if (parsed != AnimLogoCheck::kOk)
+        return Fail(IDS_INVALID_FILE_FORMAT, path + ": " + AnimLogoHeaderFault(parsed, header, cpf));
+    const AnimLogoCheck fits = CheckAnimLogoHeader(header, cpf);
+    if (fits != AnimLogoCheck::kOk)
+        return Fail(IDS_FILE_NOT_SUPPORTED, path + ": " + AnimLogoHeaderFault(fits, header, cpf));
     // A file cut short in its frames is refused before anything is written
     // (a short thumbnail block is taken as far as it goes).
     const uint64_t frameBytes = uint64_t(header.numFrames) * cpf * kClusterSize;
-    if (uint64_t(st.st_size) < kAnimLogoHeaderBytes + frameBytes) return Fail(IDS_INVALID_FILE_FORMAT, path);
+    if (uint64_t(st.st_size) < kAnimLogoHeaderBytes + frameBytes)
+        return Fail(IDS_INVALID_FILE_FORMAT, path + ": the file ends inside its frames (" + std::to_string(st.st_size) +
+                                                 " bytes, " + std::to_string(header.numFrames) + " frames need " +
+                                                 std::to_string(kAnimLogoHeaderBytes + frameBytes) + ")");
+    // Every frame is looked at before the question: a slot that is not a
+    // logo frame (random bytes, another card's frame) refuses the file
+    // while nothing is written yet.
+    const std::string slotFault = FirstSlotFault(file.fd, kAnimLogoHeaderBytes, header.numFrames,
+                                                 uint64_t(cpf) * kClusterSize, AnimLogoSlotFault);
+    if (!slotFault.empty()) return Fail(IDS_ERROR_READING_VIDEO, path + ": " + slotFault);
 
     const int64_t needed = int64_t(header.numFrames) * cpf + kThumbnailClusters;
     if (!CheckRoom(op, card, needed)) {
@@ -97,7 +130,7 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
         const size_t take = left < kThumbBlockBytes ? size_t(left) : kThumbBlockBytes;
         if (take > 0 && ReadWholeAt(file.fd, at, thumbnail, take) <= 0) std::memset(thumbnail, 0, sizeof thumbnail);
     }
-    CFileSlotSource source(file.fd, kAnimLogoHeaderBytes);
+    CCheckedLogoFileSource source(file.fd, path);
     ItemPlan plan = LogoPlan(slot, header.numFrames, cpf, thumbnail);
     ItemWriteOutcome w = WriteItem(op, card, source, plan);
     out.result = FromWrite(w.result);

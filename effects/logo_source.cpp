@@ -20,6 +20,7 @@
 #include "convert/picture_filter.h"
 #include "convert/picture_run.h"
 #include "convert/tool_folder.h"
+#include "effects/logo_file.h"
 #include "media/picture.h"
 #include "media/thumbnail.h"
 
@@ -33,8 +34,6 @@ constexpr size_t kChroma = kLuma / 4;
 constexpr size_t kCodedLuma = size_t(kWidth) * kCodedHeight;  // to the encoder
 constexpr size_t kCodedChroma = kCodedLuma / 4;
 constexpr int kLogoBudgetSectors = kHdBudgetSectors;
-constexpr int kLogoRateCode = 50;
-constexpr int kLogoSlotClusters = 33;
 constexpr int kPollSliceMs = 100;
 constexpr const char* kPipeName = "logo.yuv";
 

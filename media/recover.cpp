@@ -262,7 +262,7 @@ bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, Ca
     return true;
 }
 
-bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally) {
+bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally, IOperator* op) {
     tally = ScanTally{};
     found.Clear();
     const uint64_t total = CardClusters(card);
@@ -270,10 +270,27 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
     constexpr uint32_t kChunk = 256;
     std::vector<uint8_t> buf(size_t(kChunk + 1) * kClusterSize);
 
+    // Progress through the card, and Stop, between chunks. A stopped scan
+    // reads on as if the card ended there and answers false.
+    struct ProgressScope {
+        IOperator* op;
+        ~ProgressScope() {
+            if (op) op->EndProgress();
+        }
+    } progress{op};
+    if (op) op->BeginProgress(int64_t(total), ProgressUnit::kClusters, kClusterSize);
+    auto stopAsked = [&](uint64_t at) {
+        if (!op || tally.stopped) return tally.stopped;
+        op->SetProgress(int64_t(std::min(at, total)), false);
+        tally.stopped = op->PumpMessages();
+        return tally.stopped;
+    };
+
     // Finds the next slot head at or after `from` and before `end`, reading
     // in large chunks.
     auto nextHead = [&](uint64_t from, uint64_t end, int m, uint64_t& at, SlotHead& head) {
         for (uint64_t c = from; c + 1 < end;) {
+            if (stopAsked(c)) return false;
             const uint32_t n = uint32_t(std::min<uint64_t>(kChunk + 1, end - c));
             if (!card.ReadClusters(uint32_t(c), buf.data(), n)) {
                 readFailed = true;
@@ -307,7 +324,7 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
             from = at + 1;
         }
         if (!IsValidVideoMode(mode)) mode = fallback;
-        if (!IsValidVideoMode(mode)) return false;
+        if (!IsValidVideoMode(mode) || tally.stopped) return false;
     }
     foundMode = mode;
     const CardRegions regions = CardRegions::For(mode, card.TotalSectors());
@@ -337,6 +354,7 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
         uint32_t frames = 1;
         SlotHead last = head, next;
         while (frames < kMaxEntryFrames && at + uint64_t(frames + 1) * x + kThumbnailClusters <= total &&
+               (frames % kChunk != 0 || !stopAsked(at + uint64_t(frames) * x)) &&
                !(kind == SlotKind::kEffect && last.marks.framesAfter == 0) &&
                HeadAt(card, at + uint64_t(frames) * x, mode, next, readFailed) && next.frame == first + frames &&
                SameItem(kind, next.kind)) {
@@ -381,6 +399,7 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
     tally.videos = video;
     tally.effects = effect;
     tally.logos = logo;
+    if (tally.stopped) return false;
     return !readFailed && (tally.videos > 0 || tally.stills > 0 || tally.effects > 0 || tally.logos > 0);
 }
 
@@ -402,7 +421,12 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     if (options.scan) {
         ScanTally tally;
         const int scanMode = IsValidVideoMode(options.mode) ? options.mode : valid ? card.VideoMode() : -1;
-        if (!ScanForItems(card, scanMode, found, mode, tally)) {
+        if (!ScanForItems(card, scanMode, found, mode, tally, &op)) {
+            if (tally.stopped) {
+                out.result = RecoverResult::kStopped;
+                MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+                return out;
+            }
             out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
             if (!card.ErrorReported()) op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NOTHING_FOUND));
             return out;

@@ -52,11 +52,15 @@ struct ScanTally {
     int effects = 0;
     int logos = 0;
     int runsLeftOut = 0;  // runs found after all entries of their kind were taken
+    bool stopped = false;  // Stop was asked for: what was found is not whole
 };
 
 // Rebuilds a directory from what lies on the card. `mode` -1 learns the mode
-// from the first frame slot found; false when no slot at all is found.
-bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally);
+// from the first frame slot found; false when no slot at all is found, and
+// when `op` (if given) answered Stop: the scan shows its progress through
+// the card on `op` and asks it for Stop after every chunk read.
+bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally,
+                  IOperator* op = nullptr);
 
 struct RecoverOptions {
     bool scan = false;   // rebuild from the card instead of the journal
@@ -72,6 +76,7 @@ enum class RecoverResult : int {
     kNothingFound,    // no journalled directory fits / the scan found nothing
     kCancelled,       // the operator said No: nothing written
     kFailed,          // reading or the directory write failed (message shown)
+    kStopped,         // Stop during the scan: "Operation aborted." shown, nothing written
 };
 
 struct RecoverOutcome {

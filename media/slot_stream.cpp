@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "base/fd_io.h"
 #include "card/card_directory.h"
@@ -18,6 +19,23 @@ int CFileSlotSource::Next(uint8_t* slot, size_t bytes) {
     if (r > 0) offset_ += bytes;
     if (r < 0 && errno != 0) cause_ = std::strerror(errno);
     return r;
+}
+
+std::string FirstSlotFault(int fd, uint64_t offset, uint32_t count, uint64_t slotBytes, const SlotFaultCheck& fault) {
+    constexpr size_t kHeadBytes = 32;
+    std::vector<uint8_t> slot(size_t(kClusterSize) + kHeadBytes, 0);
+    uint8_t* frame = slot.data() + kClusterSize;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t at = offset + uint64_t(i) * slotBytes;
+        const std::string where = "frame " + std::to_string(i + 1) + " of " + std::to_string(count);
+        errno = 0;
+        const int a = ReadWholeAt(fd, at, slot.data(), kHeadBytes);
+        const int b = a > 0 ? ReadWholeAt(fd, at + kClusterSize, frame, kHeadBytes) : a;
+        if (a < 0 || b < 0) return where + ": " + std::strerror(errno ? errno : EIO);
+        if (a == 0 || b == 0) return where + ": the file ends there";
+        if (const char* what = fault(slot.data(), slot.size(), i)) return where + ": " + what;
+    }
+    return {};
 }
 
 int CEncoderSlotSource::Next(uint8_t* slot, size_t bytes) {

@@ -47,6 +47,15 @@ protected:
     std::string cause_;
 };
 
+// Checks the heads of `count` slots of `slotBytes` lying in a file from byte
+// `offset` on, before any of them is copied: for each, its head cluster's
+// first 32 bytes and its frame's 32-byte header are read into a buffer laid
+// out as a slot (zero elsewhere) and `fault` is asked about slot `index`.
+// Empty when every slot passes; else "frame N of M: what" (N from 1), or
+// why the file could not be read there.
+using SlotFaultCheck = std::function<const char*(const uint8_t* slot, size_t bytes, uint32_t index)>;
+std::string FirstSlotFault(int fd, uint64_t offset, uint32_t count, uint64_t slotBytes, const SlotFaultCheck& fault);
+
 // Slots from the import encoder; the rest of each slot behind the frame is zero.
 class CEncoderSlotSource : public ISlotSource {
 public:

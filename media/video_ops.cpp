@@ -131,20 +131,35 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         const uint64_t length = static_cast<uint64_t>(st.st_size);
         if (length >= slotBytes) {
             CSlotBuffer first;
-            if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO);
+            if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, ENOMEM));
+            errno = 0;
             int r = ReadWholeAt(file.fd, 0, first.Data(), slotBytes);
-            if (r <= 0) return Fail(IDS_ERROR_READING_VIDEO, FileCause(source, r < 0 && errno ? errno : EIO));
+            if (r <= 0) return Fail(IDS_ERROR_READING_VIDEO, FileCause(source, errno ? errno : EIO));
+            const int budgetBytes = static_cast<int>(slotBytes) - int(kClusterSize);
             switch (CheckKAVQ1Slot(first.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
             case KAVQ1Check::Ok:
                 break;
             case KAVQ1Check::Invalid:
-                return Fail(IDS_INVALID_VIDEO_FORMAT, source + ": not a KAVQ1 video");
-            case KAVQ1Check::Unsupported:
+                return Fail(IDS_INVALID_VIDEO_FORMAT, source + ": no KVQ1 frame in its first slot");
+            case KAVQ1Check::Unsupported: {
+                // What the file was made for beside what the card takes.
+                const uint8_t* h = first.Data() + kClusterSize;
+                auto describe = [](int sizeClass, int rate, int sectors) {
+                    return "size class " + std::to_string(sizeClass) + ", rate code " + std::to_string(rate) + ", " +
+                           std::to_string(sectors) + "-sector frames";
+                };
                 return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT,
-                            source + ": its picture size or frame rate is not the card's " + mode.name);
+                            source + ": made for " + describe(h[4], h[5], int(ReadBE16(h + 6))) + "; the card is " +
+                                VideoModeName(card.VideoMode()) + " (" +
+                                describe(mode.sizeClass, mode.frameRate, budgetBytes / int(kSectorSize)) + ")");
+            }
             }
         }
         frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
+        if (frameCount == 0)
+            return Fail(IDS_VIDEO_TOO_SHORT, source + ": " + std::to_string(length) +
+                                                 " bytes, less than one frame slot of this card (" +
+                                                 std::to_string(slotBytes) + " bytes)");
         ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         slots = std::make_unique<CCheckedKAVQ1Source>(file.fd, mode.sizeClass, mode.frameRate,
                                                       static_cast<int>(slotBytes));

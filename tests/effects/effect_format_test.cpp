@@ -99,9 +99,14 @@ TEST(EffectFile, HeaderRoundTripLengthAndHostileHeaders) {
     EXPECT_EQ(back.switchByte, 1);
 
     EXPECT_EQ(ReadEffectFileHeader(raw, 31, len, 33, back), EffectHeaderCheck::kInvalid);
-    // Ends early, or says fewer frames than it holds.
-    EXPECT_EQ(ReadEffectFileHeader(raw, 32, len - 1, 33, back), EffectHeaderCheck::kBadLength);
-    EXPECT_EQ(ReadEffectFileHeader(raw, 32, len + 12288 * 33, 33, back), EffectHeaderCheck::kBadLength);
+    // Ends inside its frames: refused. Cut inside its thumbnail block, or
+    // with bytes behind it: taken as far as its frames go.
+    const uint64_t slots = EffectFileSlotBytes(3, 33);
+    EXPECT_EQ(slots, len - 2 * 12288);
+    EXPECT_EQ(ReadEffectFileHeader(raw, 32, slots - 1, 33, back), EffectHeaderCheck::kBadLength);
+    EXPECT_EQ(ReadEffectFileHeader(raw, 32, slots, 33, back), EffectHeaderCheck::kOk);
+    EXPECT_EQ(ReadEffectFileHeader(raw, 32, len - 1, 33, back), EffectHeaderCheck::kOk);
+    EXPECT_EQ(ReadEffectFileHeader(raw, 32, len + 12288 * 33, 33, back), EffectHeaderCheck::kOk);
     // 65 clusters a frame on an HD card.
     EffectFileHeader uhd = h;
     uhd.clustersPerFrame = 65;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -259,55 +260,101 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
     EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4")).result, EffectOpResult::kFailed);
     EXPECT_EQ(op.messages.back().text, "Video file is too short to use!");
 
-    // A good file from synthetic effect slots to damage.
+    // A good file from synthetic effect slots (their headers only) to damage.
     EffectFileHeader hdr;
     hdr.frames = 2;
     hdr.switchByte = 1;
     std::vector<uint8_t> good(EffectFileBytes(2, 33), 0);
     WriteEffectFileHeader(hdr, good.data());
+    auto frameHeader = [](std::vector<uint8_t>& f, uint32_t i) {
+        return f.data() + kEffectFileHeaderBytes + i * kSlot + kVideoAreaOffset;
+    };
     for (uint32_t i = 0; i < 2; ++i) {
-        uint8_t* slot = good.data() + kEffectFileHeaderBytes + i * kSlot;
-        WriteAudioChunkHeader(slot, i, kEffectAudioBytes);
-        std::memcpy(slot + kVideoAreaOffset, "KVQ1", 4);
-        WriteBE32(slot + kVideoAreaOffset + 8, i);
-        PutEffectMarks(slot + kVideoAreaOffset, EffectMarks{1, i ? 2047 : 0, 0, int(1 - i)});
+        WriteAudioChunkHeader(frameHeader(good, i) - kVideoAreaOffset, i, kEffectAudioBytes);
+        uint8_t* h = frameHeader(good, i);
+        std::memcpy(h, "KVQ1", 4);
+        h[4] = 1;               // HD
+        h[5] = 50;              // the card's rate
+        WriteBE16(h + 6, 768);  // the effect budget in sectors
+        WriteBE32(h + 8, i);
+        PutEffectMarks(h, EffectMarks{1, i ? 2047 : 0, 0, int(1 - i)});
     }
-    auto Try = [&](const std::vector<uint8_t>& bytes, const char* text) {
-        std::string f = dir.File("x.effect");
+    std::fill(good.end() - 24576, good.end(), uint8_t(0x33));  // a thumbnail block to recognise
+    // Each refusal comes before the question, with the system's text and,
+    // beside it, the file and what is wrong with it.
+    struct Refused {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> spoil;
+        const char* text;
+        const char* cause;
+    } refused[] = {
+        {"cut in its frames", [](auto& f) { f.resize(f.size() - 24576 - 100); }, "Error reading video file!",
+         "the file ends inside its frames"},
+        {"says one frame", [](auto& f) { f[8] = 1; }, "Error reading video file!",
+         "frame 1 of 1: frames after it disagree with the entry"},
+        {"a plain video frame", [&](auto& f) { frameHeader(f, 1)[12] = 0; }, "Error reading video file!",
+         "frame 2 of 2: byte 12 is not 0x40"},
+        {"made on a 60p card", [&](auto& f) { frameHeader(f, 0)[5] = frameHeader(f, 1)[5] = 60; },
+         "This file is not supported!", "frame 1 of 2: frame of another frame rate than the card's"},
+        {"a 60p frame inside", [&](auto& f) { frameHeader(f, 1)[5] = 60; }, "Error reading video file!",
+         "frame 2 of 2: frame of another frame rate than the card's"},
+        {"sound chunk numbered wrong", [&](auto& f) { frameHeader(f, 1)[11 - int(kVideoAreaOffset)] = 5; },
+         "Error reading video file!", "frame 2 of 2: frame number out of sequence"},
+        {"sound chunk of 60p", [&](auto& f) { WriteBE16(frameHeader(f, 1) - kVideoAreaOffset + 12, 1208); },
+         "Error reading video file!", "frame 2 of 2: sound chunk of the wrong length"},
+        {"frame header numbered wrong", [&](auto& f) { WriteBE32(frameHeader(f, 1) + 8, 0); },
+         "Error reading video file!", "frame 2 of 2: the frame header's number is out of sequence"},
+        {"another kind inside", [&](auto& f) { frameHeader(f, 1)[18] = 0; }, "Error reading video file!",
+         "frame 2 of 2: another transition kind than the first frame's"},
+        {"65 clusters a frame", [](auto& f) { f[10] = 65; }, "This file is not supported!",
+         "the header says 65 clusters per frame, the card has 33"},
+        {"no magic", [](auto& f) { f[0] = 'X'; }, "Invalid file format!", "no effect file header"},
+        {"20 bytes", [](auto& f) { f.resize(20); }, "Invalid file format!", "no effect file header"},
+    };
+    const std::string f = dir.File("x.effect");
+    for (const Refused& c : refused) {
+        std::vector<uint8_t> bytes = good;
+        c.spoil(bytes);
         ASSERT_TRUE(test::WriteFileBytes(f, bytes));
         op.messages.clear();
-        EffectOpOutcome r = AddEffectFromFile(op, card, 0, f);
-        if (text) {
-            EXPECT_EQ(r.result, EffectOpResult::kFailed) << text;
-            ASSERT_FALSE(op.messages.empty()) << text;
-            EXPECT_EQ(op.TextsWithIcon(kIconError).back(), text);
-            EXPECT_FALSE(card.Directory().Effect(0).Used()) << text;
-        }
-    };
-    std::vector<uint8_t> shortFile(good.begin(), good.end() - 100);
-    Try(shortFile, "Error reading video file!");
-    std::vector<uint8_t> lies = good;
-    lies[8] = 1;  // says one frame, holds two
-    Try(lies, "Error reading video file!");
-    std::vector<uint8_t> notEffect = good;
-    notEffect[kEffectFileHeaderBytes + kSlot + kVideoAreaOffset + 12] = 0;  // frame 2 is a plain video frame
-    Try(notEffect, "Error reading video file!");
-    std::vector<uint8_t> uhd = good;
-    uhd[10] = 65;
-    Try(uhd, "This file is not supported!");
-    std::vector<uint8_t> magic = good;
-    magic[0] = 'X';
-    Try(magic, "Invalid file format!");
-    Try(std::vector<uint8_t>(good.begin(), good.begin() + 20), "Invalid file format!");
+        EXPECT_EQ(AddEffectFromFile(op, card, 0, f).result, EffectOpResult::kFailed) << c.what;
+        ASSERT_EQ(op.messages.size(), 1u) << c.what;  // no question was asked
+        EXPECT_EQ(op.messages[0].text, c.text) << c.what;
+        EXPECT_EQ(op.messages[0].detail.rfind(f + ": ", 0), 0u) << c.what << ": " << op.messages[0].detail;
+        EXPECT_NE(op.messages[0].detail.find(c.cause), std::string::npos) << c.what << ": " << op.messages[0].detail;
+        EXPECT_FALSE(card.Directory().Effect(0).Used()) << c.what;
+    }
     EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.File("missing.effect")).result, EffectOpResult::kFailed);
     EXPECT_EQ(op.messages.back().text, "Error opening file!");
+    EXPECT_NE(op.messages.back().detail.find("missing.effect"), std::string::npos);
     EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.Path()).result, EffectOpResult::kFailed);  // a folder
     card.Close();
     EXPECT_TRUE(test::ReadImageClusters(image, 0, 3) == before);
     Open();
-    // The good one goes on.
-    Try(good, nullptr);
-    EXPECT_EQ(card.Directory().Effect(0).numFrames, 2);
+    // What the reader of effect files accepts goes on: the whole file, one
+    // cut inside its thumbnail block (what is missing stays black), one
+    // without it, and one with bytes behind it.
+    const std::vector<uint8_t> thumbnail(good.end() - 24576, good.end());
+    struct Accepted {
+        const char* what;
+        long change;  // bytes added (removed when negative)
+    } accepted[] = {{"whole", 0}, {"cut in its thumbnail", -100}, {"no thumbnail", -24576}, {"bytes behind", 5000}};
+    for (int e = 0; e < 4; ++e) {
+        std::vector<uint8_t> bytes = good;
+        bytes.resize(size_t(long(bytes.size()) + accepted[e].change), 0x5A);
+        ASSERT_TRUE(test::WriteFileBytes(f, bytes));
+        op.answers.push_back(kResultYes);
+        EXPECT_EQ(AddEffectFromFile(op, card, e, f).result, EffectOpResult::kDone) << accepted[e].what;
+        const EntryHead h = card.Directory().Effect(e);
+        EXPECT_EQ(h.numFrames, 2) << accepted[e].what;
+        const auto onCard = test::ReadImageClusters(image, h.startCluster + 2 * 33, 2);
+        if (accepted[e].change >= 0) {
+            EXPECT_TRUE(onCard == thumbnail) << accepted[e].what;
+        } else if (accepted[e].change == -100) {
+            EXPECT_TRUE(std::equal(onCard.begin(), onCard.end() - 100, thumbnail.begin())) << accepted[e].what;
+            EXPECT_FALSE(std::equal(onCard.end() - 100, onCard.end(), thumbnail.end() - 100)) << "stays black";
+        }
+    }
 }
 
 TEST_F(EffectOpsTest, TypeSoundAndKeysAreAskedAfterThePicturesLoad) {

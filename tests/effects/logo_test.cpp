@@ -396,21 +396,28 @@ TEST_F(LogoTest, DamagedAnimLogoFilesAreRefusedBeforeAnythingIsWritten) {
         std::string name;
         std::vector<uint8_t> bytes;
         std::string text;
+        std::string cause;  // how the detail goes on after the file's name
     } cases[] = {
-        {"short.animlogo", std::vector<uint8_t>(header.begin(), header.begin() + 20), "Invalid file format!"},
-        {"magic.animlogo", header, "Invalid file format!"},
-        {"cut.animlogo", header, "Invalid file format!"},
-        {"wide.animlogo", header, "This file is not supported!"},
+        {"short.animlogo", std::vector<uint8_t>(header.begin(), header.begin() + 20), "Invalid file format!",
+         "no logo file header"},
+        {"magic.animlogo", header, "Invalid file format!", "no logo file header"},
+        {"cut.animlogo", header, "Invalid file format!", "the file ends inside its frames"},
+        {"wide.animlogo", header, "This file is not supported!", "the header says 1921 x 1080, not 1920 x 1080"},
+        {"random.animlogo", header, "Error reading video file!", "frame 1 of 2: no sound chunk in the head cluster"},
     };
     cases[1].bytes[1] = 'X';
     cases[2].bytes.resize(32 + 40 * kClusterSize);  // frames cut short
     cases[3].bytes[4] = 0x81;
     for (auto& c : cases) {
         if (c.name != "cut.animlogo" && c.name != "short.animlogo") c.bytes.resize(32 + 68 * kClusterSize);
+        if (c.name == "random.animlogo")
+            for (size_t i = 32; i < c.bytes.size(); ++i) c.bytes[i] = uint8_t((i * 2654435761u) >> 13);
         ASSERT_TRUE(test::WriteFileBytes(dir.File(c.name), c.bytes));
         op.messages.clear();
         EXPECT_EQ(Add(dir.File(c.name)).result, LogoOpResult::kFailed) << c.name;
         EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{c.text}) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;  // refused before the question
+        EXPECT_EQ(op.messages[0].detail.rfind(dir.File(c.name) + ": " + c.cause, 0), 0u) << op.messages[0].detail;
     }
     op.messages.clear();
     EXPECT_EQ(Add(dir.File("missing.animlogo")).result, LogoOpResult::kFailed);
