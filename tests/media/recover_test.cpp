@@ -171,6 +171,8 @@ TEST_F(RecoverTest, AnotherCardAtTheSamePathIsNotGivenTheJournalledDirectory) {
         {CardItem::kVideo, 6, "video 7: no frame at cluster "},
     };
     for (const Case& c : cases) {
+        card.Close();
+        ::unlink(image.c_str());
         ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
         Open();
         const uint32_t at = card.FirstItemCluster() + 70;
@@ -187,6 +189,7 @@ TEST_F(RecoverTest, AnotherCardAtTheSamePathIsNotGivenTheJournalledDirectory) {
         ASSERT_TRUE(card.CommitItem(e, black.data()));
         card.Close();
         // Another, blank card of the same size takes the image's place.
+        ::unlink(image.c_str());
         ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
         PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
         Open();
@@ -199,13 +202,13 @@ TEST_F(RecoverTest, AnotherCardAtTheSamePathIsNotGivenTheJournalledDirectory) {
 }
 
 // A mistaken format followed by one more write: the directory from before
-// the format is still kept, and it is the newest whose items are in place.
-TEST_F(RecoverTest, ADirectorySeveralWritesOldIsStillOffered) {
+// the format is still kept, and it is the newest whose items are in place
+// (the formatted one in between holds none).
+TEST_F(RecoverTest, ADirectoryTwoWritesOldIsStillOffered) {
     FillCard();
     const auto full = DirectoryBytes();
     ASSERT_TRUE(card.Format(0));
     AddStill(5);
-    AddStill(6);
     RecoverOutcome r = Recover(false, true);
     ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
     EXPECT_EQ(DirectoryBytes(), full);
