@@ -121,8 +121,6 @@ TEST_F(VerifyTest, ADirectoryThatReadsBackDifferentFailsTheWrite) {
     };
     for (const Case& c : cases) {
         CScriptedOperator op2;
-        card.SetOperator(&op2);
-        card.Close();
         Open();
         card.SetOperator(&op2);
         card.SetVerify(true);
@@ -135,13 +133,13 @@ TEST_F(VerifyTest, ADirectoryThatReadsBackDifferentFailsTheWrite) {
         const std::string cluster = "cluster " + std::to_string(c.byte / kClusterSize) + " reads back different";
         EXPECT_NE(op2.messages.back().detail.find(cluster), std::string::npos) << op2.messages.back().detail;
         // Put the card back as it was for the next case.
-        fault->flipBitAtWrite = 0;
+        card.Close();
         CSDCard fresh;
         ASSERT_EQ(fresh.OpenPath(image), kOpenOk);
         EXPECT_FALSE(fresh.ReadDirectory()) << c.what << ": the damaged block is on the card";
         fresh.Close();
+        ::unlink(image.c_str());
         ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
-        card.Close();
         Open();
         ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
     }
