@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "card/card_copy.h"
-#include "card/recover.h"
+#include "media/recover.h"
 #include "convert/tool_folder.h"
 #include "media/card_check.h"
 #include "media/playlist_ops.h"
