@@ -8,6 +8,8 @@
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
+#include "base/failure_cause.h"
+#include "card/directory_journal.h"
 #include "card/run_check.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -93,22 +95,19 @@ struct Mover {
     uint32_t chunk = 8;
     bool stopAsked = false;
 
-    enum Outcome { kMoved, kLeftInPlace, kFailed };
-
-    // Copies d Clusters from f down to dest (dest < f) in ascending chunks.
-    // Every chunk is read whole before it is written, and its destination
-    // ends below the source of the next chunk, so no Cluster is overwritten
-    // before it has been read.
-    Outcome Move(uint32_t f, uint32_t dest, uint32_t d, uint64_t& moved) {
+    // Copies Clusters [k, end) of an item from f + k to dest + k (dest < f)
+    // in ascending chunks. Every chunk is read whole before it is written,
+    // and no chunk is longer than f - dest, so no Cluster is overwritten
+    // before it has been read. Stop is noted; with `stopEarly` (nothing of
+    // the item overwritten yet) the copy ends there.
+    bool Copy(uint32_t f, uint32_t dest, uint32_t k, uint32_t end, uint64_t& moved, bool stopEarly = false) {
         const int64_t progressBase = card.FirstItemCluster();
-        bool sourceTouched = false;
-        uint32_t k = 0;
-        while (k < d) {
-            const uint32_t c = std::min(chunk, d - k);
+        const uint32_t most = std::min<uint32_t>(kMaxChunkClusters, f - dest);
+        while (k < end) {
+            const uint32_t c = std::min({chunk, end - k, most});
             auto t0 = Clock::now();
-            if (!card.ReadClusters(f + k, buffer, c)) return kFailed;
-            if (!card.WriteClusters(dest + k, buffer, c)) return kFailed;
-            if (uint64_t(dest) + k + c > f) sourceTouched = true;
+            if (!card.ReadClusters(f + k, buffer, c)) return false;
+            if (!card.WriteClusters(dest + k, buffer, c)) return false;
             k += c;
             moved += c;
             auto took = Clock::now() - t0;
@@ -117,21 +116,104 @@ struct Mover {
             else if (took > 2 * kChunkTarget && chunk > 1)
                 chunk /= 2;
             op.SetProgress(int64_t(dest) + k - progressBase, false);
-            if (op.PumpMessages() && !stopAsked) {
-                stopAsked = true;
-                // Nothing of the item has been overwritten yet: it stays
-                // where its entry says, whole.
-                if (!sourceTouched) return kLeftInPlace;
-            }
+            if (op.PumpMessages()) stopAsked = true;
+            if (stopAsked && stopEarly) return true;
         }
-        return kMoved;
+        return true;
     }
 };
 
+// A move whose destination overlaps its source overwrites the item's own
+// first Clusters while its entry still points at them. So the move is kept
+// in the journal before the first write and advanced in steps no longer
+// than the distance moved: each step is made durable on the card before the
+// journal says it is done, and a step only overwrites source Clusters that
+// earlier steps have already copied. Whatever the moment of a crash, the
+// Clusters from the journal's `done` on are still at their source, and the
+// move can be finished from there (FinishPendingMove).
+struct JournalledMove {
+    CSDCard& card;
+    CDirectoryJournal journal{DefaultJournalFolder()};
+    CardIdentity id = card.Identity();
+
+    bool Note(const PendingMove& m) {
+        if (journal.RecordMove(id, m)) return true;
+        LogMessage(2, "compaction: the move of item %u (kind %d) cannot be kept in the journal", m.entry, int(m.kind));
+        NoteFailureCause("the move of an item cannot be kept in the journal folder (" + DefaultJournalFolder() + ")");
+        return false;
+    }
+
+    // Copies from m.done to the end, step by step. False on a device or
+    // journal failure; the journal then holds the last durable step.
+    bool Run(Mover& mover, PendingMove& m, uint64_t& moved) {
+        const uint32_t step = m.from - m.to;
+        while (m.done < m.length) {
+            const uint32_t end = std::min<uint32_t>(m.length, m.done + step);
+            if (!mover.Copy(m.from, m.to, m.done, end, moved) || !card.Flush()) return false;
+            m.done = end;
+            if (m.done < m.length && !Note(m)) return false;
+        }
+        return true;
+    }
+};
+
+bool Overlapping(uint32_t from, uint32_t to, uint32_t length) { return to < from && from - to < length; }
+
+// Points the entry at the item's new place and writes the directory, which
+// flushes the moved Clusters first.
+bool CommitMove(CSDCard& card, ItemKind kind, int entry, uint32_t dest) {
+    EntryHead head = card.Directory().Item(kind, entry);
+    head.startCluster = dest;
+    card.Directory().SetItem(kind, entry, head);
+    return card.WriteDirectory();
+}
+
 }  // namespace
+
+PendingMoveResult FinishPendingMove(CSDCard& card, IOperator& op, bool ownProgress) {
+    if (!card.IsOpen() || !card.IsDirectoryValid()) return PendingMoveResult::kNone;
+    JournalledMove jm{card};
+    PendingMove m;
+    if (!jm.journal.LoadMove(jm.id, m)) return PendingMoveResult::kNone;
+    const uint32_t entries = m.kind == kKindVideo ? kVideoCount : m.kind == kKindEffect ? kEffectCount : kLogoCount;
+    const EntryHead head = m.entry < entries ? card.Directory().Item(m.kind, int(m.entry)) : EntryHead{};
+    const bool sameItem = head.Used() && head.RunClusters() == m.length;
+    if (sameItem && head.startCluster == m.to) {
+        jm.journal.ClearMove(jm.id);  // finished; only the note was left
+        return PendingMoveResult::kNone;
+    }
+    if (!sameItem || head.startCluster != m.from || !Overlapping(m.from, m.to, m.length) ||
+        uint64_t(m.from) + m.length > uint64_t(card.TotalClusters()) || m.to < uint32_t(card.FirstItemCluster())) {
+        // The card has changed since (formatted, restored): the note no
+        // longer describes it and must not move anything.
+        LogMessage(2, "compaction: a stale move note (item %u, kind %d, %u to %u) is dropped", m.entry, int(m.kind),
+                   m.from, m.to);
+        jm.journal.ClearMove(jm.id);
+        return PendingMoveResult::kNone;
+    }
+    LogMessage(2, "compaction: finishing the move of %u clusters from %u to %u (%u done)", m.length, m.from, m.to,
+               m.done);
+    auto buffer = std::make_unique<uint8_t[]>(size_t(kMaxChunkClusters) * kClusterSize);
+    Mover mover{card, op, buffer.get()};
+    uint64_t moved = 0;
+    if (ownProgress) op.BeginProgress(int64_t(card.ItemAreaClusters()) + 1, ProgressUnit::kClusters, kClusterSize);
+    const bool ok = jm.Run(mover, m, moved) && CommitMove(card, m.kind, int(m.entry), m.to);
+    if (ownProgress) {
+        op.EndProgress();
+        op.Refresh(kRefreshCardLine | kRefreshLists);
+    }
+    if (!ok) return PendingMoveResult::kFailed;
+    jm.journal.ClearMove(jm.id);
+    return PendingMoveResult::kFinished;
+}
 
 CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
     CompactionResult result;
+    // A move cut short by a crash is finished before anything else moves.
+    if (FinishPendingMove(card, op, false) == PendingMoveResult::kFailed) {
+        result.failed = true;
+        return result;
+    }
     if (!CheckRuns(card.Directory(), card.Regions()).empty()) {
         LogMessage(2, "compaction refused: the item runs overlap or leave the item area");
         result.failed = true;
@@ -169,33 +251,56 @@ CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n) {
         const uint32_t d = uint32_t(head.RunClusters());
         const uint32_t dest = uint32_t(f - gap);
         LogMessage(2, "moving %d clusters from %d to %d...", int(d), int(f), int(dest));
-        auto outcome = mover.Move(f, dest, d, result.clustersMoved);
-        if (outcome == Mover::kFailed) {
-            // The card has shown its message. The entry keeps its old start:
-            // if the move had begun overwriting its own Clusters the item is
-            // damaged either way, and a failing card takes no more writes.
+        bool copied = false;
+        if (!Overlapping(f, dest, d)) {
+            // The copy never touches the item's own Clusters: it stays whole
+            // where its entry says until the entry changes.
+            copied = mover.Copy(f, dest, 0, d, result.clustersMoved, true);
+            if (copied && mover.stopAsked) {
+                result.stopped = true;  // (left in place; the copy is unreferenced)
+                return result;
+            }
+        } else {
+            JournalledMove jm{card};
+            PendingMove m{kind, uint32_t(r.entry), f, dest, d, 0};
+            // The first step overwrites nothing of the item: Stop there leaves it in place.
+            const uint32_t first = std::min<uint32_t>(d, uint32_t(gap));
+            copied = mover.Copy(f, dest, 0, first, result.clustersMoved, true);
+            if (copied && mover.stopAsked) {
+                result.stopped = true;
+                return result;
+            }
+            m.done = first;
+            copied = copied && card.Flush() && jm.Note(m) && jm.Run(mover, m, result.clustersMoved);
+            if (copied && CommitMove(card, kind, r.entry, dest)) {
+                jm.journal.ClearMove(jm.id);
+                ++result.itemsMoved;
+                r.start = int32_t(dest);
+                w = int64_t(r.start) + r.length;
+                if (mover.stopAsked) {
+                    result.stopped = true;
+                    return result;
+                }
+                continue;
+            }
+            // The card or the journal failed: the journal holds the last
+            // durable step, and the next compaction or `recover` finishes it.
             result.failed = true;
             return result;
         }
-        if (outcome == Mover::kLeftInPlace) {
-            result.stopped = true;
+        if (!copied) {
+            // The card has shown its message; the entry keeps its old start
+            // and the item is whole there.
+            result.failed = true;
             return result;
         }
-        head.startCluster = dest;
-        card.Directory().SetItem(kind, r.entry, head);
-        // WriteDirectory flushes the moved Clusters before the entry that
-        // points at them is written.
-        if (!card.WriteDirectory()) {
+        if (!CommitMove(card, kind, r.entry, dest)) {
             result.failed = true;
             return result;
         }
         ++result.itemsMoved;
         r.start = int32_t(dest);
         w = int64_t(r.start) + r.length;
-        if (mover.stopAsked) {
-            result.stopped = true;
-            return result;
-        }
     }
     result.completed = true;
     return result;

@@ -58,12 +58,25 @@ struct CompactionResult {
 // opens in front of an item (n <= 0: pack the whole item area). Runs inside
 // BeginProgress/EndProgress, which the caller owns. Items move in ascending
 // chunks whose destination always lies below their source; after each item
-// its data is flushed and its entry written. Stop (PumpMessages answering
-// true) lets the current item finish moving and its entry be written first,
-// unless it has not yet overwritten any of its own Clusters, in which case it
-// stays where it was. A device error ends compaction (message shown once by
-// the card).
+// its data is flushed and its entry written. An item moved by less than its
+// own length is kept in the journal while it moves (see FinishPendingMove),
+// so a crash at any write leaves it whole at one place or finishable. Stop
+// (PumpMessages answering true) lets the current item finish moving and its
+// entry be written first, unless it has not yet overwritten any of its own
+// Clusters, in which case it stays where it was. A device error ends
+// compaction (message shown once by the card). A move left unfinished by an
+// earlier run is finished first.
+
 CompactionResult CompactItemArea(CSDCard& card, IOperator& op, int64_t n);
+
+// Finishes a move of an item over its own start that a crash or a device
+// error cut short, from where the journal says it had durably come, and
+// points the item's entry at its new place. A note that no longer fits the
+// card's directory (formatted, restored since) is dropped without a write.
+// Needs the card's valid directory in memory. Runs its own progress unless
+// `ownProgress` is false (inside compaction's).
+enum class PendingMoveResult { kNone, kFinished, kFailed };
+PendingMoveResult FinishPendingMove(CSDCard& card, IOperator& op, bool ownProgress = true);
 
 // The first Cluster of a free run of at least n Clusters, asking the
 // defragmentation question and compacting when no single gap is large enough;

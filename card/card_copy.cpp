@@ -8,6 +8,7 @@
 
 #include "base/log.h"
 #include "card/card_device.h"
+#include "card/directory_journal.h"
 #include "card/sd_card.h"
 
 namespace rk {
@@ -118,7 +119,38 @@ bool WriteDirectoryLast(ICardDevice& to, const CardDirectory& dir, std::string& 
     return true;
 }
 
+// A target's directory is made unreadable, and that made durable, before
+// the first Cluster of the image lands on it: a restore cut short leaves a
+// card that says it is not formatted rather than its old directory pointing
+// at half-overwritten items. The journal keeps the old directory first, so
+// `recover` can still put it back.
+bool InvalidateDirectory(CSDCard& card, const CardDirectory& old, std::string& error) {
+    ICardDevice& to = *card.Device();
+    const CardDirectory blank;
+    const int oldMode = old.IsValid() ? int(old.StoredVideoMode()) : card.VideoMode();
+    JournalTargetDirectory(card, oldMode, old, blank);
+    int e = 0;
+    if (!to.WriteAt(0, blank.Bytes(), kDirectorySize, e)) {
+        error = ClusterError("clearing the directory at", 0, e);
+        return false;
+    }
+    if (!to.Flush(e)) {
+        error = std::string("flushing: ") + std::strerror(e);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+void JournalTargetDirectory(CSDCard& card, int mode, const CardDirectory& previous, const CardDirectory& next) {
+    const std::string folder = DefaultJournalFolder();
+    if (folder.empty() || previous == next) return;
+    const CardIdentity id =
+        CardIdentityOf(card.Kind() == DeviceKind::kBlockDevice, card.Path(), card.TotalSectors(), mode);
+    if (!CDirectoryJournal(folder).Record(id, previous, next))
+        LogMessage(2, "restore: journal: not recorded for %s", card.Path().c_str());
+}
 
 CopyOutcome BackupCard(CSDCard& source, const std::string& outPath, ICopyProgress* progress,
                        const CopyOptions& o) {
@@ -195,7 +227,20 @@ std::vector<CopyOutcome> RestoreImage(CSDCard& image, const std::vector<CSDCard*
         std::vector<uint8_t> buf(size_t(opt.chunkClusters) * kClusterSize);
         std::vector<uint8_t> back(buf.size());
         uint64_t done = 0;
+        if (Stopped(opt)) {
+            out.error = "stopped";
+            return;
+        }
+        CardDirectory old;
+        int readError = 0;
+        if (!to.ReadAt(0, old.Bytes(), kDirectorySize, readError)) {
+            out.error = ClusterError("reading", 0, readError);
+            return;
+        }
+        out.targetTouched = true;
+        if (!InvalidateDirectory(card, old, out.error)) return;
         if (!CopyData(from, to, ranges, buf, opt, progress, t, done, out.error)) return;
+        JournalTargetDirectory(card, int(dir.StoredVideoMode()), CardDirectory(), dir);
         if (!WriteDirectoryLast(to, dir, out.error)) return;
         out.directoryWritten = true;
         // Verify: every referenced Cluster, the directory included, read back

@@ -47,6 +47,7 @@ struct CopyOptions {
 struct CopyOutcome {
     bool ok = false;
     bool directoryWritten = false;
+    bool targetTouched = false;  // restore: the target's old directory was cleared
     std::string error;  // why it failed, in words
 };
 
@@ -58,7 +59,14 @@ CopyOutcome BackupCard(CSDCard& source, const std::string& outPath, ICopyProgres
 // Writes the card image `image` (open, valid directory) to every card of
 // `targets` (open; their operators are not used and should be null), each in
 // its own thread, then reads each one back and compares. Outcomes in the
-// order of `targets`.
+// order of `targets`. Each target's directory is cleared first, its old one
+// kept in the journal. The caller checks the image's items first
+// (MissingItems): this copies what the directory references, as it is.
+
+// Adds a directory change of a card written past CSDCard (a restore) to
+// the journal, keyed as CSDCard keys it for `mode`.
+void JournalTargetDirectory(CSDCard& card, int mode, const CardDirectory& previous, const CardDirectory& next);
+
 std::vector<CopyOutcome> RestoreImage(CSDCard& image, const std::vector<CSDCard*>& targets,
                                       ICopyProgress* progress, const CopyOptions& options = {});
 

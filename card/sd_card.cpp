@@ -188,7 +188,14 @@ bool CSDCard::WriteDirectory() {
     // success is reported.
     bool ok = device_ != nullptr && device_->Flush(error) && WriteWithRetry(0, dir_.Bytes(), kDirectorySize, error) &&
               device_->Flush(error);
-    if (ok) {
+    // The directory is read back like any other write: a block that changed
+    // on its way would leave a card that reads as not formatted.
+    bool verified = true;
+    if (ok && verify_) {
+        verified = VerifyClusters(0, dir_.Bytes(), kDirectoryClusters);
+        if (!verified) onCardKnown_ = false;  // what the card holds now is unknown
+    }
+    if (ok && verified) {
         LogMessage(3, "CSDCard::WriteDirectory(): OK");
         onCard_ = dir_;
     }
@@ -198,7 +205,7 @@ bool CSDCard::WriteDirectory() {
     if (!ok) {
         ReportWriteError("writing the directory", error);
     }
-    return ok;
+    return ok && verified;
 }
 
 void CSDCard::UnmountVolumes() {

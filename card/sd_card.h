@@ -94,10 +94,10 @@ public:
     // Cluster n from the first half of `block`, then n + 1 from the second;
     // stops at the first failure.
     bool WriteThumbnailBlock(uint32_t n, const void* block);
-    // Verify after write: every WriteClusters reads its Clusters back (past
-    // the page cache) and compares them; a difference is a write error that
-    // names the first Cluster that differs ("Media write error!" once, the
-    // cause noted). Off until set; VerifyDefault says what a device kind
+    // Verify after write: every WriteClusters, and WriteDirectory's block,
+    // reads its Clusters back (past the page cache) and compares them; a
+    // difference is a write error that names the first Cluster that differs
+    // ("Media write error!" once, the cause noted). Off until set; VerifyDefault says what a device kind
     // starts with (on for block devices, off for image files).
     void SetVerify(bool on) { verify_ = on; }
     bool Verifying() const { return verify_; }

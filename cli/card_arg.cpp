@@ -11,6 +11,7 @@
 #include "base/path_util.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
+#include "card/allocator.h"
 #include "card/card_directory.h"
 #include "card/drive_scan.h"
 #include "card/sd_card.h"
@@ -122,6 +123,12 @@ bool OpenFormattedCard(Context& ctx, const std::string& arg, CSDCard& card, Card
     }
     if (!formatted) {
         Fail(ctx, LoadText(IDS_NOT_FORMATTED), arg + ": no valid directory (format it first)");
+        return false;
+    }
+    // An item whose move a crash cut short is finished before anything else
+    // reads or writes the card.
+    if (FinishPendingMove(card, *ctx.op) == PendingMoveResult::kFailed) {
+        Fail(ctx, "the card cannot be used", arg + ": an interrupted move of an item cannot be finished");
         return false;
     }
     return true;

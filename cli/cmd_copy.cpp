@@ -19,6 +19,7 @@
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
 #include "cli/terminal_operator.h"
+#include "media/recover.h"
 
 namespace rk::cli {
 
@@ -136,6 +137,17 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
         Fail(ctx, "the image cannot be restored", formatted || !error.empty() ? error : a.image + ": holds no card directory");
         return;
     }
+    // The backup is checked as a card before any target is touched: every
+    // run within its length, every item's slot heads and thumbnail, the
+    // title cards of its playlists.
+    const std::vector<std::string> missing = MissingItems(image, image.Directory(), image.VideoMode());
+    if (!missing.empty()) {
+        std::string why = "the backup is damaged: " + missing[0];
+        if (missing.size() > 1) why += " (and " + std::to_string(missing.size() - 1) + " more)";
+        for (const std::string& card : a.cards) std::printf("%s: FAILED (%s), nothing written\n", card.c_str(), why.c_str());
+        Fail(ctx, "the image cannot be restored", a.image + ": " + why);
+        return;
+    }
     // Every target passes the drive-safety rules of opening a card (never a
     // system disk, never a mounted one written) before anything is written.
     std::vector<std::unique_ptr<CSDCard>> cards;
@@ -175,7 +187,10 @@ void RunRestore(Context& ctx, const RestoreArgs& a) {
             std::printf("%s: restored and verified\n", names[i].c_str());
         else
             std::printf("%s: FAILED (%s)%s\n", names[i].c_str(), why.c_str(),
-                        outs[i].directoryWritten ? "" : ", directory not written");
+                        outs[i].directoryWritten ? ""
+                        : outs[i].targetTouched
+                            ? ", the card now reads as not formatted (`recover` puts its old directory back)"
+                            : ", nothing written");
         if (!outs[i].ok) ctx.exitCode = kExitFailed;
     }
 }

@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "base/log.h"
+#include "card/allocator.h"
 #include "card/directory_journal.h"
 #include "card/run_check.h"
 #include "card/sd_card.h"
@@ -22,6 +24,8 @@
 namespace rk {
 
 namespace {
+
+constexpr const char* kMoveFinishedText = "The move of an item that compaction left unfinished was completed.";
 
 // What a slot holds, by its headers: a video frame of the mode, an effect
 // frame (a frame of the mode carrying effect marks), a logo frame (an HD
@@ -177,49 +181,67 @@ ScanSlotHead ReadScanSlotHead(const uint8_t* data, size_t bytes, int mode) {
     return out;
 }
 
-bool ItemsInPlace(CSDCard& card, const CardDirectory& dir, int mode) {
-    if (!IsValidVideoMode(mode)) return false;
+std::vector<std::string> MissingItems(CSDCard& card, const CardDirectory& dir, int mode) {
+    std::vector<std::string> missing;
+    if (!IsValidVideoMode(mode)) return {"the directory's video mode is unknown"};
     const CardRegions regions = CardRegions::For(mode, card.TotalSectors());
-    if (regions.itemAreaClusters <= 0 || !CheckRuns(dir, regions).empty()) return false;
+    if (regions.itemAreaClusters <= 0) return {std::string("the card is too small for ") + VideoModeName(mode)};
+    for (const RunProblem& p : CheckRuns(dir, regions)) missing.push_back(RunProblemText(p));
+    if (!missing.empty()) return missing;
     const uint64_t total = uint64_t(regions.totalClusters);
     const int x = regions.clustersPerFrame;
-    auto runFits = [&](const EntryHead& h) {
-        return h.clustersPerFrame > 0 && uint64_t(h.startCluster) + h.RunClusters() <= total;
-    };
     SlotHead head;
-    bool readFailed = false;
-    for (int v = 0; v < kVideoCount; ++v) {
-        const EntryHead h = dir.Video(v);
-        if (!h.Used()) continue;
-        if (!runFits(h) || h.clustersPerFrame != x) return false;
-        if (!HeadAt(card, h.startCluster, mode, head, readFailed)) return false;
+    // One item: its first slot (and, for runs, its last, numbered in
+    // sequence) carries a head cluster and a frame header of the mode, and
+    // its thumbnail block, when it has one, is not frame data.
+    auto check = [&](const std::string& name, const EntryHead& h, bool thumbnail) {
+        bool readFailed = false;
+        const uint64_t length = thumbnail ? h.RunClusters() : uint64_t(x);
+        if (h.clustersPerFrame != x || uint64_t(h.startCluster) + length > total) {
+            missing.push_back(name + ": does not fit the card");
+            return;
+        }
+        if (!HeadAt(card, h.startCluster, mode, head, readFailed)) {
+            missing.push_back(name + ": no frame at cluster " + std::to_string(h.startCluster) +
+                              (readFailed ? " (cannot be read)" : ""));
+            return;
+        }
+        if (!thumbnail) return;
         const uint32_t first = head.frame;
-        if (!HeadAt(card, uint64_t(h.startCluster) + uint64_t(h.numFrames - 1) * x, mode, head, readFailed) ||
-            head.frame != first + h.numFrames - 1u)
-            return false;
-        if (!ThumbnailInPlace(card, h.ThumbnailCluster())) return false;
-    }
+        const uint64_t last = uint64_t(h.startCluster) + uint64_t(h.numFrames - 1) * x;
+        if (h.numFrames > 1 && (!HeadAt(card, last, mode, head, readFailed) || head.frame != first + h.numFrames - 1u)) {
+            missing.push_back(name + ": its last frame is not at cluster " + std::to_string(last) +
+                              (readFailed ? " (cannot be read)" : ""));
+            return;
+        }
+        if (!ThumbnailInPlace(card, h.ThumbnailCluster()))
+            missing.push_back(name + ": no thumbnail at cluster " + std::to_string(h.ThumbnailCluster()));
+    };
+    for (int v = 0; v < kVideoCount; ++v)
+        if (dir.Video(v).Used()) check("video " + std::to_string(v + 1), dir.Video(v), true);
     for (int s = 0; s < kStillCount; ++s) {
         const EntryHead h = dir.Still(s);
         if (!h.Used()) continue;
-        if (h.startCluster != regions.StillCluster(s) || !runFits(h)) return false;
-        if (!HeadAt(card, h.startCluster, mode, head, readFailed)) return false;
-        if (!ThumbnailInPlace(card, h.ThumbnailCluster())) return false;
+        if (h.startCluster != regions.StillCluster(s))
+            missing.push_back("still " + std::to_string(s + 1) + ": not at its place");
+        else
+            check("still " + std::to_string(s + 1), h, true);
     }
-    // Effects and logos: their frames need not be plain KVQ1 slots; their
-    // runs must fit and end in a thumbnail.
-    for (int e = 0; e < kEffectCount; ++e) {
-        const EntryHead h = dir.Effect(e);
-        if (h.Used() && (!runFits(h) || !ThumbnailInPlace(card, h.ThumbnailCluster()))) return false;
-    }
-    for (int l = 0; l < kLogoCount; ++l) {
-        const EntryHead h = dir.Logo(l);
-        if (h.Used() && (!runFits(h) || !ThumbnailInPlace(card, h.ThumbnailCluster()))) return false;
-    }
-    return !readFailed;
+    for (int e = 0; e < kEffectCount; ++e)
+        if (dir.Effect(e).Used()) check("effect " + std::to_string(e + 1), dir.Effect(e), true);
+    for (int l = 0; l < kLogoCount; ++l)
+        if (dir.Logo(l).Used()) check("logo " + std::to_string(l + 1), dir.Logo(l), true);
+    for (int p = 0; p < kPlaylistCount; ++p)
+        if (dir.ClipCount(p) > 0)
+            check("the title card of playlist " + std::to_string(p + 1),
+                  EntryHead{regions.TitleCluster(p), 1, uint16_t(x)}, false);
+    return missing;
 }
 
-bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, CardDirectory& found, int& mode) {
+bool ItemsInPlace(CSDCard& card, const CardDirectory& dir, int mode) { return MissingItems(card, dir, mode).empty(); }
+
+bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, CardDirectory& found, int& mode,
+                             std::vector<std::string>* missing) {
     const std::string folder = journalFolder.empty() ? DefaultJournalFolder() : journalFolder;
     if (folder.empty()) return false;
     CDirectoryJournal journal(folder);
@@ -229,37 +251,42 @@ bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, Ca
     ICardDevice* device = card.Device();
     if (!device || !device->ReadAt(0, now.Bytes(), kDirectorySize, error)) return false;
 
+    // Every directory kept for the card, in any mode, newest first: by the
+    // record's time, then by its place in the record.
     struct Candidate {
         CardDirectory dir;
         int64_t when = 0;
-        int order = 0;  // the new side before the previous one
+        size_t order = 0;
     };
     std::vector<Candidate> candidates;
     for (int m = 0; m < kVideoModeCount; ++m) {
         const CardIdentity id = CardIdentityOf(card.Kind() == DeviceKind::kBlockDevice, card.Path(),
                                                card.TotalSectors(), m);
-        CardDirectory previous, next;
-        if (!journal.Load(id, previous, next)) continue;
+        std::vector<CardDirectory> kept;
+        if (!journal.LoadGenerations(id, kept)) continue;
         struct stat st {};
         const int64_t when = ::stat(journal.RecordPath(id).c_str(), &st) == 0 ? int64_t(st.st_mtime) : 0;
-        candidates.push_back({next, when, 0});
-        candidates.push_back({previous, when, 1});
+        for (size_t i = 0; i < kept.size(); ++i) candidates.push_back({kept[i], when, i});
     }
-    const Candidate* best = nullptr;
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return a.when != b.when ? a.when > b.when : a.order > b.order;
+    });
+    bool named = false;
     for (const Candidate& c : candidates) {
         if (!c.dir.IsValid() || !HasItems(c.dir) || c.dir == now) continue;
         const int m = int(c.dir.StoredVideoMode());
-        if (best && (best->when > c.when || (best->when == c.when && best->order <= c.order))) continue;
-        if (!ItemsInPlace(card, c.dir, m)) {
-            LogMessage(3, "recover: a journalled directory (mode %d) does not match the card", m);
-            continue;
+        std::vector<std::string> gone = MissingItems(card, c.dir, m);
+        if (gone.empty()) {
+            found = c.dir;
+            mode = m;
+            return true;
         }
-        best = &c;
+        LogMessage(3, "recover: a journalled directory (mode %d) does not match the card: %s", m, gone[0].c_str());
+        // What is missing is told for the newest directory kept.
+        if (missing && !named) *missing = std::move(gone);
+        named = true;
     }
-    if (!best) return false;
-    found = best->dir;
-    mode = int(found.StoredVideoMode());
-    return true;
+    return false;
 }
 
 bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally, IOperator* op) {
@@ -410,6 +437,21 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         out.result = RecoverResult::kFailed;
         return out;
     }
+    // A compaction cut short inside the move of an item is finished first:
+    // until then that item's entry points at Clusters partly overwritten.
+    if (valid) {
+        const PendingMoveResult moved = FinishPendingMove(card, op);
+        if (moved == PendingMoveResult::kFailed) {
+            out.result = RecoverResult::kFailed;
+            return out;
+        }
+        if (moved == PendingMoveResult::kFinished && !options.force) {
+            out.result = RecoverResult::kRecovered;
+            out.summary = kMoveFinishedText;
+            op.ShowMessage(kMsgNotice, kIconInformation, out.summary);
+            return out;
+        }
+    }
     if (valid && !options.force) {
         out.result = RecoverResult::kDirectoryValid;
         op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_DIRECTORY_VALID));
@@ -441,10 +483,16 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         if (tally.runsLeftOut > 0) summary += " " + FormatText(IDS_RECOVER_RUNS_LEFT_OUT, tally.runsLeftOut);
         summary += " " + LoadText(IDS_RECOVER_SCAN_NOTE);
     } else {
-        if (!FindJournalledDirectory(card, options.journalFolder, found, mode)) {
+        std::vector<std::string> missing;
+        if (!FindJournalledDirectory(card, options.journalFolder, found, mode, &missing)) {
             out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
-            if (!card.ErrorReported())
-                op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NO_JOURNAL));
+            if (!card.ErrorReported()) {
+                // What the newest directory kept names but the card lacks.
+                std::string detail;
+                for (size_t i = 0; i < missing.size() && i < 8; ++i) detail += (i ? "\n" : "") + missing[i];
+                if (missing.size() > 8) detail += "\n(" + std::to_string(missing.size() - 8) + " more)";
+                op.ShowMessage(Message{kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NO_JOURNAL), detail});
+            }
             return out;
         }
         int videos = 0, stills = 0, effects = 0, logos = 0;
@@ -469,6 +517,10 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     }
     card.ReadDirectory();
     out.result = RecoverResult::kRecovered;
+    // The directory put back may be one from before a move was cut short.
+    const PendingMoveResult moved = FinishPendingMove(card, op);
+    if (moved == PendingMoveResult::kFailed) out.result = RecoverResult::kFailed;
+    if (moved == PendingMoveResult::kFinished) out.summary += std::string("\n") + kMoveFinishedText;
     return out;
 }
 

@@ -11,6 +11,7 @@
 // written once, last, and nothing else on the card is touched.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "card/card_directory.h"
 
@@ -19,15 +20,21 @@ namespace rk {
 class CSDCard;
 class IOperator;
 
-// True when every used entry of `dir` lies on the card for `mode` without
-// overlaps, its first frame slot (and for videos its last, numbered in
-// sequence) carries a head cluster and a KVQ1 frame header of the mode, and
-// its thumbnail block is not frame data.
+// What of `dir` is not on the card for `mode`, one line per item ("video 3:
+// no frame at cluster 1700"); empty when every used entry lies on the card
+// without overlaps, its first frame slot (and its last, numbered in
+// sequence) carries a head cluster and a KVQ1 frame header of the mode, its
+// thumbnail block is not frame data, and every playlist with clips has its
+// title card's slot. Videos, stills, effects, logos and title cards alike.
+std::vector<std::string> MissingItems(CSDCard& card, const CardDirectory& dir, int mode);
 bool ItemsInPlace(CSDCard& card, const CardDirectory& dir, int mode);
 
-// The newest journalled directory of this card (any mode) that has items,
-// differs from what the card now holds and whose items are in place.
-bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, CardDirectory& found, int& mode);
+// The newest directory kept in the journal for this card (any mode) that has
+// items, differs from what the card now holds and whose items are all in
+// place. When none is, `missing` (when given) names what the newest one kept
+// lacks on the card.
+bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, CardDirectory& found, int& mode,
+                             std::vector<std::string>* missing = nullptr);
 
 // What the scan reads from the first two Clusters (24576 bytes) of a would-be
 // frame slot: a head cluster with its sound chunk and a KVQ1 frame header of

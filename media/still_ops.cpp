@@ -9,6 +9,7 @@
 #include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
+#include "card/allocator.h"
 #include "card/card_directory.h"
 #include "card/card_item.h"
 #include "card/sd_card.h"
@@ -129,6 +130,40 @@ StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::
     return out;
 }
 
+namespace {
+
+// Where a still's picture waits while its own place is rewritten: a free
+// still slot, or a free run of the item area named by a free video entry.
+struct Parking {
+    int still = -1;
+    int video = -1;
+    uint32_t place = 0;
+};
+
+bool FindParking(const CSDCard& card, int a, int b, uint32_t run, Parking& park) {
+    const CardDirectory& dir = card.Directory();
+    for (int s = 0; s < kStillCount; ++s)
+        if (s != a && s != b && !dir.Still(s).Used()) {
+            park.still = s;
+            park.place = card.Regions().StillCluster(s);
+            return true;
+        }
+    for (int v = 0; v < kVideoCount && park.video < 0; ++v)
+        if (!dir.Video(v).Used()) park.video = v;
+    if (park.video < 0) return false;
+    RunList list;
+    BuildRunRecords(dir, list);
+    SortRunRecords(list);
+    AppendEndMarker(list, card.TotalClusters());
+    const int64_t gap = list.count == 0 ? card.FirstItemCluster()
+                                        : FirstFit(list, run, card.FirstItemCluster(), card.TotalClusters());
+    if (gap < 0 || gap + run > card.TotalClusters()) return false;
+    park.place = uint32_t(gap);
+    return true;
+}
+
+}  // namespace
+
 StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
     StillOutcome out;
     CardDirectory& dir = card.Directory();
@@ -149,38 +184,64 @@ StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
         if (!card.ReadClusters(placeB, picB.data(), run)) return out;
     }
 
-    // Each place is written only while no entry names it, so an interrupted
-    // swap never leaves an entry on a half-written picture. With both used,
-    // b's entry is dropped first; a stop before the end costs at most still b
-    // (its picture lives only in memory while place a is rewritten).
+    // Each place is written only while no entry names it, and each picture
+    // is named by an entry at every moment, so an interrupted swap never
+    // leaves an entry on a half-written picture nor loses either one. With
+    // b free, a's picture goes to b and a is dropped in one directory write.
+    // With both used, b's picture is first parked at a place no entry names
+    // (a free still slot, else a free run of the item area held by a free
+    // video entry), then a's picture goes to b, and b's to a.
     CardDirectory before = dir;
-    if (bUsed) {
-        dir.ClearStill(b);
-        if (!card.CommitDirectory(before)) return out;
+    auto writeAndCommit = [&](uint32_t place, const std::vector<uint8_t>& pic, auto&& change) {
+        if (!card.WriteClusters(place, pic.data(), run)) return false;
         before = dir;
-    }
-    if (!card.WriteClusters(placeB, picA.data(), run)) {
-        out.writeError = true;
-        return out;
-    }
-    EntryHead movedA = headA;
-    movedA.startCluster = placeB;
-    dir.ClearStill(a);
-    dir.SetStill(b, movedA);
-    if (!card.CommitDirectory(before)) {
-        out.writeError = true;
-        return out;
-    }
-    if (bUsed) {
-        before = dir;
-        if (!card.WriteClusters(placeA, picB.data(), run)) {
+        change();
+        return card.CommitDirectory(before);
+    };
+    auto at = [](EntryHead h, uint32_t place) {
+        h.startCluster = place;
+        return h;
+    };
+    if (!bUsed) {
+        if (!writeAndCommit(placeB, picA, [&] {
+                dir.ClearStill(a);
+                dir.SetStill(b, at(headA, placeB));
+            })) {
             out.writeError = true;
             return out;
         }
-        EntryHead movedB = headB;
-        movedB.startCluster = placeA;
-        dir.SetStill(a, movedB);
-        if (!card.CommitDirectory(before)) {
+    } else {
+        Parking park;
+        if (!FindParking(card, a, b, run, park)) {
+            op.ShowMessage(kMsgNotice, kIconWarning,
+                           "Still images " + std::to_string(a + 1) + " and " + std::to_string(b + 1) +
+                               " cannot be swapped safely: the card has no free still slot and no free room of " +
+                               std::to_string(run) + " clusters.");
+            return out;
+        }
+        auto parkB = [&] {
+            dir.ClearStill(b);
+            if (park.still >= 0) {
+                dir.SetStill(park.still, at(headB, park.place));
+            } else {
+                dir.SetVideo(park.video, at(headB, park.place));
+                dir.SetVideoNameUtf8(park.video, "still " + std::to_string(b + 1));
+            }
+        };
+        auto unpark = [&] {
+            if (park.still >= 0)
+                dir.ClearStill(park.still);
+            else
+                dir.ClearVideo(park.video);
+        };
+        const bool ok = writeAndCommit(park.place, picB, parkB) && writeAndCommit(placeB, picA, [&] {
+                            dir.ClearStill(a);
+                            dir.SetStill(b, at(headA, placeB));
+                        }) && writeAndCommit(placeA, picB, [&] {
+                            unpark();
+                            dir.SetStill(a, at(headB, placeA));
+                        });
+        if (!ok) {
             out.writeError = true;
             return out;
         }

@@ -80,6 +80,31 @@ TEST(DirectoryJournal, DamagedRecordsAreRefused) {
     EXPECT_FALSE(j.Load(a, p, n));
 }
 
+// A record of the first version (the previous and the new directory) is
+// still read, and the next write carries both on.
+TEST(DirectoryJournal, FirstVersionRecordsAreReadAndCarriedOn) {
+    test::TempDir tmp;
+    CDirectoryJournal j(tmp.Path());
+    const CardIdentity a{"image:/cards/old.img", 81920, 0};
+    const std::string key = a.Key();
+    std::vector<uint8_t> rec = {'R', 'K', 'D', 'J', 1, 0, 0, 0, uint8_t(key.size()), 0, 0, 0};
+    rec.insert(rec.end(), key.begin(), key.end());
+    for (const CardDirectory& d : {Dir(1700), Dir(1800)}) rec.insert(rec.end(), d.Bytes(), d.Bytes() + kDirectorySize);
+    const uint16_t crc = Crc16Modbus(rec.data(), rec.size());
+    rec.push_back(uint8_t(crc));
+    rec.push_back(uint8_t(crc >> 8));
+    ASSERT_TRUE(test::WriteFileBytes(j.RecordPath(a), rec));
+    CardDirectory p, n;
+    ASSERT_TRUE(j.Load(a, p, n));
+    EXPECT_TRUE(p == Dir(1700));
+    EXPECT_TRUE(n == Dir(1800));
+    ASSERT_TRUE(j.Record(a, Dir(1800), Dir(1900)));
+    std::vector<CardDirectory> kept;
+    ASSERT_TRUE(j.LoadGenerations(a, kept));
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_TRUE(kept[0] == Dir(1700) && kept[1] == Dir(1800) && kept[2] == Dir(1900));
+}
+
 }  // namespace
 }  // namespace rk
 
@@ -111,6 +136,12 @@ TEST(DirectoryJournal, OneRecordPerCardAndModeHoweverManyWrites) {
     CardDirectory p, n;
     ASSERT_TRUE(j.Load(a, p, n));
     EXPECT_TRUE(n == Dir(1851));
+    // The last 16 distinct directories, oldest first, and no more.
+    std::vector<CardDirectory> kept;
+    ASSERT_TRUE(j.LoadGenerations(a, kept));
+    ASSERT_EQ(kept.size(), size_t(kJournalGenerations));
+    for (size_t i = 0; i < kept.size(); ++i) EXPECT_TRUE(kept[i] == Dir(1836 + uint32_t(i))) << i;
+    EXPECT_LE(std::filesystem::file_size(j.RecordPath(a)), 17u * kDirectorySize);
 
     // The same through a card's own directory writes, in the journal the
     // program uses.

@@ -3,15 +3,19 @@
 // last, and the result equal to the original byte for byte.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "card/card_copy.h"
+#include "media/recover.h"
 #include "convert/tool_folder.h"
 #include "media/card_check.h"
 #include "media/playlist_ops.h"
@@ -275,6 +279,167 @@ TEST_F(CardCopyTest, TargetsSmallerThanTheUsedSizeAndNonCardsAreRefused) {
     EXPECT_EQ(Cli("restore " + Q(blank) + " " + Q(other) + " --yes").status, 1);
     EXPECT_EQ(test::ReadImageClusters(other, 0, kDirectoryClusters), std::vector<uint8_t>(kDirectorySize, 0));
     EXPECT_EQ(Cli("backup " + Q(blank) + " " + Q(dir.File("b.img"))).status, 1);
+}
+
+// A backup is checked as a card before any target is written: one cut
+// short, or with an item's frames or title card gone, is refused with the
+// reason, and the target keeps every byte.
+TEST_F(CardCopyTest, ADamagedOrTruncatedBackupIsRefusedBeforeAnyTargetIsWritten) {
+    FillSource();
+    const EntryHead second = dirNow.Video(1);
+    const uint64_t secondLast = second.startCluster + uint64_t(second.numFrames - 1) * kCpf;
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> damage;
+        const char* reason;
+    };
+    auto zero = [](const std::string& path, uint64_t cluster) {
+        std::vector<uint8_t> zeros(kClusterSize, 0);
+        int fd = ::open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, zeros.data(), zeros.size(), off_t(cluster * kClusterSize)), ssize_t(kClusterSize));
+        ::close(fd);
+    };
+    const Case cases[] = {
+        {"cut inside the second video",
+         [&](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), off_t((secondLast + 5) * kClusterSize)), 0); },
+         "the backup is damaged: Video 2"},
+        {"the second video's first frame gone", [&](const std::string& p) { zero(p, second.startCluster); },
+         "the backup is damaged: video 2: no frame at cluster"},
+        {"the second video's last frame gone", [&](const std::string& p) { zero(p, secondLast); },
+         "the backup is damaged: video 2: its last frame is not at cluster"},
+        {"the title card gone", [&](const std::string& p) { zero(p, regions.TitleCluster(0)); },
+         "the backup is damaged: the title card of playlist 1: no frame"},
+    };
+    const std::string target = Blank("target.img");
+    std::vector<uint8_t> mark(size_t(4) * kClusterSize, 0x5A);
+    {
+        int fd = ::open(target.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, mark.data(), mark.size(), off_t(second.startCluster) * kClusterSize), ssize_t(mark.size()));
+        ::close(fd);
+    }
+    const auto targetBefore = test::ReadFileBytes(target);
+    for (const Case& c : cases) {
+        const std::string backup = dir.File("backup.img");
+        Result made = Cli("backup " + Q(source) + " " + Q(backup));
+        ASSERT_EQ(made.status, 0) << made.out;
+        c.damage(backup);
+        Result r = Cli("restore " + Q(backup) + " " + Q(target) + " --yes");
+        EXPECT_EQ(r.status, 1) << c.what << ": " << r.out;
+        EXPECT_NE(r.out.find(c.reason), std::string::npos) << c.what << ": " << r.out;
+        EXPECT_NE(r.out.find("nothing written"), std::string::npos) << c.what << ": " << r.out;
+        EXPECT_TRUE(test::ReadFileBytes(target) == targetBefore) << c.what;
+        ::unlink(backup.c_str());
+    }
+}
+
+// A restore cut at any write or flush leaves the target's old directory
+// only while nothing of its items has been overwritten; from then on the
+// target reads as not formatted until the new directory, last, is whole.
+TEST_F(CardCopyTest, RestoreCutAtEveryWriteLeavesNoDirectoryOrTheWholeNewCard) {
+    FillSource();
+    CSDCard image(nullptr);
+    ASSERT_EQ(image.OpenPath(source), kOpenOk);
+    ASSERT_TRUE(image.ReadDirectory());
+    const std::string pristine = dir.File("pristine.img");
+    ASSERT_TRUE(test::MakeFormattedImage(pristine, 40, 0));
+    {
+        CSDCard t(&op);
+        ASSERT_TRUE(test::OpenCard(t, pristine));
+        const std::string src = dir.File("old.kavq1");
+        ASSERT_TRUE(test::WriteSyntheticKAVQ1(src, 0, 30));
+        ASSERT_EQ(AddVideoFromFile(op, t, 0, src, ImportOptions{}).result, VideoOpResult::kDone);
+    }
+    const auto oldDirectory = test::ReadImageClusters(pristine, 0, kDirectoryClusters);
+    const std::string target = dir.File("target.img");
+    int crashes = 0;
+    for (auto policy : {CFaultDevice::LostWrites::kDropAll, CFaultDevice::LostWrites::kKeepAll,
+                        CFaultDevice::LostWrites::kKeepNewestOnly}) {
+        for (uint64_t n = 1; n < 200; ++n) {
+            std::filesystem::copy_file(pristine, target, std::filesystem::copy_options::overwrite_existing);
+            CSDCard t(nullptr);
+            CFaultDevice* fault = nullptr;
+            test::OpenCard(t, target, &fault);
+            ASSERT_NE(fault, nullptr);
+            fault->crashAtEvent = fault->events + n;
+            fault->lostWrites = policy;
+            const auto outs = RestoreImage(image, {&t}, nullptr, CopyOptions{});
+            const bool crashed = fault->crashed;
+            t.Close();
+            if (!crashed) {
+                EXPECT_TRUE(outs[0].ok) << outs[0].error;
+                ExpectEqualToSource(target);
+                break;
+            }
+            ++crashes;
+            const std::string what = "policy " + std::to_string(int(policy)) + ", crash at event " + std::to_string(n);
+            EXPECT_FALSE(outs[0].ok) << what;
+            const auto now = test::ReadImageClusters(target, 0, kDirectoryClusters);
+            CardDirectory d;
+            std::memcpy(d.Bytes(), now.data(), kDirectorySize);
+            if (!d.IsValid()) continue;  // not formatted: the journal keeps the old directory
+            if (now == oldDirectory)
+                EXPECT_EQ(test::CheckCardConsistent(target), "") << what;
+            else
+                ExpectEqualToSource(target);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    EXPECT_GT(crashes, 3 * 6);
+}
+
+// An interrupted restore leaves a card that reads as not formatted, and the
+// journal still holds the directory it had, which `recover` puts back while
+// its items are untouched.
+TEST_F(CardCopyTest, AStoppedRestoreLeavesTheTargetNotFormattedAndItsOldDirectoryInTheJournal) {
+    FillSource();
+    // The target: a card of its own with one video far behind anything the
+    // backup references.
+    const std::string target = dir.File("target.img");
+    ASSERT_TRUE(test::MakeFormattedImage(target, 40, 0));
+    CSDCard t(&op);
+    ASSERT_TRUE(test::OpenCard(t, target));
+    const uint32_t far = uint32_t(t.TotalClusters()) - 200;
+    for (uint32_t f = 0; f < 2; ++f) {
+        auto slot = test::SyntheticSlot(0, f);
+        ASSERT_TRUE(t.WriteClusters(far + f * kCpf, slot.data(), kCpf));
+    }
+    std::vector<uint8_t> black(kThumbBlockBytes);
+    MakeBlackThumbnail(black.data());
+    ItemEntry e;
+    e.index = 4;
+    e.head = EntryHead{far, 2, kCpf};
+    e.name = "kept";
+    ASSERT_TRUE(t.CommitItem(e, black.data()));
+    const auto old = test::ReadImageClusters(target, 0, kDirectoryClusters);
+    t.Close();
+
+    CSDCard image(nullptr);
+    ASSERT_EQ(image.OpenPath(source), kOpenOk);
+    ASSERT_TRUE(image.ReadDirectory());
+    CSDCard tc(nullptr);
+    CFaultDevice* fault = nullptr;
+    test::OpenCard(tc, target, &fault);
+    ASSERT_NE(fault, nullptr);
+    fault->failWriteAt = fault->writes + 3;  // the directory cleared, one data write, then a failure
+    CopyOptions options;
+    options.chunkClusters = 1;
+    const auto outs = RestoreImage(image, {&tc}, nullptr, options);
+    ASSERT_EQ(outs.size(), 1u);
+    EXPECT_FALSE(outs[0].ok);
+    EXPECT_TRUE(outs[0].targetTouched);
+    EXPECT_FALSE(outs[0].directoryWritten);
+    tc.Close();
+    image.Close();
+    CSDCard after(&op);
+    ASSERT_EQ(after.OpenPath(target), kOpenOk);
+    EXPECT_FALSE(after.ReadDirectory());
+    RecoverOptions ro;
+    ro.ask = false;
+    EXPECT_EQ(RecoverCard(op, after, ro).result, RecoverResult::kRecovered);
+    after.Close();
+    EXPECT_EQ(test::ReadImageClusters(target, 0, kDirectoryClusters), old);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,10 @@ public:
         ASSERT_TRUE(card.WriteDirectory());
     }
     // The tag of the picture at still place s, or -1 when it is not one whole pattern.
-    int TagAt(int s) {
+    int TagAt(int s) { return TagOfRun(CardRegions::For(0, card.TotalSectors()).StillCluster(s)); }
+    int TagOfRun(uint32_t first) {
         const uint32_t run = 33 + 2;
-        auto data = test::ReadImageClusters(image, CardRegions::For(0, card.TotalSectors()).StillCluster(s), run);
+        auto data = test::ReadImageClusters(image, first, run);
         const uint8_t tag = data[0];
         for (size_t i = 0; i < data.size(); ++i)
             if (data[i] != uint8_t(tag + i / kClusterSize)) return -1;
@@ -230,18 +232,44 @@ TEST_F(CatalogueTest, CrashAtEveryWriteOfASwapADeleteAndAPlaylistEdit) {
     const std::string pristine = dir.File("pristine.img");
     std::filesystem::copy_file(image, pristine);
 
-    // A swap: every still entry names a whole picture, never a half-written one.
-    int crashes = CrashEverywhere(this, pristine, [&] { SwapStills(op, card, 0, 1); }, [&](bool, uint64_t n) {
+    // A swap: every entry names a whole picture, never a half-written one,
+    // and both pictures are named at every moment: with a free still slot to
+    // park one in, and with all 32 used (parked in the item area).
+    auto bothPicturesNamed = [&](bool, uint64_t n) {
         CardDirectory d = OnCard();
         ASSERT_TRUE(d.IsValid()) << n;
-        for (int s : {0, 1}) {
+        std::set<int> tags;
+        for (int s = 0; s < kStillCount; ++s) {
             if (!d.Still(s).Used()) continue;
             EXPECT_EQ(d.Still(s).startCluster, CardRegions::For(0, card.TotalSectors()).StillCluster(s)) << n;
             EXPECT_NE(TagAt(s), -1) << "still " << s << " names a half-written picture, crash " << n;
+            tags.insert(TagAt(s));
         }
-        EXPECT_GE(int(d.Still(0).Used()) + int(d.Still(1).Used()), 1) << n;  // at most one is lost
-    });
-    EXPECT_GE(crashes, 6);
+        for (int w = 0; w < kVideoCount; ++w)
+            if (w != v && d.Video(w).Used()) tags.insert(TagOfRun(d.Video(w).startCluster));
+        EXPECT_TRUE(tags.count(10) && tags.count(20)) << "a picture is lost, crash " << n;
+    };
+    int crashes = CrashEverywhere(this, pristine, [&] { SwapStills(op, card, 0, 1); }, bothPicturesNamed);
+    EXPECT_GE(crashes, 9);
+    ASSERT_TRUE(test::OpenCard(card, image));
+    EXPECT_EQ(TagAt(0), 20);
+    EXPECT_EQ(TagAt(1), 10);
+    EXPECT_FALSE(OnCard().Still(2).Used());
+
+    const std::string full = dir.File("full.img");
+    card.Close();
+    std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(test::OpenCard(card, image));
+    for (int s = 2; s < kStillCount; ++s) PlaceStill(s, uint8_t(30 + 2 * s));
+    card.Close();
+    std::filesystem::copy_file(image, full);
+    crashes = CrashEverywhere(this, full, [&] { SwapStills(op, card, 0, 1); }, bothPicturesNamed);
+    EXPECT_GE(crashes, 9);
+    ASSERT_TRUE(test::OpenCard(card, image));
+    EXPECT_EQ(TagAt(0), 20);
+    EXPECT_EQ(TagAt(1), 10);
+    EXPECT_EQ(UsedVideoCount(OnCard()), 1);
+    card.Close();
 
     crashes = CrashEverywhere(this, pristine, [&] { DeleteVideo(op, card, v); }, [&](bool crashed, uint64_t n) {
         CardDirectory d = OnCard();

@@ -138,18 +138,82 @@ TEST_F(RecoverTest, FormatOfTheWrongCardIsUndoneFromTheJournal) {
 
 TEST_F(RecoverTest, AJournalWhoseItemsAreNotOnTheCardIsNotUsed) {
     FillCard();
-    const EntryHead second = card.Directory().Video(1);
+    const EntryHead first = card.Directory().Video(0);
     ASSERT_TRUE(card.Format(0));
-    // Another card's data now lies where the second video's last frame was.
+    // Another card's data now lies where the first video's first frame was:
+    // every directory kept names that video.
     std::vector<uint8_t> zeros(size_t(kCpf) * kClusterSize);
-    ASSERT_TRUE(card.WriteClusters(second.startCluster + kCpf, zeros.data(), kCpf));
+    ASSERT_TRUE(card.WriteClusters(first.startCluster, zeros.data(), kCpf));
     const auto formatted = DirectoryBytes();
+    op.messages.clear();
     EXPECT_EQ(Recover(false, true).result, RecoverResult::kNothingFound);
     EXPECT_EQ(DirectoryBytes(), formatted);
+    ASSERT_FALSE(op.messages.empty());
+    EXPECT_EQ(op.messages.back().detail, "video 1: no frame at cluster " + std::to_string(first.startCluster));
     // The journal of a card holding nothing at all finds nothing either.
     PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
     Open();
     EXPECT_FALSE(card.IsDirectoryValid());
+}
+
+// A card at the same path that is not the journalled one gets nothing,
+// whatever kind of item the journalled directory names, and the message
+// names what is missing.
+TEST_F(RecoverTest, AnotherCardAtTheSamePathIsNotGivenTheJournalledDirectory) {
+    struct Case {
+        CardItem kind;
+        int index;
+        const char* missing;
+    };
+    const Case cases[] = {
+        {CardItem::kEffect, 2, "effect 3: no frame at cluster "},
+        {CardItem::kLogo, 4, "logo 5: no frame at cluster "},
+        {CardItem::kVideo, 6, "video 7: no frame at cluster "},
+    };
+    for (const Case& c : cases) {
+        card.Close();
+        ::unlink(image.c_str());
+        ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+        Open();
+        const uint32_t at = card.FirstItemCluster() + 70;
+        for (uint32_t f = 0; f < 2; ++f) {
+            auto slot = test::SyntheticSlot(0, f);
+            ASSERT_TRUE(card.WriteClusters(at + f * kCpf, slot.data(), kCpf));
+        }
+        std::vector<uint8_t> black(kThumbBlockBytes);
+        MakeBlackThumbnail(black.data());
+        ItemEntry e;
+        e.kind = c.kind;
+        e.index = c.index;
+        e.head = EntryHead{at, 2, kCpf};
+        ASSERT_TRUE(card.CommitItem(e, black.data()));
+        card.Close();
+        // Another, blank card of the same size takes the image's place.
+        ::unlink(image.c_str());
+        ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+        PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
+        Open();
+        op.messages.clear();
+        EXPECT_EQ(Recover(false, false).result, RecoverResult::kNothingFound) << c.missing;
+        EXPECT_EQ(DirectoryBytes(), std::vector<uint8_t>(kDirectorySize, 0)) << c.missing;
+        ASSERT_FALSE(op.messages.empty());
+        EXPECT_EQ(op.messages.back().detail, c.missing + std::to_string(at));
+    }
+}
+
+// A mistaken format followed by one more write: the directory from before
+// the format is still kept, and it is the newest whose items are in place
+// (the formatted one in between holds none).
+TEST_F(RecoverTest, ADirectoryTwoWritesOldIsStillOffered) {
+    FillCard();
+    const auto full = DirectoryBytes();
+    ASSERT_TRUE(card.Format(0));
+    AddStill(5);
+    RecoverOutcome r = Recover(false, true);
+    ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
+    EXPECT_EQ(DirectoryBytes(), full);
+    card.Close();
+    ExpectCardSound(image);
 }
 
 TEST_F(RecoverTest, ScanRebuildsVideosAndStillsWithoutPlaylists) {

@@ -3,6 +3,7 @@
 // was before.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,51 @@ TEST_F(VerifyTest, CleanWritesPassAndCompactionIsVerified) {
     ASSERT_FALSE(op2.messages.empty());
     EXPECT_EQ(op2.messages.back().text, kWriteError);
     EXPECT_NE(op2.messages.back().detail.find("reads back different"), std::string::npos);
+}
+
+// The directory block is read back too: a byte changed on its way makes the
+// write fail instead of leaving a card that reads as not formatted.
+TEST_F(VerifyTest, ADirectoryThatReadsBackDifferentFailsTheWrite) {
+    Open();
+    card.SetVerify(true);
+    ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+    struct Case {
+        const char* what;
+        uint64_t byte;
+        std::function<bool()> write;
+    };
+    const Case cases[] = {
+        {"entry change", 10726 + 4, [&] {
+             CardDirectory before = card.Directory();
+             card.Directory().ClearVideo(0);
+             return card.CommitDirectory(before);
+         }},
+        {"format", 2 * kClusterSize + 9, [&] { return card.Format(0); }},
+    };
+    for (const Case& c : cases) {
+        CScriptedOperator op2;
+        Open();
+        card.SetOperator(&op2);
+        card.SetVerify(true);
+        ASSERT_TRUE(card.ReadDirectory()) << c.what;
+        fault->flipBitAtWrite = fault->writes + 1;
+        fault->flipByte = c.byte;
+        EXPECT_FALSE(c.write()) << c.what;
+        ASSERT_FALSE(op2.messages.empty()) << c.what;
+        EXPECT_EQ(op2.messages.back().text, kWriteError) << c.what;
+        const std::string cluster = "cluster " + std::to_string(c.byte / kClusterSize) + " reads back different";
+        EXPECT_NE(op2.messages.back().detail.find(cluster), std::string::npos) << op2.messages.back().detail;
+        // Put the card back as it was for the next case.
+        card.Close();
+        CSDCard fresh;
+        ASSERT_EQ(fresh.OpenPath(image), kOpenOk);
+        EXPECT_FALSE(fresh.ReadDirectory()) << c.what << ": the damaged block is on the card";
+        fresh.Close();
+        ::unlink(image.c_str());
+        ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
+        Open();
+        ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+    }
 }
 
 }  // namespace
