@@ -8,7 +8,6 @@
 #include "base/log.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
-#include "base/failure_cause.h"
 #include "card/directory_journal.h"
 #include "card/run_check.h"
 #include "card/sd_card.h"
@@ -138,8 +137,8 @@ struct JournalledMove {
 
     bool Note(const PendingMove& m) {
         if (journal.RecordMove(id, m)) return true;
-        LogMessage(2, "compaction: the move of item %u (kind %d) cannot be kept in the journal", m.entry, int(m.kind));
-        NoteFailureCause("the move of an item cannot be kept in the journal folder (" + DefaultJournalFolder() + ")");
+        LogMessage(2, "compaction: the move of item %u (kind %d) cannot be kept in the journal folder (%s)", m.entry,
+                   int(m.kind), DefaultJournalFolder().c_str());
         return false;
     }
 
