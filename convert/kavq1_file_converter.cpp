@@ -87,8 +87,9 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
         return false;
     }
 
-    std::string name = TempFolder() + "/audXXXXXX";
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+    // The sound waits in the same working folder as the picture pipe.
+    const std::string name = pipes_.AddFile("audio.pcm");
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
         audioFile_ = fdopen(fd, "wb+");
         if (!audioFile_) {

@@ -75,19 +75,6 @@ struct RemoveAtEnd {
 
 }  // namespace
 
-CEffectWorkFolder::~CEffectWorkFolder() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-bool CEffectWorkFolder::Create() {
-    std::string name = TempFolder() + "/rk-effect-XXXXXX";
-    if (!::mkdtemp(name.data())) return false;  // mkdtemp makes it 0700
-    path_ = name;
-    return true;
-}
-
 bool AddPicture(CStinger& stinger, const std::string& picturePath, const CEffectWorkFolder& work) {
     if (work.Path().empty() || !CheckInputPath(picturePath)) return false;
     RemoveAtEnd cleanup{{work.File("1.rgb")}};

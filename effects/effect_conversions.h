@@ -24,16 +24,12 @@ class CStinger;
 // The private folder of one effect operation; removed with its contents.
 class CEffectWorkFolder {
 public:
-    CEffectWorkFolder() = default;
-    ~CEffectWorkFolder();
-    CEffectWorkFolder(const CEffectWorkFolder&) = delete;
-    CEffectWorkFolder& operator=(const CEffectWorkFolder&) = delete;
-    bool Create();
-    const std::string& Path() const { return path_; }
-    std::string File(const char* name) const { return path_ + "/" + name; }
+    bool Create() { return folder_.Create(); }
+    const std::string& Path() const { return folder_.Path(); }
+    std::string File(const char* name) const { return folder_.AddFile(name); }
 
 private:
-    std::string path_;
+    CPipeFolder folder_;
 };
 
 // One picture to a 640 x 360 preview appended to the stinger; transparency
