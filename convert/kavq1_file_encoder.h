@@ -118,6 +118,7 @@ private:
     int stallLimitMs_ = 60000;
 
     CPipeFolder pipes_;
+    std::string toolSource_;  // the source's plain name in pipes_, for the tools
     std::string videoPipePath_, audioPipePath_;
 
     std::unique_ptr<CAppLaunch> videoTool_;

@@ -199,6 +199,20 @@ bool CPipeFolder::Link(const char* name, const std::string& target) {
     return ::symlink(target.c_str(), path.c_str()) == 0;
 }
 
+std::string CPipeFolder::LiteralName(const char* stem, const std::string& path) {
+    if (folder_.empty() || path.empty()) return {};
+    std::string name = stem;
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
+        std::string ext;
+        for (size_t i = dot + 1; i < path.size(); ++i)
+            if (std::isalnum(static_cast<unsigned char>(path[i]))) ext += path[i];
+        if (!ext.empty()) name += "." + ext;
+    }
+    return Link(name.c_str(), AbsolutePath(path)) ? name : std::string();
+}
+
 void CPipeFolder::Remove() {
     if (folder_.empty()) return;
     // Whatever a tool left beside our files goes too: nobody else can write

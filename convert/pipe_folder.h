@@ -36,6 +36,13 @@ public:
     // A symbolic link of that name in the folder to `target`, so that a tool
     // working there finds it by its plain name; false when it cannot be made.
     bool Link(const char* name, const std::string& target);
+    // A link in the folder to `path` (made absolute), named `stem` plus the
+    // path's extension (its letters and digits only), so that a tool given
+    // that name takes it as it stands: ffmpeg reads "%d", "*", "?" or "{" in
+    // a picture's name as a sequence or pattern, and a name of its own
+    // choosing in an output. The link's plain name (for a tool working in the
+    // folder), or empty when it cannot be made.
+    std::string LiteralName(const char* stem, const std::string& path);
     // Removes the folder with everything in it.
     void Remove();
 

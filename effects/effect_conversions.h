@@ -27,9 +27,13 @@ public:
     bool Create() { return folder_.Create(); }
     const std::string& Path() const { return folder_.Path(); }
     std::string File(const char* name) const { return folder_.AddFile(name); }
+    // A plain name in the folder for a person's file (CPipeFolder::LiteralName).
+    std::string LiteralName(const char* stem, const std::string& path) const {
+        return folder_.LiteralName(stem, path);
+    }
 
 private:
-    CPipeFolder folder_;
+    mutable CPipeFolder folder_;  // links are made in it while the operation runs
 };
 
 // One picture to a 640 x 360 preview appended to the stinger; transparency
