@@ -155,7 +155,7 @@ bool WritesOntoCard(const std::string& path, const std::string& cardPath, std::s
     // A file system mounted from the card: its files are the card's bytes.
     if (!onCard && S_ISBLK(card.st_mode) && fileSystem != 0)
         onCard = fileSystem == card.st_rdev || DiskOf(fileSystem) == card.st_rdev;
-    if (onCard) Tell(why, path + ": is the card being read");
+    if (onCard && why) *why = path + ": is the card being read";
     return onCard;
 }
 

@@ -179,8 +179,8 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     WriteAudioChunkHeader(chunkHeader_, 0, audioShareMax_);
 
     StartWorkers(processors);
-    if (!StartVideo(source, limitedRange, deinterlace)) EndVideo("picture decode not started");
-    if (hasAudio_ && !StartAudio(source)) EndAudio("sound decode not started");
+    if (!StartVideo(limitedRange, deinterlace)) EndVideo("picture decode not started");
+    if (hasAudio_ && !StartAudio()) EndAudio("sound decode not started");
 }
 
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
@@ -273,7 +273,7 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
     nextAssign_ = nextDeliver_ = 0;
 }
 
-bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, bool deinterlace) {
+bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
     if (videoPipePath_.empty()) return false;
     videoPipe_ = OpenFifoForReading(videoPipePath_);
@@ -298,7 +298,7 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
     return videoTool_->started;
 }
 
-bool KAVQ1FileEncoder::StartAudio(const std::string& source) {
+bool KAVQ1FileEncoder::StartAudio() {
     audioPipePath_ = pipes_.MakeFifo(kAudioPipeName);
     if (audioPipePath_.empty()) return false;
     audioPipe_ = OpenFifoForReading(audioPipePath_);

@@ -201,6 +201,10 @@ bool CPipeFolder::Link(const char* name, const std::string& target) {
 
 std::string CPipeFolder::LiteralName(const char* stem, const std::string& path) {
     if (folder_.empty() || path.empty()) return {};
+    // Most names hold nothing a tool reads as a pattern: they are handed on
+    // as they are, and a full temporary folder needs no room for a link.
+    const std::string absolute = AbsolutePath(path);
+    if (absolute.find_first_of("%*?[{") == std::string::npos) return absolute;
     std::string name = stem;
     const size_t slash = path.rfind('/');
     const size_t dot = path.rfind('.');
@@ -210,7 +214,7 @@ std::string CPipeFolder::LiteralName(const char* stem, const std::string& path) 
             if (std::isalnum(static_cast<unsigned char>(path[i]))) ext += path[i];
         if (!ext.empty()) name += "." + ext;
     }
-    return Link(name.c_str(), AbsolutePath(path)) ? name : std::string();
+    return Link(name.c_str(), absolute) ? name : std::string();
 }
 
 void CPipeFolder::Remove() {

@@ -41,7 +41,8 @@ public:
     // that name takes it as it stands: ffmpeg reads "%d", "*", "?" or "{" in
     // a picture's name as a sequence or pattern, and a name of its own
     // choosing in an output. The link's plain name (for a tool working in the
-    // folder), or empty when it cannot be made.
+    // folder), or empty when it cannot be made. A path without any of
+    // "%*?[{" needs no link: its absolute form comes back.
     std::string LiteralName(const char* stem, const std::string& path);
     // Removes the folder with everything in it.
     void Remove();
