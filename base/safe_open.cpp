@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/log.h"
@@ -27,6 +29,21 @@ std::string WrongKind(const std::string& path, mode_t mode, FileUse use) {
 void Tell(std::string* why, std::string text) {
     LogMessage(3, "OpenChecked(): %s", text.c_str());
     if (why) *why = std::move(text);
+}
+
+// The whole disk a block device number belongs to (itself for a disk):
+// the kernel lists a partition inside its disk's folder.
+dev_t DiskOf(dev_t device) {
+    const std::string sys = "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    if (::access((sys + "/partition").c_str(), F_OK) != 0) return device;
+    char text[32] = {};
+    const int fd = ::open((sys + "/../dev").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return device;
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    unsigned maj = 0, min = 0;
+    if (n <= 0 || std::sscanf(text, "%u:%u", &maj, &min) != 2) return device;
+    return makedev(maj, min);
 }
 
 }  // namespace
@@ -118,6 +135,28 @@ bool CheckOutputPath(const std::string& path, std::string* why) {
         return false;
     }
     return true;
+}
+
+bool WritesOntoCard(const std::string& path, const std::string& cardPath, std::string* why) {
+    struct stat card {}, out {};
+    if (cardPath.empty() || ::stat(cardPath.c_str(), &card) != 0) return false;
+    bool onCard = false;
+    dev_t fileSystem = 0;
+    if (::stat(path.c_str(), &out) == 0) {
+        onCard = (out.st_dev == card.st_dev && out.st_ino == card.st_ino) ||
+                 (S_ISBLK(out.st_mode) && S_ISBLK(card.st_mode) && out.st_rdev == card.st_rdev);
+        fileSystem = out.st_dev;
+    } else {
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+        struct stat f {};
+        if (::stat(folder.c_str(), &f) == 0) fileSystem = f.st_dev;
+    }
+    // A file system mounted from the card: its files are the card's bytes.
+    if (!onCard && S_ISBLK(card.st_mode) && fileSystem != 0)
+        onCard = fileSystem == card.st_rdev || DiskOf(fileSystem) == card.st_rdev;
+    if (onCard && why) *why = path + ": is the card being read";
+    return onCard;
 }
 
 }  // namespace rk

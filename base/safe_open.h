@@ -31,6 +31,13 @@ int OpenOutputFile(const std::string& path, std::string* why = nullptr);
 bool CheckInputPath(const std::string& path, std::string* why = nullptr);
 bool CheckOutputPath(const std::string& path, std::string* why = nullptr);
 
+// Whether writing `path` would write onto the card at `cardPath`: the card
+// image itself (by any link or hard link), the card's block device, or a file
+// on a file system of the card's device. Then the reason goes to `why`
+// ("OUT: is the card being read"). A path that names
+// nothing yet is judged by its folder.
+bool WritesOntoCard(const std::string& path, const std::string& cardPath, std::string* why = nullptr);
+
 // "a FIFO", "a folder", "a socket", "a character device", "a block device",
 // "a regular file" for a st_mode.
 const char* FileKindText(unsigned mode);

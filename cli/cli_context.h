@@ -54,7 +54,9 @@ void Note(Context& ctx, const std::string& text);
 // Before a command writes `path`: true when it does not exist yet, or exists
 // as a regular file and the person (or --yes) answers Yes to overwriting it.
 // False (reason shown, exit status 1) otherwise; nothing has been written.
-bool MayWriteOutput(Context& ctx, const std::string& path);
+// An output that is the card being read (`cardPath`) is refused, whatever
+// the answer.
+bool MayWriteOutput(Context& ctx, const std::string& path, const std::string& cardPath = {});
 
 // A name or path as one field of a tab-separated listing, escaped as `ls -b`
 // shows names: a backslash, a tab, a line break and a carriage return become

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "cli/cli_context.h"
 
 namespace rk::cli {
@@ -58,7 +59,13 @@ void Note(Context& ctx, const std::string& text) {
     std::fprintf(stderr, "%s%s\n", MessagePrefix(ctx).c_str(), text.c_str());
 }
 
-bool MayWriteOutput(Context& ctx, const std::string& path) {
+bool MayWriteOutput(Context& ctx, const std::string& path, const std::string& cardPath) {
+    std::string onCard;
+    if (WritesOntoCard(path, cardPath, &onCard)) {
+        // Whatever the answer: the output would replace what is being read.
+        Fail(ctx, "cannot write the output", onCard);
+        return false;
+    }
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {

@@ -120,7 +120,7 @@ void RunReadStill(Context& ctx, const StillArgs& a) {
         Fail(ctx, "still " + std::to_string(a.number) + " is free", a.card);
         return;
     }
-    if (!MayWriteOutput(ctx, a.picture)) return;
+    if (!MayWriteOutput(ctx, a.picture, card.Path())) return;
     ctx.exitCode = ReadStillToFile(*ctx.op, card, s, a.picture).result == StillOpResult::kDone ? kExitOk : kExitFailed;
 }
 
@@ -346,7 +346,7 @@ void RunTitleCard(Context& ctx, const TitleArgs& t) {
     if (!OpenFormattedCard(ctx, t.card, card, CardAccess::kRead)) return;
     const int p = IndexOf(ctx, t.playlist, kPlaylistCount, "playlist");
     if (p < 0) return;
-    if (!MayWriteOutput(ctx, t.output)) return;
+    if (!MayWriteOutput(ctx, t.output, card.Path())) return;
     const int cpf = card.ClustersPerFrame();
     CSlotBuffer slot;
     if (!slot.Allocate(static_cast<size_t>(cpf) * kClusterSize) ||

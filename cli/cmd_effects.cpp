@@ -93,7 +93,7 @@ void RunReadEffect(Context& ctx, const ReadArgs& a) {
         Fail(ctx, "effect " + std::to_string(a.number) + " is free", a.card);
         return;
     }
-    if (!MayWriteOutput(ctx, a.output)) return;
+    if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     EffectOpOutcome r = ReadEffectToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == EffectOpResult::kDone ? kExitOk : kExitFailed;
 }

@@ -81,7 +81,7 @@ void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
         Fail(ctx, "logo " + std::to_string(a.number) + " is free", a.card);
         return;
     }
-    if (!MayWriteOutput(ctx, a.output)) return;
+    if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     ctx.exitCode = ReadLogoToFile(*ctx.op, card, slot, a.output) == LogoOpResult::kDone ? kExitOk : kExitFailed;
 }
 

@@ -77,7 +77,7 @@ void RunReadVideo(Context& ctx, const ReadArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, CardAccess::kRead)) return;
     const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
-    if (!MayWriteOutput(ctx, a.output)) return;
+    if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     ReadVideoOutcome r = ReadVideoToFile(*ctx.op, card, slot, a.output);
     ctx.exitCode = r.result == VideoOpResult::kDone ? kExitOk : kExitFailed;
 }
@@ -127,7 +127,7 @@ void RunThumbnail(Context& ctx, const ReadArgs& a) {
     if (!OpenFormattedCard(ctx, a.card, card, CardAccess::kRead)) return;
     const int slot = SlotOfPosition(ctx, card, a.position);
     if (slot < 0) return;
-    if (!MayWriteOutput(ctx, a.output)) return;
+    if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     std::vector<uint8_t> block(kThumbBlockBytes);
     CPicture picture;
     if (!ReadThumbnail(card, static_cast<uint32_t>(card.Directory().Video(slot).ThumbnailCluster()), block.data(),

@@ -3,7 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,6 +157,64 @@ CAppLaunch::CAppLaunch(const std::string& tool, std::string_view argTemplate,
     Start(tool, words, captureOutput, workFolder);
 }
 
+namespace {
+
+// Moves a descriptor above standard input, output and error (closing the
+// original), so that dup2 onto 0, 1 and 2 in the child always copies it.
+int AboveStandardFds(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+// What the child between fork and exec needs, all made before the fork: it
+// may only make async-signal-safe calls.
+struct ChildPlan {
+    const char* path;
+    char* const* argv;
+    const char* workFolder;
+    int input;   // becomes 0
+    int output;  // becomes 1
+    int error;   // becomes 2
+    int report;  // where a failed exec writes its errno (close-on-exec)
+    pid_t parent;
+};
+
+[[noreturn]] void RunChild(const ChildPlan& plan) {
+    // Our handlers mean nothing in the tool, and none may run before exec.
+    for (int s = 1; s < NSIG; ++s) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigaction(s, &dfl, nullptr);
+    }
+    // The tool dies with us, however we end (kill -9 included): otherwise
+    // an ffmpeg waiting for a FIFO that nobody will open waits forever.
+    // The parent may already be gone by now; then the signal never comes.
+    int err = 0;
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != plan.parent) {
+        err = ESRCH;
+    } else if (dup2(plan.input, 0) < 0 || dup2(plan.output, 1) < 0 || dup2(plan.error, 2) < 0 ||
+               chdir(plan.workFolder) != 0) {
+        err = errno;
+    } else {
+        // Nothing else of ours reaches the tool, whoever forgot O_CLOEXEC;
+        // the report descriptor closes itself at exec.
+        if (plan.report > 3) close_range(3, static_cast<unsigned>(plan.report) - 1, 0);
+        close_range(static_cast<unsigned>(plan.report) + 1, ~0U, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execve(plan.path, plan.argv, environ);
+        err = errno;
+    }
+    while (write(plan.report, &err, sizeof err) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+}  // namespace
+
 void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& args, bool captureOutput,
                        const std::string& workFolder) {
     // Only plain file names in the program's folder: no paths, no PATH.
@@ -167,9 +226,11 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
         return;
     }
 
-    if (captureOutput) {
-        std::string name = TempFolder() + "/tmpXXXXXX";
-        int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (captureOutput && captureFolder_.Create()) {
+        // The captured output lives in a working folder of its own, so that
+        // a process killed mid-probe leaves nothing the next start keeps.
+        const std::string name = captureFolder_.AddFile("output.txt");
+        const int fd = AboveStandardFds(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (fd >= 0) {
             outputFd_ = fd;
             capturePath = name;
@@ -182,34 +243,53 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (outputFd_ >= 0)
-        posix_spawn_file_actions_adddup2(&actions, outputFd_, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, workFolder.empty() ? folder.c_str() : workFolder.c_str());
-    // Nothing else of ours reaches the tool, whoever forgot O_CLOEXEC.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    const int devNull = AboveStandardFds(open("/dev/null", O_RDWR | O_CLOEXEC));
+    int report[2] = {-1, -1};
+    if (devNull < 0 || pipe2(report, O_CLOEXEC) != 0) {
+        LogMessage(2, "CAppLaunch::CAppLaunch(): cannot start %s (%s)", path.c_str(), strerror(errno));
+        if (devNull >= 0) close(devNull);
+        return;
+    }
+    report[0] = AboveStandardFds(report[0]);
+    report[1] = AboveStandardFds(report[1]);
+    const ChildPlan plan{path.c_str(),
+                         argv.data(),
+                         workFolder.empty() ? folder.c_str() : workFolder.c_str(),
+                         devNull,
+                         outputFd_ >= 0 ? outputFd_ : devNull,
+                         devNull,
+                         report[1],
+                         getpid()};
 
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGUSR1, SIGUSR2}) sigaddset(&defaults, s);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // posix_spawn cannot ask for the parent-death signal, so the child is
+    // forked here. Every signal stays blocked across the fork, so none of
+    // our handlers ever runs in the child.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    const pid_t pid = report[0] >= 0 && report[1] >= 0 ? fork() : -1;
+    if (pid == 0) RunChild(plan);
+    const int forkErr = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    close(devNull);
+    if (report[1] >= 0) close(report[1]);
 
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        LogMessage(2, "CAppLaunch::CAppLaunch(): cannot start %s (%s)", path.c_str(), strerror(rc));
+    int childErr = 0;
+    if (pid > 0) {
+        ssize_t n;
+        while ((n = read(report[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {
+        }
+        if (n != static_cast<ssize_t>(sizeof childErr)) childErr = 0;  // exec closed the report: started
+    }
+    if (report[0] >= 0) close(report[0]);
+    if (pid < 0 || childErr != 0) {
+        if (pid > 0) {
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        LogMessage(2, "CAppLaunch::CAppLaunch(): cannot start %s (%s)", path.c_str(),
+                   strerror(pid < 0 ? forkErr : childErr));
         return;
     }
     pid_ = pid;

@@ -1,7 +1,9 @@
 #pragma once
-// CAppLaunch runs one external tool from the program's folder once, through
-// posix_spawn with an argument vector (no shell), optionally capturing its
-// standard output in a temporary file.
+// CAppLaunch runs one external tool from the program's folder once, with an
+// argument vector (no shell), optionally capturing its standard output in a
+// file of a working folder. The tool never outlives the thread that started
+// it (a parent-death signal): a program killed mid-conversion leaves no tool
+// behind waiting on a FIFO.
 //
 // Argument templates are written like command lines ("-i \"%s\" -y %s"): the
 // template is split into words first (double quotes group, \" inside quotes
@@ -15,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "convert/pipe_folder.h"
 
 namespace rk {
 
@@ -77,6 +81,7 @@ private:
     pid_t pid_ = -1;
     int pidfd_ = -1;
     int outputFd_ = -1;
+    CPipeFolder captureFolder_;  // holds the capture file
 };
 
 // Stop for the waits on a tool's start-up (a probe that stalls before it

@@ -25,6 +25,10 @@
 namespace rk {
 
 namespace {
+constexpr const char* kSoundFileName = "audio.pcm";
+}  // namespace
+
+namespace {
 
 constexpr int kPollSliceMs = 100;
 
@@ -87,8 +91,9 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
         return false;
     }
 
-    std::string name = TempFolder() + "/audXXXXXX";
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+    // The sound waits in the same working folder as the picture pipe.
+    const std::string name = pipes_.AddFile(kSoundFileName);
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
         audioFile_ = fdopen(fd, "wb+");
         if (!audioFile_) {
@@ -105,7 +110,14 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
         audioConversion_.assign(kClusterBytes, 0);
     }
 
-    const std::string outputPath = AbsolutePath(outputPathIn);
+    // ffmpeg works in our folder and writes through a link of a plain name
+    // there, so the output is exactly the file named ("%d" included).
+    const std::string outputPath = pipes_.LiteralName("output", outputPathIn);
+    if (outputPath.empty()) {
+        LogMessage(2, "KAVQ1FileConverter::Open(): cannot name the output in the working folder");
+        failed_ = true;
+        return false;
+    }
     const std::string size = sizeClass_ == 1 ? "1920x1080" : "3840x2160";
     const std::string rate = RateText(frameRate_);
     if (audioOn_)
@@ -113,11 +125,12 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
             kToolFfmpeg,
             "-f rawvideo -pix_fmt yuv420p -s %s -r %s -i %s -f s24le -ar 48000 -ac 2 -acodec pcm_s24le -i %s "
             "-r %s -c:v prores_ks -profile:v 3 -acodec copy -y \"%s\"",
-            std::initializer_list<std::string>{size, rate, pipePath_, audioPath_, rate, outputPath}, false);
+            std::initializer_list<std::string>{size, rate, kVideoPipeName, kSoundFileName, rate, outputPath}, false,
+            pipes_.Path());
     else
         tool_ = std::make_unique<CAppLaunch>(
             kToolFfmpeg, "-f rawvideo -pix_fmt yuv420p -s %s -r %s -i %s -r %s -c:v prores_ks -profile:v 3 -an -y \"%s\"",
-            std::initializer_list<std::string>{size, rate, pipePath_, rate, outputPath}, false);
+            std::initializer_list<std::string>{size, rate, kVideoPipeName, rate, outputPath}, false, pipes_.Path());
     if (!tool_->started) {
         LogMessage(2, "KAVQ1FileConverter::Open(): ffmpeg not started");
         cause_ = "ffmpeg could not be started";

@@ -149,6 +149,14 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         failure_ = found ? "not a regular file" : std::strerror(errno);
         return;
     }
+    // The tools work in our working folder and read the source through a
+    // link of a plain name there: a picture named "100%d.png" is that file,
+    // not a sequence.
+    if (!pipes_.Create() || (toolSource_ = pipes_.LiteralName("source", source)).empty()) {
+        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the working folder");
+        failure_ = "no working folder in " + TempFolder();
+        return;
+    }
     if (ownStill) {
         if (ownStill->width <= 0 || ownStill->height <= 0) return;
         sourcePicture_ = *ownStill;
@@ -170,15 +178,9 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     audioShareMax_ = std::max(AudioShareBytes(frameRateCode_, 2), audioShare_);
     WriteAudioChunkHeader(chunkHeader_, 0, audioShareMax_);
 
-    if (!pipes_.Create()) {
-        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the pipe folder");
-        videoEnded_ = true;
-        audioEnded_ = true;
-        return;
-    }
     StartWorkers(processors);
-    if (!StartVideo(source, limitedRange, deinterlace)) EndVideo("picture decode not started");
-    if (hasAudio_ && !StartAudio(source)) EndAudio("sound decode not started");
+    if (!StartVideo(limitedRange, deinterlace)) EndVideo("picture decode not started");
+    if (hasAudio_ && !StartAudio()) EndAudio("sound decode not started");
 }
 
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
@@ -190,9 +192,9 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
     stillPicture_ = IsStillPicture(source);
     std::unique_ptr<CAppLaunch> soundProbe;
     if (!stillPicture_)
-        soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe, std::initializer_list<std::string>{source},
-                                                  true);
-    CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {source}, true);
+        soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe,
+                                                  std::initializer_list<std::string>{toolSource_}, true, pipes_.Path());
+    CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {toolSource_}, true, pipes_.Path());
     bool ok = FinishProbe(pictureProbe, source, failure_, [&](CINIParser& p) {
         sourcePicture_ = ReadSourcePicture(p);
         streamDuration = p.GetDouble("STREAM", "duration");
@@ -271,7 +273,7 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
     nextAssign_ = nextDeliver_ = 0;
 }
 
-bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, bool deinterlace) {
+bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
     if (videoPipePath_.empty()) return false;
     videoPipe_ = OpenFifoForReading(videoPipePath_);
@@ -285,23 +287,26 @@ bool KAVQ1FileEncoder::StartVideo(const std::string& source, bool limitedRange, 
         const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
         videoTool_ = std::make_unique<CAppLaunch>(
             kToolFfmpeg, "-f rawvideo -pix_fmt rgba -s %s -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
-            std::initializer_list<std::string>{size, source, filter, RateText(frameRateCode_), videoPipePath_}, false);
+            std::initializer_list<std::string>{size, toolSource_, filter, RateText(frameRateCode_), kVideoPipeName},
+            false, pipes_.Path());
         return videoTool_->started;
     }
     videoTool_ = std::make_unique<CAppLaunch>(
         kToolFfmpeg, "-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
-        std::initializer_list<std::string>{source, filter, RateText(frameRateCode_), videoPipePath_}, false);
+        std::initializer_list<std::string>{toolSource_, filter, RateText(frameRateCode_), kVideoPipeName}, false,
+        pipes_.Path());
     return videoTool_->started;
 }
 
-bool KAVQ1FileEncoder::StartAudio(const std::string& source) {
+bool KAVQ1FileEncoder::StartAudio() {
     audioPipePath_ = pipes_.MakeFifo(kAudioPipeName);
     if (audioPipePath_.empty()) return false;
     audioPipe_ = OpenFifoForReading(audioPipePath_);
     if (audioPipe_ < 0) return false;
     audioBuffer_.assign(static_cast<size_t>(audioShareMax_), 0);
     audioTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, "-i \"%s\" -f s24le -ar 48000 -ac 2 -acodec pcm_s24le -y %s",
-                                              std::initializer_list<std::string>{source, audioPipePath_}, false);
+                                              std::initializer_list<std::string>{toolSource_, kAudioPipeName}, false,
+                                              pipes_.Path());
     return audioTool_->started;
 }
 

@@ -91,8 +91,8 @@ private:
     void Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
               bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill);
     bool Probe(const std::string& source);
-    bool StartVideo(const std::string& source, bool limitedRange, bool deinterlace);
-    bool StartAudio(const std::string& source);
+    bool StartVideo(bool limitedRange, bool deinterlace);  // from toolSource_
+    bool StartAudio();
     void StartWorkers(int processors);
     void WaitForInput(bool wantVideo, bool wantAudio);
     bool ReadPicture();
@@ -118,6 +118,7 @@ private:
     int stallLimitMs_ = 60000;
 
     CPipeFolder pipes_;
+    std::string toolSource_;  // the source's plain name in pipes_, for the tools
     std::string videoPipePath_, audioPipePath_;
 
     std::unique_ptr<CAppLaunch> videoTool_;

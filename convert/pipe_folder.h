@@ -1,14 +1,18 @@
 #pragma once
-// The FIFOs that carry raw pictures and sound between the tools and us live
-// in a private folder made per object (mkdtemp, mode 0700), so that two
-// conversions never meet and nobody else can open them.
+// Every file we make in the temporary folder lives in one working folder of
+// an operation: the FIFOs that carry raw pictures and sound between the tools
+// and us, the tools' output files, the links to our artwork, a probe's
+// captured output. The folder is private (mkdtemp, mode 0700), so two
+// conversions never meet and nobody else can open what is in it.
 //
-// Each folder carries an owner mark: a lock file inside it, held with flock
-// for as long as the folder lives. A process killed mid-conversion cannot
-// remove its folder, but its lock dies with it, so the next start of either
-// program sweeps every such folder whose lock is free.
+// Each folder is named "reelkeep-<pid>-XXXXXX" and carries an owner mark: a
+// file ".owner" that names the process (pid, start time, boot). A process
+// killed mid-conversion cannot remove its folder, so the next start of either
+// program sweeps every folder whose mark names a process that is gone, whole.
+// Nothing without our mark is ever touched.
+#include <sys/types.h>
+
 #include <string>
-#include <vector>
 
 namespace rk {
 
@@ -22,37 +26,53 @@ public:
     CPipeFolder(const CPipeFolder&) = delete;
     CPipeFolder& operator=(const CPipeFolder&) = delete;
 
-    // Makes the folder in the temporary folder; false when it cannot.
+    // Makes and marks the folder in the temporary folder; false when it cannot.
     bool Create();
     // Makes a FIFO of that name in the folder; its path, or empty on failure.
     std::string MakeFifo(const char* name);
     // The path of a working file of that name in the folder, removed with
     // the folder (empty when there is no folder).
-    std::string AddFile(const char* name);
+    std::string AddFile(const char* name) const;
     // A symbolic link of that name in the folder to `target`, so that a tool
     // working there finds it by its plain name; false when it cannot be made.
     bool Link(const char* name, const std::string& target);
-    // Removes every FIFO and file named here and the folder.
+    // A link in the folder to `path` (made absolute), named `stem` plus the
+    // path's extension (its letters and digits only), so that a tool given
+    // that name takes it as it stands: ffmpeg reads "%d", "*", "?" or "{" in
+    // a picture's name as a sequence or pattern, and a name of its own
+    // choosing in an output. The link's plain name (for a tool working in the
+    // folder), or empty when it cannot be made. A path without any of
+    // "%*?[{" needs no link: its absolute form comes back.
+    std::string LiteralName(const char* stem, const std::string& path);
+    // Removes the folder with everything in it.
     void Remove();
 
     const std::string& Path() const { return folder_; }
 
 private:
     std::string folder_;
-    std::vector<std::string> fifos_;
-    int ownerFd_ = -1;  // the held lock of the owner mark
 };
 
 // The name of the owner mark inside a working folder.
 inline constexpr const char* kOwnerMarkName = ".owner";
 
-// Removes the working folders ("reelkeep-XXXXXX") of `tempFolder` (default:
-// TempFolder()) whose owner is gone: their owner mark's lock can be taken,
-// or they carry no mark and were last changed more than `unmarkedAgeSeconds`
-// ago (a process killed between making the folder and marking it). Only this
-// user's folders, and inside them only plain files and FIFOs, are removed.
+// Who a process is, for the owner mark: its pid, its start time in clock
+// ticks after boot (from /proc/PID/stat) and the boot's id. False when no
+// such process runs.
+struct ProcessStamp {
+    pid_t pid = 0;
+    unsigned long long startTicks = 0;
+    std::string bootId;
+};
+bool StampOfProcess(pid_t pid, ProcessStamp& stamp);
+
+// Removes the working folders of `tempFolder` (default: TempFolder()) whose
+// owner is gone: only folders of our name, of this user, mode 0700, whose
+// mark names a process that no longer runs (a folder left empty by a process
+// killed between making and marking it goes too). They go whole: links,
+// FIFOs, files and sub-folders, never following a link out of them.
 // Answers the number of folders removed.
-int SweepAbandonedWorkFolders(const std::string& tempFolder = std::string(), int unmarkedAgeSeconds = 3600);
+int SweepAbandonedWorkFolders(const std::string& tempFolder = std::string());
 
 // Opens the reading end of a FIFO without waiting for a writer, with a
 // large pipe buffer. -1 on failure.

@@ -75,23 +75,11 @@ struct RemoveAtEnd {
 
 }  // namespace
 
-CEffectWorkFolder::~CEffectWorkFolder() {
-    if (path_.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-bool CEffectWorkFolder::Create() {
-    std::string name = TempFolder() + "/rk-effect-XXXXXX";
-    if (!::mkdtemp(name.data())) return false;  // mkdtemp makes it 0700
-    path_ = name;
-    return true;
-}
-
 bool AddPicture(CStinger& stinger, const std::string& picturePath, const CEffectWorkFolder& work) {
     if (work.Path().empty() || !CheckInputPath(picturePath)) return false;
+    const std::string source = work.LiteralName("source", picturePath);
     RemoveAtEnd cleanup{{work.File("1.rgb")}};
-    if (!RunFfmpeg({"-i", AbsolutePath(picturePath), "-vf", "scale=640:360", "-an", "-pix_fmt", "bgra", "-q:v", "1",
+    if (source.empty() || !RunFfmpeg({"-i", source, "-vf", "scale=640:360", "-an", "-pix_fmt", "bgra", "-q:v", "1",
                     "-f", "rawvideo", "-y", "1.rgb"},
                    work))
         return false;
@@ -106,9 +94,10 @@ bool AddPicture(CStinger& stinger, const std::string& picturePath, const CEffect
 
 bool ConvertFrame(const std::string& picturePath, const EffectPlanes& p, const CEffectWorkFolder& work) {
     if (work.Path().empty() || !CheckInputPath(picturePath)) return false;
+    const std::string source = work.LiteralName("source", picturePath);
     RemoveAtEnd cleanup{{work.File("1.rgb"), work.File("1.yuv")}};
     // One decode, two outputs, each with the filters of its own run.
-    if (!RunFfmpeg({"-i", AbsolutePath(picturePath), "-an", "-vf", "scale=1920:1080", "-pix_fmt", "rgba", "-f",
+    if (source.empty() || !RunFfmpeg({"-i", source, "-an", "-vf", "scale=1920:1080", "-pix_fmt", "rgba", "-f",
                     "rawvideo", "-y", "1.rgb", "-an", "-vf", EffectFrameSteps(), "-pix_fmt", "yuv420p", "-f",
                     "rawvideo", "-y", "1.yuv"},
                    work))
@@ -264,8 +253,9 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
 
 bool ConvertSound(const std::string& soundPath, uint8_t* buffer, size_t bytes, const CEffectWorkFolder& work) {
     if (work.Path().empty() || !CheckInputPath(soundPath)) return false;
+    const std::string source = work.LiteralName("sound", soundPath);
     RemoveAtEnd cleanup{{work.File("1.raw")}};
-    if (!RunFfmpeg({"-i", AbsolutePath(soundPath), "-t", "00:00:05", "-f", "s24le", "-ar", "48000", "-ac", "2",
+    if (source.empty() || !RunFfmpeg({"-i", source, "-t", "00:00:05", "-f", "s24le", "-ar", "48000", "-ac", "2",
                     "-acodec", "pcm_s24le", "-y", "1.raw"},
                    work))
         return false;

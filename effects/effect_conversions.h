@@ -24,16 +24,16 @@ class CStinger;
 // The private folder of one effect operation; removed with its contents.
 class CEffectWorkFolder {
 public:
-    CEffectWorkFolder() = default;
-    ~CEffectWorkFolder();
-    CEffectWorkFolder(const CEffectWorkFolder&) = delete;
-    CEffectWorkFolder& operator=(const CEffectWorkFolder&) = delete;
-    bool Create();
-    const std::string& Path() const { return path_; }
-    std::string File(const char* name) const { return path_ + "/" + name; }
+    bool Create() { return folder_.Create(); }
+    const std::string& Path() const { return folder_.Path(); }
+    std::string File(const char* name) const { return folder_.AddFile(name); }
+    // A plain name in the folder for a person's file (CPipeFolder::LiteralName).
+    std::string LiteralName(const char* stem, const std::string& path) const {
+        return folder_.LiteralName(stem, path);
+    }
 
 private:
-    std::string path_;
+    mutable CPipeFolder folder_;  // links are made in it while the operation runs
 };
 
 // One picture to a 640 x 360 preview appended to the stinger; transparency

@@ -4,13 +4,16 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "base/log.h"
+#include "base/path_util.h"
 #include "card/card_directory.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
@@ -113,7 +116,9 @@ bool CLogoPictureSource::Start() {
         if (!LinkPictureRun(folder_, pictures_.paths, input, why)) return Fail(why);
         args.insert(args.end(), input.begin(), input.end());
     } else {
-        args.insert(args.end(), {"-i", AbsolutePath(pictures_.paths[0])});
+        const std::string source = folder_.LiteralName("source", pictures_.paths[0]);
+        if (source.empty()) return Fail("cannot link the picture");
+        args.insert(args.end(), {"-i", source});
     }
     args.insert(args.end(), {"-filter_complex", LogoFilterGraph(true, limitedRange_), "-an", "-fps_mode", "passthrough",
                              "-frames:v", std::to_string(m), "-f", "rawvideo", "-y", fifo});

@@ -1,12 +1,16 @@
 #include "effects/stinger.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <utility>
 
@@ -182,7 +186,7 @@ bool CStinger::ReadKeyframesFor(int frames) {
     SetFrameCount(frames);
     std::string text;
     {
-        CFileHandle file(OpenInputFile(KeyframeFilePath(picturePath_)));
+        CFileHandle file(KeyframeFileIsThePicture() ? -1 : OpenInputFile(KeyframeFilePath(picturePath_)));
         if (file.fd < 0) {
             ResetKeyframes();
             return true;
@@ -237,12 +241,54 @@ std::string CStinger::KeyframeText() const {
     return text;
 }
 
+bool CStinger::KeyframeFileIsThePicture() const {
+    const std::string path = KeyframeFilePath(picturePath_);
+    if (path == picturePath_) return true;
+    struct stat a {}, b {};
+    return ::stat(path.c_str(), &a) == 0 && ::stat(picturePath_.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 bool CStinger::WriteKeyframes() const {
-    std::string text = KeyframeText();
-    CFileHandle file(OpenOutputFile(KeyframeFilePath(picturePath_)));
-    if (file.fd < 0) return false;
-    bool ok = WriteWhole(file.fd, text.data(), text.size());
-    return file.Close() && ok;
+    // Pictures named ".txt": the keyframe file would be the first picture.
+    if (KeyframeFileIsThePicture()) {
+        LogMessage(2, "CStinger::WriteKeyframes(): %s is a picture of the sequence, not written",
+                   KeyframeFilePath(picturePath_).c_str());
+        return false;
+    }
+    const std::string path = KeyframeFilePath(picturePath_);
+    struct stat there {};
+    if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISLNK(there.st_mode)) {
+        LogMessage(2, "CStinger::WriteKeyframes(): %s is %s, not written", path.c_str(), FileKindText(there.st_mode));
+        return false;
+    }
+    const std::string text = KeyframeText();
+    // A new file beside the old one, then renamed over it: whatever stands
+    // at the name (a link to another file, say) is replaced, never written
+    // through, and a cut write leaves the old keys.
+    const std::string folder = FolderOf(path);
+    static std::atomic<int> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".%d.%d.tmp", static_cast<int>(::getpid()), ++counter);
+        temp = (folder.empty() ? std::string() : folder + "/") + "." + FileNameOf(path) + suffix;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        LogMessage(2, "CStinger::WriteKeyframes(): cannot write beside %s (%s)", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    CFileHandle file(fd);
+    const bool ok = WriteWhole(file.fd, text.data(), text.size()) && ::fsync(file.fd) == 0;
+    if (!file.Close() || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        LogMessage(2, "CStinger::WriteKeyframes(): %s not written (%s)", path.c_str(), std::strerror(errno));
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool CStinger::IsKeyColumn(int frame, int x) const {

@@ -81,6 +81,9 @@ public:
     // Writes the keyframe file (CRLF lines); false when it cannot be
     // created or written (callers say nothing).
     bool WriteKeyframes() const;
+    // Whether the keyframe file's name is the first picture itself (pictures
+    // named ".txt"): then it is neither read nor written.
+    bool KeyframeFileIsThePicture() const;
     // The file's text: "%4d;%3d;%4d;%3d;%d\r\n" per frame.
     std::string KeyframeText() const;
 

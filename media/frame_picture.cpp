@@ -75,7 +75,11 @@ bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int 
     std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
                                      std::to_string(width) + "x" + std::to_string(height), "-i", "1.raw", "-y"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    args.push_back(outputPath);
+    // The output by a name of ours, linked to the person's: written under
+    // exactly the name they gave, "%03d" and all.
+    const std::string output = folder.LiteralName("output", outputPath);
+    if (output.empty()) return false;
+    args.push_back(output);
     CAppLaunch ffmpeg(kToolFfmpeg, args, false, folder.Path());
     if (!ffmpeg.started || !ffmpeg.Wait(-1)) return false;
     if (ffmpeg.exitCode != 0) {

@@ -41,6 +41,14 @@ bool PushAudioPass(IOperator& op, CSDCard& card, const EntryHead& head, KAVQ1Fil
 
 ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     ExportOutcome out;
+    {
+        // Never onto the card being read, whatever was answered before.
+        std::string why;
+        if (WritesOntoCard(plan.outputPath, card.Path(), &why)) {
+            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+            return out;
+        }
+    }
     const EntryHead& head = plan.head;
     const uint32_t cpf = head.clustersPerFrame;
     const uint32_t readClusters = plan.readClusters > 0 ? uint32_t(plan.readClusters) : cpf;

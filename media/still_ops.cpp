@@ -101,6 +101,11 @@ StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::
     const int sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
     out.slot = slot;
     out.result = StillOpResult::kFailed;
+    std::string onCard;
+    if (WritesOntoCard(outputPath, card.Path(), &onCard)) {
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, onCard);
+        return out;
+    }
     CSlotBuffer buffer;
     if (!buffer.Allocate(static_cast<size_t>(cpf) * kClusterSize)) {
         ErrorById(op, IDS_ERROR_WRITING_FILE);

@@ -149,13 +149,16 @@ TEST_F(RunnerTest, CaptureFileHoldsOnlyStandardOutputAndGoesWithDestroy) {
         ASSERT_TRUE(tool.started);
         ASSERT_FALSE(tool.capturePath.empty());
         path = tool.capturePath;
-        EXPECT_EQ(path.substr(path.rfind('/') + 1, 3), "tmp");
+        // In a working folder of ours, which goes with it.
+        EXPECT_NE(path.find("/reelkeep-"), std::string::npos) << path;
+        EXPECT_TRUE(test::FileExists(path.substr(0, path.rfind('/') + 1) + ".owner")) << path;
         ASSERT_TRUE(tool.Wait(-1));
         tool.CloseHandles();
         EXPECT_TRUE(test::FileExists(path));  // kept for the caller to read
         EXPECT_EQ(Captured(tool), "out\n");
     }
     EXPECT_FALSE(test::FileExists(path));
+    EXPECT_FALSE(test::FileExists(path.substr(0, path.rfind('/'))));
 
     CAppLaunch quiet("shouts", std::vector<std::string>{}, false);
     EXPECT_TRUE(quiet.capturePath.empty());

@@ -2,6 +2,9 @@
 // (also damaged and hostile ones), hues and the animated wipe measurement.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <string>
 
 #include "effects/stinger.h"
@@ -186,6 +189,41 @@ TEST(KeyframeFile, DamagedAndHostileFiles) {
     ASSERT_TRUE(fifo.ReadKeyframesFor(3));
     EXPECT_EQ(fifo.PositionKey(2), 2046);
     EXPECT_FALSE(fifo.WriteKeyframes());  // and never written into
+}
+
+// The keyframe file is a new file renamed into place: a link standing at its
+// name is replaced, never written through; pictures named ".txt" are never
+// read as keys nor overwritten.
+TEST(KeyframeFile, NeverWrittenThroughALinkOrOntoAPicture) {
+    test::TempDir dir("rk-keys");
+    const std::string victim = dir.File("victim.cfg");
+    ASSERT_TRUE(test::WriteFile(victim, "someone else's file"));
+    ASSERT_EQ(::symlink(victim.c_str(), dir.File("l_01.txt").c_str()), 0);
+    CStinger linked(dir.File("l_01.png"));
+    ASSERT_TRUE(linked.ReadKeyframesFor(2));
+    ASSERT_TRUE(linked.WriteKeyframes());
+    std::string text;
+    ASSERT_TRUE(test::ReadFile(victim, text));
+    EXPECT_EQ(text, "someone else's file");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.File("l_01.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    ASSERT_TRUE(test::ReadFile(dir.File("l_01.txt"), text));
+    EXPECT_EQ(text, linked.KeyframeText());
+
+    const std::string picture = dir.File("t_01.txt");
+    ASSERT_TRUE(test::WriteFile(picture, "1;2;0;0;0\r\n9;9;0;0;0\r\n"));  // a picture that reads like keys
+    CStinger pictures(picture);
+    ASSERT_TRUE(pictures.ReadKeyframesFor(2));
+    EXPECT_EQ(pictures.PositionKey(0), 0);  // the defaults, not the picture's bytes
+    EXPECT_FALSE(pictures.WriteKeyframes());
+    ASSERT_TRUE(test::ReadFile(picture, text));
+    EXPECT_EQ(text, "1;2;0;0;0\r\n9;9;0;0;0\r\n");
+
+    // Nothing but the keyframe files is left beside the pictures.
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) entries += e.path().filename() != "";
+    EXPECT_EQ(entries, 3);
 }
 
 TEST(Hue, ValuesAndBackgroundTest) {

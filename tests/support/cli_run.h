@@ -4,11 +4,14 @@
 // dropped, kept in the same text in the order written (Stderr::kKeep), or
 // kept apart in `err` (Stderr::kApart).
 #include <stdlib.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/test_files.h"
 
@@ -49,6 +52,30 @@ inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     if (stderrTo == Stderr::kApart) ReadFile(errFile, r.err);
     return r;
+}
+
+// Starts the built reelkeep-cli with `args` (no shell) and `env` added to
+// ours ("NAME=value"), standard input and output /dev/null, standard error
+// into `errFile`. The pid, or -1; the caller waits for it.
+inline pid_t StartCli(const std::vector<std::string>& args, const std::string& errFile,
+                      const std::vector<std::string>& env = {}) {
+    std::string prog = ProgramBeside("reelkeep-cli");
+    std::vector<std::string> words = args, vars = env;
+    std::vector<char*> argv{prog.data()}, envp;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    for (auto& v : vars) envp.push_back(v.data());
+    for (char** e = ::environ; *e; ++e) envp.push_back(*e);  // the first of a name counts
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    return rc == 0 ? pid : -1;
 }
 
 }  // namespace rk::test
