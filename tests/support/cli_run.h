@@ -3,12 +3,16 @@
 // of every subsystem: stdin closed, stdout and the exit status kept, stderr
 // dropped, kept in the same text in the order written (Stderr::kKeep), or
 // kept apart in `err` (Stderr::kApart).
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/test_files.h"
 
@@ -49,6 +53,32 @@ inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     if (stderrTo == Stderr::kApart) ReadFile(errFile, r.err);
     return r;
+}
+
+// Starts reelkeep-cli with `args` (one word each, no shell) and standard
+// input, output and error on /dev/null, for tests that signal it while it
+// runs. The child's process id, or -1.
+inline pid_t StartCli(const std::vector<std::string>& args) {
+    const std::string program = ProgramBeside("reelkeep-cli");
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&io, fd, "/dev/null", fd ? O_WRONLY : O_RDONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &io, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&io);
+    return pid;
+}
+
+// Waits for a program started by StartCli: its exit status, or -1 when a
+// signal ended it.
+inline int WaitCli(pid_t pid) {
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 }  // namespace rk::test
