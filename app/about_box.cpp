@@ -58,6 +58,7 @@ CAboutBox::CAboutBox(const std::vector<ToolVersion>& tools, QWidget* owner) : CC
         list->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
     connect(ControlAs<QPushButton>(IDC_BOX_OK), &QPushButton::clicked, this, &QDialog::accept);
+    SetEscapeButton(IDC_BOX_OK);
     setFixedSize(size());
 }
 

@@ -297,9 +297,24 @@ void CCoolDialog::resizeEvent(QResizeEvent* event) {
     }
 }
 
+bool CCoolDialog::AnswerKey(int key) {
+    if (escapeButton_ == 0) return false;
+    QPushButton* button = nullptr;
+    if (key == Qt::Key_Escape) {
+        button = ControlAs<QPushButton>(escapeButton_);
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        button = qobject_cast<QPushButton*>(focusWidget());
+        if (button && button->window() != this) button = nullptr;
+    }
+    if (!button || !button->isVisible() || !button->isEnabled()) return false;
+    button->click();
+    return true;
+}
+
 void CCoolDialog::keyPressEvent(QKeyEvent* event) {
     if (IsSwallowedKey(event->key())) {
         event->accept();
+        AnswerKey(event->key());
         return;
     }
     QDialog::keyPressEvent(event);
@@ -312,7 +327,11 @@ bool CCoolDialog::eventFilter(QObject* watched, QEvent* event) {
             // A drop-down list that shows its popup closes it on Escape; that is
             // the list's own business, not the dialog's.
             event->accept();
-            return event->type() == QEvent::KeyPress;
+            if (event->type() != QEvent::KeyPress) return false;
+            // A drop-down list's open popup is not a child of the dialog:
+            // the key reaches the dialog only from its own controls.
+            AnswerKey(key->key());
+            return true;
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -4,7 +4,8 @@
 // dialog's font), moves them by their anchor flags when the dialog is
 // resized, paints the stretched background, colours the labels, makes
 // control 11111 a bold title bar, translates itself through the language
-// packs, and swallows Enter and Escape so that no key closes a dialog.
+// packs, and swallows Enter and Escape so that no key closes a dialog by
+// itself: a question answers them through its own buttons (SetEscapeButton).
 #include <QDialog>
 #include <QLabel>
 #include <QPixmap>
@@ -85,11 +86,17 @@ protected:
 
     // Lets reject() close the dialog (closing through the window frame).
     void SetCloseAllowed(bool allowed) { closeAllowed_ = allowed; }
+    // A question or dialog that answers from the keyboard: Escape clicks
+    // button `id` (its No or Cancel), Enter the button that has the focus.
+    // Without one (the main window) both keys do nothing.
+    void SetEscapeButton(int id) { escapeButton_ = id; }
 
 private:
     QWidget* MakeControl(const ControlDef& def);
     void FitText(QWidget* w);
     void ApplyAnchors(QSize previous, QSize now);
+    // Escape or Enter as SetEscapeButton says: true when a button was clicked.
+    bool AnswerKey(int key);
 
     const DialogTemplate& template_;
     DialogUnits units_;
@@ -100,6 +107,7 @@ private:
     QPixmap stretched_;
     QSize previousSize_;
     bool closeAllowed_ = false;
+    int escapeButton_ = 0;
 };
 
 // True for the keys a skinned dialog never lets through.

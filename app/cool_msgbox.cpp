@@ -20,6 +20,8 @@ CCoolMsgBox::CCoolMsgBox(MsgKind kind, MsgIcon icon, const QString& text, QWidge
     connect(ControlAs<QPushButton>(IDC_BOX_YES), &QPushButton::clicked, this, [this] { Answer(kResultYes); });
     connect(ControlAs<QPushButton>(IDC_BOX_NO), &QPushButton::clicked, this, [this] { Answer(kResultNo); });
     connect(ControlAs<QPushButton>(IDC_BOX_OK), &QPushButton::clicked, this, [this] { Answer(kResultOk); });
+    // Escape answers No (a notice: OK); Enter the button with the focus.
+    SetEscapeButton(kind_ == kMsgQuestion ? IDC_BOX_NO : IDC_BOX_OK);
 
     // A long text gets the room it needs below the icon; the buttons move with it.
     auto* textLabel = ControlAs<QLabel>(IDC_BOX_TEXT);

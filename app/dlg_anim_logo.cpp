@@ -30,6 +30,7 @@ CDlgAnimLogo::CDlgAnimLogo(QWidget* owner, int speedIndex)
         accept();
     });
     connect(ControlAs<QPushButton>(IDC_BOX_NO), &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    SetEscapeButton(IDC_BOX_NO);
     setFixedSize(size());
 }
 

@@ -30,6 +30,7 @@ CDlgEffectType::CDlgEffectType(QWidget* owner) : CCoolDialog(EffectTypeTemplate(
     connect(ControlAs<QPushButton>(IDC_EFFECT_OK), &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
     connect(ControlAs<QPushButton>(IDC_EFFECT_CANCEL), &QPushButton::clicked, this,
             [this] { done(QDialog::Rejected); });
+    SetEscapeButton(IDC_EFFECT_CANCEL);
     setFixedSize(size());
     Open();
 }

@@ -24,6 +24,7 @@ CDlgFormat::CDlgFormat(QWidget* owner, int presetMode)
         accept();
     });
     connect(ControlAs<QPushButton>(IDC_BOX_NO), &QPushButton::clicked, this, [this] { done(QDialog::Rejected); });
+    SetEscapeButton(IDC_BOX_NO);
     setFixedSize(size());
 }
 

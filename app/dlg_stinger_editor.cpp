@@ -81,6 +81,7 @@ CDlgStingerEditor::CDlgStingerEditor(QWidget* owner, CStinger& effect, bool cutM
     connect(ControlAs<QPushButton>(IDC_EFFECT_CANCEL), &QPushButton::clicked, this, [this] {
         if (!playing_) done(QDialog::Rejected);
     });
+    SetEscapeButton(IDC_EFFECT_CANCEL);
     connect(FrameSlider(), &QSlider::valueChanged, this, &CDlgStingerEditor::OnFrameSlider);
     connect(PositionSlider(), &QSlider::valueChanged, this, &CDlgStingerEditor::OnPositionSlider);
     connect(FadeSlider(), &QSlider::valueChanged, this, &CDlgStingerEditor::OnFadeSlider);

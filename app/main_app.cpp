@@ -1,7 +1,10 @@
 #include "app/main_app.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <string_view>
 
+#include "app/about_box.h"
 #include "app/main_win.h"
 #include "app/settings.h"
 #include "app/single_instance.h"
@@ -11,7 +14,35 @@
 
 namespace rk {
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: reelkeep [--help] [--version]\n"
+    "Prepares the SD cards of the video playout device: formats them, adds and reads back videos,\n"
+    "stills, effects and logos, and fills the playlists. Card images live in the card folder\n"
+    "(REELKEEP_CARD_DIR overrides it). reelkeep-cli does the same from the command line.\n";
+
+// --help and --version answer on standard output and end the program
+// before any window or lock: -1 when neither was asked for.
+int AnswerInfoOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--version") {
+            std::printf("reelkeep %s\n", ProgramVersion());
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 int CMainApp::Run(int argc, char** argv) {
+    if (const int rc = AnswerInfoOption(argc, argv); rc >= 0) return rc;
     // A second start ends here, before anything is shown and without a word.
     if (AnotherInstanceRunning()) return 0;
 

@@ -217,6 +217,15 @@ void CMainWin::ConnectControls() {
         currentPlaylist_ = row;
         RefreshClips();
     });
+    // A selection made without moving the current row (a mouse release over
+    // another item) makes that playlist current too: what the list shows
+    // selected is what every playlist control acts on.
+    connect(List(IDC_PLAYLIST_LIST), &QListWidget::itemSelectionChanged, this, [this] {
+        const int row = SelectedRow(IDC_PLAYLIST_LIST);
+        if (filling_ || busy_ || row < 0 || row == currentPlaylist_) return;
+        SetCurrentPlaylist(row);
+        UpdateControls();
+    });
     // The rules read the selection, which a click changes after the current
     // row: the controls follow the selection itself.
     for (int id : {IDC_VIDEO_LIST, IDC_CLIP_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST}) {
@@ -381,9 +390,15 @@ void CMainWin::BeginProgress(const ProgressScale& scale) {
     const int64_t total = scale.total;
     progressTotal_ = total < 0 ? 0 : total;
     lastPercent_ = -1;
+    // Stop belongs to the operation that shows the Stop button.
     abort_ = false;
     inProgress_ = true;
     SetBusy(true);
+    // An edit that shows progress shows Stop, which wants the normal pointer.
+    if (waitCursor_) {
+        QApplication::restoreOverrideCursor();
+        waitCursor_ = false;
+    }
     auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setStyleSheet(QString());
     bar->setRange(0, BarValue(progressTotal_, progressTotal_));
@@ -394,7 +409,8 @@ void CMainWin::BeginProgress(const ProgressScale& scale) {
 }
 
 void CMainWin::SetProgress(int64_t position, bool error) {
-    if (progressTotal_ == 0) return;
+    // Outside a progress there is no bar (and no title) to set.
+    if (!inProgress_ || progressTotal_ == 0) return;
     auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setValue(BarValue(std::clamp<int64_t>(position, 0, progressTotal_), progressTotal_));
     if (error) bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(200,40,40); }"));
@@ -421,13 +437,17 @@ bool CMainWin::StopRequestedWhileWaiting() {
 
 void CMainWin::EndProgress() {
     inProgress_ = false;
+    // The Stop ends with the operation that showed it.
+    abort_ = false;
     ownAccess_.restart();
     for (int id : {IDC_PROGRESS, IDC_PROGRESS_TEXT, IDC_STOP}) ShowControl(id, false);
     if (!idleTitle_.isEmpty()) setWindowTitle(idleTitle_);
     idleTitle_.clear();
-    SetBusy(false);
+    // An edit that showed progress (title cards) is not over yet: EndEdit
+    // ends it, and runs a rescan asked for meanwhile.
+    SetBusy(editing_);
     UpdateControls();
-    if (pendingRescan_) {
+    if (pendingRescan_ && !editing_) {
         pendingRescan_ = false;
         QTimer::singleShot(0, this, [this] {
             if (!busy_) ScanMedia(true);

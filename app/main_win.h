@@ -75,7 +75,7 @@ public:
     // The Format button.
     void Format();
     // A free run of n Clusters, compacting the card after asking when no gap
-    // is large enough; -1 when declined, stopped or failed (abort flag set).
+    // is large enough; -1 when declined, stopped or failed.
     int32_t AllocateClusters(int32_t n);
 
     CSDCard& Card() { return card_; }
@@ -214,6 +214,7 @@ private:
     bool pendingRescan_ = false;  // asked for while busy; runs at EndProgress
     bool saved_ = false;
     bool editing_ = false;         // a quick edit runs (see BeginEdit)
+    bool waitCursor_ = false;      // the quick edit's wait cursor is set
     bool keepThumbnails_ = false;  // its list refreshes need not read the thumbnails again
     int scanCount_ = 0;
     // Our own opening and closing of cards makes the watches fire too; these

@@ -26,14 +26,19 @@ void CMainWin::BeginEdit(bool keepThumbnails) {
     // takes a fraction of a second).
     editing_ = true;
     keepThumbnails_ = keepThumbnails;
+    // No Stop from an earlier operation reaches this one.
+    abort_ = false;
     SetBusy(true);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    waitCursor_ = true;
 }
 
 void CMainWin::EndEdit(bool writeFailed) {
-    QApplication::restoreOverrideCursor();
+    if (waitCursor_) QApplication::restoreOverrideCursor();
+    waitCursor_ = false;
     keepThumbnails_ = false;
     editing_ = false;
+    abort_ = false;
     SetBusy(false);
     // A refused directory write: the card may be gone or write-protected, so
     // the drives are scanned again, as after a failed add.
@@ -176,6 +181,9 @@ void CMainWin::SwapPlaylistsAt(int a, int b) {
     BeginEdit(true);
     const PlaylistEdit e = rk::SwapPlaylists(*this, card_, a, b);
     EndEdit(WriteFailed(e));
+    // The dragged playlist is where it was dropped: that is the one selection
+    // (list, status line, clips, Clear, end mode, Delete key).
+    if (e.done && e.written && Ready()) SetCurrentPlaylist(b);
 }
 
 void CMainWin::SwapClipsAt(int i, int j) {

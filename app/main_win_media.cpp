@@ -170,10 +170,9 @@ void CMainWin::Format() {
 }
 
 int32_t CMainWin::AllocateClusters(int32_t n) {
+    // Declined, stopped or failed: -1 says so; no Stop is left behind for
+    // the operations after it.
     const int32_t first = rk::AllocateClusters(card_, *this, n);
-    // Declined, stopped or failed: the window's Stop state says so until the
-    // next operation begins.
-    if (first < 0) abort_ = true;
     UpdateCardLine();
     UpdateControls();
     return first;

@@ -35,6 +35,9 @@ struct Context {
     bool verbose = false;       // the log's level-2 lines on standard error too (-v)
     IOperator* op = nullptr;    // the terminal operator
     int exitCode = kExitOk;
+    // The change was written whole: a Ctrl-C that came too late to stop it
+    // does not turn its success into a failure.
+    bool written = false;
     std::string command;        // the subcommand being run ("add-video")
 };
 

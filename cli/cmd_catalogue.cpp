@@ -13,6 +13,7 @@
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"
 #include "cli/json_writer.h"
+#include "cli/terminal_operator.h"
 #include "media/delete_ops.h"
 #include "media/frame_picture.h"
 #include "media/playlist_ops.h"
@@ -61,6 +62,16 @@ void WarnTitleCards(Context& ctx, int failures) {
     if (failures > 0)
         Note(ctx, "warning: " + std::to_string(failures) + " title card" + (failures == 1 ? "" : "s") +
                       " could not be remade (the old picture stays; see the log)");
+}
+
+// An edit is all or nothing: written whole (exit 0, even when Ctrl-C came
+// after the point where it could still be stopped), or stopped with the
+// card as it was (exit 1, "Operation aborted." already shown).
+void EndEdit(Context& ctx, bool written) {
+    ctx.written = written;
+    ctx.exitCode = written ? kExitOk : kExitFailed;
+    if (written && CTerminalOperator::StopRequested())
+        Note(ctx, "the change was already written whole when the stop came; the card holds it");
 }
 
 // The listings' two forms: tab-separated lines, or with --json one array of
@@ -176,7 +187,7 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
                                         : DeleteLogo(*ctx.op, card, i);
     }
     WarnTitleCards(ctx, r.titleCardFailures);
-    ctx.exitCode = r.result == DeleteResult::kDone ? kExitOk : kExitFailed;
+    EndEdit(ctx, r.result == DeleteResult::kDone);
 }
 
 void RunPlaylists(Context& ctx, const std::string& arg, bool json) {
@@ -300,7 +311,7 @@ void RunPlaylist(Context& ctx, const PlaylistArgs& a, PlaylistAction action) {
     }
     }
     WarnTitleCards(ctx, e.titleCardFailures);
-    ctx.exitCode = e.done && e.written ? kExitOk : kExitFailed;
+    EndEdit(ctx, e.done && e.written);
 }
 
 struct SwapArgs {

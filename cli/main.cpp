@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     int rc = ctx.exitCode;
-    if (rc == kExitOk && CTerminalOperator::StopRequested()) rc = kExitFailed;
+    if (rc == kExitOk && CTerminalOperator::StopRequested() && !ctx.written) rc = kExitFailed;
     rk::LogMessage(1, "reelkeep-cli: end, %d", rc);
     return rc;
 }

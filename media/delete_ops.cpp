@@ -1,6 +1,7 @@
 #include "media/delete_ops.h"
 
 #include <cstring>
+#include <vector>
 
 #include "base/log.h"
 #include "base/string_ids.h"
@@ -33,12 +34,21 @@ DeleteOutcome DeleteVideo(IOperator& op, CSDCard& card, int slot) {
     const CardDirectory before = dir;
     bool changed[kPlaylistCount] = {};
     out.playlistsChanged = RemoveVideoFromPlaylists(dir, slot, changed);
-    // Title cards are remade while the video's frames are still named by
-    // nothing else: the remaining clips are other videos.
-    for (int p = 0; p < kPlaylistCount; ++p)
-        if (changed[p] && dir.ClipCount(p) > 0 && !MakeTitleCard(op, card, p)) ++out.titleCardFailures;
     dir.ClearVideo(slot);
-    return Commit(op, card, before, out);
+    // The remaining clips are other videos: the title cards never read the
+    // deleted one's frames.
+    std::vector<int> remade;
+    for (int p = 0; p < kPlaylistCount; ++p)
+        if (changed[p]) remade.push_back(p);
+    const PlaylistEdit e = CommitPlaylistEdit(op, card, before, remade);
+    out.titleCardFailures = e.titleCardFailures;
+    if (e.stopped) {
+        out.playlistsChanged = 0;
+        out.result = DeleteResult::kStopped;
+    } else {
+        out.result = e.written ? DeleteResult::kDone : DeleteResult::kFailed;
+    }
+    return out;
 }
 
 DeleteOutcome DeleteStill(IOperator& op, CSDCard& card, int slot) {

@@ -12,6 +12,7 @@ enum class DeleteResult : int {
     kDone = 0,
     kCancelled,   // nothing selected, a free slot, or the question answered No
     kFailed,      // the directory write failed (reported by the card)
+    kStopped,     // Stop while title cards were made: nothing was written
 };
 
 struct DeleteOutcome {

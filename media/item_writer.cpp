@@ -108,6 +108,7 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
     CThumbnailJob thumbJob;
 
     PumpRules rules;
+    rules.pumpBeforePut = rules.pumpAfterPut = rules.reportProgress = plan.ownProgress;
     if (plan.hasThumbnail && !plan.thumbnailBlock && plan.thumbnailFrame >= 0) {
         const uint64_t wanted = static_cast<uint64_t>(plan.thumbnailFrame);
         // The thumbnail is made beside the copy, from a copy of the slot, so
@@ -128,7 +129,11 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
     LogMessage(2, "elapsed time = %d sec", static_cast<int>(elapsed.count()));
     buffer.Free();
     const bool failed = pumped.status == PumpStatus::kReadError || pumped.status == PumpStatus::kWriteError;
-    op.SetProgress(total, failed);
+    // Progress is reported only on the write's own scale.
+    auto progress = [&](bool error) {
+        if (plan.ownProgress) op.SetProgress(total, error);
+    };
+    progress(failed);
 
     out.framesWritten = pumped.moved;
     out.cause = pumped.cause;
@@ -144,11 +149,11 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
     }
 
     if (stopped) {
-        op.SetProgress(total, true);
+        progress(true);
         if (!messageShown) MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
         out.result = ItemWriteResult::kAborted;
     } else if (failed) {
-        op.SetProgress(total, true);
+        progress(true);
         // A write error has already been reported by the card.
         if (pumped.status == PumpStatus::kReadError && !plan.quietFailure) {
             if (pumped.cause.empty()) ErrorById(op, plan.readErrorText);
@@ -183,7 +188,7 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
         }
         if (!committed) {
             out.writeError = true;
-            op.SetProgress(total, true);
+            progress(true);
             out.result = ItemWriteResult::kFailed;
         } else {
             out.thumbnailFromFrame = thumbMade;

@@ -49,8 +49,10 @@ struct ItemPlan {
     bool quietFailure = false;
     // "Write completed." at the end.
     bool reportDone = true;
-    // BeginProgress/EndProgress around the write (false when the caller runs
-    // a progress of its own around several items).
+    // BeginProgress/EndProgress around the write, with Stop between slots.
+    // False when the caller runs a progress of its own around several items:
+    // then the write reports no progress and is not stopped (the caller
+    // decides before it starts).
     bool ownProgress = true;
 };
 

@@ -1,7 +1,12 @@
 #include "media/playlist_ops.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/log.h"
@@ -45,17 +50,6 @@ constexpr const char* kCardPicture = "2.png";
 constexpr const char* kCardRgba = "2.rgba";
 
 bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
-
-// Remakes the title cards of `which` (in order), then writes the directory.
-PlaylistEdit Finish(IOperator& op, CSDCard& card, const CardDirectory& before, std::initializer_list<int> which) {
-    PlaylistEdit e;
-    e.done = true;
-    for (int p : which)
-        if (card.Directory().ClipCount(p) > 0 && !MakeTitleCard(op, card, p)) ++e.titleCardFailures;
-    e.written = card.CommitDirectory(before);
-    op.Refresh(kRefreshLists | kRefreshCardLine);
-    return e;
-}
 
 }  // namespace
 
@@ -156,50 +150,74 @@ bool TitleCardWords(bool hd, const std::string& duration, int number, bool loops
     return true;
 }
 
-bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
+namespace {
+
+// One title card on its way: what it is drawn from, read from the card by
+// the calling thread; the slot made from it without touching the card (so
+// several are made at once); then the slot written at the card's fixed
+// place for it.
+struct TitleCardJob {
+    int p = -1;
+    int sourceClusters = 0;        // of the source frame's slot
+    std::vector<uint8_t> source;   // the middle frame of the first clip
+    std::string duration;
+    bool loops = false;
+    std::vector<uint8_t> slot;     // the made title card, clustersPerFrame long
+    const char* failure = nullptr; // why it was not made (logged)
+};
+
+bool FailJob(TitleCardJob& job, const char* why) {
+    job.failure = why;
+    LogMessage(2, "MakeTitleCard(): playlist %d: %s", job.p + 1, why);
+    return false;
+}
+
+// Reads what playlist p's title card is drawn from (the middle frame of its
+// first clip) and the texts drawn on it.
+bool ReadTitleCardSource(CSDCard& card, int p, TitleCardJob& job) {
+    job.p = p;
     const CardDirectory& dir = card.Directory();
     if (!ValidPlaylist(p) || dir.ClipCount(p) <= 0) return false;
     const int v = dir.Clip(p, 0);
     if (v < 0 || v >= kVideoCount) return false;
     const EntryHead head = dir.Video(v);
     if (!head.Used() || head.clustersPerFrame < 2) return false;
-    const VideoMode& mode = VideoModeAt(card.VideoMode());
-    const int cpf = card.ClustersPerFrame();
-    auto Fail = [p](const char* why) {
-        LogMessage(2, "MakeTitleCard(): playlist %d: %s", p + 1, why);
-        return false;
-    };
+    job.sourceClusters = head.clustersPerFrame;
+    job.source.assign(static_cast<size_t>(head.clustersPerFrame) * kClusterSize, 0);
+    const uint64_t first =
+        uint64_t(head.startCluster) + uint64_t(head.clustersPerFrame) * TitleCardSourceFrame(head.numFrames);
+    if (!card.ReadClusters(static_cast<uint32_t>(first), job.source.data(), head.clustersPerFrame))
+        return FailJob(job, "the first clip cannot be read");
+    job.duration = PlaylistDurationText(dir, p, card.DisplayRate());
+    job.loops = dir.Loops(p);
+    return true;
+}
 
-    // The source frame: the middle frame of the first clip.
+// Draws and encodes the title card into job.slot. Touches neither the card
+// nor the operator: safe on any thread, beside other jobs.
+bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
     std::vector<uint8_t> rgb;
     int width = 0, height = 0;
-    {
-        CSlotBuffer slot;
-        if (!slot.Allocate(static_cast<size_t>(head.clustersPerFrame) * kClusterSize)) return Fail("no memory");
-        const uint64_t first =
-            uint64_t(head.startCluster) + uint64_t(head.clustersPerFrame) * TitleCardSourceFrame(head.numFrames);
-        if (!card.ReadClusters(static_cast<uint32_t>(first), slot.Data(), head.clustersPerFrame))
-            return Fail("the first clip cannot be read");
-        if (!DecodeSlotToRGB(slot.Data(), head.clustersPerFrame, mode.sizeClass, rgb, width, height))
-            return Fail("the first clip's frame does not decode");
-    }
+    if (!DecodeSlotToRGB(job.source.data(), job.sourceClusters, mode.sizeClass, rgb, width, height))
+        return FailJob(job, "the first clip's frame does not decode");
+    job.source.clear();
+    job.source.shrink_to_fit();
 
     // The frame goes to ImageMagick as a PPM we write ourselves, and comes
     // back as an uncompressed PNG: the same pixels (and the same PNG colour
     // type, which decides ffmpeg's conversion) as the PNGs of the tools' own
     // steps, without the tool run and the compression.
     CPipeFolder folder;
-    if (!folder.Create()) return Fail("no working folder");
-    if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty()) return Fail("the frame cannot be written");
+    if (!folder.Create()) return FailJob(job, "no working folder");
+    if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty())
+        return FailJob(job, "the frame cannot be written");
     if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
-        return Fail("the artwork cannot be linked");
+        return FailJob(job, "the artwork cannot be linked");
 
-    const CardDirectory& d = card.Directory();
     std::vector<std::string> words;
     const bool rgba = TitleCardBecomesRgba(rgb, width, height);
-    if (!TitleCardWords(width == 1920, PlaylistDurationText(d, p, card.DisplayRate()), p + 1, d.Loops(p),
-                        kFramePicture, 0, kCardPicture, words))
-        return Fail("template");
+    if (!TitleCardWords(width == 1920, job.duration, job.p + 1, job.loops, kFramePicture, 0, kCardPicture, words))
+        return FailJob(job, "template");
     if (rgba) {
         // The output name with the bare RGBA rows in its place.
         words.resize(words.size() - 3);
@@ -210,7 +228,7 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
         // ImageMagick 6 complains about the leading -composite and still
         // writes the picture: its exit code says nothing; the picture does.
         CAppLaunch convert(kToolImgConvert, words, false, folder.Path());
-        if (!convert.started || !convert.Wait(-1)) return Fail("img_convert cannot run");
+        if (!convert.started || !convert.Wait(-1)) return FailJob(job, "img_convert cannot run");
     }
 
     // Our own picture: no probe, no sound process. Grey, palette or colour,
@@ -221,22 +239,148 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
     own.pixelFormat = rgba ? "rgba" : "rgb24";
     KAVQ1FileEncoder encoder(out, own, mode.sizeClass, FrameBudgetSectors(cpf),
                              mode.frameRate, true, false);
-    if (!encoder.IsOpened()) return Fail("the picture cannot be encoded");
+    if (!encoder.IsOpened()) return FailJob(job, "the picture cannot be encoded");
+    job.slot.assign(static_cast<size_t>(cpf) * kClusterSize, 0);
     CEncoderSlotSource source(encoder);
+    if (source.Next(job.slot.data(), job.slot.size()) != 1) {
+        job.slot.clear();
+        return FailJob(job, "the picture cannot be encoded");
+    }
+    return true;
+}
+
+// The one slot of a made title card.
+class CMadeSlotSource : public ISlotSource {
+public:
+    explicit CMadeSlotSource(const std::vector<uint8_t>& slot) : slot_(slot) {}
+    int Next(uint8_t* slot, size_t bytes) override {
+        if (given_ || slot_.size() > bytes) return 0;
+        std::memcpy(slot, slot_.data(), slot_.size());
+        given_ = true;
+        return 1;
+    }
+
+private:
+    const std::vector<uint8_t>& slot_;
+    bool given_ = false;
+};
+
+// Writes a made title card at its place. No Stop: once the pictures are
+// made, the title cards and the directory after them are written whole.
+bool WriteTitleCardSlot(IOperator& op, CSDCard& card, TitleCardJob& job) {
+    CMadeSlotSource source(job.slot);
     ItemPlan plan;
     plan.kind = CardItem::kTitleCard;
-    plan.index = p;
+    plan.index = job.p;
     plan.frames = 1;
-    plan.clustersPerFrame = cpf;
-    plan.sizeClass = mode.sizeClass;
-    plan.placeAt = card.Regions().TitleCluster(p);
+    plan.clustersPerFrame = card.ClustersPerFrame();
+    plan.sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
+    plan.placeAt = card.Regions().TitleCluster(job.p);
     plan.hasThumbnail = false;
     plan.reportDone = false;
     plan.ownProgress = false;
     plan.quietFailure = true;
-    ItemWriteOutcome w = WriteItem(op, card, source, plan);
-    if (w.result != ItemWriteResult::kDone) return Fail("the title card was not written");
+    const ItemWriteOutcome w = WriteItem(op, card, source, plan);
+    if (w.result != ItemWriteResult::kDone) return FailJob(job, "the title card was not written");
     return true;
+}
+
+// How many title cards are made at once: each is two tool runs and a
+// little of our own work, mostly waiting, so a couple more than the
+// processors keeps them busy.
+int TitleCardWorkers(size_t jobs) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<int>(std::min<size_t>(jobs, std::max(4u, cores + 2)));
+}
+
+}  // namespace
+
+TitleCardsOutcome RemakeTitleCards(IOperator& op, CSDCard& card, const std::vector<int>& playlists) {
+    TitleCardsOutcome out;
+    std::vector<TitleCardJob> jobs;
+    for (int p : playlists) {
+        if (!ValidPlaylist(p) || card.Directory().ClipCount(p) <= 0) continue;
+        TitleCardJob job;
+        if (ReadTitleCardSource(card, p, job)) jobs.push_back(std::move(job));
+        else ++out.failures;
+    }
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const int cpf = card.ClustersPerFrame();
+    const size_t n = jobs.size();
+    // Progress, with Stop, for more than one title card: one step a card.
+    const bool shown = n > 1;
+    if (shown) op.BeginProgress(static_cast<int64_t>(n), ProgressUnit::kItems);
+
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> next{0};
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t done = 0;
+    int running = TitleCardWorkers(n);
+    std::vector<std::thread> workers;
+    for (int w = running; w > 0; --w)
+        workers.emplace_back([&] {
+            for (;;) {
+                const size_t i = stop ? n : next++;
+                if (i >= n) break;
+                MakeTitleCardSlot(jobs[i], mode, cpf);
+                std::lock_guard g(lock);
+                ++done;
+                changed.notify_all();
+            }
+            std::lock_guard g(lock);
+            --running;
+            changed.notify_all();
+        });
+    // Stop ends the making: the cards being drawn finish (a second or so),
+    // no new one starts, and nothing is written.
+    std::unique_lock g(lock);
+    for (;;) {
+        if (shown) op.SetProgress(static_cast<int64_t>(done), false);
+        if (running == 0) break;
+        g.unlock();
+        if (!stop && op.PumpMessages()) stop = true;
+        g.lock();
+        changed.wait_for(g, std::chrono::milliseconds(50));
+    }
+    g.unlock();
+    for (std::thread& t : workers) t.join();
+    // A Stop asked for while the last card was drawn still counts.
+    if (!stop && op.PumpMessages()) stop = true;
+    if (shown) op.EndProgress();
+    if (stop) {
+        out.stopped = true;
+        return out;
+    }
+    for (TitleCardJob& job : jobs)
+        if (job.slot.empty() || !WriteTitleCardSlot(op, card, job)) ++out.failures;
+    return out;
+}
+
+bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
+    TitleCardJob job;
+    if (!ReadTitleCardSource(card, p, job)) return false;
+    if (!MakeTitleCardSlot(job, VideoModeAt(card.VideoMode()), card.ClustersPerFrame())) return false;
+    return WriteTitleCardSlot(op, card, job);
+}
+
+PlaylistEdit CommitPlaylistEdit(IOperator& op, CSDCard& card, const CardDirectory& before,
+                                const std::vector<int>& playlists) {
+    PlaylistEdit e;
+    const TitleCardsOutcome t = RemakeTitleCards(op, card, playlists);
+    if (t.stopped) {
+        // Nothing of the edit reached the card: the directory goes back.
+        card.Directory() = before;
+        e.stopped = true;
+        MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+        op.Refresh(kRefreshLists | kRefreshCardLine);
+        return e;
+    }
+    e.done = true;
+    e.titleCardFailures = t.failures;
+    e.written = card.CommitDirectory(before);
+    op.Refresh(kRefreshLists | kRefreshCardLine);
+    return e;
 }
 
 PlaylistEdit AddClip(IOperator& op, CSDCard& card, int p, int video, int at) {
@@ -249,7 +393,7 @@ PlaylistEdit AddClip(IOperator& op, CSDCard& card, int p, int video, int at) {
     for (int i = n; i > at; --i) dir.SetClip(p, i, dir.Clip(p, i - 1));
     dir.SetClip(p, at, video);
     dir.SetClipCount(p, n + 1);
-    return Finish(op, card, before, {p});
+    return CommitPlaylistEdit(op, card, before, {p});
 }
 
 PlaylistEdit RemoveClip(IOperator& op, CSDCard& card, int p, int k) {
@@ -261,7 +405,7 @@ PlaylistEdit RemoveClip(IOperator& op, CSDCard& card, int p, int k) {
     for (int i = k; i + 1 < n; ++i) dir.SetClip(p, i, dir.Clip(p, i + 1));
     dir.SetClip(p, n - 1, 0);
     dir.SetClipCount(p, n - 1);
-    return Finish(op, card, before, {p});
+    return CommitPlaylistEdit(op, card, before, {p});
 }
 
 PlaylistEdit ClearPlaylist(IOperator& op, CSDCard& card, int p) {
@@ -271,7 +415,7 @@ PlaylistEdit ClearPlaylist(IOperator& op, CSDCard& card, int p) {
     const CardDirectory before = dir;
     // The whole record, end mode included; the title card keeps its picture.
     std::memset(dir.Bytes() + kOffPlaylistRecords + size_t(p) * kPlaylistRecordSize, 0, kPlaylistRecordSize);
-    return Finish(op, card, before, {});
+    return CommitPlaylistEdit(op, card, before, {});
 }
 
 PlaylistEdit SwapPlaylists(IOperator& op, CSDCard& card, int a, int b) {
@@ -285,7 +429,7 @@ PlaylistEdit SwapPlaylists(IOperator& op, CSDCard& card, int a, int b) {
     std::memcpy(ra, rb, sizeof tmp);
     std::memcpy(rb, tmp, sizeof tmp);
     // The title card belongs to the position: both are redrawn.
-    return Finish(op, card, before, {a, b});
+    return CommitPlaylistEdit(op, card, before, {a, b});
 }
 
 PlaylistEdit SwapClips(IOperator& op, CSDCard& card, int p, int i, int j) {
@@ -297,7 +441,7 @@ PlaylistEdit SwapClips(IOperator& op, CSDCard& card, int p, int i, int j) {
     const int32_t ci = dir.Clip(p, i);
     dir.SetClip(p, i, dir.Clip(p, j));
     dir.SetClip(p, j, ci);
-    return Finish(op, card, before, {p});
+    return CommitPlaylistEdit(op, card, before, {p});
 }
 
 PlaylistEdit SetEndMode(IOperator& op, CSDCard& card, int p, bool repeat) {
@@ -305,7 +449,7 @@ PlaylistEdit SetEndMode(IOperator& op, CSDCard& card, int p, bool repeat) {
     if (!ValidPlaylist(p) || dir.Loops(p) == repeat) return {};
     const CardDirectory before = dir;
     dir.SetLoopFlag(p, repeat ? 1 : 0);
-    return Finish(op, card, before, {p});
+    return CommitPlaylistEdit(op, card, before, {p});
 }
 
 }  // namespace rk

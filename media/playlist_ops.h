@@ -16,7 +16,13 @@ class IOperator;
 struct PlaylistEdit {
     bool done = false;           // the record changed and the directory was written
     bool written = false;        // the directory write was attempted and succeeded
+    bool stopped = false;        // Stop while the title cards were made: nothing was written
     int titleCardFailures = 0;   // title cards that could not be remade (logged)
+};
+
+struct TitleCardsOutcome {
+    bool stopped = false;  // Stop before any was written: none was
+    int failures = 0;      // title cards that could not be remade (logged; the old picture stays)
 };
 
 // Sum of the clips' NumFrames.
@@ -49,6 +55,20 @@ bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height
 // true when written. A failure is logged at level 2; the window stays
 // silent, the old picture stays.
 bool MakeTitleCard(IOperator& op, CSDCard& card, int p);
+
+// Remakes the title cards of `playlists` (empty ones are skipped), as one
+// step of an edit that writes the directory afterwards. The pictures are
+// made first, several at once, with progress (one step a card) and Stop
+// when there is more than one; only when all are made are they written,
+// without Stop. A Stop (also one asked for before) writes nothing.
+TitleCardsOutcome RemakeTitleCards(IOperator& op, CSDCard& card, const std::vector<int>& playlists);
+
+// Ends an edit of the in-memory directory (`before` is the directory as the
+// card holds it): remakes the title cards of `playlists`, then writes the
+// directory. All or nothing: on a Stop the directory goes back to `before`,
+// "Operation aborted." is shown and nothing is written.
+PlaylistEdit CommitPlaylistEdit(IOperator& op, CSDCard& card, const CardDirectory& before,
+                                const std::vector<int>& playlists);
 
 // The edits. Positions are 0-based; `at` = -1 appends.
 PlaylistEdit AddClip(IOperator& op, CSDCard& card, int p, int video, int at = -1);

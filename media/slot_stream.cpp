@@ -93,7 +93,8 @@ PumpResult PumpSlots(IOperator& op, ISlotSource& source, ISlotSink& sink, uint64
         }
         ++r.moved;
         if (rules.afterPut) rules.afterPut(i, buffer);
-        op.SetProgress(rules.progressBase + static_cast<int64_t>(i) + rules.progressOffset, false);
+        if (rules.reportProgress)
+            op.SetProgress(rules.progressBase + static_cast<int64_t>(i) + rules.progressOffset, false);
         if (rules.pumpAfterPut && op.PumpMessages()) {
             r.status = PumpStatus::kStopped;
             break;

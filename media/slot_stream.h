@@ -131,7 +131,9 @@ enum class PumpStatus : int {
 struct PumpRules {
     bool pumpBeforePut = true;
     bool pumpAfterPut = true;
-    // SetProgress(index + progressOffset + progressBase) after slot `index`.
+    // SetProgress(index + progressOffset + progressBase) after slot `index`
+    // (nothing when false: the caller's progress counts something else).
+    bool reportProgress = true;
     int64_t progressOffset = 1;
     int64_t progressBase = 0;
     // A source that ends before its first slot has failed.

@@ -506,6 +506,45 @@ TEST(CatalogueWindow, DragAClipOntoAClipSwapsThem) {
     QTest::mouseRelease(win->List(1011)->viewport(), Qt::LeftButton, {}, ItemCenter(win->List(1011), 0));
 }
 
+TEST(CatalogueWindow, APlaylistDraggedOntoAnotherLeavesTheTargetSelectedEverywhere) {
+    GuiEnv env;
+    const TableCard t = MakeTableCard(env, 3, {}, {0, 1, 2});
+    auto win = OpenWindow();
+    QListWidget* playlists = win->List(1012);
+    // Playlist 1 selected by a click, then dragged onto playlist 6.
+    QTest::mouseClick(playlists->viewport(), Qt::LeftButton, {}, ItemCenter(playlists, 0));
+    ASSERT_EQ(win->CurrentPlaylist(), 0);
+    StartDrag(playlists, 0);
+    ASSERT_TRUE(win->ListDrag().Dragging());
+    Drop(playlists, MoveOver(playlists, playlists, ItemCenter(playlists, 5)));
+    WaitIdle(*win);
+    ASSERT_EQ(OnCard(t.path).ClipCount(5), 3);
+
+    // The target is the one selection: the list, the status line, the clips
+    // and the end-mode labels.
+    EXPECT_EQ(win->CurrentPlaylist(), 5);
+    EXPECT_EQ(win->SelectedRow(1012), 5);
+    EXPECT_EQ(playlists->currentRow(), 5);
+    EXPECT_EQ(playlists->selectedItems().size(), 1);
+    EXPECT_TRUE(win->ControlText(1007).startsWith(QStringLiteral("Playlist 6, videos: 3")));
+    EXPECT_EQ(win->List(1011)->count(), 3);
+    EXPECT_TRUE(Shown(*win, 2030));
+
+    // Clear and the Delete key act on it.
+    std::vector<QString> texts;
+    Answer(texts, 1000);
+    win->ControlAs<QPushButton>(2023)->click();
+    WaitIdle(*win);
+    EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Clear playlist 6?")});
+    EXPECT_EQ(OnCard(t.path).ClipCount(5), 0);
+    win->AddClipAt(5, 1, -1);
+    texts.clear();
+    Answer(texts, 1000);
+    PressDelete(*win, 1012);
+    EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("Clear playlist 6?")});
+    EXPECT_EQ(OnCard(t.path).ClipCount(5), 0);
+}
+
 TEST(CatalogueWindow, DragAStillOntoAStillAndOntoAFreeSlot) {
     GuiEnv env;
     const TableCard t = MakeTableCard(env, 0, {0, 2}, {});

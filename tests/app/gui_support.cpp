@@ -83,4 +83,25 @@ void ClickControl(QWidget* dialog, int id) {
     button->click();
 }
 
+QTimer* AnswerBoxes(std::vector<QString>& texts, std::vector<int> buttons) {
+    if (buttons.empty()) return nullptr;
+    return OnNextModal("rk::CCoolMsgBox", [&texts, buttons](QWidget* w) {
+        texts.push_back(qobject_cast<CCoolDialog*>(w)->ControlText(IDC_BOX_TEXT));
+        AnswerBoxes(texts, std::vector<int>(buttons.begin() + 1, buttons.end()));
+        ClickControl(w, buttons.front());
+    });
+}
+
+QTimer* ClickStopWhen(CMainWin& win, std::function<bool()> when) {
+    auto* timer = new QTimer(&win);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, &win, when] {
+        QWidget* stop = win.Control(IDC_STOP);
+        if (!stop || !stop->isVisible() || !when()) return;
+        timer->stop();
+        QTest::mouseClick(stop, Qt::LeftButton);
+    });
+    timer->start(0);
+    return timer;
+}
+
 }  // namespace rk::test

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_win.h"
 
@@ -41,5 +42,12 @@ void WaitIdle(CMainWin& win);
 QTimer* OnNextModal(const char* className, std::function<void(QWidget*)> action);
 // Clicks the button with control id `id` of a skinned dialog.
 void ClickControl(QWidget* dialog, int id);
+// Answers the next message boxes in turn with `buttons` (control ids),
+// recording each box's text in `texts`. The watcher of the box awaited now
+// is answered; delete it when no more boxes are expected after all.
+QTimer* AnswerBoxes(std::vector<QString>& texts, std::vector<int> buttons);
+// Clicks the window's Stop button (a real mouse click) as soon as it shows
+// and `when` holds, once; the watcher answered goes away with the window.
+QTimer* ClickStopWhen(CMainWin& win, std::function<bool()> when);
 
 }  // namespace rk::test

@@ -1,5 +1,6 @@
 // Start-up of the real program: one instance at a time, the second ending at
-// once without a window or a word.
+// once without a window or a word; --help and --version answered before
+// anything else.
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -42,6 +43,29 @@ TEST(Startup, SecondInstanceEndsSilentlyWhileTheFirstRuns) {
     if (!first.waitForFinished(10000)) {
         first.kill();
         first.waitForFinished(5000);
+    }
+}
+
+TEST(Startup, HelpAndVersionPrintAndEndWithoutAWindow) {
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/reelkeep");
+    if (!QFile::exists(program)) GTEST_SKIP() << "reelkeep not built";
+    const struct {
+        const char* option;
+        const char* starts;
+    } rows[] = {{"--version", "reelkeep "}, {"--help", "Usage: reelkeep"}, {"-h", "Usage: reelkeep"}};
+    for (const auto& row : rows) {
+        QProcess p;
+        // No display at all: an answer that opened a window would fail here.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        p.setProcessEnvironment(env);
+        p.start(program, {QString::fromLatin1(row.option)});
+        ASSERT_TRUE(p.waitForFinished(20000)) << row.option;
+        EXPECT_EQ(p.exitCode(), 0) << row.option;
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(QLatin1String(row.starts))) << out.toStdString();
+        EXPECT_TRUE(out.endsWith(QLatin1Char('\n')));
     }
 }
 

@@ -2,11 +2,15 @@
 // fresh card to a playlist with a title card.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "convert/tool_folder.h"
 #include "media_fixture.h"
@@ -72,6 +76,79 @@ TEST(CliCatalogue, FromAFreshCardToAPlaylistWithATitleCard) {
     EXPECT_EQ(Cli("playlist " + img + " 1 add 9").status, 1);
     EXPECT_EQ(Cli("delete " + img + " logo 9 --yes").status, 2);
     EXPECT_EQ(Cli("playlist " + img + " 1 mode sometimes").status, 2);
+}
+
+// Runs `args` (with the image as {img}) on a copy of `base`, stopped by
+// SIGINT after `delayMs` (never when negative); the exit status and the
+// image afterwards.
+struct Interrupted {
+    int status = -1;
+    std::vector<uint8_t> image;
+};
+
+Interrupted RunInterrupted(const std::string& base, const std::string& img, std::vector<std::string> args,
+                           int delayMs) {
+    Interrupted r;
+    EXPECT_TRUE(test::WriteFileBytes(img, test::ReadFileBytes(base)));
+    for (std::string& a : args)
+        if (a == "{img}") a = img;
+    const pid_t pid = test::StartCli(args);
+    EXPECT_GT(pid, 0);
+    if (delayMs >= 0) {
+        ::usleep(useconds_t(delayMs) * 1000);
+        ::kill(pid, SIGINT);
+    }
+    r.status = test::WaitCli(pid);
+    r.image = test::ReadFileBytes(img);
+    return r;
+}
+
+TEST(CliCatalogue, CtrlCInAPlaylistEditOrDeleteLeavesTheOldCardOrTheWholeNewOne) {
+    if (!test::ToolsAvailable()) GTEST_SKIP() << "the tools are not beside the test programs";
+    test::TempDir dir;
+    const std::string base = dir.File("base.img"), img = dir.File("c.img");
+    const std::string q = "'" + base + "'";
+    ASSERT_EQ(Cli("create-image " + q + " --size 48M").status, 0);
+    ASSERT_EQ(Cli("--yes format " + q + " --mode 0").status, 0);
+    for (int frames : {5, 7}) {
+        const std::string v = dir.File("v" + std::to_string(frames) + ".kavq1");
+        ASSERT_TRUE(test::WriteEncodedKAVQ1(v, frames));
+        ASSERT_EQ(Cli("add-video " + q + " '" + v + "' --yes").status, 0);
+    }
+    // Video 1 opens playlists 1 and 2 and closes playlist 3: deleting it
+    // remakes three title cards.
+    for (const char* edit : {"1 add 1", "1 add 2", "2 add 1", "2 add 2", "3 add 2", "3 add 1"})
+        ASSERT_EQ(Cli("playlist " + q + " " + edit).status, 0) << edit;
+    const std::vector<uint8_t> old = test::ReadFileBytes(base);
+
+    const std::vector<std::vector<std::string>> commands = {
+        {"playlist", "{img}", "4", "add", "2"},
+        {"delete", "{img}", "video", "1", "--yes"},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[2] + " " + args[3]);
+        // The whole edit once, unstopped: the new card, byte for byte (the
+        // title cards are made the same way every time).
+        const auto start = std::chrono::steady_clock::now();
+        const Interrupted whole = RunInterrupted(base, img, args, -1);
+        const int runMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start).count());
+        ASSERT_EQ(whole.status, 0);
+        ASSERT_NE(whole.image, old);
+        // Stopped at moments spread over the run (and just after it starts).
+        for (int delay : {5, runMs / 3, runMs * 3 / 4}) {
+            SCOPED_TRACE("SIGINT after " + std::to_string(delay) + " ms");
+            const Interrupted r = RunInterrupted(base, img, args, delay);
+            if (r.status == 0) {
+                EXPECT_TRUE(r.image == whole.image) << "exit 0: the new card with its title cards";
+            } else {
+                // 1: stopped; -1: the signal came before the program listened.
+                EXPECT_TRUE(r.status == 1 || r.status == -1) << r.status;
+                EXPECT_TRUE(r.image == old) << "stopped: nothing of the edit written";
+            }
+            EXPECT_EQ(Cli("check '" + img + "' --frames all").status, 0);
+        }
+    }
 }
 
 }  // namespace

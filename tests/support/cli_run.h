@@ -3,12 +3,13 @@
 // of every subsystem: stdin closed, stdout and the exit status kept, stderr
 // dropped, kept in the same text in the order written (Stderr::kKeep), or
 // kept apart in `err` (Stderr::kApart).
-#include <stdlib.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -56,8 +57,9 @@ inline CliResult RunCli(const std::string& args, Stderr stderrTo = Stderr::kDrop
 
 // Starts the built reelkeep-cli with `args` (no shell) and `env` added to
 // ours ("NAME=value"), standard input and output /dev/null, standard error
-// into `errFile`. The pid, or -1; the caller waits for it.
-inline pid_t StartCli(const std::vector<std::string>& args, const std::string& errFile,
+// into `errFile` (none by default). The pid, or -1; the caller waits for it
+// (WaitCli).
+inline pid_t StartCli(const std::vector<std::string>& args, const std::string& errFile = "/dev/null",
                       const std::vector<std::string>& env = {}) {
     std::string prog = ProgramBeside("reelkeep-cli");
     std::vector<std::string> words = args, vars = env;
@@ -76,6 +78,15 @@ inline pid_t StartCli(const std::vector<std::string>& args, const std::string& e
     const int rc = posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     return rc == 0 ? pid : -1;
+}
+
+// Waits for a program started by StartCli: its exit status, or -1 when a
+// signal ended it.
+inline int WaitCli(pid_t pid) {
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 }  // namespace rk::test
