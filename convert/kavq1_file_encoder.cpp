@@ -166,6 +166,9 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         opened_ = true;
     } else if (!Probe(source)) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
+        // A source that does not open leaves nothing behind in the
+        // temporary folder, not even until the encoder goes.
+        pipes_.Remove();
         return;
     }
 

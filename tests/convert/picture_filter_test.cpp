@@ -73,9 +73,12 @@ TEST(PictureRoads, ByLayoutThenTagThenSize) {
         EXPECT_EQ(RoadOf(pic), r.road);
         const std::string filter = PictureFilter(1, 50, false, false, pic);
         EXPECT_EQ(filter.find("zscale") != std::string::npos, r.road != as) << filter;
-        if (r.road == as && r.w == 1920 && r.h == 1080 && std::string(r.format) == "yuv420p")
+        if (r.road == as && r.w == 1920 && r.h == 1080 && std::string(r.format) == "yuv420p") {
             EXPECT_TRUE(ExpandsRangeByTable(1, false, pic));
-        if (r.road != as) EXPECT_FALSE(ExpandsRangeByTable(1, false, pic));
+        }
+        if (r.road != as) {
+            EXPECT_FALSE(ExpandsRangeByTable(1, false, pic));
+        }
     }
     // BT.709 at the card's size passes through exactly as an untagged one.
     SourcePicture hd = Pic(1920, 1080, "yuv420p", "tv");
