@@ -102,14 +102,12 @@ bool CopyData(ICardDevice& from, ICardDevice& to, const std::vector<ClusterRange
 }
 
 // Directory last: flush what went before, write it, flush again.
-bool WriteDirectoryLast(ICardDevice& to, const CardDirectory& dir, std::string& error) {
+// Writes a directory block at Cluster 0 and makes it durable; `what` names
+// the write in an error ("writing", "clearing").
+bool WriteDirectoryBlock(ICardDevice& to, const CardDirectory& dir, const char* what, std::string& error) {
     int e = 0;
-    if (!to.Flush(e)) {
-        error = std::string("flushing: ") + std::strerror(e);
-        return false;
-    }
     if (!to.WriteAt(0, dir.Bytes(), kDirectorySize, e)) {
-        error = ClusterError("writing the directory at", 0, e);
+        error = ClusterError((std::string(what) + " the directory at").c_str(), 0, e);
         return false;
     }
     if (!to.Flush(e)) {
@@ -117,6 +115,15 @@ bool WriteDirectoryLast(ICardDevice& to, const CardDirectory& dir, std::string& 
         return false;
     }
     return true;
+}
+
+bool WriteDirectoryLast(ICardDevice& to, const CardDirectory& dir, std::string& error) {
+    int e = 0;
+    if (!to.Flush(e)) {
+        error = std::string("flushing: ") + std::strerror(e);
+        return false;
+    }
+    return WriteDirectoryBlock(to, dir, "writing", error);
 }
 
 // A target's directory is made unreadable, and that made durable, before
@@ -129,16 +136,7 @@ bool InvalidateDirectory(CSDCard& card, const CardDirectory& old, std::string& e
     const CardDirectory blank;
     const int oldMode = old.IsValid() ? int(old.StoredVideoMode()) : card.VideoMode();
     JournalTargetDirectory(card, oldMode, old, blank);
-    int e = 0;
-    if (!to.WriteAt(0, blank.Bytes(), kDirectorySize, e)) {
-        error = ClusterError("clearing the directory at", 0, e);
-        return false;
-    }
-    if (!to.Flush(e)) {
-        error = std::string("flushing: ") + std::strerror(e);
-        return false;
-    }
-    return true;
+    return WriteDirectoryBlock(to, blank, "clearing", error);
 }
 
 }  // namespace
