@@ -63,6 +63,7 @@ CMainWin::CMainWin(QWidget* parent) : CCoolDialog(MainWindowTemplate(), parent),
     InitControls();
     ConnectControls();
     SetUpDrag();
+    SetUpPreview();
     menus_ = new CWindowMenus(*this);
     drops_ = new CVideoDropQueue(*this);
     setMinimumSize(MinimumClientSize());
@@ -90,6 +91,7 @@ CMainWin::~CMainWin() {
     if (!saved_) SavePlacement();
     LogMessage(1, "CMainWin::OnDestroy()");
     StopMediaWatch();
+    StopPreview();
     card_.Close();
 }
 
@@ -472,6 +474,9 @@ void CMainWin::Refresh(unsigned what) {
 }
 
 void CMainWin::SetBusy(bool busy) {
+    // Whatever makes the window busy may write or close the card the player
+    // reads: the player goes first.
+    if (busy) StopPreview();
     busy_ = busy;
     // Whatever made the window busy may change the lists under a drag.
     if (busy && drag_) drag_->Cancel();

@@ -5,6 +5,7 @@
 // operation started here asks its questions, chooses its files and reports
 // its progress through this object (IOperator).
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 #include <set>
@@ -20,6 +21,7 @@
 
 class QComboBox;
 class QListWidget;
+class QMenu;
 class QProgressBar;
 class QSocketNotifier;
 class QFileSystemWatcher;
@@ -27,6 +29,8 @@ class QFileSystemWatcher;
 namespace rk {
 
 class CListDrag;
+class CPlayerWindow;
+struct PlayTarget;
 class CMediaMonitor;
 class CVideoDropQueue;
 class CWindowMenus;
@@ -166,6 +170,18 @@ public:
     CWindowMenus& Menus() { return *menus_; }
     CVideoDropQueue& DropQueue() { return *drops_; }
 
+    // ---- The player (main_win_preview.cpp) ----
+    // Plays the selected item of list `listId` (of the playlist list with
+    // `titleCard`: the current playlist's title card) in the player window.
+    void PreviewItem(int listId, bool titleCard = false);
+    // Whether PreviewItem has something to play now.
+    bool CanPreview(int listId, bool titleCard = false) const;
+    // Stops and closes the player: before anything writes or closes the card.
+    void StopPreview();
+    CPlayerWindow* Player() const;
+    // The list menus' Preview entries (and the playlists' title card).
+    void AddPreviewEntries(QMenu& menu, int listId);
+
     // The smallest client size the window may be given.
     QSize MinimumClientSize() const;
 
@@ -192,6 +208,8 @@ private:
     void LoadThumbnails();
     QComboBox* MediaList() const;
     void SetUpDrag();
+    void SetUpPreview();
+    bool PreviewTarget(int listId, bool titleCard, PlayTarget& target, QString& caption) const;
     // A quick edit (a delete, a playlist edit, a swap): busy for the handlers
     // without the busy look; a failed write (or a rescan asked for meanwhile)
     // rescans the media at the end.
@@ -236,6 +254,7 @@ private:
     CWindowMenus* menus_ = nullptr;
     CVideoDropQueue* drops_ = nullptr;
     std::set<std::string> declinedRecovery_;  // cards whose recovery was declined
+    QPointer<CPlayerWindow> player_;  // the open player, a window of its own
 };
 
 }  // namespace rk

@@ -86,6 +86,7 @@ void CMainWin::ScanMedia(bool keepSelection) {
 
 void CMainWin::OnMediaSelChange() {
     QComboBox* media = MediaList();
+    StopPreview();
     card_.Close();
     if (!noMedia_ && media->currentIndex() >= 0) {
         OpenDrive(card_, media->currentData().toInt());

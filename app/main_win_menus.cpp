@@ -113,6 +113,7 @@ std::unique_ptr<QMenu> CWindowMenus::MenuFor(int listId) const {
             if (!win->Busy()) handler(*win);
         });
     }
+    if (listId != kCardMenu) win_.AddPreviewEntries(*menu, listId);
     return menu;
 }
 

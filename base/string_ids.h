@@ -143,6 +143,22 @@ enum StringId : int {
     IDS_RECOVER_WRITE_QUESTION = 10084, // "Write this directory to the card?"
     IDS_RECOVERED_NAME = 10085,  // "Recovered %d"
 
+    // The player: its menu entries, caption, controls and status line.
+    IDS_PREVIEW = 10104,                 // "Preview"
+    IDS_PREVIEW_TITLE_CARD = 10105,      // "Preview title card"
+    IDS_PLAYER_CAPTION = 10108,          // "Preview - %s"
+    IDS_PLAYER_STILL = 10109,            // "Still image %d"
+    IDS_PLAYER_PLAYLIST = 10110,         // "Playlist %d"
+    IDS_PLAYER_TITLE_CARD = 10111,       // "Title card of playlist %d"
+    IDS_PLAYER_FRAME = 10112,            // "Frame %d of %d"
+    IDS_PLAYER_DROPPED = 10113,          // "Dropped frames: %d"
+    IDS_PLAYER_NO_SOUND = 10114,         // "No sound device: playing silently on the system clock"
+    IDS_PLAYER_MUTE = 10115,             // "Mute"
+    IDS_PLAYER_LOOP = 10118,             // "Loop"
+    IDS_PLAYER_SHOW_ALPHA = 10119,       // "Show alpha"
+    IDS_PLAYER_DAMAGED = 10138,          // "Frame %d is damaged"
+    IDS_PLAYER_CANNOT_OPEN = 10139,      // "This item cannot be played: %s"
+
     // The application title (window caption, settings application name).
     IDS_APP_TITLE = 57344,             // "Reelkeep"
 };
