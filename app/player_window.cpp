@@ -321,10 +321,8 @@ void CPlayerWindow::OnTick() {
         return;
     }
     if (!throttle_) {
-        Show(ahead_.front().frame);
-        Recycle(std::move(ahead_.front().frame));
-        ahead_.pop_front();
-        tick_.start(0);
+        ShowHead();
+        if (playing_) tick_.start(0);
         return;
     }
     const int64_t clock = ClockUs();
@@ -343,12 +341,10 @@ void CPlayerWindow::OnTick() {
             UpdateStatus();
             continue;
         }
-        Show(head.frame);
-        Recycle(std::move(head.frame));
-        ahead_.pop_front();
+        ShowHead();
         break;
     }
-    tick_.start(1);
+    if (playing_) tick_.start(1);
 }
 
 void CPlayerWindow::Show(PrefetchedFrame& frame) {
@@ -377,6 +373,14 @@ void CPlayerWindow::Show(PrefetchedFrame& frame) {
     ++shownCount_;
     UpdateLabels();
     emit frameShown(current_);
+}
+
+void CPlayerWindow::ShowHead() {
+    // Off the list first: whoever hears frameShown may pause, which empties it.
+    PrefetchedFrame frame = std::move(ahead_.front().frame);
+    ahead_.pop_front();
+    Show(frame);
+    Recycle(std::move(frame));
 }
 
 void CPlayerWindow::Recycle(PrefetchedFrame&& frame) { spare_.push_back(std::move(frame)); }

@@ -91,6 +91,8 @@ private:
     void FillAhead();
     int64_t ClockUs() const;
     void Show(PrefetchedFrame& frame);
+    // Shows the first frame taken ahead and puts its storage back.
+    void ShowHead();
     void Recycle(PrefetchedFrame&& frame);
     void UpdateLabels();
     void UpdateStatus();
