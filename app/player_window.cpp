@@ -7,7 +7,7 @@
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QStyle>
-#include <QToolButton>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -91,12 +91,12 @@ void CPlayerWindow::BuildControls() {
     });
 
     auto button = [this](QStyle::StandardPixmap icon, const char* name, void (CPlayerWindow::*handler)()) {
-        auto* b = new QToolButton(this);
+        auto* b = new QPushButton(this);
         b->setIcon(style()->standardIcon(icon));
         b->setObjectName(QLatin1String(name));
         b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoRaise(true);
-        connect(b, &QToolButton::clicked, this, handler);
+        b->setFixedSize(34, 24);
+        connect(b, &QPushButton::clicked, this, handler);
         return b;
     };
     auto* row = new QHBoxLayout;

@@ -25,7 +25,7 @@
 class QCheckBox;
 class QLabel;
 class QProgressBar;
-class QToolButton;
+class QPushButton;
 
 namespace rk {
 
@@ -130,7 +130,7 @@ private:
 
     CPlayerView* view_ = nullptr;
     CTickSlider* scrub_ = nullptr;
-    QToolButton* playButton_ = nullptr;
+    QPushButton* playButton_ = nullptr;
     QLabel* time_ = nullptr;
     QLabel* frameLabel_ = nullptr;
     QLabel* status_ = nullptr;

@@ -286,6 +286,7 @@ TEST_F(PlayerWindowTest, EffectShowsOverTheCheckerboardWithItsMarksAndItsAlpha) 
     if (qEnvironmentVariableIsSet("RK_PLAYER_SCREENSHOT")) {
         p->View()->setMinimumSize(0, 0);
         p->View()->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        p->View()->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         p->resize(972, 650);
         QTest::qWait(50);
         EXPECT_TRUE(p->grab().save(qEnvironmentVariable("RK_PLAYER_SCREENSHOT")));
