@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -29,6 +30,10 @@ bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, s
     uint8_t* y = planes.get();
     uint8_t* cb = y + plane;
     uint8_t* cr = cb + plane;
+    // The planes hold a frame of the card's size class: one whose header
+    // claims the other is not decoded into them.
+    const uint8_t* frame = slot + kClusterSize;
+    if (std::memcmp(frame, kKVQ1Magic, 4) != 0 || frame[4] != sizeClass) return false;
     KVQ1Decoder decoder;
     const size_t frameBytes = static_cast<size_t>(clustersPerFrame - 1) * kClusterSize;
     if (!decoder.Decode(slot + kClusterSize, frameBytes, y, cb, cr)) return false;

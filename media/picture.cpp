@@ -1,5 +1,7 @@
 #include "media/picture.h"
 
+#include "media/frame_rgb.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -31,57 +33,6 @@ inline int Widen(int v, int bits) {
     if (v == 0) return 0;
     if (v >= top) return 255;
     return ClampInt(v << (8 - bits), 0, 255);
-}
-
-// Single-precision terms of the frame conversion, one table per term, so
-// that a pixel costs three additions; each entry is the product the direct
-// formula would compute, and the sums are taken in the formula's order.
-struct FrameTables {
-    float y[256];
-    float rCr[256];
-    float gCb[256];
-    float gCr[256];
-    float bCb[256];
-    FrameTables() {
-        for (int v = 0; v < 256; ++v) {
-            y[v] = 1.164f * static_cast<float>(v - 16);
-            rCr[v] = 1.793f * static_cast<float>(v - 128);
-            gCb[v] = 0.213f * static_cast<float>(v - 128);
-            gCr[v] = 0.534f * static_cast<float>(v - 128);
-            bCb[v] = 2.115f * static_cast<float>(v - 128);
-        }
-    }
-};
-
-const FrameTables& Tables() {
-    static const FrameTables tables;
-    return tables;
-}
-
-inline uint8_t RoundClampFloat(float x) {
-    int v = static_cast<int>(std::floor(x + 0.5f));
-    return static_cast<uint8_t>(ClampInt(v, 0, 255));
-}
-
-// Converts one frame row pair-free: calls put(x, r, g, b) for each pixel.
-template <typename Put>
-void ConvertFrame(const FramePlanes& f, Put put) {
-    const FrameTables& t = Tables();
-    const int cw = f.width / 2;
-    for (int row = 0; row < f.height; ++row) {
-        const uint8_t* ys = f.y + static_cast<size_t>(row) * static_cast<size_t>(f.width);
-        const uint8_t* cbs = f.cb + static_cast<size_t>(row / 2) * static_cast<size_t>(cw);
-        const uint8_t* crs = f.cr + static_cast<size_t>(row / 2) * static_cast<size_t>(cw);
-        for (int x = 0; x < f.width; ++x) {
-            const float yy = t.y[ys[x]];
-            const int cb = cbs[x >> 1];
-            const int cr = crs[x >> 1];
-            const float r = yy + t.rCr[cr];
-            const float g = yy - t.gCb[cb] - t.gCr[cr];
-            const float b = yy + t.bCb[cb];
-            put(row, x, RoundClampFloat(r), RoundClampFloat(g), RoundClampFloat(b));
-        }
-    }
 }
 
 }  // namespace
@@ -251,27 +202,22 @@ void CPicture::FromUYVY(const uint8_t* uyvy, const UYVYDepth& depth, const uint8
 
 void FrameToRGB24(const FramePlanes& frame, uint8_t* rgb) {
     const size_t stride = static_cast<size_t>(frame.width) * 3;
-    ConvertFrame(frame, [&](int row, int x, uint8_t r, uint8_t g, uint8_t b) {
-        uint8_t* p = rgb + static_cast<size_t>(row) * stride + static_cast<size_t>(x) * 3;
-        p[0] = r;
-        p[1] = g;
-        p[2] = b;
-    });
+    const size_t cw = static_cast<size_t>(frame.width / 2);
+    for (int row = 0; row < frame.height; ++row)
+        YCbCrRowToRgb(frame.y + static_cast<size_t>(row) * static_cast<size_t>(frame.width),
+                      frame.cb + static_cast<size_t>(row / 2) * cw, frame.cr + static_cast<size_t>(row / 2) * cw,
+                      frame.width, rgb + static_cast<size_t>(row) * stride, RgbLayout::kRgb24);
 }
 
 bool FrameToPicture(const FramePlanes& frame, CPicture& picture) {
     if (picture.Width() != frame.width || picture.Height() != frame.height) {
         if (!picture.Create(frame.width, frame.height)) return false;
     }
-    uint8_t* base = picture.Bits();
-    const size_t stride = static_cast<size_t>(frame.width) * 4;
-    ConvertFrame(frame, [&](int row, int x, uint8_t r, uint8_t g, uint8_t b) {
-        uint8_t* p = base + static_cast<size_t>(row) * stride + static_cast<size_t>(x) * 4;
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-        p[3] = 0;
-    });
+    const size_t cw = static_cast<size_t>(frame.width / 2);
+    for (int row = 0; row < frame.height; ++row)
+        YCbCrRowToRgb(frame.y + static_cast<size_t>(row) * static_cast<size_t>(frame.width),
+                      frame.cb + static_cast<size_t>(row / 2) * cw, frame.cr + static_cast<size_t>(row / 2) * cw,
+                      frame.width, picture.Row(row), RgbLayout::kBgrt);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -68,14 +69,15 @@ bool WriteSyntheticKAVQ1(const std::string& path, int mode, int frames, size_t t
     return bool(out);
 }
 
-std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate) {
+std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate, int look) {
+    const uint32_t shade = look < 0 ? frame : uint32_t(look);
     const KVQ1Geometry g = KVQ1GeometryFor(1);
     std::vector<uint8_t> luma(g.LumaBytes()), cb(g.ChromaBytes(), 128), cr(g.ChromaBytes(), 128);
     // A horizontal ramp whose level rises with the frame number, a coloured
     // left half, and the filler lines as producers leave them.
     for (int y = 0; y < g.codedHeight; ++y)
         for (int x = 0; x < g.width; ++x)
-            luma[size_t(y) * g.width + x] = y >= g.height ? 0 : uint8_t(16 + (x * 100) / g.width + frame * 20);
+            luma[size_t(y) * g.width + x] = y >= g.height ? 0 : uint8_t(16 + (x * 100) / g.width + shade * 20);
     for (int y = 0; y < g.ChromaCodedHeight(); ++y)
         for (int x = 0; x < g.ChromaWidth() / 2; ++x) cr[size_t(y) * g.ChromaWidth() + x] = 200;
     const size_t slotBytes = size_t(33) * kClusterBytes;
@@ -84,6 +86,34 @@ std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate) {
     KVQ1Encoder enc(1, 768, rate);
     if (enc.Encode(frame, luma.data(), cb.data(), cr.data(), slot.data() + kClusterBytes) <= 0) return {};
     return slot;
+}
+
+std::vector<uint8_t> TestSound(uint32_t frame, int rate) {
+    uint64_t first = 0;  // sample frames before this one
+    for (uint32_t f = 0; f < frame; ++f) first += uint64_t(AudioShareBytes(rate, f)) / 6;
+    const size_t bytes = size_t(AudioShareBytes(rate, frame));
+    std::vector<uint8_t> sound(bytes);
+    const double pi = 3.14159265358979323846;
+    for (size_t i = 0; i < bytes / 6; ++i) {
+        const double t = double(first + i) / 48000.0;
+        const int32_t v[2] = {int32_t(3145728.0 * std::sin(2 * pi * 440 * t)),
+                              int32_t(3145728.0 * std::sin(2 * pi * 660 * t))};
+        for (int c = 0; c < 2; ++c)
+            for (int k = 0; k < 3; ++k) sound[6 * i + 3 * size_t(c) + size_t(k)] = uint8_t(uint32_t(v[c]) >> (8 * k));
+    }
+    return sound;
+}
+
+bool WriteEncodedKAVQ1WithSound(const std::string& path, int frames, int firstLook, int rate) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < frames; ++i) {
+        auto s = EncodedSlot(uint32_t(i), rate, firstLook + i);
+        if (s.empty()) return false;
+        const std::vector<uint8_t> sound = TestSound(uint32_t(i), rate);
+        if (FillAudioChunk(s.data(), uint32_t(i), rate, sound.data(), sound.size()) != int(sound.size())) return false;
+        out.write(reinterpret_cast<const char*>(s.data()), std::streamsize(s.size()));
+    }
+    return bool(out);
 }
 
 std::vector<uint8_t> LogoSlot(uint32_t frame) {

@@ -31,8 +31,16 @@ bool WriteSyntheticKAVQ1(const std::string& path, int mode, int frames, size_t t
 
 // Really encoded slots for a size class 1 card at `rate`: frame f shows a
 // picture whose brightness grows with f (so thumbnails tell frames apart).
-std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate = 50);
+// `look`, when given, picks the picture instead of the frame number (0..6),
+// so two videos can show different pictures at the same frame numbers.
+std::vector<uint8_t> EncodedSlot(uint32_t frame, int rate = 50, int look = -1);
 bool WriteEncodedKAVQ1(const std::string& path, int frames, int rate = 50);
+// The sound of frame `frame` at rate code `rate`: its share of 48 kHz
+// stereo 24-bit little-endian samples, a 440 Hz tone left and a 660 Hz
+// tone right (at 3/8 of full scale), continuous from frame to frame.
+std::vector<uint8_t> TestSound(uint32_t frame, int rate = 50);
+// Encoded slots carrying TestSound, pictures `firstLook`, `firstLook` + 1 ...
+bool WriteEncodedKAVQ1WithSound(const std::string& path, int frames, int firstLook = 0, int rate = 50);
 // A logo frame slot as the logo builder makes it: size class 1, rate code
 // 50, 768 sectors, frame number `frame`; colour top left, the mask as grey
 // top right, black below.
