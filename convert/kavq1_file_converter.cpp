@@ -18,6 +18,7 @@
 #include "codec/kvq1_decoder.h"
 #include "codec/kvq1_format.h"
 #include "convert/app_launch.h"
+#include "convert/fifo_writer.h"
 #include "convert/pipe_folder.h"
 #include "convert/tool_folder.h"
 #include "convert/tool_timing.h"
@@ -28,37 +29,6 @@ namespace {
 constexpr const char* kSoundFileName = "audio.pcm";
 }  // namespace
 
-namespace {
-
-constexpr int kPollSliceMs = 100;
-
-
-
-// Writing to a pipe whose reader has gone raises SIGPIPE. The signal is held
-// back on this thread while we write, and a pending one is taken away
-// afterwards, so that the write fails with EPIPE and nothing else happens.
-class CHoldSigpipe {
-public:
-    CHoldSigpipe() {
-        sigemptyset(&pipeOnly_);
-        sigaddset(&pipeOnly_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeOnly_, &old_);
-    }
-    ~CHoldSigpipe() {
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE) && !sigismember(&old_, SIGPIPE)) {
-            timespec zero{0, 0};
-            sigtimedwait(&pipeOnly_, nullptr, &zero);
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-
-private:
-    sigset_t pipeOnly_, old_;
-};
-
-}  // namespace
 
 KAVQ1FileConverter::KAVQ1FileConverter(const uint8_t* firstSlot, size_t bytes) {
     KAVQ1StreamInfo info;
@@ -167,57 +137,17 @@ void KAVQ1FileConverter::CloseAudioFile() {
     }
 }
 
-// Opens the writing end once ffmpeg has opened its reading end. ffmpeg opens
-// its inputs in order, so it reaches ours first.
+// Opens the writing end once ffmpeg has opened its reading end.
 bool KAVQ1FileConverter::OpenPipe() {
-    const int64_t start = NowMs();
-    for (;;) {
-        pipe_ = open(pipePath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (pipe_ >= 0) {
-            fcntl(pipe_, F_SETPIPE_SZ, 1048576);
-            return true;
-        }
-        if (errno != ENXIO && errno != EINTR) return false;
-        if (!tool_ || !tool_->started || tool_->Wait(10)) return false;  // ffmpeg ended without reading
-        if (NowMs() - start >= stallLimitMs_) return false;
-    }
+    pipe_.SetStallLimitMs(stallLimitMs_);
+    return tool_ && pipe_.Open(pipePath_, *tool_);
 }
 
 bool KAVQ1FileConverter::WriteFrame() {
     const size_t chroma = static_cast<size_t>(lumaBytes_ / 4);
-    iovec iov[3] = {{luma_.data(), static_cast<size_t>(lumaBytes_)}, {cb_.data(), chroma}, {cr_.data(), chroma}};
-    int first = 0;
-    int64_t lastMove = NowMs();
-    CHoldSigpipe hold;
-    while (first < 3) {
-        ssize_t n = writev(pipe_, iov + first, 3 - first);
-        if (n > 0) {
-            lastMove = NowMs();
-            size_t left = static_cast<size_t>(n);
-            while (first < 3 && left >= iov[first].iov_len) {
-                left -= iov[first].iov_len;
-                ++first;
-            }
-            if (first < 3) {
-                iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + left;
-                iov[first].iov_len -= left;
-            }
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) {
-            LogMessage(2, "KAVQ1FileConverter::PushFrame(): pipe write failed: %s", strerror(errno));
-            return false;
-        }
-        pollfd fds[2] = {{pipe_, POLLOUT, 0}, {tool_->EndHandle(), POLLIN, 0}};
-        poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
-        if (fds[0].revents & (POLLERR | POLLHUP)) return false;
-        if (!(fds[0].revents & POLLOUT)) {
-            if (!tool_->started || tool_->Wait(0)) return false;  // ffmpeg ended
-            if (NowMs() - lastMove >= stallLimitMs_) return false;
-        }
-    }
-    return true;
+    const iovec iov[3] = {{luma_.data(), static_cast<size_t>(lumaBytes_)}, {cb_.data(), chroma}, {cr_.data(), chroma}};
+    pipe_.SetStallLimitMs(stallLimitMs_);
+    return pipe_.Write(iov, 3);
 }
 
 bool KAVQ1FileConverter::PushFrame(const uint8_t* slot) {
@@ -238,7 +168,7 @@ bool KAVQ1FileConverter::PushFrame(const uint8_t* slot) {
         cause_ = "a frame does not decode (row " + std::to_string(decoder.FailedRow()) + ")";
         return false;
     }
-    if (pipe_ < 0 && !OpenPipe()) {
+    if (!pipe_.IsOpen() && !OpenPipe()) {
         LogMessage(2, "KAVQ1FileConverter::PushFrame(): ffmpeg did not open its input");
         cause_ = "ffmpeg did not open its picture input";
         failed_ = true;
@@ -257,9 +187,8 @@ bool KAVQ1FileConverter::Finish() {
     if (finished_) return !failed_;
     finished_ = true;
     CloseAudioFile();
-    if (pipe_ >= 0) {
-        close(pipe_);
-        pipe_ = -1;
+    if (pipe_.IsOpen()) {
+        pipe_.Close();
     } else if (tool_ && tool_->started) {
         // No picture was ever sent: there is no file to finish, and ffmpeg
         // may still be waiting in its open for a writer that never comes.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "codec/kvq1_format.h"
+#include "convert/fifo_writer.h"
 #include "convert/pipe_folder.h"
 
 namespace rk {
@@ -92,7 +93,7 @@ private:
     std::vector<uint8_t> audioConversion_;
     CPipeFolder pipes_;
     std::string pipePath_;
-    int pipe_ = -1;
+    CFifoWriter pipe_;
     std::string audioPath_;
     FILE* audioFile_ = nullptr;
     std::unique_ptr<CAppLaunch> tool_;
