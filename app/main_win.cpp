@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <climits>
 
+#include "app/about_box.h"
 #include "app/cool_msgbox.h"
 #include "app/file_filter.h"
 #include "app/list_drag.h"
@@ -481,6 +482,46 @@ void CMainWin::SetBusy(bool busy) {
     // Whatever made the window busy may change the lists under a drag.
     if (busy && drag_) drag_->Cancel();
     if (busy) SetControlText(IDC_MEDIA_BUSY, MediaList()->currentText());
+}
+
+// ---- The frame of a quick edit ----
+
+void CMainWin::BeginEdit(bool keepThumbnails) {
+    // Handlers check busy_, so nothing new starts while the edit pumps the
+    // event loop; the controls keep their look (no flicker for an edit that
+    // takes a fraction of a second).
+    editing_ = true;
+    keepThumbnails_ = keepThumbnails;
+    // No Stop from an earlier operation reaches this one.
+    abort_ = false;
+    SetBusy(true);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    waitCursor_ = true;
+}
+
+void CMainWin::EndEdit(bool writeFailed) {
+    if (waitCursor_) QApplication::restoreOverrideCursor();
+    waitCursor_ = false;
+    keepThumbnails_ = false;
+    editing_ = false;
+    abort_ = false;
+    SetBusy(false);
+    // A refused directory write: the card may be gone or write-protected, so
+    // the drives are scanned again, as after a failed add.
+    if (writeFailed || pendingRescan_) {
+        pendingRescan_ = false;
+        ScanMedia(true);
+        return;
+    }
+    UpdateCardLine();
+    UpdateControls();
+}
+
+// ---- About ----
+
+void CMainWin::ShowAbout() {
+    if (busy_) return;
+    ShowAboutBox(this);
 }
 
 }  // namespace rk

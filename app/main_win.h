@@ -52,9 +52,9 @@ public:
     MsgResult ShowMessage(const Message& message) override;
     bool ChooseOpenFile(const FileChoice& choice, std::string& path) override;
     bool ChooseSaveFile(const FileChoice& choice, std::string& path) override;
-    // The effect and logo questions (app/main_win_effects.cpp): the logo
-    // speed in CDlgAnimLogo, the effect type in CDlgEffectType, the keys in
-    // CDlgStingerEditor.
+    // The effect and logo questions: the logo speed in CDlgAnimLogo
+    // (app/main_win_logos.cpp), the effect type in CDlgEffectType and the
+    // keys in CDlgStingerEditor (app/main_win_effects.cpp).
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
     bool ChooseEffectType(EffectTypeChoice& choice) override;
     bool EditKeyframes(const KeyframeEdit& edit) override;
@@ -145,7 +145,7 @@ public:
     void RemoveClip();
     void SetPlaylistLoop(bool repeat);
 
-    // ---- Playlist edits and drops (main_win_catalogue.cpp, main_win_dnd.cpp) ----
+    // ---- Playlist edits and drops (main_win_playlists.cpp, main_win_dnd.cpp) ----
     // Adds video entry `videoSlot` to playlist p at clip position `at` (-1:
     // the end) and makes p current.
     void AddClipAt(int p, int videoSlot, int at);
@@ -159,7 +159,7 @@ public:
     // What the drag rules read for a drag of `item` of drag list `list`.
     DragFacts DragFactsFor(int list, int item) const;
     CListDrag& ListDrag() { return *drag_; }
-    // ---- Card-wide commands (main_win_check.cpp) ----
+    // ---- Card-wide commands (main_win_cards.cpp) ----
     // Check card: reads the whole card with progress and Stop, then lists
     // what it found.
     void CheckCard();

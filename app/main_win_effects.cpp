@@ -1,17 +1,16 @@
-// The effects and logos pages of the main window: Add and Read of each, the
-// effect list rows, and the window's answers to the questions effects and
-// logos ask (the effect type, the keyframe edit, the logo speed), each in
-// its own dialog. The operations themselves live in the core.
+// The effects page of the main window: Add, Read, Delete and the swap of two
+// effects, the effect list rows, and the window's answers to the questions
+// effects ask (the effect type, the keyframe edit), each in its own dialog.
+// The operations themselves live in the core.
 #include <QListWidget>
 
-#include "app/dlg_anim_logo.h"
 #include "app/dlg_effect_type.h"
 #include "app/dlg_stinger_editor.h"
 #include "app/main_win.h"
 #include "card/card_directory.h"
 #include "card/video_modes.h"
+#include "media/delete_ops.h"
 #include "effects/effect_ops.h"
-#include "effects/logo_ops.h"
 #include "effects/stinger.h"
 
 namespace rk {
@@ -29,14 +28,6 @@ void SelectRow(QListWidget* list, int row) {
 }  // namespace
 
 // ---- Questions ----
-
-bool CMainWin::ChooseOption(const OptionChoice& choice, int& chosen) {
-    if (choice.purpose != OptionPurpose::kLogoSpeed) return IOperator::ChooseOption(choice, chosen);
-    CDlgAnimLogo dlg(this, choice.initial);
-    if (!dlg.Run()) return false;
-    chosen = dlg.SpeedIndex();
-    return true;
-}
 
 bool CMainWin::ChooseEffectType(EffectTypeChoice& choice) {
     CDlgEffectType dlg(this);
@@ -91,28 +82,22 @@ void CMainWin::ReadStinger() {
     UpdateControls();
 }
 
-// ---- Logos ----
-
-void CMainWin::AddLogo() {
+void CMainWin::DeleteStinger() {
     if (busy_ || !Ready()) return;
-    const int slot = LowestFreeLogoSlot(card_.Directory());
-    if (slot < 0) return;
-    LogoOptions options;
-    options.limitedRange = yuvRange_ == 1;
-    const AddLogoOutcome out = rk::AddLogo(*this, card_, slot, lastFiles_[kFileLogo], options);
-    if (out.slot < 0) RefreshLists();
-    UpdateCardLine();
-    if (out.slot >= 0 && Ready() && card_.Directory().Logo(out.slot).Used()) SelectRow(List(IDC_LOGO_LIST), out.slot);
-    UpdateControls();
+    const int slot = SelectedRow(IDC_EFFECT_LIST);
+    if (slot < 0 || slot >= kEffectCount || !card_.Directory().Effect(slot).Used()) return;
+    BeginEdit(true);
+    const DeleteOutcome out = rk::DeleteEffect(*this, card_, slot);
+    EndEdit(out.result == DeleteResult::kFailed);
 }
 
-void CMainWin::ReadLogo() {
-    if (busy_ || !Ready()) return;
-    const int row = SelectedRow(IDC_LOGO_LIST);
-    if (row < 0 || row >= kLogoCount || !card_.Directory().Logo(row).Used()) return;
-    rk::ReadLogo(*this, card_, row);
-    UpdateCardLine();
-    UpdateControls();
+void CMainWin::SwapEffectsAt(int a, int b) {
+    if (busy_ || !Ready() || a == b || a < 0 || b < 0 || a >= kEffectCount || b >= kEffectCount) return;
+    if (!card_.Directory().Effect(a).Used()) return;
+    BeginEdit(false);
+    // Only a used effect onto another slot gets here: false is a refused write.
+    const bool ok = rk::SwapEffects(*this, card_, a, b);
+    EndEdit(!ok);
 }
 
 }  // namespace rk

@@ -142,6 +142,8 @@ enum StringId : int {
     IDS_RECOVER_FOUND_IN_JOURNAL = 10083,  // "Found in the journal (%s): %d videos, %d stills, %d effects, %d logos,"
     IDS_RECOVER_WRITE_QUESTION = 10084, // "Write this directory to the card?"
     IDS_RECOVERED_NAME = 10085,  // "Recovered %d"
+    IDS_JOURNAL_NOT_WRITTEN = 10088,  // "The directory journal could not be written: the card is written all the"
+    IDS_TITLE_CARDS_NOT_MADE = 10089,  // "The title cards cannot be made; the card was not changed."
 
     // The player: its menu entries, caption, controls and status line.
     IDS_PREVIEW = 10104,                 // "Preview"

@@ -82,6 +82,8 @@ const StringEntry kStringTable[] = {
     {IDS_RECOVER_FOUND_IN_JOURNAL, "Found in the journal (%s): %d videos, %d stills, %d effects, %d logos, with their playlists."},
     {IDS_RECOVER_WRITE_QUESTION, "Write this directory to the card?"},
     {IDS_RECOVERED_NAME, "Recovered %d"},
+    {IDS_JOURNAL_NOT_WRITTEN, "The directory journal could not be written: the card is written all the same, but its earlier directory cannot be put back from this computer."},
+    {IDS_TITLE_CARDS_NOT_MADE, "The title cards cannot be made; the card was not changed."},
     {IDS_MEDIA_WRITE_ERROR, "Media write error!\nPlease ensure that media is not write-protected."},
     {IDS_MEDIA_ACCESS_ERROR, "Media access error!"},
     {IDS_NO_MEDIA, "No media"},

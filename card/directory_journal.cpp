@@ -184,14 +184,20 @@ std::string CDirectoryJournal::MovePath(const CardIdentity& card) const {
 
 // Written beside and renamed over: a crash leaves the old file or the new one, never half.
 bool CDirectoryJournal::Replace(const std::string& path, const std::vector<uint8_t>& bytes) {
-    if (folder_.empty() || !MakeFolders(folder_)) return false;
+    cause_.clear();
+    if (folder_.empty() || !MakeFolders(folder_)) {
+        cause_ = folder_.empty() ? std::string("no journal folder") : folder_ + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
     const std::string temp = path + ".new";
     CFileHandle f(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     bool ok = f.fd >= 0 && WriteWhole(f.fd, bytes.data(), bytes.size()) && ::fsync(f.fd) == 0;
     ok = f.Close() && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        LogMessage(2, "directory journal: cannot write %s: %s", path.c_str(), std::strerror(errno));
+        const int error = errno ? errno : EIO;
+        LogMessage(2, "directory journal: cannot write %s: %s", path.c_str(), std::strerror(error));
+        cause_ = path + ": " + std::strerror(error);
         ::unlink(temp.c_str());
         return false;
     }
@@ -211,7 +217,10 @@ bool CDirectoryJournal::LoadFile(const std::string& path, size_t most, std::vect
 
 bool CDirectoryJournal::Record(const CardIdentity& card, const CardDirectory& previous, const CardDirectory& next) {
     const std::string key = card.Key();
-    if (key.size() > kMaxKeyBytes) return false;
+    if (key.size() > kMaxKeyBytes) {
+        cause_ = "the card's name is too long for the journal";
+        return false;
+    }
     std::vector<CardDirectory> dirs;
     LoadGenerations(card, dirs);  // none or damaged: a new record
     for (const CardDirectory* d : {&previous, &next})

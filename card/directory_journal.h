@@ -85,6 +85,8 @@ public:
     bool LoadGenerations(const CardIdentity& card, std::vector<CardDirectory>& oldestFirst) const;
     // The record file of a card.
     std::string RecordPath(const CardIdentity& card) const;
+    // Why the last Record or RecordMove failed ("PATH: Read-only file system").
+    const std::string& Cause() const { return cause_; }
 
     // The card's move in progress: made durable before the move overwrites
     // anything of the item, and again as the copy advances.
@@ -97,6 +99,7 @@ private:
     bool Replace(const std::string& path, const std::vector<uint8_t>& bytes);
     bool LoadFile(const std::string& path, size_t most, std::vector<uint8_t>& bytes) const;
     std::string folder_;
+    std::string cause_;
 };
 
 }  // namespace rk

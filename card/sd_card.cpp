@@ -6,6 +6,7 @@
 
 #include "base/log.h"
 #include "base/string_ids.h"
+#include "base/texts.h"
 #include "card/video_modes.h"
 #include "ui/operator.h"
 
@@ -31,6 +32,7 @@ DeviceKind CSDCard::Kind() const { return device_ ? device_->Kind() : DeviceKind
 
 int CSDCard::Open(const std::string& path, int driveNumber, CardAccess access) {
     Close();
+    journalWarned_ = false;
     drive_ = driveNumber;
     if (path.empty()) return kOpenFailed;  // a drive number the table does not know
     std::unique_ptr<ICardDevice> device;
@@ -173,10 +175,22 @@ void CSDCard::JournalDirectory() {
     const std::string folder = DefaultJournalFolder();
     if (folder.empty()) {
         LogMessage(2, "CSDCard::WriteDirectory(): journal: no state folder (neither XDG_STATE_HOME nor HOME)");
+        WarnJournalNotWritten("no state folder (neither XDG_STATE_HOME nor HOME is set)");
         return;
     }
-    if (!CDirectoryJournal(folder).Record(Identity(), onCard_, dir_))
+    CDirectoryJournal journal(folder);
+    if (!journal.Record(Identity(), onCard_, dir_)) {
         LogMessage(2, "CSDCard::WriteDirectory(): journal: not recorded in %s", folder.c_str());
+        WarnJournalNotWritten(journal.Cause().empty() ? folder : journal.Cause());
+    }
+}
+
+// Said once for each card opened, not at every write: the person learns that
+// recover will not find this card's earlier directories here, and why.
+void CSDCard::WarnJournalNotWritten(const std::string& cause) {
+    if (journalWarned_ || !op_) return;
+    journalWarned_ = true;
+    op_->ShowMessage(Message{kMsgNotice, kIconWarning, LoadText(IDS_JOURNAL_NOT_WRITTEN), cause});
 }
 
 bool CSDCard::WriteDirectory() {

@@ -175,6 +175,7 @@ private:
     bool WriteWithRetry(uint64_t offset, const void* buffer, size_t size, int& error);
     void DeriveRegions();
     void JournalDirectory();
+    void WarnJournalNotWritten(const std::string& cause);
 
     IOperator* op_ = nullptr;
     std::unique_ptr<ICardDevice> device_;
@@ -197,6 +198,7 @@ private:
     // journal's "previous" side.
     CardDirectory onCard_;
     bool onCardKnown_ = false;
+    bool journalWarned_ = false;
 };
 
 }  // namespace rk

@@ -78,5 +78,6 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx);
 void RegisterEffectCommands(CLI::App& app, Context& ctx);
 void RegisterLogoCommands(CLI::App& app, Context& ctx);
 void RegisterRecoverCommands(CLI::App& app, Context& ctx);
+void RegisterRenderCommands(CLI::App& app, Context& ctx);
 
 }  // namespace rk::cli

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     RegisterEffectCommands(app, ctx);
     RegisterLogoCommands(app, ctx);
     RegisterRecoverCommands(app, ctx);
+    RegisterRenderCommands(app, ctx);
     const std::string named = NamedCommand(argc, argv);
     bool known = false;
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) known |= sub->get_name() == named;

@@ -57,6 +57,7 @@ bool KAVQ1FileConverter::Open(const std::string& outputPathIn) {
 
     if (!pipes_.Create() || (pipePath_ = pipes_.MakeFifo(kVideoPipeName)).empty()) {
         LogMessage(2, "KAVQ1FileConverter::Open(): cannot make the picture pipe");
+        cause_ = pipes_.Cause().empty() ? "cannot make the picture pipe" : pipes_.Cause();
         failed_ = true;
         return false;
     }

@@ -154,7 +154,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     // not a sequence.
     if (!pipes_.Create() || (toolSource_ = pipes_.LiteralName("source", source)).empty()) {
         LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the working folder");
-        failure_ = "no working folder in " + TempFolder();
+        failure_ = pipes_.Cause().empty() ? "cannot link the source into the working folder" : pipes_.Cause();
         return;
     }
     if (ownStill) {

@@ -155,14 +155,18 @@ bool StampOfProcess(pid_t pid, ProcessStamp& stamp) {
 
 bool CPipeFolder::Create() {
     Remove();
+    cause_.clear();
     ProcessStamp me;
     if (!StampOfProcess(::getpid(), me) || me.bootId.empty()) {
         LogMessage(2, "CPipeFolder::Create(): cannot tell who this process is");
+        cause_ = "no working folder: this process cannot be told from others (/proc is not readable)";
         return false;
     }
     std::string name = TempFolder() + "/" + kFolderPrefix + std::to_string(me.pid) + "-XXXXXX";
     if (!::mkdtemp(name.data())) {
-        LogMessage(2, "CPipeFolder::Create(): cannot make %s (%s)", name.c_str(), std::strerror(errno));
+        const int error = errno;
+        LogMessage(2, "CPipeFolder::Create(): cannot make %s (%s)", name.c_str(), std::strerror(error));
+        cause_ = "no working folder in " + TempFolder() + ": " + std::strerror(error);
         return false;
     }
     folder_ = name;
@@ -172,7 +176,9 @@ bool CPipeFolder::Create() {
     const bool written = fd >= 0 && WriteWhole(fd, text.data(), text.size());
     if (fd >= 0 && ::close(fd) != 0) LogMessage(2, "CPipeFolder::Create(): closing the mark failed");
     if (!written) {
+        const int error = errno ? errno : EIO;
         LogMessage(2, "CPipeFolder::Create(): cannot mark %s", folder_.c_str());
+        cause_ = "no working folder in " + TempFolder() + ": " + std::strerror(error);
         Remove();
         return false;
     }

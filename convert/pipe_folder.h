@@ -26,8 +26,11 @@ public:
     CPipeFolder(const CPipeFolder&) = delete;
     CPipeFolder& operator=(const CPipeFolder&) = delete;
 
-    // Makes and marks the folder in the temporary folder; false when it cannot.
+    // Makes and marks the folder in the temporary folder; false when it
+    // cannot, and Cause() then says where and why ("no working folder in
+    // /tmp: Read-only file system"), for the message of the operation.
     bool Create();
+    const std::string& Cause() const { return cause_; }
     // Makes a FIFO of that name in the folder; its path, or empty on failure.
     std::string MakeFifo(const char* name);
     // The path of a working file of that name in the folder, removed with
@@ -51,6 +54,7 @@ public:
 
 private:
     std::string folder_;
+    std::string cause_;
 };
 
 // The name of the owner mark inside a working folder.

@@ -155,7 +155,7 @@ bool CEffectPictureStream::Start() {
     if (files_.empty()) return Fail("no pictures");
     stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
     if (!stack_) return Fail("out of memory");
-    if (!folder_.Create()) return Fail(std::string("cannot make a working folder: ") + std::strerror(errno ? errno : EIO));
+    if (!folder_.Create()) return Fail(folder_.Cause());
     std::vector<std::string> input;
     std::string why;
     if (!LinkPictureRun(folder_, files_, input, why)) return Fail(why);

@@ -25,6 +25,7 @@ class CStinger;
 class CEffectWorkFolder {
 public:
     bool Create() { return folder_.Create(); }
+    const std::string& Cause() const { return folder_.Cause(); }
     const std::string& Path() const { return folder_.Path(); }
     std::string File(const char* name) const { return folder_.AddFile(name); }
     // A plain name in the folder for a person's file (CPipeFolder::LiteralName).

@@ -65,12 +65,6 @@ EffectOpOutcome Failed(IOperator& op, int textId, const std::string& detail = {}
     return out;
 }
 
-// Where the working folders go, for a message about it.
-std::string TemporaryFolder() {
-    const char* t = std::getenv("TMPDIR");
-    return t && *t ? t : "/tmp";
-}
-
 bool IsHdCard(const CSDCard& card) { return IsHdMode(card.VideoMode()); }
 
 // The frames of an effect, coded while the pictures are loaded: each
@@ -263,8 +257,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     CEffectWorkFolder work;
     if (!work.Create()) {
         // The card is left as it was: nothing has been written yet.
-        const int error = errno ? errno : EIO;
-        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, FileCause(TemporaryFolder(), error));
+        ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, picturePath + ": " + work.Cause());
         EffectOpOutcome failedOut;
         failedOut.result = EffectOpResult::kFailed;
         return failedOut;

@@ -101,7 +101,7 @@ bool CLogoPictureSource::Start() {
     std::memset(planes_.get() + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
     std::memset(planes_.get() + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
 
-    if (!folder_.Create()) return Fail("cannot make a working folder");
+    if (!folder_.Create()) return Fail(folder_.Cause());
     const std::string fifo = folder_.MakeFifo(kPipeName);
     if (fifo.empty()) return Fail("cannot make the picture pipe");
     pipe_ = OpenFifoForReading(fifo);

@@ -1,21 +1,17 @@
 #include "media/frame_rgb.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "codec/transforms.h"
+#include "media/frame_rgb_internal.h"
 
 namespace rk {
 
 namespace {
 
-constexpr float kLuma = 1.164f;
-constexpr float kRCr = 1.793f;
-constexpr float kGCb = 0.213f;
-constexpr float kGCr = 0.534f;
-constexpr float kBCb = 2.115f;
+using namespace rgb_internal;
 
 inline uint8_t RoundClamp(float x) {
     const float v = std::floor(x + 0.5f);
@@ -48,7 +44,6 @@ void ScalarPixels(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int fr
     }
 }
 
-#if defined(__SSE2__)
 // Four pixels' channel values from their luma and chroma as 32-bit lanes:
 // the scalar formula's products, sums and rounding, lane by lane. Rounding
 // half up and clamping to 0 come out as truncating max(x + 0.5, 0): for
@@ -81,23 +76,25 @@ inline void Pixels8(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int 
               b0);
     Channels4(_mm_unpackhi_epi16(y16, zero), _mm_unpackhi_epi16(cb16, zero), _mm_unpackhi_epi16(cr16, zero), r1, g1,
               b1);
-    // Every value lies within 0..~560, so the signed 16-bit pack keeps it and
-    // the unsigned 8-bit one clamps it to 255.
-    const __m128i r16 = _mm_packs_epi32(r0, r1), g16 = _mm_packs_epi32(g0, g1), b16 = _mm_packs_epi32(b0, b1);
-    __m128i first, second;
-    if (layout == RgbLayout::kRgba) {
-        first = _mm_packus_epi16(r16, b16);                           // r0..r7 b0..b7
-        second = _mm_packus_epi16(g16, _mm_set1_epi16(255));          // g0..g7 255 x 8
-    } else {
-        first = _mm_packus_epi16(b16, r16);                           // b0..b7 r0..r7
-        second = _mm_packus_epi16(g16, zero);                         // g0..g7 0 x 8
-    }
-    const __m128i lo = _mm_unpacklo_epi8(first, second);  // the first two bytes of each pixel
-    const __m128i hi = _mm_unpackhi_epi8(first, second);  // the last two
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(lo, hi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(lo, hi));
+    Store8(r0, r1, g0, g1, b0, b1, out, layout);
 }
+
+// The widest row body this processor runs: AVX2 when CPUID grants it and
+// RK_KVQ1_KERNELS (the codec's cap) allows it, else none (SSE2 does all).
+RowBodyFn ChooseRowBody() {
+#if !defined(RK_MEDIA_AVX2)
+    return nullptr;
 #endif
+    const char* cap = std::getenv("RK_KVQ1_KERNELS");
+    if (cap && (!std::strcmp(cap, "portable") || !std::strcmp(cap, "sse") || !std::strcmp(cap, "avx"))) return nullptr;
+    if (!(CpuFeaturesFrom(ReadCpuid()) & kCpuAvx2)) return nullptr;
+    return Avx2RowBody();
+}
+
+RowBodyFn RowBody() {
+    static const RowBodyFn body = ChooseRowBody();
+    return body;
+}
 
 }  // namespace
 
@@ -115,31 +112,43 @@ void YCbCrRowToRgbScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
     ScalarPixels(y, cb, cr, 0, width, out, layout);
 }
 
-void YCbCrRowToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
-                   RgbLayout layout) {
+namespace {
+
+void RowWith(RowBodyFn wide, const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
+             RgbLayout layout) {
     int x = 0;
-#if defined(__SSE2__)
     if (layout == RgbLayout::kRgb24) {
         // Four bytes a pixel through a small buffer, then the first three of each.
-        alignas(16) uint8_t quad[32];
-        for (; x + 8 <= width; x += 8) {
-            Pixels8(y, cb, cr, x, quad, RgbLayout::kRgba);
+        alignas(16) uint8_t quad[64];
+        for (; x + 16 <= width; x += 16) {
+            if (wide) {
+                wide(y + x, cb + x / 2, cr + x / 2, 16, quad, RgbLayout::kRgba);
+            } else {
+                Pixels8(y, cb, cr, x, quad, RgbLayout::kRgba);
+                Pixels8(y, cb, cr, x + 8, quad + 32, RgbLayout::kRgba);
+            }
             uint8_t* d = out + static_cast<size_t>(x) * 3;
-            for (int i = 0; i < 8; ++i) std::memcpy(d + 3 * i, quad + 4 * i, 3);
+            for (int i = 0; i < 16; ++i) std::memcpy(d + 3 * i, quad + 4 * i, 3);
         }
     } else {
+        if (wide) x = wide(y, cb, cr, width, out, layout);
         for (; x + 8 <= width; x += 8) Pixels8(y, cb, cr, x, out + static_cast<size_t>(x) * 4, layout);
     }
-#endif
     ScalarPixels(y, cb, cr, x, width, out, layout);
 }
 
-const char* RgbRowVariant() {
-#if defined(__SSE2__)
-    return "sse2";
-#else
-    return "portable";
-#endif
+}  // namespace
+
+void YCbCrRowToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
+                   RgbLayout layout) {
+    RowWith(RowBody(), y, cb, cr, width, out, layout);
 }
+
+void YCbCrRowToRgbSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
+                       RgbLayout layout) {
+    RowWith(nullptr, y, cb, cr, width, out, layout);
+}
+
+const char* RgbRowVariant() { return RowBody() ? "avx2" : "sse2"; }
 
 }  // namespace rk

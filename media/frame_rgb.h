@@ -5,7 +5,7 @@
 // (1.164 (Y - 16), 1.793 (Cr - 128), 0.213 (Cb - 128), 0.534 (Cr - 128),
 // 2.115 (Cb - 128)), summed in the order R = y + r, G = y - g1 - g2,
 // B = y + b and rounded half up, clamped to 0..255. The row functions do it
-// four or eight pixels at a time with exactly those operations, so every
+// eight or sixteen pixels at a time with exactly those operations, so every
 // road gives the same bytes.
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +30,11 @@ void YCbCrRowToRgb(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int w
 // The same, one pixel at a time through YCbCrToRgbPixel (tests, benches).
 void YCbCrRowToRgbScalar(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
                          RgbLayout layout);
-// Which row function YCbCrRowToRgb took on this processor ("sse2", "avx2").
+// The same with the SSE2 body only, whatever the processor (tests, benches).
+void YCbCrRowToRgbSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int width, uint8_t* out,
+                       RgbLayout layout);
+// Which body YCbCrRowToRgb took on this processor: "avx2" when the processor
+// has it and RK_KVQ1_KERNELS (the codec's cap) allows it, else "sse2".
 const char* RgbRowVariant();
 
 }  // namespace rk

@@ -208,7 +208,7 @@ bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
     // type, which decides ffmpeg's conversion) as the PNGs of the tools' own
     // steps, without the tool run and the compression.
     CPipeFolder folder;
-    if (!folder.Create()) return FailJob(job, "no working folder");
+    if (!folder.Create()) return FailJob(job, "no working folder (the temporary folder is not usable)");
     if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty())
         return FailJob(job, "the frame cannot be written");
     if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
@@ -367,6 +367,21 @@ bool MakeTitleCard(IOperator& op, CSDCard& card, int p) {
 PlaylistEdit CommitPlaylistEdit(IOperator& op, CSDCard& card, const CardDirectory& before,
                                 const std::vector<int>& playlists) {
     PlaylistEdit e;
+    // The title cards are drawn by the tools in a working folder: when none
+    // can be made (the temporary folder is missing, full or read-only) the
+    // edit would leave every title card of it stale, so nothing is changed.
+    const bool drawsTitleCards = std::any_of(playlists.begin(), playlists.end(), [&](int p) {
+        return ValidPlaylist(p) && card.Directory().ClipCount(p) > 0;
+    });
+    if (drawsTitleCards) {
+        CPipeFolder probe;
+        if (!probe.Create()) {
+            card.Directory() = before;
+            ErrorWithDetail(op, IDS_TITLE_CARDS_NOT_MADE, probe.Cause());
+            op.Refresh(kRefreshLists | kRefreshCardLine);
+            return e;
+        }
+    }
     const TitleCardsOutcome t = RemakeTitleCards(op, card, playlists);
     if (t.stopped) {
         // Nothing of the edit reached the card: the directory goes back.

@@ -66,7 +66,9 @@ TitleCardsOutcome RemakeTitleCards(IOperator& op, CSDCard& card, const std::vect
 // Ends an edit of the in-memory directory (`before` is the directory as the
 // card holds it): remakes the title cards of `playlists`, then writes the
 // directory. All or nothing: on a Stop the directory goes back to `before`,
-// "Operation aborted." is shown and nothing is written.
+// "Operation aborted." is shown and nothing is written. When no working
+// folder can be made for the tools, the edit is refused the same way, with
+// the cause.
 PlaylistEdit CommitPlaylistEdit(IOperator& op, CSDCard& card, const CardDirectory& before,
                                 const std::vector<int>& playlists);
 

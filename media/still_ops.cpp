@@ -125,6 +125,7 @@ StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::
     if (ok) {
         CPipeFolder folder;
         ok = folder.Create() && RawToPictureFile(folder, rgb, width, height, AbsolutePath(outputPath));
+        if (!folder.Cause().empty()) why = outputPath + ": " + folder.Cause();
     }
     if (!ok) {
         ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why.empty() ? outputPath : why);

@@ -171,6 +171,44 @@ TEST_F(UserFiles, NoToolOutlivesAKilledProgramAndTheNextStartSweeps) {
     EXPECT_NE(Run("check {C}").status, 8);
 }
 
+// Every command that needs a working folder says where it could not make one
+// and why, and leaves the card as it was (a playlist edit too: its title
+// card could not be drawn, so the edit is not written).
+TEST_F(UserFiles, AnUnusableTemporaryFolderIsNamedWithItsCauseAndTheCardStays) {
+    const std::vector<std::string> commands = {
+        "encode {P} {D}/o.kavq1 --mode 0",  "export {K} {D}/o.mov",          "add-video {C} {P} --yes",
+        "read-video {C} 1 {D}/o.mov --yes", "add-still {C} {P} --yes",       "read-still {C} 1 {D}/o.png --yes",
+        "add-effect {C} {D}/fx_01.png --yes", "add-logo {C} {D}/fx_01.png --yes", "-y playlist {C} 1 add 1",
+    };
+    const std::string before = Bytes(Card());
+    for (const char* tmp : {"/nonexistent-rk-tmp", "/proc/self"}) {
+        const std::vector<std::string> env = {std::string("TMPDIR=") + tmp};
+        for (const std::string& c : commands) {
+            const Result r = Run(c, env);
+            EXPECT_EQ(r.status, 1) << c << " in " << tmp << "\n" << r.err;
+            EXPECT_NE(r.err.find(std::string("no working folder in ") + tmp + ": "), std::string::npos)
+                << c << "\n" << r.err;
+            EXPECT_TRUE(Bytes(Card()) == before) << c << " in " << tmp << " changed the card";
+        }
+    }
+}
+
+// A journal that cannot be written is said once per card opened, with the
+// folder and the cause, and the card's write goes ahead.
+TEST_F(UserFiles, AJournalThatCannotBeWrittenIsSaidOnceAndTheWriteGoesAhead) {
+    const std::string blocker = dir_->File("state-is-a-file");
+    std::ofstream(blocker) << "not a folder";
+    const std::vector<std::string> env = {"XDG_STATE_HOME=" + blocker};
+    Result r = Run("-y playlist {C} 2 add 1", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t said = 0;
+    for (size_t at = 0; (at = r.err.find("journal could not be written", at)) != std::string::npos; ++at) ++said;
+    EXPECT_EQ(said, 1u) << r.err;
+    EXPECT_NE(r.err.find(blocker), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Not a directory"), std::string::npos) << r.err;
+    EXPECT_EQ(Run("-y playlist {C} 2 clear").status, 0);
+}
+
 TEST_F(UserFiles, AnOutputThatIsTheCardIsRefusedWhateverTheAnswer) {
     ASSERT_EQ(::link(Card().c_str(), dir_->File("hard.img").c_str()), 0);
     ASSERT_EQ(::symlink(Card().c_str(), dir_->File("soft.mov").c_str()), 0);

@@ -1,11 +1,12 @@
-// The page buttons of the main window. Each handler runs its operation on
-// the user-interface thread; the operation itself lives in the core and
-// reaches the person only through this window's IOperator side (messages,
-// file choice, progress with Stop, refreshes).
+// The videos page of the main window: Add, Read and Delete. Each handler
+// runs its operation on the user-interface thread; the operation itself
+// lives in the core and reaches the person only through this window's
+// IOperator side (messages, file choice, progress with Stop, refreshes).
 #include <QListWidget>
 
 #include "app/main_win.h"
 #include "card/card_directory.h"
+#include "media/delete_ops.h"
 #include "media/video_ops.h"
 
 namespace rk {
@@ -32,6 +33,7 @@ void CMainWin::AddVideo() {
     }
     UpdateControls();
 }
+
 void CMainWin::ReadVideo() {
     if (busy_ || !Ready()) return;
     const int row = SelectedRow(IDC_VIDEO_LIST);
@@ -39,6 +41,15 @@ void CMainWin::ReadVideo() {
     rk::ReadVideo(*this, card_, row);
     UpdateCardLine();
     UpdateControls();
+}
+
+void CMainWin::DeleteVideo() {
+    if (busy_ || !Ready()) return;
+    const int slot = SelectedVideoSlot();
+    if (slot < 0) return;
+    BeginEdit(true);
+    const DeleteOutcome out = rk::DeleteVideo(*this, card_, slot);
+    EndEdit(out.result == DeleteResult::kFailed);
 }
 
 }  // namespace rk
