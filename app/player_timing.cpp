@@ -10,6 +10,11 @@ FrameCall DecideFrame(int64_t dueUs, int64_t clockUs, int64_t frameUs, bool next
     return FrameCall::kShow;
 }
 
+int64_t CatchUpSkip(int64_t dueUs, int64_t clockUs, int64_t frameUs) {
+    if (frameUs <= 0 || clockUs - dueUs <= kCatchUpFrames * frameUs) return 0;
+    return (clockUs - dueUs) / frameUs + 1 + kCatchUpFrames;
+}
+
 int64_t FrameMicros(int rateNum, int rateDen) {
     if (rateNum <= 0 || rateDen <= 0) return 20000;
     return int64_t(rateDen) * 1000000 / rateNum;

@@ -22,6 +22,15 @@ enum class FrameCall : int {
 // `dueUs` and `clockUs` on the timeline; `frameUs` one frame's duration.
 FrameCall DecideFrame(int64_t dueUs, int64_t clockUs, int64_t frameUs, bool nextReady);
 
+// On the system clock a reader slower than the rate falls further behind
+// with every frame, and dropping only frames already read cannot catch up:
+// once the next frame is more than kCatchUpFrames late the player jumps the
+// reader ahead. The frames to jump over (counted as dropped): those behind,
+// the one due now, and kCatchUpFrames more, the time a restarted reader
+// has to give its first frame; 0 while the frame is less late than that.
+inline constexpr int kCatchUpFrames = 4;
+int64_t CatchUpSkip(int64_t dueUs, int64_t clockUs, int64_t frameUs);
+
 // One frame's duration in microseconds at rate num/den (50/1, 60000/1001).
 int64_t FrameMicros(int rateNum, int rateDen);
 // When tick `tick` of a play is due, exactly (no rounding that adds up).

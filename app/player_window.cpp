@@ -326,6 +326,10 @@ void CPlayerWindow::OnTick() {
         return;
     }
     const int64_t clock = ClockUs();
+    if (!soundLeads_ && CatchUp(clock)) {
+        tick_.start(1);
+        return;
+    }
     while (!ahead_.empty()) {
         Ahead& head = ahead_.front();
         const int64_t due = DueMicros(head.tick, frames_->RateNum(), frames_->RateDen());
@@ -345,6 +349,27 @@ void CPlayerWindow::OnTick() {
         break;
     }
     if (playing_) tick_.start(1);
+}
+
+bool CPlayerWindow::CatchUp(int64_t clock) {
+    const Ahead& head = ahead_.front();
+    const int64_t skip = CatchUpSkip(DueMicros(head.tick, frames_->RateNum(), frames_->RateDen()), clock, frameUs_);
+    if (skip == 0) return false;
+    const int64_t count = frames_->FrameCount();
+    int64_t target = head.frame.number + skip;
+    if (target >= count) {
+        // Without a loop the last frame is shown, however late.
+        if (!Loop()) return false;
+        target %= count;
+    }
+    const int64_t tick = head.tick + skip;
+    for (Ahead& a : ahead_) Recycle(std::move(a.frame));
+    ahead_.clear();
+    prefetch_->Start(target);
+    nextTick_ = tick;
+    dropped_ += skip;
+    UpdateStatus();
+    return true;
 }
 
 void CPlayerWindow::Show(PrefetchedFrame& frame) {

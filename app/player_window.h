@@ -90,6 +90,9 @@ private:
     // Takes frames from the queue while there is room ahead; false at the end.
     void FillAhead();
     int64_t ClockUs() const;
+    // Jumps the reader ahead when the next frame is far behind the system
+    // clock (player_timing.h); true when it did.
+    bool CatchUp(int64_t clock);
     void Show(PrefetchedFrame& frame);
     // Shows the first frame taken ahead and puts its storage back.
     void ShowHead();

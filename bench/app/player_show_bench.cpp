@@ -5,13 +5,15 @@
 // with the display throttle off: every frame read ahead on the player's
 // thread, decoded, turned into RGBA, taken with its sound (to the null
 // sink) and painted into the view at the window's size. Prints frames shown
-// a second of wall time, per card.
+// a second of wall time and the CPU time a frame took, per card; then the
+// same video played in real time on the system clock: frames shown and
+// dropped.
 //
 // Run on the offscreen platform (player_show.sh sets it): painting goes to
 // the window's backing store as on a screen, without a display server.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTest>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -79,24 +81,50 @@ bool MakeCard(CSDCard& card, const std::string& path, int mode, int frames) {
     return card.CommitItem(e, nullptr);
 }
 
-// Plays the whole video unthrottled; frames shown a second.
-double ShowRate(CSDCard& card, int& shown, QSize& viewSize) {
+// CPU seconds of this process so far, every thread's.
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Plays the whole video unthrottled; frames shown a second of wall time,
+// and the CPU time (both threads) a frame took.
+double ShowRate(CSDCard& card, int& shown, QSize& viewSize, double& cpuMsPerFrame) {
     auto frames = CItemFrames::Open(card, {PlayKind::kVideo, 0});
     if (!frames) return 0;
     CPlayerWindow player(std::move(frames), std::make_unique<CNullSound>(), QStringLiteral("bench"));
     player.show();
-    (void)QTest::qWaitForWindowExposed(&player);
+    QCoreApplication::processEvents();
     player.SetThrottle(false);
     player.GoToStart();
     shown = 0;
     QObject::connect(&player, &CPlayerWindow::frameShown, &player, [&] { ++shown; });
     QElapsedTimer clock;
     clock.start();
+    const double cpu0 = CpuSeconds();
     player.Play();
     while (player.Playing()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    cpuMsPerFrame = shown > 0 ? (CpuSeconds() - cpu0) * 1000 / shown : 0;
     viewSize = player.View()->size();
     return seconds > 0 ? shown / seconds : 0;
+}
+
+// Plays the whole video in real time on the system clock (the null sink has
+// no device): frames shown and dropped.
+void RealTime(CSDCard& card, int& shown, int64_t& dropped) {
+    auto frames = CItemFrames::Open(card, {PlayKind::kVideo, 0});
+    if (!frames) return;
+    CPlayerWindow player(std::move(frames), std::make_unique<CNullSound>(), QStringLiteral("bench"));
+    player.show();
+    QCoreApplication::processEvents();
+    player.GoToStart();
+    shown = 0;
+    QObject::connect(&player, &CPlayerWindow::frameShown, &player, [&] { ++shown; });
+    player.Play();
+    while (player.Playing()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    dropped = player.FramesDropped();
 }
 
 }  // namespace
@@ -114,9 +142,14 @@ int main(int argc, char** argv) {
         }
         int shown = 0;
         QSize view;
-        const double rate = ShowRate(card, shown, view);
-        std::printf("%s: %d frames shown at %.1f frames/s (view %dx%d, display throttle off)\n",
-                    mode == 0 ? "1080p50" : "2160p50", shown, rate, view.width(), view.height());
+        double cpuMs = 0;
+        const double rate = ShowRate(card, shown, view, cpuMs);
+        std::printf("%s: %d frames shown at %.1f frames/s, %.1f ms of CPU a frame (view %dx%d, display throttle off)\n",
+                    mode == 0 ? "1080p50" : "2160p50", shown, rate, cpuMs, view.width(), view.height());
+        int64_t dropped = 0;
+        RealTime(card, shown, dropped);
+        std::printf("%s in real time: %d frames shown, %lld dropped\n", mode == 0 ? "1080p50" : "2160p50", shown,
+                    static_cast<long long>(dropped));
         card.Close();
         ::unlink(path.c_str());
     }

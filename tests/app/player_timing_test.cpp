@@ -75,6 +75,26 @@ TEST(PlayerTiming, APlayerTooSlowForTheRateDropsEvenlyAndKeepsUp) {
     EXPECT_TRUE(shown.back());
 }
 
+TEST(PlayerTiming, AReaderFarBehindTheSystemClockJumpsPastTheFrameDueNow) {
+    struct Row {
+        int64_t due, clock, skip;
+    } rows[] = {
+        {100000, 100000, 0},          // on time
+        {100000, 180000, 0},          // four frames late: dropping keeps up
+        {100000, 180001, 9},          // more: past the 4 behind, the one due now and 4 more
+        {100000, 330000, 16},         // eleven and a half frames late
+    };
+    for (const Row& r : rows) EXPECT_EQ(CatchUpSkip(r.due, r.clock, 20000), r.skip) << r.clock;
+    // The frame jumped to is due after the clock by the reader's lead:
+    // more than kCatchUpFrames frames, less than one frame more.
+    for (int64_t late = 80001; late < 400000; late += 7919) {
+        const int64_t skip = CatchUpSkip(0, late, 20000);
+        ASSERT_GT(skip, 0);
+        EXPECT_GT(skip * 20000, late + kCatchUpFrames * 20000);
+        EXPECT_LE(skip * 20000, late + (kCatchUpFrames + 1) * 20000);
+    }
+}
+
 TEST(PlayerSound, PeaksAreTakenPerChannelOfFullScale) {
     const int32_t samples[] = {0, 0, INT32_MIN, 1 << 30, 1 << 29, -(1 << 30), 12, 0};
     const SoundPeaks p = PeakLevels(samples, 8);
