@@ -260,10 +260,9 @@ FrameStatus CItemFrames::ReadFrame(int64_t n, RgbaFrame& out) {
     const FrameStatus status = DecodeCurrent(n);
     if (!out.Resize(width_, height_)) return FrameStatus::kDamaged;
     if (status != FrameStatus::kOk) {
-        for (int row = 0; row < height_; ++row) {
-            uint32_t* p = reinterpret_cast<uint32_t*>(out.Row(row));
-            std::fill(p, p + width_, 0xFF000000u);  // R, G, B 0 and A 255 in memory order
-        }
+        // Black and opaque.
+        uint8_t* p = out.Bits();
+        for (size_t i = 0; i < out.ByteSize(); i += 4) p[i] = p[i + 1] = p[i + 2] = 0, p[i + 3] = 255;
         return status;
     }
     const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);

@@ -107,8 +107,14 @@ std::vector<std::string> RenderToolWords(int width, int height, int rateNum, int
 
 void OverBlack(YCbCrFrame& f) {
     if (f.a.empty()) return;
+    // Rounded to the nearest, halves away from black, so an opaque pixel
+    // keeps its value (also below black) and a transparent one is black.
+    auto weigh = [](int centre, int v, int a, int full) {
+        const int d = (v - centre) * a;
+        return uint8_t(centre + (d >= 0 ? (d + full / 2) / full : -((-d + full / 2) / full)));
+    };
     const size_t w = size_t(f.width);
-    for (size_t i = 0; i < f.y.size(); ++i) f.y[i] = uint8_t(16 + ((int(f.y[i]) - 16) * f.a[i] + 127) / 255);
+    for (size_t i = 0; i < f.y.size(); ++i) f.y[i] = weigh(16, f.y[i], f.a[i], 255);
     const size_t cw = w / 2;
     for (int row = 0; row < f.height / 2; ++row)
         for (size_t x = 0; x < cw; ++x) {
@@ -116,8 +122,7 @@ void OverBlack(YCbCrFrame& f) {
             const int a = f.a[top] + f.a[top + 1] + f.a[bottom] + f.a[bottom + 1];  // 0 .. 1020
             for (std::vector<uint8_t>* plane : {&f.cb, &f.cr}) {
                 uint8_t& c = (*plane)[size_t(row) * cw + x];
-                const int d = (int(c) - 128) * a;
-                c = uint8_t(128 + (d >= 0 ? (d + 510) / 1020 : -((-d + 510) / 1020)));
+                c = weigh(128, c, a, 1020);
             }
         }
     f.a.clear();

@@ -3,7 +3,10 @@
 // sound; ProRes keeps the sound exactly, effects and logos their alpha.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,8 +14,10 @@
 #include "card/card_item.h"
 #include "convert/tool_folder.h"
 #include "media/item_frames.h"
+#include "media/item_render.h"
 #include "media_fixture.h"
 #include "support/cli_run.h"
+#include "ui/scripted_operator.h"
 
 namespace rk {
 namespace {
@@ -155,6 +160,51 @@ TEST_F(CliRenderTest, LogoKeepsItsAlphaInProResAndGoesOverBlackInMp4) {
     ASSERT_EQ(got.size(), 960u * 540 * 3 / 2);
     EXPECT_NEAR(uint8_t(got[10 * 960 + 10]), 16, 2);      // outside the disc: black
     EXPECT_GT(uint8_t(got[270 * 960 + 480]), 100);        // the disc's colour
+}
+
+TEST_F(CliRenderTest, StopLeavesAShorterFileAndNoToolOrFolderAndDamagedFramesGoOutBlack) {
+    CScriptedOperator op;
+    CSDCard card(&op);
+    ASSERT_TRUE(test::OpenCard(card, image));
+    // Frame 1 of video 1 (the playlist's frame 3) claims the other size class.
+    std::vector<uint8_t> cluster(kClusterSize);
+    const uint32_t at = card.Directory().Video(0).startCluster + 33 + 1;
+    ASSERT_TRUE(card.ReadCluster(at, cluster.data()));
+    cluster[4] = 2;
+    ASSERT_TRUE(card.WriteCluster(at, cluster.data()));
+
+    // The sound pass pumps once a frame (5), then each picture once: Stop
+    // comes before the fourth picture.
+    op.stopAtPump = 9;
+    RenderOptions options;
+    options.outputPath = dir.File("part.mp4");
+    RenderOutcome r = RenderItem(op, card, {PlayKind::kPlaylist, 0}, options);
+    EXPECT_EQ(r.result, RenderResult::kAborted);
+    EXPECT_EQ(r.frames, 3);
+    EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
+    EXPECT_EQ(Tool("ffprobe", "-v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames "
+                              "-of csv=p=0 '" +
+                                  options.outputPath + "'"),
+              "3\n");
+    const std::string mine = "reelkeep-" + std::to_string(::getpid()) + "-";
+    for (const auto& e : std::filesystem::directory_iterator(TempFolder()))
+        EXPECT_NE(e.path().filename().string().rfind(mine, 0), 0u) << e.path();
+
+    op = CScriptedOperator();
+    options.outputPath = dir.File("whole.mp4");
+    r = RenderItem(op, card, {PlayKind::kPlaylist, 0}, options);
+    EXPECT_EQ(r.result, RenderResult::kDone);
+    EXPECT_EQ(r.frames, 5);
+    EXPECT_EQ(r.damaged, 1);
+    ASSERT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"1 damaged frame rendered black"});
+    for (const Message& m : op.messages) {
+        if (m.icon == kIconWarning) {
+            EXPECT_EQ(m.detail, "video 1 'a': frame 1 has a damaged frame header");
+        }
+    }
+    const std::string got = Pictures(options.outputPath);
+    ASSERT_EQ(got.size(), 5u * 1920 * 1080 * 3 / 2);
+    EXPECT_NEAR(uint8_t(got[3 * 1920 * 1080 * 3 / 2 + 540 * 1920 + 960]), 16, 2);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "media/frame_prefetch.h"
 #include "media/frame_rgb.h"
 #include "media/item_frames.h"
+#include "media/item_render.h"
 #include "media/video_ops.h"
 #include "media_fixture.h"
 #include "ui/scripted_operator.h"
@@ -303,6 +304,28 @@ TEST_F(ItemFramesTest, PrefetcherGivesFramesInOrderSeeksWrapsAndReusesItsStorage
     ASSERT_EQ(f->ReadFrame(2, direct), FrameStatus::kOk);
     EXPECT_EQ(Bytes(got.picture), Bytes(direct));
     EXPECT_FALSE(ahead.Take(got, 0));
+}
+
+TEST(OverBlackTest, OpaqueKeepsItsValuesTransparentIsBlackHalfIsHalfway) {
+    struct Case {
+        uint8_t y, cb, a;  // every pixel of a 2 x 2 frame
+        uint8_t wantY, wantCb;
+    };
+    const Case cases[] = {{10, 40, 255, 10, 40}, {235, 240, 255, 235, 240}, {200, 30, 0, 16, 128},
+                          {216, 228, 128, 116, 178}, {6, 28, 128, 11, 78}};
+    for (const Case& c : cases) {
+        YCbCrFrame f;
+        f.width = f.height = 2;
+        f.y.assign(4, c.y);
+        f.cb.assign(1, c.cb);
+        f.cr.assign(1, c.cb);
+        f.a.assign(4, c.a);
+        OverBlack(f);
+        EXPECT_EQ(f.y[3], c.wantY) << int(c.y) << " " << int(c.a);
+        EXPECT_EQ(f.cb[0], c.wantCb) << int(c.cb) << " " << int(c.a);
+        EXPECT_EQ(f.cr[0], c.wantCb);
+        EXPECT_TRUE(f.a.empty());
+    }
 }
 
 }  // namespace
