@@ -157,17 +157,17 @@ TEST(WindowOperator, EachListsMenuOffersItsPagesOperations) {
     QListWidget* videos = win->List(IDC_VIDEO_LIST);
     videos->setCurrentRow(1);
     auto m = menus.MenuFor(IDC_VIDEO_LIST);
-    EXPECT_EQ(ActionTexts(*m), (QStringList{"Add", "Delete", "Read"}));
-    EXPECT_EQ(ActionTexts(*m, true), (QStringList{"Add", "Delete", "Read"}));
+    EXPECT_EQ(ActionTexts(*m), (QStringList{"Add", "Delete", "Read", "Preview"}));
+    EXPECT_EQ(ActionTexts(*m, true), (QStringList{"Add", "Delete", "Read", "Preview"}));
     videos->clearSelection();
     m = menus.MenuFor(IDC_VIDEO_LIST);
     EXPECT_EQ(ActionTexts(*m, true), QStringList{"Add"}) << "nothing selected: only Add, as the buttons";
 
     EXPECT_EQ(ActionTexts(*menus.MenuFor(IDC_PLAYLIST_LIST)),
-              (QStringList{"Clear playlist", "Stop on last frame", "Repeat playlist"}));
+              (QStringList{"Clear playlist", "Stop on last frame", "Repeat playlist", "Preview", "Preview title card"}));
     EXPECT_EQ(ActionTexts(*menus.MenuFor(IDC_CLIP_LIST)).first(), QStringLiteral("Remove clip"));
     for (int id : {IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST})
-        EXPECT_EQ(ActionTexts(*menus.MenuFor(id)), (QStringList{"Add", "Delete", "Read"})) << id;
+        EXPECT_EQ(ActionTexts(*menus.MenuFor(id)), (QStringList{"Add", "Delete", "Read", "Preview"})) << id;
     EXPECT_TRUE(ActionTexts(*menus.MenuFor(IDC_STILL_LIST), true).isEmpty()) << "another page's operations are off";
     EXPECT_EQ(ActionTexts(*menus.MenuFor(CWindowMenus::kCardMenu), true),
               (QStringList{"Format", "Refresh", "Check card", "About"}));
@@ -209,7 +209,7 @@ TEST(WindowOperator, RightClickOpensTheMenuWhoseReadOpensTheTitledSaveDialog) {
     QTest::qWait(50);
     WaitIdle(*win);
     EXPECT_TRUE(opened);
-    EXPECT_EQ(offered, (QStringList{"Add", "Delete", "Read"}));
+    EXPECT_EQ(offered, (QStringList{"Add", "Delete", "Read", "Preview"}));
     EXPECT_EQ(answers.Texts("file"), std::vector<std::string>{"Read video to file"});
 }
 
