@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"

@@ -46,7 +46,7 @@ public:
     // Each keyframe edit runs the next of these on the effect: it edits the
     // keys as the person would and answers accepted (true) or cancelled.
     // With none left the keys are accepted as they are.
-    std::deque<std::function<bool(CStinger& effect, bool cutMode)>> keyframeEdits;
+    std::deque<std::function<bool(IEffectKeys& effect, bool cutMode)>> keyframeEdits;
 
     std::vector<Message> messages;
     std::vector<EffectTypeChoice> effectTypeChoices;  // every effect type question as asked
