@@ -3,9 +3,6 @@
 #include <QListWidget>
 
 #include "app/main_win.h"
-#include "base/path_util.h"
-#include "base/string_ids.h"
-#include "base/texts.h"
 #include "card/card_directory.h"
 #include "media/delete_ops.h"
 #include "media/still_ops.h"
