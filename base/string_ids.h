@@ -145,6 +145,21 @@ enum StringId : int {
     IDS_JOURNAL_NOT_WRITTEN = 10088,  // "The directory journal could not be written: the card is written all the"
     IDS_TITLE_CARDS_NOT_MADE = 10089,  // "The title cards cannot be made; the card was not changed."
 
+    // The window: the target a question names, empty states, progress figures.
+    IDS_FORMAT_TARGET = 10086,  // "Media: %s"
+    IDS_ITEM_NAMED_VIDEO = 10087,  // "Video %d '%s'"
+    IDS_EMPTY_NO_CARD = 10090,  // "Insert a card, or make a card image in the card folder:\n%s"
+    IDS_EMPTY_NOT_FORMATTED = 10091,  // "This card is not formatted. <Format> writes an empty directory for one of the modes %s; everything on the card is lost."
+    IDS_EMPTY_PLAYLIST = 10092,  // "Drop videos here to add them to the playlist"
+    IDS_EFFECTS_HD_ONLY = 10093,  // "Effects exist only on HD cards; this card is formatted for %s."
+    IDS_PROGRESS_DETAIL = 10094,  // "%s of %s %s, %s, %s left"
+    IDS_UNIT_FRAMES = 10095,  // "frames"
+    IDS_UNIT_CLUSTERS = 10096,  // "clusters"
+    IDS_UNIT_ITEMS = 10097,  // "items"
+    IDS_UNIT_STEPS = 10098,  // "steps"
+    IDS_UNIT_BYTES = 10099,  // "bytes"
+    IDS_UNIT_MB = 10100,  // "MB"
+
     // The player: its menu entries, caption, controls and status line.
     IDS_PREVIEW = 10104,                 // "Preview"
     IDS_PREVIEW_TITLE_CARD = 10105,      // "Preview title card"
@@ -160,6 +175,7 @@ enum StringId : int {
     IDS_PLAYER_SHOW_ALPHA = 10119,       // "Show alpha"
     IDS_PLAYER_DAMAGED = 10138,          // "Frame %d is damaged"
     IDS_PLAYER_CANNOT_OPEN = 10139,      // "This item cannot be played: %s"
+
 
     // The application title (window caption, settings application name).
     IDS_APP_TITLE = 57344,             // "Reelkeep"

@@ -1,6 +1,8 @@
 #include "ui/operator.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 
@@ -62,6 +64,32 @@ const char* ProgressUnitName(ProgressUnit unit) {
     case ProgressUnit::kSteps: break;
     }
     return "";
+}
+
+std::string DurationClockText(double seconds) {
+    const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    char out[32];
+    if (s >= 3600)
+        std::snprintf(out, sizeof(out), "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+    else
+        std::snprintf(out, sizeof(out), "%ld:%02ld", s / 60, s % 60);
+    return out;
+}
+
+ProgressPace ProgressPaceOf(int64_t position, int64_t total, double seconds, const std::string& unitName,
+                            double bytesPerUnit, const std::string& megabytesName) {
+    ProgressPace pace;
+    if (position <= 0 || seconds <= 0.05) return pace;
+    position = std::min(position, std::max<int64_t>(total, 1));
+    const double perSecond = static_cast<double>(position) / seconds;
+    char rate[64];
+    if (bytesPerUnit > 0)
+        std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond * bytesPerUnit / 1e6, megabytesName.c_str());
+    else
+        std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond, unitName.empty() ? "steps" : unitName.c_str());
+    pace.rate = rate;
+    pace.left = DurationClockText(static_cast<double>(std::max<int64_t>(total - position, 0)) / perSecond);
+    return pace;
 }
 
 }  // namespace rk

@@ -174,4 +174,17 @@ std::string FileCause(const std::string& path, int errnum);
 // Short name of a unit ("frames", "clusters", ...), for progress lines.
 const char* ProgressUnitName(ProgressUnit unit);
 
+// The pace of a progress as both front-ends show it: the rate ("24.1
+// frames/s", or "3.2 MB/s" when the bytes of a step are known) and the time
+// left ("1:05" or "1:02:03"); "--" and "--:--" until a rate can be told.
+// The unit names come from the caller, in the caller's language.
+struct ProgressPace {
+    std::string rate = "--";
+    std::string left = "--:--";
+};
+ProgressPace ProgressPaceOf(int64_t position, int64_t total, double seconds, const std::string& unitName,
+                            double bytesPerUnit, const std::string& megabytesName = "MB");
+// "1:05" or "1:02:03"; a negative time reads as none.
+std::string DurationClockText(double seconds);
+
 }  // namespace rk
