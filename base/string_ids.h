@@ -49,6 +49,12 @@ enum StringId : int {
     IDS_SPEED_SLOW4 = 10143,           // "Slow x4"
     IDS_SPEED_SLOW5 = 10144,           // "Slow x5"
 
+    // Pictures: a numbered run imported as a video, a still's shape, a run
+    // that ends at something that is not a picture file.
+    IDS_IMPORT_SEQUENCE_QUESTION = 10160,  // "%s is the first of %d numbered pictures (%s).\n\nImport the whole sequence as one video?"
+    IDS_PICTURE_FIT_QUESTION = 10161,      // "The picture is %d x %d, not 16:9.\n\nKeep its shape on black bars?..."
+    IDS_SEQUENCE_ENDS_EARLY = 10162,       // "The picture sequence ends at picture %d: %s is not a picture file."
+
     // Sizes, durations and progress.
     IDS_SIZE_MB = 10016,               // "%d MB"
     IDS_SIZE_GB = 10017,               // "%d.%d GB"
@@ -183,6 +189,6 @@ enum StringId : int {
 
 // The first and last ids of the operation texts.
 constexpr int kFirstOperationStringId = 10013;
-constexpr int kLastOperationStringId = 10144;
+constexpr int kLastOperationStringId = 10162;
 
 }  // namespace rk

@@ -141,6 +141,11 @@ const StringEntry kStringTable[] = {
     {IDS_SPEED_SLOW3, "Slow x3"},
     {IDS_SPEED_SLOW4, "Slow x4"},
     {IDS_SPEED_SLOW5, "Slow x5"},
+    {IDS_IMPORT_SEQUENCE_QUESTION,
+     "%s is the first of %d numbered pictures (%s).\n\nImport the whole sequence as one video?"},
+    {IDS_PICTURE_FIT_QUESTION,
+     "The picture is %d x %d, not 16:9.\n\nKeep its shape on black bars? (No stretches it over the whole frame.)"},
+    {IDS_SEQUENCE_ENDS_EARLY, "The picture sequence ends at picture %d: %s is not a picture file."},
     {IDS_APP_TITLE, "Reelkeep"},
 };
 

@@ -99,6 +99,7 @@ struct StillArgs {
     std::string deinterlace = "on";
     bool yes = false;
     int number = 0;
+    std::string fit;  // "stretch" or "pad"; empty: the default (stretch) unless a terminal is asked
 };
 
 void RunAddStill(Context& ctx, const StillArgs& a) {
@@ -113,6 +114,10 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
+    // --fit answers the question a picture of another shape asks.
+    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) {
+        if (!a.fit.empty()) term->QueueFit(a.fit == "pad");
+    }
     StillOutcome r = AddStillFromFile(*ctx.op, card, slot, a.picture, options);
     if (r.result == StillOpResult::kDone) {
         std::printf("%d\n", r.slot + 1);
@@ -394,6 +399,10 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx) {
     addCmd->add_option("--deinterlace", add->deinterlace, "Deinterlace the import: on or off")
         ->check(CLI::IsMember({"on", "off"}));
     addCmd->add_flag("--yes", add->yes, "Answer every question with Yes");
+    addCmd->add_option("--fit", add->fit,
+                       "A picture of another shape than 16:9: stretch (over the whole frame, the default) or pad "
+                       "(its shape kept, on black bars)")
+        ->check(CLI::IsMember({"stretch", "pad"}));
     addCmd->callback([&ctx, add] { RunAddStill(ctx, *add); });
 
     auto read = std::make_shared<StillArgs>();

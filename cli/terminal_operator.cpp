@@ -328,6 +328,34 @@ bool CTerminalOperator::ChooseEffectType(EffectTypeChoice& choice) {
     return true;
 }
 
+bool CTerminalOperator::ChoosePictureSequence(PictureSequenceChoice& choice) {
+    if (!sequences_.empty()) {
+        choice.whole = sequences_.front();
+        sequences_.pop_front();
+        return true;
+    }
+    if (StopRequested()) return false;
+    if ((yes_ && *yes_) || !io_.inIsTerminal) {
+        ShowMessage(Message{kMsgNotice, kIconInformation,
+                            choice.firstPicture + " begins a run of " + std::to_string(choice.pictures) +
+                                " numbered pictures; --sequence imports them as one video",
+                            std::string()});
+        return true;
+    }
+    return IOperator::ChoosePictureSequence(choice);
+}
+
+bool CTerminalOperator::ChoosePictureFit(PictureFitChoice& choice) {
+    if (!fits_.empty()) {
+        choice.pad = fits_.front();
+        fits_.pop_front();
+        return true;
+    }
+    if (StopRequested()) return false;
+    if ((yes_ && *yes_) || !io_.inIsTerminal) return true;
+    return IOperator::ChoosePictureFit(choice);
+}
+
 bool CTerminalOperator::EditKeyframes(const KeyframeEdit& edit) {
     if (!edit.effect || StopRequested()) return false;
     if (cuts_.empty()) return true;

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "base/log.h"
+#include "base/string_ids.h"
 #include "base/texts.h"
 
 namespace rk {
@@ -34,6 +35,20 @@ bool IOperator::ChooseEffectType(EffectTypeChoice& choice) {
 }
 
 bool IOperator::EditKeyframes(const KeyframeEdit& edit) { return edit.effect != nullptr; }
+
+bool IOperator::ChoosePictureSequence(PictureSequenceChoice& choice) {
+    const std::string name = choice.firstPicture.substr(choice.firstPicture.rfind('/') + 1);
+    const std::string text = FormatText(IDS_IMPORT_SEQUENCE_QUESTION, name.c_str(), choice.pictures,
+                                        choice.duration.c_str());
+    choice.whole = ShowMessage(Message{kMsgQuestion, kIconQuestion, text, choice.firstPicture}) == kResultYes;
+    return true;
+}
+
+bool IOperator::ChoosePictureFit(PictureFitChoice& choice) {
+    const std::string text = FormatText(IDS_PICTURE_FIT_QUESTION, choice.width, choice.height);
+    choice.pad = ShowMessage(Message{kMsgQuestion, kIconQuestion, text, choice.picture}) == kResultYes;
+    return true;
+}
 
 MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...) {
     va_list args;
