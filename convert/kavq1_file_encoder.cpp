@@ -536,16 +536,16 @@ bool KAVQ1FileEncoder::ReadPicture() {
         if (w.received >= pictureBytes_) PictureComplete();
         return true;
     }
-    if (got == 0) {
-        // Every writer has gone: the tool finished, died or was killed. A
-        // partly received picture is dropped.
-        w.received = 0;
-        EndVideo("end of pictures");
-        return true;
-    }
-    if (errno == EAGAIN || errno == EINTR) return false;
+    return PictureReadFailed(w, got);
+}
+
+// A read of the picture pipe that gave nothing (`got` 0 or -1): every writer
+// has gone (the tool finished, died or was killed) or the pipe failed, and
+// a partly received picture is dropped; or there is nothing yet (false).
+bool KAVQ1FileEncoder::PictureReadFailed(Worker& w, ssize_t got) {
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;
     w.received = 0;
-    EndVideo(strerror(errno));
+    EndVideo(got == 0 ? "end of pictures" : strerror(errno));
     return true;
 }
 
@@ -575,15 +575,7 @@ bool KAVQ1FileEncoder::ReadPaddedPicture() {
         PictureComplete();
         return true;
     }
-    if (got == 0) {
-        w.received = 0;
-        EndVideo("end of pictures");
-        return true;
-    }
-    if (errno == EAGAIN || errno == EINTR) return false;
-    w.received = 0;
-    EndVideo(strerror(errno));
-    return true;
+    return PictureReadFailed(w, got);
 }
 
 bool KAVQ1FileEncoder::ReadSound() {

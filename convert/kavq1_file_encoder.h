@@ -137,6 +137,7 @@ private:
     bool Probe(const std::string& source);
     bool ProbeSound();
     bool ReadPaddedPicture();
+    bool PictureReadFailed(Worker& w, ssize_t got);
     bool StartVideo(bool limitedRange, bool deinterlace);  // from toolSource_
     bool StartAudio();
     void StartWorkers(int processors);
