@@ -57,6 +57,8 @@ CAboutBox::CAboutBox(const std::vector<ToolVersion>& tools, QWidget* owner) : CC
         list->setText(toolLines_.join(QLatin1Char('\n')));
         list->setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
+    // Every tool's version line shows whole, however many lines it wraps to.
+    GrowTextDown(IDC_INFO_LIST);
     connect(ControlAs<QPushButton>(IDC_BOX_OK), &QPushButton::clicked, this, &QDialog::accept);
     SetEscapeButton(IDC_BOX_OK);
     setFixedSize(size());

@@ -44,6 +44,8 @@ CDlgCheckReport::CDlgCheckReport(MsgIcon icon, const QString& headline, const QS
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const QString& f : findings) list->addItem(f);
     connect(ControlAs<QPushButton>(IDC_BOX_OK), &QPushButton::clicked, this, &QDialog::accept);
+    // Escape and Enter close the report as OK does.
+    SetEscapeButton(IDC_BOX_OK);
     setMinimumSize(size());
 }
 

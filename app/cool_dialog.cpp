@@ -197,19 +197,60 @@ void CCoolDialog::SetControlText(int id, const QString& text) {
 }
 
 void CCoolDialog::FitText(QWidget* w) {
-    // One-line texts that a translation made longer than their control get a
-    // smaller font (down to 6 points) rather than being cut off.
+    // A one-line text that a translation made longer than its control keeps
+    // the dialog's font: the control grows instead, into the free room beside
+    // it (both ways for a centred label, leftwards for one anchored to the
+    // right edge), never over another control or past the dialog's edge.
     auto* l = qobject_cast<QLabel*>(w);
     auto* b = qobject_cast<QPushButton*>(w);
     if ((!l && !b) || (l && l->wordWrap())) return;
     const QString text = l ? l->text() : b->text();
-    QFont f = w->property("controlId").toInt() == kDialogTitleControl ? w->font() : font();
-    const int room = w->width() - (b ? 8 : 0);
-    for (int size = f.pointSize(); size > 6; --size) {
-        if (QFontMetrics(f).horizontalAdvance(text) <= room) break;
-        f.setPointSize(size - 1);
+    const int need = QFontMetrics(w->font()).boundingRect(QRect(), 0, text).width() + (b ? 10 : 2);
+    QRect r = w->geometry();
+    if (need <= r.width()) return;
+    // The free room left and right of the control on its row.
+    int leftRoom = r.left();
+    int rightRoom = std::max(width(), TemplateSize().width()) - r.right() - 1;
+    for (const auto& [key, other] : controls_) {
+        // Plain frames (the page markers, rules) lie under other controls.
+        if (other == w || other->metaObject() == &QFrame::staticMetaObject) continue;
+        const QRect o = other->geometry();
+        if (o.bottom() < r.top() || o.top() > r.bottom()) continue;
+        if (o.left() > r.right()) rightRoom = std::min(rightRoom, o.left() - r.right() - 1);
+        if (o.right() < r.left()) leftRoom = std::min(leftRoom, r.left() - o.right() - 1);
     }
-    w->setFont(f);
+    int grow = need - r.width();
+    const int id = w->property("controlId").toInt();
+    if (l && (l->alignment() & Qt::AlignHCenter)) {
+        const int half = std::min(std::max(0, std::min(leftRoom, rightRoom)), (grow + 1) / 2);
+        r.adjust(-half, 0, half, 0);
+    } else if (AnchorOf(id) & kMoveRight) {
+        r.setLeft(r.left() - std::min(grow, std::max(0, leftRoom - 2)));
+    } else {
+        r.setRight(r.right() + std::min(grow, std::max(0, rightRoom - 2)));
+    }
+    w->setGeometry(r);
+    // What still does not fit shows whole in its tool tip.
+    if (need > r.width()) w->setToolTip(text);
+}
+
+void CCoolDialog::GrowTextDown(int id) {
+    auto* label = qobject_cast<QLabel*>(Control(id));
+    if (!label || !label->wordWrap()) return;
+    const int need = label->heightForWidth(label->width());
+    const int extra = need - label->height();
+    if (extra <= 0) return;
+    const int bottom = label->geometry().bottom();
+    label->resize(label->width(), need);
+    for (const auto& [key, w] : controls_)
+        if (w != label && w->y() > bottom) w->move(w->x(), w->y() + extra);
+    const bool fixed = minimumSize() == maximumSize() && minimumWidth() > 0;
+    const QSize grown(width(), height() + extra);
+    previousSize_ = grown;  // the anchors have been applied by hand
+    if (fixed)
+        setFixedSize(grown);
+    else
+        resize(grown);
 }
 
 void CCoolDialog::FitDropList(int id) {

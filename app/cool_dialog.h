@@ -58,6 +58,11 @@ public:
     void SetControlText(int id, const QString& text);
     QString ControlText(int id) const;
 
+    // A word-wrapped text control whose text needs more lines than it has
+    // grows downwards; the controls below it move down with the dialog's
+    // bottom edge, and a fixed-size dialog grows by as much.
+    void GrowTextDown(int id);
+
     // Gives a drop-down list a smaller font (down to 6 points) when its
     // longest entry would not show whole.
     void FitDropList(int id);

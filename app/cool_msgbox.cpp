@@ -24,18 +24,8 @@ CCoolMsgBox::CCoolMsgBox(MsgKind kind, MsgIcon icon, const QString& text, QWidge
     SetEscapeButton(kind_ == kMsgQuestion ? IDC_BOX_NO : IDC_BOX_OK);
 
     // A long text gets the room it needs below the icon; the buttons move with it.
-    auto* textLabel = ControlAs<QLabel>(IDC_BOX_TEXT);
-    const int need = textLabel->heightForWidth(textLabel->width());
-    const int extra = need - textLabel->height();
-    if (extra > 0) {
-        textLabel->resize(textLabel->width(), need);
-        for (int id : {IDC_BOX_YES, IDC_BOX_NO, IDC_BOX_OK})
-            if (QWidget* b = Control(id)) b->move(b->x(), b->y() + extra);
-        if (QWidget* rule = findChild<QWidget*>(QStringLiteral("rule1"))) rule->move(rule->x(), rule->y() + extra);
-        setFixedSize(width(), height() + extra);
-    } else {
-        setFixedSize(size());
-    }
+    GrowTextDown(IDC_BOX_TEXT);
+    setFixedSize(size());
 }
 
 void CCoolMsgBox::Answer(MsgResult result) {

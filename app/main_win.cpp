@@ -16,6 +16,7 @@
 
 #include "app/about_box.h"
 #include "app/cool_msgbox.h"
+#include "app/empty_text.h"
 #include "app/file_filter.h"
 #include "app/list_drag.h"
 #include "app/main_win_menus.h"
@@ -109,6 +110,7 @@ void CMainWin::InitControls() {
         l->setTextElideMode(Qt::ElideRight);
         l->installEventFilter(this);
         new CCaptionPanel(l);  // the selected item's caption, whole
+        if (id != IDC_PLAYLIST_LIST) new CEmptyText(l);
     }
 
     auto* yuv = ControlAs<QComboBox>(IDC_YUV_RANGE);
@@ -190,10 +192,18 @@ void CMainWin::ConnectControls() {
     connect(ControlAs<QPushButton>(IDC_STOP), &QPushButton::clicked, this, [this] { abort_ = true; });
 
     const int pageLabels[] = {IDC_PAGE_VIDEOS, IDC_PAGE_STILLS, IDC_PAGE_EFFECTS, IDC_PAGE_LOGOS};
-    for (int page = 0; page < 4; ++page)
+    for (int page = 0; page < 4; ++page) {
         connect(ControlAs<CClickLabel>(pageLabels[page]), &CClickLabel::clicked, this, [this, page] {
             if (!busy_) SwitchPage(page);
         });
+        // Ctrl+1 ... Ctrl+4 reach the page labels from the keyboard.
+        auto* pageKey = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + page)), this);
+        pageKey->setContext(Qt::WindowShortcut);
+        connect(pageKey, &QShortcut::activated, this, [this, page] {
+            if (!busy_) SwitchPage(page);
+        });
+        ControlAs<CClickLabel>(pageLabels[page])->setToolTip(QStringLiteral("Ctrl+%1").arg(page + 1));
+    }
     connect(ControlAs<CClickLabel>(IDC_STOP_ON_LAST), &CClickLabel::clicked, this, [this] {
         if (!busy_) SetPlaylistLoop(false);
     });
@@ -290,6 +300,7 @@ void CMainWin::SavePlacement() {
     }
     WriteSetting(kSettingLayoutMaximized, (windowState() & Qt::WindowMaximized) ? 1 : 0);
     for (int i = 0; i < 4; ++i) WriteSetting(*kLastFileSettings[i], lastFiles_[i]);
+    if (card_.IsOpen()) WriteSetting(kSettingLastCard, card_.Path());
 }
 
 void CMainWin::closeEvent(QCloseEvent* event) {
@@ -389,9 +400,36 @@ bool CMainWin::ChooseSaveFile(const FileChoice& choice, std::string& path) {
     return RunFileDialog(this, choice, path, true);
 }
 
+namespace {
+
+// The name of a progress unit in the person's language.
+std::string UnitText(ProgressUnit unit) {
+    switch (unit) {
+        case ProgressUnit::kFrames: return LoadText(IDS_UNIT_FRAMES);
+        case ProgressUnit::kClusters: return LoadText(IDS_UNIT_CLUSTERS);
+        case ProgressUnit::kBytes: return LoadText(IDS_UNIT_BYTES);
+        case ProgressUnit::kItems: return LoadText(IDS_UNIT_ITEMS);
+        case ProgressUnit::kSteps: break;
+    }
+    return LoadText(IDS_UNIT_STEPS);
+}
+
+}  // namespace
+
+QString CMainWin::ProgressDetailText(int64_t position, double seconds) const {
+    const std::string unit = UnitText(progressScale_.unit);
+    const ProgressPace pace = ProgressPaceOf(position, progressTotal_, seconds, unit,
+                                             static_cast<double>(progressScale_.bytesPerUnit), LoadText(IDS_UNIT_MB));
+    return QString::fromStdString(FormatText(IDS_PROGRESS_DETAIL, std::to_string(position).c_str(),
+                                             std::to_string(progressTotal_).c_str(), unit.c_str(),
+                                             pace.rate.c_str(), pace.left.c_str()));
+}
+
 void CMainWin::BeginProgress(const ProgressScale& scale) {
     const int64_t total = scale.total;
     progressTotal_ = total < 0 ? 0 : total;
+    progressScale_ = scale;
+    progressClock_.start();
     lastPercent_ = -1;
     // Stop belongs to the operation that shows the Stop button.
     abort_ = false;
@@ -404,6 +442,8 @@ void CMainWin::BeginProgress(const ProgressScale& scale) {
     }
     auto* bar = ControlAs<QProgressBar>(IDC_PROGRESS);
     bar->setStyleSheet(QString());
+    // The frames done, the rate and the time left show on the bar itself.
+    bar->setTextVisible(true);
     bar->setRange(0, BarValue(progressTotal_, progressTotal_));
     bar->setValue(0);
     SetProgress(0, false);
@@ -418,6 +458,12 @@ void CMainWin::SetProgress(int64_t position, bool error) {
     bar->setValue(BarValue(std::clamp<int64_t>(position, 0, progressTotal_), progressTotal_));
     if (error) bar->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: rgb(200,40,40); }"));
     const int percent = static_cast<int>(position * 100 / progressTotal_);
+    const int64_t sinceStart = progressClock_.elapsed();
+    if (percent != lastPercent_ || sinceStart - lastDetailMs_ >= 1000) {
+        lastDetailMs_ = sinceStart;
+        const int64_t done = std::clamp<int64_t>(position, 0, progressTotal_);
+        bar->setFormat(ProgressDetailText(done, static_cast<double>(sinceStart) / 1000.0));
+    }
     if (percent != lastPercent_) {
         lastPercent_ = percent;
         SetControlText(IDC_PROGRESS_TEXT, QString::fromStdString(FormatText(IDS_PROGRESS_PERCENT, percent)));

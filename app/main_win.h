@@ -6,6 +6,7 @@
 // its progress through this object (IOperator).
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <set>
@@ -125,6 +126,14 @@ public:
     void UpdateControls();
     // The card line and the video hint.
     void UpdateCardLine();
+    // What an empty list says to do (no card, a card not formatted, an empty
+    // playlist); empty when it says nothing.
+    QString EmptyStateText(int listId) const;
+    // "Effects exist only on HD cards; ...", for the effects page of any other card.
+    std::string EffectsHdOnlyText() const;
+    // Beside the percentage: "120 of 500 frames, 24.1 frames/s, 0:16 left"
+    // for `position` done after `seconds`.
+    QString ProgressDetailText(int64_t position, double seconds) const;
     // What the rules are decided from, as the window stands now.
     WindowFacts Facts() const;
 
@@ -168,6 +177,12 @@ public:
     void OfferRecovery();
     void ShowAbout();
     CWindowMenus& Menus() { return *menus_; }
+    // Files given at start-up or by a later start: added to the selected
+    // card as dropped files are, once the first scan has chosen the card and
+    // nothing else runs.
+    void OpenFiles(const QStringList& files);
+    // A later start: the window comes to the front and takes its files.
+    void CalledAgain(const QStringList& files);
     CVideoDropQueue& DropQueue() { return *drops_; }
 
     // ---- The player (main_win_preview.cpp) ----
@@ -205,6 +220,7 @@ private:
     void OnListKey(int listId);
     void SetBusy(bool busy);
     void FillList(int id);
+    void UpdateEmptyStates();
     void LoadThumbnails();
     QComboBox* MediaList() const;
     void SetUpDrag();
@@ -222,6 +238,9 @@ private:
     bool abort_ = false;
     bool inProgress_ = false;  // between BeginProgress and EndProgress
     int64_t progressTotal_ = 0;
+    ProgressScale progressScale_;
+    QElapsedTimer progressClock_;  // since BeginProgress: the rate and the time left
+    int64_t lastDetailMs_ = -1;
     int lastPercent_ = -1;
     QString idleTitle_;  // the title without the progress, while busy
     int currentPlaylist_ = -1;
@@ -255,6 +274,7 @@ private:
     CVideoDropQueue* drops_ = nullptr;
     std::set<std::string> declinedRecovery_;  // cards whose recovery was declined
     QPointer<CPlayerWindow> player_;  // the open player, a window of its own
+    QStringList openFiles_;  // given before the window could add them
 };
 
 }  // namespace rk

@@ -6,10 +6,13 @@
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QTimer>
 
 #include "app/check_report.h"
 #include "app/dlg_format.h"
 #include "app/main_win.h"
+#include "app/settings.h"
+#include "app/video_drop.h"
 #include "base/log.h"
 #include "base/texts.h"
 #include "card/allocator.h"
@@ -45,6 +48,34 @@ std::string AttachedFingerprint(const SystemFacts& facts) {
 void CMainWin::OnFirstTick() {
     firstTick_.stop();
     ScanMedia(false);
+    if (!openFiles_.isEmpty()) OpenFiles({});
+}
+
+void CMainWin::OpenFiles(const QStringList& files) {
+    openFiles_ << files;
+    if (openFiles_.isEmpty()) return;
+    // Before the first scan, or while something runs: they wait their turn.
+    if (scanCount_ == 0) return;
+    if (busy_ || scanning_ || drops_->Running()) {
+        QTimer::singleShot(500, this, [this] { OpenFiles({}); });
+        return;
+    }
+    const QStringList now = openFiles_;
+    openFiles_.clear();
+    if (!Ready()) {
+        LogMessage(1, "CMainWin::OpenFiles(): no formatted card, %lld files left out", static_cast<long long>(now.size()));
+        return;
+    }
+    SwitchPage(kPageVideos);
+    drops_->Enqueue(now);
+}
+
+void CMainWin::CalledAgain(const QStringList& files) {
+    LogMessage(1, "CMainWin::CalledAgain(): %lld files", static_cast<long long>(files.size()));
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+    OpenFiles(files);
 }
 
 void CMainWin::OnRefresh() { ScanMedia(true); }
@@ -72,6 +103,12 @@ void CMainWin::ScanMedia(bool keepSelection) {
     for (const DriveEntry& e : scan.entries) media->addItem(QString::fromStdString(e.label), e.number);
     if (!scan.entries.empty()) {
         int sel = scan.selected;
+        // The first scan selects the card used last, when it is there.
+        if (!keepSelection) {
+            const std::string last = ReadSetting(kSettingLastCard);
+            for (size_t i = 0; i < scan.entries.size() && !last.empty(); ++i)
+                if (scan.entries[i].path == last) sel = static_cast<int>(i);
+        }
         if (sel < 0 || sel >= static_cast<int>(scan.entries.size())) sel = static_cast<int>(scan.entries.size()) - 1;
         media->setCurrentIndex(sel);
         noMedia_ = false;
@@ -166,7 +203,7 @@ void CMainWin::OnWatchSettled() {
 
 void CMainWin::Format() {
     if (busy_ || !card_.IsOpen()) return;
-    CDlgFormat dlg(this, card_.PresetFormatMode());
+    CDlgFormat dlg(this, card_.PresetFormatMode(), MediaList()->currentText());
     if (!dlg.Run()) return;
     // Written: the lists and the card line are refreshed before "Format
     // complete."; a failed write rescans the media (both through Refresh).

@@ -60,8 +60,11 @@ QString CMainWin::EffectRowText(int slot) const {
 
 void CMainWin::AddStinger() {
     if (busy_ || !Ready()) return;
-    // Effects exist on HD cards only: elsewhere the button does nothing.
-    if (!IsHdMode(card_.VideoMode())) return;
+    // Effects exist on HD cards only: elsewhere the button says so.
+    if (!IsHdMode(card_.VideoMode())) {
+        ShowMessage(kMsgNotice, kIconInformation, EffectsHdOnlyText());
+        return;
+    }
     const int slot = LowestFreeEffectSlot(card_.Directory());
     if (slot < 0) return;
     const EffectOpOutcome out = rk::AddEffect(*this, card_, slot, lastFiles_[kFileStinger]);

@@ -1,10 +1,14 @@
 // The main window's lists, the card line and the control rules.
 #include <QListWidget>
 
+#include "app/dialog_texts.h"
+#include "app/empty_text.h"
 #include "app/main_win.h"
 #include "base/texts.h"
 #include "card/allocator.h"
 #include "card/card_directory.h"
+#include "card/drive_facts.h"
+#include "card/video_modes.h"
 #include "media/picture.h"
 #include "media/thumbnail.h"
 
@@ -86,6 +90,42 @@ void CMainWin::UpdateControls() {
         w->setEnabled(st.enabled);
         w->setVisible(st.shown);
     }
+    UpdateEmptyStates();
+}
+
+QString CMainWin::EmptyStateText(int listId) const {
+    const bool pageList = listId == IDC_VIDEO_LIST || listId == IDC_STILL_LIST || listId == IDC_EFFECT_LIST ||
+                          listId == IDC_LOGO_LIST;
+    if (!card_.IsOpen()) {
+        if (!pageList) return {};
+        return QString::fromStdString(FormatText(IDS_EMPTY_NO_CARD, CardFolderPath().c_str()));
+    }
+    if (!card_.IsDirectoryValid()) {
+        if (!pageList) return {};
+        std::string modes;
+        for (int m = 0; m < kVideoModeCount; ++m) modes += (m ? ", " : "") + std::string(VideoModeName(m));
+        return QString::fromStdString(FormatText(IDS_EMPTY_NOT_FORMATTED, modes.c_str()));
+    }
+    if (listId == IDC_CLIP_LIST && currentPlaylist_ >= 0 && currentPlaylist_ < kPlaylistCount &&
+        ClipsOf(card_.Directory(), currentPlaylist_) == 0)
+        return QString::fromStdString(LoadText(IDS_EMPTY_PLAYLIST));
+    return {};
+}
+
+void CMainWin::UpdateEmptyStates() {
+    for (int id : {IDC_VIDEO_LIST, IDC_STILL_LIST, IDC_EFFECT_LIST, IDC_LOGO_LIST, IDC_CLIP_LIST})
+        if (auto* empty = List(id)->findChild<CEmptyText*>()) empty->Say(EmptyStateText(id));
+    // Effects exist on HD cards only: on any other card the page says so.
+    if (Ready() && !IsHdMode(card_.VideoMode()))
+        SetControlText(IDC_EFFECT_HINT, QString::fromStdString(EffectsHdOnlyText()));
+    else if (std::string hint; TranslatedDialogText(IDD_MAIN, IDC_EFFECT_HINT, hint))
+        SetControlText(IDC_EFFECT_HINT, QString::fromStdString(hint));
+    else
+        SetControlText(IDC_EFFECT_HINT, QString::fromUtf8(BuiltInDialogText(IDD_MAIN, IDC_EFFECT_HINT)));
+}
+
+std::string CMainWin::EffectsHdOnlyText() const {
+    return FormatText(IDS_EFFECTS_HD_ONLY, VideoModeName(card_.VideoMode()));
 }
 
 void CMainWin::UpdateCardLine() {

@@ -41,6 +41,9 @@ inline constexpr StringSetting kSettingVideoFile{kSectionGeneral, "File", ""};
 inline constexpr StringSetting kSettingStillFile{kSectionGeneral, "StillFile", ""};
 inline constexpr StringSetting kSettingStingerFile{kSectionGeneral, "StingerFile", ""};
 inline constexpr StringSetting kSettingLogoFile{kSectionGeneral, "LogoFile", ""};
+// The card the window showed last (its device or image path); selected again
+// by the first scan when present. Written when the main window closes.
+inline constexpr StringSetting kSettingLastCard{kSectionGeneral, "Card", ""};
 // The main window's normal rectangle and whether it was maximized; written
 // when the main window closes. Left and Top of -1 mean "no stored place".
 inline constexpr IntSetting kSettingLayoutLeft{kSectionLayout, "Left", -1};

@@ -16,14 +16,13 @@ namespace {
 
 constexpr const char* kLockName = "Korvix_Reelkeep";
 
-// A folder only this user can write: ours, not a link, no access for others.
-bool PrivateFolder(const std::string& dir) {
+}  // namespace
+
+bool IsPrivateFolder(const std::string& dir) {
     struct stat st{};
     if (::lstat(dir.c_str(), &st) != 0) return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
 }
-
-}  // namespace
 
 std::string CSingleInstance::LockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -47,7 +46,7 @@ bool CSingleInstance::Acquire() {
         return true;
     }
     // /tmp/<uid> could have been made by someone else: a lock there proves nothing.
-    if (!PrivateFolder(dir)) {
+    if (!IsPrivateFolder(dir)) {
         LogMessage(2, "CSingleInstance::Acquire(): %s is not a private folder", dir.c_str());
         return true;
     }

@@ -28,6 +28,9 @@ private:
     int fd_ = -1;
 };
 
+// A folder only this user can write: ours, not a link, no access for others.
+bool IsPrivateFolder(const std::string& dir);
+
 // For main(): true when another instance is running, in which case main()
 // returns at once, without a window and without a message. Otherwise this
 // process now holds the lock until it ends.

@@ -49,6 +49,12 @@ enum StringId : int {
     IDS_SPEED_SLOW4 = 10143,           // "Slow x4"
     IDS_SPEED_SLOW5 = 10144,           // "Slow x5"
 
+    // Pictures: a numbered run imported as a video, a still's shape, a run
+    // that ends at something that is not a picture file.
+    IDS_IMPORT_SEQUENCE_QUESTION = 10160,  // "%s is the first of %d numbered pictures (%s).\n\nImport the whole sequence as one video?"
+    IDS_PICTURE_FIT_QUESTION = 10161,      // "The picture is %d x %d, not 16:9.\n\nKeep its shape on black bars?..."
+    IDS_SEQUENCE_ENDS_EARLY = 10162,       // "The picture sequence ends at picture %d: %s is not a picture file."
+
     // Sizes, durations and progress.
     IDS_SIZE_MB = 10016,               // "%d MB"
     IDS_SIZE_GB = 10017,               // "%d.%d GB"
@@ -145,6 +151,21 @@ enum StringId : int {
     IDS_JOURNAL_NOT_WRITTEN = 10088,  // "The directory journal could not be written: the card is written all the"
     IDS_TITLE_CARDS_NOT_MADE = 10089,  // "The title cards cannot be made; the card was not changed."
 
+    // The window: the target a question names, empty states, progress figures.
+    IDS_FORMAT_TARGET = 10086,  // "Media: %s"
+    IDS_ITEM_NAMED_VIDEO = 10087,  // "Video %d '%s'"
+    IDS_EMPTY_NO_CARD = 10090,  // "Insert a card, or make a card image in the card folder:\n%s"
+    IDS_EMPTY_NOT_FORMATTED = 10091,  // "This card is not formatted. <Format> writes an empty directory for one of the modes %s; everything on the card is lost."
+    IDS_EMPTY_PLAYLIST = 10092,  // "Drop videos here to add them to the playlist"
+    IDS_EFFECTS_HD_ONLY = 10093,  // "Effects exist only on HD cards; this card is formatted for %s."
+    IDS_PROGRESS_DETAIL = 10094,  // "%s of %s %s, %s, %s left"
+    IDS_UNIT_FRAMES = 10095,  // "frames"
+    IDS_UNIT_CLUSTERS = 10096,  // "clusters"
+    IDS_UNIT_ITEMS = 10097,  // "items"
+    IDS_UNIT_STEPS = 10098,  // "steps"
+    IDS_UNIT_BYTES = 10099,  // "bytes"
+    IDS_UNIT_MB = 10100,  // "MB"
+
     // The player: its menu entries, caption, controls and status line.
     IDS_PREVIEW = 10104,                 // "Preview"
     IDS_PREVIEW_TITLE_CARD = 10105,      // "Preview title card"
@@ -161,12 +182,13 @@ enum StringId : int {
     IDS_PLAYER_DAMAGED = 10138,          // "Frame %d is damaged"
     IDS_PLAYER_CANNOT_OPEN = 10139,      // "This item cannot be played: %s"
 
+
     // The application title (window caption, settings application name).
     IDS_APP_TITLE = 57344,             // "Reelkeep"
 };
 
 // The first and last ids of the operation texts.
 constexpr int kFirstOperationStringId = 10013;
-constexpr int kLastOperationStringId = 10144;
+constexpr int kLastOperationStringId = 10162;
 
 }  // namespace rk

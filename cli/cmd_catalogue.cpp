@@ -101,6 +101,7 @@ struct StillArgs {
     std::string deinterlace = "on";
     bool yes = false;
     int number = 0;
+    std::string fit;  // "stretch" or "pad"; empty: the default (stretch) unless a terminal is asked
 };
 
 void RunAddStill(Context& ctx, const StillArgs& a) {
@@ -115,6 +116,8 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
+    // --fit answers the question a picture of another shape asks.
+    if (!a.fit.empty()) ctx.op->QueueFit(a.fit == "pad");
     OpOutcome r = AddStillFromPath(*ctx.op, card, slot, a.picture, options);
     if (r.result == OpResult::kDone) {
         std::printf("%d\n", r.slot + 1);
@@ -396,6 +399,10 @@ void RegisterCatalogueCommands(CLI::App& app, Context& ctx) {
     addCmd->add_option("--deinterlace", add->deinterlace, "Deinterlace the import: on or off")
         ->check(CLI::IsMember({"on", "off"}));
     addCmd->add_flag("--yes", add->yes, "Answer every question with Yes");
+    addCmd->add_option("--fit", add->fit,
+                       "A picture of another shape than 16:9: stretch (over the whole frame, the default) or pad "
+                       "(its shape kept, on black bars)")
+        ->check(CLI::IsMember({"stretch", "pad"}));
     addCmd->callback([&ctx, add] { RunAddStill(ctx, *add); });
 
     auto read = std::make_shared<StillArgs>();

@@ -1,4 +1,6 @@
 // reelkeep-cli's video commands: add-video, read-video, videos, thumbnail.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "cli/cli_context.h"
 #include "cli/json_writer.h"
 #include "cli/terminal_operator.h"
+#include "convert/picture_run.h"
 #include "media/thumbnail.h"
 #include "media/video_ops.h"
 
@@ -43,6 +46,9 @@ struct AddArgs {
     std::string card, source, name;
     std::string range = "full";
     std::string deinterlace = "on";
+    bool sequence = false;  // a numbered picture: its whole run
+    double rate = 0;        // of the run's pictures; 0: the card's rate
+    std::string sound;      // played with the run
 };
 
 struct ReadArgs {
@@ -52,6 +58,13 @@ struct ReadArgs {
 };
 
 void RunAddVideo(Context& ctx, const AddArgs& a) {
+    // The run's options need a run: a pattern that names no file, or --sequence.
+    struct stat st {};
+    const bool pattern = ::lstat(a.source.c_str(), &st) != 0 && IsPicturePattern(a.source);
+    if ((a.rate > 0 || !a.sound.empty()) && !a.sequence && !pattern) {
+        return UsageError(ctx, "--rate and --sound go with a picture sequence: a name with a number pattern "
+                               "(shot_%04d.png) or --sequence with its first picture");
+    }
     CSDCard card(ctx.op);
     if (!OpenFormattedCard(ctx, a.card, card)) return;
     const int slot = LowestFreeVideoSlot(card.Directory());
@@ -61,6 +74,10 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
     ImportOptions options;
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
+    options.pictureRate = a.rate;
+    options.sound = a.sound;
+    // --sequence answers the question a numbered picture asks.
+    if (a.sequence) ctx.op->QueueSequence(true);
     AddVideoOutcome r = AddVideoFromPath(*ctx.op, card, slot, a.source, options, a.name);
     if (r.result == OpResult::kDone || r.result == OpResult::kKeptPartial) {
         // The number for scripts on standard output (even with -q), as every add gives it.
@@ -156,12 +173,19 @@ void RegisterVideoCommands(CLI::App& app, Context& ctx) {
     CLI::App* addCmd = app.add_subcommand(
         "add-video", "Add a video into the lowest free entry: a .kavq1 file is copied, anything else is imported");
     addCmd->add_option("CARD", add->card, "Drive number from `list`, or a card image or block device")->required();
-    addCmd->add_option("SOURCE", add->source, "The video file")->required();
+    addCmd->add_option("SOURCE", add->source,
+                       "The video file, or a picture sequence: a name with a number pattern (shot_%04d.png)")
+        ->required();
     addCmd->add_option("--name", add->name, "Name of the entry (default: the file name without extension)");
     addCmd->add_option("--range", add->range, "YUV range of the import: full or limited")
         ->check(CLI::IsMember({"full", "limited"}));
     addCmd->add_option("--deinterlace", add->deinterlace, "Deinterlace the import: on or off")
         ->check(CLI::IsMember({"on", "off"}));
+    addCmd->add_flag("--sequence", add->sequence,
+                     "SOURCE is the first of a numbered run of pictures: import the whole run as one video");
+    addCmd->add_option("--rate", add->rate, "Pictures a second of a picture sequence (default: the card's rate)")
+        ->check(CLI::PositiveNumber);
+    addCmd->add_option("--sound", add->sound, "A sound file played with a picture sequence");
     addCmd->callback([&ctx, add] { RunAddVideo(ctx, *add); });
 
     auto read = std::make_shared<ReadArgs>();

@@ -41,13 +41,6 @@ int64_t MonotonicNs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-// "1:05" or "1:02:03".
-int FormatDuration(char* out, int size, double seconds) {
-    long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
-    if (s >= 3600) return std::snprintf(out, static_cast<std::size_t>(size), "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
-    return std::snprintf(out, static_cast<std::size_t>(size), "%ld:%02ld", s / 60, s % 60);
-}
-
 // The first word of a filter ("PNG files (*.png)|*.png||" gives "PNG files (*.png)").
 std::string FilterName(const std::string& filter) {
     std::size_t bar = filter.find('|');
@@ -335,6 +328,34 @@ bool CTerminalOperator::ChooseEffectType(EffectTypeChoice& choice) {
     return true;
 }
 
+bool CTerminalOperator::ChoosePictureSequence(PictureSequenceChoice& choice) {
+    if (!sequences_.empty()) {
+        choice.whole = sequences_.front();
+        sequences_.pop_front();
+        return true;
+    }
+    if (StopRequested()) return false;
+    if ((yes_ && *yes_) || !io_.inIsTerminal) {
+        ShowMessage(Message{kMsgNotice, kIconInformation,
+                            choice.firstPicture + " begins a run of " + std::to_string(choice.pictures) +
+                                " numbered pictures; --sequence imports them as one video",
+                            std::string()});
+        return true;
+    }
+    return IOperator::ChoosePictureSequence(choice);
+}
+
+bool CTerminalOperator::ChoosePictureFit(PictureFitChoice& choice) {
+    if (!fits_.empty()) {
+        choice.pad = fits_.front();
+        fits_.pop_front();
+        return true;
+    }
+    if (StopRequested()) return false;
+    if ((yes_ && *yes_) || !io_.inIsTerminal) return true;
+    return IOperator::ChoosePictureFit(choice);
+}
+
 bool CTerminalOperator::EditKeyframes(const KeyframeEdit& edit) {
     if (!edit.effect || StopRequested()) return false;
     if (cuts_.empty()) return true;
@@ -366,19 +387,9 @@ int CTerminalOperator::FormatProgressLine(char* out, int size, int64_t position,
     for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
     bar[kWidth] = '\0';
 
-    char rate[48] = "--";
-    char left[32] = "--:--";
-    if (position > 0 && seconds > 0.05) {
-        double perSecond = static_cast<double>(position) / seconds;
-        if (bytesPerUnit > 0) {
-            std::snprintf(rate, sizeof(rate), "%.1f MB/s", perSecond * bytesPerUnit / 1e6);
-        } else {
-            std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond, (unitName && *unitName) ? unitName : "steps");
-        }
-        FormatDuration(left, sizeof(left), static_cast<double>(total - position) / perSecond);
-    }
-    int n = std::snprintf(out, static_cast<std::size_t>(size), "[%s] %3d%%  %s  %s left%s", bar, percent, rate, left,
-                          error ? "  error" : "");
+    const ProgressPace pace = ProgressPaceOf(position, total, seconds, unitName ? unitName : "", bytesPerUnit);
+    int n = std::snprintf(out, static_cast<std::size_t>(size), "[%s] %3d%%  %s  %s left%s", bar, percent,
+                          pace.rate.c_str(), pace.left.c_str(), error ? "  error" : "");
     return n < 0 ? 0 : (n >= size ? size - 1 : n);
 }
 

@@ -63,6 +63,13 @@ public:
     // cut mode only (a frame past the end cuts at the last frame); otherwise
     // the keys are taken as they are. Cancelled only by Ctrl-C.
     bool EditKeyframes(const KeyframeEdit& edit) override;
+    // A queued answer (--sequence) decides; with none, --yes or no terminal
+    // takes the picture alone and says that --sequence takes the run, and a
+    // terminal is asked.
+    bool ChoosePictureSequence(PictureSequenceChoice& choice) override;
+    // A queued answer (--fit) decides; with none, --yes or no terminal
+    // stretches the picture (the default), and a terminal is asked.
+    bool ChoosePictureFit(PictureFitChoice& choice) override;
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;
@@ -75,6 +82,8 @@ public:
     void QueueEffectType(int effectType, bool withSound) {
         effectTypes_.push_back({effectType, withSound});
     }
+    void QueueSequence(bool whole) { sequences_.push_back(whole); }
+    void QueueFit(bool pad) { fits_.push_back(pad); }
     // The 0-based frame at which a simple cut switches.
     void QueueCutPosition(int frame) { cuts_.push_back(frame); }
     // The name messages are prefixed with ("reelkeep-cli add-video: ").
@@ -112,6 +121,7 @@ private:
     std::deque<std::string> openFiles_, saveFiles_, options_;
     std::deque<std::pair<int, bool>> effectTypes_;
     std::deque<int> cuts_;
+    std::deque<bool> sequences_, fits_;
     std::string command_;
     int64_t total_ = 0;
     int64_t lastPosition_ = -1;

@@ -21,12 +21,30 @@ class CSliceReader {
 public:
     CSliceReader(const uint8_t* d, size_t n) : data(d), bytes(n) {}
 
-    // True when at least n (1 to 16) bits can be peeked.
+    // True when at least n (1 to 32) bits can be peeked.
     inline bool Need(int n) {
         if (avail >= n) return true;
-        Refill();
+        Fill();
         return avail >= n;
     }
+    // Tops the window up to 56 bits or more while eight more bytes lie in
+    // the data, with one load and no test of how many bits it held (the
+    // bits the load brings beyond the whole bytes taken are the data's next
+    // bits, so OR-ing them in again later changes nothing); byte by byte
+    // near the end.
+    inline void Fill() {
+        if (bytePos + 8 <= bytes) [[likely]] {
+            uint64_t v;
+            std::memcpy(&v, data + bytePos, 8);
+            v = __builtin_bswap64(v);
+            window |= v >> avail;
+            bytePos += size_t((63 - avail) >> 3);
+            avail |= 56;
+        } else {
+            FillTail();
+        }
+    }
+    inline int Available() const { return avail; }
     inline uint32_t Peek(int n) const { return uint32_t(window >> (64 - n)); }
     inline void Skip(int n) {
         window <<= n;
@@ -34,20 +52,10 @@ public:
     }
 
 private:
-    void Refill() {
-        if (bytePos + 8 <= bytes) {
-            uint64_t v;
-            std::memcpy(&v, data + bytePos, 8);
-            v = __builtin_bswap64(v);
-            window |= v >> avail;
-            const int take = (63 - avail) >> 3;
-            bytePos += size_t(take);
-            avail += take * 8;
-        } else {
-            while (avail <= 56 && bytePos < bytes) {
-                window |= uint64_t(data[bytePos++]) << (56 - avail);
-                avail += 8;
-            }
+    void FillTail() {
+        while (avail <= 56 && bytePos < bytes) {
+            window |= uint64_t(data[bytePos++]) << (56 - avail);
+            avail += 8;
         }
     }
 
@@ -73,88 +81,181 @@ struct MemorySlice {
     static void StoreBlock(const float* acc, uint8_t* dst, int stride) { Store(acc, dst, stride); }
 };
 
+// What a coefficient's bits say, read either way.
+struct Coefficient {
+    int magnitude;
+    int sign;     // 0 or -1
+    int advance;  // run + 1, or kEndOfBlockAdvance
+};
+
+// One coefficient read piece by piece (AC code, sign, escape bits, run
+// code), each piece tested for its bits: the road for codes longer than the
+// table's peek and for the last bits of a slice. False when the data ends or
+// the bits form no code.
+[[gnu::always_inline]] inline bool ReadCoefficientPieces(CSliceReader& r, Coefficient& out) {
+    if (!r.Need(8)) return false;
+    AcDecodeEntry e = AcDecode8()[r.Peek(8)];
+    if (e.symbol == kAcLongPrefix) {
+        if (!r.Need(16)) return false;
+        e = AcDecode16()[r.Peek(16) & 0x7FF];
+        if (e.length == 0) return false;
+    }
+    r.Skip(e.length);
+    if (e.symbol == kAcEndOfBlock) {
+        out = Coefficient{0, 0, kEndOfBlockAdvance};
+        return true;
+    }
+    if (!r.Need(1)) return false;
+    out.sign = -int(r.Peek(1));
+    r.Skip(1);
+    out.magnitude = (e.symbol & 63) + 1;
+    if (e.symbol & 64) {
+        if (!r.Need(4)) return false;
+        out.magnitude += 64 * int(r.Peek(4));
+        r.Skip(4);
+    }
+    out.advance = 1;
+    if (e.symbol & 128) {
+        if (!r.Need(7)) return false;
+        RunDecodeEntry re = RunDecode7()[r.Peek(7)];
+        if (re.run == 0) {
+            if (!r.Need(10)) return false;
+            re = RunDecode10()[r.Peek(10) & 0x3F];
+        }
+        r.Skip(re.length);
+        out.advance += re.run;
+    }
+    return true;
+}
+
+// A DC difference piece by piece (size code, then its value bits).
+[[gnu::always_inline]] inline bool ReadDcDifferencePieces(CSliceReader& r, int& d) {
+    if (!r.Need(6)) return false;
+    const DcDecodeEntry dce = DcDecode6()[r.Peek(6)];
+    r.Skip(dce.length);
+    d = 0;
+    if (dce.size > 0) {
+        const int s = dce.size;
+        if (!r.Need(s)) return false;
+        const int v = int(r.Peek(s));
+        r.Skip(s);
+        d = v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
+    }
+    return true;
+}
+
+// A level's magnitude at each scan position is (step x level + bias) / 32,
+// step being quantiser x weight.
+struct Dequantiser {
+    int32_t step, bias;
+};
+
+// One block into acc: the DC difference (added to the plane's predictor)
+// and the coefficients up to the end of block. False when the block fails.
+//
+// A coefficient takes at most 31 bits (a 16-bit code, the sign, 4 escape
+// bits, a 10-bit run code) and a DC difference 17, so with 32 bits in the
+// window the one-look-up tables read them without testing each piece; with
+// fewer (the end of the slice) or a longer code, the pieces road does, so a
+// slice fails at the same place either way. The pieces road works on a copy
+// of the reader, so that the reader never has its address taken and stays
+// in registers.
+template <class K>
+[[gnu::always_inline]] inline bool DecodeBlock(CSliceReader& r, const CoefficientDecodeEntry* table,
+                                               const Dequantiser* dequantisers, int32_t& predictor,
+                                               typename K::Acc& acc) {
+    int d;
+    DcDifferenceEntry de{};
+    r.Fill();
+    if (r.Available() >= 32 && (de = DcDifferenceDecode()[r.Peek(kDcPeekBits)]).length != 0) {
+        r.Skip(de.length);
+        d = de.difference;
+    } else {
+        CSliceReader slow = r;
+        if (!ReadDcDifferencePieces(slow, d)) return false;
+        r = slow;
+    }
+    predictor += d;
+    // 128 plus the DC times basis image 0, whose 64 elements are all the
+    // same value: the sum AddBasisImage would give, in one go.
+    K::Fill(acc, 128.0f + float(predictor) * g_tables.basis[0][0]);
+
+    int position = 0;  // of the previous coefficient
+    for (;;) {
+        // A look-up takes at most 12 bits, so after a fill (56 bits or
+        // more) three look-ups find their 32 bits without another; the
+        // pieces road fills again after itself.
+        r.Fill();
+#pragma GCC unroll 3
+        for (int k = 0; k < 3; ++k) {
+            Coefficient c;
+            CoefficientDecodeEntry e{};
+            if (r.Available() >= 32 && (e = table[r.Peek(kCoefficientPeekBits)]).length != 0) [[likely]] {
+                r.Skip(e.length);
+                c = Coefficient{e.magnitude, e.sign, e.advance};
+            } else {
+                CSliceReader slow = r;
+                if (!ReadCoefficientPieces(slow, c)) return false;
+                r = slow;
+                r.Fill();
+            }
+            position += c.advance;
+            if (position > 63) [[unlikely]]
+                return position >= kEndOfBlockAdvance;  // the end of block, or a run past the block's end
+            const Dequantiser dq = dequantisers[position];
+            const int magnitude = (dq.step * c.magnitude + dq.bias) >> 5;
+            K::Add(acc, position, (magnitude ^ c.sign) - c.sign);
+        }
+    }
+}
+
 // K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
 // Save(const Acc&, float* 64); and StoreBlock(const float*, dst, stride).
 template <class K>
 bool DecodeSliceWith(const SliceJob& job) {
     CSliceReader r(job.data, job.bytes);
-    const DcDecodeEntry* dc6 = DcDecode6();
-    const AcDecodeEntry* ac8 = AcDecode8();
-    const AcDecodeEntry* ac16 = AcDecode16();
-    const RunDecodeEntry* run7 = RunDecode7();
-    const RunDecodeEntry* run10 = RunDecode10();
+    const CoefficientDecodeEntry* table = CoefficientDecode();
     const int w = job.width, cw = w / 2;
-    const float dcBasis = g_tables.basis[0][0];
-    int32_t dcPredictor[3] = {0, 0, 0};
+    int32_t predictorY = 0, predictorCb = 0, predictorCr = 0;
     uint8_t* lumaOut = job.luma;
     uint8_t* cbOut = job.cb;
     uint8_t* crOut = job.cr;
-    alignas(32) float blocks[6][64];
+    alignas(64) float blocks[6][64];
+    // The pairs of the last quantiser seen, luma then chroma (the encoder
+    // gives most macroblocks of a frame the same quantiser).
+    alignas(64) Dequantiser dequantiser[2][64];
+    int tableQuantiser = 0;
 
     for (int m = 0; m < job.columns; ++m) {
         if (!r.Need(6)) return false;
         const int quantiser = int(r.Peek(6)) + 1;
         r.Skip(6);
+        if (quantiser != tableQuantiser) {
+            tableQuantiser = quantiser;
+            for (int plane = 0; plane < 2; ++plane)
+                for (int p = 0; p < 64; ++p) {
+                    const int weight = (plane == 0 ? kLumaWeights : kChromaWeights)[p];
+                    const int step = quantiser * weight;
+                    dequantiser[plane][p] = Dequantiser{step, step / 2 + (weight != 32 ? 16 : 0)};
+                }
+        }
+        // At every fourth macroblock, the cache lines the next four will
+        // write (64 bytes of each luma line, 32 of each chroma line) are
+        // asked for ahead, so that the block stores do not wait for them.
+        if ((m & 3) == 0 && m + 4 < job.columns) {
+            for (int k = 0; k < 16; ++k) __builtin_prefetch(lumaOut + 64 + size_t(k) * w, 1);
+            for (int k = 0; k < 8; ++k) {
+                __builtin_prefetch(cbOut + 32 + size_t(k) * cw, 1);
+                __builtin_prefetch(crOut + 32 + size_t(k) * cw, 1);
+            }
+        }
+        // Blocks in stream order: two upper luma, Cb, Cr, two lower luma.
+        int32_t* predictors[6] = {&predictorY, &predictorY, &predictorCb, &predictorCr, &predictorY, &predictorY};
+#pragma GCC unroll 1
         for (int b = 0; b < 6; ++b) {
-            const int c = kKVQ1BlockPlane[b];
-            const uint8_t* weights = c == 0 ? kLumaWeights : kChromaWeights;
-
-            if (!r.Need(6)) return false;
-            const DcDecodeEntry dce = dc6[r.Peek(6)];
-            r.Skip(dce.length);
-            int d = 0;
-            if (dce.size > 0) {
-                const int s = dce.size;
-                if (!r.Need(s)) return false;
-                const int v = int(r.Peek(s));
-                r.Skip(s);
-                d = v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
-            }
-            const int dcValue = dcPredictor[c] + d;
-            dcPredictor[c] = dcValue;
-            // 128 plus the DC times basis image 0, whose 64 elements are all
-            // the same value: the sum AddBasisImage would give, in one go.
             typename K::Acc acc;
-            K::Fill(acc, 128.0f + float(dcValue) * dcBasis);
-
-            int position = 1;
-            for (;;) {
-                if (!r.Need(8)) return false;
-                AcDecodeEntry e = ac8[r.Peek(8)];
-                if (e.symbol == kAcLongPrefix) {
-                    if (!r.Need(16)) return false;
-                    e = ac16[r.Peek(16) & 0x7FF];
-                    if (e.length == 0) return false;
-                }
-                r.Skip(e.length);
-                if (e.symbol == kAcEndOfBlock) break;
-                if (position > 63) return false;
-                if (!r.Need(1)) return false;
-                const bool negative = r.Peek(1) != 0;
-                r.Skip(1);
-                int level = (e.symbol & 63) + 1;
-                if (e.symbol & 64) {
-                    if (!r.Need(4)) return false;
-                    level += 64 * int(r.Peek(4));
-                    r.Skip(4);
-                }
-                if (e.symbol & 128) {
-                    if (!r.Need(7)) return false;
-                    RunDecodeEntry re = run7[r.Peek(7)];
-                    if (re.run == 0) {
-                        if (!r.Need(10)) return false;
-                        re = run10[r.Peek(10) & 0x3F];
-                    }
-                    r.Skip(re.length);
-                    position += re.run;
-                    if (position > 63) return false;
-                }
-                const int weight = weights[position];
-                const int step = quantiser * weight;
-                const int magnitude = (step * level + step / 2 + (weight != 32 ? 16 : 0)) / 32;
-                K::Add(acc, position, negative ? -magnitude : magnitude);
-                ++position;
-            }
+            if (!DecodeBlock<K>(r, table, dequantiser[kKVQ1BlockPlane[b] == 0 ? 0 : 1], *predictors[b], acc))
+                return false;
             K::Save(acc, blocks[b]);
         }
         // The whole macroblock decoded: only now does it reach the picture.

@@ -68,11 +68,35 @@ struct RunDecodeEntry {
     uint8_t run;      // 0 = long prefix (7-bit table) or unowned
     uint8_t length;
 };
+// A whole coefficient in one look-up: its AC code, sign bit and run code,
+// when they all lie within the next kCoefficientPeekBits bits (no code with
+// escape bits is that short, so magnitudes stay below 256).
+struct CoefficientDecodeEntry {
+    uint8_t magnitude;
+    int8_t sign;      // 0, or -1 for a negative level
+    uint8_t advance;  // scan positions from the previous coefficient: run + 1;
+                      // kEndOfBlockAdvance for the end of block
+    uint8_t length;   // bits taken; 0 = longer than the peek: read it piece by piece
+};
+inline constexpr int kCoefficientPeekBits = 12;
+// Larger than any position plus any run, so that one test after the advance
+// finds both the end of block and a run past the block's end.
+inline constexpr int kEndOfBlockAdvance = 128;
+// The DC difference of a block in one look-up: its size code and value bits,
+// when both lie within the next kDcPeekBits bits.
+struct DcDifferenceEntry {
+    int16_t difference;
+    uint8_t length;  // bits taken; 0 = longer than the peek
+};
+inline constexpr int kDcPeekBits = 12;
+
 const DcDecodeEntry* DcDecode6();     // 64 entries by 6-bit peek
 const AcDecodeEntry* AcDecode8();     // 256 entries by 8-bit peek
 const AcDecodeEntry* AcDecode16();    // 2048 entries by the low 11 bits of a 16-bit peek
 const RunDecodeEntry* RunDecode7();   // 128 entries by 7-bit peek
 const RunDecodeEntry* RunDecode10();  // 64 entries by the low 6 bits of a 10-bit peek
+const CoefficientDecodeEntry* CoefficientDecode();  // 1 << kCoefficientPeekBits entries by peek
+const DcDifferenceEntry* DcDifferenceDecode();      // 1 << kDcPeekBits entries by peek
 
 // The canonical code lists as the format defines them: symbols in code order
 // with their lengths (for tests and the table builders).

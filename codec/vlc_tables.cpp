@@ -144,6 +144,84 @@ constexpr Tables kTables = BuildTables();
 // The block coder writes a level without a run with the run code of entry 0.
 static_assert(kTables.run[0].code == 0 && kTables.run[0].length == 0);
 
+// Every entry of a peek table whose first `length` bits are `bits`.
+template <class Entry, std::size_t N>
+constexpr void FillPrefix(Entry (&table)[N], int peekBits, uint32_t bits, int length, Entry e) {
+    const int shift = peekBits - length;
+    for (uint32_t low = 0; low < (1u << shift); ++low) table[(bits << shift) | low] = e;
+}
+
+struct CoefficientTable {
+    CoefficientDecodeEntry entries[1 << kCoefficientPeekBits]{};
+};
+
+// The bits of a coefficient as the block coder writes them: AC code, sign,
+// four escape bits when the symbol has them, the run code when it has one.
+constexpr CoefficientTable BuildCoefficientTable() {
+    CoefficientTable t{};
+    constexpr int N = kCoefficientPeekBits;
+    for (int s = 0; s < kAcSymbolCount; ++s) {
+        const VlcCode c = kTables.ac[s];
+        if (c.length > N) continue;
+        if (s == kAcEndOfBlock) {
+            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{0, 0, kEndOfBlockAdvance, c.length});
+            continue;
+        }
+        const bool escape = (s & 64) != 0, hasRun = (s & 128) != 0;
+        for (int sign = 0; sign < 2; ++sign)
+            for (int n = 0; n < (escape ? 16 : 1); ++n) {
+                uint32_t bits = (uint32_t(c.code) << 1) | uint32_t(sign);
+                int length = c.length + 1;
+                if (escape) {
+                    bits = (bits << 4) | uint32_t(n);
+                    length += 4;
+                }
+                const int magnitude = (s & 63) + 1 + 64 * n;
+                if (magnitude > 255) continue;
+                const auto entry = [&](int run, int total) {
+                    return CoefficientDecodeEntry{uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1), uint8_t(total)};
+                };
+                if (!hasRun) {
+                    if (length <= N) FillPrefix(t.entries, N, bits, length, entry(0, length));
+                    continue;
+                }
+                for (int run = 1; run <= 62; ++run) {
+                    const VlcCode rc = kTables.run[run];
+                    if (length + rc.length > N) continue;
+                    FillPrefix(t.entries, N, (bits << rc.length) | rc.code, length + rc.length,
+                               entry(run, length + rc.length));
+                }
+            }
+    }
+    return t;
+}
+
+constexpr CoefficientTable kCoefficientTable = BuildCoefficientTable();
+
+
+struct DcDifferenceTable {
+    DcDifferenceEntry entries[1 << kDcPeekBits]{};
+};
+
+// A size code, then `size` bits: values below half the range are negative.
+constexpr DcDifferenceTable BuildDcDifferenceTable() {
+    DcDifferenceTable t{};
+    constexpr int N = kDcPeekBits;
+    for (int size = 0; size < 12; ++size) {
+        const VlcCode c = kDcSizeCodes[size];
+        const int length = c.length + size;
+        if (length > N) continue;
+        for (int v = 0; v < (1 << size); ++v) {
+            const int d = size == 0 ? 0 : v >= (1 << (size - 1)) ? v : v - (1 << size) + 1;
+            FillPrefix(t.entries, N, (uint32_t(c.code) << size) | uint32_t(v), length,
+                       DcDifferenceEntry{int16_t(d), uint8_t(length)});
+        }
+    }
+    return t;
+}
+
+constexpr DcDifferenceTable kDcDifferenceTable = BuildDcDifferenceTable();
+
 struct LevelTable {
     LevelCode entries[2 * (2 * kMaxLevel + 1)]{};
 };
@@ -186,5 +264,7 @@ const AcDecodeEntry* AcDecode8() { return kTables.ac8; }
 const AcDecodeEntry* AcDecode16() { return kTables.ac16; }
 const RunDecodeEntry* RunDecode7() { return kTables.run7; }
 const RunDecodeEntry* RunDecode10() { return kTables.run10; }
+const CoefficientDecodeEntry* CoefficientDecode() { return kCoefficientTable.entries; }
+const DcDifferenceEntry* DcDifferenceDecode() { return kDcDifferenceTable.entries; }
 
 }  // namespace rk

@@ -11,17 +11,22 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <semaphore>
 #include <thread>
 
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_encoder.h"
 #include "convert/app_launch.h"
 #include "convert/ini_parser.h"
 #include "convert/picture_filter.h"
+#include "convert/picture_header.h"
+#include "convert/picture_run.h"
 #include "convert/tool_folder.h"
 #include "convert/tool_timing.h"
 
@@ -48,6 +53,18 @@ bool IsStillPicture(const std::string& path) {
     for (const char* s : kStills)
         if (ext == s) return true;
     return false;
+}
+
+// A rate of pictures as the image reader takes it: the NTSC-family rates
+// as the exact fractions a person means by 23.976, 29.97 and 59.94.
+std::string PictureRateText(double rate) {
+    for (int base : {24, 30, 60}) {
+        const double ntsc = base * 1000.0 / 1001.0;
+        if (std::abs(rate - ntsc) < 0.01) return std::to_string(base * 1000) + "/1001";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", rate);
+    return text;
 }
 
 constexpr const char* kPictureProbe = "-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"";
@@ -112,9 +129,28 @@ struct KAVQ1FileEncoder::Worker {
     }
 };
 
+int RunFrameCount(int pictures, double rate, int frameRateCode) {
+    if (pictures <= 0) return 0;
+    if (!(rate > 0)) return pictures;
+    const double frames = double(pictures) * RateValue(frameRateCode) / rate;
+    return static_cast<int>(std::clamp<double>(std::round(frames), 1, 2147483647.0));
+}
+
 KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
                                    int frameRateCode, bool limitedRange, bool deinterlace, int processors) {
     Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, processors, nullptr);
+}
+
+KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
+                                   int frameRateCode, bool limitedRange, bool deinterlace,
+                                   const PictureFitting& fitting) {
+    Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, 0, nullptr, nullptr,
+         &fitting);
+}
+
+KAVQ1FileEncoder::KAVQ1FileEncoder(const PictureRun& run, int sizeClass, int budgetSectors, int frameRateCode,
+                                   bool limitedRange) {
+    Open(std::string(), sizeClass, budgetSectors, frameRateCode, limitedRange, false, 0, nullptr, &run, nullptr);
 }
 
 KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, const SourcePicture& ownStill, int sizeClass,
@@ -123,7 +159,8 @@ KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, const SourcePi
 }
 
 void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
-                            bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill) {
+                            bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill,
+                            const PictureRun* run, const PictureFitting* fitting) {
     sizeClass_ = sizeClass == 2 ? 2 : 1;
     frameRateCode_ = frameRateCode;
     if (frameRateCode_ != 25 && frameRateCode_ != 29 && frameRateCode_ != 30 && frameRateCode_ != 59 &&
@@ -136,41 +173,72 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         failure_ = "no frame size for the card's video mode";
         return;
     }
-
-    // The tools run in the program's folder: give them a path that does not
-    // depend on our working directory.
-    const std::string source = AbsolutePath(sourcePath);
-    LogMessage(1, "KAVQ1FileEncoder::KAVQ1FileEncoder(%s)", source.c_str());
-    // Only plain files: a FIFO or a device would keep the probe waiting.
-    struct stat st {};
-    const bool found = stat(source.c_str(), &st) == 0;
-    if (!found || !S_ISREG(st.st_mode)) {
-        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
-        failure_ = found ? "not a regular file" : std::strerror(errno);
-        return;
-    }
-    // The tools work in our working folder and read the source through a
-    // link of a plain name there: a picture named "100%d.png" is that file,
-    // not a sequence.
-    if (!pipes_.Create() || (toolSource_ = pipes_.LiteralName("source", source)).empty()) {
-        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the working folder");
-        failure_ = pipes_.Cause().empty() ? "cannot link the source into the working folder" : pipes_.Cause();
-        return;
-    }
-    if (ownStill) {
-        if (ownStill->width <= 0 || ownStill->height <= 0) return;
-        sourcePicture_ = *ownStill;
-        stillPicture_ = true;
-        rawRgba_ = ownStill->pixelFormat == "rgba";
-        frameCount_ = 1;
-        opened_ = true;
-    } else if (!Probe(source)) {
-        LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
-        // A source that does not open leaves nothing behind in the
-        // temporary folder, not even until the encoder goes.
+    sourceName_ = run ? (run->pictures.empty() ? std::string() : run->pictures[0]) : sourcePath;
+    if (run && !OpenRun(*run)) {
+        LogMessage(2, "KAVQ1FileEncoder: picture run not opened (%s)", failure_.c_str());
         pipes_.Remove();
         return;
     }
+    if (!run) {
+        // The tools run in the program's folder: give them a path that does not
+        // depend on our working directory.
+        const std::string source = AbsolutePath(sourcePath);
+        LogMessage(1, "KAVQ1FileEncoder::KAVQ1FileEncoder(%s)", source.c_str());
+        // Only plain files: a FIFO or a device would keep the probe waiting.
+        struct stat st {};
+        const bool found = stat(source.c_str(), &st) == 0;
+        if (!found || !S_ISREG(st.st_mode)) {
+            LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not a file");
+            failure_ = found ? "not a regular file" : std::strerror(errno);
+            return;
+        }
+        // The tools work in our working folder and read the source through a
+        // link of a plain name there: a picture named "100%d.png" is that file,
+        // not a sequence.
+        if (!pipes_.Create() || (toolSource_ = pipes_.LiteralName("source", source)).empty()) {
+            LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): cannot make the working folder");
+            failure_ = pipes_.Cause().empty() ? "cannot link the source into the working folder" : pipes_.Cause();
+            return;
+        }
+        if (ownStill) {
+            if (ownStill->width <= 0 || ownStill->height <= 0) return;
+            sourcePicture_ = *ownStill;
+            stillPicture_ = true;
+            rawRgba_ = ownStill->pixelFormat == "rgba";
+            frameCount_ = 1;
+            opened_ = true;
+        } else if (!Probe(source)) {
+            LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
+            // A source that does not open leaves nothing behind in the
+            // temporary folder, not even until the encoder goes.
+            pipes_.Remove();
+            return;
+        }
+    }
+    if (!run) soundSource_ = toolSource_;
+    // A picture has no fields: nothing of it is deinterlaced (a tiny picture
+    // would even stop the deinterlacer, and an interlaced PNG is not one of
+    // fields).
+    if (run || (stillPicture_ && !ownStill)) deinterlace = false;
+
+    const int frameWidth = sizeClass_ == 1 ? 1920 : 3840, frameHeight = sizeClass_ == 1 ? 1080 : 2160;
+    PictureFit fit = run ? run->fit : fitting ? fitting->fit : PictureFit::kStretch;
+    if (fitting && fitting->decide && !fitting->decide(sourcePicture_, fit)) {
+        LogMessage(2, "KAVQ1FileEncoder: not started, the fitting was not decided");
+        opened_ = false;
+        cancelled_ = true;
+        failure_ = "cancelled";
+        pipes_.Remove();
+        return;
+    }
+    FittedSize(sourcePicture_.width, sourcePicture_.height, frameWidth, frameHeight, fit, fitWidth_, fitHeight_);
+    padded_ = fitWidth_ != frameWidth || fitHeight_ != frameHeight;
+    // Centred, on even lines and columns so that the chroma lines up.
+    fitX_ = (frameWidth - fitWidth_) / 4 * 2;
+    fitY_ = (frameHeight - fitHeight_) / 4 * 2;
+    if (padded_)
+        LogMessage(2, "KAVQ1FileEncoder: %dx%d fitted as %dx%d at %d,%d", sourcePicture_.width,
+                   sourcePicture_.height, fitWidth_, fitHeight_, fitX_, fitY_);
 
     lumaBytes_ = sizeClass_ == 1 ? 1920 * 1080 : 3840 * 2160;
     codedLumaBytes_ = sizeClass_ == 1 ? 1920 * 1088 : 3840 * 2160;
@@ -186,13 +254,70 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     if (hasAudio_ && !StartAudio()) EndAudio("sound decode not started");
 }
 
+bool KAVQ1FileEncoder::OpenRun(const PictureRun& run) {
+    if (run.pictures.empty()) {
+        failure_ = "no pictures";
+        return false;
+    }
+    if (!pipes_.Create()) {
+        failure_ = pipes_.Cause().empty() ? "cannot make the working folder" : pipes_.Cause();
+        return false;
+    }
+    if (!LinkPictureRun(pipes_, run.pictures, runInput_, failure_)) return false;
+    runPictures_ = static_cast<int>(run.pictures.size());
+    runRate_ = run.rate > 0 ? PictureRateText(run.rate) : RateText(frameRateCode_);
+    // The first picture tells the run's size and kind.
+    const std::string first = AbsolutePath(run.pictures[0]);
+    toolSource_ = pipes_.LiteralName("first", first);
+    if (toolSource_.empty()) {
+        failure_ = "cannot link the pictures";
+        return false;
+    }
+    if (!Probe(first)) {
+        failure_ = run.pictures[0] + ": " + failure_;
+        return false;
+    }
+    frameCount_ = RunFrameCount(runPictures_, run.rate, frameRateCode_);
+    if (!run.sound.empty()) {
+        std::string why;
+        const std::string sound = AbsolutePath(run.sound);
+        if (!CheckInputPath(sound, &why)) {
+            failure_ = why;
+            return false;
+        }
+        soundSource_ = pipes_.LiteralName("sound", sound);
+        if (soundSource_.empty()) {
+            failure_ = "cannot link the sound";
+            return false;
+        }
+        if (!ProbeSound()) {
+            failure_ = run.sound + ": " + failure_;
+            return false;
+        }
+    }
+    LogMessage(2, "KAVQ1FileEncoder: %d pictures at %s a second, %d frames, %s", runPictures_, runRate_.c_str(),
+               frameCount_, hasAudio_ ? "sound" : "no sound");
+    return true;
+}
+
+bool KAVQ1FileEncoder::ProbeSound() {
+    CAppLaunch probe(kToolFfprobe, kSoundProbe, {soundSource_}, true, pipes_.Path());
+    int channels = 0;
+    if (!FinishProbe(probe, soundSource_, failure_,
+                     [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
+        return false;
+    hasAudio_ = channels > 0;
+    if (!hasAudio_) failure_ = "ffprobe finds no sound in it";
+    return hasAudio_;
+}
+
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
     double streamDuration = 0, formatDuration = 0;
     long long taggedFrames = 0;
     // Both probes run at once: each is mostly the tool's own start-up. The
     // sound probe's answer counts only once the picture probe has opened
     // the source; a still picture has no sound to ask about.
-    stillPicture_ = IsStillPicture(source);
+    stillPicture_ = runPictures_ > 0 || IsStillPicture(source);
     std::unique_ptr<CAppLaunch> soundProbe;
     if (!stillPicture_)
         soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe,
@@ -205,7 +330,10 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
         taggedFrames = p.GetInteger("STREAM", "TAG:NUMBER_OF_FRAMES");
     });
     if (!ok || sourcePicture_.width <= 0 || sourcePicture_.height <= 0) {
-        if (ok) failure_ = "it holds no picture";
+        // What the picture's own header says is wrong, where it says so.
+        const std::string fault = stillPicture_ ? PictureFileFault(source) : std::string();
+        if (!fault.empty()) failure_ = fault;
+        else if (ok) failure_ = "it holds no picture";
         if (soundProbe) soundProbe->Terminate(200);  // never leave it running
         return false;
     }
@@ -265,6 +393,13 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
             std::memset(w->cbPlane + lumaBytes_ / 4, 128, chromaBytes - lumaBytes_ / 4);
             std::memset(w->crPlane + lumaBytes_ / 4, 128, chromaBytes - lumaBytes_ / 4);
         }
+        if (padded_) {
+            // The bars: studio-range black (16, 128, 128) over the whole
+            // frame; each picture is placed over its middle.
+            std::memset(w->lumaPlane, 16, lumaBytes_);
+            std::memset(w->cbPlane, 128, chromaBytes);
+            std::memset(w->crPlane, 128, chromaBytes);
+        }
         w->output.reset(new uint8_t[budgetBytes_]());
         w->encoder = std::make_unique<KVQ1Encoder>(sizeClass_, budgetSectors_, frameRateCode_);
         Worker* raw = w.get();
@@ -282,8 +417,8 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     videoPipe_ = OpenFifoForReading(videoPipePath_);
     if (videoPipe_ < 0) return false;
     const std::string filter =
-        PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_);
-    expandRange_ = ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
+        PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_, fitWidth_, fitHeight_);
+    expandRange_ = !padded_ && ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(),
                expandRange_ ? " (range expanded as read)" : "");
     if (rawRgba_) {
@@ -292,6 +427,15 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
             kToolFfmpeg, "-f rawvideo -pix_fmt rgba -s %s -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
             std::initializer_list<std::string>{size, toolSource_, filter, RateText(frameRateCode_), kVideoPipeName},
             false, pipes_.Path());
+        return videoTool_->started;
+    }
+    if (runPictures_ > 0) {
+        // The pictures at their own rate, brought to the card's by the filter.
+        std::vector<std::string> args = {"-nostdin", "-framerate", runRate_};
+        args.insert(args.end(), runInput_.begin(), runInput_.end());
+        args.insert(args.end(), {"-vf", filter, "-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-y",
+                                 kVideoPipeName});
+        videoTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, pipes_.Path());
         return videoTool_->started;
     }
     videoTool_ = std::make_unique<CAppLaunch>(
@@ -308,7 +452,7 @@ bool KAVQ1FileEncoder::StartAudio() {
     if (audioPipe_ < 0) return false;
     audioBuffer_.assign(static_cast<size_t>(audioShareMax_), 0);
     audioTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, "-i \"%s\" -f s24le -ar 48000 -ac 2 -acodec pcm_s24le -y %s",
-                                              std::initializer_list<std::string>{toolSource_, kAudioPipeName}, false,
+                                              std::initializer_list<std::string>{soundSource_, kAudioPipeName}, false,
                                               pipes_.Path());
     return audioTool_->started;
 }
@@ -323,6 +467,12 @@ void KAVQ1FileEncoder::EndVideo(const char* why) {
         // Ended of itself, or stalled: either way it is no longer wanted.
         if (!videoTool_->Wait(0)) videoTool_->Terminate(200);
         LogMessage(3, "KAVQ1FileEncoder: picture decode exit code %d", videoTool_->exitCode);
+        if (nextAssign_ == 0 && endCause_.empty())
+            endCause_ = sourceName_ + (videoTool_->exitCode != 0 ? ": ffmpeg could not decode it (exit code " +
+                                                                     std::to_string(videoTool_->exitCode) + ")"
+                                                               : ": ffmpeg gave no picture of it");
+    } else if (nextAssign_ == 0 && endCause_.empty()) {
+        endCause_ = sourceName_ + ": the picture decode did not run (" + why + ")";
     }
 }
 
@@ -355,6 +505,7 @@ void KAVQ1FileEncoder::PictureComplete() {
 // in limited range are expanded piece by piece as read, while the bytes the
 // read brought are still in the cache (the filler lines are never touched).
 bool KAVQ1FileEncoder::ReadPicture() {
+    if (padded_) return ReadPaddedPicture();
     Worker& w = *workers_[fillIndex_];
     const int chromaIn = lumaBytes_ / 4;
     struct Part {
@@ -385,17 +536,46 @@ bool KAVQ1FileEncoder::ReadPicture() {
         if (w.received >= pictureBytes_) PictureComplete();
         return true;
     }
-    if (got == 0) {
-        // Every writer has gone: the tool finished, died or was killed. A
-        // partly received picture is dropped.
-        w.received = 0;
-        EndVideo("end of pictures");
+    return PictureReadFailed(w, got);
+}
+
+// A read of the picture pipe that gave nothing (`got` 0 or -1): every writer
+// has gone (the tool finished, died or was killed) or the pipe failed, and
+// a partly received picture is dropped; or there is nothing yet (false).
+bool KAVQ1FileEncoder::PictureReadFailed(Worker& w, ssize_t got) {
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+    w.received = 0;
+    EndVideo(got == 0 ? "end of pictures" : strerror(errno));
+    return true;
+}
+
+// A picture fitted inside the frame arrives at its own size: read whole
+// into the staging buffer, then laid row by row over the middle of the
+// worker's planes, whose bars are black already.
+bool KAVQ1FileEncoder::ReadPaddedPicture() {
+    Worker& w = *workers_[fillIndex_];
+    const size_t luma = size_t(fitWidth_) * fitHeight_, chroma = luma / 4;
+    if (staging_.size() != luma + 2 * chroma) staging_.assign(luma + 2 * chroma, 0);
+    ssize_t got = read(videoPipe_, staging_.data() + w.received, staging_.size() - size_t(w.received));
+    if (got > 0) {
+        w.received += static_cast<int>(got);
+        if (size_t(w.received) < staging_.size()) return true;
+        const int frameWidth = sizeClass_ == 1 ? 1920 : 3840;
+        const uint8_t* in = staging_.data();
+        for (int y = 0; y < fitHeight_; ++y)
+            std::memcpy(w.lumaPlane + size_t(fitY_ + y) * frameWidth + fitX_, in + size_t(y) * fitWidth_,
+                        size_t(fitWidth_));
+        uint8_t* planes[2] = {w.cbPlane, w.crPlane};
+        for (int p = 0; p < 2; ++p) {
+            const uint8_t* c = in + luma + size_t(p) * chroma;
+            for (int y = 0; y < fitHeight_ / 2; ++y)
+                std::memcpy(planes[p] + size_t(fitY_ / 2 + y) * (frameWidth / 2) + fitX_ / 2,
+                            c + size_t(y) * (fitWidth_ / 2), size_t(fitWidth_ / 2));
+        }
+        PictureComplete();
         return true;
     }
-    if (errno == EAGAIN || errno == EINTR) return false;
-    w.received = 0;
-    EndVideo(strerror(errno));
-    return true;
+    return PictureReadFailed(w, got);
 }
 
 bool KAVQ1FileEncoder::ReadSound() {

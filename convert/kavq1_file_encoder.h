@@ -19,6 +19,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,33 @@ namespace rk {
 
 class CAppLaunch;
 
+// A numbered run of pictures played as one video: the pictures in frame
+// order (the sequence rule has chosen them; the tools see them through
+// contiguous links, never a pattern of the person's), shown `rate` pictures
+// a second and brought to the card's rate as any video is (a picture is
+// repeated, or skipped, by the same rate step), with the sound of `sound`.
+// Pictures have no fields and no sound: nothing is deinterlaced, and the
+// frames are silent unless a sound file is given.
+struct PictureRun {
+    std::vector<std::string> pictures;
+    double rate = 0;     // pictures a second; 0: one picture a frame of the card
+    std::string sound;   // a sound file of any kind ffmpeg reads; empty: silence
+    PictureFit fit = PictureFit::kStretch;
+};
+
+// How a picture of another shape is laid on the frame, decided once the
+// probe has found it: `decide`, when set, is asked with the picture before
+// any tool starts, may change `fit`, and gives up with false.
+struct PictureFitting {
+    PictureFit fit = PictureFit::kStretch;
+    std::function<bool(const SourcePicture& picture, PictureFit& fit)> decide;
+};
+
+// The frames a run of `pictures` pictures at `rate` a second (0: one a
+// frame) makes on a card of rate code `frameRateCode`: its length in
+// seconds at the card's rate, rounded, at least one.
+int RunFrameCount(int pictures, double rate, int frameRateCode);
+
 class KAVQ1FileEncoder {
 public:
     // sizeClass 1 (1920x1080) or 2 (3840x2160); budgetSectors = (clusters per
@@ -40,6 +68,13 @@ public:
     // picture being read, and there are never more workers than frames.
     KAVQ1FileEncoder(const std::string& source, int sizeClass, int budgetSectors, int frameRateCode,
                      bool limitedRange, bool deinterlace, int processors = 0);
+    // The same with the picture's fitting (a still picture of another shape).
+    KAVQ1FileEncoder(const std::string& source, int sizeClass, int budgetSectors, int frameRateCode,
+                     bool limitedRange, bool deinterlace, const PictureFitting& fitting);
+    // A numbered run of pictures as a video. Its frame count is the run's
+    // length at the card's rate: N pictures at r a second give N x R / r
+    // frames (rounded) on a card of R frames a second.
+    KAVQ1FileEncoder(const PictureRun& run, int sizeClass, int budgetSectors, int frameRateCode, bool limitedRange);
     // A still picture this program has just written itself (a title card):
     // its size and pixel layout are known and it has no sound, so nothing is
     // probed and no sound process runs. The picture command is the one the
@@ -60,8 +95,15 @@ public:
     // Why it did not open, in words ("ffprobe finds no picture in it");
     // empty once opened.
     const std::string& FailureCause() const { return failure_; }
+    // The fitting's `decide` gave up: nothing was started.
+    bool Cancelled() const { return cancelled_; }
     // Frames the source is expected to give (from the probe).
     int FrameCount() const { return frameCount_; }
+    // The source's picture as the probe found it.
+    const SourcePicture& Picture() const { return sourcePicture_; }
+    // Why the pictures ended before the first one came ("x.png: ffmpeg could
+    // not decode it (exit code 1)"); empty otherwise.
+    const std::string& EndCause() const { return endCause_; }
     // The source has at least one sound channel.
     bool HasAudio() const { return hasAudio_; }
     int WorkerCount() const { return workerCount_; }
@@ -89,8 +131,13 @@ private:
     struct Worker;
 
     void Open(const std::string& sourcePath, int sizeClass, int budgetSectors, int frameRateCode,
-              bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill);
+              bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill,
+              const PictureRun* run = nullptr, const PictureFitting* fitting = nullptr);
+    bool OpenRun(const PictureRun& run);
     bool Probe(const std::string& source);
+    bool ProbeSound();
+    bool ReadPaddedPicture();
+    bool PictureReadFailed(Worker& w, ssize_t got);
     bool StartVideo(bool limitedRange, bool deinterlace);  // from toolSource_
     bool StartAudio();
     void StartWorkers(int processors);
@@ -106,7 +153,10 @@ private:
     int sizeClass_ = 1;
     int frameCount_ = 0;
     bool opened_ = false;
+    bool cancelled_ = false;
     std::string failure_;
+    std::string endCause_;
+    std::string sourceName_;  // the source as the caller named it, for causes
     bool hasAudio_ = false;
     bool stillPicture_ = false;
     bool rawRgba_ = false;  // our own still as bare RGBA rows
@@ -119,6 +169,17 @@ private:
 
     CPipeFolder pipes_;
     std::string toolSource_;  // the source's plain name in pipes_, for the tools
+    std::string soundSource_;  // where the sound comes from (the source, or a run's sound file)
+    // A run of pictures: their count, the image reader's input words and
+    // the pictures' rate as the tool reads it.
+    int runPictures_ = 0;
+    std::vector<std::string> runInput_;
+    std::string runRate_;
+    // A picture fitted inside the frame: its size and place, and the
+    // picture as the tool gives it, placed on black once whole.
+    bool padded_ = false;
+    int fitWidth_ = 0, fitHeight_ = 0, fitX_ = 0, fitY_ = 0;
+    std::vector<uint8_t> staging_;
     std::string videoPipePath_, audioPipePath_;
 
     std::unique_ptr<CAppLaunch> videoTool_;

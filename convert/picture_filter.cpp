@@ -1,5 +1,7 @@
 #include "convert/picture_filter.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -74,14 +76,17 @@ std::string ZimgSteps(int width, int height, bool bt601, bool limitedRange) {
     return f + ",format=yuv420p";
 }
 
-std::string Chain(int sizeClass, int frameRateCode, const char* outRange, bool deinterlace) {
+std::string Chain(int width, int height, int frameRateCode, const char* outRange, bool deinterlace) {
     std::string f = deinterlace ? kDeinterlace : "";
     f += "fps=";
     f += RateText(frameRateCode);
-    f += sizeClass == 2 ? ",scale=3840:2160:out_range=" : ",scale=1920:1080:out_range=";
+    f += ",scale=" + std::to_string(width) + ":" + std::to_string(height) + ":out_range=";
     f += outRange;
     return f;
 }
+
+int FrameWidth(int sizeClass) { return sizeClass == 2 ? 3840 : 1920; }
+int FrameHeight(int sizeClass) { return sizeClass == 2 ? 2160 : 1080; }
 
 // Pixel formats whose pictures are RGB (grey and palettes too), by the
 // beginning of ffmpeg's name; everything else is Y'CbCr.
@@ -141,27 +146,52 @@ bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& 
 }
 
 std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace) {
-    return Chain(sizeClass, frameRateCode, limitedRange ? "tv" : "pc", deinterlace);
+    return Chain(FrameWidth(sizeClass), FrameHeight(sizeClass), frameRateCode, limitedRange ? "tv" : "pc",
+                 deinterlace);
+}
+
+void FittedSize(int width, int height, int frameWidth, int frameHeight, PictureFit fit, int& fittedWidth,
+                int& fittedHeight) {
+    fittedWidth = frameWidth;
+    fittedHeight = frameHeight;
+    if (fit != PictureFit::kPad || width <= 0 || height <= 0) return;
+    // Compared in 64 bits: 20000 x 3840 overflows nothing, nor does a
+    // picture of any size a probe reports.
+    const int64_t across = int64_t(width) * frameHeight, down = int64_t(height) * frameWidth;
+    auto even = [](int64_t v) { return int(std::max<int64_t>(2, (v + 1) / 2 * 2)); };
+    if (across > down) {
+        // Wider than the frame: full width, bars above and below.
+        const int h = even((down + width / 2) / width);
+        if (h < frameHeight - 1) fittedHeight = h;
+    } else if (across < down) {
+        // Narrower: full height, bars left and right.
+        const int w = even((across + height / 2) / height);
+        if (w < frameWidth - 1) fittedWidth = w;
+    }
 }
 
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
-                          const SourcePicture& source) {
+                          const SourcePicture& source, int width, int height) {
+    if (width <= 0 || height <= 0) {
+        width = FrameWidth(sizeClass);
+        height = FrameHeight(sizeClass);
+    }
+    const bool whole = width == FrameWidth(sizeClass) && height == FrameHeight(sizeClass);
     const PictureRoad road = RoadOf(source);
     if (road != PictureRoad::kPassThrough) {
         std::string f = deinterlace ? kDeinterlace : "";
         f += "fps=";
         f += RateText(frameRateCode);
-        const int width = sizeClass == 2 ? 3840 : 1920, height = sizeClass == 2 ? 2160 : 1080;
         f += ",";
         f += road == PictureRoad::kFromRgb ? RgbToFrameSteps(width, height, limitedRange)
                                            : Bt601ToFrameSteps(width, height, limitedRange);
         return f;
     }
-    if (!ExpandsRangeByTable(sizeClass, limitedRange, source))
-        return ScalerPictureFilter(sizeClass, frameRateCode, limitedRange, deinterlace);
+    if (!whole || !ExpandsRangeByTable(sizeClass, limitedRange, source))
+        return Chain(width, height, frameRateCode, limitedRange ? "tv" : "pc", deinterlace);
     // The scaler passes a limited-range picture of the right size through
     // untouched; the caller then expands it.
-    return Chain(sizeClass, frameRateCode, "tv", deinterlace);
+    return Chain(width, height, frameRateCode, "tv", deinterlace);
 }
 
 uint8_t FullRangeSample(uint8_t v, bool chroma) { return uint8_t(chroma ? ScalerChroma(v) : ScalerLuma(v)); }

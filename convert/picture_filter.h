@@ -35,6 +35,19 @@ struct SourcePicture {
     std::string colorSpace;      // ffprobe's color_space ("bt709", "smpte170m", "unknown" or empty)
 };
 
+// How a picture of another shape than the card's frame fills it: stretched
+// over the whole frame (the default), or scaled to fit inside it with its
+// own shape kept and the rest of the frame black (letterbox or pillarbox).
+enum class PictureFit : int { kStretch = 0, kPad };
+
+// The size a `width` x `height` picture takes inside a `frameWidth` x
+// `frameHeight` frame: the whole frame when stretched (and when the shapes
+// agree to within one pixel), else the largest size of the picture's shape
+// that fits, both sides even (4:2:0 chroma covers pixel pairs). A picture
+// of no size takes the whole frame.
+void FittedSize(int width, int height, int frameWidth, int frameHeight, PictureFit fit, int& fittedWidth,
+                int& fittedHeight);
+
 // How a source's pictures reach the card's BT.709 Y'CbCr.
 enum class PictureRoad {
     kPassThrough,  // Y'CbCr in BT.709 (or a matrix we leave alone): scaled as they are
@@ -68,9 +81,10 @@ SourcePicture ReadSourcePicture(CINIParser& probe);
 // `source` qualifies for ExpandsRangeByTable the scaler is asked for limited
 // range (it then passes the pictures through) and the caller expands them.
 // Sources whose road is not kPassThrough are converted by zimg in place of
-// the scaler, to the same size and range.
+// the scaler, to the same size and range. `width` x `height`, when given,
+// replaces the card's picture size (a picture fitted inside the frame).
 std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace,
-                          const SourcePicture& source);
+                          const SourcePicture& source, int width = 0, int height = 0);
 
 // The same chain with the scaler's own range step, for a source that passes
 // through: the reference the expanded pictures must match byte for byte.

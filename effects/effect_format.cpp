@@ -1,5 +1,7 @@
 #include "effects/effect_format.h"
 
+#include "convert/picture_run.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -19,20 +21,6 @@ uint16_t ReadLE16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 void WriteLE16(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Adds one to a run of decimal digits; a run of nines grows by a digit.
-void IncrementDigits(std::string& digits) {
-    for (size_t i = digits.size(); i-- > 0;) {
-        if (digits[i] != '9') {
-            ++digits[i];
-            return;
-        }
-        digits[i] = '0';
-    }
-    digits.insert(digits.begin(), '1');
 }
 
 }  // namespace
@@ -150,37 +138,11 @@ uint64_t EffectFileSlotBytes(uint64_t frames, uint64_t clustersPerFrame) {
 
 std::vector<std::string> PictureSequence(const std::string& path,
                                          const std::function<bool(const std::string&)>& exists, size_t limit) {
-    std::vector<std::string> files;
-    size_t nameStart = path.rfind('/');
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    if (path.size() < nameStart + 4) return files;
-    // Backwards from the character before the last three.
-    long long i = static_cast<long long>(path.size()) - 4;
-    while (i >= static_cast<long long>(nameStart) && !IsDigit(path[size_t(i)])) --i;
-    if (i < static_cast<long long>(nameStart)) return files;
-    size_t last = size_t(i);
-    while (i >= static_cast<long long>(nameStart) && IsDigit(path[size_t(i)])) --i;
-    size_t first = size_t(i + 1);
-    std::string before = path.substr(0, first);
-    std::string after = path.substr(last + 1);
-    std::string digits = path.substr(first, last - first + 1);
-    while (files.size() < limit) {
-        std::string candidate = before + digits + after;
-        if (!exists(candidate)) break;
-        files.push_back(std::move(candidate));
-        IncrementDigits(digits);
-    }
-    return files;
+    return NumberedPictures(path, exists, limit);
 }
 
 std::vector<std::string> PictureSequence(const std::string& path, size_t limit) {
-    return PictureSequence(
-        path,
-        [](const std::string& p) {
-            struct stat st;
-            return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-        },
-        limit);
+    return NumberedPictures(path, limit);
 }
 
 }  // namespace rk

@@ -28,6 +28,7 @@
 #include "effects/stinger.h"
 #include "media/item_exporter.h"
 #include "media/item_writer.h"
+#include "media/picture_sequence.h"
 #include "media/slot_stream.h"
 #include "media/thumbnail.h"
 #include "ui/operator.h"
@@ -291,7 +292,10 @@ bool ConvertChosenSound(IOperator& op, const std::string& soundPath, int frames,
 EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath) {
     EffectOpOutcome out;
     if (!IsHdMode(card.VideoMode()) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
-    std::vector<std::string> files = PictureSequence(picturePath);
+    PictureRunEnd end;
+    std::vector<std::string> files = NumberedPictures(picturePath, kMaxEffectPictures, &end);
+    // A FIFO or a folder in the run's place ends it: said before anything else.
+    WarnPictureRunEnd(op, end, files.size());
     if (files.size() < 2) return Failed(op, IDS_VIDEO_TOO_SHORT);
     const int n = static_cast<int>(files.size());
 

@@ -21,6 +21,7 @@
 #include "effects/logo_source.h"
 #include "media/item_exporter.h"
 #include "media/item_writer.h"
+#include "media/picture_sequence.h"
 #include "media/slot_stream.h"
 #include "media/thumbnail.h"
 #include "ui/operator.h"
@@ -176,6 +177,7 @@ AddLogoOutcome AddLogoFromPath(IOperator& op, CSDCard& card, int slot, const std
     }
     LogoPictures pictures = FindLogoPictures(AbsolutePath(path), kMaxEntryFrames);
     out.pictures = static_cast<int>(pictures.paths.size());
+    WarnPictureRunEnd(op, pictures.end, pictures.paths.size());
 
     int speed = 0;
     if (!ChooseLogoSpeed(op, speed)) return out;

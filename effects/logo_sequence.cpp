@@ -32,7 +32,7 @@ LogoPictures FindLogoPictures(const std::string& chosen, size_t limit) {
     out.first = std::stoll(chosen.substr(size_t(first), size_t(out.width)));
     // The pictures themselves by the effects' sequence rule: one rule for
     // every numbered run.
-    out.paths = PictureSequence(chosen, limit);
+    out.paths = NumberedPictures(chosen, limit, &out.end);
     // The chosen picture itself, even where its digits read back otherwise.
     if (out.paths.empty()) {
         out.numbered = false;

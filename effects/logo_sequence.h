@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "convert/picture_run.h"
+
 namespace rk {
 
 struct LogoPictures {
@@ -21,6 +23,8 @@ struct LogoPictures {
     std::string prefix, suffix;
     int width = 0;
     long long first = 0;
+    // What ended the run early, when it was not a gap (a FIFO, a folder).
+    PictureRunEnd end;
 };
 
 // Finds the sequence of `chosen`, at most `limit` pictures; a numbered

@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "base/string_ids.h"
+#include "base/texts.h"
 #include "card/card_directory.h"
 #include "card/card_item.h"
 #include "card/sd_card.h"
@@ -21,6 +22,18 @@ DeleteOutcome Commit(IOperator& op, CSDCard& card, const CardDirectory& before, 
     return out;
 }
 
+// The question, then on its own line the item it is about ("Video 3 'Intro'"),
+// so the person answers for the item and not for a row of the list.
+MsgResult AskAbout(IOperator& op, const std::string& question, const std::string& target) {
+    return op.ShowMessage(kMsgQuestion, kIconQuestion, question + "\n\n" + target);
+}
+
+std::string VideoTarget(const CardDirectory& dir, int slot) {
+    const std::string name = dir.VideoNameUtf8(slot);
+    const int row = ListPositionOfVideo(dir, slot) + 1;
+    return name.empty() ? FormatText(IDS_ITEM_VIDEO, row) : FormatText(IDS_ITEM_NAMED_VIDEO, row, name.c_str());
+}
+
 }  // namespace
 
 DeleteOutcome DeleteVideo(IOperator& op, CSDCard& card, int slot) {
@@ -28,8 +41,8 @@ DeleteOutcome DeleteVideo(IOperator& op, CSDCard& card, int slot) {
     CardDirectory& dir = card.Directory();
     if (slot < 0 || slot >= kVideoCount || !dir.Video(slot).Used()) return out;
     const int used = PlaylistsUsingVideo(dir, slot);
-    const MsgResult answer = used > 0 ? MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_VIDEO_USED, used)
-                                      : MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_VIDEO_UNUSED);
+    const std::string question = used > 0 ? FormatText(IDS_DELETE_VIDEO_USED, used) : LoadText(IDS_DELETE_VIDEO_UNUSED);
+    const MsgResult answer = AskAbout(op, question, VideoTarget(dir, slot));
     if (answer != kResultYes) return out;
     const CardDirectory before = dir;
     bool changed[kPlaylistCount] = {};
@@ -55,7 +68,7 @@ DeleteOutcome DeleteStill(IOperator& op, CSDCard& card, int slot) {
     DeleteOutcome out;
     CardDirectory& dir = card.Directory();
     if (slot < 0 || slot >= kStillCount || !dir.Still(slot).Used()) return out;
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_STILL) != kResultYes) return out;
+    if (AskAbout(op, LoadText(IDS_DELETE_STILL), FormatText(IDS_PLAYER_STILL, slot + 1)) != kResultYes) return out;
     const CardDirectory before = dir;
     dir.ClearStill(slot);
     return Commit(op, card, before, out);
@@ -65,7 +78,7 @@ DeleteOutcome DeleteEffect(IOperator& op, CSDCard& card, int slot) {
     DeleteOutcome out;
     CardDirectory& dir = card.Directory();
     if (slot < 0 || slot >= kEffectCount || !dir.Effect(slot).Used()) return out;
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_EFFECT) != kResultYes) return out;
+    if (AskAbout(op, LoadText(IDS_DELETE_EFFECT), FormatText(IDS_ITEM_EFFECT, slot + 1)) != kResultYes) return out;
     const CardDirectory before = dir;
     // The head only: Switch and Hue stay with the slot.
     dir.SetEffect(slot, EntryHead{});
@@ -76,7 +89,7 @@ DeleteOutcome DeleteLogo(IOperator& op, CSDCard& card, int slot) {
     DeleteOutcome out;
     CardDirectory& dir = card.Directory();
     if (slot < 0 || slot >= kLogoCount || !dir.Logo(slot).Used()) return out;
-    if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_DELETE_LOGO) != kResultYes) return out;
+    if (AskAbout(op, LoadText(IDS_DELETE_LOGO), FormatText(IDS_ITEM_LOGO, slot + 1)) != kResultYes) return out;
     const CardDirectory before = dir;
     dir.SetLogo(slot, EntryHead{});
     return Commit(op, card, before, out);

@@ -43,6 +43,8 @@ int CEncoderSlotSource::Next(uint8_t* slot, size_t bytes) {
     return enc_.GetNextFrame(slot) ? 1 : 0;
 }
 
+std::string CEncoderSlotSource::Cause() const { return enc_.EndCause(); }
+
 int CCardSlotSource::Next(uint8_t* slot, size_t bytes) {
     if (static_cast<uint64_t>(read_) * kClusterSize > bytes) return -1;
     if (!card_.ReadClusters(static_cast<uint32_t>(next_), slot, read_)) return -1;
@@ -79,7 +81,10 @@ PumpResult PumpSlots(IOperator& op, ISlotSource& source, ISlotSink& sink, uint64
             break;
         }
         if (got == 0) {
-            if (r.moved == 0 && rules.emptySourceFails) r.status = PumpStatus::kReadError;
+            if (r.moved == 0 && rules.emptySourceFails) {
+                r.status = PumpStatus::kReadError;
+                r.cause = source.Cause();
+            }
             break;
         }
         if (rules.pumpBeforePut && op.PumpMessages()) {

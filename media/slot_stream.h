@@ -61,6 +61,8 @@ class CEncoderSlotSource : public ISlotSource {
 public:
     explicit CEncoderSlotSource(KAVQ1FileEncoder& encoder) : enc_(encoder) {}
     int Next(uint8_t* slot, size_t bytes) override;
+    // Why the encoder gave no frame at all (the decode tool failed on the source).
+    std::string Cause() const override;
 
 private:
     KAVQ1FileEncoder& enc_;
@@ -136,7 +138,8 @@ struct PumpRules {
     bool reportProgress = true;
     int64_t progressOffset = 1;
     int64_t progressBase = 0;
-    // A source that ends before its first slot has failed.
+    // A source that ends before its first slot has failed (with what its
+    // Cause() says).
     bool emptySourceFails = true;
     // Called after slot `index` was put (the thumbnail maker takes its copy here).
     std::function<void(uint64_t index, const uint8_t* slot)> afterPut;

@@ -54,8 +54,26 @@ OpOutcome AddStillFromPath(IOperator& op, CSDCard& card, int slot, const std::st
         out.result = OpResult::kFailed;
         return out;
     }
+    // A picture of another shape than the frame's asks whether it keeps its
+    // shape on black bars or is stretched (the default), once its size is known.
+    PictureFitting fitting;
+    fitting.decide = [&](const SourcePicture& picture, PictureFit& fit) {
+        const int frameWidth = mode.sizeClass == 2 ? 3840 : 1920, frameHeight = mode.sizeClass == 2 ? 2160 : 1080;
+        int w = 0, h = 0;
+        FittedSize(picture.width, picture.height, frameWidth, frameHeight, PictureFit::kPad, w, h);
+        if (w == frameWidth && h == frameHeight) return true;
+        PictureFitChoice choice;
+        choice.picture = source;
+        choice.width = picture.width;
+        choice.height = picture.height;
+        choice.pad = fit == PictureFit::kPad;
+        if (!op.ChoosePictureFit(choice)) return false;
+        fit = choice.pad ? PictureFit::kPad : PictureFit::kStretch;
+        return true;
+    };
     KAVQ1FileEncoder encoder(source, mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate,
-                             options.limitedRange, options.deinterlace);
+                             options.limitedRange, options.deinterlace, fitting);
+    if (encoder.Cancelled()) return out;
     if (!encoder.IsOpened()) {
         ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, source + ": " + encoder.FailureCause());
         out.result = OpResult::kFailed;

@@ -32,6 +32,7 @@
 #include "base/safe_open.h"
 #include "media/item_exporter.h"
 #include "media/item_writer.h"
+#include "media/picture_sequence.h"
 #include "media/slot_buffer.h"
 #include "media/slot_stream.h"
 #include "ui/operator.h"
@@ -104,7 +105,7 @@ AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const s
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     const int cpf = card.ClustersPerFrame();
     const size_t slotBytes = static_cast<size_t>(cpf) * kClusterSize;
-    const std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
+    std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
     const bool kavq1 = IsKAVQ1Path(source);
     // Every refusal before the copy: the operator is told, nothing is written.
     // The detail names the source and what is wrong with it.
@@ -164,21 +165,36 @@ AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const s
         slots = std::make_unique<CCheckedKAVQ1Source>(file.fd, mode.sizeClass, mode.frameRate,
                                                       static_cast<int>(slotBytes));
     } else {
+        const VideoPictures pictures = FindVideoPictures(op, card, source, options);
+        if (pictures.from == VideoPicturesFrom::kCancelled) return out;
+        if (pictures.from == VideoPicturesFrom::kFailed) return Fail(IDS_CANT_OPEN_VIDEO, pictures.cause);
+        const bool run = pictures.from == VideoPicturesFrom::kRun;
+        if (run && nameOverride.empty()) name = VideoNameFromPath(pictures.pictures[0]);
         // ffmpeg opens the source itself: a FIFO, a folder or a device there
         // would keep it waiting for ever, and us waiting for its pictures.
         std::string why;
-        if (!CheckInputPath(source, &why)) return Fail(IDS_CANT_OPEN_VIDEO, why);
+        if (!run && !CheckInputPath(source, &why)) return Fail(IDS_CANT_OPEN_VIDEO, why);
         // The tools' start-up (the probes) ends on Stop too.
         CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
-        encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
-                                                     mode.frameRate, options.limitedRange, options.deinterlace);
+        if (run) {
+            PictureRun pictureRun;
+            pictureRun.pictures = pictures.pictures;
+            pictureRun.rate = options.pictureRate;
+            pictureRun.sound = options.sound;
+            encoder = std::make_unique<KAVQ1FileEncoder>(pictureRun, mode.sizeClass, FrameBudgetSectors(cpf),
+                                                         mode.frameRate, options.limitedRange);
+        } else {
+            encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
+                                                         mode.frameRate, options.limitedRange, options.deinterlace);
+        }
         if (!encoder->IsOpened()) {
             if (stopScope.Fired()) {
                 MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
                 out.result = OpResult::kStopped;
                 return out;
             }
-            return Fail(IDS_CANT_OPEN_VIDEO, source + ": " + encoder->FailureCause());
+            // A run's causes name the picture or sound file concerned.
+            return Fail(IDS_CANT_OPEN_VIDEO, run ? encoder->FailureCause() : source + ": " + encoder->FailureCause());
         }
         frameCount = encoder->FrameCount() > 0 ? static_cast<uint64_t>(encoder->FrameCount()) : 0;
         slots = std::make_unique<CEncoderSlotSource>(*encoder);

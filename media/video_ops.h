@@ -29,6 +29,11 @@ class IOperator;
 struct ImportOptions {
     bool limitedRange = false;  // "YUV Range": index 0 "Full" (false), 1 "Limited" (true)
     bool deinterlace = true;    // "Deinterlace": index 0 "On" (true), 1 "Off" (false)
+    // A numbered run of pictures imported as a video: pictures a second
+    // (0: one picture a frame of the card) and a sound file played with
+    // them (empty: silence). A single file ignores both.
+    double pictureRate = 0;
+    std::string sound;
 };
 
 // kRefused: file dialog cancelled, duration question answered No,
@@ -68,6 +73,9 @@ AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& re
 
 // The same without the dialog: adds `source` into entry `slot`. `name`, when
 // not empty, replaces the name taken from the source path (cut the same way).
+// A source that is a numbered run of pictures (a printf-style pattern, or a
+// numbered picture whose run the person takes) is imported as one video
+// named after its first picture (media/picture_sequence.h).
 AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
                                  const ImportOptions& options, const std::string& name = std::string());
 

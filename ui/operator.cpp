@@ -1,10 +1,13 @@
 #include "ui/operator.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 
 #include "base/log.h"
+#include "base/string_ids.h"
 #include "base/texts.h"
 
 namespace rk {
@@ -32,6 +35,20 @@ bool IOperator::ChooseEffectType(EffectTypeChoice& choice) {
 }
 
 bool IOperator::EditKeyframes(const KeyframeEdit& edit) { return edit.effect != nullptr; }
+
+bool IOperator::ChoosePictureSequence(PictureSequenceChoice& choice) {
+    const std::string name = choice.firstPicture.substr(choice.firstPicture.rfind('/') + 1);
+    const std::string text = FormatText(IDS_IMPORT_SEQUENCE_QUESTION, name.c_str(), choice.pictures,
+                                        choice.duration.c_str());
+    choice.whole = ShowMessage(Message{kMsgQuestion, kIconQuestion, text, choice.firstPicture}) == kResultYes;
+    return true;
+}
+
+bool IOperator::ChoosePictureFit(PictureFitChoice& choice) {
+    const std::string text = FormatText(IDS_PICTURE_FIT_QUESTION, choice.width, choice.height);
+    choice.pad = ShowMessage(Message{kMsgQuestion, kIconQuestion, text, choice.picture}) == kResultYes;
+    return true;
+}
 
 MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...) {
     va_list args;
@@ -62,6 +79,32 @@ const char* ProgressUnitName(ProgressUnit unit) {
     case ProgressUnit::kSteps: break;
     }
     return "";
+}
+
+std::string DurationClockText(double seconds) {
+    const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    char out[32];
+    if (s >= 3600)
+        std::snprintf(out, sizeof(out), "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+    else
+        std::snprintf(out, sizeof(out), "%ld:%02ld", s / 60, s % 60);
+    return out;
+}
+
+ProgressPace ProgressPaceOf(int64_t position, int64_t total, double seconds, const std::string& unitName,
+                            double bytesPerUnit, const std::string& megabytesName) {
+    ProgressPace pace;
+    if (position <= 0 || seconds <= 0.05) return pace;
+    position = std::min(position, std::max<int64_t>(total, 1));
+    const double perSecond = static_cast<double>(position) / seconds;
+    char rate[64];
+    if (bytesPerUnit > 0)
+        std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond * bytesPerUnit / 1e6, megabytesName.c_str());
+    else
+        std::snprintf(rate, sizeof(rate), "%.1f %s/s", perSecond, unitName.empty() ? "steps" : unitName.c_str());
+    pace.rate = rate;
+    pace.left = DurationClockText(static_cast<double>(std::max<int64_t>(total - position, 0)) / perSecond);
+    return pace;
 }
 
 }  // namespace rk

@@ -91,6 +91,26 @@ struct KeyframeEdit {
     bool cutMode = false;
 };
 
+// A numbered picture chosen where a video is added: the run of pictures it
+// begins (by the sequence rule) may be imported whole as one video, or the
+// picture alone as before. The front-end answers in `whole`, which holds the
+// preselection (the picture alone) when it is asked.
+struct PictureSequenceChoice {
+    std::string firstPicture;
+    int pictures = 0;      // in the run, the chosen one first
+    int64_t frames = 0;    // of the video the run makes on the card
+    std::string duration;  // of that video, as the lists show durations
+    bool whole = false;
+};
+
+// A still picture of another shape than the card's frame: stretched over
+// the whole frame (the preselection), or kept in shape on black bars (`pad`).
+struct PictureFitChoice {
+    std::string picture;
+    int width = 0, height = 0;  // the picture's pixels
+    bool pad = false;
+};
+
 // What one step of progress counts, so that a front-end can show a rate and
 // the time left in the operation's own unit.
 enum class ProgressUnit : int {
@@ -143,6 +163,14 @@ public:
     virtual bool ChooseEffectType(EffectTypeChoice& choice);
     // Accepted (true) or cancelled. The default accepts the keys as they are.
     virtual bool EditKeyframes(const KeyframeEdit& edit);
+    // Whether to import a numbered picture's whole sequence; false when the
+    // person cancels. The default asks a Yes/No question (Yes: the whole
+    // sequence) through ShowMessage.
+    virtual bool ChoosePictureSequence(PictureSequenceChoice& choice);
+    // Whether to keep a picture's shape on black bars; false when the
+    // person cancels. The default asks a Yes/No question (Yes: bars)
+    // through ShowMessage.
+    virtual bool ChoosePictureFit(PictureFitChoice& choice);
 
     // The progress protocol. BeginProgress marks the front-end busy;
     // PumpMessages keeps it responsive and answers whether Stop was asked for.
@@ -173,5 +201,18 @@ std::string FileCause(const std::string& path, int errnum);
 
 // Short name of a unit ("frames", "clusters", ...), for progress lines.
 const char* ProgressUnitName(ProgressUnit unit);
+
+// The pace of a progress as both front-ends show it: the rate ("24.1
+// frames/s", or "3.2 MB/s" when the bytes of a step are known) and the time
+// left ("1:05" or "1:02:03"); "--" and "--:--" until a rate can be told.
+// The unit names come from the caller, in the caller's language.
+struct ProgressPace {
+    std::string rate = "--";
+    std::string left = "--:--";
+};
+ProgressPace ProgressPaceOf(int64_t position, int64_t total, double seconds, const std::string& unitName,
+                            double bytesPerUnit, const std::string& megabytesName = "MB");
+// "1:05" or "1:02:03"; a negative time reads as none.
+std::string DurationClockText(double seconds);
 
 }  // namespace rk

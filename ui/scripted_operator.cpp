@@ -69,6 +69,24 @@ bool CScriptedOperator::ChooseEffectType(EffectTypeChoice& choice) {
     return true;
 }
 
+bool CScriptedOperator::ChoosePictureSequence(PictureSequenceChoice& choice) {
+    sequenceChoices.push_back(choice);
+    if (!sequenceAnswers.empty()) {
+        choice.whole = sequenceAnswers.front();
+        sequenceAnswers.pop_front();
+    }
+    return true;
+}
+
+bool CScriptedOperator::ChoosePictureFit(PictureFitChoice& choice) {
+    fitChoices.push_back(choice);
+    if (!fitAnswers.empty()) {
+        choice.pad = fitAnswers.front();
+        fitAnswers.pop_front();
+    }
+    return true;
+}
+
 bool CScriptedOperator::EditKeyframes(const KeyframeEdit& edit) {
     keyframeEditCutModes.push_back(edit.cutMode);
     if (!edit.effect) return false;

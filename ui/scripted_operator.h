@@ -47,6 +47,12 @@ public:
     // keys as the person would and answers accepted (true) or cancelled.
     // With none left the keys are accepted as they are.
     std::deque<std::function<bool(IEffectKeys& effect, bool cutMode)>> keyframeEdits;
+    // Answers for ChoosePictureSequence and ChoosePictureFit in order (true:
+    // the whole sequence, the picture on bars); with none left the
+    // preselection is taken. Every such question is kept as asked.
+    std::deque<bool> sequenceAnswers, fitAnswers;
+    std::vector<PictureSequenceChoice> sequenceChoices;
+    std::vector<PictureFitChoice> fitChoices;
 
     std::vector<Message> messages;
     std::vector<EffectTypeChoice> effectTypeChoices;  // every effect type question as asked
@@ -72,6 +78,8 @@ public:
     bool ChooseOption(const OptionChoice& choice, int& chosen) override;
     bool ChooseEffectType(EffectTypeChoice& choice) override;
     bool EditKeyframes(const KeyframeEdit& edit) override;
+    bool ChoosePictureSequence(PictureSequenceChoice& choice) override;
+    bool ChoosePictureFit(PictureFitChoice& choice) override;
     void BeginProgress(const ProgressScale& scale) override;
     void SetProgress(int64_t position, bool error) override;
     bool PumpMessages() override;

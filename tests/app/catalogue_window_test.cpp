@@ -141,7 +141,7 @@ TEST(CatalogueWindow, TheDeleteKeyInEveryList) {
     Answer(texts, 1001);
     PressDelete(*win, 1010);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], QStringLiteral("This video is used in 1 playlists.\n\nDelete video?"));
+    EXPECT_EQ(texts[0], QStringLiteral("This video is used in 1 playlists.\n\nDelete video?\n\nVideo 1 'clip 0'"));
     EXPECT_EQ(win->List(1010)->count(), 3);
     Answer(texts, 1000);
     PressDelete(*win, 1010);
@@ -190,7 +190,7 @@ TEST(CatalogueWindow, TheDeleteKeyInEveryList) {
     Answer(texts, 1000);
     PressDelete(*win, 1013);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], QStringLiteral("Delete still image?"));
+    EXPECT_EQ(texts[0], QStringLiteral("Delete still image?\n\nStill image 2"));
     EXPECT_FALSE(OnCard(t.path).Still(1).Used());
     EXPECT_TRUE(OnCard(t.path).Still(0).Used());
     EXPECT_EQ(win->SelectedRow(1013), 1) << "the row stays selected";
@@ -207,7 +207,8 @@ TEST(CatalogueWindow, TheDeleteKeyInEveryList) {
     win->List(1015)->setCurrentRow(0);
     Answer(texts, 1000);
     PressDelete(*win, 1015);
-    EXPECT_EQ(texts, (std::vector<QString>{QStringLiteral("Delete effect video file?"), QStringLiteral("Delete logo?")}));
+    EXPECT_EQ(texts, (std::vector<QString>{QStringLiteral("Delete effect video file?\n\nEffect 1"),
+                                           QStringLiteral("Delete logo?\n\nLogo 1")}));
     EXPECT_FALSE(OnCard(t.path).Effect(0).Used());
     EXPECT_FALSE(OnCard(t.path).Logo(0).Used());
     EXPECT_FALSE(win->Busy());
@@ -222,7 +223,8 @@ TEST(CatalogueWindow, DeleteButtonsActOnTheSelectedItem) {
     Answer(texts, 1000);
     win->ControlAs<QPushButton>(2005)->click();
     WaitIdle(*win);
-    EXPECT_EQ(texts, std::vector<QString>{QStringLiteral("This video is not used in any playlists.\n\nDelete video?")});
+    EXPECT_EQ(texts, std::vector<QString>{
+                         QStringLiteral("This video is not used in any playlists.\n\nDelete video?\n\nVideo 2 'clip 1'")});
     EXPECT_TRUE(OnCard(t.path).Video(0).Used());
     EXPECT_FALSE(OnCard(t.path).Video(1).Used());
 

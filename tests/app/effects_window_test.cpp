@@ -219,8 +219,9 @@ TEST(EffectsWindow, AddAndReadAnEffectAndALogoThroughTheDialogs) {
     EXPECT_FALSE(win->Card().Directory().Logo(1).Used());
 }
 
-// On a 3840 x 2160 card the effects' Add does nothing at all.
-TEST(EffectsWindow, EffectAddDoesNothingOnUhdCards) {
+// On a 3840 x 2160 card the effects' Add asks for no file: it says that
+// effects exist only on HD cards.
+TEST(EffectsWindow, EffectAddOnUhdCardsSaysEffectsAreHdOnly) {
     GuiEnv env;
     env.MakeCard("uhd.img", 128, 7);
     auto win = OpenWindow();
@@ -231,8 +232,12 @@ TEST(EffectsWindow, EffectAddDoesNothingOnUhdCards) {
         opened = true;
         static_cast<QDialog*>(w)->reject();
     });
+    std::vector<QString> texts;
+    test::AnswerBoxes(texts, {1002});
     win->AddStinger();
     EXPECT_FALSE(opened) << "no file dialog on a 3840 x 2160 card";
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Effects exist only on HD cards;"))) << texts[0].toStdString();
     EXPECT_FALSE(win->Card().Directory().Effect(0).Used());
     delete watch.data();
 }

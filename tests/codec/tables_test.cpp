@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "codec/bitstream.h"
 #include "codec/kvq1_tables.h"
 
 using namespace rk;
@@ -122,4 +123,62 @@ TEST(Tables, ZigzagIsAPermutationWithItsInverse) {
     EXPECT_EQ(kZigzag[63], 63);
     EXPECT_EQ(kLumaWeights[1], 32);
     EXPECT_EQ(kChromaWeights[63], 99);
+}
+
+// The one-look-up tables against reading the same bits piece by piece, for
+// every peek: a symbol within the peek gives its entry, any other length 0.
+TEST(Tables, OneLookUpTablesAgreeWithThePieces) {
+    constexpr int N = kCoefficientPeekBits;
+    for (uint32_t v = 0; v < (1u << N); ++v) {
+        // The peek, then zeros: 32 bits in all, as many as the decoder asks for.
+        const uint32_t word = v << (32 - N);
+        const uint8_t bytes[5] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word), 0};
+        CBitstream r(bytes, 5);
+        AcDecodeEntry e = AcDecode8()[r.PeekBits(8)];
+        if (e.symbol == kAcLongPrefix) e = AcDecode16()[r.PeekBits(16) & 0x7FF];
+        r.SkipBits(e.length);
+        int magnitude = 0, sign = 0, advance = kEndOfBlockAdvance;
+        if (e.symbol != kAcEndOfBlock) {
+            sign = -int(r.ReadBits(1));
+            magnitude = (e.symbol & 63) + 1;
+            if (e.symbol & 64) magnitude += 64 * int(r.ReadBits(4));
+            advance = 1;
+            if (e.symbol & 128) {
+                RunDecodeEntry re = RunDecode7()[r.PeekBits(7)];
+                if (re.run == 0) re = RunDecode10()[r.PeekBits(10) & 0x3F];
+                r.SkipBits(re.length);
+                advance += re.run;
+            }
+        }
+        const int used = r.ByteCount() * 8 - r.PendingBits();
+        const CoefficientDecodeEntry t = CoefficientDecode()[v];
+        if (e.length == 0 || used > N) {
+            EXPECT_EQ(t.length, 0) << v;
+            continue;
+        }
+        ASSERT_EQ(t.length, used) << v;
+        EXPECT_EQ(t.magnitude, magnitude) << v;
+        EXPECT_EQ(t.sign, sign) << v;
+        EXPECT_EQ(t.advance, advance) << v;
+    }
+    for (uint32_t v = 0; v < (1u << kDcPeekBits); ++v) {
+        const uint32_t word = v << (32 - kDcPeekBits);
+        const uint8_t bytes[5] = {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word), 0};
+        CBitstream r(bytes, 5);
+        const DcDecodeEntry dc = DcDecode6()[r.PeekBits(6)];
+        r.SkipBits(dc.length);
+        int d = 0;
+        if (dc.size > 0) {
+            const int x = int(r.ReadBits(dc.size));
+            d = x >= (1 << (dc.size - 1)) ? x : x - (1 << dc.size) + 1;
+        }
+        const int used = r.ByteCount() * 8 - r.PendingBits();
+        const DcDifferenceEntry t = DcDifferenceDecode()[v];
+        if (used > kDcPeekBits) {
+            EXPECT_EQ(t.length, 0) << v;
+            continue;
+        }
+        ASSERT_EQ(t.length, used) << v;
+        EXPECT_EQ(t.difference, d) << v;
+    }
 }

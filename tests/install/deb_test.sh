@@ -63,11 +63,13 @@ printf '[Debug]\nLog=1\n' >"$XDG_CONFIG_HOME/Korvix/Reelkeep.conf"
   fail "the title font is not a link to fonts-dejavu"
 
 # Built hardened: PIE, full RELRO with bind-now, fortified functions.
+# (Each listing is kept whole first: grep -q ending a pipe early would fail it.)
 exe=$folder/reelkeep-cli
-readelf -h "$exe" | grep -q 'Type: *DYN' || fail "reelkeep-cli is not a position-independent executable"
-readelf -l "$exe" | grep -q GNU_RELRO || fail "reelkeep-cli has no RELRO"
-readelf -d "$exe" | grep -qE 'BIND_NOW|FLAGS.*NOW' || fail "reelkeep-cli is not bound now"
-readelf --dyn-syms -W "$exe" | grep -q '__[a-z_]*_chk@' || fail "reelkeep-cli uses no fortified functions"
+elf=$(readelf -h -l -d --dyn-syms -W "$exe")
+grep -q 'Type: *DYN' <<<"$elf" || fail "reelkeep-cli is not a position-independent executable"
+grep -q GNU_RELRO <<<"$elf" || fail "reelkeep-cli has no RELRO"
+grep -qE 'BIND_NOW|FLAGS.*NOW' <<<"$elf" || fail "reelkeep-cli is not bound now"
+grep -qE '__[a-z_]+_chk@' <<<"$elf" || fail "reelkeep-cli uses no fortified functions"
 
 if command -v lintian >/dev/null; then
   lintian --pedantic --no-tag-display-limit "$deb" >"$scratch/lintian" 2>&1 || true

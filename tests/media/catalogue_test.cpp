@@ -95,7 +95,7 @@ TEST_F(CatalogueTest, DeletingAVideoUsedTwiceInOnePlaylistAndOnceInAnother) {
     DeleteOutcome d = DeleteVideo(op, card, a);
     ASSERT_EQ(d.result, OpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
-              std::vector<std::string>{"This video is used in 2 playlists.\n\nDelete video?"});
+              std::vector<std::string>{"This video is used in 2 playlists.\n\nDelete video?\n\nVideo 1 'clip'"});
     EXPECT_EQ(d.playlistsChanged, 2);
     const CardDirectory after = OnCard();
     EXPECT_EQ(Clips(after, 2), std::vector<int>{b});
@@ -108,7 +108,7 @@ TEST_F(CatalogueTest, DeletingAVideoUsedTwiceInOnePlaylistAndOnceInAnother) {
     op.answers.push_back(kResultNo);
     EXPECT_EQ(DeleteVideo(op, card, c).result, OpResult::kRefused);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
-              std::vector<std::string>{"This video is not used in any playlists.\n\nDelete video?"});
+              std::vector<std::string>{"This video is not used in any playlists.\n\nDelete video?\n\nVideo 1 'clip'"});
     EXPECT_TRUE(OnCard().Video(c).Used());
 }
 
@@ -158,7 +158,7 @@ TEST_F(CatalogueTest, DeletingStillsEffectsAndLogosAndTheLowestFreeStill) {
     PlaceStill(2, 30);
     EXPECT_EQ(LowestFreeStillSlot(card.Directory()), 3);
     ASSERT_EQ(DeleteStill(op, card, 1).result, OpResult::kDone);
-    EXPECT_EQ(op.TextsWithIcon(kIconQuestion), std::vector<std::string>{"Delete still image?"});
+    EXPECT_EQ(op.TextsWithIcon(kIconQuestion), std::vector<std::string>{"Delete still image?\n\nStill image 2"});
     EXPECT_EQ(LowestFreeStillSlot(OnCard()), 1);
     EXPECT_EQ(OnCard().Still(2).startCluster, card.Regions().StillCluster(2));  // the others stay
 
