@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <algorithm>
+#include <cstring>
 
 #include "app/control_ids.h"
 #include "app/effect_templates.h"
@@ -26,7 +27,7 @@ constexpr int kKeyControls[] = {IDC_POSITION_SLIDER, IDC_POSITION_TEXT, IDC_POSI
 
 }  // namespace
 
-CDlgStingerEditor::CDlgStingerEditor(QWidget* owner, CStinger& effect, bool cutMode)
+CDlgStingerEditor::CDlgStingerEditor(QWidget* owner, IEffectKeys& effect, bool cutMode)
     : CCoolDialog(EffectEditorTemplate(), owner), effect_(effect), cutMode_(cutMode) {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
@@ -178,8 +179,12 @@ void CDlgStingerEditor::ShowCurrentFrame() {
     CPicture& canvas = Preview()->Picture();
     canvas.Checkerboard();
     // Opaque pixels of the frame replace the board, transparent ones leave it.
-    if (const CPicture* frame = effect_.Pictures().At(size_t(std::max(current_, 0))))
-        canvas.Composite(*frame, CPicCtrl::kWidth, CPicCtrl::kHeight, 1);
+    const PreviewPixels preview = effect_.Preview(std::max(current_, 0));
+    CPicture frame;
+    if (preview.bits && frame.Create(preview.width, preview.height)) {
+        std::memcpy(frame.Bits(), preview.bits, frame.ByteSize());
+        canvas.Composite(frame, CPicCtrl::kWidth, CPicCtrl::kHeight, 1);
+    }
     Preview()->Redraw();
     emit frameShown(current_);
 }

@@ -11,14 +11,14 @@
 
 namespace rk {
 
-class CStinger;
+class IEffectKeys;
 class CPicCtrl;
 class CTickSlider;
 
 class CDlgStingerEditor : public CCoolDialog {
     Q_OBJECT
 public:
-    CDlgStingerEditor(QWidget* owner, CStinger& effect, bool cutMode);
+    CDlgStingerEditor(QWidget* owner, IEffectKeys& effect, bool cutMode);
     ~CDlgStingerEditor() override;
 
     // Shows the dialog modally; true for OK.
@@ -68,7 +68,7 @@ private:
     void OnSetCut();
     void OnPreviewPress(QPoint point);
 
-    CStinger& effect_;
+    IEffectKeys& effect_;
     bool cutMode_;
     int current_ = 0;
     bool playing_ = false;

@@ -280,7 +280,7 @@ void CMainWin::OfferRecovery() {
     RefreshLists();
     UpdateCardLine();
     UpdateControls();
-    if (out.result == RecoverResult::kRecovered)
+    if (out.result == OpResult::kDone)
         MessageById(*this, kMsgNotice, kIconInformation, IDS_RECOVER_DONE);
 }
 

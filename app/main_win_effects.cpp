@@ -67,7 +67,7 @@ void CMainWin::AddStinger() {
     }
     const int slot = LowestFreeEffectSlot(card_.Directory());
     if (slot < 0) return;
-    const EffectOpOutcome out = rk::AddStinger(*this, card_, slot, lastFiles_[kFileStinger]);
+    const EffectOpOutcome out = rk::AddEffect(*this, card_, slot, lastFiles_[kFileStinger]);
     // A written entry has had its lists refreshed by the operation itself.
     if (out.slot < 0) RefreshLists();
     UpdateCardLine();
@@ -80,7 +80,7 @@ void CMainWin::ReadStinger() {
     if (busy_ || !Ready()) return;
     const int row = SelectedRow(IDC_EFFECT_LIST);
     if (row < 0 || row >= kEffectCount || !card_.Directory().Effect(row).Used()) return;
-    rk::ReadStinger(*this, card_, row);
+    rk::ReadEffect(*this, card_, row);
     UpdateCardLine();
     UpdateControls();
 }
@@ -91,7 +91,7 @@ void CMainWin::DeleteStinger() {
     if (slot < 0 || slot >= kEffectCount || !card_.Directory().Effect(slot).Used()) return;
     BeginEdit(true);
     const DeleteOutcome out = rk::DeleteEffect(*this, card_, slot);
-    EndEdit(out.result == DeleteResult::kFailed);
+    EndEdit(out.result == OpResult::kFailed);
 }
 
 void CMainWin::SwapEffectsAt(int a, int b) {

@@ -63,7 +63,7 @@ void CMainWin::DeleteLogo() {
     if (slot < 0 || slot >= kLogoCount || !card_.Directory().Logo(slot).Used()) return;
     BeginEdit(true);
     const DeleteOutcome out = rk::DeleteLogo(*this, card_, slot);
-    EndEdit(out.result == DeleteResult::kFailed);
+    EndEdit(out.result == OpResult::kFailed);
 }
 
 void CMainWin::SwapLogosAt(int a, int b) {

@@ -3,9 +3,6 @@
 #include <QListWidget>
 
 #include "app/main_win.h"
-#include "base/path_util.h"
-#include "base/string_ids.h"
-#include "base/texts.h"
 #include "card/card_directory.h"
 #include "media/delete_ops.h"
 #include "media/still_ops.h"
@@ -19,9 +16,9 @@ void CMainWin::AddStill() {
     options.deinterlace = deinterlace_ == 0;
     // The operation asks for the picture (remembering the path), shows its
     // progress and outcome, and rescans after a card write error.
-    const StillOutcome out = rk::AddStill(*this, card_, lastFiles_[kFileStill], options);
+    const OpOutcome out = rk::AddStill(*this, card_, lastFiles_[kFileStill], options);
     UpdateCardLine();
-    if (out.result == StillOpResult::kDone && out.slot >= 0 && Ready() && card_.Directory().Still(out.slot).Used()) {
+    if (out.result == OpResult::kDone && out.slot >= 0 && Ready() && card_.Directory().Still(out.slot).Used()) {
         QListWidget* stills = List(IDC_STILL_LIST);
         stills->setCurrentRow(out.slot);
         if (QListWidgetItem* item = stills->item(out.slot)) stills->scrollToItem(item);
@@ -34,18 +31,12 @@ void CMainWin::ReadStill() {
     if (busy_ || !Ready()) return;
     const int slot = SelectedRow(IDC_STILL_LIST);
     if (slot < 0 || slot >= kStillCount || !card_.Directory().Still(slot).Used()) return;
-    FileChoice choice;
-    choice.title = LoadText(IDS_TITLE_READ_STILL);
-    choice.filter = LoadText(IDS_FILTER_PNG);
-    choice.defaultExtension = "png";
-    std::string path;
-    if (!ChooseSaveFile(choice, path)) return;
-    if (ExtensionOf(path).empty()) path += ".png";
-    BeginEdit(true);
-    // The outcome ("Read completed." or "Error writing file!") is the
-    // operation's to show; a failed card read is reported by the card.
-    rk::ReadStillToFile(*this, card_, slot, path);
-    EndEdit(false);
+    // The operation asks for the file and shows the outcome ("Read
+    // completed." or "Error writing file!"); a failed card read is reported
+    // by the card.
+    rk::ReadStill(*this, card_, slot);
+    UpdateCardLine();
+    UpdateControls();
 }
 
 void CMainWin::DeleteStill() {
@@ -54,16 +45,16 @@ void CMainWin::DeleteStill() {
     if (slot < 0 || slot >= kStillCount || !card_.Directory().Still(slot).Used()) return;
     BeginEdit(true);
     const DeleteOutcome out = rk::DeleteStill(*this, card_, slot);
-    EndEdit(out.result == DeleteResult::kFailed);
+    EndEdit(out.result == OpResult::kFailed);
 }
 
 void CMainWin::SwapStillsAt(int a, int b) {
     if (busy_ || !Ready()) return;
     // The pictures change places: the thumbnails are read again.
     BeginEdit(false);
-    const StillOutcome out = rk::SwapStills(*this, card_, a, b);
+    const OpOutcome out = rk::SwapStills(*this, card_, a, b);
     // A swap stopped half-way has changed the card; the lists show it as it is.
-    if (out.result != StillOpResult::kDone) RefreshLists();
+    if (out.result != OpResult::kDone) RefreshLists();
     EndEdit(out.writeError);
 }
 

@@ -49,7 +49,7 @@ void CMainWin::DeleteVideo() {
     if (slot < 0) return;
     BeginEdit(true);
     const DeleteOutcome out = rk::DeleteVideo(*this, card_, slot);
-    EndEdit(out.result == DeleteResult::kFailed);
+    EndEdit(out.result == OpResult::kFailed);
 }
 
 }  // namespace rk

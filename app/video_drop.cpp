@@ -118,13 +118,13 @@ void CVideoDropQueue::Run() {
         options.limitedRange = win_.YuvRangeIndex() == 1;
         options.deinterlace = win_.DeinterlaceIndex() == 0;
         const bool cardErrorBefore = win_.Card().ErrorReported();
-        const AddVideoOutcome out = AddVideoFromFile(win_, win_.Card(), slot, path, options);
+        const AddVideoOutcome out = AddVideoFromPath(win_, win_.Card(), slot, path, options);
         ShowOutcome(win_, out);
         // Stop ends the whole queue, whether the stopped file's frames were
         // kept or not; so does an error of the card itself (the rest would
         // only fail the same way). A file that fails or is declined is
         // skipped.
-        if (out.result == VideoOpResult::kAborted || out.result == VideoOpResult::kKeptPartial) break;
+        if (out.result == OpResult::kStopped || out.result == OpResult::kKeptPartial) break;
         if (!cardErrorBefore && win_.Card().ErrorReported()) break;
     }
     if (!queue_.empty()) LogMessage(2, "CVideoDropQueue: %zu dropped files left out", queue_.size());

@@ -72,7 +72,7 @@ CardRegions CardRegions::For(int videoMode, int64_t totalSectors) {
     r.firstTitleCluster = 3;
     r.titleAreaSize = 16 * x;
     r.firstStillCluster = 16 * x + 3;
-    r.stillAreaSize = 32 * (x + 2);
+    r.stillAreaSize = kStillCount * (x + int(kThumbnailClusters));
     r.firstItemCluster = r.titleAreaSize + r.stillAreaSize + 3;
     r.totalClusters = totalSectors > 0 ? int64_t(uint64_t(totalSectors) / kSectorsPerCluster) : 0;
     r.itemAreaClusters = int32_t(r.totalClusters - r.firstItemCluster);

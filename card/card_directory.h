@@ -91,7 +91,9 @@ struct CardRegions {
     static CardRegions For(int videoMode, int64_t totalSectors);
     // Cluster of the title card of playlist p / the frame slot of still s.
     uint32_t TitleCluster(int p) const { return uint32_t(firstTitleCluster + p * clustersPerFrame); }
-    uint32_t StillCluster(int s) const { return uint32_t(firstStillCluster + s * (clustersPerFrame + 2)); }
+    uint32_t StillCluster(int s) const {
+        return uint32_t(firstStillCluster + s * (clustersPerFrame + int(kThumbnailClusters)));
+    }
 };
 
 // Why a block read from the card is not a directory (checked in this order).

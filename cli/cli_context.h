@@ -13,11 +13,11 @@
 //    standard error and exits 0.
 #include <string>
 
-#include <CLI/CLI.hpp>
+#include "cli/terminal_operator.h"
 
-#include <string>
-
-#include "ui/operator.h"
+namespace CLI {
+class App;
+}
 
 namespace rk {
 class CSDCard;
@@ -33,7 +33,7 @@ struct Context {
     bool yes = false;           // answer every question with Yes (-y, --yes)
     bool quiet = false;         // no progress and no notices, only errors (-q)
     bool verbose = false;       // the log's level-2 lines on standard error too (-v)
-    IOperator* op = nullptr;    // the terminal operator
+    CTerminalOperator* op = nullptr;  // the terminal side of the seam
     int exitCode = kExitOk;
     // The change was written whole: a Ctrl-C that came too late to stop it
     // does not turn its success into a failure.

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/allocator.h"

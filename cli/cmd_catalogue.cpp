@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -115,11 +117,9 @@ void RunAddStill(Context& ctx, const StillArgs& a) {
     options.limitedRange = a.range == "limited";
     options.deinterlace = a.deinterlace == "on";
     // --fit answers the question a picture of another shape asks.
-    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) {
-        if (!a.fit.empty()) term->QueueFit(a.fit == "pad");
-    }
-    StillOutcome r = AddStillFromFile(*ctx.op, card, slot, a.picture, options);
-    if (r.result == StillOpResult::kDone) {
+    if (!a.fit.empty()) ctx.op->QueueFit(a.fit == "pad");
+    OpOutcome r = AddStillFromPath(*ctx.op, card, slot, a.picture, options);
+    if (r.result == OpResult::kDone) {
         std::printf("%d\n", r.slot + 1);
         ctx.exitCode = kExitOk;
     } else {
@@ -137,7 +137,7 @@ void RunReadStill(Context& ctx, const StillArgs& a) {
         return;
     }
     if (!MayWriteOutput(ctx, a.picture, card.Path())) return;
-    ctx.exitCode = ReadStillToFile(*ctx.op, card, s, a.picture).result == StillOpResult::kDone ? kExitOk : kExitFailed;
+    ctx.exitCode = ReadStillToFile(*ctx.op, card, s, a.picture).result == OpResult::kDone ? kExitOk : kExitFailed;
 }
 
 void RunStills(Context& ctx, const std::string& arg, bool json) {
@@ -192,7 +192,7 @@ void RunDelete(Context& ctx, const DeleteArgs& a) {
                                         : DeleteLogo(*ctx.op, card, i);
     }
     WarnTitleCards(ctx, r.titleCardFailures);
-    EndEdit(ctx, r.result == DeleteResult::kDone);
+    EndEdit(ctx, r.result == OpResult::kDone);
 }
 
 void RunPlaylists(Context& ctx, const std::string& arg, bool json) {
@@ -346,7 +346,7 @@ void RunSwap(Context& ctx, const SwapArgs& s) {
         return;
     }
     bool ok = false;
-    if (kind == CardItem::kStill) ok = SwapStills(*ctx.op, card, from, to).result == StillOpResult::kDone;
+    if (kind == CardItem::kStill) ok = SwapStills(*ctx.op, card, from, to).result == OpResult::kDone;
     else if (kind == CardItem::kEffect) ok = SwapEffects(*ctx.op, card, from, to);
     else ok = SwapLogos(*ctx.op, card, from, to);
     ctx.exitCode = ok ? kExitOk : kExitFailed;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
 #include "cli/cli_context.h"

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "base/fd_io.h"
 #include "base/log.h"
 #include "base/safe_open.h"

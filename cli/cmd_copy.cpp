@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "base/string_ids.h"
 #include "base/texts.h"
 #include "card/card_copy.h"

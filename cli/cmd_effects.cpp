@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -63,19 +65,17 @@ void RunAddEffect(Context& ctx, const AddArgs& a) {
     // The options answer the operation's questions: --type and --sound the
     // effect type question (the WAV file is the sound file it asks for next),
     // --cut-at the keyframe edit of a simple cut.
-    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) {
-        term->QueueEffectType(a.type == "wipe" ? 1 : a.type == "mix" ? 2 : 0, !a.sound.empty());
-        if (!a.sound.empty()) term->QueueOpenFile(a.sound);
-        if (a.cutAt > 0) term->QueueCutPosition(a.cutAt - 1);
-    }
+    ctx.op->QueueEffectType(a.type == "wipe" ? 1 : a.type == "mix" ? 2 : 0, !a.sound.empty());
+    if (!a.sound.empty()) ctx.op->QueueOpenFile(a.sound);
+    if (a.cutAt > 0) ctx.op->QueueCutPosition(a.cutAt - 1);
     if (a.cutAt > 0 && a.type != "cut") Note(ctx, "--cut-at sets the cut of --type cut only; the keys are used as read");
-    EffectOpOutcome r = AddEffect(*ctx.op, card, slot, a.source);
-    if (r.result == EffectOpResult::kDone) {
+    EffectOpOutcome r = AddEffectFromPath(*ctx.op, card, slot, a.source);
+    if (r.result == OpResult::kDone) {
         std::printf("%d\n", r.slot + 1);  // for scripts, even with -q
         Note(ctx, "effect " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
     } else {
-        if (r.result == EffectOpResult::kCancelled && !IsHdMode(card.VideoMode()))
+        if (r.result == OpResult::kRefused && !IsHdMode(card.VideoMode()))
             Fail(ctx, "effects exist only on HD cards", a.card);
         ctx.exitCode = kExitFailed;
     }
@@ -95,7 +95,7 @@ void RunReadEffect(Context& ctx, const ReadArgs& a) {
     }
     if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     EffectOpOutcome r = ReadEffectToFile(*ctx.op, card, slot, a.output);
-    ctx.exitCode = r.result == EffectOpResult::kDone ? kExitOk : kExitFailed;
+    ctx.exitCode = r.result == OpResult::kDone ? kExitOk : kExitFailed;
 }
 
 void RunEffects(Context& ctx, const std::string& arg, bool json) {

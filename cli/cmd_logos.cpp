@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -49,18 +51,16 @@ void RunAddLogo(Context& ctx, const AddLogoArgs& a) {
     // The speed question is also the confirmation: --speed answers it, and
     // so does --yes (with the normal speed); without either and without a
     // terminal it is answered No, as every other question.
-    auto* term = dynamic_cast<CTerminalOperator*>(ctx.op);
-    if (term) {
-        if (a.speed > 0) term->QueueOption(std::to_string(a.speed));
-        else if (!ctx.yes && !::isatty(0)) {
-            Fail(ctx, "not confirmed", a.source + ": give --speed or --yes");
-            return;
-        }
+    if (a.speed > 0) {
+        ctx.op->QueueOption(std::to_string(a.speed));
+    } else if (!ctx.yes && !::isatty(0)) {
+        Fail(ctx, "not confirmed", a.source + ": give --speed or --yes");
+        return;
     }
     LogoOptions options;
     options.limitedRange = a.range == "limited";
-    AddLogoOutcome r = AddLogoFromFile(*ctx.op, card, slot, a.source, options);
-    if (r.result == LogoOpResult::kDone) {
+    AddLogoOutcome r = AddLogoFromPath(*ctx.op, card, slot, a.source, options);
+    if (r.result == OpResult::kDone) {
         std::printf("%d\n", r.slot + 1);  // for scripts, even with -q
         Note(ctx, "logo " + std::to_string(r.slot + 1) + ", " + std::to_string(r.frames) + " frames");
         ctx.exitCode = kExitOk;
@@ -82,7 +82,7 @@ void RunReadLogo(Context& ctx, const ReadLogoArgs& a) {
         return;
     }
     if (!MayWriteOutput(ctx, a.output, card.Path())) return;
-    ctx.exitCode = ReadLogoToFile(*ctx.op, card, slot, a.output) == LogoOpResult::kDone ? kExitOk : kExitFailed;
+    ctx.exitCode = ReadLogoToFile(*ctx.op, card, slot, a.output).result == OpResult::kDone ? kExitOk : kExitFailed;
 }
 
 void RunLogos(Context& ctx, const std::string& arg, bool json) {

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "media/recover.h"
 #include "card/sd_card.h"
 #include "card/video_modes.h"
@@ -37,19 +39,19 @@ void Recover(Context& ctx, const RecoverArgs& args) {
     const RecoverOutcome outcome = RecoverCard(*ctx.op, card, options);
     if (!outcome.summary.empty()) std::printf("%s\n", outcome.summary.c_str());
     switch (outcome.result) {
-    case RecoverResult::kRecovered:
+    case OpResult::kDone:
+    case OpResult::kKeptPartial:
         std::printf("recover: the directory was written; videos: %d, stills: %d, effects: %d, logos: %d\n",
                     card.VideoCount(), card.StillCount(), card.EffectCount(), card.LogoCount());
         return;
-    case RecoverResult::kCancelled:
-        Fail(ctx, "cancelled, nothing written", args.card);
-        return;
-    case RecoverResult::kStopped:  // "Operation aborted." has been shown
+    case OpResult::kStopped:  // "Operation aborted." has been shown
         ctx.exitCode = kExitFailed;
         return;
-    case RecoverResult::kDirectoryValid:
-    case RecoverResult::kNothingFound:
-    case RecoverResult::kFailed:
+    case OpResult::kRefused:
+        // The person's No; a valid directory or nothing found carry a cause.
+        Fail(ctx, outcome.cause.empty() ? "cancelled, nothing written" : "nothing written", args.card);
+        return;
+    case OpResult::kFailed:
         Fail(ctx, "nothing written", args.card);
         return;
     }

@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -53,9 +55,9 @@ void RunRender(Context& ctx, const RenderArgs& a) {
     options.outputPath = a.output;
     options.prores = a.prores;
     const RenderOutcome r = RenderItem(*ctx.op, card, PlayTarget{kind->kind, entry, kind->titleCard}, options);
-    if (r.result == RenderResult::kDone)
+    if (r.result == OpResult::kDone)
         Note(ctx, std::to_string(r.frames) + " frames rendered to " + a.output);
-    ctx.exitCode = r.result == RenderResult::kDone ? kExitOk : kExitFailed;
+    ctx.exitCode = r.result == OpResult::kDone ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "card/card_directory.h"
 #include "card/sd_card.h"
 #include "cli/card_arg.h"
@@ -75,11 +77,9 @@ void RunAddVideo(Context& ctx, const AddArgs& a) {
     options.pictureRate = a.rate;
     options.sound = a.sound;
     // --sequence answers the question a numbered picture asks.
-    if (auto* term = dynamic_cast<CTerminalOperator*>(ctx.op)) {
-        if (a.sequence) term->QueueSequence(true);
-    }
-    AddVideoOutcome r = AddVideoFromFile(*ctx.op, card, slot, a.source, options, a.name);
-    if (r.result == VideoOpResult::kDone || r.result == VideoOpResult::kKeptPartial) {
+    if (a.sequence) ctx.op->QueueSequence(true);
+    AddVideoOutcome r = AddVideoFromPath(*ctx.op, card, slot, a.source, options, a.name);
+    if (r.result == OpResult::kDone || r.result == OpResult::kKeptPartial) {
         // The number for scripts on standard output (even with -q), as every add gives it.
         const int number = card.ListPositionOfVideo(r.slot) + 1;
         std::printf("%d\n", number);
@@ -98,7 +98,7 @@ void RunReadVideo(Context& ctx, const ReadArgs& a) {
     if (slot < 0) return;
     if (!MayWriteOutput(ctx, a.output, card.Path())) return;
     ReadVideoOutcome r = ReadVideoToFile(*ctx.op, card, slot, a.output);
-    ctx.exitCode = r.result == VideoOpResult::kDone ? kExitOk : kExitFailed;
+    ctx.exitCode = r.result == OpResult::kDone ? kExitOk : kExitFailed;
 }
 
 // The duration as the list shows it, without the size that follows it there.

@@ -13,7 +13,7 @@
 #include "base/path_util.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
-#include "effects/stinger.h"
+#include "ui/effect_keys.h"
 
 namespace rk::cli {
 namespace {

@@ -41,20 +41,10 @@ constexpr size_t kLumaBytes = size_t(kEffectWidth) * 1088;
 constexpr size_t kChromaBytes = size_t(kEffectWidth / 2) * 544;
 constexpr size_t kThumbnailBytes = 2 * size_t(kClusterBytes);
 
-EffectOpOutcome Outcome(const ItemWriteOutcome& w, int slot, int frames) {
+EffectOpOutcome Outcome(const ItemWriteOutcome& w, int frames) {
     EffectOpOutcome out;
+    static_cast<OpOutcome&>(out) = w;
     out.frames = frames;
-    out.writeError = w.writeError;
-    switch (w.result) {
-    case ItemWriteResult::kDone:
-    case ItemWriteResult::kKeptPartial:
-        out.result = EffectOpResult::kDone;
-        out.slot = slot;
-        break;
-    case ItemWriteResult::kCancelled: out.result = EffectOpResult::kCancelled; break;
-    case ItemWriteResult::kAborted: out.result = EffectOpResult::kAborted; break;
-    case ItemWriteResult::kFailed: out.result = EffectOpResult::kFailed; break;
-    }
     return out;
 }
 
@@ -62,11 +52,9 @@ EffectOpOutcome Failed(IOperator& op, int textId, const std::string& detail = {}
     if (detail.empty()) ErrorById(op, textId);
     else ErrorWithDetail(op, textId, detail);
     EffectOpOutcome out;
-    out.result = EffectOpResult::kFailed;
+    out.result = OpResult::kFailed;
     return out;
 }
-
-bool IsHdCard(const CSDCard& card) { return IsHdMode(card.VideoMode()); }
 
 // The frames of an effect, coded while the pictures are loaded: each
 // picture is decoded once (CEffectPictureStream), for its preview and its
@@ -228,8 +216,8 @@ bool AskEffectType(IOperator& op, int& effectType, std::string& soundPath) {
 
 }  // namespace
 
-EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath) {
-    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount) return {};
+EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath) {
+    if (!IsHdMode(card.VideoMode()) || slot < 0 || slot >= kEffectCount) return {};
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_PNG_EFFECT);
     choice.title = LoadText(IDS_TITLE_ADD_EFFECT);
@@ -238,19 +226,72 @@ EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& 
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;
     op.Refresh(kRefreshCardLine);
-    return AddEffect(op, card, slot, path);
+    return AddEffectFromPath(op, card, slot, path);
 }
 
 int LowestFreeEffectSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kEffect); }
 
-EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path) {
-    if (ExtensionIs(path, ".effect")) return AddEffectFromFile(op, card, slot, path);
+EffectOpOutcome AddEffectFromPath(IOperator& op, CSDCard& card, int slot, const std::string& path) {
+    if (ExtensionIs(path, ".effect")) return AddEffectFromEffectFile(op, card, slot, path);
     return AddEffectFromPictures(op, card, slot, path);
 }
 
+namespace {
+
+// Loads every picture of the sequence into the effect's previews and codes
+// its frame, with progress and Stop. False when a picture failed (`cause`
+// names it) or Stop was asked for (`stopped`).
+bool LoadAndCodePictures(IOperator& op, const std::vector<std::string>& files, CStinger& stinger,
+                         CCodedEffectFrames& coded, bool& stopped, std::string& cause) {
+    const int n = static_cast<int>(files.size());
+    CEffectPictureStream stream(files);
+    const EffectPlanes planes = coded.Planes();
+    op.BeginProgress(ProgressScale{n + 1, ProgressUnit::kFrames, 0});
+    bool ok = true;
+    for (int i = 0; i < n && ok; ++i) {
+        if (!stream.Next(stinger, planes)) {
+            LogMessage(2, "AddEffectFromPictures(): %s", stream.Cause().c_str());
+            cause = stream.Cause();
+            ok = false;
+        } else if (!coded.Code(i)) {
+            LogMessage(2, "AddEffectFromPictures(): frame %d cannot be coded", i);
+            cause = files[size_t(i)] + ": its frame cannot be coded";
+            ok = false;
+        } else {
+            op.SetProgress(i + 1, false);
+            if (op.PumpMessages()) {
+                stopped = true;
+                ok = false;
+            }
+        }
+    }
+    op.EndProgress();
+    return ok;
+}
+
+// The sound chosen, converted for `frames` frames before the question to
+// write: a file that is missing, not a file or not a sound refuses the
+// effect with its name and cause. False when that message was shown.
+bool ConvertChosenSound(IOperator& op, const std::string& soundPath, int frames, CEffectWorkFolder& work,
+                        std::vector<uint8_t>& sound) {
+    std::string why;
+    if (!CheckInputPath(soundPath, &why)) {
+        ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, why);
+        return false;
+    }
+    sound.assign(size_t(frames) * kEffectAudioBytes, 0);
+    if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) {
+        ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, soundPath + ": not a sound the conversion tool can read");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath) {
     EffectOpOutcome out;
-    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
+    if (!IsHdMode(card.VideoMode()) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
     PictureRunEnd end;
     std::vector<std::string> files = NumberedPictures(picturePath, kMaxEffectPictures, &end);
     // A FIFO or a folder in the run's place ends it: said before anything else.
@@ -263,7 +304,7 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
         // The card is left as it was: nothing has been written yet.
         ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, picturePath + ": " + work.Cause());
         EffectOpOutcome failedOut;
-        failedOut.result = EffectOpResult::kFailed;
+        failedOut.result = OpResult::kFailed;
         return failedOut;
     }
     CStinger stinger(picturePath);
@@ -271,37 +312,12 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     CCodedEffectFrames coded(n, mode.frameRate);
     if (!coded.Allocate()) return Failed(op, IDS_ERROR_OPENING_IMAGE);
-    bool failed = false, stopped = false;
+    bool stopped = false;
     std::string cause;
-    {
-        CEffectPictureStream stream(files);
-        const EffectPlanes planes = coded.Planes();
-        op.BeginProgress(ProgressScale{n + 1, ProgressUnit::kFrames, 0});
-        for (int i = 0; i < n; ++i) {
-            if (!stream.Next(stinger, planes)) {
-                LogMessage(2, "AddEffectFromPictures(): %s", stream.Cause().c_str());
-                cause = stream.Cause();
-                failed = true;
-                break;
-            }
-            if (!coded.Code(i)) {
-                LogMessage(2, "AddEffectFromPictures(): frame %d cannot be coded", i);
-                cause = files[size_t(i)] + ": its frame cannot be coded";
-                failed = true;
-                break;
-            }
-            op.SetProgress(i + 1, false);
-            if (op.PumpMessages()) {
-                stopped = true;
-                break;
-            }
-        }
-    }
-    op.EndProgress();
-    if (failed) {
+    if (!LoadAndCodePictures(op, files, stinger, coded, stopped, cause)) {
         // The picture and why it failed, as the stream found it.
         ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, cause);
-        out.result = EffectOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     if (stopped) return out;
@@ -330,23 +346,13 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     // missing, not a file or not a sound refuses the effect with its name
     // and cause, instead of an effect made silent without a word.
     std::vector<uint8_t> sound;
-    if (!soundPath.empty()) {
-        std::string why;
-        if (!CheckInputPath(soundPath, &why)) {
-            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, why);
-            out.result = EffectOpResult::kFailed;
-            return out;
-        }
-        sound.assign(size_t(n) * kEffectAudioBytes, 0);
-        if (!ConvertSound(soundPath, sound.data(), sound.size(), work)) {
-            ErrorWithDetail(op, IDS_ERROR_OPENING_FILE, soundPath + ": not a sound the conversion tool can read");
-            out.result = EffectOpResult::kFailed;
-            return out;
-        }
+    if (!soundPath.empty() && !ConvertChosenSound(op, soundPath, n, work, sound)) {
+        out.result = OpResult::kFailed;
+        return out;
     }
     switch (ConfirmItemWrite(op, card, n, cpf)) {
     case WriteConfirm::kGo: break;
-    case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
+    case WriteConfirm::kNoRoom: out.result = OpResult::kFailed; return out;
     case WriteConfirm::kDeclined: return out;
     }
     LogMessage(2, "AddEffectFromPictures(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
@@ -363,17 +369,17 @@ EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, co
     plan.sizeClass = 1;
     plan.thumbnailFrame = n / 2;
     plan.readErrorText = IDS_ERROR_READING_VIDEO;
-    return Outcome(WriteItem(op, card, source, plan), slot, n);
+    return Outcome(WriteItem(op, card, source, plan), n);
 }
 
-EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
+EffectOpOutcome AddEffectFromEffectFile(IOperator& op, CSDCard& card, int slot, const std::string& path) {
     EffectOpOutcome out;
-    if (!IsHdCard(card) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
+    if (!IsHdMode(card.VideoMode()) || slot < 0 || slot >= kEffectCount || card.Directory().Effect(slot).Used()) return out;
     // Every refusal names the file and what is wrong with it.
     auto Fail = [&op](int textId, const std::string& detail) {
         ErrorWithDetail(op, textId, detail);
         EffectOpOutcome failed;
-        failed.result = EffectOpResult::kFailed;
+        failed.result = OpResult::kFailed;
         return failed;
     };
     std::string why;
@@ -413,10 +419,10 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     }
     switch (ConfirmItemWrite(op, card, n, cpf)) {
     case WriteConfirm::kGo: break;
-    case WriteConfirm::kNoRoom: out.result = EffectOpResult::kFailed; return out;
+    case WriteConfirm::kNoRoom: out.result = OpResult::kFailed; return out;
     case WriteConfirm::kDeclined: return out;
     }
-    LogMessage(2, "AddEffectFromFile(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
+    LogMessage(2, "AddEffectFromEffectFile(): writing file %d, %d frames, %d clusters", slot, n, cpf * n);
 
     // The thumbnail block lies behind the slots, as much of it as the file
     // holds; what is missing stays black.
@@ -429,7 +435,7 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
         if (take > 0 && ReadWholeAt(file.fd, at, part.data(), take) == 1)
             std::memcpy(thumbnail.data(), part.data(), take);
         if (take < kThumbnailBytes)
-            LogMessage(2, "AddEffectFromFile(): %s: the thumbnail block holds %zu of 24576 bytes", path.c_str(), take);
+            LogMessage(2, "AddEffectFromEffectFile(): %s: the thumbnail block holds %zu of 24576 bytes", path.c_str(), take);
     }
     ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     CEffectFileSlotSource source(file.fd, path, uint32_t(n), slotCheck);
@@ -444,10 +450,10 @@ EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const 
     plan.sizeClass = 1;
     plan.thumbnailBlock = thumbnail.data();
     plan.readErrorText = IDS_ERROR_READING_VIDEO;
-    return Outcome(WriteItem(op, card, source, plan), slot, n);
+    return Outcome(WriteItem(op, card, source, plan), n);
 }
 
-EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot) {
+EffectOpOutcome ReadEffect(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) return {};
     FileChoice choice;
     choice.title = LoadText(IDS_TITLE_READ_EFFECT);
@@ -476,15 +482,9 @@ EffectOpOutcome ReadEffectToFile(IOperator& op, CSDCard& card, int slot, const s
     plan.outputPath = path;
     plan.trailingClusters = 2;
     ExportOutcome r = ExportItem(op, card, plan);
+    static_cast<OpOutcome&>(out) = r;
     out.frames = int(r.framesRead);
-    switch (r.result) {
-    case ExportResult::kDone:
-        out.result = EffectOpResult::kDone;
-        out.slot = slot;
-        break;
-    case ExportResult::kAborted: out.result = EffectOpResult::kAborted; break;
-    case ExportResult::kFailed: out.result = EffectOpResult::kFailed; break;
-    }
+    if (out.Succeeded()) out.slot = slot;
     return out;
 }
 

@@ -6,24 +6,21 @@
 // WriteItem / ExportItem: frames first, thumbnail, directory last.
 #include <string>
 
+#include "base/op_result.h"
+
 namespace rk {
 
 class CardDirectory;
 class CSDCard;
 class IOperator;
 
-enum class EffectOpResult : int { kDone = 0, kCancelled, kAborted, kFailed };
-
-struct EffectOpOutcome {
-    EffectOpResult result = EffectOpResult::kCancelled;
-    int slot = -1;
+struct EffectOpOutcome : OpOutcome {
     int frames = 0;
-    bool writeError = false;  // the card failed: the front-end should rescan
 };
 
 // The effect Add button: the open dialog (pictures or ".effect", initial
-// name `rememberedPath`, updated to the choice), then AddEffect.
-EffectOpOutcome AddStinger(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath);
+// name `rememberedPath`, updated to the choice), then AddEffectFromPath.
+EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath);
 
 // The lowest free effect slot, -1 when all 16 are used.
 int LowestFreeEffectSlot(const CardDirectory& dir);
@@ -37,11 +34,11 @@ int LowestFreeEffectSlot(const CardDirectory& dir);
 // the question to write.
 EffectOpOutcome AddEffectFromPictures(IOperator& op, CSDCard& card, int slot, const std::string& picturePath);
 // From an ".effect" file.
-EffectOpOutcome AddEffectFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path);
+EffectOpOutcome AddEffectFromEffectFile(IOperator& op, CSDCard& card, int slot, const std::string& path);
 // Either, by the file's extension.
-EffectOpOutcome AddEffect(IOperator& op, CSDCard& card, int slot, const std::string& path);
+EffectOpOutcome AddEffectFromPath(IOperator& op, CSDCard& card, int slot, const std::string& path);
 // The effect Read button: asks for the ".effect" file, then ReadEffectToFile.
-EffectOpOutcome ReadStinger(IOperator& op, CSDCard& card, int slot);
+EffectOpOutcome ReadEffect(IOperator& op, CSDCard& card, int slot);
 // The effect of `slot` to an ".effect" file.
 EffectOpOutcome ReadEffectToFile(IOperator& op, CSDCard& card, int slot, const std::string& path);
 

@@ -32,17 +32,6 @@ namespace {
 
 constexpr int kSpeedCount = 5;
 
-LogoOpResult FromWrite(ItemWriteResult r) {
-    switch (r) {
-    case ItemWriteResult::kDone:
-    case ItemWriteResult::kKeptPartial: return LogoOpResult::kDone;
-    case ItemWriteResult::kCancelled: return LogoOpResult::kCancelled;
-    case ItemWriteResult::kAborted: return LogoOpResult::kAborted;
-    case ItemWriteResult::kFailed: break;
-    }
-    return LogoOpResult::kFailed;
-}
-
 ItemPlan LogoPlan(int slot, uint64_t frames, int clustersPerFrame, const uint8_t* thumbnail) {
     ItemPlan plan;
     plan.kind = CardItem::kLogo;
@@ -82,7 +71,7 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
     auto Fail = [&](int textId, const std::string& detail) {
         if (detail.empty()) ErrorById(op, textId);
         else ErrorWithDetail(op, textId, detail);
-        out.result = LogoOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     };
     std::string why;
@@ -117,7 +106,7 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
 
     const int64_t needed = int64_t(header.numFrames) * cpf + kThumbnailClusters;
     if (!CheckRoom(op, card, needed)) {
-        out.result = LogoOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_WRITE_LOGO_QUESTION) != kResultYes) return out;
@@ -134,10 +123,8 @@ AddLogoOutcome AddAnimLogoFile(IOperator& op, CSDCard& card, int slot, const std
     CCheckedLogoFileSource source(file.fd, path);
     ItemPlan plan = LogoPlan(slot, header.numFrames, cpf, thumbnail);
     ItemWriteOutcome w = WriteItem(op, card, source, plan);
-    out.result = FromWrite(w.result);
-    out.writeError = w.writeError;
+    static_cast<OpOutcome&>(out) = w;
     out.frames = static_cast<int>(w.framesWritten);
-    if (out.result == LogoOpResult::kDone) out.slot = slot;
     return out;
 }
 
@@ -171,10 +158,10 @@ AddLogoOutcome AddLogo(IOperator& op, CSDCard& card, int slot, std::string& reme
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;
     op.Refresh(kRefreshCardLine);
-    return AddLogoFromFile(op, card, slot, path, options);
+    return AddLogoFromPath(op, card, slot, path, options);
 }
 
-AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path,
+AddLogoOutcome AddLogoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& path,
                                const LogoOptions& options) {
     AddLogoOutcome out;
     if (slot < 0 || slot >= kLogoCount || card.Directory().Logo(slot).Used()) return out;
@@ -185,7 +172,7 @@ AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std
     std::string why;
     if (!CheckInputPath(path, &why)) {
         ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, why);
-        out.result = LogoOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     LogoPictures pictures = FindLogoPictures(AbsolutePath(path), kMaxEntryFrames);
@@ -199,57 +186,51 @@ AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std
     // An entry counts at most 65535 frames: a longer logo keeps the pictures that fit.
     const size_t fit = size_t(kMaxEntryFrames / uint64_t(repeat));
     if (pictures.paths.size() > fit) {
-        LogMessage(2, "AddLogoFromFile(): %zu pictures, only the first %zu fit one entry", pictures.paths.size(), fit);
+        LogMessage(2, "AddLogoFromPath(): %zu pictures, only the first %zu fit one entry", pictures.paths.size(), fit);
         pictures.paths.resize(fit);
     }
     const uint64_t m = pictures.paths.size();
     const int cpf = card.ClustersPerFrame();
     const int64_t needed = int64_t(m) * repeat * cpf + kThumbnailClusters;
     if (!CheckRoom(op, card, needed)) {
-        out.result = LogoOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
-    LogMessage(2, "AddLogoFromFile(): writing file %d, %d frames, %d clusters", slot, int(m), int(needed));
+    LogMessage(2, "AddLogoFromPath(): writing file %d, %d frames, %d clusters", slot, int(m), int(needed));
 
     uint8_t thumbnail[kThumbBlockBytes];
     MakeBlackThumbnail(thumbnail);
     CLogoPictureSource source(pictures, repeat, options.limitedRange, thumbnail);
     ItemPlan plan = LogoPlan(slot, m * uint64_t(repeat), cpf, thumbnail);
     ItemWriteOutcome w = WriteItem(op, card, source, plan);
-    out.result = FromWrite(w.result);
-    out.writeError = w.writeError;
+    static_cast<OpOutcome&>(out) = w;
     out.frames = static_cast<int>(w.framesWritten);
-    if (out.result == LogoOpResult::kDone) out.slot = slot;
     return out;
 }
 
-LogoOpResult ReadLogo(IOperator& op, CSDCard& card, int slot) {
-    if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) return LogoOpResult::kCancelled;
+OpOutcome ReadLogo(IOperator& op, CSDCard& card, int slot) {
+    if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) return {};
     FileChoice choice;
     choice.filter = LoadText(IDS_FILTER_ANIMLOGO);
     choice.title = LoadText(IDS_TITLE_READ_LOGO);
     choice.defaultExtension = "animlogo";
     std::string path;
-    if (!op.ChooseSaveFile(choice, path)) return LogoOpResult::kCancelled;
+    if (!op.ChooseSaveFile(choice, path)) return {};
     if (ExtensionOf(path).empty()) path += ".animlogo";
     return ReadLogoToFile(op, card, slot, path);
 }
 
-LogoOpResult ReadLogoToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
-    if (slot < 0 || slot >= kLogoCount) return LogoOpResult::kCancelled;
+OpOutcome ReadLogoToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
+    if (slot < 0 || slot >= kLogoCount) return {};
     ExportPlan plan;
     plan.head = card.Directory().Logo(slot);
-    if (!plan.head.Used()) return LogoOpResult::kCancelled;
+    if (!plan.head.Used()) return {};
     plan.outputPath = outputPath;
     plan.header = MakeAnimLogoHeader(plan.head);
     plan.trailingClusters = kThumbnailClusters;
-    ExportOutcome r = ExportItem(op, card, plan);
-    switch (r.result) {
-    case ExportResult::kDone: return LogoOpResult::kDone;
-    case ExportResult::kAborted: return LogoOpResult::kAborted;
-    case ExportResult::kFailed: break;
-    }
-    return LogoOpResult::kFailed;
+    OpOutcome out = ExportItem(op, card, plan);
+    if (out.Succeeded()) out.slot = slot;
+    return out;
 }
 
 }  // namespace rk

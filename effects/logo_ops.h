@@ -12,6 +12,8 @@
 // NumFrames x ClustersPerFrame) and the file read back all count the same.
 #include <string>
 
+#include "base/op_result.h"
+
 namespace rk {
 
 class CSDCard;
@@ -22,20 +24,10 @@ struct LogoOptions {
     bool limitedRange = false;  // the "YUV Range" choice: "Limited"
 };
 
-enum class LogoOpResult : int {
-    kDone = 0,   // "Write completed." / "Read completed."
-    kCancelled,  // a question answered No, a dialog cancelled, no free slot
-    kAborted,    // Stop: "Operation aborted."
-    kFailed,     // an error was reported
-};
-
-struct AddLogoOutcome {
-    LogoOpResult result = LogoOpResult::kCancelled;
-    int slot = -1;        // the logo entry written
+struct AddLogoOutcome : OpOutcome {
     int pictures = 0;     // pictures of the sequence
     int frames = 0;       // frames written
     int speedIndex = -1;  // the speed chosen (0..4)
-    bool writeError = false;
 };
 
 // The lowest free logo slot (0..7), or -1 when all 8 are in use.
@@ -46,16 +38,16 @@ int LowestFreeLogoSlot(const CardDirectory& dir);
 bool ChooseLogoSpeed(IOperator& op, int& speedIndex);
 
 // The logo Add button: the open-file dialog (initial name `rememberedPath`,
-// updated to the choice), then AddLogoFromFile.
+// updated to the choice), then AddLogoFromPath.
 AddLogoOutcome AddLogo(IOperator& op, CSDCard& card, int slot, std::string& rememberedPath,
                        const LogoOptions& options);
 // Adds `path` into logo slot `slot`: an ".animlogo" file (any case) is
 // checked and copied, anything else is the first picture of the logo.
-AddLogoOutcome AddLogoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& path,
+AddLogoOutcome AddLogoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& path,
                                const LogoOptions& options);
 
 // The logo Read button: asks for the ".animlogo" file, then ReadLogoToFile.
-LogoOpResult ReadLogo(IOperator& op, CSDCard& card, int slot);
-LogoOpResult ReadLogoToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath);
+OpOutcome ReadLogo(IOperator& op, CSDCard& card, int slot);
+OpOutcome ReadLogoToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath);
 
 }  // namespace rk

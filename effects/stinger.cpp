@@ -92,6 +92,12 @@ CStinger::CStinger(std::string picturePath) : picturePath_(std::move(picturePath
 
 CStinger::~CStinger() = default;
 
+PreviewPixels CStinger::Preview(int frame) const {
+    const CPicture* picture = frame >= 0 ? pictures_.At(size_t(frame)) : nullptr;
+    if (!picture) return {};
+    return PreviewPixels{picture->Bits(), picture->Width(), picture->Height()};
+}
+
 int CStinger::KeyOf(const KeyMap& keys, int frame) {
     auto it = keys.find(frame);
     return it == keys.end() ? -1 : it->second;

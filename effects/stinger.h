@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "media/picture_array.h"
+#include "ui/effect_keys.h"
 
 namespace rk {
 
@@ -48,25 +49,24 @@ int HueOf(int red, int green, int blue);
 // gets ".txt" appended.
 std::string KeyframeFilePath(std::string_view picturePath);
 
-class CStinger {
+class CStinger : public IEffectKeys {
 public:
-    using KeyMap = std::map<int, int>;
-
     explicit CStinger(std::string picturePath);
-    virtual ~CStinger();
+    ~CStinger() override;
     CStinger(const CStinger&) = delete;
     CStinger& operator=(const CStinger&) = delete;
     CStinger(CStinger&&) noexcept = default;
     CStinger& operator=(CStinger&&) noexcept = default;
 
     const std::string& PicturePath() const { return picturePath_; }
-    int TransitionKind() const { return kind_; }
+    int TransitionKind() const override { return kind_; }
     void SetTransitionKind(int kind) { kind_ = kind; }
-    int FrameCount() const { return frames_; }
+    int FrameCount() const override { return frames_; }
     int KeyHue() const { return keyHue_; }
 
     CPictureArray& Pictures() { return pictures_; }
     const CPictureArray& Pictures() const { return pictures_; }
+    PreviewPixels Preview(int frame) const override;
 
     // Sizes the keys to the preview pictures and loads the keyframe file
     // (default keys when there is none). False only without pictures.
@@ -88,33 +88,30 @@ public:
     std::string KeyframeText() const;
 
     // No keys but position 0 at the first frame and 2046 at the last.
-    void ResetKeyframes();
+    void ResetKeyframes() override;
     // Keeps a cut already present (position 0 followed by 2046); otherwise
     // the default keys with the cut at the middle frame.
     void SetDefaultCut();
     // "Set cut position": no position keys but 2046 at `frame` and 0 at the
     // frame before it, so the effect cuts at `frame`; fade keys stay.
     // Nothing for a frame outside the effect.
-    void SetCutPosition(int frame);
+    void SetCutPosition(int frame) override;
     // The cut frame: the first frame whose position key is 2046, -1 for none.
-    int CutFrame() const;
+    int CutFrame() const override;
     // The frame count alone (the key maps lose keys past the end).
     void SetFrameCount(int frames);
 
-    // -1 when the frame has no key.
-    int PositionKey(int frame) const { return KeyOf(position_, frame); }
-    int FadeKey(int frame) const { return KeyOf(fade_, frame); }
-    // Sets a key, limited to its range; -1 removes it. Frames outside the
-    // effect are ignored.
-    void SetPositionKey(int frame, int value);
-    void SetFadeKey(int frame, int value);
-    const KeyMap& PositionKeys() const { return position_; }
-    const KeyMap& FadeKeys() const { return fade_; }
+    int PositionKey(int frame) const override { return KeyOf(position_, frame); }
+    int FadeKey(int frame) const override { return KeyOf(fade_, frame); }
+    void SetPositionKey(int frame, int value) override;
+    void SetFadeKey(int frame, int value) override;
+    const KeyMap& PositionKeys() const override { return position_; }
+    const KeyMap& FadeKeys() const override { return fade_; }
 
     // The position of a frame: 2047 on the last frame when `lastFrameRule`,
     // else its key or the interpolation between the keys around it.
-    int PositionAt(int frame, bool lastFrameRule) const;
-    int FadeAt(int frame) const;
+    int PositionAt(int frame, bool lastFrameRule) const override;
+    int FadeAt(int frame) const override;
 
     // Background test of the animated wipes: a column (row) of a frame's
     // preview is background when fewer than 20 of its pixels differ in hue

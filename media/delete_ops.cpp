@@ -17,7 +17,7 @@ namespace rk {
 namespace {
 
 DeleteOutcome Commit(IOperator& op, CSDCard& card, const CardDirectory& before, DeleteOutcome out) {
-    out.result = card.CommitDirectory(before) ? DeleteResult::kDone : DeleteResult::kFailed;
+    out.result = card.CommitDirectory(before) ? OpResult::kDone : OpResult::kFailed;
     op.Refresh(kRefreshLists | kRefreshCardLine);
     return out;
 }
@@ -57,9 +57,9 @@ DeleteOutcome DeleteVideo(IOperator& op, CSDCard& card, int slot) {
     out.titleCardFailures = e.titleCardFailures;
     if (e.stopped) {
         out.playlistsChanged = 0;
-        out.result = DeleteResult::kStopped;
+        out.result = OpResult::kStopped;
     } else {
-        out.result = e.written ? DeleteResult::kDone : DeleteResult::kFailed;
+        out.result = e.written ? OpResult::kDone : OpResult::kFailed;
     }
     return out;
 }

@@ -3,20 +3,17 @@
 // directory written; the item's clusters simply count as free again. A
 // deleted video leaves every playlist first, and the playlists that changed
 // get their title cards remade.
+#include "base/op_result.h"
+
 namespace rk {
 
 class CSDCard;
 class IOperator;
 
-enum class DeleteResult : int {
-    kDone = 0,
-    kCancelled,   // nothing selected, a free slot, or the question answered No
-    kFailed,      // the directory write failed (reported by the card)
-    kStopped,     // Stop while title cards were made: nothing was written
-};
-
-struct DeleteOutcome {
-    DeleteResult result = DeleteResult::kCancelled;
+// kRefused: nothing selected, a free slot, or the question answered No;
+// kFailed: the directory write failed (reported by the card); kStopped: Stop
+// while title cards were made, nothing written.
+struct DeleteOutcome : OpOutcome {
     int playlistsChanged = 0;
     int titleCardFailures = 0;
 };

@@ -37,10 +37,77 @@ bool PushAudioPass(IOperator& op, CSDCard& card, const EntryHead& head, KAVQ1Fil
     return true;
 }
 
+// Reads the first two Clusters of the item (the head cluster and the frame
+// header) into a converter, which says whether the entry is a video this
+// system reads and how large a slot the decoder may be told of (the buffer
+// covers that too, with zeros behind the slot). False when a message was shown.
+bool ReadFrameStart(IOperator& op, CSDCard& card, const EntryHead& head,
+                    std::unique_ptr<KAVQ1FileConverter>& converter, size_t& bufferBytes) {
+    uint8_t start[2 * kClusterSize];
+    if (!card.ReadClusters(head.startCluster, start, 2)) return false;  // the card has shown its message
+    converter = std::make_unique<KAVQ1FileConverter>(start, sizeof start);
+    // An entry whose slots are too small for a frame is not a video this
+    // system can read.
+    if (!converter->IsValid() || head.clustersPerFrame < 2) {
+        ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
+        return false;
+    }
+    bufferBytes = std::max(bufferBytes, static_cast<size_t>(converter->SlotBytes()));
+    return true;
+}
+
+void ShowFileError(IOperator& op, const ExportPlan& plan, int errnum) {
+    ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, FileCause(plan.outputPath, errnum));
+}
+
+// Opens where the slots go: a regular file with the item's header in front,
+// or the converter, given the sound first. False when an error was shown
+// (by the card, when its read failed).
+bool OpenTarget(IOperator& op, CSDCard& card, const ExportPlan& plan, KAVQ1FileConverter* converter,
+                CFileHandle& file, uint8_t* cluster, bool& stopped) {
+    std::string why;
+    if (!plan.prores) {
+        // Only a regular file: a FIFO or a device there would make the open
+        // or the writes wait for ever.
+        file.fd = OpenOutputFile(plan.outputPath, &why);
+        if (file.fd < 0) {
+            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+            return false;
+        }
+        if (!plan.header.empty() && !WriteWhole(file.fd, plan.header.data(), plan.header.size())) {
+            ShowFileError(op, plan, errno ? errno : EIO);
+            return false;
+        }
+        return true;
+    }
+    if (!CheckOutputPath(plan.outputPath, &why) || !converter->Open(plan.outputPath)) {
+        if (why.empty()) why = plan.outputPath + (converter->Cause().empty() ? "" : ": " + converter->Cause());
+        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+        return false;
+    }
+    // The card has shown its message, or the tool no longer reads.
+    return !converter->AudioOn() || PushAudioPass(op, card, plan.head, *converter, cluster, stopped);
+}
+
+// Item files carry the thumbnail block behind their slots. False when an
+// error was shown.
+bool AppendTrailing(IOperator& op, CSDCard& card, const ExportPlan& plan, int fd, uint8_t* cluster) {
+    const uint32_t at = uint32_t(plan.head.ThumbnailCluster());
+    for (int c = 0; c < plan.trailingClusters; ++c) {
+        if (!card.ReadCluster(at + uint32_t(c), cluster)) return false;
+        if (!WriteWhole(fd, cluster, kClusterSize)) {
+            ShowFileError(op, plan, errno ? errno : EIO);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     ExportOutcome out;
+    out.result = OpResult::kFailed;  // until the pump says otherwise
     {
         // Never onto the card being read, whatever was answered before.
         std::string why;
@@ -56,21 +123,7 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
 
     std::unique_ptr<KAVQ1FileConverter> converter;
     size_t bufferBytes = size_t(readClusters) * kClusterSize;
-    if (plan.prores || plan.checkFrameHeader) {
-        // The first two Clusters carry the head cluster and the frame header.
-        uint8_t start[2 * kClusterSize];
-        if (!card.ReadClusters(head.startCluster, start, 2)) return out;  // the card has shown its message
-        converter = std::make_unique<KAVQ1FileConverter>(start, sizeof start);
-        // An entry whose slots are too small for a frame is not a video this
-        // system can read.
-        if (!converter->IsValid() || cpf < 2) {
-            ErrorById(op, IDS_INVALID_VIDEO_FORMAT);
-            return out;
-        }
-        // The decoder may be told of a larger budget by the frame header: the
-        // buffer covers that too, with zeros behind the slot.
-        bufferBytes = std::max(bufferBytes, static_cast<size_t>(converter->SlotBytes()));
-    }
+    if ((plan.prores || plan.checkFrameHeader) && !ReadFrameStart(op, card, head, converter, bufferBytes)) return out;
     CSlotBuffer buffer;
     if (!buffer.Allocate(bufferBytes)) {
         ErrorById(op, IDS_ERROR_WRITING_FILE);
@@ -85,29 +138,10 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     bool stopped = false;
     CFileHandle file;
     auto FileError = [&](int errnum) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, FileCause(plan.outputPath, errnum));
+        ShowFileError(op, plan, errnum);
         error = true;
     };
-    if (!plan.prores) {
-        // Only a regular file: a FIFO or a device there would make the open
-        // or the writes wait for ever.
-        std::string why;
-        file.fd = OpenOutputFile(plan.outputPath, &why);
-        if (file.fd < 0) {
-            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
-            error = true;
-        }
-        else if (!plan.header.empty() && !WriteWhole(file.fd, plan.header.data(), plan.header.size())) FileError(errno ? errno : EIO);
-    } else {
-        std::string why;
-        if (!CheckOutputPath(plan.outputPath, &why) || !converter->Open(plan.outputPath)) {
-            if (why.empty()) why = plan.outputPath + (converter->Cause().empty() ? "" : ": " + converter->Cause());
-            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
-            error = true;
-        } else if (converter->AudioOn() && !PushAudioPass(op, card, head, *converter, buffer.Data(), stopped)) {
-            error = true;  // the card has shown its message, or the tool no longer reads
-        }
-    }
+    if (!OpenTarget(op, card, plan, converter.get(), file, buffer.Data(), stopped)) error = true;
 
     if (!stopped && !error) {
         CCardSlotSource source(card, head.startCluster, cpf, readClusters);
@@ -134,14 +168,7 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
                 FileError(errno ? errno : EIO);
             }
         }
-        // Item files carry the thumbnail block behind their slots.
-        if (!stopped && !error && plan.trailingClusters > 0) {
-            const uint32_t at = uint32_t(head.ThumbnailCluster());
-            for (int c = 0; c < plan.trailingClusters && !error; ++c) {
-                if (!card.ReadCluster(at + uint32_t(c), buffer.Data())) error = true;
-                else if (!WriteWhole(file.fd, buffer.Data(), kClusterSize)) FileError(errno ? errno : EIO);
-            }
-        }
+        if (!stopped && !error && !AppendTrailing(op, card, plan, file.fd, buffer.Data())) error = true;
     }
     buffer.Free();
 
@@ -160,12 +187,12 @@ ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
 
     if (stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-        out.result = ExportResult::kAborted;
+        out.result = OpResult::kStopped;
     } else if (!error) {
         MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
-        out.result = ExportResult::kDone;
+        out.result = OpResult::kDone;
     } else {
-        out.result = ExportResult::kFailed;
+        out.result = OpResult::kFailed;
     }
     op.EndProgress();
     op.Refresh(kRefreshCardLine);

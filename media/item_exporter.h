@@ -7,18 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/op_result.h"
 #include "card/card_directory.h"
 
 namespace rk {
 
 class CSDCard;
 class IOperator;
-
-enum class ExportResult : int {
-    kDone = 0,   // "Read completed."
-    kAborted,    // Stop: "Operation aborted."
-    kFailed,     // an error was reported
-};
 
 struct ExportPlan {
     EntryHead head;                // the item's run on the card
@@ -34,8 +29,8 @@ struct ExportPlan {
     int trailingClusters = 0;
 };
 
-struct ExportOutcome {
-    ExportResult result = ExportResult::kFailed;
+// kDone ("Read completed."), kStopped or kFailed.
+struct ExportOutcome : OpOutcome {
     uint64_t framesRead = 0;
 };
 

@@ -130,6 +130,7 @@ void OverBlack(YCbCrFrame& f) {
 
 RenderOutcome RenderItem(IOperator& op, CSDCard& card, const PlayTarget& target, const RenderOptions& options) {
     RenderOutcome out;
+    out.result = OpResult::kFailed;  // until the render ends otherwise
     std::string why;
     // Never onto the card being read, whatever was answered before.
     if (WritesOntoCard(options.outputPath, card.Path(), &why)) {
@@ -221,10 +222,10 @@ RenderOutcome RenderItem(IOperator& op, CSDCard& card, const PlayTarget& target,
                                frames->Damage()});
     if (stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-        out.result = RenderResult::kAborted;
+        out.result = OpResult::kStopped;
     } else if (!error) {
         MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
-        out.result = RenderResult::kDone;
+        out.result = OpResult::kDone;
     }
     op.EndProgress();
     return out;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "base/op_result.h"
 #include "media/item_frames.h"
 
 namespace rk {
@@ -30,14 +31,8 @@ struct RenderOptions {
     bool prores = false;
 };
 
-enum class RenderResult : int {
-    kDone = 0,  // "Read completed."
-    kAborted,   // Stop: "Operation aborted."
-    kFailed,    // an error was reported
-};
-
-struct RenderOutcome {
-    RenderResult result = RenderResult::kFailed;
+// kDone ("Read completed."), kStopped ("Operation aborted.") or kFailed.
+struct RenderOutcome : OpOutcome {
     int64_t frames = 0;   // frames sent to ffmpeg
     int64_t damaged = 0;  // of them, damaged (sent black)
 };

@@ -48,6 +48,59 @@ private:
     bool result_ = false;
 };
 
+// The item's first Cluster: its fixed place, or a run of the item area
+// (which may compact, after asking). -1 when none was had.
+int64_t PlaceItem(IOperator& op, CSDCard& card, const ItemPlan& plan) {
+    if (plan.placeAt >= 0) return plan.placeAt;
+    const int64_t needed =
+        static_cast<int64_t>(plan.frames) * plan.clustersPerFrame + (plan.hasThumbnail ? kThumbnailClusters : 0);
+    return AllocateClusters(card, op, static_cast<int32_t>(needed));
+}
+
+// The entry of the `frames` written from `first`, with its thumbnail block,
+// committed directory last. Title cards have no entry: the playlist's
+// directory write that follows flushes them first.
+bool CommitPlannedItem(CSDCard& card, const ItemPlan& plan, int64_t first, uint64_t frames, bool thumbMade,
+                       uint8_t* thumbBlock) {
+    if (plan.kind == CardItem::kTitleCard) return true;
+    ItemEntry entry;
+    entry.kind = plan.kind;
+    entry.index = plan.index;
+    entry.head.startCluster = static_cast<uint32_t>(first);
+    entry.head.numFrames = static_cast<uint16_t>(frames);
+    entry.head.clustersPerFrame = static_cast<uint16_t>(plan.clustersPerFrame);
+    entry.name = plan.name;
+    std::memcpy(entry.tail, plan.entryTail, sizeof entry.tail);
+    const uint8_t* block = nullptr;
+    if (plan.hasThumbnail) {
+        if (plan.thumbnailBlock) {
+            block = plan.thumbnailBlock;
+        } else {
+            if (!thumbMade) MakeBlackThumbnail(thumbBlock);
+            block = thumbBlock;
+        }
+    }
+    return card.CommitItem(entry, block);
+}
+
+// A source that failed has its text shown (with its cause); a failed card
+// write has been reported by the card.
+void ReportPumpFailure(IOperator& op, const ItemPlan& plan, const PumpResult& pumped) {
+    if (pumped.status != PumpStatus::kReadError || plan.quietFailure) return;
+    if (pumped.cause.empty()) ErrorById(op, plan.readErrorText);
+    else ErrorWithDetail(op, plan.readErrorText, pumped.cause);
+}
+
+// On Stop after some frames a video asks whether to keep them.
+enum class StopAnswer { kNotAsked, kKeep, kDiscard };
+StopAnswer AskKeepPartial(IOperator& op, const ItemPlan& plan, const PumpResult& pumped) {
+    if (pumped.status != PumpStatus::kStopped || pumped.moved == 0 || !plan.askKeepPartial)
+        return StopAnswer::kNotAsked;
+    return MessageById(op, kMsgQuestion, kIconQuestion, IDS_ABORTED_LEAVE_INCOMPLETE) == kResultYes
+               ? StopAnswer::kKeep
+               : StopAnswer::kDiscard;
+}
+
 }  // namespace
 
 bool CheckRoom(IOperator& op, const CSDCard& card, int64_t needed) {
@@ -74,23 +127,18 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
     const size_t slotBytes = static_cast<size_t>(writeClusters) * kClusterSize;
     const uint64_t frames = plan.frames;
     if (cpf <= 0 || writeClusters > cpf || frames == 0 || frames > kMaxEntryFrames) {
-        out.result = ItemWriteResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
 
-    // Place: a fixed place, or a run of the item area (which may compact).
-    int64_t first = plan.placeAt;
-    if (first < 0) {
-        const int64_t needed = static_cast<int64_t>(frames) * cpf + (plan.hasThumbnail ? kThumbnailClusters : 0);
-        first = AllocateClusters(card, op, static_cast<int32_t>(needed));
-        if (first < 0) return out;
-    }
+    const int64_t first = PlaceItem(op, card, plan);
+    if (first < 0) return out;
     out.firstCluster = first;
 
     CSlotBuffer buffer;
     if (!buffer.Allocate(slotBytes)) {
         ErrorById(op, plan.readErrorText);
-        out.result = ItemWriteResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
 
@@ -137,65 +185,30 @@ ItemWriteOutcome WriteItem(IOperator& op, CSDCard& card, ISlotSource& source, co
 
     out.framesWritten = pumped.moved;
     out.cause = pumped.cause;
-    bool stopped = pumped.status == PumpStatus::kStopped;
-    bool messageShown = false;
-    bool kept = false;
-    if (stopped && pumped.moved > 0 && plan.askKeepPartial) {
-        if (MessageById(op, kMsgQuestion, kIconQuestion, IDS_ABORTED_LEAVE_INCOMPLETE) == kResultYes) {
-            stopped = false;
-            kept = true;
-        }
-        messageShown = true;
-    }
+    const StopAnswer asked = AskKeepPartial(op, plan, pumped);
+    const bool kept = asked == StopAnswer::kKeep;
+    const bool stopped = pumped.status == PumpStatus::kStopped && !kept;
+    const bool messageShown = asked != StopAnswer::kNotAsked;
 
     if (stopped) {
         progress(true);
         if (!messageShown) MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-        out.result = ItemWriteResult::kAborted;
+        out.result = OpResult::kStopped;
     } else if (failed) {
         progress(true);
-        // A write error has already been reported by the card.
-        if (pumped.status == PumpStatus::kReadError && !plan.quietFailure) {
-            if (pumped.cause.empty()) ErrorById(op, plan.readErrorText);
-            else ErrorWithDetail(op, plan.readErrorText, pumped.cause);
-        }
+        ReportPumpFailure(op, plan, pumped);
         out.writeError = pumped.status == PumpStatus::kWriteError;
-        out.result = ItemWriteResult::kFailed;
+        out.result = OpResult::kFailed;
+    } else if (!CommitPlannedItem(card, plan, first, pumped.moved, thumbMade, thumbBlock)) {
+        out.writeError = true;
+        progress(true);
+        out.result = OpResult::kFailed;
     } else {
-        bool committed = true;
-        if (plan.kind == CardItem::kTitleCard) {
-            // A title card has no entry: the playlist's directory write that
-            // follows flushes it first.
-        } else {
-            ItemEntry entry;
-            entry.kind = plan.kind;
-            entry.index = plan.index;
-            entry.head.startCluster = static_cast<uint32_t>(first);
-            entry.head.numFrames = static_cast<uint16_t>(pumped.moved);
-            entry.head.clustersPerFrame = static_cast<uint16_t>(cpf);
-            entry.name = plan.name;
-            std::memcpy(entry.tail, plan.entryTail, sizeof entry.tail);
-            const uint8_t* block = nullptr;
-            if (plan.hasThumbnail) {
-                if (plan.thumbnailBlock) {
-                    block = plan.thumbnailBlock;
-                } else {
-                    if (!thumbMade) MakeBlackThumbnail(thumbBlock);
-                    block = thumbBlock;
-                }
-            }
-            committed = card.CommitItem(entry, block);
-        }
-        if (!committed) {
-            out.writeError = true;
-            progress(true);
-            out.result = ItemWriteResult::kFailed;
-        } else {
-            out.thumbnailFromFrame = thumbMade;
-            out.result = kept ? ItemWriteResult::kKeptPartial : ItemWriteResult::kDone;
-            op.Refresh(kRefreshLists | kRefreshCardLine);
-            if (!messageShown && plan.reportDone) MessageById(op, kMsgNotice, kIconInformation, IDS_WRITE_COMPLETED);
-        }
+        out.thumbnailFromFrame = thumbMade;
+        out.result = kept ? OpResult::kKeptPartial : OpResult::kDone;
+        out.slot = plan.index;
+        op.Refresh(kRefreshLists | kRefreshCardLine);
+        if (!messageShown && plan.reportDone) MessageById(op, kMsgNotice, kIconInformation, IDS_WRITE_COMPLETED);
     }
 
     if (plan.ownProgress) op.EndProgress();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/op_result.h"
 #include "base/string_ids.h"
 #include "card/card_item.h"
 
@@ -56,21 +57,13 @@ struct ItemPlan {
     bool ownProgress = true;
 };
 
-enum class ItemWriteResult : int {
-    kDone = 0,      // written and committed
-    kKeptPartial,   // stopped after some frames; the operator kept them
-    kCancelled,     // allocation declined or stopped: nothing written, no message
-    kAborted,       // Stop: "Operation aborted." (or the partial frames discarded)
-    kFailed,        // an error was reported to the operator
-};
-
-struct ItemWriteOutcome {
-    ItemWriteResult result = ItemWriteResult::kCancelled;
+// kDone and kKeptPartial name the entry written in `slot`; kRefused is an
+// allocation declined or stopped (nothing written, no message); `cause` is
+// what the source said when it failed.
+struct ItemWriteOutcome : OpOutcome {
     int64_t firstCluster = -1;
     uint64_t framesWritten = 0;
     bool thumbnailFromFrame = false;
-    bool writeError = false;   // the card failed: the front-end should rescan
-    std::string cause;         // what the source said when it failed
 };
 
 // True when `needed` Clusters fit the card's free space; otherwise shows

@@ -281,7 +281,7 @@ bool WriteTitleCardSlot(IOperator& op, CSDCard& card, TitleCardJob& job) {
     plan.ownProgress = false;
     plan.quietFailure = true;
     const ItemWriteOutcome w = WriteItem(op, card, source, plan);
-    if (w.result != ItemWriteResult::kDone) return FailJob(job, "the title card was not written");
+    if (w.result != OpResult::kDone) return FailJob(job, "the title card was not written");
     return true;
 }
 

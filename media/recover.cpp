@@ -31,15 +31,14 @@ constexpr const char* kMoveFinishedText = "The move of an item that compaction l
 // frame (a frame of the mode carrying effect marks), a logo frame (an HD
 // frame coded at rate code 50 with a 768-sector budget, whatever the card),
 // or, on an HD 50 card, a frame that could be either; the logo frame layout
-// tells those apart (see LogoProbe).
-using SlotKind = ScanSlotKind;
+// tells those apart (see LogoProbe): ScanSlotKind.
 
 // What the first two Clusters of a frame slot say.
 struct SlotHead {
     bool valid = false;
     int mode = -1;
     uint32_t frame = 0;
-    SlotKind kind = SlotKind::kVideo;
+    ScanSlotKind kind = ScanSlotKind::kVideo;
     EffectMarks marks;
 };
 
@@ -63,11 +62,11 @@ SlotHead ReadSlotHead(const uint8_t* twoClusters, int mode) {
         const bool modeFrame = sizeClass == vm.sizeClass && rate == NormaliseFrameRateCode(vm.frameRate) &&
                                budget == FrameBudgetSectors(vm.clustersPerFrame) * 512;
         if (modeFrame && vm.sizeClass == 1 && GetEffectMarks(frame, h.marks))
-            h.kind = SlotKind::kEffect;
+            h.kind = ScanSlotKind::kEffect;
         else if (modeFrame)
-            h.kind = logoFrame ? SlotKind::kVideoOrLogo : SlotKind::kVideo;
+            h.kind = logoFrame ? ScanSlotKind::kVideoOrLogo : ScanSlotKind::kVideo;
         else if (logoFrame && mode >= 0)
-            h.kind = SlotKind::kLogo;  // (while the mode is learnt, logos say nothing of it)
+            h.kind = ScanSlotKind::kLogo;  // (while the mode is learnt, logos say nothing of it)
         else
             continue;
         h.valid = true;
@@ -79,9 +78,9 @@ SlotHead ReadSlotHead(const uint8_t* twoClusters, int mode) {
 }
 
 // Whether a run of `want` kind may go on with a slot of kind `got`.
-bool SameItem(SlotKind want, SlotKind got) {
+bool SameItem(ScanSlotKind want, ScanSlotKind got) {
     if (want == got) return true;
-    if (got == SlotKind::kVideoOrLogo) return want == SlotKind::kVideo || want == SlotKind::kLogo;
+    if (got == ScanSlotKind::kVideoOrLogo) return want == ScanSlotKind::kVideo || want == ScanSlotKind::kLogo;
     return false;
 }
 
@@ -173,8 +172,8 @@ ScanSlotHead ReadScanSlotHead(const uint8_t* data, size_t bytes, int mode) {
     out.valid = true;
     out.mode = h.mode;
     out.frame = h.frame;
-    out.kind = ScanSlotKind(int(h.kind));
-    if (h.kind == SlotKind::kEffect) {
+    out.kind = h.kind;
+    if (h.kind == ScanSlotKind::kEffect) {
         out.effectKind = h.marks.kind;
         out.framesAfter = h.marks.framesAfter;
     }
@@ -289,6 +288,70 @@ bool FindJournalledDirectory(CSDCard& card, const std::string& journalFolder, Ca
     return false;
 }
 
+namespace {
+
+// Stills at their fixed places: a slot head there and its thumbnail behind.
+void FindStills(CSDCard& card, const CardRegions& regions, int mode, CardDirectory& found, ScanTally& tally,
+                bool& readFailed) {
+    const int x = regions.clustersPerFrame;
+    SlotHead head;
+    for (int s = 0; s < kStillCount; ++s) {
+        const uint32_t at = regions.StillCluster(s);
+        if (HeadAt(card, at, mode, head, readFailed) && ThumbnailInPlace(card, uint64_t(at) + x)) {
+            found.SetStill(s, EntryHead{at, 1, uint16_t(x)});
+            ++tally.stills;
+        }
+    }
+}
+
+// A run found becomes the next free entry of its kind; runs past the last
+// entry of their kind are counted, not kept.
+void RecordRun(ScanSlotKind kind, const SlotHead& head, const EntryHead& entry, CardDirectory& found,
+               ScanTally& tally) {
+    if (kind == ScanSlotKind::kEffect && tally.effects < kEffectCount) {
+        found.SetEffect(tally.effects, entry);
+        // Keyframed kinds switch with 1, animated wipes with their kind;
+        // an animated wipe's measured extent is not on the card (Hue 0).
+        found.SetEffectSwitch(tally.effects, uint8_t(IsKeyframedEffectKind(head.marks.kind) ? 1 : head.marks.kind));
+        ++tally.effects;
+    } else if (kind == ScanSlotKind::kLogo && tally.logos < kLogoCount) {
+        found.SetLogo(tally.logos++, entry);
+    } else if (kind == ScanSlotKind::kVideo && tally.videos < kVideoCount) {
+        found.SetVideo(tally.videos, entry);
+        found.SetVideoNameUtf8(tally.videos, FormatText(IDS_RECOVERED_NAME, tally.videos + 1));
+        ++tally.videos;
+    } else {
+        ++tally.runsLeftOut;
+    }
+}
+
+// Ends the scan's progress on every way out.
+struct ProgressScope {
+    IOperator* op;
+    ~ProgressScope() {
+        if (op) op->EndProgress();
+    }
+};
+
+// The mode of the first frame that is not a logo's (logos are coded at 50
+// frames whatever the card); a card of logos alone is HD 50. -1 when no
+// frame is found.
+template <typename NextHead>
+int LearnMode(CSDCard& card, uint64_t total, LogoProbe& logos, NextHead& nextHead) {
+    uint64_t at = 0, from = kDirectoryClusters;
+    SlotHead head;
+    int fallback = -1;
+    while (nextHead(from, total, -1, at, head)) {
+        if (head.kind != ScanSlotKind::kVideoOrLogo || !logos.IsLogoFrame(card, at, total))
+            return IsValidVideoMode(head.mode) ? head.mode : fallback;
+        if (fallback < 0) fallback = head.mode;
+        from = at + 1;
+    }
+    return fallback;
+}
+
+}  // namespace
+
 bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode, ScanTally& tally, IOperator* op) {
     tally = ScanTally{};
     found.Clear();
@@ -299,12 +362,7 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
 
     // Progress through the card, and Stop, between chunks. A stopped scan
     // reads on as if the card ended there and answers false.
-    struct ProgressScope {
-        IOperator* op;
-        ~ProgressScope() {
-            if (op) op->EndProgress();
-        }
-    } progress{op};
+    const ProgressScope progress{op};
     if (op) op->BeginProgress(int64_t(total), ProgressUnit::kClusters, kClusterSize);
     auto stopAsked = [&](uint64_t at) {
         if (!op || tally.stopped) return tally.stopped;
@@ -337,20 +395,7 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
 
     LogoProbe logos;
     if (!IsValidVideoMode(mode)) {
-        // The mode of the first frame that is not a logo's (logos are coded
-        // at 50 frames whatever the card); a card of logos alone is HD 50.
-        uint64_t at = 0, from = kDirectoryClusters;
-        SlotHead head;
-        int fallback = -1;
-        while (nextHead(from, total, -1, at, head)) {
-            if (head.kind != SlotKind::kVideoOrLogo || !logos.IsLogoFrame(card, at, total)) {
-                mode = head.mode;
-                break;
-            }
-            if (fallback < 0) fallback = head.mode;
-            from = at + 1;
-        }
-        if (!IsValidVideoMode(mode)) mode = fallback;
+        mode = LearnMode(card, total, logos, nextHead);
         if (!IsValidVideoMode(mode) || tally.stopped) return false;
     }
     foundMode = mode;
@@ -358,31 +403,23 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
     if (regions.itemAreaClusters <= 0) return false;
     const int x = regions.clustersPerFrame;
 
-    // Stills at their fixed places.
-    SlotHead head;
-    for (int s = 0; s < kStillCount; ++s) {
-        const uint32_t at = regions.StillCluster(s);
-        if (HeadAt(card, at, mode, head, readFailed) && ThumbnailInPlace(card, uint64_t(at) + x)) {
-            found.SetStill(s, EntryHead{at, 1, uint16_t(x)});
-            ++tally.stills;
-        }
-    }
+    FindStills(card, regions, mode, found, tally, readFailed);
 
     // Runs of frame slots in the item area, numbered in sequence, of one
     // kind, each with room for its thumbnail block behind it. An effect's
     // last frame says so in its marks.
-    int video = 0, effect = 0, logo = 0;
     uint64_t c = uint64_t(regions.firstItemCluster);
     uint64_t at = 0;
+    SlotHead head;
     while (!readFailed && nextHead(c, total, mode, at, head)) {
-        SlotKind kind = head.kind;
-        if (kind == SlotKind::kVideoOrLogo) kind = logos.IsLogoFrame(card, at, total) ? SlotKind::kLogo : SlotKind::kVideo;
+        ScanSlotKind kind = head.kind;
+        if (kind == ScanSlotKind::kVideoOrLogo) kind = logos.IsLogoFrame(card, at, total) ? ScanSlotKind::kLogo : ScanSlotKind::kVideo;
         const uint32_t first = head.frame;
         uint32_t frames = 1;
         SlotHead last = head, next;
         while (frames < kMaxEntryFrames && at + uint64_t(frames + 1) * x + kThumbnailClusters <= total &&
                (frames % kChunk != 0 || !stopAsked(at + uint64_t(frames) * x)) &&
-               !(kind == SlotKind::kEffect && last.marks.framesAfter == 0) &&
+               !(kind == ScanSlotKind::kEffect && last.marks.framesAfter == 0) &&
                HeadAt(card, at + uint64_t(frames) * x, mode, next, readFailed) && next.frame == first + frames &&
                SameItem(kind, next.kind)) {
             last = next;
@@ -405,36 +442,27 @@ bool ScanForItems(CSDCard& card, int mode, CardDirectory& found, int& foundMode,
             c = resume;  // one slot with no room for a thumbnail: not an item
             continue;
         }
-        const EntryHead entry{uint32_t(at), uint16_t(frames), uint16_t(x)};
-        if (kind == SlotKind::kEffect && effect < kEffectCount) {
-            found.SetEffect(effect, entry);
-            // Keyframed kinds switch with 1, animated wipes with their kind;
-            // an animated wipe's measured extent is not on the card (Hue 0).
-            found.SetEffectSwitch(effect, uint8_t(IsKeyframedEffectKind(head.marks.kind) ? 1 : head.marks.kind));
-            ++effect;
-        } else if (kind == SlotKind::kLogo && logo < kLogoCount) {
-            found.SetLogo(logo++, entry);
-        } else if (kind == SlotKind::kVideo && video < kVideoCount) {
-            found.SetVideo(video, entry);
-            found.SetVideoNameUtf8(video, FormatText(IDS_RECOVERED_NAME, video + 1));
-            ++video;
-        } else {
-            ++tally.runsLeftOut;
-        }
+        RecordRun(kind, head, EntryHead{uint32_t(at), uint16_t(frames), uint16_t(x)}, found, tally);
         c = resume;
     }
-    tally.videos = video;
-    tally.effects = effect;
-    tally.logos = logo;
     if (tally.stopped) return false;
     return !readFailed && (tally.videos > 0 || tally.stills > 0 || tally.effects > 0 || tally.logos > 0);
 }
+
+namespace {
+
+OpResult NothingFound(RecoverOutcome& out) {
+    out.cause = kRecoverNothingFound;
+    return OpResult::kRefused;
+}
+
+}  // namespace
 
 RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& options) {
     RecoverOutcome out;
     const bool valid = card.ReadDirectory();
     if (card.ErrorReported()) {
-        out.result = RecoverResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     // A compaction cut short inside the move of an item is finished first:
@@ -442,18 +470,19 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     if (valid) {
         const PendingMoveResult moved = FinishPendingMove(card, op);
         if (moved == PendingMoveResult::kFailed) {
-            out.result = RecoverResult::kFailed;
+            out.result = OpResult::kFailed;
             return out;
         }
         if (moved == PendingMoveResult::kFinished && !options.force) {
-            out.result = RecoverResult::kRecovered;
+            out.result = OpResult::kDone;
             out.summary = kMoveFinishedText;
             op.ShowMessage(kMsgNotice, kIconInformation, out.summary);
             return out;
         }
     }
     if (valid && !options.force) {
-        out.result = RecoverResult::kDirectoryValid;
+        out.result = OpResult::kRefused;
+        out.cause = kRecoverDirectoryValid;
         op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_DIRECTORY_VALID));
         return out;
     }
@@ -465,16 +494,16 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
         const int scanMode = IsValidVideoMode(options.mode) ? options.mode : valid ? card.VideoMode() : -1;
         if (!ScanForItems(card, scanMode, found, mode, tally, &op)) {
             if (tally.stopped) {
-                out.result = RecoverResult::kStopped;
+                out.result = OpResult::kStopped;
                 MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
                 return out;
             }
-            out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
+            out.result = card.ErrorReported() ? OpResult::kFailed : NothingFound(out);
             if (!card.ErrorReported()) op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_NOTHING_FOUND));
             return out;
         }
         if (!CheckRuns(found, CardRegions::For(mode, card.TotalSectors())).empty()) {
-            out.result = RecoverResult::kNothingFound;
+            out.result = NothingFound(out);
             op.ShowMessage(kMsgNotice, kIconWarning, LoadText(IDS_RECOVER_RUNS_OVERLAP));
             return out;
         }
@@ -485,7 +514,7 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     } else {
         std::vector<std::string> missing;
         if (!FindJournalledDirectory(card, options.journalFolder, found, mode, &missing)) {
-            out.result = card.ErrorReported() ? RecoverResult::kFailed : RecoverResult::kNothingFound;
+            out.result = card.ErrorReported() ? OpResult::kFailed : NothingFound(out);
             if (!card.ErrorReported()) {
                 // What the newest directory kept names but the card lacks.
                 std::string detail;
@@ -505,21 +534,21 @@ RecoverOutcome RecoverCard(IOperator& op, CSDCard& card, const RecoverOptions& o
     out.summary = summary;
     if (options.ask &&
         op.ShowMessage(kMsgQuestion, kIconQuestion, summary + "\n" + LoadText(IDS_RECOVER_WRITE_QUESTION)) != kResultYes) {
-        out.result = RecoverResult::kCancelled;
+        out.result = OpResult::kRefused;
         return out;
     }
     // The one write: the directory, last.
     card.SetVideoMode(mode);
     card.Directory() = found;
     if (!card.WriteDirectory()) {
-        out.result = RecoverResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     card.ReadDirectory();
-    out.result = RecoverResult::kRecovered;
+    out.result = OpResult::kDone;
     // The directory put back may be one from before a move was cut short.
     const PendingMoveResult moved = FinishPendingMove(card, op);
-    if (moved == PendingMoveResult::kFailed) out.result = RecoverResult::kFailed;
+    if (moved == PendingMoveResult::kFailed) out.result = OpResult::kFailed;
     if (moved == PendingMoveResult::kFinished) out.summary += std::string("\n") + kMoveFinishedText;
     return out;
 }

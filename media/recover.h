@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/op_result.h"
 #include "card/card_directory.h"
 
 namespace rk {
@@ -77,17 +78,16 @@ struct RecoverOptions {
     std::string journalFolder;  // empty: DefaultJournalFolder()
 };
 
-enum class RecoverResult : int {
-    kRecovered = 0,
-    kDirectoryValid,  // refused: the card reads as formatted and --force was not given
-    kNothingFound,    // no journalled directory fits / the scan found nothing
-    kCancelled,       // the operator said No: nothing written
-    kFailed,          // reading or the directory write failed (message shown)
-    kStopped,         // Stop during the scan: "Operation aborted." shown, nothing written
-};
+// The causes of a refused recovery (kRefused without a cause: the person
+// said No).
+inline constexpr char kRecoverDirectoryValid[] = "the card's directory is valid";
+inline constexpr char kRecoverNothingFound[] = "no directory to put back was found";
 
-struct RecoverOutcome {
-    RecoverResult result = RecoverResult::kNothingFound;
+// kDone: the directory was written; kRefused: the directory is valid and
+// force was not given, nothing was found, or the person said No (nothing
+// written); kStopped: Stop during the scan ("Operation aborted." shown);
+// kFailed: reading or the directory write failed (message shown).
+struct RecoverOutcome : OpOutcome {
     std::string summary;  // what was found and put back
 };
 

@@ -28,7 +28,7 @@ namespace rk {
 
 int LowestFreeStillSlot(const CardDirectory& dir) { return LowestFreeSlot(dir, CardItem::kStill); }
 
-StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options) {
+OpOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options) {
     const int slot = LowestFreeStillSlot(card.Directory());
     if (slot < 0) return {};
     FileChoice choice;
@@ -39,19 +39,19 @@ StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath,
     if (!op.ChooseOpenFile(choice, path)) return {};
     rememberedPath = path;
     op.Refresh(kRefreshCardLine);
-    return AddStillFromFile(op, card, slot, path, options);
+    return AddStillFromPath(op, card, slot, path, options);
 }
 
-StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
+OpOutcome AddStillFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
                               const ImportOptions& options) {
-    StillOutcome out;
+    OpOutcome out;
     if (slot < 0 || slot >= kStillCount || card.Directory().Still(slot).Used()) return out;
     const VideoMode& mode = VideoModeAt(card.VideoMode());
     const int cpf = card.ClustersPerFrame();
     std::string why;
     if (!CheckInputPath(source, &why)) {
         ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, why);
-        out.result = StillOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
     // A picture of another shape than the frame's asks whether it keeps its
@@ -76,10 +76,10 @@ StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std:
     if (encoder.Cancelled()) return out;
     if (!encoder.IsOpened()) {
         ErrorWithDetail(op, IDS_ERROR_OPENING_IMAGE, source + ": " + encoder.FailureCause());
-        out.result = StillOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     }
-    LogMessage(2, "AddStillFromFile(): writing still %d", slot);
+    LogMessage(2, "AddStillFromPath(): writing still %d", slot);
     CEncoderSlotSource slots(encoder);
     ItemPlan plan;
     plan.kind = CardItem::kStill;
@@ -90,35 +90,34 @@ StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std:
     plan.placeAt = card.Regions().StillCluster(slot);
     plan.thumbnailFrame = 0;
     plan.readErrorText = IDS_ERROR_OPENING_IMAGE;
-    ItemWriteOutcome w = WriteItem(op, card, slots, plan);
-    out.writeError = w.writeError;
-    switch (w.result) {
-    case ItemWriteResult::kDone:
-    case ItemWriteResult::kKeptPartial:
-        out.result = StillOpResult::kDone;
-        out.slot = slot;
-        break;
-    case ItemWriteResult::kAborted: out.result = StillOpResult::kAborted; break;
-    case ItemWriteResult::kCancelled: out.result = StillOpResult::kCancelled; break;
-    case ItemWriteResult::kFailed:
-        // A failed card write was reported by the card; the picture's
-        // failure table names the image too.
-        if (w.writeError) ErrorById(op, IDS_ERROR_OPENING_IMAGE);
-        out.result = StillOpResult::kFailed;
-        break;
-    }
-    return out;
+    const ItemWriteOutcome w = WriteItem(op, card, slots, plan);
+    // A failed card write was reported by the card; the picture's failure
+    // table names the image too.
+    if (w.result == OpResult::kFailed && w.writeError) ErrorById(op, IDS_ERROR_OPENING_IMAGE);
+    return w;
 }
 
-StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
-    StillOutcome out;
+OpOutcome ReadStill(IOperator& op, CSDCard& card, int slot) {
+    if (slot < 0 || slot >= kStillCount || !card.Directory().Still(slot).Used()) return {};
+    FileChoice choice;
+    choice.title = LoadText(IDS_TITLE_READ_STILL);
+    choice.filter = LoadText(IDS_FILTER_PNG);
+    choice.defaultExtension = "png";
+    std::string path;
+    if (!op.ChooseSaveFile(choice, path)) return {};
+    if (ExtensionOf(path).empty()) path += ".png";
+    return ReadStillToFile(op, card, slot, path);
+}
+
+OpOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath) {
+    OpOutcome out;
     if (slot < 0 || slot >= kStillCount) return out;
     const EntryHead head = card.Directory().Still(slot);
     if (!head.Used()) return out;
     const int cpf = card.ClustersPerFrame();
     const int sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
     out.slot = slot;
-    out.result = StillOpResult::kFailed;
+    out.result = OpResult::kFailed;
     std::string onCard;
     if (WritesOntoCard(outputPath, card.Path(), &onCard)) {
         ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, onCard);
@@ -150,7 +149,7 @@ StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::
         return out;
     }
     MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
-    out.result = StillOpResult::kDone;
+    out.result = OpResult::kDone;
     return out;
 }
 
@@ -188,11 +187,11 @@ bool FindParking(const CSDCard& card, int a, int b, uint32_t run, Parking& park)
 
 }  // namespace
 
-StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
-    StillOutcome out;
+OpOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
+    OpOutcome out;
     CardDirectory& dir = card.Directory();
     if (a < 0 || b < 0 || a >= kStillCount || b >= kStillCount || a == b || !dir.Still(a).Used()) return out;
-    out.result = StillOpResult::kFailed;
+    out.result = OpResult::kFailed;
     const int cpf = card.ClustersPerFrame();
     const uint32_t run = static_cast<uint32_t>(cpf) + kThumbnailClusters;
     const uint32_t placeA = card.Regions().StillCluster(a);
@@ -271,7 +270,7 @@ StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b) {
         }
     }
     op.Refresh(kRefreshLists | kRefreshCardLine);
-    out.result = StillOpResult::kDone;
+    out.result = OpResult::kDone;
     out.slot = b;
     return out;
 }

@@ -13,37 +13,29 @@ class CSDCard;
 class CardDirectory;
 class IOperator;
 
-enum class StillOpResult : int {
-    kDone = 0,     // "Write completed." / "Read completed."
-    kCancelled,    // no free slot, dialog cancelled, nothing to do
-    kAborted,      // Stop: "Operation aborted."
-    kFailed,       // an error was reported
-};
-
-struct StillOutcome {
-    StillOpResult result = StillOpResult::kCancelled;
-    int slot = -1;
-    bool writeError = false;
-};
 
 // The lowest free still slot (0..31), -1 when all 32 are used.
 int LowestFreeStillSlot(const CardDirectory& dir);
 
 // The Add button: the open-file dialog (initial name `rememberedPath`,
-// updated), then AddStillFromFile into the lowest free slot.
-StillOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options);
+// updated), then AddStillFromPath into the lowest free slot.
+OpOutcome AddStill(IOperator& op, CSDCard& card, std::string& rememberedPath, const ImportOptions& options);
 // Adds the picture `source` into still slot `slot` (which must be free) at
 // its fixed place: the frame slot, the thumbnail behind it, the directory last.
-StillOutcome AddStillFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
+OpOutcome AddStillFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
                               const ImportOptions& options);
 
+// The still Read button: asks for the PNG file (".png" added to a name
+// typed without an extension), then ReadStillToFile. Does nothing for a
+// free slot.
+OpOutcome ReadStill(IOperator& op, CSDCard& card, int slot);
 // Reads still `slot` back to a PNG of the card's picture size, reporting
 // "Read completed." or "Error writing file!" (the card's read error is
 // reported by the card).
-StillOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath);
+OpOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::string& outputPath);
 
 // Exchanges stills a and b (a used; b used or free): pictures, thumbnails and
 // entries. The directory never names a place whose picture is half written.
-StillOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b);
+OpOutcome SwapStills(IOperator& op, CSDCard& card, int a, int b);
 
 }  // namespace rk

@@ -60,7 +60,7 @@ AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& re
     rememberedPath = path;
     // Repaint at once, before any long work.
     op.Refresh(kRefreshCardLine);
-    return AddVideoFromFile(op, card, slot, path, options);
+    return AddVideoFromPath(op, card, slot, path, options);
 }
 
 namespace {
@@ -96,7 +96,7 @@ private:
 
 }  // namespace
 
-AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
+AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
                                  const ImportOptions& options, const std::string& nameOverride) {
     AddVideoOutcome out;
     CardDirectory& dir = card.Directory();
@@ -112,7 +112,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     auto Fail = [&op, &out](int textId, const std::string& detail = {}) {
         if (detail.empty()) ErrorById(op, textId);
         else ErrorWithDetail(op, textId, detail);
-        out.result = VideoOpResult::kFailed;
+        out.result = OpResult::kFailed;
         return out;
     };
 
@@ -190,7 +190,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
         if (!encoder->IsOpened()) {
             if (stopScope.Fired()) {
                 MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-                out.result = VideoOpResult::kAborted;
+                out.result = OpResult::kStopped;
                 return out;
             }
             // A run's causes name the picture or sound file concerned.
@@ -216,7 +216,7 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
 
     switch (ConfirmItemWrite(op, card, static_cast<int64_t>(frameCount), cpf)) {
     case WriteConfirm::kGo: break;
-    case WriteConfirm::kNoRoom: out.result = VideoOpResult::kFailed; return out;
+    case WriteConfirm::kNoRoom: out.result = OpResult::kFailed; return out;
     case WriteConfirm::kDeclined: return out;
     }
 
@@ -234,18 +234,9 @@ AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const s
     plan.askKeepPartial = true;
     ItemWriteOutcome w = WriteItem(op, card, *slots, plan);
 
+    static_cast<OpOutcome&>(out) = w;
     out.framesWritten = static_cast<int>(w.framesWritten);
-    switch (w.result) {
-    case ItemWriteResult::kDone:
-    case ItemWriteResult::kKeptPartial:
-        out.slot = slot;
-        out.thumbnailFromFrame = w.thumbnailFromFrame;
-        out.result = w.result == ItemWriteResult::kDone ? VideoOpResult::kDone : VideoOpResult::kKeptPartial;
-        break;
-    case ItemWriteResult::kCancelled: out.result = VideoOpResult::kCancelled; break;
-    case ItemWriteResult::kAborted: out.result = VideoOpResult::kAborted; break;
-    case ItemWriteResult::kFailed: out.result = VideoOpResult::kFailed; break;
-    }
+    out.thumbnailFromFrame = w.thumbnailFromFrame;
     return out;
 }
 
@@ -274,12 +265,8 @@ ReadVideoOutcome ReadVideoToFile(IOperator& op, CSDCard& card, int slot, const s
     plan.prores = IsMovPath(outputPath);
     plan.checkFrameHeader = true;
     ExportOutcome r = ExportItem(op, card, plan);
+    static_cast<OpOutcome&>(out) = r;
     out.framesRead = static_cast<int>(r.framesRead);
-    switch (r.result) {
-    case ExportResult::kDone: out.result = VideoOpResult::kDone; break;
-    case ExportResult::kAborted: out.result = VideoOpResult::kAborted; break;
-    case ExportResult::kFailed: out.result = VideoOpResult::kFailed; break;
-    }
     return out;
 }
 

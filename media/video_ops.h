@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/op_result.h"
+
 namespace rk {
 
 class CSDCard;
@@ -34,26 +36,16 @@ struct ImportOptions {
     std::string sound;
 };
 
-// How an add or a read ended.
-enum class VideoOpResult : int {
-    kDone = 0,       // written / read completely ("Write completed." / "Read completed.")
-    kKeptPartial,    // stopped after some frames; the operator kept them (no further message)
-    kCancelled,      // file dialog cancelled, duration question answered No, allocation
-                     // declined, or no free slot: nothing changed, no message
-    kAborted,        // Stop: "Operation aborted." (or the partial frames discarded)
-    kFailed,         // an error was reported to the operator
-};
-
-struct AddVideoOutcome {
-    VideoOpResult result = VideoOpResult::kCancelled;
-    int slot = -1;                 // the video entry written (kDone / kKeptPartial), else -1
+// kRefused: file dialog cancelled, duration question answered No,
+// allocation declined, or no free slot (nothing changed, no message).
+// `slot` is the video entry written (kDone / kKeptPartial).
+struct AddVideoOutcome : OpOutcome {
     int framesWritten = 0;
     int frameCount = 0;            // frames the source was expected to give
     bool thumbnailFromFrame = false;  // false: the black default thumbnail was stored
 };
 
-struct ReadVideoOutcome {
-    VideoOpResult result = VideoOpResult::kCancelled;
+struct ReadVideoOutcome : OpOutcome {
     int framesRead = 0;
 };
 
@@ -84,7 +76,7 @@ AddVideoOutcome AddVideo(IOperator& op, CSDCard& card, int slot, std::string& re
 // A source that is a numbered run of pictures (a printf-style pattern, or a
 // numbered picture whose run the person takes) is imported as one video
 // named after its first picture (media/picture_sequence.h).
-AddVideoOutcome AddVideoFromFile(IOperator& op, CSDCard& card, int slot, const std::string& source,
+AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
                                  const ImportOptions& options, const std::string& name = std::string());
 
 // The video Read button: reads the video at list position `listPosition`

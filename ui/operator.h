@@ -14,7 +14,7 @@
 
 namespace rk {
 
-class CStinger;  // effects/stinger.h: the effect being made
+class IEffectKeys;  // ui/effect_keys.h: the effect whose keys are edited
 
 enum class MsgKind : int { kNotice = 0, kQuestion = 1 };
 enum class MsgIcon : int { kWarning = 301, kInformation = 302, kError = 303, kQuestion = 304 };
@@ -87,7 +87,7 @@ struct EffectTypeChoice {
 // the frame at which the cut happens. Cancel does not undo the keys; the
 // operation then drops the effect.
 struct KeyframeEdit {
-    CStinger* effect = nullptr;  // not owned; frame count and kind are fixed
+    IEffectKeys* effect = nullptr;  // not owned; frame count and kind are fixed
     bool cutMode = false;
 };
 

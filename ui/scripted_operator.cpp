@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/effect_keys.h"
+
 namespace rk {
 
 MsgResult CScriptedOperator::ShowMessage(const Message& message) {

@@ -46,7 +46,7 @@ public:
     // Each keyframe edit runs the next of these on the effect: it edits the
     // keys as the person would and answers accepted (true) or cancelled.
     // With none left the keys are accepted as they are.
-    std::deque<std::function<bool(CStinger& effect, bool cutMode)>> keyframeEdits;
+    std::deque<std::function<bool(IEffectKeys& effect, bool cutMode)>> keyframeEdits;
     // Answers for ChoosePictureSequence and ChoosePictureFit in order (true:
     // the whole sequence, the picture on bars); with none left the
     // preselection is taken. Every such question is kept as asked.

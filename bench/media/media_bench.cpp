@@ -105,7 +105,7 @@ double TimedAdd(const std::string& image, const std::string& source, const Impor
     card.Format(0);
     ::sync();
     auto t0 = std::chrono::steady_clock::now();
-    r = AddVideoFromFile(op, card, 0, source, options);
+    r = AddVideoFromPath(op, card, 0, source, options);
     return Seconds(t0);
 }
 
@@ -125,7 +125,7 @@ void BM_AddVersusDd(benchmark::State& state) {
     for (auto _ : state) {
         AddVideoOutcome r;
         const double s = TimedAdd(f.image, f.source, ImportOptions{}, r);
-        if (r.result != VideoOpResult::kDone) state.SkipWithError("add failed");
+        if (r.result != OpResult::kDone) state.SkipWithError("add failed");
         add.push_back(s);
         state.SetIterationTime(s);
         ::sync();
@@ -159,7 +159,7 @@ void BM_ImportVersusEncoderAlone(benchmark::State& state) {
     for (auto _ : state) {
         AddVideoOutcome r;
         const double s = TimedAdd(f.image, source, ImportOptions{false, false}, r);
-        if (r.result != VideoOpResult::kDone) state.SkipWithError("import failed");
+        if (r.result != OpResult::kDone) state.SkipWithError("import failed");
         frames = r.framesWritten;
         add.push_back(s);
         state.SetIterationTime(s);

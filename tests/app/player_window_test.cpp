@@ -92,8 +92,8 @@ protected:
         const std::string a = dir.File("a.kavq1"), b = dir.File("b.kavq1");
         ASSERT_TRUE(test::WriteEncodedKAVQ1WithSound(a, 3, 0));
         ASSERT_TRUE(test::WriteEncodedKAVQ1WithSound(b, 2, 4));
-        ASSERT_EQ(AddVideoFromFile(op, card, 0, a, {}).result, VideoOpResult::kDone);
-        ASSERT_EQ(AddVideoFromFile(op, card, 1, b, {}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 0, a, {}).result, OpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 1, b, {}).result, OpResult::kDone);
         CardDirectory& d = card.Directory();
         d.SetClipCount(0, 2);
         d.SetClip(0, 0, 1);

@@ -128,7 +128,7 @@ void PutEncodedVideo(GuiEnv& env, const std::string& image, int frames) {
     CScriptedOperator op;
     card.SetOperator(&op);
     ASSERT_TRUE(test::OpenCard(card, image));
-    ASSERT_EQ(AddVideoFromFile(op, card, 0, kavq1, ImportOptions{}, "Intro").result, VideoOpResult::kDone);
+    ASSERT_EQ(AddVideoFromPath(op, card, 0, kavq1, ImportOptions{}, "Intro").result, OpResult::kDone);
     std::remove(kavq1.c_str());
 }
 

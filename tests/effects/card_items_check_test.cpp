@@ -105,18 +105,18 @@ protected:
         const std::string v1 = dir.File("v1.kavq1"), v2 = dir.File("v2.kavq1");
         ASSERT_TRUE(test::WriteEncodedKAVQ1(v1, 3, rate));
         ASSERT_TRUE(test::WriteEncodedKAVQ1(v2, 2, rate));
-        ASSERT_EQ(AddVideoFromFile(op, card, 0, v1, ImportOptions{}, "Intro").result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 0, v1, ImportOptions{}, "Intro").result, OpResult::kDone);
         // An effect of each family, then the logo, then another video, so
         // that runs of every kind lie next to each other.
         const std::string wipe = dir.File("wipe.effect"), slide = dir.File("slide.effect");
         ASSERT_TRUE(WriteEffectFile(wipe, 4, 1, rate));
         ASSERT_TRUE(WriteEffectFile(slide, 3, 2, rate));
-        ASSERT_EQ(AddEffectFromFile(op, card, 0, wipe).result, EffectOpResult::kDone);
-        ASSERT_EQ(AddEffectFromFile(op, card, 1, slide).result, EffectOpResult::kDone);
+        ASSERT_EQ(AddEffectFromEffectFile(op, card, 0, wipe).result, OpResult::kDone);
+        ASSERT_EQ(AddEffectFromEffectFile(op, card, 1, slide).result, OpResult::kDone);
         const std::string logo = dir.File("l.animlogo");
         ASSERT_TRUE(WriteAnimLogoFile(logo, 2, kCpf));
-        ASSERT_EQ(AddLogoFromFile(op, card, 0, logo, LogoOptions{}).result, LogoOpResult::kDone);
-        ASSERT_EQ(AddVideoFromFile(op, card, 1, v2, ImportOptions{}, "Outro").result, VideoOpResult::kDone);
+        ASSERT_EQ(AddLogoFromPath(op, card, 0, logo, LogoOptions{}).result, OpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 1, v2, ImportOptions{}, "Outro").result, OpResult::kDone);
         // A still at its place.
         {
             const uint32_t at = card.Regions().StillCluster(0);
@@ -237,7 +237,7 @@ TEST_P(CardItemsCheckTest, ScanTellsEffectsAndLogosFromVideos) {
     o.force = true;
     o.ask = false;
     RecoverOutcome out = RecoverCard(op, card, o);
-    ASSERT_EQ(out.result, RecoverResult::kRecovered) << out.summary;
+    ASSERT_EQ(out.result, OpResult::kDone) << out.summary;
     EXPECT_NE(out.summary.find("2 videos, 1 stills, 2 effects, 1 logos"), std::string::npos) << out.summary;
     const CardDirectory& got = card.Directory();
     EXPECT_EQ(got.Video(0), had.Video(0));
@@ -266,7 +266,7 @@ TEST_P(CardItemsCheckTest, ScanTellsEffectsAndLogosFromVideos) {
     ASSERT_FALSE(test::OpenCard(card, image) && card.IsDirectoryValid());
     o.force = false;
     out = RecoverCard(op, card, o);
-    ASSERT_EQ(out.result, RecoverResult::kRecovered) << out.summary;
+    ASSERT_EQ(out.result, OpResult::kDone) << out.summary;
     EXPECT_EQ(card.VideoMode(), mode);
     EXPECT_EQ(card.Directory().Logo(0), had.Logo(0));
     EXPECT_EQ(card.Directory().Effect(1), had.Effect(1));

@@ -191,7 +191,7 @@ TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {
     op.effectTypeAnswers = {{true, 0, true}};  // simple cut, with sound
     op.openFiles = {wav};
     EffectOpOutcome r = AddEffectFromPictures(op, card, 0, pic);
-    ASSERT_EQ(r.result, EffectOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconInformation), std::vector<std::string>{"Write completed."});
     EntryHead h = card.Directory().Effect(0);
     ASSERT_EQ(h.numFrames, 4);
@@ -240,13 +240,13 @@ TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {
 
     // Read back: header, then the run exactly as on the card.
     std::string file = dir.File("back.effect");
-    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, EffectOpResult::kDone);
+    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, OpResult::kDone);
     auto bytes = test::ReadFileBytes(file);
     ASSERT_EQ(bytes.size(), EffectFileBytes(4, 33));
     EXPECT_TRUE(std::equal(run.begin(), run.end(), bytes.begin() + kEffectFileHeaderBytes));
 
     // Added again from that file: the same clusters, the same entry tail.
-    ASSERT_EQ(AddEffectFromFile(op, card, 1, file).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromEffectFile(op, card, 1, file).result, OpResult::kDone);
     EntryHead h1 = card.Directory().Effect(1);
     EXPECT_EQ(h1.numFrames, 4);
     EXPECT_NE(h1.startCluster, h.startCluster);
@@ -260,7 +260,7 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
     Open();
     auto before = test::ReadImageClusters(image, 0, 3);
     // Sequence rule failures.
-    EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4")).result, EffectOpResult::kFailed);
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, dir.File("clip.mp4")).result, OpResult::kFailed);
     EXPECT_EQ(op.messages.back().text, "Video file is too short to use!");
 
     // A good file from synthetic effect slots (their headers only) to damage.
@@ -320,17 +320,17 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
         c.spoil(bytes);
         ASSERT_TRUE(test::WriteFileBytes(f, bytes));
         op.messages.clear();
-        EXPECT_EQ(AddEffectFromFile(op, card, 0, f).result, EffectOpResult::kFailed) << c.what;
+        EXPECT_EQ(AddEffectFromEffectFile(op, card, 0, f).result, OpResult::kFailed) << c.what;
         ASSERT_EQ(op.messages.size(), 1u) << c.what;  // no question was asked
         EXPECT_EQ(op.messages[0].text, c.text) << c.what;
         EXPECT_EQ(op.messages[0].detail.rfind(f + ": ", 0), 0u) << c.what << ": " << op.messages[0].detail;
         EXPECT_NE(op.messages[0].detail.find(c.cause), std::string::npos) << c.what << ": " << op.messages[0].detail;
         EXPECT_FALSE(card.Directory().Effect(0).Used()) << c.what;
     }
-    EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.File("missing.effect")).result, EffectOpResult::kFailed);
+    EXPECT_EQ(AddEffectFromEffectFile(op, card, 0, dir.File("missing.effect")).result, OpResult::kFailed);
     EXPECT_EQ(op.messages.back().text, "Error opening file!");
     EXPECT_NE(op.messages.back().detail.find("missing.effect"), std::string::npos);
-    EXPECT_EQ(AddEffectFromFile(op, card, 0, dir.Path()).result, EffectOpResult::kFailed);  // a folder
+    EXPECT_EQ(AddEffectFromEffectFile(op, card, 0, dir.Path()).result, OpResult::kFailed);  // a folder
     card.Close();
     EXPECT_TRUE(test::ReadImageClusters(image, 0, 3) == before);
     Open();
@@ -347,7 +347,7 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
         bytes.resize(size_t(long(bytes.size()) + accepted[e].change), 0x5A);
         ASSERT_TRUE(test::WriteFileBytes(f, bytes));
         op.answers.push_back(kResultYes);
-        EXPECT_EQ(AddEffectFromFile(op, card, e, f).result, EffectOpResult::kDone) << accepted[e].what;
+        EXPECT_EQ(AddEffectFromEffectFile(op, card, e, f).result, OpResult::kDone) << accepted[e].what;
         const EntryHead h = card.Directory().Effect(e);
         EXPECT_EQ(h.numFrames, 2) << accepted[e].what;
         const auto onCard = test::ReadImageClusters(image, h.startCluster + 2 * 33, 2);
@@ -364,7 +364,7 @@ TEST_F(EffectOpsTest, TypeSoundAndKeysAreAskedAfterThePicturesLoad) {
     std::string pic = Pictures(2);
     Open();
     op.effectTypeAnswers = {{false, 0, false}};  // Cancel in the type choice: nothing written, no message
-    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kCancelled);
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, OpResult::kRefused);
     EXPECT_TRUE(op.messages.empty());
     EXPECT_TRUE(op.keyframeEditCutModes.empty());
     EXPECT_FALSE(card.Directory().Effect(0).Used());
@@ -381,8 +381,8 @@ TEST_F(EffectOpsTest, TypeSoundAndKeysAreAskedAfterThePicturesLoad) {
     // Cancel in the keyframe edit: nothing written, no message.
     op = CScriptedOperator();
     op.effectTypeAnswers = {{true, 1, false}};
-    op.keyframeEdits.push_back([](CStinger&, bool) { return false; });
-    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kCancelled);
+    op.keyframeEdits.push_back([](IEffectKeys&, bool) { return false; });
+    EXPECT_EQ(AddEffectFromPictures(op, card, 0, pic).result, OpResult::kRefused);
     EXPECT_EQ(op.keyframeEditCutModes, std::vector<bool>{false});
     EXPECT_TRUE(op.messages.empty());
     EXPECT_FALSE(card.Directory().Effect(0).Used());
@@ -391,13 +391,13 @@ TEST_F(EffectOpsTest, TypeSoundAndKeysAreAskedAfterThePicturesLoad) {
     op = CScriptedOperator();
     op.effectTypeAnswers = {{true, 2, false}};
     int seenKind = -1, seenFrames = 0;
-    op.keyframeEdits.push_back([&](CStinger& s, bool) {
+    op.keyframeEdits.push_back([&](IEffectKeys& s, bool) {
         seenKind = s.TransitionKind();
         seenFrames = s.FrameCount();
         s.SetFadeKey(0, 128);
         return true;
     });
-    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, OpResult::kDone);
     EXPECT_EQ(seenKind, 0);
     EXPECT_EQ(seenFrames, 2);
     EXPECT_EQ(op.keyframeEditCutModes, std::vector<bool>{false});
@@ -418,13 +418,13 @@ TEST_F(EffectOpsTest, CutModeEditAndAnimatedWipes) {
     Open();
     op.effectTypeAnswers = {{true, 0, true}};  // with sound, but the WAV choice is cancelled
     std::map<int, int> keysSeen;
-    op.keyframeEdits.push_back([&](CStinger& s, bool cutMode) {
+    op.keyframeEdits.push_back([&](IEffectKeys& s, bool cutMode) {
         EXPECT_TRUE(cutMode);
         keysSeen = s.PositionKeys();
         s.SetCutPosition(1);
         return true;
     });
-    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, OpResult::kDone);
     // The default cut of 5 frames: 0 at frames 0 and 1, 2046 at frames 2 and 4.
     EXPECT_EQ(keysSeen, (std::map<int, int>{{0, 0}, {1, 0}, {2, 2046}, {4, 2046}}));
     ASSERT_EQ(op.openChoices.size(), 1u);
@@ -443,13 +443,13 @@ TEST_F(EffectOpsTest, CutModeEditAndAnimatedWipes) {
     // Type 3 (never offered, handled all the same): no edit, Switch 2.
     op = CScriptedOperator();
     op.effectTypeAnswers = {{true, 3, false}};
-    ASSERT_EQ(AddEffectFromPictures(op, card, 1, pic).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromPictures(op, card, 1, pic).result, OpResult::kDone);
     EXPECT_TRUE(op.keyframeEditCutModes.empty());
     EXPECT_EQ(card.Directory().EffectSwitch(1), 2);
     // An answer outside the types is a cancel.
     op = CScriptedOperator();
     op.effectTypeAnswers = {{true, 7, false}};
-    EXPECT_EQ(AddEffectFromPictures(op, card, 2, pic).result, EffectOpResult::kCancelled);
+    EXPECT_EQ(AddEffectFromPictures(op, card, 2, pic).result, OpResult::kRefused);
     EXPECT_FALSE(card.Directory().Effect(2).Used());
 }
 
@@ -459,7 +459,7 @@ TEST_F(EffectOpsTest, OnlyOnHdCards) {
     CSDCard uhd;
     uhd.SetOperator(&op);
     ASSERT_TRUE(test::OpenCard(uhd, uhdImage));
-    EXPECT_EQ(AddEffectFromFile(op, uhd, 0, dir.File("any.effect")).result, EffectOpResult::kCancelled);
+    EXPECT_EQ(AddEffectFromEffectFile(op, uhd, 0, dir.File("any.effect")).result, OpResult::kRefused);
     EXPECT_TRUE(op.messages.empty());
 }
 
@@ -469,9 +469,9 @@ TEST_F(EffectOpsTest, CrashAtEveryWriteLeavesAValidCard) {
     std::string pic = Pictures(2);
     const std::vector<uint8_t> pristine = test::ReadFileBytes(image);
     Open();
-    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, EffectOpResult::kDone);
+    ASSERT_EQ(AddEffectFromPictures(op, card, 0, pic).result, OpResult::kDone);
     std::string file = dir.File("e.effect");
-    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, EffectOpResult::kDone);
+    ASSERT_EQ(ReadEffectToFile(op, card, 0, file).result, OpResult::kDone);
     card.Close();
     for (bool fromFile : {true, false}) {
         for (uint64_t at = 1;; ++at) {
@@ -479,17 +479,17 @@ TEST_F(EffectOpsTest, CrashAtEveryWriteLeavesAValidCard) {
             op = CScriptedOperator();
             Open(true);
             fault->crashAtWrite = fault->writes + at;
-            EffectOpOutcome r = fromFile ? AddEffectFromFile(op, card, 0, file) : AddEffectFromPictures(op, card, 0, pic);
+            EffectOpOutcome r = fromFile ? AddEffectFromEffectFile(op, card, 0, file) : AddEffectFromPictures(op, card, 0, pic);
             const bool crashed = fault->crashed;
             card.Close();
             EXPECT_EQ(test::CheckCardConsistent(image), "") << at;
             CSDCard again;
             ASSERT_TRUE(test::OpenCard(again, image));
             if (crashed) {
-                EXPECT_NE(r.result, EffectOpResult::kDone) << at;
+                EXPECT_NE(r.result, OpResult::kDone) << at;
                 EXPECT_FALSE(again.Directory().Effect(0).Used()) << at;
             } else {
-                EXPECT_EQ(r.result, EffectOpResult::kDone);
+                EXPECT_EQ(r.result, OpResult::kDone);
                 EXPECT_EQ(again.Directory().Effect(0).numFrames, 2);
                 break;
             }

@@ -32,6 +32,7 @@ TEST(FileChoiceTitles, EachOperationNamesItsFileChoice) {
     card.Directory().SetVideo(0, EntryHead{first, 1, x});
     card.Directory().SetLogo(0, EntryHead{first + 100, 1, x});
     card.Directory().SetEffect(1, EntryHead{first + 200, 1, x});
+    card.Directory().SetStill(2, EntryHead{uint32_t(card.Regions().StillCluster(2)), 1, x});
 
     std::string remembered;
     struct Row {
@@ -44,10 +45,11 @@ TEST(FileChoiceTitles, EachOperationNamesItsFileChoice) {
         {"add video", [&] { AddVideo(op, card, 1, remembered, {}); }, false, "Add video"},
         {"read video", [&] { ReadVideo(op, card, 0); }, true, "Read video to file"},
         {"add still", [&] { AddStill(op, card, remembered, {}); }, false, "Add still image"},
-        {"add effect", [&] { AddStinger(op, card, 0, remembered); }, false, "Add effect"},
+        {"add effect", [&] { AddEffect(op, card, 0, remembered); }, false, "Add effect"},
         {"add logo", [&] { AddLogo(op, card, 1, remembered, {}); }, false, "Add logo"},
         {"read logo", [&] { ReadLogo(op, card, 0); }, true, "Read logo to file"},
-        {"read effect", [&] { ReadStinger(op, card, 1); }, true, "Read effect to file"},
+        {"read effect", [&] { ReadEffect(op, card, 1); }, true, "Read effect to file"},
+        {"read still", [&] { ReadStill(op, card, 2); }, true, "Read still image to file"},
     };
     for (const Row& r : rows) {
         op.openChoices.clear();

@@ -140,7 +140,7 @@ protected:
         op.optionAnswers.push_back(speed);
         LogoOptions o;
         o.limitedRange = limited;
-        return AddLogoFromFile(op, card, LowestFreeLogoSlot(card.Directory()), path, o);
+        return AddLogoFromPath(op, card, LowestFreeLogoSlot(card.Directory()), path, o);
     }
     std::vector<uint8_t> Slot(int logo, int frame) {
         EntryHead h = card.Directory().Logo(logo);
@@ -174,7 +174,7 @@ TEST_F(LogoTest, SlowSpeedsRepeatEachPictureWithRunningFrameIndexes) {
     MakeCard(kHdMode);
     // One picture without digits, "Slow x3": three identical frames 0, 1, 2.
     AddLogoOutcome r = Add(Solid("logo.png", "rgba(200,40,40,1)"), 2);
-    ASSERT_EQ(r.result, LogoOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     ASSERT_EQ(op.optionChoices.size(), 1u);
     EXPECT_EQ(op.optionChoices[0].title, "Write logo?");
     EXPECT_EQ(op.optionChoices[0].options,
@@ -194,7 +194,7 @@ TEST_F(LogoTest, SlowSpeedsRepeatEachPictureWithRunningFrameIndexes) {
     Solid("two_01.png", "rgba(0,0,255,1)");
     Solid("two_02.png", "rgba(0,255,0,1)");
     r = Add(dir.File("two_01.png"), 1);
-    ASSERT_EQ(r.result, LogoOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.pictures, 2);
     EXPECT_EQ(card.Directory().Logo(1).numFrames, 4);
     for (int f = 0; f < 4; ++f) EXPECT_EQ(ReadBE32(Slot(1, f).data() + 8), uint32_t(f));
@@ -221,14 +221,14 @@ TEST_F(LogoTest, ThumbnailComesFromPictureHalfWayAndShowsTheColourQuarter) {
     };
     // One picture: picture 0 (a run of one: t_0 then no t_1 yet... so copy aside).
     std::string single = Solid("single.png", colours[0], 960, 540);
-    ASSERT_EQ(Add(single).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(single).result, OpResult::kDone);
     EXPECT_EQ(Dominant(MiddleOf(0)), 0);
     // Two pictures (u_0, u_1) and three (t_0..t_2): picture 1 both times.
     Solid("u_0.png", colours[0], 960, 540);
     Solid("u_1.png", colours[1], 960, 540);
-    ASSERT_EQ(Add(dir.File("u_0.png")).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(dir.File("u_0.png")).result, OpResult::kDone);
     EXPECT_EQ(Dominant(MiddleOf(1)), 1);
-    ASSERT_EQ(Add(dir.File("t_0.png")).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(dir.File("t_0.png")).result, OpResult::kDone);
     EXPECT_EQ(card.Directory().Logo(2).numFrames, 3);
     EXPECT_EQ(Dominant(MiddleOf(2)), 1);
 }
@@ -246,7 +246,7 @@ TEST_F(LogoTest, SequenceWithAGapGivesThePicturesBeforeIt) {
         SCOPED_TRACE(mode);
         MakeCard(mode, mode == kHdMode ? 64 : 128);
         const AddLogoOutcome r = Add(dir.File("gap_001.png"));
-        ASSERT_EQ(r.result, LogoOpResult::kDone);
+        ASSERT_EQ(r.result, OpResult::kDone);
         EXPECT_EQ(r.pictures, 49);
         EXPECT_EQ(card.Directory().Logo(0).numFrames, 49);
         card.Close();
@@ -257,7 +257,7 @@ TEST_F(LogoTest, SequenceWithAGapGivesThePicturesBeforeIt) {
 TEST_F(LogoTest, SmallPictureSitsTopLeftAndLargeOneIsCut) {
     MakeCard(kHdMode);
     // 200 x 100 opaque white: colour and alpha only in that corner of each quarter.
-    ASSERT_EQ(Add(Solid("small.png", "rgba(255,255,255,1)", 200, 100)).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(Solid("small.png", "rgba(255,255,255,1)", 200, 100)).result, OpResult::kDone);
     auto p = Decode(Slot(0, 0));
     EXPECT_GT(Luma(p, 100, 50), 230);
     EXPECT_GT(Luma(p, 960 + 100, 50), 230);
@@ -271,7 +271,7 @@ TEST_F(LogoTest, SmallPictureSitsTopLeftAndLargeOneIsCut) {
     // colour quarter is all white, the alpha quarter all white.
     std::string big = dir.File("big.png");
     Magick("-size 1920x1080 xc:black -fill white -draw 'rectangle 0,0 959,539' PNG32:'" + big + "'");
-    ASSERT_EQ(Add(big).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(big).result, OpResult::kDone);
     p = Decode(Slot(1, 0));
     for (int y : {0, 270, 535})
         for (int x : {0, 480, 955}) {
@@ -296,7 +296,7 @@ TEST_F(LogoTest, SoftAlphaFrameEqualsTheToolStepsAndMatchesImageMagick) {
     std::string pic = dir.File("soft.png");
     Magick("-size 700x400 gradient:'rgb(250,120,20)'-'rgb(20,60,230)' \\( -size 700x400 radial-gradient:white-black \\) "
            "-alpha off -compose CopyOpacity -composite PNG32:'" + pic + "'");
-    ASSERT_EQ(Add(pic).result, LogoOpResult::kDone);
+    ASSERT_EQ(Add(pic).result, OpResult::kDone);
     std::vector<uint8_t> mine = Slot(0, 0);
 
     // The three tool steps in a folder of their own, then the import encoder on 3.png.
@@ -347,7 +347,7 @@ TEST_F(LogoTest, ReadBackAndAddAgainOnBothCardSizes) {
         SCOPED_TRACE(mode);
         MakeCard(mode, mode == kHdMode ? 64 : 128);
         const int cpf = card.ClustersPerFrame();
-        ASSERT_EQ(Add(pic, 1).result, LogoOpResult::kDone);
+        ASSERT_EQ(Add(pic, 1).result, OpResult::kDone);
         EntryHead h = card.Directory().Logo(0);
         EXPECT_EQ(h.numFrames, 2);
         EXPECT_EQ(h.clustersPerFrame, cpf);
@@ -358,7 +358,7 @@ TEST_F(LogoTest, ReadBackAndAddAgainOnBothCardSizes) {
             EXPECT_EQ(gap, std::vector<uint8_t>(gap.size(), 0));
         }
         std::string file = dir.File(mode == kHdMode ? "hd.animlogo" : "uhd.animlogo");
-        ASSERT_EQ(ReadLogoToFile(op, card, 0, file), LogoOpResult::kDone);
+        ASSERT_EQ(ReadLogoToFile(op, card, 0, file).result, OpResult::kDone);
         auto bytes = test::ReadFileBytes(file);
         ASSERT_EQ(bytes.size(), 32u + (2u * cpf + 2) * kClusterSize);
         AnimLogoHeader hd;
@@ -368,7 +368,7 @@ TEST_F(LogoTest, ReadBackAndAddAgainOnBothCardSizes) {
                   test::ReadImageClusters(image, h.startCluster, h.RunClusters()));
 
         op.answers.push_back(kResultYes);
-        ASSERT_EQ(Add(file).result, LogoOpResult::kDone);
+        ASSERT_EQ(Add(file).result, OpResult::kDone);
         EntryHead again = card.Directory().Logo(1);
         EXPECT_EQ(again.numFrames, 2);
         EXPECT_EQ(again.clustersPerFrame, cpf);
@@ -379,7 +379,7 @@ TEST_F(LogoTest, ReadBackAndAddAgainOnBothCardSizes) {
             hdFile = file;
         } else {
             op.messages.clear();
-            EXPECT_EQ(Add(hdFile).result, LogoOpResult::kFailed);
+            EXPECT_EQ(Add(hdFile).result, OpResult::kFailed);
             EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"This file is not supported!"});
             EXPECT_FALSE(card.Directory().Logo(2).Used());
         }
@@ -414,13 +414,13 @@ TEST_F(LogoTest, DamagedAnimLogoFilesAreRefusedBeforeAnythingIsWritten) {
             for (size_t i = 32; i < c.bytes.size(); ++i) c.bytes[i] = uint8_t((i * 2654435761u) >> 13);
         ASSERT_TRUE(test::WriteFileBytes(dir.File(c.name), c.bytes));
         op.messages.clear();
-        EXPECT_EQ(Add(dir.File(c.name)).result, LogoOpResult::kFailed) << c.name;
+        EXPECT_EQ(Add(dir.File(c.name)).result, OpResult::kFailed) << c.name;
         EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{c.text}) << c.name;
         ASSERT_EQ(op.messages.size(), 1u) << c.name;  // refused before the question
         EXPECT_EQ(op.messages[0].detail.rfind(dir.File(c.name) + ": " + c.cause, 0), 0u) << op.messages[0].detail;
     }
     op.messages.clear();
-    EXPECT_EQ(Add(dir.File("missing.animlogo")).result, LogoOpResult::kFailed);
+    EXPECT_EQ(Add(dir.File("missing.animlogo")).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Error opening file!"});
     EXPECT_FALSE(card.Directory().Logo(0).Used());
 }
@@ -456,7 +456,7 @@ TEST_F(LogoTest, DyingOrStalledToolEndsTheAddAndRemovesItsFolder) {
         EXPECT_NE(where.find(" 700"), std::string::npos) << where;
 
         op.messages.clear();
-        EXPECT_EQ(Add(pic).result, LogoOpResult::kFailed);
+        EXPECT_EQ(Add(pic).result, OpResult::kFailed);
         EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Error reading video file!"});
         EXPECT_FALSE(card.Directory().Logo(0).Used());
     }
@@ -485,10 +485,10 @@ TEST_F(LogoTest, CrashAtEveryWriteLeavesAValidCard) {
             ASSERT_TRUE(test::OpenCard(again, image)) << at;
             EntryHead h = again.Directory().Logo(0);
             if (crashed) {
-                EXPECT_NE(r.result, LogoOpResult::kDone) << at;
+                EXPECT_NE(r.result, OpResult::kDone) << at;
                 EXPECT_FALSE(h.Used()) << at;
             } else {
-                EXPECT_EQ(r.result, LogoOpResult::kDone);
+                EXPECT_EQ(r.result, OpResult::kDone);
                 EXPECT_EQ(h.numFrames, 2);
                 break;
             }
@@ -510,7 +510,7 @@ TEST_F(LogoTest, StopIsReportedAndLeavesNoEntry) {
     Solid("s_2.png", "rgba(4,5,6,1)");
     Solid("s_3.png", "rgba(7,8,9,1)");
     op.stopAtPump = 2;
-    EXPECT_EQ(Add(dir.File("s_1.png"), 1).result, LogoOpResult::kAborted);
+    EXPECT_EQ(Add(dir.File("s_1.png"), 1).result, OpResult::kStopped);
     EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
     EXPECT_FALSE(card.Directory().Logo(0).Used());
     EXPECT_EQ(test::CheckCardConsistent(image), "");

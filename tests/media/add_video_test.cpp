@@ -49,7 +49,7 @@ protected:
     }
     AddVideoOutcome Add(const std::string& source, int slot = -1) {
         if (slot < 0) slot = LowestFreeVideoSlot(card.Directory());
-        return AddVideoFromFile(op, card, slot, source, ImportOptions{});
+        return AddVideoFromPath(op, card, slot, source, ImportOptions{});
     }
     bool DirectoryUnchanged() { return test::ReadImageClusters(image, 0, 3) == before; }
     // The card's frames of entry v equal frames [from, from + count) of `file`.
@@ -77,7 +77,7 @@ TEST_F(AddVideoTest, KavqFileIsCopiedSlotBySlotAndTheDirectoryWrittenLast) {
     Open();
     std::string src = Kavq1("Clip One.kavq1", 5);
     AddVideoOutcome r = Add(src);
-    ASSERT_EQ(r.result, VideoOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.slot, 0);
     EXPECT_EQ(r.framesWritten, 5);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
@@ -103,7 +103,7 @@ TEST_F(AddVideoTest, KavqFileIsCopiedSlotBySlotAndTheDirectoryWrittenLast) {
 
     // The next add goes behind the first, into the next free entry.
     AddVideoOutcome r2 = Add(Kavq1("b.kavq1", 2));
-    ASSERT_EQ(r2.result, VideoOpResult::kDone);
+    ASSERT_EQ(r2.result, OpResult::kDone);
     EXPECT_EQ(r2.slot, 1);
     EXPECT_EQ(card.Directory().Video(1).startCluster, 1651u + 5 * kCpf + 2);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
@@ -113,7 +113,7 @@ TEST_F(AddVideoTest, OnlyWholeSlotsAreCopiedAndTheExtensionIgnoresCase) {
     Open();
     std::string src = Kavq1("CLIP.KAVQ1", 3, 0, 404504);
     AddVideoOutcome r = Add(src);
-    ASSERT_EQ(r.result, VideoOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.framesWritten, 3);
     EXPECT_EQ(card.Directory().VideoNameUtf8(0), "CLIP");
     ExpectFramesEqual(0, src);
@@ -124,7 +124,7 @@ TEST_F(AddVideoTest, LongNamesAreCutTo127Characters) {
     std::string longName(150, 'n');
     longName[126] = 'Z';
     std::string src = Kavq1(longName + ".kavq1", 1);
-    ASSERT_EQ(Add(src).result, VideoOpResult::kDone);
+    ASSERT_EQ(Add(src).result, OpResult::kDone);
     std::string stored = card.Directory().VideoNameUtf8(0);
     EXPECT_EQ(stored.size(), 127u);
     EXPECT_EQ(stored.back(), 'Z');
@@ -139,7 +139,7 @@ TEST_F(AddVideoTest, LongNamesAreCutTo127Characters) {
 TEST_F(AddVideoTest, FileDialogUsesTheRememberedPathAndCancelDoesNothing) {
     Open();
     std::string remembered = "/old/path.mp4";
-    EXPECT_EQ(AddVideo(op, card, 0, remembered, {}).result, VideoOpResult::kCancelled);
+    EXPECT_EQ(AddVideo(op, card, 0, remembered, {}).result, OpResult::kRefused);
     ASSERT_EQ(op.openChoices.size(), 1u);
     EXPECT_EQ(op.openChoices[0].initialName, "/old/path.mp4");
     EXPECT_EQ(op.openChoices[0].filter, "All files (*.*)|*.*||");
@@ -148,21 +148,21 @@ TEST_F(AddVideoTest, FileDialogUsesTheRememberedPathAndCancelDoesNothing) {
 
     std::string src = Kavq1("v.kavq1", 1);
     op.openFiles.push_back(src);
-    EXPECT_EQ(AddVideo(op, card, 0, remembered, {}).result, VideoOpResult::kDone);
+    EXPECT_EQ(AddVideo(op, card, 0, remembered, {}).result, OpResult::kDone);
     EXPECT_EQ(remembered, src);
     // No free slot (-1) does nothing at all.
-    EXPECT_EQ(AddVideo(op, card, -1, remembered, {}).result, VideoOpResult::kCancelled);
+    EXPECT_EQ(AddVideo(op, card, -1, remembered, {}).result, OpResult::kRefused);
     EXPECT_EQ(op.openChoices.size(), 2u);
 }
 
 TEST_F(AddVideoTest, UnopenableSourcesAreRefused) {
     Open();
-    EXPECT_EQ(Add(dir.File("missing.kavq1")).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(dir.File("missing.kavq1")).result, OpResult::kFailed);
     ASSERT_EQ(::mkdir(dir.File("folder.kavq1").c_str(), 0755), 0);
-    EXPECT_EQ(Add(dir.File("folder.kavq1")).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(dir.File("folder.kavq1")).result, OpResult::kFailed);
     // A FIFO that nobody writes must not hang the add.
     ASSERT_EQ(::mkfifo(dir.File("pipe.kavq1").c_str(), 0600), 0);
-    EXPECT_EQ(Add(dir.File("pipe.kavq1")).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(dir.File("pipe.kavq1")).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError),
               (std::vector<std::string>{"Can't open video file!", "Can't open video file!", "Can't open video file!"}));
     EXPECT_TRUE(DirectoryUnchanged());
@@ -179,7 +179,7 @@ TEST_F(AddVideoTest, ImportSourceThatDoesNotProbeIsRefused) {
     uint32_t x = 12345;
     for (auto& b : bytes) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
     ASSERT_TRUE(test::WriteFileBytes(junk, bytes));
-    EXPECT_EQ(Add(junk).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(junk).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Can't open video file!"});
     EXPECT_TRUE(DirectoryUnchanged());
 }
@@ -206,20 +206,20 @@ TEST_F(AddVideoTest, InvalidAndUnsupportedKavqFiles) {
         std::memcpy(slot.data() + c.offset, c.bytes.data(), c.bytes.size());
         std::string p = dir.File("bad.kavq1");
         ASSERT_TRUE(test::WriteFileBytes(p, slot));
-        EXPECT_EQ(Add(p).result, VideoOpResult::kFailed) << c.what;
+        EXPECT_EQ(Add(p).result, OpResult::kFailed) << c.what;
         EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{c.message}) << c.what;
         EXPECT_TRUE(op.TextsWithIcon(kIconQuestion).empty()) << c.what;
     }
     // A real 2160p file on an HD card: another slot size, refused as unsupported.
     op.messages.clear();
-    EXPECT_EQ(Add(Kavq1("uhd.kavq1", 1, 1)).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(Kavq1("uhd.kavq1", 1, 1)).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Unsupported video file format!"});
     // A rate byte of 0 stands for 50 and is accepted on a 50 card.
     op.messages.clear();
     auto slot = test::SyntheticSlot(0, 0);
     slot[12293] = 0;
     ASSERT_TRUE(test::WriteFileBytes(dir.File("zero.kavq1"), slot));
-    EXPECT_EQ(Add(dir.File("zero.kavq1")).result, VideoOpResult::kDone);
+    EXPECT_EQ(Add(dir.File("zero.kavq1")).result, OpResult::kDone);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
 }
 
@@ -227,7 +227,7 @@ TEST_F(AddVideoTest, ZeroFramesAreRefusedBeforeTheQuestion) {
     Open();
     std::string p = dir.File("short.kavq1");
     ASSERT_TRUE(test::WriteFileBytes(p, std::vector<uint8_t>(405503, 0)));  // one byte short of a slot
-    EXPECT_EQ(Add(p).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(p).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Video file is too short to use!"});
     EXPECT_TRUE(op.TextsWithIcon(kIconQuestion).empty());
     EXPECT_TRUE(DirectoryUnchanged());
@@ -236,18 +236,18 @@ TEST_F(AddVideoTest, ZeroFramesAreRefusedBeforeTheQuestion) {
 TEST_F(AddVideoTest, NotEnoughSpaceShowsTheMissingSize) {
     Open();
     // 60 frames need 1982 Clusters; 1762 are free: 220 x 12288 = 2.7 MB missing.
-    EXPECT_EQ(Add(Kavq1("long.kavq1", 60)).result, VideoOpResult::kFailed);
+    EXPECT_EQ(Add(Kavq1("long.kavq1", 60)).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Not enough space on media!\n2 MB more needed."});
     EXPECT_TRUE(op.TextsWithIcon(kIconQuestion).empty());
     EXPECT_TRUE(DirectoryUnchanged());
     // Exactly the free space fits: 53 frames x 33 + 2 = 1751 <= 1762.
-    EXPECT_EQ(Add(Kavq1("fits.kavq1", 53)).result, VideoOpResult::kDone);
+    EXPECT_EQ(Add(Kavq1("fits.kavq1", 53)).result, OpResult::kDone);
 }
 
 TEST_F(AddVideoTest, NoToTheDurationQuestionChangesNothing) {
     Open();
     op.answers = {kResultNo};
-    EXPECT_EQ(Add(Kavq1("a.kavq1", 2)).result, VideoOpResult::kCancelled);
+    EXPECT_EQ(Add(Kavq1("a.kavq1", 2)).result, OpResult::kRefused);
     EXPECT_EQ(op.messages.size(), 1u);
     EXPECT_EQ(op.begins, 0);
     EXPECT_TRUE(DirectoryUnchanged());
@@ -260,9 +260,9 @@ class FragmentedCard : public AddVideoTest {
 protected:
     void Fragment() {
         Open();
-        ASSERT_EQ(Add(Kavq1("a.kavq1", 10)).result, VideoOpResult::kDone);
-        ASSERT_EQ(Add(Kavq1("b.kavq1", 10)).result, VideoOpResult::kDone);
-        ASSERT_EQ(Add(Kavq1("c.kavq1", 10)).result, VideoOpResult::kDone);
+        ASSERT_EQ(Add(Kavq1("a.kavq1", 10)).result, OpResult::kDone);
+        ASSERT_EQ(Add(Kavq1("b.kavq1", 10)).result, OpResult::kDone);
+        ASSERT_EQ(Add(Kavq1("c.kavq1", 10)).result, OpResult::kDone);
         card.Directory().ClearVideo(1);
         ASSERT_TRUE(card.WriteDirectory());
         // 1762 - 2 x 332 = 1098 free, largest gap 1762 - 3 x 332 = 766.
@@ -275,7 +275,7 @@ protected:
 TEST_F(FragmentedCard, AllocationDeclinedChangesNothing) {
     Fragment();
     op.answers = {kResultYes, kResultNo};  // duration: Yes; defragmentation: No
-    EXPECT_EQ(Add(Kavq1("d.kavq1", 30)).result, VideoOpResult::kCancelled);
+    EXPECT_EQ(Add(Kavq1("d.kavq1", 30)).result, OpResult::kRefused);
     ASSERT_EQ(op.messages.size(), 2u);
     EXPECT_EQ(op.messages[1].icon, kIconQuestion);
     EXPECT_TRUE(DirectoryUnchanged());
@@ -286,7 +286,7 @@ TEST_F(FragmentedCard, CompactionMakesRoomAndTheVideoFollows) {
     Fragment();
     std::string src = Kavq1("d.kavq1", 30);
     AddVideoOutcome r = Add(src);
-    ASSERT_EQ(r.result, VideoOpResult::kDone);
+    ASSERT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.slot, 1);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
     ExpectFramesEqual(1, src);
@@ -325,7 +325,7 @@ TEST_F(DyingToolTest, NoFrameAtAllIsAReadError) {
     FakeFfmpeg("#!/bin/sh\nexit 1\n");
     Open();
     AddVideoOutcome r = Add(source);
-    EXPECT_EQ(r.result, VideoOpResult::kFailed);
+    EXPECT_EQ(r.result, OpResult::kFailed);
     EXPECT_EQ(r.frameCount, 10);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Error reading video file!"});
     EXPECT_TRUE(op.progressErrors.back());
@@ -339,7 +339,7 @@ TEST_F(DyingToolTest, SourceEndingEarlyKeepsTheFramesWritten) {
                "exec '" + realFfmpeg + "' \"${args[@]}\" -frames:v 3 \"$last\"\n");
     Open();
     AddVideoOutcome r = Add(source);
-    EXPECT_EQ(r.result, VideoOpResult::kDone);
+    EXPECT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.framesWritten, 3);
     EXPECT_EQ(op.TextsWithIcon(kIconInformation), std::vector<std::string>{"Write completed."});
     EXPECT_EQ(card.Directory().Video(0).numFrames, 3);
@@ -352,7 +352,7 @@ TEST_F(AddVideoTest, FailingCardWriteIsReportedOnceAndRescans) {
     Open(true);
     fault->failWriteAt = fault->writes + 3;  // the third frame
     AddVideoOutcome r = Add(Kavq1("a.kavq1", 6));
-    EXPECT_EQ(r.result, VideoOpResult::kFailed);
+    EXPECT_EQ(r.result, OpResult::kFailed);
     EXPECT_EQ(r.framesWritten, 2);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{kWriteError});
     EXPECT_TRUE(op.TextsWithIcon(kIconInformation).empty());
@@ -376,13 +376,13 @@ TEST_F(AddVideoTest, FailedDirectoryWriteLeavesTheCardAsBefore) {
         c2.SetOperator(&op2);
         CFaultDevice* f2 = nullptr;
         ASSERT_TRUE(test::OpenCard(c2, copy, &f2));
-        ASSERT_EQ(AddVideoFromFile(op2, c2, 0, Kavq1("a.kavq1", 4), {}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op2, c2, 0, Kavq1("a.kavq1", 4), {}).result, OpResult::kDone);
         totalWrites = f2->writes;
     }
     ASSERT_GE(totalWrites, 4u + 2u + 1u);
     fault->failWriteAt = start + totalWrites;  // the directory, written last
     AddVideoOutcome r = Add(dir.File("a.kavq1"));
-    EXPECT_EQ(r.result, VideoOpResult::kFailed);
+    EXPECT_EQ(r.result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{kWriteError});
     EXPECT_TRUE(op.TextsWithIcon(kIconInformation).empty());
     EXPECT_EQ(op.rescans, 1);
@@ -396,7 +396,7 @@ TEST_F(AddVideoTest, FailedDirectoryWriteLeavesTheCardAsBefore) {
 TEST_F(AddVideoTest, StopBeforeTheFirstFrame) {
     Open();
     op.stopAtPump = 1;
-    EXPECT_EQ(Add(Kavq1("a.kavq1", 4)).result, VideoOpResult::kAborted);
+    EXPECT_EQ(Add(Kavq1("a.kavq1", 4)).result, OpResult::kStopped);
     EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
     EXPECT_TRUE(op.progressErrors.back());
     EXPECT_TRUE(DirectoryUnchanged());
@@ -409,7 +409,7 @@ TEST_F(AddVideoTest, StopAfterSomeFramesKeepingThem) {
     op.answers = {kResultYes, kResultYes};
     std::string src = Kavq1("a.kavq1", 10);
     AddVideoOutcome r = Add(src);
-    EXPECT_EQ(r.result, VideoOpResult::kKeptPartial);
+    EXPECT_EQ(r.result, OpResult::kKeptPartial);
     EXPECT_EQ(r.framesWritten, 2);
     ASSERT_EQ(op.TextsWithIcon(kIconQuestion).size(), 2u);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion)[1],
@@ -431,7 +431,7 @@ TEST_F(AddVideoTest, StopAfterSomeFramesDiscardingThem) {
     Open();
     op.stopAtPump = 5;
     op.answers = {kResultYes, kResultNo};
-    EXPECT_EQ(Add(Kavq1("a.kavq1", 10)).result, VideoOpResult::kAborted);
+    EXPECT_EQ(Add(Kavq1("a.kavq1", 10)).result, OpResult::kStopped);
     EXPECT_EQ(op.messages.size(), 2u);  // no "Operation aborted." after the question
     EXPECT_TRUE(op.progressErrors.back());
     EXPECT_TRUE(DirectoryUnchanged());
@@ -452,7 +452,7 @@ TEST_F(AddVideoTest, ThumbnailComesFromFrameHalfTheCount) {
         ASSERT_TRUE(test::WriteFileBytes(p, file));
         Open();
         AddVideoOutcome r = Add(p);
-        ASSERT_EQ(r.result, VideoOpResult::kDone) << n;
+        ASSERT_EQ(r.result, OpResult::kDone) << n;
         EXPECT_TRUE(r.thumbnailFromFrame);
         std::vector<uint8_t> want(kThumbBlockBytes);
         ASSERT_TRUE(maker.Make(slots[size_t(n / 2)].data(), kCpf, want.data()));
@@ -471,7 +471,7 @@ TEST(AddVideoDuration, UltraHd2997ShowsThirtyFramesPerSecond) {
     std::string src = dir.File("a.kavq1");
     ASSERT_TRUE(test::WriteSyntheticKAVQ1(src, 8, 30));
     op.answers = {kResultNo};
-    AddVideoFromFile(op, card, 0, src, {});
+    AddVideoFromPath(op, card, 0, src, {});
     // 30 frames at 30: one second; (30 x 65 + 1) x 12288 / 1000 = 23973 kB.
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
               std::vector<std::string>{"Video duration: 0:00:01.00 (23.9MB)\nWrite video file to media?"});
@@ -481,7 +481,7 @@ TEST(AddVideoDuration, UltraHd2997ShowsThirtyFramesPerSecond) {
     CSDCard card25(&op);
     ASSERT_TRUE(test::OpenCard(card25, image25));
     op.messages.clear();
-    EXPECT_EQ(AddVideoFromFile(op, card25, 0, src, {}).result, VideoOpResult::kFailed);
+    EXPECT_EQ(AddVideoFromPath(op, card25, 0, src, {}).result, OpResult::kFailed);
     EXPECT_EQ(op.TextsWithIcon(kIconError), std::vector<std::string>{"Unsupported video file format!"});
 }
 
@@ -498,7 +498,7 @@ TEST_F(AddVideoTest, StopAtEveryPumpLeavesAValidCard) {
             ASSERT_TRUE(test::OpenCard(card, img));
             op.stopAtPump = pump;
             op.answers = {kResultYes, answer};
-            AddVideoOutcome r = AddVideoFromFile(op, card, 0, src, {});
+            AddVideoOutcome r = AddVideoFromPath(op, card, 0, src, {});
             const int written = pump / 2;  // two pumps per frame, the first before the write
             EXPECT_EQ(r.framesWritten, written) << pump;
             card.Close();
@@ -507,7 +507,7 @@ TEST_F(AddVideoTest, StopAtEveryPumpLeavesAValidCard) {
             ASSERT_TRUE(test::OpenCard(again, img));
             const bool kept = written > 0 && answer == kResultYes;
             EXPECT_EQ(again.Directory().Video(0).numFrames, kept ? written : 0) << pump << " " << answer;
-            EXPECT_EQ(r.result, kept ? VideoOpResult::kKeptPartial : VideoOpResult::kAborted) << pump;
+            EXPECT_EQ(r.result, kept ? OpResult::kKeptPartial : OpResult::kStopped) << pump;
             ::unlink(img.c_str());
         }
     }
@@ -534,10 +534,10 @@ TEST_F(AddVideoTest, CrashAtEveryWriteLeavesAValidCard) {
             CSDCard again;
             ASSERT_TRUE(test::OpenCard(again, image)) << at;
             if (crashed) {
-                EXPECT_NE(r.result, VideoOpResult::kDone) << at;
+                EXPECT_NE(r.result, OpResult::kDone) << at;
                 EXPECT_FALSE(again.Directory().Video(0).Used()) << at;
             } else {
-                EXPECT_EQ(r.result, VideoOpResult::kDone);
+                EXPECT_EQ(r.result, OpResult::kDone);
                 EXPECT_EQ(again.Directory().Video(0).numFrames, 3);
                 break;  // every write of the add has been crashed once
             }
@@ -573,11 +573,11 @@ TEST(AddVideoStop, StopDuringAToolsStartUpEndsTheWait) {
         CSDCard card;
         card.SetOperator(&op);
         ASSERT_TRUE(test::OpenCard(card, image));
-        r = AddVideoFromFile(op, card, 0, source, ImportOptions{});
+        r = AddVideoFromPath(op, card, 0, source, ImportOptions{});
     }
     const auto took = std::chrono::steady_clock::now() - start;
     SetProgramFolder("");
-    EXPECT_EQ(r.result, VideoOpResult::kAborted);
+    EXPECT_EQ(r.result, OpResult::kStopped);
     EXPECT_GE(op.waits, 1);
     // A hang guard, not a speed figure: the tool would sleep for a minute.
     EXPECT_LT(took, std::chrono::seconds(30));

@@ -56,8 +56,8 @@ protected:
         CScriptedOperator op;
         card.SetOperator(&op);
         ASSERT_TRUE(test::OpenCard(card, base));
-        ASSERT_EQ(AddVideoFromFile(op, card, 0, kavq1, ImportOptions{}, "Intro").result, VideoOpResult::kDone);
-        ASSERT_EQ(AddVideoFromFile(op, card, 1, three, ImportOptions{}, "Second").result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 0, kavq1, ImportOptions{}, "Intro").result, OpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 1, three, ImportOptions{}, "Second").result, OpResult::kDone);
     }
     static void TearDownTestSuite() {
         delete suiteDir;
@@ -289,7 +289,7 @@ TEST_F(CardCheckTest, SyntheticCardOfTheAddTestsHasSoundHeaders) {
         CScriptedOperator op;
         card.SetOperator(&op);
         ASSERT_TRUE(test::OpenCard(card, img));
-        ASSERT_EQ(AddVideoFromFile(op, card, 3, src, ImportOptions{}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 3, src, ImportOptions{}).result, OpResult::kDone);
     }
     std::swap(image, img);
     CheckReport r = Check(CheckFrames::kNone);

@@ -60,8 +60,8 @@ protected:
     void AddVideo(const std::string& name, int frames, bool encoded = false) {
         const std::string src = dir.File(name + ".kavq1");
         ASSERT_TRUE(encoded ? test::WriteEncodedKAVQ1(src, frames) : test::WriteSyntheticKAVQ1(src, 0, frames));
-        ASSERT_EQ(AddVideoFromFile(op, card, LowestFreeVideoSlot(card.Directory()), src, ImportOptions{}, name).result,
-                  VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, LowestFreeVideoSlot(card.Directory()), src, ImportOptions{}, name).result,
+                  OpResult::kDone);
     }
     void AddStill(int s) {
         const uint32_t at = card.Regions().StillCluster(s);
@@ -349,7 +349,7 @@ TEST_F(CardCopyTest, RestoreCutAtEveryWriteLeavesNoDirectoryOrTheWholeNewCard) {
         ASSERT_TRUE(test::OpenCard(t, pristine));
         const std::string src = dir.File("old.kavq1");
         ASSERT_TRUE(test::WriteSyntheticKAVQ1(src, 0, 30));
-        ASSERT_EQ(AddVideoFromFile(op, t, 0, src, ImportOptions{}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, t, 0, src, ImportOptions{}).result, OpResult::kDone);
     }
     const auto oldDirectory = test::ReadImageClusters(pristine, 0, kDirectoryClusters);
     const std::string target = dir.File("target.img");
@@ -437,7 +437,7 @@ TEST_F(CardCopyTest, AStoppedRestoreLeavesTheTargetNotFormattedAndItsOldDirector
     EXPECT_FALSE(after.ReadDirectory());
     RecoverOptions ro;
     ro.ask = false;
-    EXPECT_EQ(RecoverCard(op, after, ro).result, RecoverResult::kRecovered);
+    EXPECT_EQ(RecoverCard(op, after, ro).result, OpResult::kDone);
     after.Close();
     EXPECT_EQ(test::ReadImageClusters(target, 0, kDirectoryClusters), old);
 }

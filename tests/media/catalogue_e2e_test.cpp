@@ -95,7 +95,7 @@ protected:
     int AddEncoded(int frames) {
         std::string path = dir.File("v" + std::to_string(frames) + ".kavq1");
         EXPECT_TRUE(test::WriteEncodedKAVQ1(path, frames));
-        return AddVideoFromFile(op, card, LowestFreeVideoSlot(card.Directory()), path, ImportOptions{}).slot;
+        return AddVideoFromPath(op, card, LowestFreeVideoSlot(card.Directory()), path, ImportOptions{}).slot;
     }
 
     test::TempDir dir;
@@ -113,8 +113,8 @@ TEST_F(CatalogueEndToEnd, StillsLieAtTheirFixedPlacesAndReadBackFullSize) {
         for (int s : {0, 2}) card.Directory().SetStill(s, EntryHead{card.Regions().StillCluster(s), 1, uint16_t(cpf)});
         ASSERT_TRUE(card.WriteDirectory());
         const std::string pic = Picture(mode == 0 ? "1920x1080" : "3840x2160");
-        StillOutcome r = AddStillFromFile(op, card, LowestFreeStillSlot(card.Directory()), pic, ImportOptions{});
-        ASSERT_EQ(r.result, StillOpResult::kDone);
+        OpOutcome r = AddStillFromPath(op, card, LowestFreeStillSlot(card.Directory()), pic, ImportOptions{});
+        ASSERT_EQ(r.result, OpResult::kDone);
         EXPECT_EQ(r.slot, 1);
         const EntryHead h = card.Directory().Still(1);
         EXPECT_EQ(h.startCluster, uint32_t(3 + 16 * cpf + 1 * (cpf + 2)));
@@ -123,7 +123,7 @@ TEST_F(CatalogueEndToEnd, StillsLieAtTheirFixedPlacesAndReadBackFullSize) {
 
         op.messages.clear();
         const std::string out = dir.File("back.png");
-        ASSERT_EQ(ReadStillToFile(op, card, 1, out).result, StillOpResult::kDone);
+        ASSERT_EQ(ReadStillToFile(op, card, 1, out).result, OpResult::kDone);
         EXPECT_TRUE(op.Showed("Read completed."));
         auto png = test::ReadFileBytes(out);
         ASSERT_GT(png.size(), 24u);
@@ -133,11 +133,11 @@ TEST_F(CatalogueEndToEnd, StillsLieAtTheirFixedPlacesAndReadBackFullSize) {
 
         // A read back that cannot write its picture says so.
         op.messages.clear();
-        EXPECT_EQ(ReadStillToFile(op, card, 1, dir.File("no/such/folder.png")).result, StillOpResult::kFailed);
+        EXPECT_EQ(ReadStillToFile(op, card, 1, dir.File("no/such/folder.png")).result, OpResult::kFailed);
         EXPECT_TRUE(op.Showed("Error writing file!"));
         // A picture the encoder cannot open.
         op.messages.clear();
-        EXPECT_EQ(AddStillFromFile(op, card, 3, dir.File("missing.png"), ImportOptions{}).result, StillOpResult::kFailed);
+        EXPECT_EQ(AddStillFromPath(op, card, 3, dir.File("missing.png"), ImportOptions{}).result, OpResult::kFailed);
         EXPECT_TRUE(op.Showed("Error opening image file!"));
         EXPECT_FALSE(card.Directory().Still(3).Used());
     }
@@ -234,7 +234,7 @@ TEST_F(CatalogueEndToEnd, TitleCardIsByteForByteWhatTheToolStepsMake) {
                                 (std::strchr(c.source, '=') ? ":size=" : "=size=") + size +
                                 " -frames:v 1 -y '" + pic + "' </dev/null";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
-        const int v = AddVideoFromFile(op, card, 0, pic, ImportOptions{}).slot;
+        const int v = AddVideoFromPath(op, card, 0, pic, ImportOptions{}).slot;
         ASSERT_EQ(v, 0);
         const int cpf = card.ClustersPerFrame();
         for (bool repeat : {false, true}) {
@@ -292,7 +292,7 @@ TEST_F(CatalogueEndToEnd, StillAddInterruptedAtEveryWriteLeavesNoEntryOnAHalfPic
         card.SetOperator(&op);
         ASSERT_TRUE(test::OpenCard(card, image, &fault));
         fault->crashAtEvent = n;
-        AddStillFromFile(op, card, 0, pic, ImportOptions{});
+        AddStillFromPath(op, card, 0, pic, ImportOptions{});
         const bool crashed = fault->crashed;
         card.Close();
         ASSERT_TRUE(test::OpenCard(card, image));

@@ -36,8 +36,8 @@ public:
         ASSERT_TRUE(test::OpenCard(card, image, withFault ? &fault : nullptr));
     }
     int AddVideo() {
-        AddVideoOutcome r = AddVideoFromFile(op, card, LowestFreeVideoSlot(card.Directory()), clip, ImportOptions{});
-        EXPECT_EQ(r.result, VideoOpResult::kDone);
+        AddVideoOutcome r = AddVideoFromPath(op, card, LowestFreeVideoSlot(card.Directory()), clip, ImportOptions{});
+        EXPECT_EQ(r.result, OpResult::kDone);
         return r.slot;
     }
     CardDirectory OnCard() {
@@ -93,7 +93,7 @@ TEST_F(CatalogueTest, DeletingAVideoUsedTwiceInOnePlaylistAndOnceInAnother) {
 
     op.messages.clear();
     DeleteOutcome d = DeleteVideo(op, card, a);
-    ASSERT_EQ(d.result, DeleteResult::kDone);
+    ASSERT_EQ(d.result, OpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
               std::vector<std::string>{"This video is used in 2 playlists.\n\nDelete video?\n\nVideo 1 'clip'"});
     EXPECT_EQ(d.playlistsChanged, 2);
@@ -106,7 +106,7 @@ TEST_F(CatalogueTest, DeletingAVideoUsedTwiceInOnePlaylistAndOnceInAnother) {
     const int c = AddVideo();
     op.messages.clear();
     op.answers.push_back(kResultNo);
-    EXPECT_EQ(DeleteVideo(op, card, c).result, DeleteResult::kCancelled);
+    EXPECT_EQ(DeleteVideo(op, card, c).result, OpResult::kRefused);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion),
               std::vector<std::string>{"This video is not used in any playlists.\n\nDelete video?\n\nVideo 1 'clip'"});
     EXPECT_TRUE(OnCard().Video(c).Used());
@@ -120,7 +120,7 @@ TEST_F(CatalogueTest, FifteenClipsLimitAndAPlaylistEmptiedByADelete) {
     EXPECT_EQ(OnCard().ClipCount(0), 15);
     EXPECT_EQ(PlaylistFrames(card.Directory(), 0), 45u);
     EXPECT_EQ(PlaylistDurationText(card.Directory(), 0, 50), "0:00:00.45");
-    EXPECT_EQ(DeleteVideo(op, card, v).result, DeleteResult::kDone);
+    EXPECT_EQ(DeleteVideo(op, card, v).result, OpResult::kDone);
     EXPECT_EQ(OnCard().ClipCount(0), 0);
 }
 
@@ -157,7 +157,7 @@ TEST_F(CatalogueTest, DeletingStillsEffectsAndLogosAndTheLowestFreeStill) {
     PlaceStill(1, 20);
     PlaceStill(2, 30);
     EXPECT_EQ(LowestFreeStillSlot(card.Directory()), 3);
-    ASSERT_EQ(DeleteStill(op, card, 1).result, DeleteResult::kDone);
+    ASSERT_EQ(DeleteStill(op, card, 1).result, OpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconQuestion), std::vector<std::string>{"Delete still image?\n\nStill image 2"});
     EXPECT_EQ(LowestFreeStillSlot(OnCard()), 1);
     EXPECT_EQ(OnCard().Still(2).startCluster, card.Regions().StillCluster(2));  // the others stay
@@ -172,18 +172,18 @@ TEST_F(CatalogueTest, DeletingStillsEffectsAndLogosAndTheLowestFreeStill) {
     EXPECT_EQ(OnCard().Effect(9).startCluster, 2000u);
     EXPECT_EQ(OnCard().EffectHue(9), 7);
     EXPECT_FALSE(OnCard().Effect(3).Used());
-    ASSERT_EQ(DeleteEffect(op, card, 9).result, DeleteResult::kDone);
+    ASSERT_EQ(DeleteEffect(op, card, 9).result, OpResult::kDone);
     EXPECT_FALSE(OnCard().Effect(9).Used());
     EXPECT_EQ(OnCard().EffectHue(9), 7);  // Switch and Hue stay
-    ASSERT_EQ(DeleteLogo(op, card, 5).result, DeleteResult::kDone);
+    ASSERT_EQ(DeleteLogo(op, card, 5).result, OpResult::kDone);
     EXPECT_FALSE(OnCard().Logo(5).Used());
-    EXPECT_EQ(DeleteLogo(op, card, 5).result, DeleteResult::kCancelled);  // a free slot: nothing
+    EXPECT_EQ(DeleteLogo(op, card, 5).result, OpResult::kRefused);  // a free slot: nothing
 }
 
 TEST_F(CatalogueTest, StillSwapExchangesPicturesAndADragOntoAFreeSlotMovesIt) {
     PlaceStill(0, 10);
     PlaceStill(3, 40);
-    ASSERT_EQ(SwapStills(op, card, 0, 3).result, StillOpResult::kDone);
+    ASSERT_EQ(SwapStills(op, card, 0, 3).result, OpResult::kDone);
     EXPECT_EQ(TagAt(0), 40);
     EXPECT_EQ(TagAt(3), 10);
     CardDirectory d = OnCard();
@@ -191,7 +191,7 @@ TEST_F(CatalogueTest, StillSwapExchangesPicturesAndADragOntoAFreeSlotMovesIt) {
     EXPECT_EQ(d.Still(3).startCluster, card.Regions().StillCluster(3));
 
     // Onto a free slot: the moved entry takes the target's place, the freed one is all zero.
-    ASSERT_EQ(SwapStills(op, card, 3, 7).result, StillOpResult::kDone);
+    ASSERT_EQ(SwapStills(op, card, 3, 7).result, OpResult::kDone);
     d = OnCard();
     EXPECT_EQ(d.Still(7), (EntryHead{card.Regions().StillCluster(7), 1, 33}));
     EXPECT_EQ(d.Still(3), EntryHead{});
@@ -326,7 +326,7 @@ TEST_F(CatalogueTest, StillDeleteInterruptedAtEveryWriteLeavesItWholeOrGone) {
     op.messages.clear();
     fault->failWriteAt = 1;
     fault->failForever = true;
-    EXPECT_EQ(DeleteStill(op, card, 1).result, DeleteResult::kFailed);
+    EXPECT_EQ(DeleteStill(op, card, 1).result, OpResult::kFailed);
     EXPECT_TRUE(card.Directory().Still(1).Used());
     EXPECT_EQ(op.TextsWithIcon(kIconError),
               std::vector<std::string>{"Media write error!\nPlease ensure that media is not write-protected."});

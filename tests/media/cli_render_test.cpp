@@ -179,7 +179,7 @@ TEST_F(CliRenderTest, StopLeavesAShorterFileAndNoToolOrFolderAndDamagedFramesGoO
     RenderOptions options;
     options.outputPath = dir.File("part.mp4");
     RenderOutcome r = RenderItem(op, card, {PlayKind::kPlaylist, 0}, options);
-    EXPECT_EQ(r.result, RenderResult::kAborted);
+    EXPECT_EQ(r.result, OpResult::kStopped);
     EXPECT_EQ(r.frames, 3);
     EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
     EXPECT_EQ(Tool("ffprobe", "-v error -select_streams v:0 -count_frames -show_entries stream=nb_read_frames "
@@ -193,7 +193,7 @@ TEST_F(CliRenderTest, StopLeavesAShorterFileAndNoToolOrFolderAndDamagedFramesGoO
     op = CScriptedOperator();
     options.outputPath = dir.File("whole.mp4");
     r = RenderItem(op, card, {PlayKind::kPlaylist, 0}, options);
-    EXPECT_EQ(r.result, RenderResult::kDone);
+    EXPECT_EQ(r.result, OpResult::kDone);
     EXPECT_EQ(r.frames, 5);
     EXPECT_EQ(r.damaged, 1);
     ASSERT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"1 damaged frame rendered black"});

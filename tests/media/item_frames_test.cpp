@@ -62,8 +62,8 @@ protected:
         const std::string a = dir.File("a.kavq1"), b = dir.File("b.kavq1");
         ASSERT_TRUE(test::WriteEncodedKAVQ1WithSound(a, 3, 0));
         ASSERT_TRUE(test::WriteEncodedKAVQ1WithSound(b, 2, 4));
-        ASSERT_EQ(AddVideoFromFile(op, card, 0, a, {}).result, VideoOpResult::kDone);
-        ASSERT_EQ(AddVideoFromFile(op, card, 2, b, {}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 0, a, {}).result, OpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 2, b, {}).result, OpResult::kDone);
         op = CScriptedOperator();
         card.SetOperator(&op);
     }

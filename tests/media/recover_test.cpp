@@ -54,8 +54,8 @@ protected:
     void AddVideo(const std::string& name, int frames) {
         const std::string src = dir.File(name + ".kavq1");
         ASSERT_TRUE(test::WriteSyntheticKAVQ1(src, 0, frames));
-        ASSERT_EQ(AddVideoFromFile(op, card, LowestFreeVideoSlot(card.Directory()), src, ImportOptions{}).result,
-                  VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, LowestFreeVideoSlot(card.Directory()), src, ImportOptions{}).result,
+                  OpResult::kDone);
     }
     // A still at its fixed place, committed as every item is.
     void AddStill(int s) {
@@ -119,16 +119,18 @@ TEST_F(RecoverTest, FormatOfTheWrongCardIsUndoneFromTheJournal) {
     const auto behind = Behind();
 
     // A valid directory is left alone unless asked.
-    EXPECT_EQ(Recover(false, false).result, RecoverResult::kDirectoryValid);
+    EXPECT_EQ(Recover(false, false).cause, kRecoverDirectoryValid);
     EXPECT_EQ(DirectoryBytes(), formatted);
 
     // No to the question writes nothing.
     op.answers.push_back(kResultNo);
-    EXPECT_EQ(Recover(false, true).result, RecoverResult::kCancelled);
+    const RecoverOutcome no = Recover(false, true);
+    EXPECT_EQ(no.result, OpResult::kRefused);
+    EXPECT_TRUE(no.cause.empty()) << no.cause;
     EXPECT_EQ(DirectoryBytes(), formatted);
 
     RecoverOutcome r = Recover(false, true);
-    ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
+    ASSERT_EQ(r.result, OpResult::kDone) << r.summary;
     EXPECT_NE(r.summary.find("3 videos, 1 stills"), std::string::npos) << r.summary;
     EXPECT_EQ(DirectoryBytes(), full);  // playlists and names as they were
     EXPECT_EQ(Behind(), behind);        // nothing but the directory written
@@ -146,7 +148,7 @@ TEST_F(RecoverTest, AJournalWhoseItemsAreNotOnTheCardIsNotUsed) {
     ASSERT_TRUE(card.WriteClusters(first.startCluster, zeros.data(), kCpf));
     const auto formatted = DirectoryBytes();
     op.messages.clear();
-    EXPECT_EQ(Recover(false, true).result, RecoverResult::kNothingFound);
+    EXPECT_EQ(Recover(false, true).cause, kRecoverNothingFound);
     EXPECT_EQ(DirectoryBytes(), formatted);
     ASSERT_FALSE(op.messages.empty());
     EXPECT_EQ(op.messages.back().detail, "video 1: no frame at cluster " + std::to_string(first.startCluster));
@@ -194,7 +196,7 @@ TEST_F(RecoverTest, AnotherCardAtTheSamePathIsNotGivenTheJournalledDirectory) {
         PutDirectoryBytes(std::vector<uint8_t>(kDirectorySize, 0));
         Open();
         op.messages.clear();
-        EXPECT_EQ(Recover(false, false).result, RecoverResult::kNothingFound) << c.missing;
+        EXPECT_EQ(Recover(false, false).cause, kRecoverNothingFound) << c.missing;
         EXPECT_EQ(DirectoryBytes(), std::vector<uint8_t>(kDirectorySize, 0)) << c.missing;
         ASSERT_FALSE(op.messages.empty());
         EXPECT_EQ(op.messages.back().detail, c.missing + std::to_string(at));
@@ -210,7 +212,7 @@ TEST_F(RecoverTest, ADirectoryTwoWritesOldIsStillOffered) {
     ASSERT_TRUE(card.Format(0));
     AddStill(5);
     RecoverOutcome r = Recover(false, true);
-    ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
+    ASSERT_EQ(r.result, OpResult::kDone) << r.summary;
     EXPECT_EQ(DirectoryBytes(), full);
     card.Close();
     ExpectCardSound(image);
@@ -225,7 +227,7 @@ TEST_F(RecoverTest, ScanRebuildsVideosAndStillsWithoutPlaylists) {
     ASSERT_FALSE(card.IsDirectoryValid());
     const auto behind = Behind();
     RecoverOutcome r = Recover(true, false);
-    ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
+    ASSERT_EQ(r.result, OpResult::kDone) << r.summary;
     EXPECT_NE(r.summary.find("3 videos, 1 stills"), std::string::npos) << r.summary;
     EXPECT_NE(r.summary.find("Playlists"), std::string::npos) << r.summary;
     const CardDirectory& got = card.Directory();
@@ -246,8 +248,8 @@ TEST_F(RecoverTest, ScanRebuildsVideosAndStillsWithoutPlaylists) {
 TEST_F(RecoverTest, ScanOfAFormattedCardNeedsForceAndABlankCardFindsNothing) {
     FillCard();
     ASSERT_TRUE(card.Format(0));
-    EXPECT_EQ(Recover(true, false).result, RecoverResult::kDirectoryValid);
-    EXPECT_EQ(Recover(true, true).result, RecoverResult::kRecovered);
+    EXPECT_EQ(Recover(true, false).cause, kRecoverDirectoryValid);
+    EXPECT_EQ(Recover(true, true).result, OpResult::kDone);
     EXPECT_EQ(card.VideoCount(), 3);
 
     test::TempDir other;
@@ -256,8 +258,8 @@ TEST_F(RecoverTest, ScanOfAFormattedCardNeedsForceAndABlankCardFindsNothing) {
     ASSERT_TRUE(CreateCardImage(blank, 40 << 20, error));
     card.Close();
     ASSERT_EQ(card.OpenPath(blank), kOpenOk);
-    EXPECT_EQ(Recover(true, false).result, RecoverResult::kNothingFound);
-    EXPECT_EQ(Recover(false, false).result, RecoverResult::kNothingFound);
+    EXPECT_EQ(Recover(true, false).cause, kRecoverNothingFound);
+    EXPECT_EQ(Recover(false, false).cause, kRecoverNothingFound);
     EXPECT_EQ(test::ReadImageClusters(blank, 0, 3), std::vector<uint8_t>(kDirectorySize, 0));
 }
 
@@ -277,7 +279,7 @@ TEST_F(RecoverTest, DirectoryWriteTornAtEverySectorIsRecoveredFromTheJournal) {
         ASSERT_TRUE(card.IsDirectoryValid());
         fault->tearAtOffset = 0;
         fault->tearBytes = size_t(sectors) * kSectorSize;
-        EXPECT_EQ(AddVideoFromFile(op, card, 2, third, ImportOptions{}).result, VideoOpResult::kFailed);
+        EXPECT_EQ(AddVideoFromPath(op, card, 2, third, ImportOptions{}).result, OpResult::kFailed);
         ASSERT_TRUE(fault->crashed);
 
         Open();
@@ -285,12 +287,12 @@ TEST_F(RecoverTest, DirectoryWriteTornAtEverySectorIsRecoveredFromTheJournal) {
             // Torn before the first sector that changes: the old directory
             // stands, without the third video, and is left alone.
             EXPECT_EQ(DirectoryBytes(), original);
-            EXPECT_EQ(Recover(false, false).result, RecoverResult::kDirectoryValid);
+            EXPECT_EQ(Recover(false, false).cause, kRecoverDirectoryValid);
             ++unchanged;
             continue;
         }
         RecoverOutcome r = Recover(false, false);
-        ASSERT_EQ(r.result, RecoverResult::kRecovered) << r.summary;
+        ASSERT_EQ(r.result, OpResult::kDone) << r.summary;
         EXPECT_EQ(card.VideoCount(), 3);
         EXPECT_EQ(card.Directory().VideoNameUtf8(2), "Three");
         card.Close();
@@ -322,11 +324,11 @@ TEST_F(RecoverTest, ScanOfNoiseAndCutRunsStaysSound) {
         ASSERT_TRUE(card.WriteClusters(uint32_t(total) - 2 * kCpf + f * kCpf, s.data(), kCpf));
     }
     RecoverOutcome r = Recover(true, false);
-    if (r.result == RecoverResult::kRecovered) {
+    if (r.result == OpResult::kDone) {
         card.Close();
         ExpectCardSound(image);
     } else {
-        EXPECT_EQ(r.result, RecoverResult::kNothingFound);
+        EXPECT_EQ(r.cause, kRecoverNothingFound);
     }
 }
 
@@ -339,7 +341,7 @@ TEST_F(RecoverTest, AJournalThatCannotBeWrittenNeverFailsTheCardsWrite) {
     ::setenv("XDG_STATE_HOME", keep.c_str(), 1);
     EXPECT_TRUE(card.IsDirectoryValid());
     // Nothing was journalled, so nothing can be recovered.
-    EXPECT_EQ(Recover(false, true).result, RecoverResult::kNothingFound);
+    EXPECT_EQ(Recover(false, true).cause, kRecoverNothingFound);
 }
 
 TEST_F(RecoverTest, JournalLivesInThePrivateStateFolderOfTheTests) {

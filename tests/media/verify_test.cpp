@@ -58,8 +58,8 @@ TEST_F(VerifyTest, FlippedBitFailsTheAddNamingTheCluster) {
     // The third frame's write comes back with one bit turned over.
     fault->flipBitAtWrite = fault->writes + 3;
     fault->flipByte = 5 * kClusterSize + 77;
-    AddVideoOutcome out = AddVideoFromFile(op, card, 0, source, ImportOptions{});
-    EXPECT_EQ(out.result, VideoOpResult::kFailed);
+    AddVideoOutcome out = AddVideoFromPath(op, card, 0, source, ImportOptions{});
+    EXPECT_EQ(out.result, OpResult::kFailed);
     ASSERT_FALSE(op.messages.empty());
     EXPECT_EQ(op.messages.back().text, kWriteError);
     const std::string cluster = "cluster " + std::to_string(first + 2 * kCpf + 5) + " reads back different";
@@ -72,14 +72,14 @@ TEST_F(VerifyTest, FlippedBitFailsTheAddNamingTheCluster) {
     card.SetOperator(&op2);
     card.SetVerify(false);
     fault->flipBitAtWrite = fault->writes + 3;
-    EXPECT_EQ(AddVideoFromFile(op2, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+    EXPECT_EQ(AddVideoFromPath(op2, card, 0, source, ImportOptions{}).result, OpResult::kDone);
 }
 
 TEST_F(VerifyTest, CleanWritesPassAndCompactionIsVerified) {
     Open();
     card.SetVerify(true);
-    ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
-    ASSERT_EQ(AddVideoFromFile(op, card, 1, source, ImportOptions{}).result, VideoOpResult::kDone);
+    ASSERT_EQ(AddVideoFromPath(op, card, 0, source, ImportOptions{}).result, OpResult::kDone);
+    ASSERT_EQ(AddVideoFromPath(op, card, 1, source, ImportOptions{}).result, OpResult::kDone);
     EXPECT_GT(fault->reads, 8u);  // every frame read back
     // A gap in front of video 2: the compaction moves it down.
     CardDirectory before = card.Directory();
@@ -103,7 +103,7 @@ TEST_F(VerifyTest, CleanWritesPassAndCompactionIsVerified) {
 TEST_F(VerifyTest, ADirectoryThatReadsBackDifferentFailsTheWrite) {
     Open();
     card.SetVerify(true);
-    ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+    ASSERT_EQ(AddVideoFromPath(op, card, 0, source, ImportOptions{}).result, OpResult::kDone);
     struct Case {
         const char* what;
         uint64_t byte;
@@ -139,7 +139,7 @@ TEST_F(VerifyTest, ADirectoryThatReadsBackDifferentFailsTheWrite) {
         ::unlink(image.c_str());
         ASSERT_TRUE(test::MakeFormattedImage(image, 40, 0));
         Open();
-        ASSERT_EQ(AddVideoFromFile(op, card, 0, source, ImportOptions{}).result, VideoOpResult::kDone);
+        ASSERT_EQ(AddVideoFromPath(op, card, 0, source, ImportOptions{}).result, OpResult::kDone);
     }
 }
 

@@ -64,8 +64,8 @@ protected:
 TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
     ImportOptions options;
     options.deinterlace = false;
-    AddVideoOutcome r = AddVideoFromFile(op, card, 0, source, options);
-    ASSERT_EQ(r.result, VideoOpResult::kDone) << (op.messages.empty() ? "" : op.messages.back().text);
+    AddVideoOutcome r = AddVideoFromPath(op, card, 0, source, options);
+    ASSERT_EQ(r.result, OpResult::kDone) << (op.messages.empty() ? "" : op.messages.back().text);
     ASSERT_GT(r.framesWritten, 15);
     EXPECT_EQ(r.framesWritten, r.frameCount);
     EXPECT_EQ(card.Directory().VideoNameUtf8(0), "source clip");
@@ -96,13 +96,13 @@ TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
 
     // Back as KAVQ1: the card's slots, byte for byte.
     std::string kavq1 = dir.File("back.kavq1");
-    ASSERT_EQ(ReadVideoToFile(op, card, 0, kavq1).result, VideoOpResult::kDone);
+    ASSERT_EQ(ReadVideoToFile(op, card, 0, kavq1).result, OpResult::kDone);
     EXPECT_EQ(test::ReadFileBytes(kavq1), slots);
 
     // Back as ProRes: complete when "Read completed." is shown.
     std::string mov = dir.File("back.MOV");
     op.messages.clear();
-    ASSERT_EQ(ReadVideoToFile(op, card, 0, mov).result, VideoOpResult::kDone);
+    ASSERT_EQ(ReadVideoToFile(op, card, 0, mov).result, OpResult::kDone);
     EXPECT_EQ(op.TextsWithIcon(kIconInformation), std::vector<std::string>{"Read completed."});
     std::string video = Probe(mov, "stream=codec_name,width,height,nb_frames -select_streams v:0");
     EXPECT_NE(video.find("codec_name=prores"), std::string::npos) << video;
@@ -115,8 +115,8 @@ TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
     EXPECT_NE(audio.find("channels=2"), std::string::npos) << audio;
 
     // Added again from the KAVQ1 file: the same frames, frame for frame.
-    AddVideoOutcome again = AddVideoFromFile(op, card, 1, kavq1, {});
-    ASSERT_EQ(again.result, VideoOpResult::kDone);
+    AddVideoOutcome again = AddVideoFromPath(op, card, 1, kavq1, {});
+    ASSERT_EQ(again.result, OpResult::kDone);
     EXPECT_EQ(CardSlots(1), slots);
     EXPECT_EQ(test::ReadImageClusters(image, card.Directory().Video(1).ThumbnailCluster(), 2), want);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
@@ -125,11 +125,11 @@ TEST_F(VideoEndToEnd, ImportReadBackAndAddAgain) {
 TEST_F(VideoEndToEnd, StopDuringTheSoundPassPushesNoFrame) {
     std::string src = dir.File("a.kavq1");
     ASSERT_TRUE(test::WriteEncodedKAVQ1(src, 3));
-    ASSERT_EQ(AddVideoFromFile(op, card, 0, src, {}).result, VideoOpResult::kDone);
+    ASSERT_EQ(AddVideoFromPath(op, card, 0, src, {}).result, OpResult::kDone);
     op = CScriptedOperator();
     op.stopAtPump = 1;
     ReadVideoOutcome r = ReadVideoToFile(op, card, 0, dir.File("stopped.mov"));
-    EXPECT_EQ(r.result, VideoOpResult::kAborted);
+    EXPECT_EQ(r.result, OpResult::kStopped);
     EXPECT_EQ(r.framesRead, 0);
     EXPECT_EQ(op.TextsWithIcon(kIconWarning), std::vector<std::string>{"Operation aborted."});
 }
@@ -137,8 +137,8 @@ TEST_F(VideoEndToEnd, StopDuringTheSoundPassPushesNoFrame) {
 TEST_F(VideoEndToEnd, StoppedImportKeepsACompleteShorterVideo) {
     op.stopAtPump = 6;  // after three frames
     op.answers = {kResultYes, kResultYes};
-    AddVideoOutcome r = AddVideoFromFile(op, card, 0, source, {});
-    EXPECT_EQ(r.result, VideoOpResult::kKeptPartial);
+    AddVideoOutcome r = AddVideoFromPath(op, card, 0, source, {});
+    EXPECT_EQ(r.result, OpResult::kKeptPartial);
     EXPECT_EQ(r.framesWritten, 3);
     EXPECT_EQ(card.Directory().Video(0).numFrames, 3);
     EXPECT_EQ(test::CheckCardConsistent(image), "");
