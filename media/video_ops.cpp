@@ -96,114 +96,152 @@ private:
 
 }  // namespace
 
-AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
-                                 const ImportOptions& options, const std::string& nameOverride) {
-    AddVideoOutcome out;
-    CardDirectory& dir = card.Directory();
-    if (slot < 0 || slot >= kVideoCount || dir.Video(slot).Used()) return out;
+namespace {
 
-    const VideoMode& mode = VideoModeAt(card.VideoMode());
-    const int cpf = card.ClustersPerFrame();
-    const size_t slotBytes = static_cast<size_t>(cpf) * kClusterSize;
-    std::string name = nameOverride.empty() ? VideoNameFromPath(source) : CutVideoName(nameOverride);
-    const bool kavq1 = IsKAVQ1Path(source);
-    // Every refusal before the copy: the operator is told, nothing is written.
-    // The detail names the source and what is wrong with it.
-    auto Fail = [&op, &out](int textId, const std::string& detail = {}) {
-        if (detail.empty()) ErrorById(op, textId);
-        else ErrorWithDetail(op, textId, detail);
-        out.result = OpResult::kFailed;
-        return out;
-    };
-
+// What an add copies from: the slots, how many frames they promise and what
+// keeps them alive while they are read. `result` is kDone when the source
+// opened; otherwise the person has been told (kFailed, kStopped) or it was
+// cancelled (kRefused).
+struct VideoSource {
+    OpResult result = OpResult::kFailed;
     CFileHandle file;
     std::unique_ptr<KAVQ1FileEncoder> encoder;
     std::unique_ptr<ISlotSource> slots;
     uint64_t frameCount = 0;
+    std::string runName;  // a picture run is named after its first picture
+};
 
-    if (kavq1) {
-        // Opened without blocking, so that a FIFO given a .kavq1 name cannot
-        // hang the operation: only a regular file is a KAVQ1 file.
-        std::string why;
-        file.fd = OpenInputFile(source, &why);
-        struct stat st {};
-        if (file.fd < 0) return Fail(IDS_CANT_OPEN_VIDEO, why);
-        if (::fstat(file.fd, &st) != 0) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, errno));
-        const uint64_t length = static_cast<uint64_t>(st.st_size);
-        if (length >= slotBytes) {
-            CSlotBuffer first;
-            if (!first.Allocate(slotBytes)) return Fail(IDS_CANT_OPEN_VIDEO, FileCause(source, ENOMEM));
-            errno = 0;
-            int r = ReadWholeAt(file.fd, 0, first.Data(), slotBytes);
-            if (r <= 0) return Fail(IDS_ERROR_READING_VIDEO, FileCause(source, errno ? errno : EIO));
-            const int budgetBytes = static_cast<int>(slotBytes) - int(kClusterSize);
-            switch (CheckKAVQ1Slot(first.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
-            case KAVQ1Check::Ok:
-                break;
-            case KAVQ1Check::Invalid:
-                return Fail(IDS_INVALID_VIDEO_FORMAT, source + ": no KVQ1 frame in its first slot");
-            case KAVQ1Check::Unsupported: {
-                // What the file was made for beside what the card takes.
-                const uint8_t* h = first.Data() + kClusterSize;
-                auto describe = [](int sizeClass, int rate, int sectors) {
-                    return "size class " + std::to_string(sizeClass) + ", rate code " + std::to_string(rate) + ", " +
-                           std::to_string(sectors) + "-sector frames";
-                };
-                return Fail(IDS_UNSUPPORTED_VIDEO_FORMAT,
-                            source + ": made for " + describe(h[4], h[5], int(ReadBE16(h + 6))) + "; the card is " +
-                                VideoModeName(card.VideoMode()) + " (" +
-                                describe(mode.sizeClass, mode.frameRate, budgetBytes / int(kSectorSize)) + ")");
-            }
-            }
+// A refusal before the copy: the detail names the source and what is wrong
+// with it. Nothing is written.
+OpResult Refuse(IOperator& op, int textId, const std::string& detail = {}) {
+    if (detail.empty()) ErrorById(op, textId);
+    else ErrorWithDetail(op, textId, detail);
+    return OpResult::kFailed;
+}
+
+// What a KAVQ1 file was made for, for the refusal of one the card does not take.
+std::string DescribeFrames(int sizeClass, int rate, int sectors) {
+    return "size class " + std::to_string(sizeClass) + ", rate code " + std::to_string(rate) + ", " +
+           std::to_string(sectors) + "-sector frames";
+}
+
+// A .kavq1 file, copied slot by slot after its first slot shows it was made
+// for this card's mode.
+void OpenKAVQ1Source(IOperator& op, CSDCard& card, const std::string& source, VideoSource& src) {
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const size_t slotBytes = static_cast<size_t>(card.ClustersPerFrame()) * kClusterSize;
+    // Opened without blocking, so that a FIFO given a .kavq1 name cannot
+    // hang the operation: only a regular file is a KAVQ1 file.
+    std::string why;
+    src.file.fd = OpenInputFile(source, &why);
+    struct stat st {};
+    if (src.file.fd < 0) { src.result = Refuse(op, IDS_CANT_OPEN_VIDEO, why); return; }
+    if (::fstat(src.file.fd, &st) != 0) { src.result = Refuse(op, IDS_CANT_OPEN_VIDEO, FileCause(source, errno)); return; }
+    const uint64_t length = static_cast<uint64_t>(st.st_size);
+    if (length >= slotBytes) {
+        CSlotBuffer first;
+        if (!first.Allocate(slotBytes)) { src.result = Refuse(op, IDS_CANT_OPEN_VIDEO, FileCause(source, ENOMEM)); return; }
+        errno = 0;
+        if (ReadWholeAt(src.file.fd, 0, first.Data(), slotBytes) <= 0) {
+            src.result = Refuse(op, IDS_ERROR_READING_VIDEO, FileCause(source, errno ? errno : EIO));
+            return;
         }
-        frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
-        if (frameCount == 0)
-            return Fail(IDS_VIDEO_TOO_SHORT, source + ": " + std::to_string(length) +
-                                                 " bytes, less than one frame slot of this card (" +
-                                                 std::to_string(slotBytes) + " bytes)");
-        ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        slots = std::make_unique<CCheckedKAVQ1Source>(file.fd, mode.sizeClass, mode.frameRate,
-                                                      static_cast<int>(slotBytes));
-    } else {
-        const VideoPictures pictures = FindVideoPictures(op, card, source, options);
-        if (pictures.from == VideoPicturesFrom::kCancelled) return out;
-        if (pictures.from == VideoPicturesFrom::kFailed) return Fail(IDS_CANT_OPEN_VIDEO, pictures.cause);
-        const bool run = pictures.from == VideoPicturesFrom::kRun;
-        if (run && nameOverride.empty()) name = VideoNameFromPath(pictures.pictures[0]);
-        // ffmpeg opens the source itself: a FIFO, a folder or a device there
-        // would keep it waiting for ever, and us waiting for its pictures.
-        std::string why;
-        if (!run && !CheckInputPath(source, &why)) return Fail(IDS_CANT_OPEN_VIDEO, why);
-        // The tools' start-up (the probes) ends on Stop too.
-        CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
-        if (run) {
-            PictureRun pictureRun;
-            pictureRun.pictures = pictures.pictures;
-            pictureRun.rate = options.pictureRate;
-            pictureRun.sound = options.sound;
-            encoder = std::make_unique<KAVQ1FileEncoder>(pictureRun, mode.sizeClass, FrameBudgetSectors(cpf),
-                                                         mode.frameRate, options.limitedRange);
-        } else {
-            encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
-                                                         mode.frameRate, options.limitedRange, options.deinterlace);
+        const int budgetBytes = static_cast<int>(slotBytes) - int(kClusterSize);
+        switch (CheckKAVQ1Slot(first.Data(), slotBytes, mode.sizeClass, mode.frameRate, static_cast<int>(slotBytes))) {
+        case KAVQ1Check::Ok:
+            break;
+        case KAVQ1Check::Invalid:
+            src.result = Refuse(op, IDS_INVALID_VIDEO_FORMAT, source + ": no KVQ1 frame in its first slot");
+            return;
+        case KAVQ1Check::Unsupported: {
+            const uint8_t* h = first.Data() + kClusterSize;
+            src.result = Refuse(op, IDS_UNSUPPORTED_VIDEO_FORMAT,
+                                source + ": made for " + DescribeFrames(h[4], h[5], int(ReadBE16(h + 6))) +
+                                    "; the card is " + VideoModeName(card.VideoMode()) + " (" +
+                                    DescribeFrames(mode.sizeClass, mode.frameRate, budgetBytes / int(kSectorSize)) +
+                                    ")");
+            return;
         }
-        if (!encoder->IsOpened()) {
-            if (stopScope.Fired()) {
-                MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
-                out.result = OpResult::kStopped;
-                return out;
-            }
-            // A run's causes name the picture or sound file concerned.
-            return Fail(IDS_CANT_OPEN_VIDEO, run ? encoder->FailureCause() : source + ": " + encoder->FailureCause());
         }
-        frameCount = encoder->FrameCount() > 0 ? static_cast<uint64_t>(encoder->FrameCount()) : 0;
-        slots = std::make_unique<CEncoderSlotSource>(*encoder);
     }
+    src.frameCount = KAVQ1FrameCount(length, static_cast<int>(slotBytes));
+    if (src.frameCount == 0) {
+        src.result = Refuse(op, IDS_VIDEO_TOO_SHORT,
+                            source + ": " + std::to_string(length) + " bytes, less than one frame slot of this card (" +
+                                std::to_string(slotBytes) + " bytes)");
+        return;
+    }
+    ::posix_fadvise(src.file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    src.slots = std::make_unique<CCheckedKAVQ1Source>(src.file.fd, mode.sizeClass, mode.frameRate,
+                                                      static_cast<int>(slotBytes));
+    src.result = OpResult::kDone;
+}
 
+// Anything else ffmpeg reads, or a numbered run of pictures, imported by
+// the encoder as the slots are written.
+void OpenImportSource(IOperator& op, CSDCard& card, const std::string& source, const ImportOptions& options,
+                      VideoSource& src) {
+    const VideoMode& mode = VideoModeAt(card.VideoMode());
+    const int cpf = card.ClustersPerFrame();
+    const VideoPictures pictures = FindVideoPictures(op, card, source, options);
+    if (pictures.from == VideoPicturesFrom::kCancelled) { src.result = OpResult::kRefused; return; }
+    if (pictures.from == VideoPicturesFrom::kFailed) { src.result = Refuse(op, IDS_CANT_OPEN_VIDEO, pictures.cause); return; }
+    const bool run = pictures.from == VideoPicturesFrom::kRun;
+    if (run) src.runName = VideoNameFromPath(pictures.pictures[0]);
+    // ffmpeg opens the source itself: a FIFO, a folder or a device there
+    // would keep it waiting for ever, and us waiting for its pictures.
+    std::string why;
+    if (!run && !CheckInputPath(source, &why)) { src.result = Refuse(op, IDS_CANT_OPEN_VIDEO, why); return; }
+    // The tools' start-up (the probes) ends on Stop too.
+    CToolStopScope stopScope([&op] { return op.StopRequestedWhileWaiting(); });
+    if (run) {
+        PictureRun pictureRun;
+        pictureRun.pictures = pictures.pictures;
+        pictureRun.rate = options.pictureRate;
+        pictureRun.sound = options.sound;
+        src.encoder = std::make_unique<KAVQ1FileEncoder>(pictureRun, mode.sizeClass, FrameBudgetSectors(cpf),
+                                                         mode.frameRate, options.limitedRange);
+    } else {
+        src.encoder = std::make_unique<KAVQ1FileEncoder>(source, mode.sizeClass, FrameBudgetSectors(cpf),
+                                                         mode.frameRate, options.limitedRange, options.deinterlace);
+    }
+    if (!src.encoder->IsOpened()) {
+        if (stopScope.Fired()) {
+            MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
+            src.result = OpResult::kStopped;
+            return;
+        }
+        // A run's causes name the picture or sound file concerned.
+        src.result = Refuse(op, IDS_CANT_OPEN_VIDEO,
+                            run ? src.encoder->FailureCause() : source + ": " + src.encoder->FailureCause());
+        return;
+    }
+    src.frameCount = src.encoder->FrameCount() > 0 ? static_cast<uint64_t>(src.encoder->FrameCount()) : 0;
+    src.slots = std::make_unique<CEncoderSlotSource>(*src.encoder);
+    src.result = OpResult::kDone;
+}
+
+}  // namespace
+
+AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const std::string& source,
+                                 const ImportOptions& options, const std::string& nameOverride) {
+    AddVideoOutcome out;
+    if (slot < 0 || slot >= kVideoCount || card.Directory().Video(slot).Used()) return out;
+    const int cpf = card.ClustersPerFrame();
+
+    VideoSource src;
+    if (IsKAVQ1Path(source)) OpenKAVQ1Source(op, card, source, src);
+    else OpenImportSource(op, card, source, options, src);
+    if (src.result != OpResult::kDone) {
+        out.result = src.result;
+        return out;
+    }
+    uint64_t frameCount = src.frameCount;
     // A source without a single frame would leave an empty entry behind a
     // "Write completed.": refuse it before asking anything.
     if (frameCount == 0) {
-        return Fail(IDS_VIDEO_TOO_SHORT);
+        out.result = Refuse(op, IDS_VIDEO_TOO_SHORT);
+        return out;
     }
     // An entry records at most 65535 frames; a longer source is cut there
     // rather than wrapping the count, and the question shows what will be written.
@@ -228,11 +266,13 @@ AddVideoOutcome AddVideoFromPath(IOperator& op, CSDCard& card, int slot, const s
     plan.index = slot;
     plan.frames = frameCount;
     plan.clustersPerFrame = cpf;
-    plan.name = name;
-    plan.sizeClass = mode.sizeClass;
+    plan.name = !nameOverride.empty()     ? CutVideoName(nameOverride)
+                : !src.runName.empty()    ? src.runName
+                                          : VideoNameFromPath(source);
+    plan.sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
     plan.thumbnailFrame = static_cast<int64_t>(frameCount / 2);
     plan.askKeepPartial = true;
-    ItemWriteOutcome w = WriteItem(op, card, *slots, plan);
+    ItemWriteOutcome w = WriteItem(op, card, *src.slots, plan);
 
     static_cast<OpOutcome&>(out) = w;
     out.framesWritten = static_cast<int>(w.framesWritten);
