@@ -15,9 +15,12 @@
 // the same multiply, then add, per element as every other variant.
 
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused source
-// of their masked forms, which -Wuninitialized reports inside the header.
+// of their masked forms, which -Wuninitialized reports inside the header
+// (clang's do not, and it knows no -Wmaybe-uninitialized).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include "codec/decode_slice_impl.h"

@@ -33,14 +33,14 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_strin
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tools/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK_SANITIZE=ON -DRK_BENCH=OFF >/dev/null
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRK_SANITIZE=ON -DRK_BENCH=OFF -DRK_WERROR=ON >/dev/null
 cmake --build build-test -j "$jobs"
 
 # The fuzz targets need clang's libFuzzer; each runs for a few seconds.
 if [ -x fuzz/run.sh ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DRK_FUZZ=ON -DRK_TESTS=OFF -DRK_BENCH=OFF -DRK_GUI=OFF >/dev/null
+    -DRK_FUZZ=ON -DRK_TESTS=OFF -DRK_BENCH=OFF -DRK_GUI=OFF -DRK_WERROR=ON >/dev/null
   cmake --build build-fuzz -j "$jobs" --target fuzz_all
   fuzz/run.sh build-fuzz
 fi
