@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +18,8 @@
 #include "app/cool_dialog.h"
 #include "app/drag_rules.h"
 #include "app/thumbnail_list.h"
+#include "base/op_result.h"
+#include "card/card_item.h"
 #include "card/sd_card.h"
 #include "ui/operator.h"
 
@@ -113,6 +116,21 @@ public:
     int SelectedVideoSlot() const;
     // The selected row of a list, or -1.
     int SelectedRow(int listId) const;
+    // The selected row of a list of `kind` (stills, effects, logos: row =
+    // entry) when it holds a used entry and nothing else is running, else -1.
+    int SelectedUsedEntry(int listId, CardItem kind) const;
+    // Selects row `row` of a list, brings it into view and gives it the focus.
+    void SelectListRow(int listId, int row);
+    // After an add: the lists are refreshed when the operation wrote nothing
+    // (a written entry has had them refreshed by the operation itself, and
+    // rebuilding them would read every thumbnail again), the card line is
+    // updated and the new entry, at `row` of list `listId`, is selected.
+    void ShowAddedEntry(const OpOutcome& out, CardItem kind, int listId, int row);
+    // Read and Delete of the selected entry of a list of `kind`, and the
+    // swap of two entries by drag: the window's side around the operation.
+    void ReadSelectedEntry(int listId, CardItem kind, const std::function<void(int)>& read);
+    void DeleteSelectedEntry(int listId, CardItem kind, const std::function<OpOutcome(int)>& remove);
+    void SwapEntriesAt(int a, int b, CardItem kind, const std::function<bool(int, int)>& swap);
     // Fills all six lists from the open card's directory.
     void RefreshLists();
     // The clips list and the playlist summary line for the current playlist.

@@ -15,18 +15,6 @@
 
 namespace rk {
 
-namespace {
-
-// Selects row `row` of list `list` and brings it into view.
-void SelectRow(QListWidget* list, int row) {
-    if (!list || row < 0 || row >= list->count()) return;
-    list->setCurrentRow(row);
-    if (QListWidgetItem* item = list->item(row)) list->scrollToItem(item);
-    list->setFocus();
-}
-
-}  // namespace
-
 // ---- Questions ----
 
 bool CMainWin::ChooseEffectType(EffectTypeChoice& choice) {
@@ -68,39 +56,19 @@ void CMainWin::AddStinger() {
     const int slot = LowestFreeEffectSlot(card_.Directory());
     if (slot < 0) return;
     const EffectOpOutcome out = rk::AddEffect(*this, card_, slot, lastFiles_[kFileStinger]);
-    // A written entry has had its lists refreshed by the operation itself.
-    if (out.slot < 0) RefreshLists();
-    UpdateCardLine();
-    if (out.slot >= 0 && Ready() && card_.Directory().Effect(out.slot).Used())
-        SelectRow(List(IDC_EFFECT_LIST), out.slot);
-    UpdateControls();
+    ShowAddedEntry(out, CardItem::kEffect, IDC_EFFECT_LIST, out.slot);
 }
 
 void CMainWin::ReadStinger() {
-    if (busy_ || !Ready()) return;
-    const int row = SelectedRow(IDC_EFFECT_LIST);
-    if (row < 0 || row >= kEffectCount || !card_.Directory().Effect(row).Used()) return;
-    rk::ReadEffect(*this, card_, row);
-    UpdateCardLine();
-    UpdateControls();
+    ReadSelectedEntry(IDC_EFFECT_LIST, CardItem::kEffect, [this](int e) { rk::ReadEffect(*this, card_, e); });
 }
 
 void CMainWin::DeleteStinger() {
-    if (busy_ || !Ready()) return;
-    const int slot = SelectedRow(IDC_EFFECT_LIST);
-    if (slot < 0 || slot >= kEffectCount || !card_.Directory().Effect(slot).Used()) return;
-    BeginEdit(true);
-    const DeleteOutcome out = rk::DeleteEffect(*this, card_, slot);
-    EndEdit(out.result == OpResult::kFailed);
+    DeleteSelectedEntry(IDC_EFFECT_LIST, CardItem::kEffect, [this](int e) { return rk::DeleteEffect(*this, card_, e); });
 }
 
 void CMainWin::SwapEffectsAt(int a, int b) {
-    if (busy_ || !Ready() || a == b || a < 0 || b < 0 || a >= kEffectCount || b >= kEffectCount) return;
-    if (!card_.Directory().Effect(a).Used()) return;
-    BeginEdit(false);
-    // Only a used effect onto another slot gets here: false is a refused write.
-    const bool ok = rk::SwapEffects(*this, card_, a, b);
-    EndEdit(!ok);
+    SwapEntriesAt(a, b, CardItem::kEffect, [this](int x, int y) { return rk::SwapEffects(*this, card_, x, y); });
 }
 
 }  // namespace rk

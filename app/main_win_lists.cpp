@@ -144,6 +144,56 @@ int CMainWin::SelectedRow(int listId) const {
     return l->row(sel.first());
 }
 
+int CMainWin::SelectedUsedEntry(int listId, CardItem kind) const {
+    if (busy_ || !Ready()) return -1;
+    const int row = SelectedRow(listId);
+    if (row < 0 || row >= ItemCount(kind) || !ItemHead(card_.Directory(), kind, row).Used()) return -1;
+    return row;
+}
+
+void CMainWin::SelectListRow(int listId, int row) {
+    QListWidget* list = List(listId);
+    if (!list || row < 0 || row >= list->count()) return;
+    list->setCurrentRow(row);
+    if (QListWidgetItem* item = list->item(row)) list->scrollToItem(item);
+    list->setFocus();
+}
+
+void CMainWin::ShowAddedEntry(const OpOutcome& out, CardItem kind, int listId, int row) {
+    if (out.slot < 0) RefreshLists();
+    UpdateCardLine();
+    if (out.slot >= 0 && Ready() && ItemHead(card_.Directory(), kind, out.slot).Used()) SelectListRow(listId, row);
+    UpdateControls();
+}
+
+void CMainWin::ReadSelectedEntry(int listId, CardItem kind, const std::function<void(int)>& read) {
+    const int row = SelectedUsedEntry(listId, kind);
+    if (row < 0) return;
+    // The operation asks for the file and shows the outcome; a failed card
+    // read is reported by the card.
+    read(row);
+    UpdateCardLine();
+    UpdateControls();
+}
+
+void CMainWin::DeleteSelectedEntry(int listId, CardItem kind, const std::function<OpOutcome(int)>& remove) {
+    const int slot = SelectedUsedEntry(listId, kind);
+    if (slot < 0) return;
+    BeginEdit(true);
+    const OpOutcome out = remove(slot);
+    EndEdit(out.result == OpResult::kFailed);
+}
+
+void CMainWin::SwapEntriesAt(int a, int b, CardItem kind, const std::function<bool(int, int)>& swap) {
+    const int n = ItemCount(kind);
+    if (busy_ || !Ready() || a == b || a < 0 || b < 0 || a >= n || b >= n) return;
+    // Only a used entry moved onto another gets here: false is a refused write.
+    if (!ItemHead(card_.Directory(), kind, a).Used()) return;
+    BeginEdit(false);
+    const bool ok = swap(a, b);
+    EndEdit(!ok);
+}
+
 int CMainWin::SelectedVideoSlot() const {
     if (!Ready()) return -1;
     const int row = SelectedRow(IDC_VIDEO_LIST);

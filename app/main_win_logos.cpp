@@ -11,18 +11,6 @@
 
 namespace rk {
 
-namespace {
-
-// Selects row `row` of list `list` and brings it into view.
-void SelectRow(QListWidget* list, int row) {
-    if (!list || row < 0 || row >= list->count()) return;
-    list->setCurrentRow(row);
-    if (QListWidgetItem* item = list->item(row)) list->scrollToItem(item);
-    list->setFocus();
-}
-
-}  // namespace
-
 // ---- Questions ----
 
 bool CMainWin::ChooseOption(const OptionChoice& choice, int& chosen) {
@@ -42,36 +30,19 @@ void CMainWin::AddLogo() {
     LogoOptions options;
     options.limitedRange = yuvRange_ == 1;
     const AddLogoOutcome out = rk::AddLogo(*this, card_, slot, lastFiles_[kFileLogo], options);
-    if (out.slot < 0) RefreshLists();
-    UpdateCardLine();
-    if (out.slot >= 0 && Ready() && card_.Directory().Logo(out.slot).Used()) SelectRow(List(IDC_LOGO_LIST), out.slot);
-    UpdateControls();
+    ShowAddedEntry(out, CardItem::kLogo, IDC_LOGO_LIST, out.slot);
 }
 
 void CMainWin::ReadLogo() {
-    if (busy_ || !Ready()) return;
-    const int row = SelectedRow(IDC_LOGO_LIST);
-    if (row < 0 || row >= kLogoCount || !card_.Directory().Logo(row).Used()) return;
-    rk::ReadLogo(*this, card_, row);
-    UpdateCardLine();
-    UpdateControls();
+    ReadSelectedEntry(IDC_LOGO_LIST, CardItem::kLogo, [this](int l) { rk::ReadLogo(*this, card_, l); });
 }
 
 void CMainWin::DeleteLogo() {
-    if (busy_ || !Ready()) return;
-    const int slot = SelectedRow(IDC_LOGO_LIST);
-    if (slot < 0 || slot >= kLogoCount || !card_.Directory().Logo(slot).Used()) return;
-    BeginEdit(true);
-    const DeleteOutcome out = rk::DeleteLogo(*this, card_, slot);
-    EndEdit(out.result == OpResult::kFailed);
+    DeleteSelectedEntry(IDC_LOGO_LIST, CardItem::kLogo, [this](int l) { return rk::DeleteLogo(*this, card_, l); });
 }
 
 void CMainWin::SwapLogosAt(int a, int b) {
-    if (busy_ || !Ready() || a == b || a < 0 || b < 0 || a >= kLogoCount || b >= kLogoCount) return;
-    if (!card_.Directory().Logo(a).Used()) return;
-    BeginEdit(false);
-    const bool ok = rk::SwapLogos(*this, card_, a, b);
-    EndEdit(!ok);
+    SwapEntriesAt(a, b, CardItem::kLogo, [this](int x, int y) { return rk::SwapLogos(*this, card_, x, y); });
 }
 
 }  // namespace rk

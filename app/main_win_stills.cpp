@@ -18,34 +18,17 @@ void CMainWin::AddStill() {
     // progress and outcome, and rescans after a card write error.
     const OpOutcome out = rk::AddStill(*this, card_, lastFiles_[kFileStill], options);
     UpdateCardLine();
-    if (out.result == OpResult::kDone && out.slot >= 0 && Ready() && card_.Directory().Still(out.slot).Used()) {
-        QListWidget* stills = List(IDC_STILL_LIST);
-        stills->setCurrentRow(out.slot);
-        if (QListWidgetItem* item = stills->item(out.slot)) stills->scrollToItem(item);
-        stills->setFocus();
-    }
+    if (out.result == OpResult::kDone && out.slot >= 0 && Ready() && card_.Directory().Still(out.slot).Used())
+        SelectListRow(IDC_STILL_LIST, out.slot);
     UpdateControls();
 }
 
 void CMainWin::ReadStill() {
-    if (busy_ || !Ready()) return;
-    const int slot = SelectedRow(IDC_STILL_LIST);
-    if (slot < 0 || slot >= kStillCount || !card_.Directory().Still(slot).Used()) return;
-    // The operation asks for the file and shows the outcome ("Read
-    // completed." or "Error writing file!"); a failed card read is reported
-    // by the card.
-    rk::ReadStill(*this, card_, slot);
-    UpdateCardLine();
-    UpdateControls();
+    ReadSelectedEntry(IDC_STILL_LIST, CardItem::kStill, [this](int s) { rk::ReadStill(*this, card_, s); });
 }
 
 void CMainWin::DeleteStill() {
-    if (busy_ || !Ready()) return;
-    const int slot = SelectedRow(IDC_STILL_LIST);
-    if (slot < 0 || slot >= kStillCount || !card_.Directory().Still(slot).Used()) return;
-    BeginEdit(true);
-    const DeleteOutcome out = rk::DeleteStill(*this, card_, slot);
-    EndEdit(out.result == OpResult::kFailed);
+    DeleteSelectedEntry(IDC_STILL_LIST, CardItem::kStill, [this](int s) { return rk::DeleteStill(*this, card_, s); });
 }
 
 void CMainWin::SwapStillsAt(int a, int b) {

@@ -19,19 +19,8 @@ void CMainWin::AddVideo() {
     options.limitedRange = yuvRange_ == 1;
     options.deinterlace = deinterlace_ == 0;
     const AddVideoOutcome out = rk::AddVideo(*this, card_, slot, lastFiles_[kFileVideo], options);
-    // A written entry has had its lists refreshed by the operation itself
-    // (through Refresh); rebuilding them again would only read every
-    // thumbnail from the card a second time.
-    if (out.slot < 0) RefreshLists();
-    UpdateCardLine();
-    if (out.slot >= 0 && Ready() && card_.Directory().Video(out.slot).Used()) {
-        QListWidget* videos = List(IDC_VIDEO_LIST);
-        const int row = ListPositionOfVideo(card_.Directory(), out.slot);
-        videos->setCurrentRow(row);
-        if (QListWidgetItem* item = videos->item(row)) videos->scrollToItem(item);
-        videos->setFocus();
-    }
-    UpdateControls();
+    ShowAddedEntry(out, CardItem::kVideo, IDC_VIDEO_LIST,
+                   out.slot >= 0 ? ListPositionOfVideo(card_.Directory(), out.slot) : -1);
 }
 
 void CMainWin::ReadVideo() {

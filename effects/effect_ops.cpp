@@ -455,13 +455,8 @@ EffectOpOutcome AddEffectFromEffectFile(IOperator& op, CSDCard& card, int slot, 
 
 EffectOpOutcome ReadEffect(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kEffectCount || !card.Directory().Effect(slot).Used()) return {};
-    FileChoice choice;
-    choice.title = LoadText(IDS_TITLE_READ_EFFECT);
-    choice.filter = LoadText(IDS_FILTER_EFFECT);
-    choice.defaultExtension = "effect";
     std::string path;
-    if (!op.ChooseSaveFile(choice, path)) return {};
-    if (ExtensionOf(path).empty()) path += ".effect";
+    if (!ChooseOutputFile(op, IDS_TITLE_READ_EFFECT, IDS_FILTER_EFFECT, "effect", path)) return {};
     return ReadEffectToFile(op, card, slot, path);
 }
 

@@ -210,13 +210,8 @@ AddLogoOutcome AddLogoFromPath(IOperator& op, CSDCard& card, int slot, const std
 
 OpOutcome ReadLogo(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kLogoCount || !card.Directory().Logo(slot).Used()) return {};
-    FileChoice choice;
-    choice.filter = LoadText(IDS_FILTER_ANIMLOGO);
-    choice.title = LoadText(IDS_TITLE_READ_LOGO);
-    choice.defaultExtension = "animlogo";
     std::string path;
-    if (!op.ChooseSaveFile(choice, path)) return {};
-    if (ExtensionOf(path).empty()) path += ".animlogo";
+    if (!ChooseOutputFile(op, IDS_TITLE_READ_LOGO, IDS_FILTER_ANIMLOGO, "animlogo", path)) return {};
     return ReadLogoToFile(op, card, slot, path);
 }
 

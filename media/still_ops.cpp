@@ -99,13 +99,8 @@ OpOutcome AddStillFromPath(IOperator& op, CSDCard& card, int slot, const std::st
 
 OpOutcome ReadStill(IOperator& op, CSDCard& card, int slot) {
     if (slot < 0 || slot >= kStillCount || !card.Directory().Still(slot).Used()) return {};
-    FileChoice choice;
-    choice.title = LoadText(IDS_TITLE_READ_STILL);
-    choice.filter = LoadText(IDS_FILTER_PNG);
-    choice.defaultExtension = "png";
     std::string path;
-    if (!op.ChooseSaveFile(choice, path)) return {};
-    if (ExtensionOf(path).empty()) path += ".png";
+    if (!ChooseOutputFile(op, IDS_TITLE_READ_STILL, IDS_FILTER_PNG, "png", path)) return {};
     return ReadStillToFile(op, card, slot, path);
 }
 

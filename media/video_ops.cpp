@@ -284,14 +284,9 @@ ReadVideoOutcome ReadVideo(IOperator& op, CSDCard& card, int listPosition) {
     if (listPosition < 0) return {};
     const int slot = card.VideoOfListPosition(listPosition);
     if (slot < 0 || !card.Directory().Video(slot).Used()) return {};
-    FileChoice choice;
-    choice.filter = LoadText(IDS_FILTER_VIDEO_READ);
-    choice.title = LoadText(IDS_TITLE_READ_VIDEO);
-    choice.defaultExtension = "kavq1";
-    std::string path;
-    if (!op.ChooseSaveFile(choice, path)) return {};
     // A name typed without an extension is a KAVQ1 file.
-    if (ExtensionOf(path).empty()) path += ".kavq1";
+    std::string path;
+    if (!ChooseOutputFile(op, IDS_TITLE_READ_VIDEO, IDS_FILTER_VIDEO_READ, "kavq1", path)) return {};
     return ReadVideoToFile(op, card, slot, path);
 }
 

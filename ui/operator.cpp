@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "base/log.h"
+#include "base/path_util.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 
@@ -56,6 +57,16 @@ MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, .
     std::string text = FormatTextV(stringId, args);
     va_end(args);
     return op.ShowMessage(kind, icon, text);
+}
+
+bool ChooseOutputFile(IOperator& op, int titleId, int filterId, const std::string& extension, std::string& path) {
+    FileChoice choice;
+    choice.title = LoadText(titleId);
+    choice.filter = LoadText(filterId);
+    choice.defaultExtension = extension;
+    if (!op.ChooseSaveFile(choice, path)) return false;
+    if (ExtensionOf(path).empty()) path += "." + extension;
+    return true;
 }
 
 void ErrorById(IOperator& op, int stringId) { op.ShowMessage(kMsgNotice, kIconError, LoadText(stringId)); }

@@ -193,6 +193,10 @@ public:
 MsgResult MessageById(IOperator& op, MsgKind kind, MsgIcon icon, int stringId, ...);
 // An error notice by string id.
 void ErrorById(IOperator& op, int stringId);
+// Asks where a read-back goes: the save dialog with the kind's title and
+// filter; `extension` (no dot) is added to a name typed without one. False
+// when the person cancels.
+bool ChooseOutputFile(IOperator& op, int titleId, int filterId, const std::string& extension, std::string& path);
 // An error notice by string id with its detail: the file or card concerned
 // and the cause ("clips/intro.mp4: No such file or directory").
 void ErrorWithDetail(IOperator& op, int stringId, const std::string& detail);
