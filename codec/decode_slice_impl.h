@@ -77,8 +77,9 @@ struct MemorySlice {
         for (float& f : a.v) f = value;
     }
     static void Add(Acc& a, int position, int value) { AddImage(a.v, position, value); }
-    static void Save(const Acc& a, float* out) { std::memcpy(out, a.v, sizeof a.v); }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { Store(acc, dst, stride); }
+    using Block = Acc;  // a decoded block until its macroblock is whole
+    static void Save(const Acc& a, Block& out) { out = a; }
+    static void StoreBlock(const Block& b, uint8_t* dst, int stride) { Store(b.v, dst, stride); }
 };
 
 // What a coefficient's bits say, read either way.
@@ -236,7 +237,8 @@ template <class K>
 }
 
 // K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
-// Save(const Acc&, float* 64); and StoreBlock(const float*, dst, stride).
+// struct Block; Save(const Acc&, Block&); and StoreBlock(const Block&, dst,
+// stride).
 template <class K>
 bool DecodeSliceWith(const SliceJob& job) {
     CSliceReader r(job.data, job.bytes);
@@ -246,7 +248,7 @@ bool DecodeSliceWith(const SliceJob& job) {
     uint8_t* lumaOut = job.luma;
     uint8_t* cbOut = job.cb;
     uint8_t* crOut = job.cr;
-    alignas(64) float blocks[6][64];
+    typename K::Block blocks[6];
     // The pairs of the last quantiser seen, luma then chroma (the encoder
     // gives most macroblocks of a frame the same quantiser).
     alignas(64) Dequantiser dequantiser[2][64];
