@@ -3,6 +3,8 @@
 // includes this inside its own flags) so that adding basis images is inlined
 // and, with AVX, a block's accumulator stays in registers. Everything here
 // has internal linkage: no variant's code can stand in for another's.
+#include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "codec/kvq1_format.h"
@@ -81,6 +83,12 @@ struct MemorySlice {
     static void Save(const Acc& a, Block& out) { out = a; }
     static void StoreBlock(const Block& b, uint8_t* dst, int stride) { Store(b.v, dst, stride); }
 };
+
+// The coefficient entry read as one little-endian word: length, magnitude,
+// sign, advance from the low byte up.
+static_assert(sizeof(CoefficientDecodeEntry) == 4 && offsetof(CoefficientDecodeEntry, length) == 0 &&
+              offsetof(CoefficientDecodeEntry, magnitude) == 1 && offsetof(CoefficientDecodeEntry, sign) == 2 &&
+              offsetof(CoefficientDecodeEntry, advance) == 3 && std::endian::native == std::endian::little);
 
 // What a coefficient's bits say, read either way.
 struct Coefficient {
@@ -212,10 +220,12 @@ template <class K>
         for (int k = 0; k < 3; ++k) {
             Coefficient c;
             if (r.Available() >= 32) [[likely]] {
-                const CoefficientDecodeEntry e = table[r.Peek(kCoefficientPeekBits)];
-                if (e.length != 0) [[likely]] {
-                    r.Skip(e.length);
-                    c = Coefficient{e.magnitude, e.sign, e.advance};
+                // The entry as one word, its length in the low byte.
+                uint32_t e;
+                std::memcpy(&e, &table[r.Peek(kCoefficientPeekBits)], sizeof e);
+                if ((e & 0xFF) != 0) [[likely]] {
+                    r.Skip(int(e & 63));
+                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
                 } else {
                     ReadCoefficientPieces<false>(r, tables, c);
                     r.Fill();

@@ -164,7 +164,7 @@ constexpr CoefficientTable BuildCoefficientTable() {
         const VlcCode c = kTables.ac[s];
         if (c.length > N) continue;
         if (s == kAcEndOfBlock) {
-            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{0, 0, kEndOfBlockAdvance, c.length});
+            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{c.length, 0, 0, kEndOfBlockAdvance});
             continue;
         }
         const bool escape = (s & 64) != 0, hasRun = (s & 128) != 0;
@@ -179,7 +179,7 @@ constexpr CoefficientTable BuildCoefficientTable() {
                 const int magnitude = (s & 63) + 1 + 64 * n;
                 if (magnitude > 255) continue;
                 const auto entry = [&](int run, int total) {
-                    return CoefficientDecodeEntry{uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1), uint8_t(total)};
+                    return CoefficientDecodeEntry{uint8_t(total), uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1)};
                 };
                 if (!hasRun) {
                     if (length <= N) FillPrefix(t.entries, N, bits, length, entry(0, length));
@@ -214,7 +214,7 @@ constexpr DcDifferenceTable BuildDcDifferenceTable() {
         for (int v = 0; v < (1 << size); ++v) {
             const int d = size == 0 ? 0 : v >= (1 << (size - 1)) ? v : v - (1 << size) + 1;
             FillPrefix(t.entries, N, (uint32_t(c.code) << size) | uint32_t(v), length,
-                       DcDifferenceEntry{int16_t(d), uint8_t(length)});
+                       DcDifferenceEntry{uint8_t(length), int16_t(d)});
         }
     }
     return t;
