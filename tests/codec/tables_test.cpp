@@ -182,3 +182,18 @@ TEST(Tables, OneLookUpTablesAgreeWithThePieces) {
         EXPECT_EQ(t.difference, d) << v;
     }
 }
+
+// The decoder reads a long code's pieces without testing them when 32 bits
+// are in hand: that needs every bit pattern to begin an AC code, a run code
+// and a DC size code (each code set fills its code space).
+TEST(Tables, EveryBitPatternBeginsACode) {
+    for (uint32_t v = 0; v < (1u << 16); ++v) {
+        const AcDecodeEntry e = AcDecode8()[v >> 8];
+        ASSERT_NE(e.symbol == kAcLongPrefix ? AcDecode16()[v & 0x7FF].length : e.length, 0) << v;
+    }
+    for (uint32_t v = 0; v < (1u << 10); ++v) {
+        const RunDecodeEntry e = RunDecode7()[v >> 3];
+        ASSERT_NE(e.run == 0 ? RunDecode10()[v & 0x3F].length : e.length, 0) << v;
+    }
+    for (uint32_t v = 0; v < 64; ++v) ASSERT_NE(DcDecode6()[v].length, 0) << v;
+}
