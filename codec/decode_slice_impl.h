@@ -226,6 +226,14 @@ template <class K>
                 if ((e & 0xFF) != 0) [[likely]] {
                     r.Skip(int(e & 63));
                     c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
+                } else if (const int before = int(e >> 24); before != 0) {
+                    // The level known, its run code after it.
+                    r.Skip(before);
+                    RunDecodeEntry re = tables.run7[r.Peek(7)];
+                    if (re.run == 0) re = tables.run10[r.Peek(10) & 0x3F];
+                    r.Skip(re.length);
+                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), 1 + re.run};
+                    r.Fill();
                 } else {
                     ReadCoefficientPieces<false>(r, tables, c);
                     r.Fill();

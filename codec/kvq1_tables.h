@@ -80,7 +80,10 @@ struct CoefficientDecodeEntry {
     uint8_t magnitude;
     int8_t sign;      // 0, or -1 for a negative level
     uint8_t advance;  // scan positions from the previous coefficient: run + 1;
-                      // kEndOfBlockAdvance for the end of block
+                      // kEndOfBlockAdvance for the end of block. With length 0:
+                      // the bits of the level's code and sign when only its run
+                      // code lies beyond the peek (magnitude and sign hold the
+                      // level), else 0
 };
 inline constexpr int kCoefficientPeekBits = 12;
 // Larger than any position plus any run, so that one test after the advance

@@ -157,6 +157,9 @@ struct CoefficientTable {
 
 // The bits of a coefficient as the block coder writes them: AC code, sign,
 // four escape bits when the symbol has them, the run code when it has one.
+// A level with a run whose code and sign lie within the peek but not its run
+// code keeps them in its entry (length 0, advance the bits before the run
+// code).
 constexpr CoefficientTable BuildCoefficientTable() {
     CoefficientTable t{};
     constexpr int N = kCoefficientPeekBits;
@@ -185,6 +188,11 @@ constexpr CoefficientTable BuildCoefficientTable() {
                     if (length <= N) FillPrefix(t.entries, N, bits, length, entry(0, length));
                     continue;
                 }
+                // Where only the run code does not fit, the entry keeps the
+                // level and the bits before the run code.
+                if (length <= N)
+                    FillPrefix(t.entries, N, bits, length,
+                               CoefficientDecodeEntry{0, uint8_t(magnitude), int8_t(-sign), uint8_t(length)});
                 for (int run = 1; run <= 62; ++run) {
                     const VlcCode rc = kTables.run[run];
                     if (length + rc.length > N) continue;
