@@ -3,6 +3,8 @@
 // includes this inside its own flags) so that adding basis images is inlined
 // and, with AVX, a block's accumulator stays in registers. Everything here
 // has internal linkage: no variant's code can stand in for another's.
+#include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "codec/kvq1_format.h"
@@ -77,9 +79,16 @@ struct MemorySlice {
         for (float& f : a.v) f = value;
     }
     static void Add(Acc& a, int position, int value) { AddImage(a.v, position, value); }
-    static void Save(const Acc& a, float* out) { std::memcpy(out, a.v, sizeof a.v); }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { Store(acc, dst, stride); }
+    using Block = Acc;  // a decoded block until its macroblock is whole
+    static void Save(const Acc& a, Block& out) { out = a; }
+    static void StoreBlock(const Block& b, uint8_t* dst, int stride) { Store(b.v, dst, stride); }
 };
+
+// The coefficient entry read as one little-endian word: length, magnitude,
+// sign, advance from the low byte up.
+static_assert(sizeof(CoefficientDecodeEntry) == 4 && offsetof(CoefficientDecodeEntry, length) == 0 &&
+              offsetof(CoefficientDecodeEntry, magnitude) == 1 && offsetof(CoefficientDecodeEntry, sign) == 2 &&
+              offsetof(CoefficientDecodeEntry, advance) == 3 && std::endian::native == std::endian::little);
 
 // What a coefficient's bits say, read either way.
 struct Coefficient {
@@ -88,39 +97,59 @@ struct Coefficient {
     int advance;  // run + 1, or kEndOfBlockAdvance
 };
 
+// The peek tables a slice reads, fetched once: their accessors live in
+// another file, so every use would otherwise be a call (and, around a call,
+// the vector registers' upper halves cleared and the reader's registers
+// saved).
+struct DecodeTables {
+    const CoefficientDecodeEntry* coefficient = CoefficientDecode();
+    const DcDifferenceEntry* dcDifference = DcDifferenceDecode();
+    const DcDecodeEntry* dc6 = DcDecode6();
+    const AcDecodeEntry* ac8 = AcDecode8();
+    const AcDecodeEntry* ac16 = AcDecode16();
+    const RunDecodeEntry* run7 = RunDecode7();
+    const RunDecodeEntry* run10 = RunDecode10();
+};
+
 // One coefficient read piece by piece (AC code, sign, escape bits, run
-// code), each piece tested for its bits: the road for codes longer than the
-// table's peek and for the last bits of a slice. False when the data ends or
-// the bits form no code.
-[[gnu::always_inline]] inline bool ReadCoefficientPieces(CSliceReader& r, Coefficient& out) {
-    if (!r.Need(8)) return false;
-    AcDecodeEntry e = AcDecode8()[r.Peek(8)];
+// code). Checked, each piece is tested for its bits: the road of the last
+// bits of a slice, false when the data ends. Unchecked, the caller has made
+// sure of 32 bits (a coefficient takes at most 31), so no piece can run
+// out: the road of the codes longer than the one-look-up table's peek, on
+// the reader itself. Every bit pattern begins an AC code and a run code (the
+// codes fill their code spaces), so an unchecked read always gives a
+// coefficient.
+template <bool Checked>
+[[gnu::always_inline]] inline bool ReadCoefficientPieces(CSliceReader& r, const DecodeTables& t, Coefficient& out) {
+    const auto need = [&r](int n) { return !Checked || r.Need(n); };
+    if (!need(8)) return false;
+    AcDecodeEntry e = t.ac8[r.Peek(8)];
     if (e.symbol == kAcLongPrefix) {
-        if (!r.Need(16)) return false;
-        e = AcDecode16()[r.Peek(16) & 0x7FF];
-        if (e.length == 0) return false;
+        if (!need(16)) return false;
+        e = t.ac16[r.Peek(16) & 0x7FF];
+        if (Checked && e.length == 0) return false;
     }
     r.Skip(e.length);
     if (e.symbol == kAcEndOfBlock) {
         out = Coefficient{0, 0, kEndOfBlockAdvance};
         return true;
     }
-    if (!r.Need(1)) return false;
+    if (!need(1)) return false;
     out.sign = -int(r.Peek(1));
     r.Skip(1);
     out.magnitude = (e.symbol & 63) + 1;
     if (e.symbol & 64) {
-        if (!r.Need(4)) return false;
+        if (!need(4)) return false;
         out.magnitude += 64 * int(r.Peek(4));
         r.Skip(4);
     }
     out.advance = 1;
     if (e.symbol & 128) {
-        if (!r.Need(7)) return false;
-        RunDecodeEntry re = RunDecode7()[r.Peek(7)];
+        if (!need(7)) return false;
+        RunDecodeEntry re = t.run7[r.Peek(7)];
         if (re.run == 0) {
-            if (!r.Need(10)) return false;
-            re = RunDecode10()[r.Peek(10) & 0x3F];
+            if (!need(10)) return false;
+            re = t.run10[r.Peek(10) & 0x3F];
         }
         r.Skip(re.length);
         out.advance += re.run;
@@ -129,9 +158,9 @@ struct Coefficient {
 }
 
 // A DC difference piece by piece (size code, then its value bits).
-[[gnu::always_inline]] inline bool ReadDcDifferencePieces(CSliceReader& r, int& d) {
+[[gnu::always_inline]] inline bool ReadDcDifferencePieces(CSliceReader& r, const DecodeTables& t, int& d) {
     if (!r.Need(6)) return false;
-    const DcDecodeEntry dce = DcDecode6()[r.Peek(6)];
+    const DcDecodeEntry dce = t.dc6[r.Peek(6)];
     r.Skip(dce.length);
     d = 0;
     if (dce.size > 0) {
@@ -155,24 +184,24 @@ struct Dequantiser {
 //
 // A coefficient takes at most 31 bits (a 16-bit code, the sign, 4 escape
 // bits, a 10-bit run code) and a DC difference 17, so with 32 bits in the
-// window the one-look-up tables read them without testing each piece; with
-// fewer (the end of the slice) or a longer code, the pieces road does, so a
-// slice fails at the same place either way. The pieces road works on a copy
-// of the reader, so that the reader never has its address taken and stays
-// in registers.
+// window the one-look-up tables, or for a longer code the unchecked pieces
+// road, read them without testing each piece; with fewer (the end of the
+// slice) the checked pieces road does, so a slice fails at the same place
+// either way. The checked road works on a copy of the reader, so that the
+// reader never has its address taken and stays in registers.
 template <class K>
-[[gnu::always_inline]] inline bool DecodeBlock(CSliceReader& r, const CoefficientDecodeEntry* table,
+[[gnu::always_inline]] inline bool DecodeBlock(CSliceReader& r, const DecodeTables& tables,
                                                const Dequantiser* dequantisers, int32_t& predictor,
                                                typename K::Acc& acc) {
     int d;
     DcDifferenceEntry de{};
     r.Fill();
-    if (r.Available() >= 32 && (de = DcDifferenceDecode()[r.Peek(kDcPeekBits)]).length != 0) {
+    if (r.Available() >= 32 && (de = tables.dcDifference[r.Peek(kDcPeekBits)]).length != 0) [[likely]] {
         r.Skip(de.length);
         d = de.difference;
     } else {
         CSliceReader slow = r;
-        if (!ReadDcDifferencePieces(slow, d)) return false;
+        if (!ReadDcDifferencePieces(slow, tables, d)) return false;
         r = slow;
     }
     predictor += d;
@@ -180,22 +209,38 @@ template <class K>
     // same value: the sum AddBasisImage would give, in one go.
     K::Fill(acc, 128.0f + float(predictor) * g_tables.basis[0][0]);
 
+    const CoefficientDecodeEntry* table = tables.coefficient;
     int position = 0;  // of the previous coefficient
     for (;;) {
         // A look-up takes at most 12 bits, so after a fill (56 bits or
         // more) three look-ups find their 32 bits without another; the
-        // pieces road fills again after itself.
+        // pieces roads fill again after themselves.
         r.Fill();
 #pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
             Coefficient c;
-            CoefficientDecodeEntry e{};
-            if (r.Available() >= 32 && (e = table[r.Peek(kCoefficientPeekBits)]).length != 0) [[likely]] {
-                r.Skip(e.length);
-                c = Coefficient{e.magnitude, e.sign, e.advance};
+            if (r.Available() >= 32) [[likely]] {
+                // The entry as one word, its length in the low byte.
+                uint32_t e;
+                std::memcpy(&e, &table[r.Peek(kCoefficientPeekBits)], sizeof e);
+                if ((e & 0xFF) != 0) [[likely]] {
+                    r.Skip(int(e & 63));
+                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
+                } else if (const int before = int(e >> 24); before != 0) {
+                    // The level known, its run code after it.
+                    r.Skip(before);
+                    RunDecodeEntry re = tables.run7[r.Peek(7)];
+                    if (re.run == 0) re = tables.run10[r.Peek(10) & 0x3F];
+                    r.Skip(re.length);
+                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), 1 + re.run};
+                    r.Fill();
+                } else {
+                    ReadCoefficientPieces<false>(r, tables, c);
+                    r.Fill();
+                }
             } else {
                 CSliceReader slow = r;
-                if (!ReadCoefficientPieces(slow, c)) return false;
+                if (!ReadCoefficientPieces<true>(slow, tables, c)) return false;
                 r = slow;
                 r.Fill();
             }
@@ -210,17 +255,18 @@ template <class K>
 }
 
 // K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
-// Save(const Acc&, float* 64); and StoreBlock(const float*, dst, stride).
+// struct Block; Save(const Acc&, Block&); and StoreBlock(const Block&, dst,
+// stride).
 template <class K>
 bool DecodeSliceWith(const SliceJob& job) {
     CSliceReader r(job.data, job.bytes);
-    const CoefficientDecodeEntry* table = CoefficientDecode();
+    const DecodeTables tables;
     const int w = job.width, cw = w / 2;
     int32_t predictorY = 0, predictorCb = 0, predictorCr = 0;
     uint8_t* lumaOut = job.luma;
     uint8_t* cbOut = job.cb;
     uint8_t* crOut = job.cr;
-    alignas(64) float blocks[6][64];
+    typename K::Block blocks[6];
     // The pairs of the last quantiser seen, luma then chroma (the encoder
     // gives most macroblocks of a frame the same quantiser).
     alignas(64) Dequantiser dequantiser[2][64];
@@ -254,7 +300,7 @@ bool DecodeSliceWith(const SliceJob& job) {
 #pragma GCC unroll 1
         for (int b = 0; b < 6; ++b) {
             typename K::Acc acc;
-            if (!DecodeBlock<K>(r, table, dequantiser[kKVQ1BlockPlane[b] == 0 ? 0 : 1], *predictors[b], acc))
+            if (!DecodeBlock<K>(r, tables, dequantiser[kKVQ1BlockPlane[b] == 0 ? 0 : 1], *predictors[b], acc))
                 return false;
             K::Save(acc, blocks[b]);
         }

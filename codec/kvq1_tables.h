@@ -71,12 +71,19 @@ struct RunDecodeEntry {
 // A whole coefficient in one look-up: its AC code, sign bit and run code,
 // when they all lie within the next kCoefficientPeekBits bits (no code with
 // escape bits is that short, so magnitudes stay below 256).
+// The length comes first: the decoder loads an entry as one 32-bit word and
+// shifts its bit window by the low byte as it is (a 64-bit shift uses only
+// the count's low 6 bits), so the look-ups' chain has no step to take the
+// length out.
 struct CoefficientDecodeEntry {
+    uint8_t length;   // bits taken; 0 = longer than the peek: read it piece by piece
     uint8_t magnitude;
     int8_t sign;      // 0, or -1 for a negative level
     uint8_t advance;  // scan positions from the previous coefficient: run + 1;
-                      // kEndOfBlockAdvance for the end of block
-    uint8_t length;   // bits taken; 0 = longer than the peek: read it piece by piece
+                      // kEndOfBlockAdvance for the end of block. With length 0:
+                      // the bits of the level's code and sign when only its run
+                      // code lies beyond the peek (magnitude and sign hold the
+                      // level), else 0
 };
 inline constexpr int kCoefficientPeekBits = 12;
 // Larger than any position plus any run, so that one test after the advance
@@ -85,8 +92,8 @@ inline constexpr int kEndOfBlockAdvance = 128;
 // The DC difference of a block in one look-up: its size code and value bits,
 // when both lie within the next kDcPeekBits bits.
 struct DcDifferenceEntry {
+    uint8_t length;  // bits taken; 0 = longer than the peek (first, as above)
     int16_t difference;
-    uint8_t length;  // bits taken; 0 = longer than the peek
 };
 inline constexpr int kDcPeekBits = 12;
 

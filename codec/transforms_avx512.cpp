@@ -193,11 +193,25 @@ struct ZmmSlice {
 #pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) a.v[i] = _mm512_add_ps(a.v[i], _mm512_mul_ps(s, _mm512_load_ps(b + 16 * i)));
     }
-    static inline void Save(const Acc& a, float* out) {
-#pragma GCC unroll 4
-        for (int i = 0; i < 4; ++i) _mm512_storeu_ps(out + 16 * i, a.v[i]);
+    // The block's samples as bytes, row by row: rounded as StoreBlockAvx512
+    // rounds, and clamped by the two saturating packs (to 16 bits signed,
+    // then to 0..255), which give what its clamp gives for every integer.
+    struct Block {
+        alignas(64) uint8_t bytes[64];
+    };
+    static inline void Save(const Acc& a, Block& out) {
+        const __m512i rows01 = _mm512_cvtps_epi32(a.v[0]), rows23 = _mm512_cvtps_epi32(a.v[1]);
+        const __m512i rows45 = _mm512_cvtps_epi32(a.v[2]), rows67 = _mm512_cvtps_epi32(a.v[3]);
+        // Lane l of the packs holds four samples of each pair of rows j in
+        // dword 4 l + j; row order wants them in dword 4 j + l.
+        const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(rows01, rows23), _mm512_packs_epi32(rows45, rows67));
+        const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+        _mm512_store_si512(out.bytes, _mm512_permutexvar_epi32(order, packed));
     }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { StoreBlockAvx512(acc, dst, stride); }
+    static inline void StoreBlock(const Block& b, uint8_t* dst, int stride) {
+#pragma GCC unroll 8
+        for (int y = 0; y < 8; ++y) __builtin_memcpy(dst + y * stride, b.bytes + 8 * y, 8);
+    }
 };
 
 bool DecodeSliceAvx512(const SliceJob& job) { return DecodeSliceWith<ZmmSlice>(job); }

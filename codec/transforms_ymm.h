@@ -70,10 +70,13 @@ struct RegisterSlice {
         const float* b = g_tables.basis[position];
         for (int i = 0; i < 8; ++i) a.v[i] = _mm256_add_ps(a.v[i], _mm256_mul_ps(s, _mm256_load_ps(b + 8 * i)));
     }
-    static inline void Save(const Acc& a, float* out) {
-        for (int i = 0; i < 8; ++i) _mm256_store_ps(out + 8 * i, a.v[i]);
+    struct Block {
+        alignas(32) float v[64];
+    };
+    static inline void Save(const Acc& a, Block& out) {
+        for (int i = 0; i < 8; ++i) _mm256_store_ps(out.v + 8 * i, a.v[i]);
     }
-    static void StoreBlock(const float* acc, uint8_t* dst, int stride) { Store(acc, dst, stride); }
+    static void StoreBlock(const Block& b, uint8_t* dst, int stride) { Store(b.v, dst, stride); }
 };
 
 }  // namespace

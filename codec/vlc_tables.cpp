@@ -157,6 +157,9 @@ struct CoefficientTable {
 
 // The bits of a coefficient as the block coder writes them: AC code, sign,
 // four escape bits when the symbol has them, the run code when it has one.
+// A level with a run whose code and sign lie within the peek but not its run
+// code keeps them in its entry (length 0, advance the bits before the run
+// code).
 constexpr CoefficientTable BuildCoefficientTable() {
     CoefficientTable t{};
     constexpr int N = kCoefficientPeekBits;
@@ -164,7 +167,7 @@ constexpr CoefficientTable BuildCoefficientTable() {
         const VlcCode c = kTables.ac[s];
         if (c.length > N) continue;
         if (s == kAcEndOfBlock) {
-            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{0, 0, kEndOfBlockAdvance, c.length});
+            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{c.length, 0, 0, kEndOfBlockAdvance});
             continue;
         }
         const bool escape = (s & 64) != 0, hasRun = (s & 128) != 0;
@@ -179,12 +182,17 @@ constexpr CoefficientTable BuildCoefficientTable() {
                 const int magnitude = (s & 63) + 1 + 64 * n;
                 if (magnitude > 255) continue;
                 const auto entry = [&](int run, int total) {
-                    return CoefficientDecodeEntry{uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1), uint8_t(total)};
+                    return CoefficientDecodeEntry{uint8_t(total), uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1)};
                 };
                 if (!hasRun) {
                     if (length <= N) FillPrefix(t.entries, N, bits, length, entry(0, length));
                     continue;
                 }
+                // Where only the run code does not fit, the entry keeps the
+                // level and the bits before the run code.
+                if (length <= N)
+                    FillPrefix(t.entries, N, bits, length,
+                               CoefficientDecodeEntry{0, uint8_t(magnitude), int8_t(-sign), uint8_t(length)});
                 for (int run = 1; run <= 62; ++run) {
                     const VlcCode rc = kTables.run[run];
                     if (length + rc.length > N) continue;
@@ -214,7 +222,7 @@ constexpr DcDifferenceTable BuildDcDifferenceTable() {
         for (int v = 0; v < (1 << size); ++v) {
             const int d = size == 0 ? 0 : v >= (1 << (size - 1)) ? v : v - (1 << size) + 1;
             FillPrefix(t.entries, N, (uint32_t(c.code) << size) | uint32_t(v), length,
-                       DcDifferenceEntry{int16_t(d), uint8_t(length)});
+                       DcDifferenceEntry{uint8_t(length), int16_t(d)});
         }
     }
     return t;

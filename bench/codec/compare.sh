@@ -6,12 +6,17 @@
 # CPU time (user) is what is compared, so a busy machine skews the figures
 # less; the sides run in turns (RK_BENCH_ROUNDS, default 3) and each figure
 # is the median of its rounds, so a drift of the machine's speed reaches
-# both sides alike. RK_BENCH_PRORES=0 leaves prores_ks out.
+# both sides alike. RK_BENCH_PRORES=0 leaves prores_ks out; RK_BENCH_FILTER
+# narrows the benchmark (a --benchmark_filter pattern, e.g. BM_Decode);
+# RK_BENCH_BASELINE=DIR runs DIR/bin/codec_bench too, in the same turns,
+# its figures and ratios marked "baseline".
 set -euo pipefail
 build=${1:?usage: bench/codec/compare.sh BUILD_DIR [PICTURE]}
 picture=${2:-licorice-l}
 rounds=${RK_BENCH_ROUNDS:-3}
 prores=${RK_BENCH_PRORES:-1}
+filter=${RK_BENCH_FILTER:-BM_}
+baseline=${RK_BENCH_BASELINE:-}
 export RK_BENCH_PICTURE=$picture
 data=${RK_TEST_DATA:-/tmp/rk-testdata}/codec
 work=$(mktemp -d)
@@ -32,8 +37,12 @@ done
 
 for round in $(seq "$rounds"); do
   echo "== round $round of $rounds, load average $(cut -d' ' -f1 /proc/loadavg)"
-  "$build/bin/codec_bench" --benchmark_min_time="${RK_BENCH_MIN_TIME:-1}" --benchmark_format=csv 2>/dev/null |
-    awk -F, '/^"BM_/ { gsub(/"/, "", $1); sub(/\/process_time/, "", $1); printf "%s %.2f\n", $1, 1000 / $4 }' >>"$work/fps.txt"
+  for side in ${baseline:+baseline} build; do
+    bench=$build/bin/codec_bench prefix=
+    [ "$side" = baseline ] && bench=$baseline/bin/codec_bench prefix=baseline_
+    "$bench" --benchmark_filter="$filter" --benchmark_min_time="${RK_BENCH_MIN_TIME:-1}" --benchmark_format=csv 2>/dev/null |
+      awk -F, -v p="$prefix" '/^"BM_/ { gsub(/"/, "", $1); sub(/\/process_time/, "", $1); printf "%s%s %.2f\n", p, $1, 1000 / $4 }' >>"$work/fps.txt"
+  done
   for size in 1920x1080 3840x2160; do
     raw=$data/${picture}_$size.yuv
     n=$([ "$size" = 1920x1080 ] && echo 40 || echo 12)
@@ -65,10 +74,13 @@ awk '
     split("1920x1080 3840x2160", sizes, " ")
     for (s = 1; s <= 2; ++s) {
       size = sizes[s]; class = size == "1920x1080" ? 1 : 2
-      for (variant = 1; variant <= 4; ++variant) {
-        e = m["BM_Encode/class:" class "/variant:" variant]; d = m["BM_Decode/class:" class "/variant:" variant]
-        if (e == "") continue
-        printf "%s variant %d: encode %.2fx, decode %.2fx\n", size, variant, e / m["mjpeg_encode_" size], d / m["mjpeg_decode_" size]
+      for (b = 0; b <= 1; ++b) {
+        p = b ? "baseline_" : ""
+        for (variant = 1; variant <= 4; ++variant) {
+          e = m[p "BM_Encode/class:" class "/variant:" variant]; d = m[p "BM_Decode/class:" class "/variant:" variant]
+          if (e != "") printf "%s%s variant %d: encode %.2fx\n", p, size, variant, e / m["mjpeg_encode_" size]
+          if (d != "") printf "%s%s variant %d: decode %.2fx\n", p, size, variant, d / m["mjpeg_decode_" size]
+        }
       }
     }
   }' "$work/medians.txt"

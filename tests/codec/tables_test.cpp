@@ -137,11 +137,12 @@ TEST(Tables, OneLookUpTablesAgreeWithThePieces) {
         AcDecodeEntry e = AcDecode8()[r.PeekBits(8)];
         if (e.symbol == kAcLongPrefix) e = AcDecode16()[r.PeekBits(16) & 0x7FF];
         r.SkipBits(e.length);
-        int magnitude = 0, sign = 0, advance = kEndOfBlockAdvance;
+        int magnitude = 0, sign = 0, advance = kEndOfBlockAdvance, levelBits = 0;
         if (e.symbol != kAcEndOfBlock) {
             sign = -int(r.ReadBits(1));
             magnitude = (e.symbol & 63) + 1;
             if (e.symbol & 64) magnitude += 64 * int(r.ReadBits(4));
+            levelBits = r.ByteCount() * 8 - r.PendingBits();
             advance = 1;
             if (e.symbol & 128) {
                 RunDecodeEntry re = RunDecode7()[r.PeekBits(7)];
@@ -154,6 +155,13 @@ TEST(Tables, OneLookUpTablesAgreeWithThePieces) {
         const CoefficientDecodeEntry t = CoefficientDecode()[v];
         if (e.length == 0 || used > N) {
             EXPECT_EQ(t.length, 0) << v;
+            // Only the run code beyond the peek: the entry keeps the level.
+            const bool level = e.length != 0 && (e.symbol & 128) && levelBits <= N;
+            EXPECT_EQ(t.advance, level ? levelBits : 0) << v;
+            if (level) {
+                EXPECT_EQ(t.magnitude, magnitude) << v;
+                EXPECT_EQ(t.sign, sign) << v;
+            }
             continue;
         }
         ASSERT_EQ(t.length, used) << v;
@@ -181,4 +189,19 @@ TEST(Tables, OneLookUpTablesAgreeWithThePieces) {
         ASSERT_EQ(t.length, used) << v;
         EXPECT_EQ(t.difference, d) << v;
     }
+}
+
+// The decoder reads a long code's pieces without testing them when 32 bits
+// are in hand: that needs every bit pattern to begin an AC code, a run code
+// and a DC size code (each code set fills its code space).
+TEST(Tables, EveryBitPatternBeginsACode) {
+    for (uint32_t v = 0; v < (1u << 16); ++v) {
+        const AcDecodeEntry e = AcDecode8()[v >> 8];
+        ASSERT_NE(e.symbol == kAcLongPrefix ? AcDecode16()[v & 0x7FF].length : e.length, 0) << v;
+    }
+    for (uint32_t v = 0; v < (1u << 10); ++v) {
+        const RunDecodeEntry e = RunDecode7()[v >> 3];
+        ASSERT_NE(e.run == 0 ? RunDecode10()[v & 0x3F].length : e.length, 0) << v;
+    }
+    for (uint32_t v = 0; v < 64; ++v) ASSERT_NE(DcDecode6()[v].length, 0) << v;
 }
