@@ -48,7 +48,6 @@ CPlayerWindow::CPlayerWindow(std::unique_ptr<CItemFrames> frames, std::unique_pt
     setObjectName(QStringLiteral("playerWindow"));
     setWindowTitle(QString::fromStdString(FormatText(IDS_PLAYER_CAPTION, caption.toUtf8().constData())));
     setWindowIcon(skin::AppIcon());
-    frameUs_ = FrameMicros(frames_->RateNum(), frames_->RateDen());
     displayRate_ = std::max(1, (frames_->RateNum() + frames_->RateDen() / 2) / std::max(1, frames_->RateDen()));
     alpha_ = frames_->HasAlpha();
     prefetch_ = std::make_unique<CFramePrefetcher>(*frames_, kQueueDepth);

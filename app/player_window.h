@@ -117,7 +117,6 @@ private:
     std::unique_ptr<IPlayerSound> sound_;
     std::unique_ptr<IFrameSource> source_;  // reads frames_ when set
     std::unique_ptr<CFramePrefetcher> prefetch_;
-    int64_t frameUs_ = 20000;
     int displayRate_ = 50;
     bool alpha_ = false;
 

@@ -5,6 +5,13 @@
 
 namespace rk {
 
+namespace {
+
+// Pictures whose decode times the reader's estimate is taken from.
+constexpr int kTimedPictures = 5;
+
+}  // namespace
+
 CFramePrefetcher::CFramePrefetcher(IFrameSource& frames, size_t depth)
     : frames_(frames), depth_(std::max<size_t>(depth, 1)), ring_(depth_) {}
 
@@ -44,10 +51,12 @@ void CFramePrefetcher::Run(int64_t n, ReadRun run) {
     const int64_t count = frames_.FrameCount();
     const int rateNum = frames_.RateNum(), rateDen = frames_.RateDen();
     const int64_t leadUs = kPictureLeadFrames * FrameMicros(rateNum, rateDen);
-    // What a picture has lately taken, a quarter of the way to each new
-    // time, so one slow picture does not start a run of skips. The first
-    // picture of a run is not timed: it pays for cold buffers.
+    // What a picture takes: the median of the last few, so a stall (the
+    // thread descheduled on a busy machine, a slow read) costs the frames
+    // it lasted and no more. Neither the first picture of a run nor one
+    // given new storage is timed: they pay for cold memory.
     int64_t pictureUs = 0;
+    int64_t times[kTimedPictures] = {};
     int timed = -1;
     for (int64_t tick = 0;; ++tick) {
         size_t slot;
@@ -73,10 +82,16 @@ void CFramePrefetcher::Run(int64_t n, ReadRun run) {
             // Timed while the clock waits to start too: the first decisions
             // then know the pace.
             const int64_t began = run.clock ? run.clock->StopwatchUs() : 0;
+            const size_t held = e.picture.Capacity();
             e.status = frames_.ReadFrame(n, e.picture);
-            if (run.clock && ++timed > 0) {
-                const int64_t took = std::max<int64_t>(0, run.clock->StopwatchUs() - began);
-                pictureUs = timed == 1 ? took : pictureUs + (took - pictureUs) / 4;
+            // A picture that had to grow its storage paid for fresh memory.
+            if (run.clock && e.picture.Capacity() == held && ++timed > 0) {
+                times[(timed - 1) % kTimedPictures] = std::max<int64_t>(0, run.clock->StopwatchUs() - began);
+                const int have = std::min(timed, kTimedPictures);
+                int64_t sorted[kTimedPictures];
+                std::copy(times, times + have, sorted);
+                std::nth_element(sorted, sorted + have / 2, sorted + have);
+                pictureUs = sorted[have / 2];
             }
         }
         e.soundFrames = frames_.ReadSound(n, e.sound);
