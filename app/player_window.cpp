@@ -51,6 +51,11 @@ CPlayerWindow::CPlayerWindow(std::unique_ptr<CItemFrames> frames, std::unique_pt
     displayRate_ = std::max(1, (frames_->RateNum() + frames_->RateDen() / 2) / std::max(1, frames_->RateDen()));
     alpha_ = frames_->HasAlpha();
     prefetch_ = std::make_unique<CFramePrefetcher>(*frames_, kQueueDepth);
+    // Every picture storage a play passes round, made before the first.
+    spare_.resize(kAheadFrames + 1);
+    for (PrefetchedFrame& f : spare_) WarmPicture(f, frames_->Width(), frames_->Height());
+    WarmPicture(incoming_, frames_->Width(), frames_->Height());
+    WarmPicture(shown_, frames_->Width(), frames_->Height());
     BuildControls();
 
     tick_.setSingleShot(true);

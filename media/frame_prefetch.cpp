@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace rk {
 
@@ -12,8 +13,14 @@ constexpr int kTimedPictures = 5;
 
 }  // namespace
 
+void WarmPicture(PrefetchedFrame& frame, int width, int height) {
+    if (frame.picture.Resize(width, height)) std::memset(frame.picture.Bits(), 0, frame.picture.ByteSize());
+}
+
 CFramePrefetcher::CFramePrefetcher(IFrameSource& frames, size_t depth)
-    : frames_(frames), depth_(std::max<size_t>(depth, 1)), ring_(depth_) {}
+    : frames_(frames), depth_(std::max<size_t>(depth, 1)), ring_(depth_) {
+    for (PrefetchedFrame& e : ring_) WarmPicture(e, frames_.Width(), frames_.Height());
+}
 
 CFramePrefetcher::~CFramePrefetcher() { Stop(); }
 

@@ -55,6 +55,11 @@ struct PrefetchedFrame {
     }
 };
 
+// Gives `frame` storage for a width x height picture and writes it once:
+// memory first written in the middle of a play would stall the reader for
+// as many frames as it took.
+void WarmPicture(PrefetchedFrame& frame, int width, int height);
+
 // How a run reads.
 struct ReadRun {
     int step = 1;  // 1 forwards, -1 backwards
@@ -66,7 +71,8 @@ struct ReadRun {
 class CFramePrefetcher {
 public:
     // Reads from `frames`, up to `depth` frames ahead (at least 1). Nothing
-    // is read until Start.
+    // is read until Start. The entries' pictures are made and written here,
+    // so no play stalls on fresh memory (see WarmPicture).
     explicit CFramePrefetcher(IFrameSource& frames, size_t depth = 4);
     // Stops the thread.
     ~CFramePrefetcher();

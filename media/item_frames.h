@@ -73,6 +73,8 @@ class IFrameSource {
 public:
     virtual ~IFrameSource() = default;
     virtual int64_t FrameCount() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
     virtual int RateNum() const = 0;
     virtual int RateDen() const = 0;
     virtual FrameStatus ReadFrame(int64_t n, RgbaFrame& out) = 0;
@@ -95,8 +97,8 @@ public:
     int64_t FrameCount() const override { return frameCount_; }
     // The picture as shown: 1920 x 1080 or 3840 x 2160; logos 960 x 540
     // (their colour quarter).
-    int Width() const { return width_; }
-    int Height() const { return height_; }
+    int Width() const override { return width_; }
+    int Height() const override { return height_; }
     // The frame rate as a fraction (50/1, 30000/1001 ...).
     int RateNum() const override { return rateNum_; }
     int RateDen() const override { return rateDen_; }

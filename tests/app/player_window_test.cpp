@@ -91,6 +91,8 @@ class SlowDecode : public IFrameSource {
 public:
     explicit SlowDecode(std::unique_ptr<CItemFrames> frames) : frames_(std::move(frames)) {}
     int64_t FrameCount() const override { return frames_->FrameCount(); }
+    int Width() const override { return frames_->Width(); }
+    int Height() const override { return frames_->Height(); }
     int RateNum() const override { return frames_->RateNum(); }
     int RateDen() const override { return frames_->RateDen(); }
     FrameStatus ReadFrame(int64_t n, RgbaFrame& out) override {

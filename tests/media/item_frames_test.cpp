@@ -346,6 +346,8 @@ public:
     SlowMachine(VirtualClock& clock, int64_t pictureUs, int64_t frames)
         : clock_(clock), pictureUs_(pictureUs), readyAt(size_t(frames), -1) {}
     int64_t FrameCount() const override { return int64_t(readyAt.size()); }
+    int Width() const override { return 2; }
+    int Height() const override { return 2; }
     int RateNum() const override { return 50; }
     int RateDen() const override { return 1; }
     FrameStatus ReadFrame(int64_t n, RgbaFrame& out) override {
@@ -359,14 +361,6 @@ public:
         interleaved.assign(2, int32_t(n));
         return 1;
     }
-    // Back to before the first picture (the reader stopped).
-    void Restart() {
-        clock_.time = 0;
-        clock_.start = -1;
-        decoded_ = 0;
-        std::fill(readyAt.begin(), readyAt.end(), -1);
-    }
-
     VirtualClock& clock_;
     const int64_t pictureUs_;
     int decoded_ = 0;
@@ -389,12 +383,7 @@ TEST(FramePrefetcherTest, AReaderSlowerThanTheRateSkipsPicturesEvenlyNeverLateAn
         SlowMachine machine(clock, r.pictureUs, kFrames);
         CFramePrefetcher ahead(machine, 4);
         PrefetchedFrame got;
-        // A first play gives every entry its storage (cold memory is not
-        // timed); this one then plays as a player does from the second on.
-        ahead.Start(0);
-        for (int i = 0; i < 8; ++i) ASSERT_TRUE(ahead.Take(got, -1));
-        ahead.Stop();
-        machine.Restart();
+        WarmPicture(got, 2, 2);
         ReadRun run;
         run.clock = &clock;
         ahead.Start(0, run);
