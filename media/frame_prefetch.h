@@ -16,10 +16,11 @@
 // sound it hands on never falls behind; the lead keeps that sound a little
 // ahead of the clock, for the sink.
 //
-// No allocation once warmed: the queue's entries are made once and their
-// storage is swapped with the taker's, never copied.
+// No allocation while playing: the queue's entries get their storage, written
+// once, when the prefetcher is made, and it is swapped with the taker's,
+// never copied.
 //
-// While the thread runs it alone uses the CItemFrames (and so the card).
+// While the thread runs it alone uses the frame source (and so the card).
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
