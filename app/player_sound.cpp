@@ -5,6 +5,7 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 namespace rk {
@@ -28,8 +29,56 @@ SoundPeaks PeakLevels(const int32_t* samples, size_t count) {
     return {float(peak[0]) / kFull, float(peak[1]) / kFull};
 }
 
+namespace {
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+void CNullSound::Advance() const {
+    if (playedAtNs_ < 0) return;
+    const int64_t now = SteadyNs();
+    const int64_t frames = (now - playedAtNs_) * kPlayerSampleRate / 1000000000;
+    if (frames <= 0) return;
+    played_ = std::min(written_, played_ + frames);
+    playedAtNs_ += frames * 1000000000 / kPlayerSampleRate;
+}
+
+void CNullSound::Start() {
+    if (realTime_ && playedAtNs_ < 0) playedAtNs_ = SteadyNs();
+}
+
+void CNullSound::Pause() {
+    Advance();
+    playedAtNs_ = -1;
+}
+
+void CNullSound::Reset() {
+    written_ = played_ = 0;
+    playedAtNs_ = -1;
+}
+
+size_t CNullSound::Room() const {
+    if (!realTime_) return SIZE_MAX;
+    Advance();
+    const int64_t queued = written_ - played_;
+    return size_t(std::max<int64_t>(0, kBufferBytes / kBytesPerFrame - queued)) * kPlayerChannels;
+}
+
 void CNullSound::Write(const int32_t* samples, size_t count) {
     if (capture_) captured_.append(reinterpret_cast<const char*>(samples), qsizetype(count * sizeof(int32_t)));
+    // A device run dry plays on from where the new samples start.
+    Advance();
+    written_ += int64_t(count / kPlayerChannels);
+}
+
+int64_t CNullSound::PlayedFrames() const {
+    if (!realTime_) return 0;
+    Advance();
+    return played_;
 }
 
 std::unique_ptr<CDeviceSound> CDeviceSound::OpenDefault() {

@@ -49,23 +49,35 @@ struct SoundPeaks {
 SoundPeaks PeakLevels(const int32_t* samples, size_t count);
 
 // No device: the samples are dropped, or with `capture` kept in Captured()
-// (tests compare them with the card's).
+// (tests compare them with the card's). With `realTime` it stands in for a
+// device (the sound-led road without a sound card): it holds a fifth of a
+// second, plays 48000 sample frames a second on the system clock from
+// Start, and its clock stops where the samples written end, as a device's
+// does when it runs dry.
 class CNullSound : public IPlayerSound {
 public:
-    explicit CNullSound(bool capture = false) : capture_(capture) {}
-    bool HasDevice() const override { return false; }
-    void Start() override {}
-    void Pause() override {}
-    void Reset() override {}
-    size_t Room() const override { return SIZE_MAX; }
+    explicit CNullSound(bool capture = false, bool realTime = false) : capture_(capture), realTime_(realTime) {}
+    bool HasDevice() const override { return realTime_; }
+    void Start() override;
+    void Pause() override;
+    void Reset() override;
+    size_t Room() const override;
     void Write(const int32_t* samples, size_t count) override;
-    int64_t PlayedFrames() const override { return 0; }
+    int64_t PlayedFrames() const override;
     void SetMuted(bool) override {}
+    // Everything written since the sink was made, Resets included.
     const QByteArray& Captured() const { return captured_; }
 
 private:
+    // Moves the real-time play on to now.
+    void Advance() const;
+
     bool capture_;
+    bool realTime_;
     QByteArray captured_;
+    int64_t written_ = 0;          // sample frames since the last Reset
+    mutable int64_t played_ = 0;   // of those, heard
+    mutable int64_t playedAtNs_ = -1;  // when played_ was brought up to date; -1 paused
 };
 
 // The system's default output through QAudioSink, written in push mode; its

@@ -31,6 +31,9 @@ namespace {
 constexpr size_t kAheadFrames = 6;
 // The read-ahead queue's depth.
 constexpr size_t kQueueDepth = 4;
+// Frames in hand before a run's timeline starts: the reader's lead and the
+// frame due first.
+constexpr size_t kPrerollFrames = kPictureLeadFrames + 1;
 // How long a paused step waits for its frame (a card that stopped
 // answering must not hang the window for ever).
 constexpr int kStepWaitMs = 10000;
@@ -45,10 +48,14 @@ CPlayerWindow::CPlayerWindow(std::unique_ptr<CItemFrames> frames, std::unique_pt
     setObjectName(QStringLiteral("playerWindow"));
     setWindowTitle(QString::fromStdString(FormatText(IDS_PLAYER_CAPTION, caption.toUtf8().constData())));
     setWindowIcon(skin::AppIcon());
-    frameUs_ = FrameMicros(frames_->RateNum(), frames_->RateDen());
     displayRate_ = std::max(1, (frames_->RateNum() + frames_->RateDen() / 2) / std::max(1, frames_->RateDen()));
     alpha_ = frames_->HasAlpha();
     prefetch_ = std::make_unique<CFramePrefetcher>(*frames_, kQueueDepth);
+    // Every picture storage a play passes round, made before the first.
+    spare_.resize(kAheadFrames + 1);
+    for (PrefetchedFrame& f : spare_) WarmPicture(f, frames_->Width(), frames_->Height());
+    WarmPicture(incoming_, frames_->Width(), frames_->Height());
+    WarmPicture(shown_, frames_->Width(), frames_->Height());
     BuildControls();
 
     tick_.setSingleShot(true);
@@ -165,11 +172,20 @@ void CPlayerWindow::BuildControls() {
 // ---- Commands ----
 
 void CPlayerWindow::Play() {
-    if (playing_ || frames_->FrameCount() <= 0) return;
+    if ((playing_ && step_ > 0) || frames_->FrameCount() <= 0) return;
+    if (playing_) EndRun();
     // From the frame shown; at the end without a loop, from the start.
     int64_t from = std::max<int64_t>(0, current_);
     if (from >= frames_->FrameCount() - 1 && !Loop()) from = 0;
-    StartRun(from);
+    StartRun(from, 1);
+}
+
+void CPlayerWindow::PlayBackward() {
+    if ((playing_ && step_ < 0) || frames_->FrameCount() <= 0) return;
+    if (playing_) EndRun();
+    int64_t from = std::max<int64_t>(0, current_);
+    if (from == 0 && !Loop()) from = frames_->FrameCount() - 1;
+    StartRun(from, -1);
 }
 
 void CPlayerWindow::Pause() {
@@ -193,6 +209,15 @@ void CPlayerWindow::ShowFrameAt(int64_t n) {
     if (!prefetch_->Take(incoming_, kStepWaitMs)) return;
     Show(incoming_);
     queueNext_ = n + 1 < count ? n + 1 : (Loop() ? 0 : -1);
+}
+
+void CPlayerWindow::ReadThrough(std::unique_ptr<IFrameSource> source) {
+    if (playing_) EndRun();
+    prefetch_.reset();
+    source_ = std::move(source);
+    prefetch_ = std::make_unique<CFramePrefetcher>(source_ ? *source_ : *frames_, kQueueDepth);
+    prefetch_->SetWrap(Loop());
+    queueNext_ = -1;
 }
 
 void CPlayerWindow::StepForward() {
@@ -236,6 +261,7 @@ void CPlayerWindow::SetShowAlpha(bool on) {
 void CPlayerWindow::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Space: TogglePlay(); break;
+        case Qt::Key_J: PlayBackward(); break;
         case Qt::Key_K: Pause(); break;
         case Qt::Key_L: Play(); break;
         case Qt::Key_Left: StepBack(); break;
@@ -250,20 +276,27 @@ void CPlayerWindow::keyPressEvent(QKeyEvent* event) {
 
 // ---- Playing ----
 
-void CPlayerWindow::StartRun(int64_t from) {
+void CPlayerWindow::StartRun(int64_t from, int step) {
     playing_ = true;
+    step_ = step < 0 ? -1 : 1;
     playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPause));
-    for (Ahead& a : ahead_) Recycle(std::move(a.frame));
+    for (PrefetchedFrame& a : ahead_) Recycle(std::move(a));
     ahead_.clear();
+    clock_.Stop();
+    // With the throttle on the reader skips the pictures the clock would
+    // drop; with it off every frame is decoded and shown.
+    ReadRun run;
+    run.step = step_;
+    run.clock = throttle_ ? &clock_ : nullptr;
     prefetch_->SetWrap(Loop());
-    prefetch_->Start(from);
+    prefetch_->Start(from, run);
     queueNext_ = -1;
     sound_->Reset();
     sound_->SetMuted(muted_);
     sound_->Start();
-    soundLeads_ = sound_->HasDevice() && throttle_;
-    nextTick_ = 0;
-    systemClock_.start();
+    // Backwards the sound is not played (sound backwards helps nobody find
+    // a frame): the system clock leads.
+    soundLeads_ = sound_->HasDevice() && throttle_ && step_ > 0;
     UpdateStatus();
     OnTick();
 }
@@ -273,17 +306,22 @@ void CPlayerWindow::EndRun() {
     playing_ = false;
     playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     prefetch_->Stop();
+    clock_.Stop();
     queueNext_ = -1;
-    for (Ahead& a : ahead_) Recycle(std::move(a.frame));
+    for (PrefetchedFrame& a : ahead_) Recycle(std::move(a));
     ahead_.clear();
     sound_->Reset();
     UpdateStatus();
 }
 
-int64_t CPlayerWindow::ClockUs() const {
-    // Tick 0 is due at 0: the start of the run, or the first sound heard.
-    return soundLeads_ ? sound_->PlayedFrames() * 1000000 / kPlayerSampleRate
-                      : systemClock_.nsecsElapsed() / 1000;
+int64_t CPlayerWindow::ClockUs() {
+    // Tick 0 is due at 0: when the first frame was taken, or its sound heard.
+    if (soundLeads_) clock_.Set(sound_->PlayedFrames() * 1000000 / kPlayerSampleRate);
+    return clock_.NowUs();
+}
+
+int64_t CPlayerWindow::Due(const PrefetchedFrame& frame) const {
+    return DueMicros(frame.tick, frames_->RateNum(), frames_->RateDen());
 }
 
 void CPlayerWindow::FillAhead() {
@@ -291,8 +329,9 @@ void CPlayerWindow::FillAhead() {
     // extra groups), so a write never overflows the device's buffer.
     const size_t frameSamples =
         size_t(kPlayerChannels) * size_t(kPlayerSampleRate * int64_t(frames_->RateDen()) / frames_->RateNum() + 4);
+    const bool started = !throttle_ || clock_.NowUs() >= 0;
     while (ahead_.size() < kAheadFrames) {
-        if (soundLeads_ && sound_->Room() < frameSamples && !ahead_.empty()) break;
+        if (started && soundLeads_ && sound_->Room() < frameSamples && !ahead_.empty()) break;
         if (!prefetch_->Take(incoming_, 0)) break;
         PrefetchedFrame slot;
         if (!spare_.empty()) {
@@ -300,11 +339,22 @@ void CPlayerWindow::FillAhead() {
             spare_.pop_back();
         }
         slot.swap(incoming_);
-        if (slot.soundFrames > 0) sound_->Write(slot.sound.data(), slot.soundFrames * kPlayerChannels);
-        // An item without sound cannot lead: the system clock does.
-        else if (soundLeads_ && nextTick_ == 0) soundLeads_ = false;
-        ahead_.push_back({std::move(slot), nextTick_++});
+        if (started) Hear(slot);
+        ahead_.push_back(std::move(slot));
     }
+    if (started) return;
+    // The timeline starts once a few frames are in hand: their sound goes
+    // to the sink together, and the reader starts with the lead it keeps.
+    if (ahead_.size() < kPrerollFrames && !prefetch_->AtEnd()) return;
+    for (const PrefetchedFrame& f : ahead_) Hear(f);
+    clock_.Set(0);
+}
+
+void CPlayerWindow::Hear(const PrefetchedFrame& frame) {
+    if (step_ < 0) return;
+    if (frame.soundFrames > 0) sound_->Write(frame.sound.data(), frame.soundFrames * kPlayerChannels);
+    // An item without sound cannot lead: the system clock does.
+    else if (soundLeads_ && frame.tick == 0) soundLeads_ = false;
 }
 
 void CPlayerWindow::OnTick() {
@@ -325,22 +375,34 @@ void CPlayerWindow::OnTick() {
         if (playing_) tick_.start(0);
         return;
     }
-    const int64_t clock = ClockUs();
-    if (!soundLeads_ && CatchUp(clock)) {
-        tick_.start(1);
+    if (clock_.NowUs() < 0) {
+        tick_.start(2);  // still taking the first frames
         return;
     }
+    const int64_t clock = ClockUs();
     while (!ahead_.empty()) {
-        Ahead& head = ahead_.front();
-        const int64_t due = DueMicros(head.tick, frames_->RateNum(), frames_->RateDen());
-        const FrameCall call = DecideFrame(due, clock, frameUs_, ahead_.size() > 1);
+        PrefetchedFrame& head = ahead_.front();
+        // A picture the reader skipped is dropped at once: its sound is
+        // already with the sink, and the frame on screen stays.
+        if (head.skipped) {
+            ++dropped_;
+            Recycle(std::move(head));
+            ahead_.pop_front();
+            UpdateStatus();
+            continue;
+        }
+        const int64_t due = Due(head);
+        int64_t nextDue = -1;
+        for (size_t i = 1; i < ahead_.size() && nextDue < 0; ++i)
+            if (!ahead_[i].skipped) nextDue = Due(ahead_[i]);
+        const FrameCall call = DecideFrame(due, clock, nextDue);
         if (call == FrameCall::kWait) {
             tick_.start(int(std::clamp<int64_t>((due - clock) / 1000, 1, 40)));
             return;
         }
         if (call == FrameCall::kDrop) {
             ++dropped_;
-            Recycle(std::move(head.frame));
+            Recycle(std::move(head));
             ahead_.pop_front();
             UpdateStatus();
             continue;
@@ -349,27 +411,6 @@ void CPlayerWindow::OnTick() {
         break;
     }
     if (playing_) tick_.start(1);
-}
-
-bool CPlayerWindow::CatchUp(int64_t clock) {
-    const Ahead& head = ahead_.front();
-    const int64_t skip = CatchUpSkip(DueMicros(head.tick, frames_->RateNum(), frames_->RateDen()), clock, frameUs_);
-    if (skip == 0) return false;
-    const int64_t count = frames_->FrameCount();
-    int64_t target = head.frame.number + skip;
-    if (target >= count) {
-        // Without a loop the last frame is shown, however late.
-        if (!Loop()) return false;
-        target %= count;
-    }
-    const int64_t tick = head.tick + skip;
-    for (Ahead& a : ahead_) Recycle(std::move(a.frame));
-    ahead_.clear();
-    prefetch_->Start(target);
-    nextTick_ = tick;
-    dropped_ += skip;
-    UpdateStatus();
-    return true;
 }
 
 void CPlayerWindow::Show(PrefetchedFrame& frame) {
@@ -402,7 +443,7 @@ void CPlayerWindow::Show(PrefetchedFrame& frame) {
 
 void CPlayerWindow::ShowHead() {
     // Off the list first: whoever hears frameShown may pause, which empties it.
-    PrefetchedFrame frame = std::move(ahead_.front().frame);
+    PrefetchedFrame frame = std::move(ahead_.front());
     ahead_.pop_front();
     Show(frame);
     Recycle(std::move(frame));

@@ -2,17 +2,20 @@
 // CPlayerWindow: plays one item of the card as the device will show it —
 // its frames from the card's own decoder (CItemFrames, read ahead on a
 // thread by CFramePrefetcher) and its sound. The controls operators know:
-// Space plays and pauses (K pauses, L plays), Left/Right step a frame,
+// Space plays and pauses; J, K and L shuttle (J plays backwards, silently;
+// K pauses; L plays forwards); Left/Right step a frame,
 // Home/End go to the first and last frame; a scrub bar with the time code
 // and the frame number, a level meter, mute and loop, and for items with
 // transparency the checkerboard and "show alpha".
 //
 // While playing the sound leads (player_timing.h): pictures are shown when
-// the sound reaches them and late ones are dropped evenly and counted. With
-// no sound device the system clock leads, silently, and the window says so.
+// the sound reaches them, and pictures that cannot be decoded in time are
+// not (the reader skips them, media/frame_prefetch.h): dropped evenly and
+// counted, while every frame's sound is played. With no sound device, and
+// while playing backwards, the system clock leads, silently; the window
+// says when there is no device.
 // A playlist that repeats goes back to its first clip after the last (the
 // loop starts ticked); one that stops holds its last frame.
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <deque>
@@ -21,6 +24,7 @@
 
 #include "app/player_timing.h"
 #include "media/frame_prefetch.h"
+#include "media/play_clock.h"
 
 class QCheckBox;
 class QLabel;
@@ -45,6 +49,9 @@ public:
     ~CPlayerWindow() override;
 
     void Play();
+    // Plays backwards from the frame shown (from the last at the first,
+    // without a loop), without sound.
+    void PlayBackward();
     void Pause();
     void TogglePlay();
     // Shows frame n (clamped), paused.
@@ -60,8 +67,12 @@ public:
     // its sound, none dropped and no clock waited for (the bench's rate, and
     // tests that follow every frame).
     void SetThrottle(bool on) { throttle_ = on; }
+    // From the next play or step on, frames are read through `source`,
+    // which reads Frames() (a test's slow machine); null: Frames() itself.
+    void ReadThrough(std::unique_ptr<IFrameSource> source);
 
     bool Playing() const { return playing_; }
+    bool PlayingBackward() const { return playing_ && step_ < 0; }
     bool Loop() const;
     bool SoundLeads() const { return soundLeads_; }
     int64_t CurrentFrame() const { return current_; }
@@ -84,15 +95,17 @@ protected:
 
 private:
     void BuildControls();
-    void StartRun(int64_t from);
+    void StartRun(int64_t from, int step);
     void EndRun();
     void OnTick();
     // Takes frames from the queue while there is room ahead; false at the end.
+    // Starts the run's timeline once the first frames are in hand.
     void FillAhead();
-    int64_t ClockUs() const;
-    // Jumps the reader ahead when the next frame is far behind the system
-    // clock (player_timing.h); true when it did.
-    bool CatchUp(int64_t clock);
+    // Hands the frame's sound to the sink (forwards only).
+    void Hear(const PrefetchedFrame& frame);
+    // The timeline now; the sound heard sets it while the sound leads.
+    int64_t ClockUs();
+    int64_t Due(const PrefetchedFrame& frame) const;
     void Show(PrefetchedFrame& frame);
     // Shows the first frame taken ahead and puts its storage back.
     void ShowHead();
@@ -102,8 +115,8 @@ private:
 
     std::unique_ptr<CItemFrames> frames_;
     std::unique_ptr<IPlayerSound> sound_;
+    std::unique_ptr<IFrameSource> source_;  // reads frames_ when set
     std::unique_ptr<CFramePrefetcher> prefetch_;
-    int64_t frameUs_ = 20000;
     int displayRate_ = 50;
     bool alpha_ = false;
 
@@ -111,11 +124,7 @@ private:
     // taken, the ones taken ahead (their sound already written) and spares.
     PrefetchedFrame shown_;
     PrefetchedFrame incoming_;
-    struct Ahead {
-        PrefetchedFrame frame;
-        int64_t tick = 0;
-    };
-    std::deque<Ahead> ahead_;
+    std::deque<PrefetchedFrame> ahead_;
     std::vector<PrefetchedFrame> spare_;
 
     bool playing_ = false;
@@ -124,11 +133,12 @@ private:
     bool muted_ = false;
     int64_t current_ = -1;   // the frame shown
     int64_t queueNext_ = -1; // the frame the queue gives next while paused (-1: unknown)
-    int64_t nextTick_ = 0;
+    int step_ = 1;           // the run's direction
     int64_t shownCount_ = 0;
     int64_t dropped_ = 0;
     int64_t damagedFrame_ = -1;
-    QElapsedTimer systemClock_;
+    // Not running until the run's first frame is taken (tick 0 is due then).
+    CPlayClock clock_;
     QTimer tick_;
 
     CPlayerView* view_ = nullptr;

@@ -67,27 +67,41 @@ struct YCbCrFrame {
     std::vector<uint8_t> y, cb, cr, a;
 };
 
-class CItemFrames {
+// What the read-ahead reads: frames and their sound by number, at a rate.
+// CItemFrames is the one a user runs; a test's slow machine wraps it.
+class IFrameSource {
+public:
+    virtual ~IFrameSource() = default;
+    virtual int64_t FrameCount() const = 0;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual int RateNum() const = 0;
+    virtual int RateDen() const = 0;
+    virtual FrameStatus ReadFrame(int64_t n, RgbaFrame& out) = 0;
+    virtual size_t ReadSound(int64_t n, std::vector<int32_t>& interleaved) = 0;
+};
+
+class CItemFrames : public IFrameSource {
 public:
     // Opens `target` on `card` (open, with a valid directory). Null when the
     // entry is free, out of range or an empty playlist, or the frames have
     // no size this system knows; `why` (when given) then says so.
     static std::unique_ptr<CItemFrames> Open(CSDCard& card, const PlayTarget& target, std::string* why = nullptr);
-    ~CItemFrames();
+    ~CItemFrames() override;
     CItemFrames(const CItemFrames&) = delete;
     CItemFrames& operator=(const CItemFrames&) = delete;
 
     const PlayTarget& Target() const { return target_; }
     // "video 3", "playlist 2", "title card of playlist 2" (numbers from 1).
     const std::string& Name() const { return name_; }
-    int64_t FrameCount() const { return frameCount_; }
+    int64_t FrameCount() const override { return frameCount_; }
     // The picture as shown: 1920 x 1080 or 3840 x 2160; logos 960 x 540
     // (their colour quarter).
-    int Width() const { return width_; }
-    int Height() const { return height_; }
+    int Width() const override { return width_; }
+    int Height() const override { return height_; }
     // The frame rate as a fraction (50/1, 30000/1001 ...).
-    int RateNum() const { return rateNum_; }
-    int RateDen() const { return rateDen_; }
+    int RateNum() const override { return rateNum_; }
+    int RateDen() const override { return rateDen_; }
     // Effects (luma 2 is transparent) and logos (their alpha quarter).
     bool HasAlpha() const { return hasAlpha_; }
     PlayEnd EndMode() const { return end_; }
@@ -104,7 +118,7 @@ public:
 
     // Frame n (0 .. FrameCount() - 1) as RGBA: alpha 255 where opaque. A
     // damaged frame is black and opaque.
-    FrameStatus ReadFrame(int64_t n, RgbaFrame& out);
+    FrameStatus ReadFrame(int64_t n, RgbaFrame& out) override;
     // Frame n as the decoder gives it (the same frame ReadFrame converts).
     // A damaged frame is black (and transparent where there is alpha).
     FrameStatus ReadYCbCr(int64_t n, YCbCrFrame& out);
@@ -112,7 +126,7 @@ public:
     // sample left-justified in an int32 (QAudioFormat::Int32). Answers the
     // sample frames (pairs); `interleaved` holds twice that. A frame whose
     // head cannot be read gives none.
-    size_t ReadSound(int64_t n, std::vector<int32_t>& interleaved);
+    size_t ReadSound(int64_t n, std::vector<int32_t>& interleaved) override;
 
     // What was wrong with the last damaged frame ("frame 12 cannot be read",
     // "frame 12 does not decode (row 3)"), numbered within its clip, with

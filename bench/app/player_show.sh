@@ -9,9 +9,10 @@ cd "$(dirname "$0")/../.."
 bin=$(realpath "${1:-build/bin}")
 export QT_QPA_PLATFORM=offscreen
 for run in 1 2 3; do
-  echo "run $run"
+  echo "run $run, load average $(cut -d' ' -f1-3 /proc/loadavg)"
   "$bin/player_show_bench"
 done
+echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ -x "$bin/player_bench" ]; then
   "$bin/player_bench" --benchmark_filter='BM_Decoder|BM_Prefetched' --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=true

@@ -7,7 +7,7 @@
 // sink) and painted into the view at the window's size. Prints frames shown
 // a second of wall time and the CPU time a frame took, per card; then the
 // same video played in real time on the system clock: frames shown and
-// dropped.
+// dropped, and the longest run of drops.
 //
 // Run on the offscreen platform (player_show.sh sets it): painting goes to
 // the window's backing store as on a screen, without a display server.
@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -112,8 +113,9 @@ double ShowRate(CSDCard& card, int& shown, QSize& viewSize, double& cpuMsPerFram
 }
 
 // Plays the whole video in real time on the system clock (the null sink has
-// no device): frames shown and dropped.
-void RealTime(CSDCard& card, int& shown, int64_t& dropped) {
+// no device): frames shown and dropped, and the longest run of frames
+// dropped one after another.
+void RealTime(CSDCard& card, int& shown, int64_t& dropped, int64_t& longestRun) {
     auto frames = CItemFrames::Open(card, {PlayKind::kVideo, 0});
     if (!frames) return;
     CPlayerWindow player(std::move(frames), std::make_unique<CNullSound>(), QStringLiteral("bench"));
@@ -121,7 +123,13 @@ void RealTime(CSDCard& card, int& shown, int64_t& dropped) {
     QCoreApplication::processEvents();
     player.GoToStart();
     shown = 0;
-    QObject::connect(&player, &CPlayerWindow::frameShown, &player, [&] { ++shown; });
+    longestRun = 0;
+    int64_t last = -1;
+    QObject::connect(&player, &CPlayerWindow::frameShown, &player, [&](qint64 n) {
+        ++shown;
+        longestRun = std::max<int64_t>(longestRun, n - last - 1);
+        last = n;
+    });
     player.Play();
     while (player.Playing()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     dropped = player.FramesDropped();
@@ -146,10 +154,11 @@ int main(int argc, char** argv) {
         const double rate = ShowRate(card, shown, view, cpuMs);
         std::printf("%s: %d frames shown at %.1f frames/s, %.1f ms of CPU a frame (view %dx%d, display throttle off)\n",
                     mode == 0 ? "1080p50" : "2160p50", shown, rate, cpuMs, view.width(), view.height());
-        int64_t dropped = 0;
-        RealTime(card, shown, dropped);
-        std::printf("%s in real time: %d frames shown, %lld dropped\n", mode == 0 ? "1080p50" : "2160p50", shown,
-                    static_cast<long long>(dropped));
+        int64_t dropped = 0, longestRun = 0;
+        RealTime(card, shown, dropped, longestRun);
+        std::printf("%s in real time: %d frames shown, %lld dropped, at most %lld in a row\n",
+                    mode == 0 ? "1080p50" : "2160p50", shown, static_cast<long long>(dropped),
+                    static_cast<long long>(longestRun));
         card.Close();
         ::unlink(path.c_str());
     }

@@ -1,9 +1,11 @@
 // The player window on the offscreen platform over a real card image: the
 // frames it paints are the core's frames, the sound it hands the sink is
 // the card's byte for byte, playlists repeat or hold their last frame, the
-// keys do what they say, effects show over the checkerboard with their
-// marks, and the main window opens the player from its lists and closes it
-// before anything writes the card.
+// keys do what they say (J plays backwards), a decode slower than the rate
+// drops pictures and says how many while every sample still reaches the
+// sink in order, effects show over the checkerboard with their marks, and
+// the main window opens the player from its lists and closes it before
+// anything writes the card.
 //
 // With RK_PLAYER_SCREENSHOT set to a PNG path, the effect test also saves
 // the player window there (tools/screenshot_player.sh).
@@ -15,8 +17,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -81,6 +85,30 @@ QByteArray SinkBytes(uint32_t frame) {
     return out;
 }
 
+// A machine whose decode runs at 60 % of real time at 50 frames a second:
+// every picture takes at least 33 ms (its sound costs what it costs).
+class SlowDecode : public IFrameSource {
+public:
+    explicit SlowDecode(std::unique_ptr<CItemFrames> frames) : frames_(std::move(frames)) {}
+    int64_t FrameCount() const override { return frames_->FrameCount(); }
+    int Width() const override { return frames_->Width(); }
+    int Height() const override { return frames_->Height(); }
+    int RateNum() const override { return frames_->RateNum(); }
+    int RateDen() const override { return frames_->RateDen(); }
+    FrameStatus ReadFrame(int64_t n, RgbaFrame& out) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(33333);
+        const FrameStatus status = frames_->ReadFrame(n, out);
+        std::this_thread::sleep_until(until);
+        return status;
+    }
+    size_t ReadSound(int64_t n, std::vector<int32_t>& interleaved) override {
+        return frames_->ReadSound(n, interleaved);
+    }
+
+private:
+    std::unique_ptr<CItemFrames> frames_;
+};
+
 // A card holding video 1 (3 frames, looks 0..2), video 2 (2 frames, looks
 // 4, 5), playlist 1 (video 2, video 1; repeats), playlist 2 (video 2;
 // stops), effect 2 (kEffectFrames frames) — all with the test sound.
@@ -132,8 +160,11 @@ protected:
         return out;
     }
 
-    std::unique_ptr<CPlayerWindow> OpenPlayer(const PlayTarget& target, CNullSound** sink = nullptr) {
-        auto sound = std::make_unique<CNullSound>(true);
+    // With `realTimeSink` the null sink stands for a device and its sound
+    // leads.
+    std::unique_ptr<CPlayerWindow> OpenPlayer(const PlayTarget& target, CNullSound** sink = nullptr,
+                                              bool realTimeSink = false) {
+        auto sound = std::make_unique<CNullSound>(true, realTimeSink);
         if (sink) *sink = sound.get();
         auto frames = CItemFrames::Open(card, target);
         EXPECT_TRUE(frames);
@@ -148,16 +179,33 @@ protected:
 
     // Plays to the end (or `frames` shown) with the throttle off; the
     // frames shown, in order.
-    static std::vector<qint64> PlayUnthrottled(CPlayerWindow& p, int frames = -1) {
+    static std::vector<qint64> PlayUnthrottled(CPlayerWindow& p, int frames = -1, bool backward = false) {
         std::vector<qint64> shown;
         const auto seen = QObject::connect(&p, &CPlayerWindow::frameShown, &p, [&](qint64 n) {
             shown.push_back(n);
             if (int(shown.size()) == frames) p.Pause();
         });
         p.SetThrottle(false);
-        p.Play();
+        if (backward) p.PlayBackward();
+        else p.Play();
         for (int i = 0; i < 3000 && p.Playing(); ++i) QTest::qWait(5);
         EXPECT_FALSE(p.Playing());
+        QObject::disconnect(seen);
+        p.SetThrottle(true);
+        return shown;
+    }
+
+    // Plays in real time through a decode at 60 % of real time until
+    // `frames` have been shown or dropped; the frames shown, in order.
+    static std::vector<qint64> PlaySlowly(CPlayerWindow& p, CSDCard& card, int frames) {
+        p.ReadThrough(std::make_unique<SlowDecode>(CItemFrames::Open(card, p.Frames().Target())));
+        std::vector<qint64> shown;
+        const auto seen = QObject::connect(&p, &CPlayerWindow::frameShown, &p, [&](qint64 n) { shown.push_back(n); });
+        p.Play();
+        for (int i = 0; i < 4000 && p.Playing() && int(shown.size() + p.FramesDropped()) < frames; ++i)
+            QTest::qWait(5);
+        EXPECT_TRUE(p.Playing());
+        p.Pause();
         QObject::disconnect(seen);
         return shown;
     }
@@ -238,10 +286,71 @@ TEST_F(PlayerWindowTest, KeysPlayPauseStepAndJump) {
     EXPECT_TRUE(p->Playing());
     QTest::keyClick(p.get(), Qt::Key_Space);
     EXPECT_FALSE(p->Playing());
+    // J, K and L shuttle: backwards, pause, forwards, each from the other.
     QTest::keyClick(p.get(), Qt::Key_L);
     EXPECT_TRUE(p->Playing());
+    QTest::keyClick(p.get(), Qt::Key_J);
+    EXPECT_TRUE(p->PlayingBackward());
+    QTest::keyClick(p.get(), Qt::Key_L);
+    EXPECT_TRUE(p->Playing());
+    EXPECT_FALSE(p->PlayingBackward());
     QTest::keyClick(p.get(), Qt::Key_K);
     EXPECT_FALSE(p->Playing());
+    QTest::keyClick(p.get(), Qt::Key_J);
+    EXPECT_TRUE(p->PlayingBackward());
+    QTest::keyClick(p.get(), Qt::Key_K);
+    EXPECT_FALSE(p->Playing());
+}
+
+TEST_F(PlayerWindowTest, PlayingBackwardsShowsTheFramesInReverseRoundTheLoopSilently) {
+    const std::vector<QImage> core = CoreFrames({PlayKind::kPlaylist, 0});
+    CNullSound* sink = nullptr;
+    auto p = OpenPlayer({PlayKind::kPlaylist, 0}, &sink);
+    ASSERT_TRUE(p);
+    QTest::keyClick(p.get(), Qt::Key_Right);
+    EXPECT_EQ(PlayUnthrottled(*p, 7, true), (std::vector<qint64>{1, 0, 4, 3, 2, 1, 0}));
+    EXPECT_EQ(Painted(*p), core[0]);
+    EXPECT_TRUE(sink->Captured().isEmpty());
+    // Without the loop it ends on the first frame; from there it starts
+    // again at the last.
+    p->SetLoop(false);
+    QSignalSpy ended(p.get(), &CPlayerWindow::playEnded);
+    EXPECT_EQ(PlayUnthrottled(*p, -1, true), (std::vector<qint64>{4, 3, 2, 1, 0}));
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(Painted(*p), core[0]);
+    EXPECT_TRUE(sink->Captured().isEmpty());
+}
+
+TEST_F(PlayerWindowTest, ADecodeSlowerThanTheRateDropsPicturesAndSaysHowMany) {
+    auto p = OpenPlayer({PlayKind::kPlaylist, 0});
+    ASSERT_TRUE(p);
+    ASSERT_FALSE(p->SoundLeads());
+    const std::vector<qint64> shown = PlaySlowly(*p, card, 40);
+    // A decode at 60 % of real time cannot show every frame; every frame
+    // is shown once or counted dropped, and the count is on the window.
+    EXPECT_GT(p->FramesDropped(), 0);
+    EXPECT_GT(shown.size(), 5u);
+    EXPECT_TRUE(p->StatusText().contains(QStringLiteral("Dropped frames: %1").arg(p->FramesDropped())))
+        << p->StatusText().toStdString();
+}
+
+TEST_F(PlayerWindowTest, WithTheSoundLeadingASlowDecodeDropsPicturesButEverySampleReachesTheSinkInOrder) {
+    CNullSound* sink = nullptr;
+    auto p = OpenPlayer({PlayKind::kPlaylist, 0}, &sink, true);
+    ASSERT_TRUE(p);
+    const std::vector<qint64> shown = PlaySlowly(*p, card, 40);
+    EXPECT_TRUE(p->SoundLeads());
+    EXPECT_FALSE(p->StatusText().contains(QStringLiteral("No sound device")));
+    EXPECT_GT(p->FramesDropped(), 0);
+    // Playlist 1's frames are video 2's two and video 1's three, round
+    // and round: the sink holds their sound from the first, whole frames,
+    // none missing, none twice.
+    const QByteArray sound[5] = {SinkBytes(0), SinkBytes(1), SinkBytes(0), SinkBytes(1), SinkBytes(2)};
+    QByteArray expected;
+    int frames = 0;
+    while (expected.size() < sink->Captured().size()) expected += sound[frames++ % 5];
+    EXPECT_GE(frames, 30);
+    EXPECT_EQ(sink->Captured(), expected);
 }
 
 TEST_F(PlayerWindowTest, OnTheSystemClockEveryFrameIsShownOrCountedDropped) {

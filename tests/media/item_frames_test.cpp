@@ -1,9 +1,12 @@
 // The player's frames: every kind of item read from a real card image as the
 // decoder and the one colour step give it, its sound as the card holds it,
 // playlists in order with their end mode, damaged slots named and passed,
-// and the read-ahead queue.
+// and the read-ahead queue: forwards and backwards, and on a machine too
+// slow for the rate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
@@ -304,6 +307,110 @@ TEST_F(ItemFramesTest, PrefetcherGivesFramesInOrderSeeksWrapsAndReusesItsStorage
     ASSERT_EQ(f->ReadFrame(2, direct), FrameStatus::kOk);
     EXPECT_EQ(Bytes(got.picture), Bytes(direct));
     EXPECT_FALSE(ahead.Take(got, 0));
+
+    // Backwards: round the end while wrapping, else ending on frame 0.
+    ahead.Start(1, {-1});
+    order.clear();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(ahead.Take(got, -1));
+        order.push_back(got.number);
+        EXPECT_EQ(got.tick, i);
+    }
+    EXPECT_EQ(order, (std::vector<int64_t>{1, 0, 4, 3}));
+    ahead.SetWrap(false);
+    ahead.Start(1, {-1});
+    order.clear();
+    while (ahead.Take(got, -1)) order.push_back(got.number);
+    EXPECT_EQ(order, (std::vector<int64_t>{1, 0}));
+    EXPECT_TRUE(ahead.AtEnd());
+}
+
+// A play clock in virtual time, moved on only by the machine's work: the
+// reader's every decision is then the same on any machine under any load.
+class VirtualClock : public CPlayClock {
+public:
+    int64_t NowUs() const override {
+        const int64_t s = start.load();
+        return s < 0 ? -1 : time.load() - s;
+    }
+    int64_t StopwatchUs() const override { return time.load(); }
+    std::atomic<int64_t> time{0};
+    std::atomic<int64_t> start{-1};  // the timeline's 0, once running
+};
+
+// A machine that takes `pictureUs` of the clock for every picture of a
+// 50 frames a second item (its sound costs nothing). The timeline starts
+// once the lead and the first frame are in hand, as the player's does.
+class SlowMachine : public IFrameSource {
+public:
+    SlowMachine(VirtualClock& clock, int64_t pictureUs, int64_t frames)
+        : clock_(clock), pictureUs_(pictureUs), readyAt(size_t(frames), -1) {}
+    int64_t FrameCount() const override { return int64_t(readyAt.size()); }
+    int Width() const override { return 2; }
+    int Height() const override { return 2; }
+    int RateNum() const override { return 50; }
+    int RateDen() const override { return 1; }
+    FrameStatus ReadFrame(int64_t n, RgbaFrame& out) override {
+        EXPECT_TRUE(out.Resize(2, 2));
+        clock_.time += pictureUs_;
+        readyAt[size_t(n)] = clock_.NowUs();
+        if (++decoded_ == kPictureLeadFrames + 1) clock_.start = clock_.time.load();
+        return FrameStatus::kOk;
+    }
+    size_t ReadSound(int64_t n, std::vector<int32_t>& interleaved) override {
+        interleaved.assign(2, int32_t(n));
+        return 1;
+    }
+    VirtualClock& clock_;
+    const int64_t pictureUs_;
+    int decoded_ = 0;
+    std::vector<int64_t> readyAt;  // the clock when each picture was ready; -1 skipped
+};
+
+TEST(FramePrefetcherTest, AReaderSlowerThanTheRateSkipsPicturesEvenlyNeverLateAndKeepsEverySound) {
+    struct Row {
+        int64_t pictureUs;
+        int shownPercent;  // of the frames after the first ones
+        int longestSkipRun;
+    } rows[] = {
+        {15000, 100, 0},  // faster than the rate: every picture
+        {33333, 60, 1},   // 60 % of real time: single skips, never two in a row
+        {50000, 40, 2},   // 40 %: at most two in a row
+    };
+    constexpr int64_t kFrames = 300;
+    for (const Row& r : rows) {
+        VirtualClock clock;
+        SlowMachine machine(clock, r.pictureUs, kFrames);
+        CFramePrefetcher ahead(machine, 4);
+        PrefetchedFrame got;
+        WarmPicture(got, 2, 2);
+        ReadRun run;
+        run.clock = &clock;
+        ahead.Start(0, run);
+        std::vector<bool> skipped;
+        while (ahead.Take(got, -1)) {
+            // Every frame comes, in order, with its sound.
+            ASSERT_EQ(got.number, int64_t(skipped.size()));
+            EXPECT_EQ(got.tick, got.number);
+            ASSERT_EQ(got.soundFrames, 1u);
+            EXPECT_EQ(got.sound[0], int32_t(got.number));
+            skipped.push_back(got.skipped);
+        }
+        ahead.Stop();
+        ASSERT_EQ(int64_t(skipped.size()), kFrames) << r.pictureUs;
+        EXPECT_FALSE(skipped.back());  // the last frame of a run that ends shows
+        int shown = 0, runLength = 0, longest = 0;
+        for (int64_t n = kPictureLeadFrames + 1; n < kFrames; ++n) {
+            runLength = skipped[size_t(n)] ? runLength + 1 : 0;
+            longest = std::max(longest, runLength);
+            if (skipped[size_t(n)]) continue;
+            ++shown;
+            // Every picture decoded is ready by the time it is due.
+            EXPECT_LE(machine.readyAt[size_t(n)], DueMicros(n, 50, 1)) << r.pictureUs << " frame " << n;
+        }
+        EXPECT_NEAR(shown * 100.0 / double(kFrames - kPictureLeadFrames - 1), r.shownPercent, 1.5) << r.pictureUs;
+        EXPECT_EQ(longest, r.longestSkipRun) << r.pictureUs;
+    }
 }
 
 TEST(OverBlackTest, OpaqueKeepsItsValuesTransparentIsBlackHalfIsHalfway) {
