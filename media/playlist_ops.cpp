@@ -4,12 +4,16 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/fd_io.h"
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
@@ -18,6 +22,7 @@
 #include "convert/app_launch.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/pipe_folder.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_folder.h"
 #include "media/frame_picture.h"
 #include "media/item_writer.h"
@@ -193,6 +198,47 @@ bool ReadTitleCardSource(CSDCard& card, int p, TitleCardJob& job) {
     return true;
 }
 
+// The bare RGBA rows ImageMagick wrote, made into the frame's planes and
+// coded here, with the picture process's own steps for RGB pictures: the
+// same slot as the import encoder gives, without the tool's start-up.
+// False (nothing made) when the picture is not frame-sized or not all
+// there; the caller then takes the tool's road.
+bool OwnRgbaTitleCard(const std::string& path, int width, int height, const VideoMode& mode, int cpf,
+                      std::vector<uint8_t>& slot) {
+    const int frameWidth = mode.sizeClass == 1 ? 1920 : 3840, frameHeight = mode.sizeClass == 1 ? 1080 : 2160;
+    if (width != frameWidth || height != frameHeight) return false;
+    const size_t pixels = size_t(width) * size_t(height);
+    std::vector<uint8_t> rgba(pixels * 4);
+    {
+        CFileHandle file(OpenInputFile(path));
+        if (file.fd < 0 || ReadWholeAt(file.fd, 0, rgba.data(), rgba.size()) != 1) return false;
+    }
+    // The coded planes: luma, then Cb and Cr, each with the filler lines
+    // below the picture of size class 1 (luma black, chroma neutral).
+    const size_t codedLuma = size_t(width) * (mode.sizeClass == 1 ? 1088 : 2160), codedChroma = codedLuma / 4;
+    const size_t chroma = pixels / 4;
+    std::unique_ptr<uint8_t, void (*)(void*)> planes(
+        static_cast<uint8_t*>(std::aligned_alloc(64, codedLuma + 2 * codedChroma)), std::free);
+    if (!planes) return false;
+    uint8_t* luma = planes.get();
+    uint8_t* cb = luma + codedLuma;
+    uint8_t* cr = cb + codedChroma;
+    std::memset(luma + pixels, 0, codedLuma - pixels);
+    std::memset(cb + chroma, 128, codedChroma - chroma);
+    std::memset(cr + chroma, 128, codedChroma - chroma);
+    std::string why;
+    if (!RgbaToFramePlanes(rgba.data(), width, height, true, luma, cb, cr, &why)) {
+        LogMessage(2, "MakeTitleCard(): own conversion refused (%s)", why.c_str());
+        return false;
+    }
+    slot.resize(static_cast<size_t>(cpf) * kClusterSize);
+    if (EncodeStillPlanes(planes.get(), mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate, slot.data(),
+                          slot.size()))
+        return true;
+    slot.clear();
+    return false;
+}
+
 // Draws and encodes the title card into job.slot. Touches neither the card
 // nor the operator: safe on any thread, beside other jobs.
 bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
@@ -230,6 +276,8 @@ bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
         CAppLaunch convert(kToolImgConvert, words, false, folder.Path());
         if (!convert.started || !convert.Wait(-1)) return FailJob(job, "img_convert cannot run");
     }
+
+    if (rgba && OwnRgbaTitleCard(out, width, height, mode, cpf, job.slot)) return true;
 
     // Our own picture: no probe, no sound process. Grey, palette or colour,
     // the PNG is RGB, converted as every RGB picture is.
