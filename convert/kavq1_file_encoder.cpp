@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <semaphore>
 #include <thread>
 
@@ -27,6 +28,7 @@
 #include "convert/picture_filter.h"
 #include "convert/picture_header.h"
 #include "convert/picture_run.h"
+#include "convert/plane_memory.h"
 #include "convert/tool_folder.h"
 #include "convert/tool_timing.h"
 
@@ -110,7 +112,7 @@ struct KAVQ1FileEncoder::Worker {
     int index = 0;
     int frameNumber = 0;
     bool busy = false;  // holds a frame being encoded or not yet delivered
-    std::unique_ptr<uint8_t[]> picture;
+    CPlaneMemory picture;  // the planes below, in large pages
     int received = 0;
     uint8_t* lumaPlane = nullptr;
     uint8_t* cbPlane = nullptr;
@@ -399,8 +401,8 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
     for (int i = 0; i < workerCount_; ++i) {
         auto w = std::make_unique<Worker>();
         w->index = i;
-        w->picture.reset(new uint8_t[codedPictureBytes_]);
-        w->lumaPlane = w->picture.get();
+        if (!w->picture.Allocate(static_cast<size_t>(codedPictureBytes_))) throw std::bad_alloc();
+        w->lumaPlane = w->picture.Data();
         w->cbPlane = w->lumaPlane + codedLumaBytes_;
         w->crPlane = w->cbPlane + chromaBytes;
         if (sizeClass_ == 1) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace rk {
@@ -14,16 +16,6 @@ namespace rk {
 namespace {
 
 constexpr size_t kAlign = 64;
-
-struct FreeAligned {
-    void operator()(void* p) const { std::free(p); }
-};
-using AlignedBytes = std::unique_ptr<uint8_t, FreeAligned>;
-
-AlignedBytes AllocateAligned(size_t bytes) {
-    const size_t rounded = (bytes + kAlign - 1) / kAlign * kAlign;
-    return AlignedBytes(static_cast<uint8_t*>(std::aligned_alloc(kAlign, rounded ? rounded : kAlign)));
-}
 
 bool Aligned(const void* p) { return reinterpret_cast<uintptr_t>(p) % kAlign == 0; }
 
@@ -45,6 +37,27 @@ struct GraphOwner {
 
 }  // namespace
 
+bool CRgbPlanes::Create(int width, int height) {
+    if (width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0) return false;
+    width_ = width;
+    height_ = height;
+    return memory_.Allocate(size_t(width) * size_t(height) * 3);
+}
+
+void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) {
+    const size_t plane = size_t(width_) * size_t(height_);
+    if (firstPixel >= plane) return;
+    pixels = std::min(pixels, plane - firstPixel);
+    uint8_t* r = memory_.Data() + firstPixel;
+    uint8_t* g = r + plane;
+    uint8_t* b = g + plane;
+    for (size_t i = 0; i < pixels; ++i) {
+        r[i] = rgba[4 * i];
+        g[i] = rgba[4 * i + 1];
+        b[i] = rgba[4 * i + 2];
+    }
+}
+
 int ToolZimgSlices(int height) {
     // The processors as the tool counts them: those this process (and so the
     // tool it starts) may run on.
@@ -59,22 +72,17 @@ int ToolZimgSlices(int height) {
 
 bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedRange, uint8_t* luma, uint8_t* cb,
                        uint8_t* cr, std::string* why) {
-    if (!rgba || width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0)
-        return Refuse(why, "not a frame-sized picture");
-    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
+    CRgbPlanes rgb;
+    if (!rgba || !rgb.Create(width, height)) return Refuse(why, "not a frame-sized picture, or out of memory");
+    rgb.PutRgba(rgba, 0, size_t(width) * size_t(height));
+    return RgbPlanesToFramePlanes(rgb, limitedRange, luma, cb, cr, why);
+}
 
-    // zimg takes planar R, G and B: the packed rows pulled apart once.
-    const size_t pixels = size_t(width) * size_t(height);
-    AlignedBytes planes = AllocateAligned(pixels * 3);
-    if (!planes) return Refuse(why, "out of memory");
-    uint8_t* r = planes.get();
-    uint8_t* g = r + pixels;
-    uint8_t* b = g + pixels;
-    for (size_t i = 0; i < pixels; ++i) {
-        r[i] = rgba[4 * i];
-        g[i] = rgba[4 * i + 1];
-        b[i] = rgba[4 * i + 2];
-    }
+bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
+                            std::string* why) {
+    const int width = rgb.Width(), height = rgb.Height();
+    if (width <= 0) return Refuse(why, "no picture");
+    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
 
     zimg_image_format src, dst;
     zimg_image_format_default(&src, ZIMG_API_VERSION);
@@ -111,9 +119,13 @@ bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedR
     for (int i = 1; i < slices; ++i) first[size_t(i)] = (height * i / slices + 1) & ~1;
     first[size_t(slices)] = height;
 
-    uint8_t* const in[3] = {r, g, b};
+    const uint8_t* const in[3] = {rgb.Plane(0), rgb.Plane(1), rgb.Plane(2)};
     uint8_t* const out[3] = {luma, cb, cr};
-    for (int s = 0; s < slices; ++s) {
+    // Each slice on a thread of its own, as the tool's filter threads take
+    // them: a slice's samples do not depend on who converts it. The error
+    // text of zimg is its thread's own, so each slice keeps its own.
+    std::vector<std::string> errors(static_cast<size_t>(slices));
+    auto convert = [&](int s) {
         const int top = first[size_t(s)], rows = first[size_t(s) + 1] - top;
         zimg_image_format sliceSrc = src, sliceDst = dst;
         sliceSrc.active_region.left = 0;
@@ -123,12 +135,16 @@ bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedR
         sliceDst.height = static_cast<unsigned>(rows);
         GraphOwner owner;
         owner.graph = zimg_filter_graph_build(&sliceSrc, &sliceDst, &params);
-        if (!owner.graph) return Refuse(why, ZimgError());
         size_t tmpBytes = 0;
-        if (zimg_filter_graph_get_tmp_size(owner.graph, &tmpBytes)) return Refuse(why, ZimgError());
-        AlignedBytes tmp = AllocateAligned(tmpBytes);
-        if (!tmp) return Refuse(why, "out of memory");
-
+        if (!owner.graph || zimg_filter_graph_get_tmp_size(owner.graph, &tmpBytes)) {
+            errors[size_t(s)] = ZimgError();
+            return;
+        }
+        CPlaneMemory tmp;
+        if (!tmp.Allocate(tmpBytes)) {
+            errors[size_t(s)] = "out of memory";
+            return;
+        }
         zimg_image_buffer_const srcBuf = {ZIMG_API_VERSION};
         zimg_image_buffer dstBuf = {ZIMG_API_VERSION};
         for (int p = 0; p < 3; ++p) {
@@ -140,9 +156,21 @@ bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedR
             dstBuf.plane[p].stride = stride;
             dstBuf.plane[p].mask = ZIMG_BUFFER_MAX;
         }
-        if (zimg_filter_graph_process(owner.graph, &srcBuf, &dstBuf, tmp.get(), nullptr, nullptr, nullptr, nullptr))
-            return Refuse(why, ZimgError());
+        if (zimg_filter_graph_process(owner.graph, &srcBuf, &dstBuf, tmp.Data(), nullptr, nullptr, nullptr, nullptr))
+            errors[size_t(s)] = ZimgError();
+    };
+    std::vector<std::thread> helpers;
+    for (int s = 1; s < slices; ++s) {
+        try {
+            helpers.emplace_back(convert, s);
+        } catch (const std::system_error&) {
+            convert(s);  // no thread to be had: this one does it
+        }
     }
+    convert(0);
+    for (std::thread& t : helpers) t.join();
+    for (const std::string& e : errors)
+        if (!e.empty()) return Refuse(why, e);
     return true;
 }
 

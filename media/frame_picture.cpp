@@ -14,6 +14,7 @@
 #include "codec/kvq1_decoder.h"
 #include "convert/app_launch.h"
 #include "convert/pipe_folder.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_folder.h"
 #include "media/picture.h"
 
@@ -25,9 +26,11 @@ bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, s
     const int w = sizeClass == 2 ? 3840 : 1920;
     const int h = sizeClass == 2 ? 2160 : 1080;
     const size_t plane = static_cast<size_t>(w) * static_cast<size_t>(h + 8);
-    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[plane * 3]);
-    if (!planes) return false;
-    uint8_t* y = planes.get();
+    // Fresh memory in large pages: a 4K frame's planes would otherwise cost
+    // thousands of page faults on first touch.
+    CPlaneMemory planes;
+    if (!planes.Allocate(plane * 3)) return false;
+    uint8_t* y = planes.Data();
     uint8_t* cb = y + plane;
     uint8_t* cr = cb + plane;
     // The planes hold a frame of the card's size class: one whose header

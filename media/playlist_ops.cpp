@@ -207,32 +207,40 @@ bool OwnRgbaTitleCard(const std::string& path, int width, int height, const Vide
                       std::vector<uint8_t>& slot) {
     const int frameWidth = mode.sizeClass == 1 ? 1920 : 3840, frameHeight = mode.sizeClass == 1 ? 1080 : 2160;
     if (width != frameWidth || height != frameHeight) return false;
+    // Read a piece at a time straight into the converter's planes.
     const size_t pixels = size_t(width) * size_t(height);
-    std::vector<uint8_t> rgba(pixels * 4);
+    CRgbPlanes rgb;
+    if (!rgb.Create(width, height)) return false;
     {
         CFileHandle file(OpenInputFile(path));
-        if (file.fd < 0 || ReadWholeAt(file.fd, 0, rgba.data(), rgba.size()) != 1) return false;
+        if (file.fd < 0) return false;
+        constexpr size_t kPiecePixels = 65536;
+        std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiecePixels * 4]);
+        for (size_t at = 0; at < pixels; at += kPiecePixels) {
+            const size_t n = std::min(kPiecePixels, pixels - at);
+            if (ReadWholeAt(file.fd, at * 4, piece.get(), n * 4) != 1) return false;
+            rgb.PutRgba(piece.get(), at, n);
+        }
     }
     // The coded planes: luma, then Cb and Cr, each with the filler lines
     // below the picture of size class 1 (luma black, chroma neutral).
     const size_t codedLuma = size_t(width) * (mode.sizeClass == 1 ? 1088 : 2160), codedChroma = codedLuma / 4;
     const size_t chroma = pixels / 4;
-    std::unique_ptr<uint8_t, void (*)(void*)> planes(
-        static_cast<uint8_t*>(std::aligned_alloc(64, codedLuma + 2 * codedChroma)), std::free);
-    if (!planes) return false;
-    uint8_t* luma = planes.get();
+    CPlaneMemory planes;
+    if (!planes.Allocate(codedLuma + 2 * codedChroma)) return false;
+    uint8_t* luma = planes.Data();
     uint8_t* cb = luma + codedLuma;
     uint8_t* cr = cb + codedChroma;
     std::memset(luma + pixels, 0, codedLuma - pixels);
     std::memset(cb + chroma, 128, codedChroma - chroma);
     std::memset(cr + chroma, 128, codedChroma - chroma);
     std::string why;
-    if (!RgbaToFramePlanes(rgba.data(), width, height, true, luma, cb, cr, &why)) {
+    if (!RgbPlanesToFramePlanes(rgb, true, luma, cb, cr, &why)) {
         LogMessage(2, "MakeTitleCard(): own conversion refused (%s)", why.c_str());
         return false;
     }
     slot.resize(static_cast<size_t>(cpf) * kClusterSize);
-    if (EncodeStillPlanes(planes.get(), mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate, slot.data(),
+    if (EncodeStillPlanes(planes.Data(), mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate, slot.data(),
                           slot.size()))
         return true;
     slot.clear();
