@@ -22,6 +22,7 @@
 #include "convert/app_launch.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/pipe_folder.h"
+#include "convert/plane_memory.h"
 #include "convert/rgb_to_frame.h"
 #include "convert/tool_folder.h"
 #include "media/frame_picture.h"
@@ -66,13 +67,18 @@ bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
 // ffmpeg reads as the same pixels in the same layout, without the PNG
 // coding on either side. Any other frame keeps the PNG.
 bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height) {
+    if (width <= 0 || height <= 0 || rgb.size() < size_t(width) * size_t(height) * 3) return false;
+    return TitleCardBecomesRgba(rgb.data(), width, height);
+}
+
+bool TitleCardBecomesRgba(const uint8_t* rgb, int width, int height) {
     // Between the number square (and its digit) and the band.
     const int top = height * 300 / 1080, bottom = height * 800 / 1080;
     std::vector<uint64_t> seen(size_t(1) << 18, 0);
     int colours = 0;
     bool coloured = false;
     for (int y = top; y < bottom; ++y) {
-        const uint8_t* px = rgb.data() + size_t(y) * size_t(width) * 3;
+        const uint8_t* px = rgb + size_t(y) * size_t(width) * 3;
         for (int x = 0; x < width; ++x, px += 3) {
             if (px[0] != px[1] || px[1] != px[2]) coloured = true;
             const uint32_t c = (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2];
@@ -250,7 +256,7 @@ bool OwnRgbaTitleCard(const std::string& path, int width, int height, const Vide
 // Draws and encodes the title card into job.slot. Touches neither the card
 // nor the operator: safe on any thread, beside other jobs.
 bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
-    std::vector<uint8_t> rgb;
+    CPlaneMemory rgb;
     int width = 0, height = 0;
     if (!DecodeSlotToRGB(job.source.data(), job.sourceClusters, mode.sizeClass, rgb, width, height))
         return FailJob(job, "the first clip's frame does not decode");
@@ -263,13 +269,13 @@ bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
     // steps, without the tool run and the compression.
     CPipeFolder folder;
     if (!folder.Create()) return FailJob(job, "no working folder (the temporary folder is not usable)");
-    if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty())
+    if (WriteRgbAsPpm(folder, rgb.Data(), width, height, kFramePicture).empty())
         return FailJob(job, "the frame cannot be written");
     if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
         return FailJob(job, "the artwork cannot be linked");
 
     std::vector<std::string> words;
-    const bool rgba = TitleCardBecomesRgba(rgb, width, height);
+    const bool rgba = TitleCardBecomesRgba(rgb.Data(), width, height);
     if (!TitleCardWords(width == 1920, job.duration, job.p + 1, job.loops, kFramePicture, 0, kCardPicture, words))
         return FailJob(job, "template");
     if (rgba) {
