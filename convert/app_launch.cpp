@@ -168,11 +168,36 @@ int AboveStandardFds(int fd) {
     return moved;
 }
 
+// The tools' environment: ours, with glibc asked to back the tools' large
+// allocations by the kernel's large pages. A picture tool touches fresh
+// buffers of many megabytes (ImageMagick's pixel cache, ffmpeg's frames),
+// and each 4 KiB page of them is a fault on first touch; in 2 MiB pages
+// ImageMagick's title-card run takes a third less CPU. No byte a tool
+// writes depends on it. A person's own glibc.malloc.hugetlb stays theirs.
+std::vector<std::string> ToolEnvironment() {
+    constexpr const char* kName = "GLIBC_TUNABLES=";
+    constexpr const char* kLargePages = "glibc.malloc.hugetlb=1";
+    std::vector<std::string> env;
+    bool tunables = false;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry = *e;
+        if (entry.rfind(kName, 0) == 0) {
+            tunables = true;
+            if (entry.find("glibc.malloc.hugetlb") == std::string::npos)
+                entry += entry.size() > std::strlen(kName) ? std::string(":") + kLargePages : kLargePages;
+        }
+        env.push_back(std::move(entry));
+    }
+    if (!tunables) env.push_back(std::string(kName) + kLargePages);
+    return env;
+}
+
 // What the child between fork and exec needs, all made before the fork: it
 // may only make async-signal-safe calls.
 struct ChildPlan {
     const char* path;
     char* const* argv;
+    char* const* envp;
     const char* workFolder;
     int input;   // becomes 0
     int output;  // becomes 1
@@ -205,7 +230,7 @@ struct ChildPlan {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execve(plan.path, plan.argv, environ);
+        execve(plan.path, plan.argv, plan.envp);
         err = errno;
     }
     while (write(plan.report, &err, sizeof err) < 0 && errno == EINTR) {
@@ -242,6 +267,11 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
     argv.push_back(const_cast<char*>(path.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    const std::vector<std::string> env = ToolEnvironment();
+    std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
 
     const int devNull = AboveStandardFds(open("/dev/null", O_RDWR | O_CLOEXEC));
     int report[2] = {-1, -1};
@@ -254,6 +284,7 @@ void CAppLaunch::Start(const std::string& tool, const std::vector<std::string>& 
     report[1] = AboveStandardFds(report[1]);
     const ChildPlan plan{path.c_str(),
                          argv.data(),
+                         envp.data(),
                          workFolder.empty() ? folder.c_str() : workFolder.c_str(),
                          devNull,
                          outputFd_ >= 0 ? outputFd_ : devNull,

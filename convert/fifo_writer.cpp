@@ -55,7 +55,7 @@ bool CFifoWriter::Open(const std::string& path, CAppLaunch& tool) {
     for (;;) {
         fd_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ >= 0) {
-            fcntl(fd_, F_SETPIPE_SZ, 1048576);
+            WidenPipe(fd_);
             return true;
         }
         if (errno != ENXIO && errno != EINTR) return false;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <semaphore>
 #include <thread>
 
@@ -27,6 +28,7 @@
 #include "convert/picture_filter.h"
 #include "convert/picture_header.h"
 #include "convert/picture_run.h"
+#include "convert/plane_memory.h"
 #include "convert/tool_folder.h"
 #include "convert/tool_timing.h"
 
@@ -38,6 +40,11 @@ namespace {
 constexpr int kPollSliceMs = 100;
 // How long a probe may take before it is given up.
 constexpr int kProbeLimitMs = 60000;
+
+// The rate codes a frame may carry; anything else is taken as 50.
+int CardRateCode(int code) {
+    return code == 25 || code == 29 || code == 30 || code == 59 || code == 60 ? code : 50;
+}
 
 double RateValue(int code) {
     const KVQ1FrameRate& r = FrameRateOrDefault(code);
@@ -105,7 +112,7 @@ struct KAVQ1FileEncoder::Worker {
     int index = 0;
     int frameNumber = 0;
     bool busy = false;  // holds a frame being encoded or not yet delivered
-    std::unique_ptr<uint8_t[]> picture;
+    CPlaneMemory picture;  // the planes below, in large pages
     int received = 0;
     uint8_t* lumaPlane = nullptr;
     uint8_t* cbPlane = nullptr;
@@ -136,6 +143,21 @@ int RunFrameCount(int pictures, double rate, int frameRateCode) {
     return static_cast<int>(std::clamp<double>(std::round(frames), 1, 2147483647.0));
 }
 
+bool EncodeStillPlanes(const uint8_t* planes, int sizeClass, int budgetSectors, int frameRateCode, uint8_t* slot,
+                       size_t bytes) {
+    if ((sizeClass != 1 && sizeClass != 2) || budgetSectors <= 0 || budgetSectors > 65535 || !planes || !slot ||
+        bytes < size_t(kClusterBytes) + size_t(budgetSectors) * 512)
+        return false;
+    const int rate = CardRateCode(frameRateCode);
+    const size_t codedLuma = sizeClass == 1 ? size_t(1920) * 1088 : size_t(3840) * 2160;
+    std::memset(slot, 0, bytes);
+    FillAudioChunk(slot, 0, rate, nullptr, 0);
+    // The coder leaves every byte behind the frame zero, so it codes
+    // straight into the zeroed slot.
+    KVQ1Encoder encoder(sizeClass, budgetSectors, rate);
+    return encoder.Encode(0, planes, planes + codedLuma, planes + codedLuma + codedLuma / 4, slot + kClusterBytes) > 0;
+}
+
 KAVQ1FileEncoder::KAVQ1FileEncoder(const std::string& sourcePath, int sizeClass, int budgetSectors,
                                    int frameRateCode, bool limitedRange, bool deinterlace, int processors) {
     Open(sourcePath, sizeClass, budgetSectors, frameRateCode, limitedRange, deinterlace, processors, nullptr);
@@ -162,10 +184,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
                             bool limitedRange, bool deinterlace, int processors, const SourcePicture* ownStill,
                             const PictureRun* run, const PictureFitting* fitting) {
     sizeClass_ = sizeClass == 2 ? 2 : 1;
-    frameRateCode_ = frameRateCode;
-    if (frameRateCode_ != 25 && frameRateCode_ != 29 && frameRateCode_ != 30 && frameRateCode_ != 59 &&
-        frameRateCode_ != 60)
-        frameRateCode_ = 50;
+    frameRateCode_ = CardRateCode(frameRateCode);
     budgetSectors_ = budgetSectors;
     budgetBytes_ = budgetSectors * 512;
     // The frame must fit the slot's video area, and the audio share its head.
@@ -382,8 +401,8 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
     for (int i = 0; i < workerCount_; ++i) {
         auto w = std::make_unique<Worker>();
         w->index = i;
-        w->picture.reset(new uint8_t[codedPictureBytes_]);
-        w->lumaPlane = w->picture.get();
+        if (!w->picture.Allocate(static_cast<size_t>(codedPictureBytes_))) throw std::bad_alloc();
+        w->lumaPlane = w->picture.Data();
         w->cbPlane = w->lumaPlane + codedLumaBytes_;
         w->crPlane = w->cbPlane + chromaBytes;
         if (sizeClass_ == 1) {

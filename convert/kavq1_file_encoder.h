@@ -59,6 +59,14 @@ struct PictureFitting {
 // seconds at the card's rate, rounded, at least one.
 int RunFrameCount(int pictures, double rate, int frameRateCode);
 
+// The one slot of a picture that is already in the frame's coded planes
+// (luma, Cb and Cr one after the other, each with its filler lines), as
+// KAVQ1FileEncoder gives a silent still picture's only frame: frame 0 of a
+// fresh KVQ1Encoder behind a chunk head without sound. `slot` holds `bytes`
+// (the card's clusters of a frame); false when the frame does not fit.
+bool EncodeStillPlanes(const uint8_t* planes, int sizeClass, int budgetSectors, int frameRateCode, uint8_t* slot,
+                       size_t bytes);
+
 class KAVQ1FileEncoder {
 public:
     // sizeClass 1 (1920x1080) or 2 (3840x2160); budgetSectors = (clusters per

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -290,8 +291,23 @@ int OpenFifoForReading(const std::string& path) {
     // and reads never block; poll tells when there is something to read.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    ::fcntl(fd, F_SETPIPE_SZ, 1048576);  // best effort; the default is 64 KiB
+    WidenPipe(fd);
     return fd;
+}
+
+int WidenPipe(int fd) {
+    // Read once: the limit is the system's, not the pipe's.
+    static const int limit = [] {
+        long most = 1048576;
+        if (FILE* f = std::fopen("/proc/sys/fs/pipe-max-size", "r")) {
+            long v = 0;
+            if (std::fscanf(f, "%ld", &v) == 1 && v > 0) most = v;
+            std::fclose(f);
+        }
+        return static_cast<int>(std::clamp<long>(most, 65536, 16L << 20));
+    }();
+    if (::fcntl(fd, F_SETPIPE_SZ, limit) < 0) ::fcntl(fd, F_SETPIPE_SZ, 1048576);
+    return ::fcntl(fd, F_GETPIPE_SZ);
 }
 
 }  // namespace rk

@@ -82,4 +82,9 @@ int SweepAbandonedWorkFolders(const std::string& tempFolder = std::string());
 // large pipe buffer. -1 on failure.
 int OpenFifoForReading(const std::string& path);
 
+// Gives the pipe of `fd` the largest buffer the system lets a user ask for
+// (/proc/sys/fs/pipe-max-size, at most 16 MiB: a few pictures); best effort,
+// the default is 64 KiB. The capacity it has afterwards, or -1.
+int WidenPipe(int fd);
+
 }  // namespace rk

@@ -14,20 +14,28 @@
 #include "codec/kvq1_decoder.h"
 #include "convert/app_launch.h"
 #include "convert/pipe_folder.h"
+#include "convert/plane_memory.h"
 #include "convert/tool_folder.h"
 #include "media/picture.h"
 
 namespace rk {
 
-bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, std::vector<uint8_t>& rgb,
-                     int& width, int& height) {
+namespace {
+
+// Decodes the slot's frame and hands its planes to `convert` (R, G, B rows
+// of the frame's size into memory it provides).
+template <class Convert>
+bool DecodeSlotFrame(const uint8_t* slot, int clustersPerFrame, int sizeClass, int& width, int& height,
+                     Convert&& convert) {
     if (clustersPerFrame < 2) return false;
     const int w = sizeClass == 2 ? 3840 : 1920;
     const int h = sizeClass == 2 ? 2160 : 1080;
     const size_t plane = static_cast<size_t>(w) * static_cast<size_t>(h + 8);
-    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[plane * 3]);
-    if (!planes) return false;
-    uint8_t* y = planes.get();
+    // Fresh memory in large pages: a 4K frame's planes would otherwise cost
+    // thousands of page faults on first touch.
+    CPlaneMemory planes;
+    if (!planes.Allocate(plane * 3)) return false;
+    uint8_t* y = planes.Data();
     uint8_t* cb = y + plane;
     uint8_t* cr = cb + plane;
     // The planes hold a frame of the card's size class: one whose header
@@ -38,19 +46,37 @@ bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, s
     const size_t frameBytes = static_cast<size_t>(clustersPerFrame - 1) * kClusterSize;
     if (!decoder.Decode(slot + kClusterSize, frameBytes, y, cb, cr)) return false;
     if (decoder.Geometry().width != w || decoder.Geometry().height != h) return false;
-    rgb.assign(static_cast<size_t>(w) * h * 3, 0);
-    FrameToRGB24(FramePlanes{y, cb, cr, w, h}, rgb.data());
+    uint8_t* out = convert(static_cast<size_t>(w) * h * 3);
+    if (!out) return false;
+    FrameToRGB24(FramePlanes{y, cb, cr, w, h}, out);
     width = w;
     height = h;
     return true;
 }
 
+}  // namespace
+
+bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, std::vector<uint8_t>& rgb,
+                     int& width, int& height) {
+    return DecodeSlotFrame(slot, clustersPerFrame, sizeClass, width, height, [&](size_t bytes) {
+        rgb.assign(bytes, 0);
+        return rgb.data();
+    });
+}
+
+bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, CPlaneMemory& rgb, int& width,
+                     int& height) {
+    return DecodeSlotFrame(slot, clustersPerFrame, sizeClass, width, height,
+                           [&](size_t bytes) { return rgb.Allocate(bytes) ? rgb.Data() : nullptr; });
+}
+
 namespace {
 
-bool WriteFolderFile(const std::string& path, const void* head, size_t headBytes, const std::vector<uint8_t>& data) {
+bool WriteFolderFile(const std::string& path, const void* head, size_t headBytes, const uint8_t* data,
+                     size_t bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
-    const bool written = WriteWhole(fd, head, headBytes) && WriteWhole(fd, data.data(), data.size());
+    const bool written = WriteWhole(fd, head, headBytes) && WriteWhole(fd, data, bytes);
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         LogMessage(2, "cannot write %s", path.c_str());
@@ -64,11 +90,16 @@ bool WriteFolderFile(const std::string& path, const void* head, size_t headBytes
 std::string WriteRgbAsPpm(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
                           const char* name) {
     if (width <= 0 || height <= 0 || rgb.size() != size_t(width) * size_t(height) * 3) return {};
+    return WriteRgbAsPpm(folder, rgb.data(), width, height, name);
+}
+
+std::string WriteRgbAsPpm(CPipeFolder& folder, const uint8_t* rgb, int width, int height, const char* name) {
+    if (!rgb || width <= 0 || height <= 0) return {};
     const std::string path = folder.AddFile(name);
     if (path.empty()) return {};
     char head[48];
     const int n = std::snprintf(head, sizeof head, "P6\n%d %d\n255\n", width, height);
-    if (!WriteFolderFile(path, head, size_t(n), rgb)) return {};
+    if (!WriteFolderFile(path, head, size_t(n), rgb, size_t(width) * size_t(height) * 3)) return {};
     return path;
 }
 
@@ -76,7 +107,7 @@ bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int 
                       const std::string& outputPath, const std::vector<std::string>& extraArgs) {
     const std::string raw = folder.AddFile("1.raw");
     if (raw.empty()) return false;
-    if (!WriteFolderFile(raw, nullptr, 0, rgb)) return false;
+    if (!WriteFolderFile(raw, nullptr, 0, rgb.data(), rgb.size())) return false;
     std::vector<std::string> args = {"-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
                                      std::to_string(width) + "x" + std::to_string(height), "-i", "1.raw", "-y"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());

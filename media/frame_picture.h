@@ -10,12 +10,17 @@
 namespace rk {
 
 class CPipeFolder;
+class CPlaneMemory;
 
 // Decodes the KVQ1 frame at byte 12288 of `slot` ((clustersPerFrame - 1) x
 // 12288 bytes) of a card of `sizeClass` into `rgb` (R, G, B rows); sets the
 // picture's size. False when the frame does not decode or is of another size.
 bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, std::vector<uint8_t>& rgb,
                      int& width, int& height);
+// The same into `rgb` (made here, in large pages, not cleared first: a
+// fresh 4K picture's 25 MB are otherwise zeroed and faulted in twice).
+bool DecodeSlotToRGB(const uint8_t* slot, int clustersPerFrame, int sizeClass, CPlaneMemory& rgb, int& width,
+                     int& height);
 
 // Writes `rgb` as "1.raw" in `folder` and runs ffmpeg there to make
 // `outputPath` (absolute, or a plain name inside the folder). `extraArgs`
@@ -28,5 +33,7 @@ bool RawToPictureFile(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int 
 // ffmpeg would make of it, without a tool run. Answers its path, or empty.
 std::string WriteRgbAsPpm(CPipeFolder& folder, const std::vector<uint8_t>& rgb, int width, int height,
                           const char* name);
+// The same of width x height x 3 bytes at `rgb`.
+std::string WriteRgbAsPpm(CPipeFolder& folder, const uint8_t* rgb, int width, int height, const char* name);
 
 }  // namespace rk

@@ -4,12 +4,16 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/fd_io.h"
 #include "base/log.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "card/card_directory.h"
 #include "card/sd_card.h"
@@ -18,6 +22,8 @@
 #include "convert/app_launch.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/pipe_folder.h"
+#include "convert/plane_memory.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_folder.h"
 #include "media/frame_picture.h"
 #include "media/item_writer.h"
@@ -61,13 +67,18 @@ bool ValidPlaylist(int p) { return p >= 0 && p < kPlaylistCount; }
 // ffmpeg reads as the same pixels in the same layout, without the PNG
 // coding on either side. Any other frame keeps the PNG.
 bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height) {
+    if (width <= 0 || height <= 0 || rgb.size() < size_t(width) * size_t(height) * 3) return false;
+    return TitleCardBecomesRgba(rgb.data(), width, height);
+}
+
+bool TitleCardBecomesRgba(const uint8_t* rgb, int width, int height) {
     // Between the number square (and its digit) and the band.
     const int top = height * 300 / 1080, bottom = height * 800 / 1080;
     std::vector<uint64_t> seen(size_t(1) << 18, 0);
     int colours = 0;
     bool coloured = false;
     for (int y = top; y < bottom; ++y) {
-        const uint8_t* px = rgb.data() + size_t(y) * size_t(width) * 3;
+        const uint8_t* px = rgb + size_t(y) * size_t(width) * 3;
         for (int x = 0; x < width; ++x, px += 3) {
             if (px[0] != px[1] || px[1] != px[2]) coloured = true;
             const uint32_t c = (uint32_t(px[0]) << 16) | (uint32_t(px[1]) << 8) | px[2];
@@ -193,10 +204,59 @@ bool ReadTitleCardSource(CSDCard& card, int p, TitleCardJob& job) {
     return true;
 }
 
+// The bare RGBA rows ImageMagick wrote, made into the frame's planes and
+// coded here, with the picture process's own steps for RGB pictures: the
+// same slot as the import encoder gives, without the tool's start-up.
+// False (nothing made) when the picture is not frame-sized or not all
+// there; the caller then takes the tool's road.
+bool OwnRgbaTitleCard(const std::string& path, int width, int height, const VideoMode& mode, int cpf,
+                      std::vector<uint8_t>& slot) {
+    const int frameWidth = mode.sizeClass == 1 ? 1920 : 3840, frameHeight = mode.sizeClass == 1 ? 1080 : 2160;
+    if (width != frameWidth || height != frameHeight) return false;
+    // Read a piece at a time straight into the converter's planes.
+    const size_t pixels = size_t(width) * size_t(height);
+    CRgbPlanes rgb;
+    if (!rgb.Create(width, height)) return false;
+    {
+        CFileHandle file(OpenInputFile(path));
+        if (file.fd < 0) return false;
+        constexpr size_t kPiecePixels = 65536;
+        std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiecePixels * 4]);
+        for (size_t at = 0; at < pixels; at += kPiecePixels) {
+            const size_t n = std::min(kPiecePixels, pixels - at);
+            if (ReadWholeAt(file.fd, at * 4, piece.get(), n * 4) != 1) return false;
+            rgb.PutRgba(piece.get(), at, n);
+        }
+    }
+    // The coded planes: luma, then Cb and Cr, each with the filler lines
+    // below the picture of size class 1 (luma black, chroma neutral).
+    const size_t codedLuma = size_t(width) * (mode.sizeClass == 1 ? 1088 : 2160), codedChroma = codedLuma / 4;
+    const size_t chroma = pixels / 4;
+    CPlaneMemory planes;
+    if (!planes.Allocate(codedLuma + 2 * codedChroma)) return false;
+    uint8_t* luma = planes.Data();
+    uint8_t* cb = luma + codedLuma;
+    uint8_t* cr = cb + codedChroma;
+    std::memset(luma + pixels, 0, codedLuma - pixels);
+    std::memset(cb + chroma, 128, codedChroma - chroma);
+    std::memset(cr + chroma, 128, codedChroma - chroma);
+    std::string why;
+    if (!RgbPlanesToFramePlanes(rgb, true, luma, cb, cr, &why)) {
+        LogMessage(2, "MakeTitleCard(): own conversion refused (%s)", why.c_str());
+        return false;
+    }
+    slot.resize(static_cast<size_t>(cpf) * kClusterSize);
+    if (EncodeStillPlanes(planes.Data(), mode.sizeClass, FrameBudgetSectors(cpf), mode.frameRate, slot.data(),
+                          slot.size()))
+        return true;
+    slot.clear();
+    return false;
+}
+
 // Draws and encodes the title card into job.slot. Touches neither the card
 // nor the operator: safe on any thread, beside other jobs.
 bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
-    std::vector<uint8_t> rgb;
+    CPlaneMemory rgb;
     int width = 0, height = 0;
     if (!DecodeSlotToRGB(job.source.data(), job.sourceClusters, mode.sizeClass, rgb, width, height))
         return FailJob(job, "the first clip's frame does not decode");
@@ -209,13 +269,13 @@ bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
     // steps, without the tool run and the compression.
     CPipeFolder folder;
     if (!folder.Create()) return FailJob(job, "no working folder (the temporary folder is not usable)");
-    if (WriteRgbAsPpm(folder, rgb, width, height, kFramePicture).empty())
+    if (WriteRgbAsPpm(folder, rgb.Data(), width, height, kFramePicture).empty())
         return FailJob(job, "the frame cannot be written");
     if (!folder.Link(kLoopPicture, ProgramFile(kLoopPicture)) || !folder.Link(kTitleFont, ProgramFile(kTitleFont)))
         return FailJob(job, "the artwork cannot be linked");
 
     std::vector<std::string> words;
-    const bool rgba = TitleCardBecomesRgba(rgb, width, height);
+    const bool rgba = TitleCardBecomesRgba(rgb.Data(), width, height);
     if (!TitleCardWords(width == 1920, job.duration, job.p + 1, job.loops, kFramePicture, 0, kCardPicture, words))
         return FailJob(job, "template");
     if (rgba) {
@@ -230,6 +290,8 @@ bool MakeTitleCardSlot(TitleCardJob& job, const VideoMode& mode, int cpf) {
         CAppLaunch convert(kToolImgConvert, words, false, folder.Path());
         if (!convert.started || !convert.Wait(-1)) return FailJob(job, "img_convert cannot run");
     }
+
+    if (rgba && OwnRgbaTitleCard(out, width, height, mode, cpf, job.slot)) return true;
 
     // Our own picture: no probe, no sound process. Grey, palette or colour,
     // the PNG is RGB, converted as every RGB picture is.

@@ -50,6 +50,8 @@ bool TitleCardWords(bool hd, const std::string& duration, int number, bool loops
 // instead of a PNG): more than 256 colours, one of them not grey, in rows
 // the drawing never touches.
 bool TitleCardBecomesRgba(const std::vector<uint8_t>& rgb, int width, int height);
+// The same of width x height x 3 bytes at `rgb`.
+bool TitleCardBecomesRgba(const uint8_t* rgb, int width, int height);
 
 // Remakes the title card of playlist p (nothing for an empty playlist):
 // true when written. A failure is logged at level 2; the window stays

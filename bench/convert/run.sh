@@ -17,6 +17,7 @@ secs_hd=${2:-10}
 secs_4k=${3:-4}
 cli=$build/bin/reelkeep-cli
 work=${RK_BENCH_WORK:-$(mktemp -d)}
+mkdir -p "$work"
 [ -n "${RK_BENCH_WORK:-}" ] || trap 'rm -rf "$work"' EXIT
 photos=/usr/share/backgrounds/gnome
 ff() { ffmpeg -nostdin -hide_banner -v error "$@"; }
@@ -78,6 +79,7 @@ table() {  # FRAMES, then LABEL=COMMAND lines on standard input
   done
 }
 
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   read -r w h s mode <<<"$run"
   src=$work/src_${h}_${s}s.mp4
@@ -99,8 +101,11 @@ EOF2
 done
 
 # ProRes export of a .kavq1 (2 s at 1920x1080) against ffmpeg's own
-# prores_ks encode of the same decoded pictures from a raw file.
+# prores_ks encode of the same decoded pictures from a raw file;
+# RK_BENCH_EXPORT_SECONDS=0 leaves it out.
 secs_px=${RK_BENCH_EXPORT_SECONDS:-2}
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+[ "$secs_px" -gt 0 ] || exit 0
 src=$work/src_1080_${secs_px}s.mp4
 [ -f "$src" ] || make_source 1920 1080 "$secs_px" "$src"
 "$cli" encode "$src" "$work/x.kavq1" --mode 0 --yes >/dev/null 2>&1

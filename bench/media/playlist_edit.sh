@@ -1,11 +1,13 @@
 #!/bin/sh
 # A playlist edit as the operator makes it: the title card remade (decode,
-# ImageMagick, the import encoder's picture process, the card write) and the
-# directory written. Times `playlist CARD 1 mode repeat|stop` on an HD and a
-# 4K card image in a private temporary folder, wall and CPU time (user +
+# ImageMagick, then our own conversion and coding of its RGBA picture, or
+# the import encoder's picture process for a PNG; the card write) and the
+# directory written. Times `playlist CARD 1 mode repeat|stop` on an HD and
+# a 4K card image in a private temporary folder, wall and CPU time (user +
 # system of reelkeep-cli and the tools it waited for), and prints README
-# table rows. RK_BENCH_BASELINE=BIN_DIR times another build's reelkeep-cli
-# in the same turns (each run alternates between the two).
+# table rows (medians) with the load average before and after.
+# RK_BENCH_BASELINE=BIN_DIR times another build's reelkeep-cli in the same
+# turns (each run alternates between the two).
 # Usage: bench/media/playlist_edit.sh BUILD_BIN_DIR [RUNS]
 set -eu
 BIN=${1:?build bin folder}
@@ -21,12 +23,16 @@ edit() {
   cat "$WORK/t" >>"$WORK/$2.times"
 }
 other() { if [ "$1" = repeat ]; then echo stop; else echo repeat; fi; }
-# Mean wall and CPU in ms of the runs in $WORK/$1.times.
+# Median wall and CPU in ms of the runs in $WORK/$1.times (this shared
+# machine's speed drifts: a median is steadier than a mean).
+median() { sort -n | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.0f", 1000 * m }'; }
 means() {
-  awk '{ w += $1; c += $2 + $3; n++ } END { printf "%.0f ms | %.0f ms", 1000 * w / n, 1000 * c / n }' "$WORK/$1.times"
+  printf "%s ms | %s ms" "$(awk '{ print $1 }' "$WORK/$1.times" | median)" \
+    "$(awk '{ print $2 + $3 }' "$WORK/$1.times" | median)"
 }
 
-echo "| Card | build | wall per edit (mean of $RUNS) | CPU per edit |"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "| Card | build | wall per edit (median of $RUNS) | CPU per edit (median) |"
 echo "|---|---|---|---|"
 for MODE in 0 1; do
   if [ "$MODE" = 0 ]; then SIZE=1920x1080; MIB=64; NAME="HD 1080p50"; else SIZE=3840x2160; MIB=128; NAME="4K 2160p50"; fi
@@ -56,3 +62,4 @@ for MODE in 0 1; do
   [ -n "$BASE" ] && echo "| $NAME | baseline | $(means base) |"
   rm -f "$WORK/c.img" "$WORK/s.mp4"
 done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -17,6 +17,7 @@
 
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
+#include "codec/kvq1_encoder.h"
 #include "convert/kavq1_file_encoder.h"
 #include "convert/media_fixture.h"
 #include "convert/picture_filter.h"
@@ -156,6 +157,47 @@ TEST_F(EncoderTest, Mp4WithSoundGivesNumberedFramesToneAndFaithfulPictures) {
         if ((test::Sample24(a, s - 1, 0) < 0) != (test::Sample24(a, s, 0) < 0)) ++crossings;
     EXPECT_GE(crossings, 38);
     EXPECT_LE(crossings, 42);
+}
+
+// The transport moves pictures and never changes them: every slot's frame is
+// what the encoder makes of the tool's own pictures, written to a file by
+// the same chain, coded in the workers' order (frame i by worker i modulo
+// their number, each carrying its predictors on). Whatever the pipe's
+// capacity, the reads' sizes or the number of workers.
+TEST_F(EncoderTest, SlotsAreTheEncodersFramesOfTheToolsOwnPictures) {
+    for (int processors : {1, 0}) {
+        SCOPED_TRACE(processors);
+        KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false, processors);
+        ASSERT_TRUE(enc.IsOpened());
+        const std::string ref = work.File("same.yuv");
+        ASSERT_TRUE(test::MakeMedia("-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r 50 -f rawvideo -y \"%s\"",
+                                    {Src("tone.mp4"), PictureFilter(1, 50, false, false, enc.Picture()), ref}));
+        std::string pictures;
+        test::ReadFile(ref, pictures);
+        const size_t luma = 1920 * 1080, picture = luma * 3 / 2;
+        ASSERT_GE(pictures.size(), picture * size_t(enc.FrameCount()));
+        std::vector<std::unique_ptr<KVQ1Encoder>> workers;
+        for (int w = 0; w < enc.WorkerCount(); ++w)
+            workers.push_back(std::make_unique<KVQ1Encoder>(1, kClass1Sectors, 50));
+        // Coded planes: the picture, then the filler lines (luma black,
+        // chroma neutral).
+        std::vector<uint8_t> y(1920 * 1088, 0), cb(960 * 544, 128), cr(960 * 544, 128);
+        std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes())), want(size_t(kClass1Sectors) * 512);
+        for (int i = 0; i < enc.FrameCount(); ++i) {
+            SCOPED_TRACE(i);
+            std::fill(slot.begin(), slot.end(), 0);
+            ASSERT_TRUE(enc.GetNextFrame(slot.data()));
+            const char* at = pictures.data() + picture * size_t(i);
+            std::memcpy(y.data(), at, luma);
+            std::memcpy(cb.data(), at + luma, luma / 4);
+            std::memcpy(cr.data(), at + luma + luma / 4, luma / 4);
+            std::fill(want.begin(), want.end(), 0);
+            ASSERT_GT(workers[size_t(i % enc.WorkerCount())]->Encode(uint32_t(i), y.data(), cb.data(), cr.data(),
+                                                                      want.data()),
+                      0);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), slot.begin() + 12288));
+        }
+    }
 }
 
 TEST_F(EncoderTest, SoundArrivesInItsFrame) {

@@ -4,13 +4,19 @@
 // exactly the pictures of the scaler's own conversion, byte for byte.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "convert/ini_parser.h"
 #include "convert/media_fixture.h"
 #include "convert/picture_filter.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_folder.h"
 
 namespace rk {
@@ -219,6 +225,73 @@ TEST_F(PictureFilterFfmpeg, H264SourceAsProbedTakesTheTableAndGivesTheSamePictur
     EXPECT_TRUE(tpic.displayMatrix);
     EXPECT_FALSE(ExpandsRangeByTable(1, false, tpic));
     EXPECT_EQ(PictureFilter(1, 50, false, false, tpic), ScalerPictureFilter(1, 50, false, false));
+}
+
+// Our conversion of a frame-sized RGBA picture (the title card's) against
+// the picture process's chain for it, byte for byte: noise (every colour's
+// rounding, and the chroma filter across the tool's slice edges), both
+// ranges, both sizes, and with this process (so the tool too) held to one
+// processor, where the tool cuts no slices.
+TEST_F(PictureFilterFfmpeg, OwnRgbaConversionGivesTheToolChainsPictures) {
+    struct Case {
+        int sizeClass;
+        bool limited;
+        bool oneProcessor;
+    };
+    for (const Case c : {Case{1, true, false}, Case{1, false, false}, Case{1, true, true}, Case{2, true, false}}) {
+        const int w = c.sizeClass == 1 ? 1920 : 3840, h = c.sizeClass == 1 ? 1080 : 2160;
+        SCOPED_TRACE(std::to_string(h) + (c.limited ? " limited" : " full") + (c.oneProcessor ? " one cpu" : ""));
+        cpu_set_t all, one;
+        ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+        if (c.oneProcessor) {
+            CPU_ZERO(&one);
+            for (int i = 0; i < CPU_SETSIZE; ++i)
+                if (CPU_ISSET(i, &all)) {
+                    CPU_SET(i, &one);
+                    break;
+                }
+            ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+            EXPECT_EQ(ToolZimgSlices(h), 1);
+        }
+        std::mt19937 rng(static_cast<unsigned>(w + c.limited));
+        std::string rgba(size_t(w) * h * 4, '\0');
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            const uint32_t r = rng();
+            std::memcpy(&rgba[i], &r, 4);
+        }
+        const std::string input = dir.File("picture.rgba");
+        test::WriteFile(input, rgba);
+        const std::string tool = Run("-f rawvideo -pix_fmt rgba -s " + std::to_string(w) + "x" + std::to_string(h) +
+                                         " -framerate 50",
+                                     input, PictureFilter(c.sizeClass, 50, c.limited, false, Pic(w, h, "rgba", "")),
+                                     "50");
+        const size_t luma = size_t(w) * h, frame = luma * 3 / 2;
+        std::unique_ptr<uint8_t, void (*)(void*)> planes(static_cast<uint8_t*>(std::aligned_alloc(64, frame)),
+                                                         std::free);
+        ASSERT_TRUE(RgbaToFramePlanes(reinterpret_cast<const uint8_t*>(rgba.data()), w, h, c.limited, planes.get(),
+                                      planes.get() + luma, planes.get() + luma + luma / 4));
+        if (c.oneProcessor) {
+            ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+        }
+        ASSERT_EQ(tool.size(), frame);
+        size_t differ = 0;
+        for (size_t i = 0; i < frame; ++i) differ += uint8_t(tool[i]) != planes.get()[i];
+        EXPECT_EQ(differ, 0u);
+    }
+}
+
+TEST(OwnRgbaConversion, RefusesWhatItCannotDoLikeTheTool) {
+    std::vector<uint8_t> rgba(size_t(1920) * 1080 * 4);
+    std::unique_ptr<uint8_t, void (*)(void*)> planes(static_cast<uint8_t*>(std::aligned_alloc(64, 1920 * 1088 * 2)),
+                                                     std::free);
+    uint8_t* y = planes.get();
+    std::string why;
+    EXPECT_FALSE(RgbaToFramePlanes(rgba.data(), 1000, 1080, true, y, y + 1920 * 1088, y + 1920 * 1360, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_FALSE(RgbaToFramePlanes(rgba.data(), 1920, 1080, true, y + 1, y + 1920 * 1088, y + 1920 * 1360));
+    EXPECT_TRUE(RgbaToFramePlanes(rgba.data(), 1920, 1080, true, y, y + 1920 * 1088, y + 1920 * 1360));
+    EXPECT_GE(ToolZimgSlices(64), 1);
+    EXPECT_EQ(ToolZimgSlices(100), 1);  // at most one slice per 64 lines
 }
 
 }  // namespace

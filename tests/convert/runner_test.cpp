@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include "convert/app_launch.h"
@@ -56,6 +58,7 @@ protected:
         test::WriteScript(dir.File("sleeper"), "exec sleep \"$1\"");
         test::WriteScript(dir.File("where"), "pwd; ls /proc/$$/fd; cat; echo end");
         test::WriteScript(dir.File("shouts"), "echo out; echo err >&2");
+        test::WriteScript(dir.File("tunables"), "printf '%s' \"$GLIBC_TUNABLES\"");
     }
     void TearDown() override { SetProgramFolder(""); }
 
@@ -140,6 +143,29 @@ TEST_F(RunnerTest, ChildSeesProgramFolderNullInputAndNoOtherDescriptors) {
     std::string fds = text.substr(folder.size() + 1);
     EXPECT_EQ(fds.find("\n" + std::to_string(leaky) + "\n"), std::string::npos) << fds;
     EXPECT_NE(fds.find("end\n"), std::string::npos);  // stdin gave EOF at once
+}
+
+// The tools' large buffers in large pages: asked for beside whatever
+// tunables the person set, never instead of their own choice of it.
+TEST_F(RunnerTest, ToolsAreAskedForLargePagesBesideTheirOwnTunables) {
+    const char* before = std::getenv("GLIBC_TUNABLES");
+    const std::string saved = before ? before : "";
+    struct Row {
+        const char* ours;  // nullptr: not set
+        const char* tool;
+    };
+    for (const Row r : {Row{nullptr, "glibc.malloc.hugetlb=1"}, Row{"", "glibc.malloc.hugetlb=1"},
+                        Row{"glibc.malloc.arena_max=2", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"},
+                        Row{"glibc.malloc.hugetlb=0", "glibc.malloc.hugetlb=0"}}) {
+        if (r.ours) setenv("GLIBC_TUNABLES", r.ours, 1);
+        else unsetenv("GLIBC_TUNABLES");
+        CAppLaunch tool("tunables", std::vector<std::string>{}, true);
+        ASSERT_TRUE(tool.started);
+        ASSERT_TRUE(tool.Wait(-1));
+        EXPECT_EQ(Captured(tool), r.tool) << (r.ours ? r.ours : "(unset)");
+    }
+    if (before) setenv("GLIBC_TUNABLES", saved.c_str(), 1);
+    else unsetenv("GLIBC_TUNABLES");
 }
 
 TEST_F(RunnerTest, CaptureFileHoldsOnlyStandardOutputAndGoesWithDestroy) {

@@ -1,0 +1,177 @@
+#include "convert/rgb_to_frame.h"
+
+#include <sched.h>
+#include <unistd.h>
+#include <zimg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace rk {
+
+namespace {
+
+constexpr size_t kAlign = 64;
+
+bool Aligned(const void* p) { return reinterpret_cast<uintptr_t>(p) % kAlign == 0; }
+
+bool Refuse(std::string* why, const std::string& text) {
+    if (why) *why = text;
+    return false;
+}
+
+std::string ZimgError() {
+    char text[256] = {};
+    zimg_get_last_error(text, sizeof text);
+    return std::string("zimg: ") + text;
+}
+
+struct GraphOwner {
+    zimg_filter_graph* graph = nullptr;
+    ~GraphOwner() { zimg_filter_graph_free(graph); }
+};
+
+}  // namespace
+
+bool CRgbPlanes::Create(int width, int height) {
+    if (width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0) return false;
+    width_ = width;
+    height_ = height;
+    return memory_.Allocate(size_t(width) * size_t(height) * 3);
+}
+
+void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) {
+    const size_t plane = size_t(width_) * size_t(height_);
+    if (firstPixel >= plane) return;
+    pixels = std::min(pixels, plane - firstPixel);
+    uint8_t* r = memory_.Data() + firstPixel;
+    uint8_t* g = r + plane;
+    uint8_t* b = g + plane;
+    for (size_t i = 0; i < pixels; ++i) {
+        r[i] = rgba[4 * i];
+        g[i] = rgba[4 * i + 1];
+        b[i] = rgba[4 * i + 2];
+    }
+}
+
+int ToolZimgSlices(int height) {
+    // The processors as the tool counts them: those this process (and so the
+    // tool it starts) may run on.
+    int cpus = 0;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) cpus = CPU_COUNT(&set);
+    if (cpus < 1) cpus = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+    const int threads = cpus > 1 ? cpus + 1 : 1;
+    return std::clamp(std::min(threads, height / 64), 1, 64);
+}
+
+bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedRange, uint8_t* luma, uint8_t* cb,
+                       uint8_t* cr, std::string* why) {
+    CRgbPlanes rgb;
+    if (!rgba || !rgb.Create(width, height)) return Refuse(why, "not a frame-sized picture, or out of memory");
+    rgb.PutRgba(rgba, 0, size_t(width) * size_t(height));
+    return RgbPlanesToFramePlanes(rgb, limitedRange, luma, cb, cr, why);
+}
+
+bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
+                            std::string* why) {
+    const int width = rgb.Width(), height = rgb.Height();
+    if (width <= 0) return Refuse(why, "no picture");
+    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
+
+    zimg_image_format src, dst;
+    zimg_image_format_default(&src, ZIMG_API_VERSION);
+    zimg_image_format_default(&dst, ZIMG_API_VERSION);
+    src.width = dst.width = static_cast<unsigned>(width);
+    src.height = dst.height = static_cast<unsigned>(height);
+    src.pixel_type = dst.pixel_type = ZIMG_PIXEL_BYTE;
+    src.depth = dst.depth = 8;
+    src.color_family = ZIMG_COLOR_RGB;
+    src.matrix_coefficients = ZIMG_MATRIX_RGB;
+    src.pixel_range = ZIMG_RANGE_FULL;
+    dst.color_family = ZIMG_COLOR_YUV;
+    dst.matrix_coefficients = ZIMG_MATRIX_709;
+    dst.pixel_range = limitedRange ? ZIMG_RANGE_LIMITED : ZIMG_RANGE_FULL;
+    dst.subsample_w = dst.subsample_h = 1;
+    // The tool's pictures say nothing of these: left-sited chroma, and no
+    // transfer or primaries to convert between.
+    src.chroma_location = dst.chroma_location = ZIMG_CHROMA_LEFT;
+    src.transfer_characteristics = dst.transfer_characteristics = ZIMG_TRANSFER_UNSPECIFIED;
+    src.color_primaries = dst.color_primaries = ZIMG_PRIMARIES_UNSPECIFIED;
+    src.field_parity = dst.field_parity = ZIMG_FIELD_PROGRESSIVE;
+
+    zimg_graph_builder_params params;
+    zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+    params.resample_filter = params.resample_filter_uv = ZIMG_RESIZE_SPLINE36;
+    params.dither_type = ZIMG_DITHER_NONE;
+    params.cpu_type = ZIMG_CPU_AUTO_64B;
+
+    // The tool's slices: even boundaries, each slice converted as a picture
+    // of its own whose source is that band of the whole (its chroma filter
+    // sees the band's edges, so the slicing shows in the samples).
+    const int slices = ToolZimgSlices(height);
+    std::vector<int> first(size_t(slices) + 1);
+    for (int i = 1; i < slices; ++i) first[size_t(i)] = (height * i / slices + 1) & ~1;
+    first[size_t(slices)] = height;
+
+    const uint8_t* const in[3] = {rgb.Plane(0), rgb.Plane(1), rgb.Plane(2)};
+    uint8_t* const out[3] = {luma, cb, cr};
+    // Each slice on a thread of its own, as the tool's filter threads take
+    // them: a slice's samples do not depend on who converts it. The error
+    // text of zimg is its thread's own, so each slice keeps its own.
+    std::vector<std::string> errors(static_cast<size_t>(slices));
+    auto convert = [&](int s) {
+        const int top = first[size_t(s)], rows = first[size_t(s) + 1] - top;
+        zimg_image_format sliceSrc = src, sliceDst = dst;
+        sliceSrc.active_region.left = 0;
+        sliceSrc.active_region.top = top;
+        sliceSrc.active_region.width = width;
+        sliceSrc.active_region.height = rows;
+        sliceDst.height = static_cast<unsigned>(rows);
+        GraphOwner owner;
+        owner.graph = zimg_filter_graph_build(&sliceSrc, &sliceDst, &params);
+        size_t tmpBytes = 0;
+        if (!owner.graph || zimg_filter_graph_get_tmp_size(owner.graph, &tmpBytes)) {
+            errors[size_t(s)] = ZimgError();
+            return;
+        }
+        CPlaneMemory tmp;
+        if (!tmp.Allocate(tmpBytes)) {
+            errors[size_t(s)] = "out of memory";
+            return;
+        }
+        zimg_image_buffer_const srcBuf = {ZIMG_API_VERSION};
+        zimg_image_buffer dstBuf = {ZIMG_API_VERSION};
+        for (int p = 0; p < 3; ++p) {
+            srcBuf.plane[p].data = in[p];
+            srcBuf.plane[p].stride = width;
+            srcBuf.plane[p].mask = ZIMG_BUFFER_MAX;
+            const int stride = p ? width / 2 : width;
+            dstBuf.plane[p].data = out[p] + ptrdiff_t(stride) * (p ? top / 2 : top);
+            dstBuf.plane[p].stride = stride;
+            dstBuf.plane[p].mask = ZIMG_BUFFER_MAX;
+        }
+        if (zimg_filter_graph_process(owner.graph, &srcBuf, &dstBuf, tmp.Data(), nullptr, nullptr, nullptr, nullptr))
+            errors[size_t(s)] = ZimgError();
+    };
+    std::vector<std::thread> helpers;
+    for (int s = 1; s < slices; ++s) {
+        try {
+            helpers.emplace_back(convert, s);
+        } catch (const std::system_error&) {
+            convert(s);  // no thread to be had: this one does it
+        }
+    }
+    convert(0);
+    for (std::thread& t : helpers) t.join();
+    for (const std::string& e : errors)
+        if (!e.empty()) return Refuse(why, e);
+    return true;
+}
+
+}  // namespace rk

@@ -1,0 +1,56 @@
+#pragma once
+// An RGB picture at the card's frame size made into the frame's 4:2:0
+// planes in our own process, sample for sample as the picture process's
+// chain for RGB pictures (RgbToFrameSteps) makes them: the same zimg steps
+// (BT.709, spline36, no dither), on the same horizontal slices as the tool's
+// filter threads cut the picture into, with the same kernels. It spares a
+// one-picture conversion the tool's start-up and its pipe.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "convert/plane_memory.h"
+
+namespace rk {
+
+// A frame-sized RGB picture as zimg takes it: R, G and B planes, filled a
+// piece of packed RGBA rows at a time (the alpha is dropped), so that a
+// picture read from a file needs no packed copy of its own.
+class CRgbPlanes {
+public:
+    // False when width is not a multiple of 128, height is odd, or the
+    // memory cannot be had.
+    bool Create(int width, int height);
+    // `pixels` packed RGBA pixels, the first of them at `firstPixel`.
+    void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const uint8_t* Plane(int i) const { return memory_.Data() + size_t(i) * size_t(width_) * size_t(height_); }
+
+private:
+    CPlaneMemory memory_;
+    int width_ = 0, height_ = 0;
+};
+
+// Writes `height` rows of luma (stride width) and height / 2 rows of Cb and
+// Cr (stride width / 2) of the picture in `rgb`; filler lines behind them
+// are not touched. The planes must start on 64-byte boundaries. False, with
+// `why` set, when zimg refuses or memory runs out.
+bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
+                            std::string* why = nullptr);
+
+// The slices the tool's zimg filter cuts a picture of `height` lines into:
+// its filter threads (the processors this process may run on, plus one when
+// there are several), at most one per 64 lines.
+int ToolZimgSlices(int height);
+
+// `rgba`: width x height pixels of 4 bytes (R, G, B and an alpha that is
+// not looked at), rows packed. Writes `height` rows of luma (stride width)
+// and height / 2 rows of Cb and Cr (stride width / 2); filler lines behind
+// them are not touched. The planes must start on 64-byte boundaries, and
+// width must be a multiple of 128 (the frame sizes are). False, with `why`
+// set, when zimg refuses or memory runs out.
+bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedRange, uint8_t* luma, uint8_t* cb,
+                       uint8_t* cr, std::string* why = nullptr);
+
+}  // namespace rk
