@@ -291,7 +291,7 @@ TEST_F(EffectOpsTest, RefusedSourcesAndHostileEffectFiles) {
         const char* text;
         const char* cause;
     } refused[] = {
-        {"cut in its frames", [](auto& f) { f.resize(f.size() - 24576 - 100); }, "Error reading video file!",
+        {"cut in its frames", [](auto& f) { f.erase(f.end() - (24576 + 100), f.end()); }, "Error reading video file!",
          "the file ends inside its frames"},
         {"says one frame", [](auto& f) { f[8] = 1; }, "Error reading video file!",
          "frame 1 of 1: frames after it disagree with the entry"},
