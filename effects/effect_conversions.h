@@ -73,11 +73,8 @@ public:
     // False when the tool cannot start, fails, ends early or stalls.
     bool Next(CStinger& stinger, const EffectPlanes& planes);
     const std::string& Cause() const { return pipe_.Cause(); }
-    // How long the tool may give nothing before it counts as stalled.
-    void SetStallLimitMs(int ms) { pipe_.SetStallLimitMs(ms); }
-    // For tests: the tool's process id (-1 when none) and the folder.
-    pid_t ToolPid() const { return pipe_.ToolPid(); }
-    const std::string& WorkFolder() const { return pipe_.FolderPath(); }
+    // The tool's pipe: its stall limit, and for tests its process and folder.
+    CToolFramePipe& Pipe() { return pipe_; }
 
 private:
     bool Start();

@@ -48,11 +48,8 @@ public:
 
     uint64_t Frames() const { return frames_; }
     bool ThumbnailMade() const { return thumbnailMade_; }
-    // How long the tool may give nothing before it counts as stalled.
-    void SetStallLimitMs(int ms) { pipe_.SetStallLimitMs(ms); }
-    // For tests: the tool's process id (-1 when none) and the folder.
-    pid_t ToolPid() const { return pipe_.ToolPid(); }
-    const std::string& WorkFolder() const { return pipe_.FolderPath(); }
+    // The tool's pipe: its stall limit, and for tests its process and folder.
+    CToolFramePipe& Pipe() { return pipe_; }
 
 private:
     bool Start();
