@@ -110,9 +110,12 @@ int OpenOutputFile(const std::string& path, std::string* why) {
     return OpenChecked(path, O_WRONLY | O_CREAT | O_TRUNC, FileUse::kFile, why);
 }
 
-bool CheckInputPath(const std::string& path, std::string* why) {
+// A path that names a regular file passes; with `absentPasses` one that
+// names nothing passes too.
+static bool CheckFilePath(const std::string& path, bool absentPasses, std::string* why) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
+        if (absentPasses && errno == ENOENT) return true;
         Tell(why, path + ": " + std::strerror(errno));
         return false;
     }
@@ -123,19 +126,9 @@ bool CheckInputPath(const std::string& path, std::string* why) {
     return true;
 }
 
-bool CheckOutputPath(const std::string& path, std::string* why) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return true;
-        Tell(why, path + ": " + std::strerror(errno));
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        Tell(why, WrongKind(path, st.st_mode, FileUse::kFile));
-        return false;
-    }
-    return true;
-}
+bool CheckInputPath(const std::string& path, std::string* why) { return CheckFilePath(path, false, why); }
+
+bool CheckOutputPath(const std::string& path, std::string* why) { return CheckFilePath(path, true, why); }
 
 bool WritesOntoCard(const std::string& path, const std::string& cardPath, std::string* why) {
     struct stat card {}, out {};

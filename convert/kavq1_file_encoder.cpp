@@ -30,6 +30,7 @@
 #include "convert/picture_run.h"
 #include "convert/plane_memory.h"
 #include "convert/tool_folder.h"
+#include "convert/tool_frame_pipe.h"
 #include "convert/tool_timing.h"
 
 namespace rk {
@@ -526,29 +527,19 @@ void KAVQ1FileEncoder::PictureComplete() {
 bool KAVQ1FileEncoder::ReadPicture() {
     if (padded_) return ReadPaddedPicture();
     Worker& w = *workers_[fillIndex_];
-    const int chromaIn = lumaBytes_ / 4;
-    struct Part {
-        uint8_t* base;
-        int begin, end;  // range of the tool's picture it takes
-    } parts[3] = {{w.lumaPlane, 0, lumaBytes_},
-                  {w.cbPlane, lumaBytes_, lumaBytes_ + chromaIn},
-                  {w.crPlane, lumaBytes_ + chromaIn, pictureBytes_}};
+    const size_t luma = size_t(lumaBytes_), chromaIn = luma / 4;
+    const FramePart parts[3] = {{w.lumaPlane, 0, luma},
+                                {w.cbPlane, luma, luma + chromaIn},
+                                {w.crPlane, luma + chromaIn, size_t(pictureBytes_)}};
     iovec iov[3];
-    int n = 0;
-    for (const Part& p : parts) {
-        if (w.received >= p.end) continue;
-        int from = std::max(w.received, p.begin);
-        iov[n].iov_base = p.base + (from - p.begin);
-        iov[n].iov_len = static_cast<size_t>(p.end - from);
-        ++n;
-    }
+    const int n = RestOfFrame(parts, 3, size_t(w.received), iov);
     ssize_t got = readv(videoPipe_, iov, n);
     if (got > 0) {
         if (expandRange_) {
-            const int from = w.received, to = w.received + static_cast<int>(got);
+            const size_t from = size_t(w.received), to = from + size_t(got);
             for (int i = 0; i < 3; ++i) {
-                const int b = std::max(from, parts[i].begin), e = std::min(to, parts[i].end);
-                if (b < e) ExpandToFullRange(parts[i].base + (b - parts[i].begin), size_t(e - b), i > 0);
+                const size_t b = std::max(from, parts[i].begin), e = std::min(to, parts[i].end);
+                if (b < e) ExpandToFullRange(parts[i].base + (b - parts[i].begin), e - b, i > 0);
             }
         }
         w.received += static_cast<int>(got);

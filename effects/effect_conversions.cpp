@@ -1,12 +1,10 @@
 #include "effects/effect_conversions.h"
 
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,13 +36,7 @@ constexpr size_t kStackWidth = kEffectWidth;
 constexpr size_t kStackRows = 1080 + 1080 + 540 + 360 + 360;
 constexpr size_t kStackBytes = kStackWidth * kStackRows;
 constexpr size_t kAlphaRow = 1080, kChromaRow = 2160, kPreviewRow = 2700, kPreviewAlphaRow = 3060;
-constexpr int kPollSliceMs = 100;
 constexpr const char* kStreamPipe = "frames.gray";
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Runs ffmpeg in the work folder; true when it ran and exited with 0.
 bool RunFfmpeg(const std::vector<std::string>& args, const CEffectWorkFolder& work) {
@@ -130,84 +122,45 @@ std::string EffectStreamGraph() {
 
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
 
-CEffectPictureStream::~CEffectPictureStream() { StopTool(); }
-
-void CEffectPictureStream::StopTool() {
-    if (pipe_ >= 0) ::close(pipe_);
-    pipe_ = -1;
-    if (tool_ && tool_->started && !tool_->Wait(0)) tool_->Terminate(200);
-    tool_.reset();
-    folder_.Remove();
-}
-
-pid_t CEffectPictureStream::ToolPid() const { return tool_ && tool_->started ? tool_->Pid() : -1; }
-
-bool CEffectPictureStream::Fail(const std::string& why) {
-    LogMessage(2, "CEffectPictureStream: %s", why.c_str());
-    failed_ = true;
-    if (cause_.empty()) cause_ = why;
-    StopTool();
-    return false;
-}
+CEffectPictureStream::~CEffectPictureStream() = default;
 
 bool CEffectPictureStream::Start() {
     started_ = true;
-    if (files_.empty()) return Fail("no pictures");
+    if (files_.empty()) return pipe_.Fail("no pictures");
     stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
-    if (!stack_) return Fail("out of memory");
-    if (!folder_.Create()) return Fail(folder_.Cause());
+    if (!stack_) return pipe_.Fail("out of memory");
+    if (!pipe_.MakeFolder()) return false;
     std::vector<std::string> input;
     std::string why;
-    if (!LinkPictureRun(folder_, files_, input, why)) return Fail(why);
-    const std::string fifo = folder_.MakeFifo(kStreamPipe);
-    if (fifo.empty()) return Fail("cannot make the picture pipe");
-    pipe_ = OpenFifoForReading(fifo);
-    if (pipe_ < 0) return Fail("cannot open the picture pipe");
+    if (!LinkPictureRun(pipe_.Folder(), files_, input, why)) return pipe_.Fail(why);
+    if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
     args.insert(args.end(), {"-filter_complex", EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
                              std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
-    tool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, folder_.Path());
-    if (!tool_->started) return Fail("the picture tool did not start");
+    if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
     LogMessage(2, "CEffectPictureStream: %zu pictures", files_.size());
     return true;
 }
 
-// One whole stacked picture from the pipe. A tool that ends first, or gives
-// nothing for the stall limit, fails the stream.
+// One whole stacked picture from the pipe.
 bool CEffectPictureStream::ReadStack() {
-    size_t received = 0;
-    int64_t lastMs = NowMs();
-    while (received < kStackBytes) {
-        ssize_t got = ::read(pipe_, stack_.get() + received, kStackBytes - received);
-        if (got > 0) {
-            received += size_t(got);
-            lastMs = NowMs();
-            continue;
-        }
-        if (got < 0 && errno != EAGAIN && errno != EINTR)
-            return Fail(std::string("picture pipe: ") + std::strerror(errno));
-        // Nothing to read (0 also before the tool has opened the pipe).
-        if (!tool_->started || tool_->Wait(0)) {
-            got = ::read(pipe_, stack_.get() + received, kStackBytes - received);
-            if (got > 0) {
-                received += size_t(got);
-                continue;
-            }
-            // The picture it stopped at is the one it could not read.
-            return Fail(files_[std::min(next_, files_.size() - 1)] + ": the picture tool could not read it (picture " +
-                        std::to_string(next_ + 1) + " of " + std::to_string(files_.size()) + ", exit code " +
-                        std::to_string(tool_->exitCode) + ")");
-        }
-        if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
-        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
-        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
+    switch (pipe_.ReadFrame(stack_.get(), kStackBytes)) {
+    case CToolFramePipe::Frame::kRead:
+        return true;
+    case CToolFramePipe::Frame::kToolEnded:
+        // The picture it stopped at is the one it could not read.
+        return pipe_.Fail(files_[std::min(next_, files_.size() - 1)] +
+                          ": the picture tool could not read it (picture " + std::to_string(next_ + 1) + " of " +
+                          std::to_string(files_.size()) + ", exit code " + std::to_string(pipe_.ExitCode()) + ")");
+    case CToolFramePipe::Frame::kFailed:
+        break;
     }
-    return true;
+    return false;
 }
 
 bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
-    if (failed_ || next_ >= files_.size()) return false;
+    if (pipe_.Failed() || next_ >= files_.size()) return false;
     if (!started_ && !Start()) return false;
     if (!ReadStack()) return false;
     const uint8_t* s = stack_.get();
@@ -224,7 +177,7 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
     }
     // The preview as AddPicture makes it: B, G, R and the transparency.
     auto picture = std::make_unique<CPicture>();
-    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return Fail("out of memory");
+    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return pipe_.Fail("out of memory");
     uint8_t* px = picture->Bits();
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* bgr = s + (kPreviewRow + r) * kStackWidth;
@@ -239,15 +192,8 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
     }
     stinger.Pictures().Add(std::move(picture));
     ++next_;
-    if (next_ == files_.size()) {
-        // Every picture is in: the tool must end, and end well.
-        const int64_t until = NowMs() + stallLimitMs_;
-        while (tool_->started && !tool_->Wait(kPollSliceMs) && NowMs() < until) {
-        }
-        if (tool_->started) return Fail("the picture tool did not end");
-        if (tool_->exitCode != 0) return Fail("the picture tool failed (exit code " + std::to_string(tool_->exitCode) + ")");
-        StopTool();
-    }
+    // Every picture is in: the tool must end, and end well.
+    if (next_ == files_.size()) return pipe_.Finish();
     return true;
 }
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "convert/pipe_folder.h"
+#include "convert/tool_frame_pipe.h"
 
 namespace rk {
 
-class CAppLaunch;
 class CStinger;
 
 // The private folder of one effect operation; removed with its contents.
@@ -72,28 +72,18 @@ public:
     // its planes into `planes` (as ConvertFrame; `planes.rgba` is not used).
     // False when the tool cannot start, fails, ends early or stalls.
     bool Next(CStinger& stinger, const EffectPlanes& planes);
-    const std::string& Cause() const { return cause_; }
-    // How long the tool may give nothing before it counts as stalled.
-    void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
-    // For tests: the tool's process id (-1 when none) and the folder.
-    pid_t ToolPid() const;
-    const std::string& WorkFolder() const { return folder_.Path(); }
+    const std::string& Cause() const { return pipe_.Cause(); }
+    // The tool's pipe: its stall limit, and for tests its process and folder.
+    CToolFramePipe& Pipe() { return pipe_; }
 
 private:
     bool Start();
     bool ReadStack();
-    bool Fail(const std::string& why);
-    void StopTool();
 
     std::vector<std::string> files_;
     size_t next_ = 0;
     bool started_ = false;
-    bool failed_ = false;
-    int stallLimitMs_ = 60000;
-    std::string cause_;
-    CPipeFolder folder_;
-    std::unique_ptr<CAppLaunch> tool_;
-    int pipe_ = -1;
+    CToolFramePipe pipe_{"CEffectPictureStream"};
     std::unique_ptr<uint8_t[]> stack_;  // one stacked picture from the tool
 };
 

@@ -1,13 +1,9 @@
 #include "effects/logo_source.h"
 
-#include <poll.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -19,7 +15,6 @@
 #include "codec/kvq1_decoder.h"
 #include "codec/kvq1_encoder.h"
 #include "codec/kvq1_format.h"
-#include "convert/app_launch.h"
 #include "convert/picture_filter.h"
 #include "convert/picture_run.h"
 #include "convert/tool_folder.h"
@@ -37,13 +32,7 @@ constexpr size_t kChroma = kLuma / 4;
 constexpr size_t kCodedLuma = size_t(kWidth) * kCodedHeight;  // to the encoder
 constexpr size_t kCodedChroma = kCodedLuma / 4;
 constexpr int kLogoBudgetSectors = kHdBudgetSectors;
-constexpr int kPollSliceMs = 100;
 constexpr const char* kPipeName = "logo.yuv";
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 }  // namespace
 
@@ -69,43 +58,23 @@ CLogoPictureSource::CLogoPictureSource(const LogoPictures& pictures, int repeat,
     frames_ = uint64_t(pictures_.paths.size()) * uint64_t(repeat_);
 }
 
-CLogoPictureSource::~CLogoPictureSource() { StopTool(); }
-
-void CLogoPictureSource::StopTool() {
-    if (pipe_ >= 0) ::close(pipe_);
-    pipe_ = -1;
-    if (tool_ && tool_->started && !tool_->Wait(0)) tool_->Terminate(200);
-    tool_.reset();
-    folder_.Remove();
-}
-
-pid_t CLogoPictureSource::ToolPid() const { return tool_ && tool_->started ? tool_->Pid() : -1; }
-
-bool CLogoPictureSource::Fail(const std::string& why) {
-    LogMessage(2, "CLogoPictureSource: %s", why.c_str());
-    failed_ = true;
-    if (cause_.empty()) cause_ = why;
-    StopTool();
-    return false;
-}
+CLogoPictureSource::~CLogoPictureSource() = default;
 
 bool CLogoPictureSource::Start() {
     started_ = true;
     const size_t m = pictures_.paths.size();
-    if (m == 0) return Fail("no pictures");
+    if (m == 0) return pipe_.Fail("no pictures");
     planes_.reset(new (std::nothrow) uint8_t[kCodedLuma + 2 * kCodedChroma]);
     encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
-    if (!planes_ || !encoder_) return Fail("out of memory");
+    if (!planes_ || !encoder_) return pipe_.Fail("out of memory");
     // The filler lines below the picture: luma black, chroma neutral.
     std::memset(planes_.get() + kLuma, 0, kCodedLuma - kLuma);
     std::memset(planes_.get() + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
     std::memset(planes_.get() + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
 
-    if (!folder_.Create()) return Fail(folder_.Cause());
-    const std::string fifo = folder_.MakeFifo(kPipeName);
-    if (fifo.empty()) return Fail("cannot make the picture pipe");
-    pipe_ = OpenFifoForReading(fifo);
-    if (pipe_ < 0) return Fail("cannot open the picture pipe");
+    if (!pipe_.MakeFolder()) return false;
+    const std::string fifo = pipe_.OpenPipe(kPipeName);
+    if (fifo.empty()) return false;
 
     std::vector<std::string> args = {"-nostdin", "-xerror"};
     if (pictures_.numbered && m > 1) {
@@ -113,67 +82,36 @@ bool CLogoPictureSource::Start() {
         // over it: one picture a frame, in order, up to the first gap.
         std::vector<std::string> input;
         std::string why;
-        if (!LinkPictureRun(folder_, pictures_.paths, input, why)) return Fail(why);
+        if (!LinkPictureRun(pipe_.Folder(), pictures_.paths, input, why)) return pipe_.Fail(why);
         args.insert(args.end(), input.begin(), input.end());
     } else {
-        const std::string source = folder_.LiteralName("source", pictures_.paths[0]);
-        if (source.empty()) return Fail("cannot link the picture");
+        const std::string source = pipe_.Folder().LiteralName("source", pictures_.paths[0]);
+        if (source.empty()) return pipe_.Fail("cannot link the picture");
         args.insert(args.end(), {"-i", source});
     }
     args.insert(args.end(), {"-filter_complex", LogoFilterGraph(true, limitedRange_), "-an", "-fps_mode", "passthrough",
                              "-frames:v", std::to_string(m), "-f", "rawvideo", "-y", fifo});
-    tool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, folder_.Path());
-    if (!tool_->started) return Fail("the picture tool did not start");
+    if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
     LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each", m, repeat_);
     return true;
 }
 
-// One whole picture from the pipe into the planes. A tool that ends first,
-// or gives nothing for the stall limit, fails the source.
+// One whole picture from the pipe into the planes: the tool's planes are
+// contiguous, ours have filler lines behind the luma and each chroma plane.
 bool CLogoPictureSource::ReadPicture() {
-    size_t received = 0;
-    const size_t total = kLuma + 2 * kChroma;
-    int64_t lastMs = NowMs();
-    while (received < total) {
-        struct Part {
-            uint8_t* base;
-            size_t begin, end;
-        } parts[3] = {{planes_.get(), 0, kLuma},
-                      {planes_.get() + kCodedLuma, kLuma, kLuma + kChroma},
-                      {planes_.get() + kCodedLuma + kCodedChroma, kLuma + kChroma, total}};
-        iovec iov[3];
-        int n = 0;
-        for (const Part& p : parts) {
-            if (received >= p.end) continue;
-            const size_t from = received > p.begin ? received : p.begin;
-            iov[n].iov_base = p.base + (from - p.begin);
-            iov[n].iov_len = p.end - from;
-            ++n;
-        }
-        ssize_t got = ::readv(pipe_, iov, n);
-        if (got > 0) {
-            received += size_t(got);
-            lastMs = NowMs();
-            continue;
-        }
-        if (got < 0 && errno != EAGAIN && errno != EINTR) return Fail(std::string("picture pipe: ") + std::strerror(errno));
-        // Nothing to read (0 also before the tool has opened the pipe): a
-        // tool that has ended gives nothing more once the pipe is drained; a
-        // live one silent too long has stalled.
-        if (!tool_->started || tool_->Wait(0)) {
-            got = ::readv(pipe_, iov, n);
-            if (got > 0) {
-                received += size_t(got);
-                continue;
-            }
-            return Fail("the picture tool ended before the last picture (exit code " + std::to_string(tool_->exitCode) +
-                        ")");
-        }
-        if (NowMs() - lastMs >= stallLimitMs_) return Fail("the picture tool stalled");
-        pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
-        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
+    const FramePart parts[3] = {{planes_.get(), 0, kLuma},
+                                {planes_.get() + kCodedLuma, kLuma, kLuma + kChroma},
+                                {planes_.get() + kCodedLuma + kCodedChroma, kLuma + kChroma, kLuma + 2 * kChroma}};
+    switch (pipe_.ReadFrame(parts, 3)) {
+    case CToolFramePipe::Frame::kRead:
+        return true;
+    case CToolFramePipe::Frame::kToolEnded:
+        return pipe_.Fail("the picture tool ended before the last picture (exit code " +
+                          std::to_string(pipe_.ExitCode()) + ")");
+    case CToolFramePipe::Frame::kFailed:
+        break;
     }
-    return true;
+    return false;
 }
 
 bool CLogoPictureSource::EncodeInto(uint8_t* slot, size_t bytes) {
@@ -182,30 +120,22 @@ bool CLogoPictureSource::EncodeInto(uint8_t* slot, size_t bytes) {
     const uint8_t* y = planes_.get();
     const uint8_t* cb = y + kCodedLuma;
     const uint8_t* cr = cb + kCodedChroma;
-    if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return Fail("the picture could not be coded");
+    if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return pipe_.Fail("the picture could not be coded");
     lastSlot_ = slot;
     return true;
 }
 
 int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
-    if (failed_) return -1;
+    if (pipe_.Failed()) return -1;
     if (produced_ >= frames_) return 0;
-    if (bytes < size_t(kLogoSlotClusters) * kClusterSize) return Fail("slot too small"), -1;
+    if (bytes < size_t(kLogoSlotClusters) * kClusterSize) return pipe_.Fail("slot too small"), -1;
     if (!started_ && !Start()) return -1;
     const uint64_t picture = produced_ / uint64_t(repeat_);
     if (produced_ % uint64_t(repeat_) == 0) {
         if (!ReadPicture() || !EncodeInto(slot, bytes)) return -1;
         if (picture == pictures_.paths.size() / 2) MakeThumbnail(slot);
-        if (picture + 1 == pictures_.paths.size()) {
-            // Every picture is in: the tool must end, and end well.
-            const int64_t until = NowMs() + stallLimitMs_;
-            while (tool_->started && !tool_->Wait(kPollSliceMs) && NowMs() < until) {
-            }
-            if (tool_->started) return Fail("the picture tool did not end"), -1;
-            if (tool_->exitCode != 0)
-                return Fail("the picture tool failed (exit code " + std::to_string(tool_->exitCode) + ")"), -1;
-            StopTool();
-        }
+        // Every picture is in: the tool must end, and end well.
+        if (picture + 1 == pictures_.paths.size() && !pipe_.Finish()) return -1;
     } else if (slot != lastSlot_) {
         // A repeat into another buffer than the last: code the planes again.
         if (!EncodeInto(slot, bytes)) return -1;

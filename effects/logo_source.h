@@ -19,13 +19,12 @@
 #include <memory>
 #include <string>
 
-#include "convert/pipe_folder.h"
+#include "convert/tool_frame_pipe.h"
 #include "effects/logo_sequence.h"
 #include "media/slot_stream.h"
 
 namespace rk {
 
-class CAppLaunch;
 class KVQ1Encoder;
 
 // The ffmpeg filter graph of the logo frame pictures: with `toYCbCr` the
@@ -45,23 +44,18 @@ public:
 
     // Slots need at least 33 Clusters; the rest behind them stays zero.
     int Next(uint8_t* slot, size_t bytes) override;
-    std::string Cause() const override { return cause_; }
+    std::string Cause() const override { return pipe_.Cause(); }
 
     uint64_t Frames() const { return frames_; }
     bool ThumbnailMade() const { return thumbnailMade_; }
-    // How long the tool may give nothing before it counts as stalled.
-    void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
-    // For tests: the tool's process id (-1 when none) and the folder.
-    pid_t ToolPid() const;
-    const std::string& WorkFolder() const { return folder_.Path(); }
+    // The tool's pipe: its stall limit, and for tests its process and folder.
+    CToolFramePipe& Pipe() { return pipe_; }
 
 private:
     bool Start();
     bool ReadPicture();
-    bool Fail(const std::string& why);
     bool EncodeInto(uint8_t* slot, size_t bytes);
     void MakeThumbnail(const uint8_t* slot);
-    void StopTool();
 
     LogoPictures pictures_;
     int repeat_ = 1;
@@ -70,14 +64,9 @@ private:
     bool thumbnailMade_ = false;
     uint64_t frames_ = 0;
     uint64_t produced_ = 0;
-    int stallLimitMs_ = 60000;
     bool started_ = false;
-    bool failed_ = false;
-    std::string cause_;
 
-    CPipeFolder folder_;
-    std::unique_ptr<CAppLaunch> tool_;
-    int pipe_ = -1;
+    CToolFramePipe pipe_{"CLogoPictureSource"};
     std::unique_ptr<uint8_t[]> planes_;  // luma 1920 x 1088, Cb and Cr 960 x 544
     std::unique_ptr<KVQ1Encoder> encoder_;
     const uint8_t* lastSlot_ = nullptr;

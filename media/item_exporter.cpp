@@ -108,14 +108,7 @@ bool AppendTrailing(IOperator& op, CSDCard& card, const ExportPlan& plan, int fd
 ExportOutcome ExportItem(IOperator& op, CSDCard& card, const ExportPlan& plan) {
     ExportOutcome out;
     out.result = OpResult::kFailed;  // until the pump says otherwise
-    {
-        // Never onto the card being read, whatever was answered before.
-        std::string why;
-        if (WritesOntoCard(plan.outputPath, card.Path(), &why)) {
-            ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
-            return out;
-        }
-    }
+    if (RefuseOutputOntoCard(op, plan.outputPath, card.Path())) return out;
     const EntryHead& head = plan.head;
     const uint32_t cpf = head.clustersPerFrame;
     const uint32_t readClusters = plan.readClusters > 0 ? uint32_t(plan.readClusters) : cpf;

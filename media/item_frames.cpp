@@ -36,6 +36,17 @@ bool Fail(std::string* why, const std::string& text) {
     return false;
 }
 
+bool InRange(int n, int count, const char* word, std::string* why) {
+    if (n >= 0 && n < count) return true;
+    return Fail(why, std::string("there is no ") + word + " " + std::to_string(n + 1));
+}
+
+// A free entry, or one whose slots cannot hold a frame, has nothing to play.
+bool HoldsFrames(const EntryHead& head, const std::string& name, std::string* why) {
+    if (head.Used() && head.clustersPerFrame >= 2) return true;
+    return Fail(why, name + " is empty");
+}
+
 // A logo's alpha is stored as grey: read back through the same step as
 // every colour, its green is the alpha.
 const uint8_t* GreyToAlpha() {
@@ -64,122 +75,136 @@ std::unique_ptr<CItemFrames> CItemFrames::Open(CSDCard& card, const PlayTarget& 
     }
     const CardDirectory& dir = card.Directory();
     const VideoMode& mode = VideoModeAt(card.VideoMode());
-    const int x = mode.clustersPerFrame;
     std::unique_ptr<CItemFrames> f(new CItemFrames(card));
     f->target_ = target;
     f->sizeClass_ = mode.sizeClass;
-    int rateCode = mode.frameRate;
-    int readClusters = x;
+    f->readClusters_ = mode.clustersPerFrame;
     const int n = target.number;
-    auto single = [&](const EntryHead& head, uint32_t start, uint32_t stride, const std::string& name) {
-        f->sources_.push_back({start, stride, name});
-        f->clips_.push_back({0, -1, 0, head.numFrames});
-        f->name_ = name;
-    };
-    auto outOfRange = [&](int count, const char* word) {
-        if (n >= 0 && n < count) return false;
-        Fail(why, std::string("there is no ") + word + " " + std::to_string(n + 1));
-        return true;
-    };
-    auto freeEntry = [&](const EntryHead& head, const std::string& name) {
-        if (head.Used() && head.clustersPerFrame >= 2) return false;
-        Fail(why, name + " is empty");
-        return true;
-    };
+    bool found = false;
     switch (target.kind) {
-    case PlayKind::kVideo: {
-        if (outOfRange(kVideoCount, "video")) return nullptr;
-        const EntryHead head = dir.Video(n);
-        if (freeEntry(head, Numbered("video", n))) return nullptr;
-        single(head, head.startCluster, head.clustersPerFrame, VideoName(dir, n));
-        f->clips_.back().video = n;
-        readClusters = std::min<int>(head.clustersPerFrame, x);
+    case PlayKind::kVideo:
+        found = f->FindVideo(dir, n, why);
         break;
-    }
-    case PlayKind::kStill: {
-        if (outOfRange(kStillCount, "still")) return nullptr;
-        const EntryHead head = dir.Still(n);
-        if (freeEntry(head, Numbered("still", n))) return nullptr;
-        single(EntryHead{head.startCluster, 1, head.clustersPerFrame}, head.startCluster, uint32_t(x),
-               Numbered("still", n));
+    case PlayKind::kStill:
+        found = f->FindStill(dir, n, mode.clustersPerFrame, why);
         break;
-    }
     case PlayKind::kEffect:
-    case PlayKind::kLogo: {
-        const bool logo = target.kind == PlayKind::kLogo;
-        const char* word = logo ? "logo" : "effect";
-        if (outOfRange(logo ? kLogoCount : kEffectCount, word)) return nullptr;
-        const EntryHead head = logo ? dir.Logo(n) : dir.Effect(n);
-        if (freeEntry(head, Numbered(word, n))) return nullptr;
-        single(head, head.startCluster, head.clustersPerFrame, Numbered(word, n));
-        f->sizeClass_ = 1;
-        f->hasAlpha_ = true;
-        f->logo_ = logo;
-        if (logo) rateCode = kLogoRateCode;
-        readClusters = std::min<int>(head.clustersPerFrame, kHdClusters);
+    case PlayKind::kLogo:
+        found = f->FindEffectOrLogo(dir, n, target.kind == PlayKind::kLogo, why);
+        break;
+    case PlayKind::kPlaylist:
+        found = target.titleCard ? f->FindTitleCard(dir, n, mode.clustersPerFrame, why) : f->FindPlaylist(dir, n, why);
         break;
     }
-    case PlayKind::kPlaylist: {
-        if (outOfRange(kPlaylistCount, "playlist")) return nullptr;
-        const int clips = std::min<int>(dir.ClipCount(n), kMaxClipsPerPlaylist);
-        if (target.titleCard) {
-            if (clips <= 0) {
-                Fail(why, Numbered("playlist", n) + " has no title card");
-                return nullptr;
-            }
-            const uint32_t at = card.Regions().TitleCluster(n);
-            single(EntryHead{at, 1, uint16_t(x)}, at, uint32_t(x), "title card of " + Numbered("playlist", n));
-            break;
-        }
-        f->name_ = Numbered("playlist", n);
-        f->end_ = dir.Loops(n) ? PlayEnd::kRepeat : PlayEnd::kStop;
-        int64_t first = 0;
-        for (int i = 0; i < clips; ++i) {
-            const int v = dir.Clip(n, i);
-            if (v < 0 || v >= kVideoCount) continue;
-            const EntryHead head = dir.Video(v);
-            // A clip whose video is gone plays as nothing, as on the device.
-            if (!head.Used() || head.clustersPerFrame < 2) continue;
-            f->clips_.push_back({i, v, first, head.numFrames});
-            f->sources_.push_back({head.startCluster, head.clustersPerFrame, VideoName(dir, v)});
-            first += head.numFrames;
-            readClusters = std::min<int>(readClusters, head.clustersPerFrame);
-        }
-        if (first == 0) {
-            Fail(why, f->name_ + " is empty");
-            return nullptr;
-        }
-        break;
-    }
-    }
-    for (const ClipSpan& c : f->clips_) f->frameCount_ += c.frames;
-    f->readClusters_ = readClusters;
-    const KVQ1Geometry g = KVQ1GeometryFor(f->sizeClass_);
-    f->width_ = f->logo_ ? g.width / 2 : g.width;
-    f->height_ = f->logo_ ? g.height / 2 : g.height;
-    if (!FrameRateFraction(NormaliseFrameRateCode(rateCode), f->rateNum_, f->rateDen_)) {
-        f->rateNum_ = 50;
-        f->rateDen_ = 1;
-    }
-    f->decoder_ = std::make_unique<KVQ1Decoder>();
-    f->slot_.assign(size_t(readClusters) * kClusterSize, 0);
-    f->planes_.assign(g.LumaBytes() + 2 * g.ChromaBytes(), 0);
-    if (target.kind == PlayKind::kEffect) {
-        // The marks of every frame, from the frame headers (the first
-        // Cluster behind each slot's head), for the marks drawn over it.
-        f->marks_.resize(size_t(f->frameCount_));
-        std::vector<uint8_t> cluster(kClusterSize);
-        const Source& s = f->sources_.front();
-        for (int64_t i = 0; i < f->frameCount_; ++i) {
-            EffectMarks& m = f->marks_[size_t(i)];
-            int error = 0;
-            const uint64_t at = (uint64_t(s.startCluster) + uint64_t(i) * s.strideClusters + 1) * kClusterSize;
-            if (!card.Device() || !card.Device()->ReadAt(at, cluster.data(), kClusterSize, error) ||
-                !GetEffectMarks(cluster.data(), m))
-                m.kind = -1;
-        }
-    }
+    if (!found) return nullptr;
+    f->PrepareReading(f->logo_ ? kLogoRateCode : mode.frameRate);
+    if (target.kind == PlayKind::kEffect) f->ReadEffectMarks();
     return f;
+}
+
+void CItemFrames::AddSingle(const EntryHead& head, uint32_t start, uint32_t stride, const std::string& name) {
+    sources_.push_back({start, stride, name});
+    clips_.push_back({0, -1, 0, head.numFrames});
+    name_ = name;
+}
+
+bool CItemFrames::FindVideo(const CardDirectory& dir, int n, std::string* why) {
+    if (!InRange(n, kVideoCount, "video", why)) return false;
+    const EntryHead head = dir.Video(n);
+    if (!HoldsFrames(head, Numbered("video", n), why)) return false;
+    AddSingle(head, head.startCluster, head.clustersPerFrame, VideoName(dir, n));
+    clips_.back().video = n;
+    readClusters_ = std::min<int>(head.clustersPerFrame, readClusters_);
+    return true;
+}
+
+// A still is one frame in a slot of the card's size.
+bool CItemFrames::FindStill(const CardDirectory& dir, int n, int slotClusters, std::string* why) {
+    if (!InRange(n, kStillCount, "still", why)) return false;
+    const EntryHead head = dir.Still(n);
+    if (!HoldsFrames(head, Numbered("still", n), why)) return false;
+    AddSingle(EntryHead{head.startCluster, 1, head.clustersPerFrame}, head.startCluster, uint32_t(slotClusters),
+              Numbered("still", n));
+    return true;
+}
+
+// Effects and logos are HD frames with alpha on every card.
+bool CItemFrames::FindEffectOrLogo(const CardDirectory& dir, int n, bool logo, std::string* why) {
+    const char* word = logo ? "logo" : "effect";
+    if (!InRange(n, logo ? kLogoCount : kEffectCount, word, why)) return false;
+    const EntryHead head = logo ? dir.Logo(n) : dir.Effect(n);
+    if (!HoldsFrames(head, Numbered(word, n), why)) return false;
+    AddSingle(head, head.startCluster, head.clustersPerFrame, Numbered(word, n));
+    sizeClass_ = 1;
+    hasAlpha_ = true;
+    logo_ = logo;
+    readClusters_ = std::min<int>(head.clustersPerFrame, kHdClusters);
+    return true;
+}
+
+// A playlist's title card: one frame in its own region, there only while
+// the playlist has clips.
+bool CItemFrames::FindTitleCard(const CardDirectory& dir, int n, int slotClusters, std::string* why) {
+    if (!InRange(n, kPlaylistCount, "playlist", why)) return false;
+    if (std::min<int>(dir.ClipCount(n), kMaxClipsPerPlaylist) <= 0)
+        return Fail(why, Numbered("playlist", n) + " has no title card");
+    const uint32_t at = card_.Regions().TitleCluster(n);
+    AddSingle(EntryHead{at, 1, uint16_t(slotClusters)}, at, uint32_t(slotClusters),
+              "title card of " + Numbered("playlist", n));
+    return true;
+}
+
+// A playlist's clips in order, one source each.
+bool CItemFrames::FindPlaylist(const CardDirectory& dir, int n, std::string* why) {
+    if (!InRange(n, kPlaylistCount, "playlist", why)) return false;
+    const int clips = std::min<int>(dir.ClipCount(n), kMaxClipsPerPlaylist);
+    name_ = Numbered("playlist", n);
+    end_ = dir.Loops(n) ? PlayEnd::kRepeat : PlayEnd::kStop;
+    int64_t first = 0;
+    for (int i = 0; i < clips; ++i) {
+        const int v = dir.Clip(n, i);
+        if (v < 0 || v >= kVideoCount) continue;
+        const EntryHead head = dir.Video(v);
+        // A clip whose video is gone plays as nothing, as on the device.
+        if (!head.Used() || head.clustersPerFrame < 2) continue;
+        clips_.push_back({i, v, first, head.numFrames});
+        sources_.push_back({head.startCluster, head.clustersPerFrame, VideoName(dir, v)});
+        first += head.numFrames;
+        readClusters_ = std::min<int>(readClusters_, head.clustersPerFrame);
+    }
+    if (first == 0) return Fail(why, name_ + " is empty");
+    return true;
+}
+
+// The frame count, picture size and rate, and the buffers of the reads.
+void CItemFrames::PrepareReading(int rateCode) {
+    for (const ClipSpan& c : clips_) frameCount_ += c.frames;
+    const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);
+    width_ = logo_ ? g.width / 2 : g.width;
+    height_ = logo_ ? g.height / 2 : g.height;
+    if (!FrameRateFraction(NormaliseFrameRateCode(rateCode), rateNum_, rateDen_)) {
+        rateNum_ = 50;
+        rateDen_ = 1;
+    }
+    decoder_ = std::make_unique<KVQ1Decoder>();
+    slot_.assign(size_t(readClusters_) * kClusterSize, 0);
+    planes_.assign(g.LumaBytes() + 2 * g.ChromaBytes(), 0);
+}
+
+// The marks of every frame of an effect, from the frame headers (the first
+// Cluster behind each slot's head), for the marks drawn over it.
+void CItemFrames::ReadEffectMarks() {
+    marks_.resize(size_t(frameCount_));
+    std::vector<uint8_t> cluster(kClusterSize);
+    const Source& s = sources_.front();
+    for (int64_t i = 0; i < frameCount_; ++i) {
+        EffectMarks& m = marks_[size_t(i)];
+        int error = 0;
+        const uint64_t at = (uint64_t(s.startCluster) + uint64_t(i) * s.strideClusters + 1) * kClusterSize;
+        if (!card_.Device() || !card_.Device()->ReadAt(at, cluster.data(), kClusterSize, error) ||
+            !GetEffectMarks(cluster.data(), m))
+            m.kind = -1;
+    }
 }
 
 const ClipSpan& CItemFrames::ClipAt(int64_t frame) const {
@@ -225,6 +250,13 @@ bool CItemFrames::ReadSlot(int64_t n) {
     return true;
 }
 
+CItemFrames::DecodedPlanes CItemFrames::Planes() {
+    const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);
+    uint8_t* y = planes_.data();
+    uint8_t* cb = y + g.LumaBytes();
+    return {y, cb, cb + g.ChromaBytes(), size_t(g.width), size_t(g.width / 2)};
+}
+
 FrameStatus CItemFrames::DecodeCurrent(int64_t n) {
     if (planesFrame_ == n && slotFrame_ == n) return planesOk_ ? FrameStatus::kOk : FrameStatus::kDamaged;
     planesOk_ = false;
@@ -243,11 +275,8 @@ FrameStatus CItemFrames::DecodeCurrent(int64_t n) {
         SetDamage(s->name + ": frame " + std::to_string(local) + " has a damaged frame header");
         return FrameStatus::kDamaged;
     }
-    const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);
-    uint8_t* y = planes_.data();
-    uint8_t* cb = y + g.LumaBytes();
-    uint8_t* cr = cb + g.ChromaBytes();
-    if (!decoder_->Decode(frame, slot_.size() - kClusterSize, y, cb, cr)) {
+    const DecodedPlanes p = Planes();
+    if (!decoder_->Decode(frame, slot_.size() - kClusterSize, p.y, p.cb, p.cr)) {
         SetDamage(s->name + ": frame " + std::to_string(local) + " does not decode (row " +
                   std::to_string(decoder_->FailedRow()) + ")");
         return FrameStatus::kDamaged;
@@ -265,11 +294,7 @@ FrameStatus CItemFrames::ReadFrame(int64_t n, RgbaFrame& out) {
         for (size_t i = 0; i < out.ByteSize(); i += 4) p[i] = p[i + 1] = p[i + 2] = 0, p[i + 3] = 255;
         return status;
     }
-    const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);
-    const uint8_t* y = planes_.data();
-    const uint8_t* cb = y + g.LumaBytes();
-    const uint8_t* cr = cb + g.ChromaBytes();
-    const size_t lumaStride = size_t(g.width), chromaStride = size_t(g.width / 2);
+    const auto [y, cb, cr, lumaStride, chromaStride] = Planes();
     const uint8_t* alpha = GreyToAlpha();
     for (int row = 0; row < height_; ++row) {
         const uint8_t* ys = y + size_t(row) * lumaStride;
@@ -304,11 +329,7 @@ FrameStatus CItemFrames::ReadYCbCr(int64_t n, YCbCrFrame& out) {
         std::fill(out.a.begin(), out.a.end(), uint8_t(0));
         return status;
     }
-    const KVQ1Geometry g = KVQ1GeometryFor(sizeClass_);
-    const uint8_t* y = planes_.data();
-    const uint8_t* cb = y + g.LumaBytes();
-    const uint8_t* cr = cb + g.ChromaBytes();
-    const size_t lumaStride = size_t(g.width), chromaStride = size_t(g.width / 2);
+    const auto [y, cb, cr, lumaStride, chromaStride] = Planes();
     const size_t cw = size_t(width_ / 2);
     const uint8_t* alpha = GreyToAlpha();
     for (int row = 0; row < height_; ++row) {

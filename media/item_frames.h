@@ -23,8 +23,10 @@
 
 namespace rk {
 
+class CardDirectory;
 class CSDCard;
 class KVQ1Decoder;
+struct EntryHead;
 
 // What is played. The card's own item kinds (card/card_item.h) have no
 // playlist; a playlist's title card is kind kPlaylist with `titleCard`.
@@ -139,7 +141,26 @@ private:
         uint32_t strideClusters = 0;
         std::string name;  // "video 3"
     };
+    // The coded frame's planes in `planes_`, and their strides.
+    struct DecodedPlanes {
+        uint8_t* y;
+        uint8_t* cb;
+        uint8_t* cr;
+        size_t lumaStride, chromaStride;
+    };
+
     explicit CItemFrames(CSDCard& card);
+    // The steps of Open: the item's slots (false, with `why`, when there is
+    // nothing to play), then what reading them needs.
+    void AddSingle(const EntryHead& head, uint32_t start, uint32_t stride, const std::string& name);
+    bool FindVideo(const CardDirectory& dir, int n, std::string* why);
+    bool FindStill(const CardDirectory& dir, int n, int slotClusters, std::string* why);
+    bool FindEffectOrLogo(const CardDirectory& dir, int n, bool logo, std::string* why);
+    bool FindTitleCard(const CardDirectory& dir, int n, int slotClusters, std::string* why);
+    bool FindPlaylist(const CardDirectory& dir, int n, std::string* why);
+    void PrepareReading(int rateCode);
+    void ReadEffectMarks();
+    DecodedPlanes Planes();
     bool Locate(int64_t n, const Source*& source, int64_t& local) const;
     bool ReadSlot(int64_t n);
     FrameStatus DecodeCurrent(int64_t n);

@@ -128,66 +128,78 @@ void OverBlack(YCbCrFrame& f) {
     f.a.clear();
 }
 
-RenderOutcome RenderItem(IOperator& op, CSDCard& card, const PlayTarget& target, const RenderOptions& options) {
-    RenderOutcome out;
-    out.result = OpResult::kFailed;  // until the render ends otherwise
-    std::string why;
-    // Never onto the card being read, whatever was answered before.
-    if (WritesOntoCard(options.outputPath, card.Path(), &why)) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
-        return out;
+namespace {
+
+// One render's run of ffmpeg: its private folder, the pictures' FIFO, the
+// tool, and how the run has gone so far.
+struct RenderRun {
+    IOperator& op;
+    const std::string& outputPath;
+    CPipeFolder folder;
+    std::string fifo, output;
+    std::unique_ptr<CAppLaunch> tool;
+    CFifoWriter pipe;
+    bool stopped = false, error = false;
+
+    void Fail(int id, const std::string& detail) {
+        ErrorWithDetail(op, id, detail);
+        error = true;
     }
+};
+
+// The item's frames, once the output is known to be writable and not on the
+// card; null when an error was shown.
+std::unique_ptr<CItemFrames> OpenForRender(IOperator& op, CSDCard& card, const PlayTarget& target,
+                                           const std::string& outputPath) {
+    if (RefuseOutputOntoCard(op, outputPath, card.Path())) return nullptr;
+    std::string why;
     std::unique_ptr<CItemFrames> frames = CItemFrames::Open(card, target, &why);
     if (!frames) {
         ErrorWithDetail(op, IDS_ERROR_READING_VIDEO, card.Path() + ": " + why);
-        return out;
+        return nullptr;
     }
-    if (!CheckOutputPath(options.outputPath, &why)) {
+    if (!CheckOutputPath(outputPath, &why)) {
         ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
-        return out;
+        return nullptr;
     }
-    const bool alpha = frames->HasAlpha() && options.prores;
-    const int64_t count = frames->FrameCount();
-    const int64_t frameBytes = int64_t(frames->Width()) * frames->Height() * (alpha ? 5 : 3) / 2;
-    op.BeginProgress(ProgressScale{count + 1, ProgressUnit::kFrames, frameBytes});
+    return frames;
+}
 
-    bool stopped = false, error = false;
-    auto failWith = [&](int id, const std::string& detail) {
-        ErrorWithDetail(op, id, detail);
-        error = true;
-    };
-    CPipeFolder folder;
-    std::string fifo, output;
-    if (!folder.Create() || (fifo = folder.MakeFifo(kVideoPipeName)).empty() ||
-        (output = folder.LiteralName("output", AbsolutePath(options.outputPath))).empty())
-        failWith(IDS_ERROR_WRITING_FILE, options.outputPath + ": no private working folder for ffmpeg");
+// The working folder with the FIFO and the whole sound, then ffmpeg reading
+// them; the run says how far it got.
+void StartRenderTool(CItemFrames& frames, bool alpha, bool prores, RenderRun& run) {
+    if (!run.folder.Create() || (run.fifo = run.folder.MakeFifo(kVideoPipeName)).empty() ||
+        (run.output = run.folder.LiteralName("output", AbsolutePath(run.outputPath))).empty())
+        run.Fail(IDS_ERROR_WRITING_FILE, run.outputPath + ": no private working folder for ffmpeg");
 
     bool sound = false;
-    if (!error && !WriteSound(op, *frames, folder.AddFile(kSoundFile), sound, stopped, why))
-        failWith(IDS_ERROR_WRITING_FILE, why);
+    std::string why;
+    if (!run.error && !WriteSound(run.op, frames, run.folder.AddFile(kSoundFile), sound, run.stopped, why))
+        run.Fail(IDS_ERROR_WRITING_FILE, why);
+    if (run.error || run.stopped) return;
+    run.tool = std::make_unique<CAppLaunch>(kToolFfmpeg,
+                                            RenderToolWords(frames.Width(), frames.Height(), frames.RateNum(),
+                                                            frames.RateDen(), alpha, prores, sound, kSoundFile,
+                                                            run.output),
+                                            false, run.folder.Path());
+    if (!run.tool->started)
+        run.Fail(IDS_ERROR_WRITING_FILE, run.outputPath + ": ffmpeg could not be started");
+    else if (!run.pipe.Open(run.fifo, *run.tool))
+        run.Fail(IDS_ERROR_WRITING_FILE, run.outputPath + ": ffmpeg did not open its picture input");
+}
 
-    std::unique_ptr<CAppLaunch> tool;
-    CFifoWriter pipe;
-    if (!error && !stopped) {
-        tool = std::make_unique<CAppLaunch>(kToolFfmpeg,
-                                            RenderToolWords(frames->Width(), frames->Height(), frames->RateNum(),
-                                                            frames->RateDen(), alpha, options.prores, sound,
-                                                            kSoundFile, output),
-                                            false, folder.Path());
-        if (!tool->started)
-            failWith(IDS_ERROR_WRITING_FILE, options.outputPath + ": ffmpeg could not be started");
-        else if (!pipe.Open(fifo, *tool))
-            failWith(IDS_ERROR_WRITING_FILE, options.outputPath + ": ffmpeg did not open its picture input");
-    }
+// Every frame into the FIFO as the decoder gives it (over black without
+// alpha), damaged ones black and counted, with progress and Stop.
+void SendFrames(CItemFrames& frames, bool alpha, RenderRun& run, RenderOutcome& out) {
     YCbCrFrame frame;
-    for (int64_t n = 0; n < count && !error && !stopped; ++n) {
-        if (op.PumpMessages()) {
-            stopped = true;
+    for (int64_t n = 0; n < frames.FrameCount() && !run.error && !run.stopped; ++n) {
+        if (run.op.PumpMessages()) {
+            run.stopped = true;
             break;
         }
-        const FrameStatus status = frames->ReadYCbCr(n, frame);
+        const FrameStatus status = frames.ReadYCbCr(n, frame);
         if (status != FrameStatus::kOk) {
-            if (out.damaged == 0) LogMessage(2, "RenderItem(): %s", frames->Damage().c_str());
+            if (out.damaged == 0) LogMessage(2, "RenderItem(): %s", frames.Damage().c_str());
             ++out.damaged;
         }
         if (!alpha) OverBlack(frame);
@@ -195,39 +207,65 @@ RenderOutcome RenderItem(IOperator& op, CSDCard& card, const PlayTarget& target,
                                 {frame.cb.data(), frame.cb.size()},
                                 {frame.cr.data(), frame.cr.size()},
                                 {frame.a.data(), frame.a.size()}};
-        if (!pipe.Write(parts, alpha ? 4 : 3)) {
-            failWith(IDS_ERROR_WRITING_FILE, options.outputPath + ": ffmpeg stopped taking pictures");
+        if (!run.pipe.Write(parts, alpha ? 4 : 3)) {
+            run.Fail(IDS_ERROR_WRITING_FILE, run.outputPath + ": ffmpeg stopped taking pictures");
             break;
         }
         ++out.frames;
-        op.SetProgress(n + 1, status != FrameStatus::kOk);
+        run.op.SetProgress(n + 1, status != FrameStatus::kOk);
     }
-    // Closing the pictures' FIFO ends ffmpeg's input: it finishes the file
-    // (a shorter one after a Stop) and ends.
-    pipe.Close();
-    if (tool && tool->started) {
-        if (!tool->Wait(stopped || error ? kFinishAfterStopMs : kFinishMs)) {
-            tool->Terminate(500);
-            if (!error && !stopped) failWith(IDS_ERROR_WRITING_FILE, options.outputPath + ": ffmpeg did not finish the file");
-        } else if (tool->exitCode != 0 && !error && !stopped) {
-            failWith(IDS_ERROR_WRITING_FILE,
-                     options.outputPath + ": ffmpeg ended with exit code " + std::to_string(tool->exitCode));
-        }
+}
+
+// Closing the pictures' FIFO ends ffmpeg's input: it finishes the file (a
+// shorter one after a Stop) and ends.
+void FinishRenderTool(RenderRun& run) {
+    run.pipe.Close();
+    if (!run.tool || !run.tool->started) return;
+    const bool cut = run.stopped || run.error;
+    if (!run.tool->Wait(cut ? kFinishAfterStopMs : kFinishMs)) {
+        run.tool->Terminate(500);
+        if (!cut) run.Fail(IDS_ERROR_WRITING_FILE, run.outputPath + ": ffmpeg did not finish the file");
+    } else if (run.tool->exitCode != 0 && !cut) {
+        run.Fail(IDS_ERROR_WRITING_FILE,
+                 run.outputPath + ": ffmpeg ended with exit code " + std::to_string(run.tool->exitCode));
     }
-    op.SetProgress(count + 1, error);
-    if (out.damaged > 0 && !error)
+}
+
+// The last progress step and the closing messages.
+void ReportRender(const CItemFrames& frames, const RenderRun& run, RenderOutcome& out) {
+    IOperator& op = run.op;
+    op.SetProgress(frames.FrameCount() + 1, run.error);
+    if (out.damaged > 0 && !run.error)
         op.ShowMessage(Message{kMsgNotice, kIconWarning,
                                std::to_string(out.damaged) + " damaged frame" + (out.damaged == 1 ? "" : "s") +
                                    " rendered black",
-                               frames->Damage()});
-    if (stopped) {
+                               frames.Damage()});
+    if (run.stopped) {
         MessageById(op, kMsgNotice, kIconWarning, IDS_OPERATION_ABORTED);
         out.result = OpResult::kStopped;
-    } else if (!error) {
+    } else if (!run.error) {
         MessageById(op, kMsgNotice, kIconInformation, IDS_READ_COMPLETED);
         out.result = OpResult::kDone;
     }
     op.EndProgress();
+}
+
+}  // namespace
+
+RenderOutcome RenderItem(IOperator& op, CSDCard& card, const PlayTarget& target, const RenderOptions& options) {
+    RenderOutcome out;
+    out.result = OpResult::kFailed;  // until the render ends otherwise
+    std::unique_ptr<CItemFrames> frames = OpenForRender(op, card, target, options.outputPath);
+    if (!frames) return out;
+    const bool alpha = frames->HasAlpha() && options.prores;
+    const int64_t frameBytes = int64_t(frames->Width()) * frames->Height() * (alpha ? 5 : 3) / 2;
+    op.BeginProgress(ProgressScale{frames->FrameCount() + 1, ProgressUnit::kFrames, frameBytes});
+
+    RenderRun run{op, options.outputPath};
+    StartRenderTool(*frames, alpha, options.prores, run);
+    SendFrames(*frames, alpha, run, out);
+    FinishRenderTool(run);
+    ReportRender(*frames, run, out);
     return out;
 }
 

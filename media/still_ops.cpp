@@ -113,11 +113,7 @@ OpOutcome ReadStillToFile(IOperator& op, CSDCard& card, int slot, const std::str
     const int sizeClass = VideoModeAt(card.VideoMode()).sizeClass;
     out.slot = slot;
     out.result = OpResult::kFailed;
-    std::string onCard;
-    if (WritesOntoCard(outputPath, card.Path(), &onCard)) {
-        ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, onCard);
-        return out;
-    }
+    if (RefuseOutputOntoCard(op, outputPath, card.Path())) return out;
     CSlotBuffer buffer;
     if (!buffer.Allocate(static_cast<size_t>(cpf) * kClusterSize)) {
         ErrorById(op, IDS_ERROR_WRITING_FILE);

@@ -8,6 +8,7 @@
 
 #include "base/log.h"
 #include "base/path_util.h"
+#include "base/safe_open.h"
 #include "base/string_ids.h"
 #include "base/texts.h"
 
@@ -75,6 +76,13 @@ void ErrorWithDetail(IOperator& op, int stringId, const std::string& detail) {
     Message m{kMsgNotice, kIconError, LoadText(stringId), detail};
     if (!detail.empty()) LogMessage(2, "%s (%s)", m.text.c_str(), detail.c_str());
     op.ShowMessage(m);
+}
+
+bool RefuseOutputOntoCard(IOperator& op, const std::string& outputPath, const std::string& cardPath) {
+    std::string why;
+    if (!WritesOntoCard(outputPath, cardPath, &why)) return false;
+    ErrorWithDetail(op, IDS_ERROR_WRITING_FILE, why);
+    return true;
 }
 
 std::string FileCause(const std::string& path, int errnum) {

@@ -200,6 +200,9 @@ bool ChooseOutputFile(IOperator& op, int titleId, int filterId, const std::strin
 // An error notice by string id with its detail: the file or card concerned
 // and the cause ("clips/intro.mp4: No such file or directory").
 void ErrorWithDetail(IOperator& op, int stringId, const std::string& detail);
+// Never onto the card being read, whatever was answered before: an output
+// that is the card, or lies on it, is refused with the error shown (true).
+bool RefuseOutputOntoCard(IOperator& op, const std::string& outputPath, const std::string& cardPath);
 // "PATH: strerror(errnum)", the usual detail of a failed file operation.
 std::string FileCause(const std::string& path, int errnum);
 

@@ -149,7 +149,7 @@ TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
         if (i == 0) {
             // The tool works in a private folder of its own.
             struct stat st {};
-            ASSERT_EQ(::stat(stream.WorkFolder().c_str(), &st), 0);
+            ASSERT_EQ(::stat(stream.Pipe().FolderPath().c_str(), &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0700u);
             EXPECT_EQ(y2[1920 * 10 + 10], 2);     // a transparent corner
             EXPECT_NE(y2[1920 * 540 + 960], 2);   // the opaque middle
@@ -163,8 +163,8 @@ TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
     EXPECT_NE(y2[1920 * 10 + 10], 2);  // the last picture has no alpha: nothing marked
     EXPECT_FALSE(stream.Next(streamed, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr}));
     // Once the last picture is in, the tool and its folder are gone.
-    EXPECT_EQ(stream.ToolPid(), -1);
-    EXPECT_TRUE(stream.WorkFolder().empty());
+    EXPECT_EQ(stream.Pipe().ToolPid(), -1);
+    EXPECT_TRUE(stream.Pipe().FolderPath().empty());
 
     // A damaged picture in the middle fails the stream by that picture (the
     // tool stops at the error; pictures still in its decoder go with it).
@@ -181,7 +181,7 @@ TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
     while (again.Next(broken, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr})) ++given;
     EXPECT_LE(given, 2u);
     EXPECT_FALSE(again.Cause().empty());
-    EXPECT_EQ(again.ToolPid(), -1);
+    EXPECT_EQ(again.Pipe().ToolPid(), -1);
 }
 
 TEST_F(EffectOpsTest, FromPicturesWithSoundReadBackAndAddedAgainFromTheFile) {

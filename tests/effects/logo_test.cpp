@@ -444,12 +444,12 @@ TEST_F(LogoTest, DyingOrStalledToolEndsTheAddAndRemovesItsFolder) {
         LogoPictures pictures = FindLogoPictures(pic, 10);
         uint8_t block[kThumbBlockBytes] = {};
         CLogoPictureSource source(pictures, 1, false, block);
-        source.SetStallLimitMs(500);
+        source.Pipe().SetStallLimitMs(500);
         std::vector<uint8_t> slot(kSlot33);
         EXPECT_EQ(source.Next(slot.data(), slot.size()), -1);
         EXPECT_FALSE(source.Cause().empty());
-        EXPECT_EQ(source.ToolPid(), -1);
-        EXPECT_TRUE(source.WorkFolder().empty());
+        EXPECT_EQ(source.Pipe().ToolPid(), -1);
+        EXPECT_TRUE(source.Pipe().FolderPath().empty());
         std::string where;
         ASSERT_TRUE(test::ReadFile(tools.File("ffmpeg.where"), where));
         EXPECT_EQ(where.rfind(TempFolder() + "/reelkeep-", 0), 0u) << where;
