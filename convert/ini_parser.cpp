@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <sys/types.h>
 #include <thread>
 
@@ -25,17 +26,24 @@ CINIParser::~CINIParser() {
 const char* CINIParser::GetValue(const char* section, const char* key) {
     value_[0] = 0;
     if (!file_ || !section || !key) return value_;
-    std::rewind(file_);
     const size_t sectionLen = std::strlen(section);
     const size_t keyLen = std::strlen(key);
     bool inSection = false;
+    long end = -1;  // where a selected block ends
+    if (!blockSection_.empty() && blockSection_ == section) {
+        if (blockBegin_ < 0 || std::fseek(file_, blockBegin_, SEEK_SET) != 0) return value_;
+        inSection = true;
+        end = blockEnd_;
+    } else {
+        std::rewind(file_);
+    }
     // Whole lines are read, however long and whatever bytes they hold: the
     // tail of a long line is never taken for a line of its own. Values keep
     // at most 255 characters.
     char* line = nullptr;
     size_t capacity = 0;
     ssize_t got;
-    while ((got = getline(&line, &capacity, file_)) > 0) {
+    while ((end < 0 || std::ftell(file_) < end) && (got = getline(&line, &capacity, file_)) > 0) {
         const size_t len = static_cast<size_t>(got);
         if (line[0] == '[') {
             if (inSection) break;
@@ -65,16 +73,61 @@ double CINIParser::GetDouble(const char* section, const char* key) {
 
 bool CINIParser::HasLine(const char* prefix) {
     if (!file_ || !prefix) return false;
-    std::rewind(file_);
+    long end = -1;
+    if (!blockSection_.empty()) {
+        if (blockBegin_ < 0 || std::fseek(file_, blockBegin_, SEEK_SET) != 0) return false;
+        end = blockEnd_;
+    } else {
+        std::rewind(file_);
+    }
     const size_t prefixLen = std::strlen(prefix);
     char* line = nullptr;
     size_t capacity = 0;
     ssize_t got;
     bool found = false;
-    while (!found && (got = getline(&line, &capacity, file_)) > 0)
+    while (!found && (end < 0 || std::ftell(file_) < end) && (got = getline(&line, &capacity, file_)) > 0)
         found = static_cast<size_t>(got) >= prefixLen && std::memcmp(line, prefix, prefixLen) == 0;
     std::free(line);
     return found;
+}
+
+bool CINIParser::SelectBlock(const char* section, const char* key, const char* value) {
+    blockSection_ = section ? section : "";
+    blockBegin_ = blockEnd_ = -1;
+    if (!file_ || !section || !key || !value) return false;
+    const std::string open = "[" + blockSection_ + "]", close = "[/" + blockSection_ + "]";
+    const std::string wanted = std::string(key) + "=" + value;
+    std::rewind(file_);
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t got;
+    long begin = -1;  // the block being read, when inside one
+    bool matched = false;
+    for (;;) {
+        const long at = std::ftell(file_);
+        got = getline(&line, &capacity, file_);
+        if (got <= 0) {
+            // An answer cut short ends its last block.
+            if (begin >= 0 && matched) blockBegin_ = begin, blockEnd_ = at;
+            break;
+        }
+        std::string_view text(line, size_t(got));
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+        if (begin < 0) {
+            if (text == open) begin = std::ftell(file_), matched = false;
+        } else if (text == close) {
+            if (matched) {
+                blockBegin_ = begin;
+                blockEnd_ = at;
+                break;
+            }
+            begin = -1;
+        } else if (text == wanted) {
+            matched = true;
+        }
+    }
+    std::free(line);
+    return blockBegin_ >= 0;
 }
 
 std::string CINIParser::GetWord(const char* section, const char* key) {

@@ -1,7 +1,8 @@
 #pragma once
 // CINIParser reads the captured output of a probe: "[SECTION]" lines and
 // "key=value" lines, as ffprobe writes them by default. Only the first
-// section of a name is searched, and a key matches only when "=" follows it
+// section of a name is searched (or the one block chosen with SelectBlock),
+// and a key matches only when "=" follows it
 // directly ("duration" does not match "duration_ts=...").
 #include <cstdio>
 #include <string>
@@ -35,9 +36,19 @@ public:
     // kind, so a key there can sit in the second section of a name).
     bool HasLine(const char* prefix);
 
+    // Narrows the reading to one block of a file that holds several of a
+    // name (ffprobe's [STREAM] ... [/STREAM], one per stream): the first
+    // block named `section` with a line `key`=`value`. From then on,
+    // GetValue of `section` reads that block, and HasLine looks only inside
+    // it; other sections read as before. False, and `section` reads as
+    // absent, when no block has that line.
+    bool SelectBlock(const char* section, const char* key, const char* value);
+
 private:
     FILE* file_ = nullptr;
     char value_[256] = {};
+    std::string blockSection_;
+    long blockBegin_ = -1, blockEnd_ = -1;  // -1: the named section is absent
 };
 
 }  // namespace rk

@@ -75,7 +75,9 @@ std::string PictureRateText(double rate) {
     return text;
 }
 
-constexpr const char* kPictureProbe = "-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"";
+// One probe of every stream: its first picture stream and its first sound
+// stream are read from the one answer (a probe is mostly the tool's start-up).
+constexpr const char* kSourceProbe = "-v quiet -show_entries format=duration -show_streams \"%s\"";
 constexpr const char* kSoundProbe = "-v quiet -show_streams -select_streams a:0 \"%s\"";
 
 // Waits for a started probe; the captured text is handed to `read` before
@@ -334,16 +336,14 @@ bool KAVQ1FileEncoder::ProbeSound() {
 bool KAVQ1FileEncoder::Probe(const std::string& source) {
     double streamDuration = 0, formatDuration = 0;
     long long taggedFrames = 0;
-    // Both probes run at once: each is mostly the tool's own start-up. The
-    // sound probe's answer counts only once the picture probe has opened
-    // the source; a still picture has no sound to ask about.
+    // A still picture has no sound to ask about.
     stillPicture_ = runPictures_ > 0 || IsStillPicture(source);
-    std::unique_ptr<CAppLaunch> soundProbe;
-    if (!stillPicture_)
-        soundProbe = std::make_unique<CAppLaunch>(kToolFfprobe, kSoundProbe,
-                                                  std::initializer_list<std::string>{toolSource_}, true, pipes_.Path());
-    CAppLaunch pictureProbe(kToolFfprobe, kPictureProbe, {toolSource_}, true, pipes_.Path());
-    bool ok = FinishProbe(pictureProbe, source, failure_, [&](CINIParser& p) {
+    CAppLaunch probe(kToolFfprobe, kSourceProbe, {toolSource_}, true, pipes_.Path());
+    int channels = 0;
+    bool ok = FinishProbe(probe, source, failure_, [&](CINIParser& p) {
+        if (!stillPicture_ && p.SelectBlock("STREAM", "codec_type", "audio"))
+            channels = static_cast<int>(p.GetInteger("STREAM", "channels"));
+        if (!p.SelectBlock("STREAM", "codec_type", "video")) return;
         sourcePicture_ = ReadSourcePicture(p);
         streamDuration = p.GetDouble("STREAM", "duration");
         formatDuration = p.GetDouble("FORMAT", "duration");
@@ -354,7 +354,6 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
         const std::string fault = stillPicture_ ? PictureFileFault(source) : std::string();
         if (!fault.empty()) failure_ = fault;
         else if (ok) failure_ = "it holds no picture";
-        if (soundProbe) soundProbe->Terminate(200);  // never leave it running
         return false;
     }
 
@@ -376,17 +375,10 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
     opened_ = frameCount_ > 0;
     if (!opened_) {
         failure_ = "ffprobe finds no duration and no frame count in it";
-        if (soundProbe) soundProbe->Terminate(200);
         return false;
     }
-
-    if (soundProbe) {
-        int channels = 0;
-        std::string ignored;  // without sound the video is still taken
-        if (FinishProbe(*soundProbe, source, ignored,
-                        [&](CINIParser& p) { channels = static_cast<int>(p.GetInteger("STREAM", "channels")); }))
-            hasAudio_ = channels > 0;
-    }
+    // Without sound the video is still taken.
+    hasAudio_ = channels > 0;
     LogMessage(2, "KAVQ1FileEncoder::Probe(): %dx%d, %d frames, %s", sourcePicture_.width, sourcePicture_.height,
                frameCount_, hasAudio_ ? "sound" : "no sound");
     return true;

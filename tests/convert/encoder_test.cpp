@@ -464,21 +464,22 @@ TEST_F(ToolFolderTest, MissingFfmpegMeansNoFrames) {
 
 TEST_F(ToolFolderTest, FrameCountFromTheTagWhenThereIsNoDuration) {
     test::WriteScript(tools.File("ffprobe"),
-                      "case \"$*\" in *v:0*) printf '[STREAM]\\nwidth=320\\nheight=240\\nduration=N/A\\n"
-                      "TAG:NUMBER_OF_FRAMES=7\\n[/STREAM]\\n[FORMAT]\\nduration=N/A\\n[/FORMAT]\\n';; esac");
+                      "printf '[STREAM]\\ncodec_type=video\\nwidth=320\\nheight=240\\nduration=N/A\\n"
+                      "TAG:NUMBER_OF_FRAMES=7\\n[/STREAM]\\n[FORMAT]\\nduration=N/A\\n[/FORMAT]\\n'");
     Link("ffmpeg", "/usr/bin/ffmpeg");
     KAVQ1FileEncoder enc(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
     ASSERT_TRUE(enc.IsOpened());
     EXPECT_EQ(enc.FrameCount(), 7);
-    EXPECT_FALSE(enc.HasAudio());  // the sound probe printed nothing
+    EXPECT_FALSE(enc.HasAudio());  // the probe shows no sound stream
 }
 
 TEST_F(ToolFolderTest, ProbeWithoutPictureSizeOrFailingDoesNotOpen) {
-    test::WriteScript(tools.File("ffprobe"), "printf '[STREAM]\\nwidth=320\\nduration=5\\n[/STREAM]\\n'");
+    test::WriteScript(tools.File("ffprobe"),
+                      "printf '[STREAM]\\ncodec_type=video\\nwidth=320\\nduration=5\\n[/STREAM]\\n'");
     Link("ffmpeg", "/usr/bin/ffmpeg");
     KAVQ1FileEncoder noHeight(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
     EXPECT_FALSE(noHeight.IsOpened());
-    test::WriteScript(tools.File("ffprobe"), "printf '[STREAM]\\nwidth=320\\nheight=240\\nduration=5\\n'; exit 1");
+    test::WriteScript(tools.File("ffprobe"), "printf '[STREAM]\\ncodec_type=video\\nwidth=320\\nheight=240\\nduration=5\\n'; exit 1");
     KAVQ1FileEncoder failing(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
     EXPECT_FALSE(failing.IsOpened());
 }

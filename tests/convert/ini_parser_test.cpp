@@ -48,6 +48,40 @@ TEST(CINIParser, ReadsTheFirstSectionOfANameOnly) {
     EXPECT_EQ(p.GetInteger("STREAM", "width"), 1920);
 }
 
+TEST(CINIParser, ASelectedBlockIsReadWholeAndAloneOthersAsBefore) {
+    // One probe of every stream: the sound first, then a rotated picture
+    // with its side data, then a second picture, then a cut-off answer.
+    const std::string probe =
+        "[STREAM]\nindex=0\ncodec_type=audio\nchannels=6\n[/STREAM]\n"
+        "[STREAM]\nindex=1\ncodec_type=video\nwidth=1920\n[SIDE_DATA]\n"
+        "side_data_type=Display Matrix\n[/SIDE_DATA]\n[/STREAM]\n"
+        "[STREAM]\nindex=2\ncodec_type=video\nwidth=640\n[/STREAM]\n"
+        "[FORMAT]\nduration=7.5\n[/FORMAT]\n"
+        "[STREAM]\ncodec_type=subtitle\nwidth=12";
+    test::TempDir dir;
+    test::WriteFile(dir.File("p.txt"), probe);
+    CINIParser p(dir.File("p.txt"));
+    ASSERT_TRUE(p.SelectBlock("STREAM", "codec_type", "video"));
+    EXPECT_EQ(p.GetInteger("STREAM", "width"), 1920);
+    EXPECT_EQ(p.GetInteger("STREAM", "index"), 1);
+    EXPECT_STREQ(p.GetValue("STREAM", "channels"), "");  // the sound's block is not read
+    EXPECT_TRUE(p.HasLine("side_data_type=Display Matrix"));
+    EXPECT_FALSE(p.HasLine("channels="));
+    EXPECT_DOUBLE_EQ(p.GetDouble("FORMAT", "duration"), 7.5);
+
+    ASSERT_TRUE(p.SelectBlock("STREAM", "codec_type", "audio"));
+    EXPECT_EQ(p.GetInteger("STREAM", "channels"), 6);
+    EXPECT_STREQ(p.GetValue("STREAM", "width"), "");
+    EXPECT_FALSE(p.HasLine("side_data_type="));  // the picture's side data is not the sound's
+
+    ASSERT_TRUE(p.SelectBlock("STREAM", "codec_type", "subtitle"));  // ends where the answer ends
+    EXPECT_EQ(p.GetInteger("STREAM", "width"), 12);
+    // "codec_type=vid" is not "codec_type=video"; nothing matches, nothing is read.
+    EXPECT_FALSE(p.SelectBlock("STREAM", "codec_type", "vid"));
+    EXPECT_STREQ(p.GetValue("STREAM", "width"), "");
+    EXPECT_FALSE(p.HasLine("width="));
+}
+
 TEST(CINIParser, MissingEmptyAndNonNumericValues) {
     test::TempDir dir;
     CINIParser missing(dir.File("absent.txt"));

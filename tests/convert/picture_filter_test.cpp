@@ -179,11 +179,11 @@ protected:
     SourcePicture Probe(const std::string& file) {
         std::string text;
         EXPECT_TRUE(test::RunTool("ffprobe",
-                                  "-v quiet -show_entries format=duration -show_streams -select_streams v:0 \"%s\"",
-                                  {file}, &text));
+                                  "-v quiet -show_entries format=duration -show_streams \"%s\"", {file}, &text));
         const std::string capture = dir.File("probe-" + std::to_string(runs++) + ".txt");
         test::WriteFile(capture, text);
         CINIParser parser(capture);
+        EXPECT_TRUE(parser.SelectBlock("STREAM", "codec_type", "video"));
         return ReadSourcePicture(parser);
     }
 
