@@ -8,6 +8,10 @@
 # RK_BENCH_ROUNDS (default 3) sets how many turns each table takes,
 # RK_BENCH_BASELINE another build folder to time in the same turns, and
 # RK_BENCH_WORK a folder that keeps the sources between runs.
+# The sources are BT.709, as HD and UHD video is made, so the import takes
+# its road without a colour conversion; RK_BENCH_SOURCE_MATRIX=bt601 makes
+# BT.601-tagged sources instead (the photographs' own matrix), which the
+# import converts to BT.709 in the picture process.
 # BUILD_DIR holds bin/reelkeep-cli (a RelWithDebInfo build). Wall time is
 # what the operator waits for; user+system CPU time is shown too, since a
 # shared machine skews wall time.
@@ -22,9 +26,17 @@ mkdir -p "$work"
 photos=/usr/share/backgrounds/gnome
 ff() { ffmpeg -nostdin -hide_banner -v error "$@"; }
 
-# A slideshow of photographs, each slowly panned, with a tone: 50 fps H.264.
+matrix=${RK_BENCH_SOURCE_MATRIX:-bt709}
+case $matrix in
+  bt709) tag=src709 ;;
+  bt601) tag=src ;;
+  *) echo "RK_BENCH_SOURCE_MATRIX: bt709 or bt601" >&2; exit 2 ;;
+esac
+
+# A slideshow of photographs, each slowly panned, with a tone: 50 fps H.264,
+# tagged with the matrix its samples were made with.
 make_source() {  # WIDTH HEIGHT SECONDS OUT
-  local w=$1 h=$2 s=$3 out=$4 per inputs=() chain="" i=0
+  local w=$1 h=$2 s=$3 out=$4 per inputs=() chain="" i=0 last="" tags=()
   local pics=(adwaita-l licorice-l wood-l truchet-l)
   per=$(awk -v s="$s" -v n=${#pics[@]} 'BEGIN { printf "%.3f", s / n }')
   for p in "${pics[@]}"; do
@@ -34,10 +46,17 @@ make_source() {  # WIDTH HEIGHT SECONDS OUT
     i=$((i + 1))
   done
   for ((k = 0; k < i; k++)); do chain+="[v$k]"; done
-  chain+="concat=n=$i:v=1:a=0[v]"
+  if [ "$matrix" = bt709 ]; then
+    # Through RGB, so that the scaler makes BT.709 samples (it does not
+    # convert between two Y'CbCr matrices).
+    chain=${chain//format=yuv420p/format=gbrp}
+    last=",scale=out_color_matrix=bt709:out_range=tv,format=yuv420p"
+    tags=(-colorspace bt709 -color_primaries bt709 -color_trc bt709)
+  fi
+  chain+="concat=n=$i:v=1:a=0$last[v]"
   ff -y "${inputs[@]}" -f lavfi -t "$s" -i "sine=frequency=440:sample_rate=48000" \
      -filter_complex "$chain" -map "[v]" -map "$i:a" -r 50 -c:v libx264 -preset fast -crf 18 -pix_fmt yuv420p \
-     -c:a aac -b:a 192k -ac 2 "$out"
+     "${tags[@]}" -c:a aac -b:a 192k -ac 2 "$out"
 }
 
 # Times one command: prints "WALL CPU" in seconds.
@@ -82,14 +101,14 @@ table() {  # FRAMES, then LABEL=COMMAND lines on standard input
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 for run in "1920 1080 $secs_hd 0" "3840 2160 $secs_4k 1"; do
   read -r w h s mode <<<"$run"
-  src=$work/src_${h}_${s}s.mp4
+  src=$work/${tag}_${h}_${s}s.mp4
   [ -f "$src" ] || make_source "$w" "$h" "$s" "$src"
   frames=$((s * 50))
   slot=$(( (h == 1080 ? 33 : 65) * 12288 ))
   # The MJPEG quantisers the import is measured against: 2 at 1920x1080,
   # 5 at 3840x2160 (RK_MJPEG_Q overrides both).
   q=${RK_MJPEG_Q:-$([ "$h" = 1080 ] && echo 2 || echo 5)}
-  echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs), $(nproc) cores, median of $rounds"
+  echo "== ${w}x${h}, $frames frames at 50 fps (H.264 + AAC from photographs, $matrix), $(nproc) cores, median of $rounds"
   table "$frames" <<EOF2
 ffmpeg decode only=ffmpeg -nostdin -v error -i "$src" -f null -
 reelkeep-cli encode --mode $mode --deinterlace off="$cli" encode "$src" "$work/out.kavq1" --mode "$mode" --deinterlace off --yes
@@ -106,7 +125,7 @@ done
 secs_px=${RK_BENCH_EXPORT_SECONDS:-2}
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 [ "$secs_px" -gt 0 ] || exit 0
-src=$work/src_1080_${secs_px}s.mp4
+src=$work/${tag}_1080_${secs_px}s.mp4
 [ -f "$src" ] || make_source 1920 1080 "$secs_px" "$src"
 "$cli" encode "$src" "$work/x.kavq1" --mode 0 --yes >/dev/null 2>&1
 ff -y -i "$src" -vf "fps=50,scale=1920:1080:out_range=pc" -an -pix_fmt yuv420p -f rawvideo "$work/x.yuv"
