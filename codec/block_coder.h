@@ -10,61 +10,63 @@
 namespace rk {
 
 // The writer of the coding passes: the same bits, overflow rule and bit count
-// as CBitstream, but it gathers up to 32 bits before storing them as one word
-// and takes whole symbols (up to 32 bits) in one call.
+// as CBitstream, but it takes whole symbols (up to 32 bits) in one call.
 //
 // CBitstream refuses the byte that would bring its stored count up to the
 // capacity, which happens exactly when the bits accepted reach 8 x capacity
 // (8 bits for a capacity of 0 or 1: the first byte is refused);
-// this writer applies the same test to every call, so Overflowed() and
-// TotalBits() agree with CBitstream after every call. Only complete bytes
-// below the capacity are ever stored.
+// WriteBits applies the same test to every call, so Overflowed() and
+// TotalBits() agree with CBitstream after every call, and it stores only
+// complete bytes below the capacity.
+//
+// Put, for the bits HasRoomFor vouched for, has no branch: it stores the
+// pending bits as one 8-byte word after every symbol and moves on by the
+// whole bytes among them. The word reaches up to 8 bytes past the last
+// complete byte (zeros behind the pending bits), which HasRoomFor keeps
+// below the capacity; whatever comes next is written over them.
 class CWordWriter {
 public:
     CWordWriter(uint8_t* buffer, int capacityBytes)
-        : out(buffer), capacityBits(int64_t(capacityBytes > 1 ? capacityBytes : 1) * 8) {}
+        : begin(buffer), out(buffer), capacityBits(int64_t(capacityBytes > 1 ? capacityBytes : 1) * 8) {}
 
     inline void WriteBits(uint32_t value, int count) {
         if (overflow) return;
-        if (total + count >= capacityBits) {
+        if (TotalBits() + count >= capacityBits) {
             overflow = true;
-            total = 0;
-            pending = 0;
             return;
         }
-        Put(uint32_t(uint64_t(value) & ((uint64_t(1) << count) - 1)), count);
+        acc = (acc << count) | (uint64_t(value) & ((uint64_t(1) << count) - 1));
+        pending += count;
+        for (; pending >= 8; pending -= 8) *out++ = uint8_t(acc >> (pending - 8));
     }
     // True when `bits` more bits are sure to be accepted: then Put may
     // replace WriteBits for them.
-    bool HasRoomFor(int bits) const { return !overflow && total + bits < capacityBits; }
+    bool HasRoomFor(int bits) const { return !overflow && TotalBits() + bits + 64 < capacityBits; }
     // WriteBits without the overflow test, for the bits HasRoomFor vouched
-    // for; `value` must have no bits set above `count`.
+    // for; 1 <= count <= 32, and `value` has no bits set above `count`.
     inline void Put(uint32_t value, int count) {
-        total += count;
         acc = (acc << count) | value;
-        pending += count;
-        if (pending >= 32) {
-            pending -= 32;
-            const uint32_t word = __builtin_bswap32(uint32_t(acc >> pending));  // most significant byte first
-            std::memcpy(out, &word, 4);
-            out += 4;
-        }
+        pending += count;  // at most 7 + 32: the word holds them all
+        const uint64_t word = __builtin_bswap64(acc << (64 - pending));  // most significant byte first
+        std::memcpy(out, &word, 8);
+        out += pending >> 3;
+        pending &= 7;
     }
-    int TotalBits() const { return int(total); }
+    int TotalBits() const { return overflow ? 0 : int((out - begin) * 8 + pending); }
     bool Overflowed() const { return overflow; }
     // Pads with zero bits to the next multiple of 32 bits (a whole word).
     void PadToWord() {
         if (overflow) return;
-        if (total % 8) WriteBits(0, int(8 - total % 8));
-        while (!overflow && total % 32) WriteBits(0, 8);
+        if (pending) WriteBits(0, 8 - pending);
+        while (!overflow && TotalBits() % 32) WriteBits(0, 8);
     }
     static constexpr int kMaxBits = 32;
 
 private:
+    uint8_t* begin;
     uint8_t* out;
-    uint64_t acc = 0;
-    int pending = 0;
-    int64_t total = 0;
+    uint64_t acc = 0;  // the pending bits are its low `pending` bits
+    int pending = 0;   // below 8 between calls
     int64_t capacityBits;
     bool overflow = false;
 };
@@ -103,23 +105,25 @@ inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(
 inline constexpr int kMaxBlockBits = 6 + 11 + 63 * 31 + 3;
 inline constexpr int kMaxMacroblockBits = 6 + 6 * kMaxBlockBits;
 
+// The code tables a block is coded with, fetched once by a caller that codes
+// many blocks.
+struct BlockCodeTables {
+    const LevelCode* levels = LevelCodes() + kMaxLevel;  // by level, or level + 2 kMaxLevel + 1 after a run
+    const VlcCode* runs = RunCodes();
+};
+
 // Writes one block: the DC difference d, then every nonzero level whose scan
 // position is set in `mask` (bit 0 is ignored), then end of block. The levels
 // are indexed by scan position, or by natural index (8 v + u) when Natural.
 // Unchecked: the caller made sure of room for kMaxBlockBits (HasRoomFor).
 template <bool Natural = false, bool Unchecked = false, class Writer>
-inline void WriteBlock(Writer& to, int d, const int16_t* levels, uint64_t mask) {
-    // Unchecked, the block is coded through a copy of the writer, which the
-    // compiler keeps in registers, and the writer takes the copy back at the end.
-    Writer& w = to;
+inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t* levels, uint64_t mask) {
     auto emit = [&w](uint32_t value, int count) {
         if constexpr (Unchecked)
             w.Put(value, count);
         else
             w.WriteBits(value, count);
     };
-    const LevelCode* levelCodes = LevelCodes() + kMaxLevel;
-    const VlcCode* runCodes = RunCodes();
     mask &= ~uint64_t(1);
     const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
     const VlcCode dcCode = kDcSizeCodes[s];
@@ -135,11 +139,33 @@ inline void WriteBlock(Writer& to, int d, const int16_t* levels, uint64_t mask) 
         // Code, sign and escape (at most 21 bits), then the run code (at
         // most 10). Without a run the level has codes of its own and the run
         // code is the empty one (RunCodes()[0]): no branch to mispredict.
-        const LevelCode c = levelCodes[(run ? 2 * kMaxLevel + 1 : 0) + levels[Natural ? kZigzag[i] : i]];
-        const VlcCode rc = runCodes[run];
+        const LevelCode c = t.levels[(run ? 2 * kMaxLevel + 1 : 0) + levels[Natural ? kZigzag[i] : i]];
+        const VlcCode rc = t.runs[run];
         emit((c.bits << rc.length) | rc.code, int(c.length) + rc.length);
     }
     emit(0b101, 3);
+}
+
+template <bool Natural = false, class Writer>
+inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
+    WriteBlock<Natural>(w, BlockCodeTables{}, d, levels, mask);
+}
+
+// The number of bits WriteBlock writes for the same block (levels by scan
+// position), without writing them.
+inline int BlockBits(const BlockCodeTables& t, int d, const int16_t* levels, uint64_t mask) {
+    mask &= ~uint64_t(1);
+    const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
+    int bits = kDcSizeCodes[s].length + s + 3;
+    int previous = 0;
+    while (mask) {
+        const int i = __builtin_ctzll(mask);
+        mask &= mask - 1;
+        const int run = i - previous - 1;
+        previous = i;
+        bits += int(t.levels[(run ? 2 * kMaxLevel + 1 : 0) + levels[i]].length) + t.runs[run].length;
+    }
+    return bits;
 }
 
 }  // namespace rk

@@ -70,24 +70,41 @@ void KVQ1Encoder::SetMultipliers() {
     }
 }
 
-template <class Writer>
-void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
-    w.WriteBits(uint32_t(quantiser - 1), 6);
+inline void KVQ1Encoder::QuantiseMacroblock(int macroblock, MacroblockLevels& out) {
     const int16_t* mb = Coefficients(macroblock);
-    alignas(32) int16_t levels[64];
     for (int b = 0; b < 6; ++b) {
         const int16_t* coef = mb + b * 64;
         const int c = kKVQ1BlockPlane[b];
-        const int d = coef[0] - dcPredictor[c];
+        out.dc[b] = coef[0] - dcPredictor[c];
         dcPredictor[c] = coef[0];
-        const uint64_t mask = kernels->quantiseToScan(coef, multipliers[c == 0 ? 0 : 1], levels);
-        // Away from the end of the budget no symbol can overflow, and the
-        // writer's test of every symbol is left out.
-        if (w.HasRoomFor(kMaxBlockBits))
-            WriteBlock<false, true>(w, d, levels, mask);
-        else
-            WriteBlock<false, false>(w, d, levels, mask);
+        out.mask[b] = kernels->quantiseToScan(coef, multipliers[c == 0 ? 0 : 1], out.levels[b]);
     }
+}
+
+template <class Writer>
+void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
+    MacroblockLevels q;
+    QuantiseMacroblock(macroblock, q);
+    if (w.HasRoomFor(kMaxMacroblockBits)) {
+        // Away from the end of the budget no symbol can overflow: the
+        // macroblock is coded without the writer's test of every symbol,
+        // through a copy that the compiler keeps in registers.
+        Writer local = w;
+        local.Put(uint32_t(quantiser - 1), 6);
+        for (int b = 0; b < 6; ++b) WriteBlock<false, true>(local, codeTables, q.dc[b], q.levels[b], q.mask[b]);
+        w = local;
+    } else {
+        w.WriteBits(uint32_t(quantiser - 1), 6);
+        for (int b = 0; b < 6; ++b) WriteBlock<false, false>(w, codeTables, q.dc[b], q.levels[b], q.mask[b]);
+    }
+}
+
+int KVQ1Encoder::MacroblockBits(int macroblock) {
+    MacroblockLevels q;
+    QuantiseMacroblock(macroblock, q);
+    int bits = 6;
+    for (int b = 0; b < 6; ++b) bits += BlockBits(codeTables, q.dc[b], q.levels[b], q.mask[b]);
+    return bits;
 }
 
 template <class Writer>
@@ -100,6 +117,28 @@ bool KVQ1Encoder::CodeTrial(uint8_t* output) {
         CodeMacroblock(w, k);
         k = (k + 1291) % total;
         if (w.TotalBits() > budgetBits) return false;
+    }
+    return true;
+}
+
+bool KVQ1Encoder::CountTrial() {
+    // CodeTrial with the bits counted: a writer over the whole budget
+    // overflows at the macroblock that brings its count to 8 x budgetBytes,
+    // and counts 0 from then on (so the sample passes); the later
+    // macroblocks still move the predictors on.
+    const int total = geometry.rows * geometry.columns;
+    const int64_t budgetBits = (int64_t(budgetBytes) * 8) / geometry.rows;
+    const int64_t capacityBits = int64_t(budgetBytes) * 8;
+    int64_t bits = 0;
+    bool overflow = false;
+    int k = 0;
+    for (int i = 0; i < geometry.columns; ++i) {
+        const int b = MacroblockBits(k);
+        k = (k + 1291) % total;
+        if (overflow) continue;
+        bits += b;
+        if (bits >= capacityBits) overflow = true;
+        else if (bits > budgetBits) return false;
     }
     return true;
 }
@@ -182,7 +221,7 @@ int KVQ1Encoder::Encode(uint32_t frameNumber, const uint8_t* luma, const uint8_t
     int lo = 1, hi = kKVQ1MaxQuantiser;
     while (lo != hi) {
         SetMultipliers();
-        const bool ok = referenceWriter ? CodeTrial<CReferenceWriter>(output) : CodeTrial<CWordWriter>(output);
+        const bool ok = referenceWriter ? CodeTrial<CReferenceWriter>(output) : CountTrial();
         if (ok) {
             hi = quantiser;
             quantiser = lo + (quantiser - lo) / 2;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/block_coder.h"
 #include "codec/kvq1_format.h"
 #include "codec/transforms.h"
 
@@ -50,10 +51,21 @@ public:
     void UseReferenceWriter(bool on) { referenceWriter = on; }
 
 private:
+    // A macroblock's DC differences (moving the predictors on) and levels.
+    struct MacroblockLevels {
+        alignas(64) int16_t levels[6][64];
+        uint64_t mask[6];
+        int dc[6];
+    };
+    // Everything codes at `quantiser` with `multipliers`. The trials of the
+    // plain writer code the sample (CodeTrial), those of the word writer
+    // only count its bits (CountTrial), for the same outcome.
     template <class Writer> bool CodeTrial(uint8_t* output);
+    bool CountTrial();
     template <class Writer> int CodeFrame(uint32_t frameNumber, uint8_t* output);
-    // Code at `quantiser` with `multipliers`.
+    void QuantiseMacroblock(int macroblock, MacroblockLevels& out);
     template <class Writer> void CodeMacroblock(Writer& w, int macroblock);
+    int MacroblockBits(int macroblock);
     template <class Writer> bool CodeRow(uint8_t* frame, int& used, int row);
     void WriteHeader(uint32_t frameNumber, uint8_t* frame) const;
     void SetRowEndPredictors(int row);
@@ -75,6 +87,7 @@ private:
     const uint8_t* planes[3] = {nullptr, nullptr, nullptr};
     int quantiser = 0;
     int passes = 0;
+    BlockCodeTables codeTables;
     int32_t dcPredictor[3] = {0, 0, 0};
     const TransformKernels* kernels = nullptr;
     bool referenceWriter = false;

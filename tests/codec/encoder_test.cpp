@@ -129,21 +129,29 @@ TEST(Encoder, FinalPassRetriesOneQuantiserHigher) {
     EXPECT_GT(wide.Encode(0, p.y.data(), p.cb.data(), p.cr.data(), big.data()), len);
 }
 
+// The word writer's encoder counts its trials' bits instead of writing them
+// and codes without the per-symbol test away from the end of the budget: the
+// frames must be those of the plain writer, which codes everything, also at a
+// budget of one sector, where the trials overflow their writer.
 TEST(Encoder, WordWriterGivesTheSameFramesAsCBitstream) {
     for (int sc : {1, 2}) {
         Planes p;
         std::string why;
         if (!LoadPhoto("pixels-l", sc, p, &why)) GTEST_SKIP() << why;
         Planes n = Noise(sc, 9);
-        KVQ1Encoder fast(sc, sc == 1 ? 768 : 1536, 50), ref(sc, sc == 1 ? 768 : 1536, 50);
-        ref.UseReferenceWriter(true);
-        std::vector<uint8_t> a(fast.BudgetBytes()), b(ref.BudgetBytes());
-        for (const Planes* pic : {&p, &n, &p}) {
-            const int la = fast.Encode(7, pic->y.data(), pic->cb.data(), pic->cr.data(), a.data());
-            const int lb = ref.Encode(7, pic->y.data(), pic->cb.data(), pic->cr.data(), b.data());
-            ASSERT_EQ(la, lb);
-            ASSERT_EQ(fast.LastQuantiser(), ref.LastQuantiser());
-            ASSERT_EQ(a, b);
+        for (int sectors : {sc == 1 ? 768 : 1536, 1}) {
+            if (sc == 2 && sectors == 1) continue;
+            KVQ1Encoder fast(sc, sectors, 50), ref(sc, sectors, 50);
+            ref.UseReferenceWriter(true);
+            std::vector<uint8_t> a(fast.BudgetBytes()), b(ref.BudgetBytes());
+            for (const Planes* pic : {&p, &n, &p}) {
+                const int la = fast.Encode(7, pic->y.data(), pic->cb.data(), pic->cr.data(), a.data());
+                const int lb = ref.Encode(7, pic->y.data(), pic->cb.data(), pic->cr.data(), b.data());
+                ASSERT_EQ(la, lb) << sectors;
+                ASSERT_EQ(fast.LastQuantiser(), ref.LastQuantiser());
+                ASSERT_EQ(fast.LastPasses(), ref.LastPasses());
+                ASSERT_EQ(a, b);
+            }
         }
     }
 }
