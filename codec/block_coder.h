@@ -36,7 +36,7 @@ public:
             return;
         }
         acc = (acc << count) | (uint64_t(value) & ((uint64_t(1) << count) - 1));
-        pending += count;
+        pending += unsigned(count);
         for (; pending >= 8; pending -= 8) *out++ = uint8_t(acc >> (pending - 8));
     }
     // True when `bits` more bits are sure to be accepted: then Put may
@@ -44,7 +44,7 @@ public:
     bool HasRoomFor(int bits) const { return !overflow && TotalBits() + bits + 64 < capacityBits; }
     // WriteBits without the overflow test, for the bits HasRoomFor vouched
     // for; 1 <= count <= 32, and `value` has no bits set above `count`.
-    inline void Put(uint32_t value, int count) {
+    inline void Put(uint32_t value, unsigned count) {
         acc = (acc << count) | value;
         pending += count;  // at most 7 + 32: the word holds them all
         const uint64_t word = __builtin_bswap64(acc << (64 - pending));  // most significant byte first
@@ -52,12 +52,12 @@ public:
         out += pending >> 3;
         pending &= 7;
     }
-    int TotalBits() const { return overflow ? 0 : int((out - begin) * 8 + pending); }
+    int TotalBits() const { return overflow ? 0 : int((out - begin) * 8 + int64_t(pending)); }
     bool Overflowed() const { return overflow; }
     // Pads with zero bits to the next multiple of 32 bits (a whole word).
     void PadToWord() {
         if (overflow) return;
-        if (pending) WriteBits(0, 8 - pending);
+        if (pending) WriteBits(0, int(8 - pending));
         while (!overflow && TotalBits() % 32) WriteBits(0, 8);
     }
     static constexpr int kMaxBits = 32;
@@ -66,7 +66,7 @@ private:
     uint8_t* begin;
     uint8_t* out;
     uint64_t acc = 0;  // the pending bits are its low `pending` bits
-    int pending = 0;   // below 8 between calls
+    uint64_t pending = 0;  // below 8 between calls
     int64_t capacityBits;
     bool overflow = false;
 };
@@ -118,11 +118,11 @@ struct BlockCodeTables {
 // Unchecked: the caller made sure of room for kMaxBlockBits (HasRoomFor).
 template <bool Natural = false, bool Unchecked = false, class Writer>
 inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t* levels, uint64_t mask) {
-    auto emit = [&w](uint32_t value, int count) {
+    auto emit = [&w](uint32_t value, unsigned count) {
         if constexpr (Unchecked)
             w.Put(value, count);
         else
-            w.WriteBits(value, count);
+            w.WriteBits(value, int(count));
     };
     mask &= ~uint64_t(1);
     const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
@@ -130,18 +130,23 @@ inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t
     const uint32_t dcBits = uint32_t(d >= 0 ? d : d + (1 << s) - 1) & ((1u << s) - 1u);
     emit((uint32_t(dcCode.code) << s) | dcBits, dcCode.length + s);
 
-    int previous = 0;
+    // Positions, runs and table offsets as 64-bit numbers: no widening in
+    // the loop.
+    const LevelCode* const levelCodes = t.levels;
+    const VlcCode* const runCodes = t.runs;
+    uint64_t previous = 0;
     while (mask) {
-        const int i = __builtin_ctzll(mask);
+        const uint64_t i = uint64_t(__builtin_ctzll(mask));
         mask &= mask - 1;
-        const int run = i - previous - 1;
+        const uint64_t run = i - previous - 1;
         previous = i;
         // Code, sign and escape (at most 21 bits), then the run code (at
         // most 10). Without a run the level has codes of its own and the run
         // code is the empty one (RunCodes()[0]): no branch to mispredict.
-        const LevelCode c = t.levels[(run ? 2 * kMaxLevel + 1 : 0) + levels[Natural ? kZigzag[i] : i]];
-        const VlcCode rc = t.runs[run];
-        emit((c.bits << rc.length) | rc.code, int(c.length) + rc.length);
+        const int64_t level = levels[Natural ? kZigzag[i] : i];
+        const LevelCode c = levelCodes[int64_t(run ? 2 * kMaxLevel + 1 : 0) + level];
+        const VlcCode rc = runCodes[run];
+        emit((c.bits << rc.length) | rc.code, c.length + rc.length);
     }
     emit(0b101, 3);
 }

@@ -85,17 +85,20 @@ template <class Writer>
 void KVQ1Encoder::CodeMacroblock(Writer& w, int macroblock) {
     MacroblockLevels q;
     QuantiseMacroblock(macroblock, q);
+    // A local copy, which no store through the writer can reach: the
+    // compiler keeps the pointers in registers.
+    const BlockCodeTables tables = codeTables;
     if (w.HasRoomFor(kMaxMacroblockBits)) {
         // Away from the end of the budget no symbol can overflow: the
         // macroblock is coded without the writer's test of every symbol,
         // through a copy that the compiler keeps in registers.
         Writer local = w;
         local.Put(uint32_t(quantiser - 1), 6);
-        for (int b = 0; b < 6; ++b) WriteBlock<false, true>(local, codeTables, q.dc[b], q.levels[b], q.mask[b]);
+        for (int b = 0; b < 6; ++b) WriteBlock<false, true>(local, tables, q.dc[b], q.levels[b], q.mask[b]);
         w = local;
     } else {
         w.WriteBits(uint32_t(quantiser - 1), 6);
-        for (int b = 0; b < 6; ++b) WriteBlock<false, false>(w, codeTables, q.dc[b], q.levels[b], q.mask[b]);
+        for (int b = 0; b < 6; ++b) WriteBlock<false, false>(w, tables, q.dc[b], q.levels[b], q.mask[b]);
     }
 }
 
