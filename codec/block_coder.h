@@ -99,6 +99,19 @@ private:
 
 inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
+// The size of a DC difference (the significant bits of its magnitude) and
+// its value bits (a negative d as d + 2^s - 1), without a branch on its sign
+// or on zero: the signs of the differences follow no pattern a predictor
+// could learn.
+inline int DcSize(int d) {
+    const uint32_t a = uint32_t(d < 0 ? -d : d);
+    return 31 - __builtin_clz((a << 1) | 1u);  // 0 for 0
+}
+inline uint32_t DcBits(int d, int s) {
+    const uint32_t low = (1u << s) - 1u;
+    return (uint32_t(d) + (uint32_t(d >> 31) & low)) & low;
+}
+
 // The most bits one block can take (the DC size code and 11 bits, 63 levels
 // of at most 31 bits with their runs, end of block) and one macroblock (its
 // quantiser and six blocks).
@@ -125,10 +138,9 @@ inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t
             w.WriteBits(value, int(count));
     };
     mask &= ~uint64_t(1);
-    const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
+    const int s = DcSize(d);
     const VlcCode dcCode = kDcSizeCodes[s];
-    const uint32_t dcBits = uint32_t(d >= 0 ? d : d + (1 << s) - 1) & ((1u << s) - 1u);
-    emit((uint32_t(dcCode.code) << s) | dcBits, dcCode.length + s);
+    emit((uint32_t(dcCode.code) << s) | DcBits(d, s), dcCode.length + s);
 
     // Positions, runs and table offsets as 64-bit numbers: no widening in
     // the loop.
@@ -160,7 +172,7 @@ inline void WriteBlock(Writer& w, int d, const int16_t* levels, uint64_t mask) {
 // position), without writing them.
 inline int BlockBits(const BlockCodeTables& t, int d, const int16_t* levels, uint64_t mask) {
     mask &= ~uint64_t(1);
-    const int s = SignificantBits(uint32_t(d < 0 ? -d : d));
+    const int s = DcSize(d);
     int bits = kDcSizeCodes[s].length + s + 3;
     int previous = 0;
     while (mask) {

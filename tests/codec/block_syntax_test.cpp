@@ -155,4 +155,18 @@ TEST(BlockSyntax, CountedAndUncheckedBlocksMatchTheWrittenOnes) {
         fast.PadToWord();
         ASSERT_EQ(a, b) << round;
     }
+    // Every DC difference, with a level after it.
+    for (int d = -2047; d <= 2047; ++d) {
+        alignas(32) int16_t levels[64] = {};
+        levels[2] = -3;
+        std::vector<uint8_t> a(512, 0), b(512, 0);
+        CReferenceWriter ref(a.data(), int(a.size()));
+        CWordWriter fast(b.data(), int(b.size()));
+        WriteBlock(ref, d, levels, uint64_t(1) << 2);
+        WriteBlock<false, true>(fast, tables, d, levels, uint64_t(1) << 2);
+        ASSERT_EQ(BlockBits(tables, d, levels, uint64_t(1) << 2), ref.TotalBits()) << d;
+        ref.PadToWord();
+        fast.PadToWord();
+        ASSERT_EQ(a, b) << d;
+    }
 }
