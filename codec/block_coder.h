@@ -97,8 +97,6 @@ private:
     CBitstream bs;
 };
 
-inline int SignificantBits(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
-
 // The size of a DC difference (the significant bits of its magnitude) and
 // its value bits (a negative d as d + 2^s - 1), without a branch on its sign
 // or on zero: the signs of the differences follow no pattern a predictor
