@@ -326,8 +326,12 @@ bool DecodeSliceWith(const SliceJob& job) {
             }
         }
         // Blocks in stream order: two upper luma, Cb, Cr, two lower luma.
+        // Each block has its own copy of the decoding steps, so that each
+        // has its own branches: where a block ends is data no predictor can
+        // know, but how long a luma block runs against a chroma one, or the
+        // first against the second, it partly learns.
         int32_t* predictors[6] = {&predictorY, &predictorY, &predictorCb, &predictorCr, &predictorY, &predictorY};
-#pragma GCC unroll 1
+#pragma GCC unroll 6
         for (int b = 0; b < 6; ++b) {
             typename K::Acc acc;
             if (!DecodeBlock<K>(r, tables, dequantiser[kKVQ1BlockPlane[b] == 0 ? 0 : 1], *predictors[b], acc))
