@@ -78,7 +78,7 @@ struct MemorySlice {
     static void Fill(Acc& a, float value) {
         for (float& f : a.v) f = value;
     }
-    static void Add(Acc& a, int position, int value) { AddImage(a.v, position, value); }
+    static void Add(Acc& a, const float*, int position, int value) { AddImage(a.v, position, value); }
     using Block = Acc;  // a decoded block until its macroblock is whole
     static void Save(const Acc& a, Block& out) { out = a; }
     static void StoreBlock(const Block& b, uint8_t* dst, int stride) { Store(b.v, dst, stride); }
@@ -109,6 +109,7 @@ struct DecodeTables {
     const AcDecodeEntry* ac16 = AcDecode16();
     const RunDecodeEntry* run7 = RunDecode7();
     const RunDecodeEntry* run10 = RunDecode10();
+    const float* basis = &g_tables.basis[0][0];
 };
 
 // One coefficient read piece by piece (AC code, sign, escape bits, run
@@ -179,16 +180,31 @@ struct Dequantiser {
     int32_t step, bias;
 };
 
+// The coefficient c at the position whose basis image lies `at` bytes into
+// the images: byte offsets, so that each address is one addition.
+template <class K>
+[[gnu::always_inline]] inline void AddCoefficient(typename K::Acc& acc, const DecodeTables& tables,
+                                                  const Dequantiser* dequantisers, int at, const Coefficient& c) {
+    Dequantiser dq;
+    static_assert(sizeof(Dequantiser) == 8);
+    std::memcpy(&dq, reinterpret_cast<const char*>(dequantisers) + (at >> 5), sizeof dq);
+    const int magnitude = (dq.step * c.magnitude + dq.bias) >> 5;
+    K::Add(acc, reinterpret_cast<const float*>(reinterpret_cast<const char*>(tables.basis) + at), at >> 8,
+           (magnitude ^ c.sign) - c.sign);
+}
+
 // One block into acc: the DC difference (added to the plane's predictor)
 // and the coefficients up to the end of block. False when the block fails.
 //
 // A coefficient takes at most 31 bits (a 16-bit code, the sign, 4 escape
 // bits, a 10-bit run code) and a DC difference 17, so with 32 bits in the
-// window the one-look-up tables, or for a longer code the unchecked pieces
-// road, read them without testing each piece; with fewer (the end of the
-// slice) the checked pieces road does, so a slice fails at the same place
-// either way. The checked road works on a copy of the reader, so that the
-// reader never has its address taken and stays in registers.
+// window the unchecked pieces road reads a code longer than the peek without
+// testing each piece; with fewer (the end of the slice) the checked pieces
+// road does, so a slice fails at the same place either way. A coefficient
+// table entry needs only its own bits, all within the peek, so it is taken
+// whenever the peek's 12 bits are there. The checked road works on a copy of
+// the reader, so that the reader never has its address taken and stays in
+// registers.
 template <class K>
 [[gnu::always_inline]] inline bool DecodeBlock(CSliceReader& r, const DecodeTables& tables,
                                                const Dequantiser* dequantisers, int32_t& predictor,
@@ -210,51 +226,65 @@ template <class K>
     K::Fill(acc, 128.0f + float(predictor) * g_tables.basis[0][0]);
 
     const CoefficientDecodeEntry* table = tables.coefficient;
-    int position = 0;  // of the previous coefficient
+    // The position of the previous coefficient times 256, the byte offset of
+    // its basis image: the image's address needs no step of its own.
+    int at = 0;
     for (;;) {
         // A look-up takes at most 12 bits, so after a fill (56 bits or
-        // more) three look-ups find their 32 bits without another; the
-        // pieces roads fill again after themselves.
+        // more) four look-ups find their bits without another. The pieces
+        // roads fill before and after themselves: they want 32 bits, or the
+        // checked road.
         r.Fill();
-#pragma GCC unroll 3
-        for (int k = 0; k < 3; ++k) {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
             Coefficient c;
-            if (r.Available() >= 32) [[likely]] {
-                // The entry as one word, its length in the low byte.
-                uint32_t e;
+            // The entry as one word, its length in the low byte.
+            uint32_t e = 0;
+            if (r.Available() >= kCoefficientPeekBits) [[likely]]
                 std::memcpy(&e, &table[r.Peek(kCoefficientPeekBits)], sizeof e);
-                if ((e & 0xFF) != 0) [[likely]] {
-                    r.Skip(int(e & 63));
-                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
-                } else if (const int before = int(e >> 24); before != 0) {
-                    // The level known, its run code after it.
-                    r.Skip(before);
-                    RunDecodeEntry re = tables.run7[r.Peek(7)];
-                    if (re.run == 0) re = tables.run10[r.Peek(10) & 0x3F];
-                    r.Skip(re.length);
-                    c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), 1 + re.run};
-                    r.Fill();
-                } else {
-                    ReadCoefficientPieces<false>(r, tables, c);
-                    r.Fill();
-                }
+            if ((e & 0xFF) != 0) [[likely]] {
+                r.Skip(int(e & 63));
+                c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
             } else {
-                CSliceReader slow = r;
-                if (!ReadCoefficientPieces<true>(slow, tables, c)) return false;
-                r = slow;
+                r.Fill();
+                if (r.Available() >= 32) {
+                    if (const int before = int(e >> 24); before != 0) {
+                        // The level known, its run code after it.
+                        r.Skip(before);
+                        RunDecodeEntry re = tables.run7[r.Peek(7)];
+                        if (re.run == 0) re = tables.run10[r.Peek(10) & 0x3F];
+                        r.Skip(re.length);
+                        c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), 1 + re.run};
+                    } else {
+                        ReadCoefficientPieces<false>(r, tables, c);
+                    }
+                } else {
+                    CSliceReader slow = r;
+                    if (!ReadCoefficientPieces<true>(slow, tables, c)) return false;
+                    r = slow;
+                }
                 r.Fill();
             }
-            position += c.advance;
-            if (position > 63) [[unlikely]]
-                return position >= kEndOfBlockAdvance;  // the end of block, or a run past the block's end
-            const Dequantiser dq = dequantisers[position];
-            const int magnitude = (dq.step * c.magnitude + dq.bias) >> 5;
-            K::Add(acc, position, (magnitude ^ c.sign) - c.sign);
+            at += c.advance << 8;
+            if (at > 63 << 8) [[unlikely]] {
+                // The end of block; a run past the block's end; or a last
+                // coefficient with the end of block after it (advance
+                // kEndOfBlockAdvance + run + 1), which saves the block's last
+                // look-up.
+                if (at < kEndOfBlockAdvance << 8) return false;
+                if (c.magnitude == 0) return true;
+                at -= kEndOfBlockAdvance << 8;
+                if (at > 63 << 8) return false;
+                AddCoefficient<K>(acc, tables, dequantisers, at, c);
+                return true;
+            }
+            AddCoefficient<K>(acc, tables, dequantisers, at, c);
         }
     }
 }
 
-// K provides: struct Acc; Fill(Acc&, float); Add(Acc&, position, value);
+// K provides: struct Acc; Fill(Acc&, float); Add(Acc&, basis image,
+// position, value);
 // struct Block; Save(const Acc&, Block&); and StoreBlock(const Block&, dst,
 // stride).
 template <class K>
@@ -296,8 +326,12 @@ bool DecodeSliceWith(const SliceJob& job) {
             }
         }
         // Blocks in stream order: two upper luma, Cb, Cr, two lower luma.
+        // Each block has its own copy of the decoding steps, so that each
+        // has its own branches: where a block ends is data no predictor can
+        // know, but how long a luma block runs against a chroma one, or the
+        // first against the second, it partly learns.
         int32_t* predictors[6] = {&predictorY, &predictorY, &predictorCb, &predictorCr, &predictorY, &predictorY};
-#pragma GCC unroll 1
+#pragma GCC unroll 6
         for (int b = 0; b < 6; ++b) {
             typename K::Acc acc;
             if (!DecodeBlock<K>(r, tables, dequantiser[kKVQ1BlockPlane[b] == 0 ? 0 : 1], *predictors[b], acc))

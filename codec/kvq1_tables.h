@@ -80,7 +80,10 @@ struct CoefficientDecodeEntry {
     uint8_t magnitude;
     int8_t sign;      // 0, or -1 for a negative level
     uint8_t advance;  // scan positions from the previous coefficient: run + 1;
-                      // kEndOfBlockAdvance for the end of block. With length 0:
+                      // kEndOfBlockAdvance for the end of block, and
+                      // kEndOfBlockAdvance + run + 1 for a coefficient with
+                      // the end of block after it (both within the peek,
+                      // the length counting both). With length 0:
                       // the bits of the level's code and sign when only its run
                       // code lies beyond the peek (magnitude and sign hold the
                       // level), else 0

@@ -185,11 +185,10 @@ struct ZmmSlice {
 #pragma GCC unroll 4
         for (auto& x : a.v) x = f;
     }
-    static inline void Add(Acc& a, int position, int value) {
+    static inline void Add(Acc& a, const float* b, int, int value) {
         // Converted in the vector: the same exact conversion as float(value)
         // without a scalar step and its broadcast.
         const __m512 s = _mm512_cvtepi32_ps(_mm512_set1_epi32(value));
-        const float* b = g_tables.basis[position];
 #pragma GCC unroll 4
         for (int i = 0; i < 4; ++i) a.v[i] = _mm512_add_ps(a.v[i], _mm512_mul_ps(s, _mm512_load_ps(b + 16 * i)));
     }

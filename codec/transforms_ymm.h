@@ -65,9 +65,8 @@ struct RegisterSlice {
         const __m256 f = _mm256_set1_ps(value);
         for (auto& x : a.v) x = f;
     }
-    static inline void Add(Acc& a, int position, int value) {
+    static inline void Add(Acc& a, const float* b, int, int value) {
         const __m256 s = _mm256_set1_ps(float(value));
-        const float* b = g_tables.basis[position];
         for (int i = 0; i < 8; ++i) a.v[i] = _mm256_add_ps(a.v[i], _mm256_mul_ps(s, _mm256_load_ps(b + 8 * i)));
     }
     struct Block {

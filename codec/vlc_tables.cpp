@@ -201,6 +201,16 @@ constexpr CoefficientTable BuildCoefficientTable() {
                 }
             }
     }
+    // A coefficient with the end of block right after it, both within the
+    // peek: one entry, its advance raised by kEndOfBlockAdvance.
+    const VlcCode eob = kTables.ac[kAcEndOfBlock];
+    for (uint32_t v = 0; v < (1u << N); ++v) {
+        CoefficientDecodeEntry& e = t.entries[v];
+        if (e.length == 0 || e.advance >= kEndOfBlockAdvance || e.length + eob.length > N) continue;
+        if (((v >> (N - e.length - eob.length)) & ((1u << eob.length) - 1)) != eob.code) continue;
+        e.length = uint8_t(e.length + eob.length);
+        e.advance = uint8_t(e.advance + kEndOfBlockAdvance);
+    }
     return t;
 }
 

@@ -170,6 +170,35 @@ TEST(ReferenceDecoder, FramesCutNearTheEndGiveTheSameVerdictAndRows) {
     for (size_t back = 37; back < 3000; back += 211) ExpectSameDecode(frame, len - back, 1, "cut in the last rows");
 }
 
+// A block's last coefficient and its end of block can come in one look-up;
+// the coefficient's position is checked all the same: a run that lands on 63
+// ends the block whole, one that passes it fails the block.
+TEST(ReferenceDecoder, LastCoefficientAndEndOfBlockInOneLookUp) {
+    for (const int from : {61, 62}) {
+        FrameBuilder f(1, 786432);
+        f.Slice(0, [&](CReferenceWriter& w) {
+            const VlcCode toFrom = RunCodes()[from - 2], one = RunCodes()[1];
+            for (int m = 0; m < f.g.columns; ++m) {
+                w.WriteBits(3, 6);
+                for (int b = 0; b < 6; ++b) {
+                    w.WriteBits(0b000, 3);                            // DC difference 0
+                    w.WriteBits(0b00, 2), w.WriteBits(0, 1);          // level 1 at position 1
+                    w.WriteBits(0b01, 2), w.WriteBits(1, 1);          // level -1 after a run: at `from`
+                    w.WriteBits(toFrom.code, toFrom.length);
+                    w.WriteBits(0b01, 2), w.WriteBits(0, 1);          // level 1 after a run of 1
+                    w.WriteBits(one.code, one.length);
+                    w.WriteBits(0b101, 3);                            // end of block
+                }
+            }
+        });
+        f.EmptyRowsFrom(1);
+        ExpectSameDecode(f.buf, f.buf.size(), 1, from == 61 ? "last at 63" : "last past 63");
+        Planes p = MakePlanes(1, 11, 22);
+        KVQ1Decoder dec;
+        EXPECT_EQ(dec.Decode(f.buf.data(), f.buf.size(), p.y.data(), p.cb.data(), p.cr.data()), from == 61);
+    }
+}
+
 // A slice of nothing but the long shapes: escape levels, levels whose codes
 // take 13 to 16 bits, long run codes and large DC differences, so that most
 // coefficients take the road for codes longer than the one-look-up peek.
