@@ -7,6 +7,7 @@
 // one-picture conversion the tool's start-up and its pipe.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "convert/plane_memory.h"
@@ -38,6 +39,26 @@ private:
 // `why` set, when zimg refuses or memory runs out.
 bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
                             std::string* why = nullptr);
+
+// RgbPlanesToFramePlanes kept ready for a run of pictures of one size: the
+// zimg graphs of the slices and their scratch memory are made once, so a
+// picture costs only its conversion.
+class CRgbFrameConverter {
+public:
+    CRgbFrameConverter();
+    ~CRgbFrameConverter();
+    CRgbFrameConverter(const CRgbFrameConverter&) = delete;
+    CRgbFrameConverter& operator=(const CRgbFrameConverter&) = delete;
+    // False, with `why` set, when the size is not a frame's (as
+    // CRgbPlanes::Create), zimg refuses or memory runs out.
+    bool Prepare(int width, int height, bool limitedRange, std::string* why = nullptr);
+    // As RgbPlanesToFramePlanes, for a picture of the prepared size.
+    bool Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why = nullptr);
+
+private:
+    struct Slices;
+    std::unique_ptr<Slices> slices_;
+};
 
 // The slices the tool's zimg filter cuts a picture of `height` lines into:
 // its filter threads (the processors this process may run on, plus one when

@@ -36,7 +36,20 @@ constexpr size_t kStackWidth = kEffectWidth;
 constexpr size_t kStackRows = 1080 + 1080 + 540 + 360 + 360;
 constexpr size_t kStackBytes = kStackWidth * kStackRows;
 constexpr size_t kAlphaRow = 1080, kChromaRow = 2160, kPreviewRow = 2700, kPreviewAlphaRow = 3060;
-constexpr const char* kStreamPipe = "frames.gray";
+constexpr const char* kStreamPipe = "frames.raw";
+
+// The stacked RGBA picture of one frame (see EffectRgbaStreamGraph): the
+// preview cut into bands of 120 rows, side by side below the frame.
+constexpr size_t kPreviewBands = 3;
+constexpr size_t kBandRows = size_t(kPreviewHeight) / kPreviewBands;
+static_assert(kPreviewBands * size_t(kPreviewWidth) == size_t(kEffectWidth));
+constexpr size_t kRgbaStackBytes = size_t(kEffectWidth) * (size_t(kEffectHeight) + kBandRows) * 4;
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+bool Aligned64(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
 
 // Runs ffmpeg in the work folder; true when it ran and exited with 0.
 bool RunFfmpeg(const std::vector<std::string>& args, const CEffectWorkFolder& work) {
@@ -120,6 +133,38 @@ std::string EffectStreamGraph() {
            "[yy][fa][uv][pbgr][pal]vstack=5,format=gray";
 }
 
+bool IsFrameSizedRgbPng(const std::string& path) {
+    // The tool chooses its decoder by the name, so the name must say PNG.
+    if (!ExtensionIs(path, ".png")) return false;
+    CFileHandle file(OpenInputFile(path));
+    if (file.fd < 0) return false;
+    // The signature, then the header chunk, which must come first: length
+    // 13, "IHDR", width, height, depth, colour type, compression, filter,
+    // interlace.
+    uint8_t h[29];
+    if (ReadWholeAt(file.fd, 0, h, sizeof h) != 1) return false;
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (std::memcmp(h, kSignature, 8) != 0 || BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
+        return false;
+    const uint8_t depth = h[24], colourType = h[25];
+    return BigEndian32(h + 16) == uint32_t(kEffectWidth) && BigEndian32(h + 20) == uint32_t(kEffectHeight) &&
+           depth == 8 && (colourType == 2 || colourType == 6) && h[26] == 0 && h[27] == 0 && h[28] <= 1;
+}
+
+std::string EffectRgbaStreamGraph() {
+    // The frame's chain is ConvertFrame's RGBA one: for an 8-bit RGB or RGBA
+    // picture of the frame's size it only moves samples. The preview is
+    // AddPicture's chain; the swap to RGBA order and the bands only move
+    // samples too.
+    const std::string band = std::to_string(kBandRows);
+    std::string g = "[0:v]split=2[p][f];"
+                    "[p]scale=640:360,format=bgra,scale,format=rgba,split=3[p0][p1][p2];";
+    for (size_t b = 0; b < kPreviewBands; ++b)
+        g += "[p" + std::to_string(b) + "]crop=640:" + band + ":0:" + std::to_string(b * kBandRows) + "[q" +
+             std::to_string(b) + "];";
+    return g + "[q0][q1][q2]hstack=3[pq];[f]scale=1920:1080,format=rgba[fq];[fq][pq]vstack";
+}
+
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
 
 CEffectPictureStream::~CEffectPictureStream() = default;
@@ -127,8 +172,14 @@ CEffectPictureStream::~CEffectPictureStream() = default;
 bool CEffectPictureStream::Start() {
     started_ = true;
     if (files_.empty()) return pipe_.Fail("no pictures");
-    stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
-    if (!stack_) return pipe_.Fail("out of memory");
+    convertsHere_ = std::all_of(files_.begin(), files_.end(), IsFrameSizedRgbPng);
+    stackBytes_ = convertsHere_ ? kRgbaStackBytes : kStackBytes;
+    if (!stack_.Allocate(stackBytes_)) return pipe_.Fail("out of memory");
+    if (convertsHere_) {
+        std::string why;
+        if (!rgb_.Create(kEffectWidth, kEffectHeight)) return pipe_.Fail("out of memory");
+        if (!converter_.Prepare(kEffectWidth, kEffectHeight, true, &why)) return pipe_.Fail(why);
+    }
     if (!pipe_.MakeFolder()) return false;
     std::vector<std::string> input;
     std::string why;
@@ -136,16 +187,17 @@ bool CEffectPictureStream::Start() {
     if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
-    args.insert(args.end(), {"-filter_complex", EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
+    args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
                              std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
-    LogMessage(2, "CEffectPictureStream: %zu pictures", files_.size());
+    LogMessage(2, "CEffectPictureStream: %zu pictures, frame planes made %s", files_.size(),
+               convertsHere_ ? "here" : "by the tool");
     return true;
 }
 
 // One whole stacked picture from the pipe.
 bool CEffectPictureStream::ReadStack() {
-    switch (pipe_.ReadFrame(stack_.get(), kStackBytes)) {
+    switch (pipe_.ReadFrame(stack_.Data(), stackBytes_)) {
     case CToolFramePipe::Frame::kRead:
         return true;
     case CToolFramePipe::Frame::kToolEnded:
@@ -159,13 +211,10 @@ bool CEffectPictureStream::ReadStack() {
     return false;
 }
 
-bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
-    if (pipe_.Failed() || next_ >= files_.size()) return false;
-    if (!started_ && !Start()) return false;
-    if (!ReadStack()) return false;
-    const uint8_t* s = stack_.get();
+// The frame planes out of the grey stack, luma 2 where the alpha is below 128.
+bool CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) {
+    const uint8_t* s = stack_.Data();
     const uint8_t* alpha = s + kAlphaRow * kStackWidth;
-    // Luma, with 2 where the frame's alpha is below 128.
     std::memcpy(p.y, s, kFramePixels);
     for (size_t i = 0; i < kFramePixels; ++i)
         if (alpha[i] < 128) p.y[i] = 2;
@@ -175,10 +224,37 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
         std::memcpy(p.cb + r * cw, row, cw);
         std::memcpy(p.cr + r * cw, row + cw, cw);
     }
-    // The preview as AddPicture makes it: B, G, R and the transparency.
-    auto picture = std::make_unique<CPicture>();
-    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return pipe_.Fail("out of memory");
-    uint8_t* px = picture->Bits();
+    return true;
+}
+
+// The frame planes made here from the RGBA frame, with the conversion the
+// tool's chain makes (zimg, the same slices), luma 2 where the alpha is
+// below 128.
+bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p) {
+    const uint8_t* rgba = stack_.Data();
+    rgb_.PutRgba(rgba, 0, kFramePixels);
+    const size_t chroma = kFramePixels / 4;
+    // zimg wants its planes on 64-byte boundaries; the caller's may not be.
+    const bool direct = Aligned64(p.y) && Aligned64(p.cb) && Aligned64(p.cr);
+    if (!direct && !planes_.Data() && !planes_.Allocate(kFramePixels + 2 * chroma)) return pipe_.Fail("out of memory");
+    uint8_t* y = direct ? p.y : planes_.Data();
+    uint8_t* cb = direct ? p.cb : y + kFramePixels;
+    uint8_t* cr = direct ? p.cr : cb + chroma;
+    std::string why;
+    if (!converter_.Convert(rgb_, y, cb, cr, &why)) return pipe_.Fail(why);
+    if (!direct) {
+        std::memcpy(p.y, y, kFramePixels);
+        std::memcpy(p.cb, cb, chroma);
+        std::memcpy(p.cr, cr, chroma);
+    }
+    for (size_t i = 0; i < kFramePixels; ++i)
+        if (rgba[4 * i + 3] < 128) p.y[i] = 2;
+    return true;
+}
+
+// The preview as AddPicture makes it: B, G, R and the transparency.
+void CEffectPictureStream::UnstackPreview(uint8_t* px) const {
+    const uint8_t* s = stack_.Data();
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* bgr = s + (kPreviewRow + r) * kStackWidth;
         const uint8_t* a = s + (kPreviewAlphaRow + r) * kStackWidth;
@@ -190,6 +266,33 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
             out[4 * x + 3] = a[x] < 128 ? 255 : 0;
         }
     }
+}
+
+// The same preview from the bands below the RGBA frame.
+void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
+    const uint8_t* bands = stack_.Data() + kFramePixels * 4;
+    const size_t rowBytes = size_t(kPreviewWidth) * 4;
+    for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
+        const uint8_t* in = bands + (r % kBandRows) * size_t(kEffectWidth) * 4 + (r / kBandRows) * rowBytes;
+        uint8_t* out = px + r * rowBytes;
+        for (size_t x = 0; x < rowBytes; x += 4) {
+            out[x] = in[x + 2];
+            out[x + 1] = in[x + 1];
+            out[x + 2] = in[x];
+            out[x + 3] = in[x + 3] < 128 ? 255 : 0;
+        }
+    }
+}
+
+bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
+    if (pipe_.Failed() || next_ >= files_.size()) return false;
+    if (!started_ && !Start()) return false;
+    if (!ReadStack()) return false;
+    if (!(convertsHere_ ? ConvertRgba(p) : UnstackPlanes(p))) return false;
+    auto picture = std::make_unique<CPicture>();
+    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return pipe_.Fail("out of memory");
+    if (convertsHere_) UnstackRgbaPreview(picture->Bits());
+    else UnstackPreview(picture->Bits());
     stinger.Pictures().Add(std::move(picture));
     ++next_;
     // Every picture is in: the tool must end, and end well.
