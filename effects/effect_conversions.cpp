@@ -167,14 +167,18 @@ std::string EffectRgbaStreamGraph() {
 
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
 
-CEffectPictureStream::~CEffectPictureStream() = default;
+CEffectPictureStream::~CEffectPictureStream() {
+    // The read under way ends with its picture (or the stall limit) before
+    // the pipe goes.
+    if (ahead_.valid()) ahead_.wait();
+}
 
 bool CEffectPictureStream::Start() {
     started_ = true;
     if (files_.empty()) return pipe_.Fail("no pictures");
     convertsHere_ = std::all_of(files_.begin(), files_.end(), IsFrameSizedRgbPng);
     stackBytes_ = convertsHere_ ? kRgbaStackBytes : kStackBytes;
-    if (!stack_.Allocate(stackBytes_)) return pipe_.Fail("out of memory");
+    if (!stack_[0].Allocate(stackBytes_) || !stack_[1].Allocate(stackBytes_)) return pipe_.Fail("out of memory");
     if (convertsHere_) {
         std::string why;
         if (!rgb_.Create(kEffectWidth, kEffectHeight)) return pipe_.Fail("out of memory");
@@ -187,17 +191,35 @@ bool CEffectPictureStream::Start() {
     if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
-    args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
-                             std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
+    args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an",
+                             "-fps_mode", "passthrough", "-frames:v", std::to_string(files_.size())});
+    // The RGBA pictures are larger: each goes into the FIFO in one write,
+    // not copied through the tool's output buffer first.
+    if (convertsHere_) args.insert(args.end(), {"-avioflags", "direct"});
+    args.insert(args.end(), {"-f", "rawvideo", "-y", kStreamPipe});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
     LogMessage(2, "CEffectPictureStream: %zu pictures, frame planes made %s", files_.size(),
                convertsHere_ ? "here" : "by the tool");
     return true;
 }
 
-// One whole stacked picture from the pipe.
-bool CEffectPictureStream::ReadStack() {
-    switch (pipe_.ReadFrame(stack_.Data(), stackBytes_)) {
+// The next stacked picture read into the other stack, on a thread of its
+// own, so that the tool can go on while this one is converted and coded.
+void CEffectPictureStream::ReadAhead() {
+    uint8_t* into = stack_[current_ ^ 1].Data();
+    auto read = [this, into] { return pipe_.ReadFrame(into, stackBytes_); };
+    try {
+        ahead_ = std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
+    }
+}
+
+// The picture read ahead, whole, as the current stack.
+bool CEffectPictureStream::TakeStack() {
+    const CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
+    current_ ^= 1;
+    switch (got) {
     case CToolFramePipe::Frame::kRead:
         return true;
     case CToolFramePipe::Frame::kToolEnded:
@@ -208,12 +230,12 @@ bool CEffectPictureStream::ReadStack() {
     case CToolFramePipe::Frame::kFailed:
         break;
     }
-    return false;
+    return pipe_.Fail("the picture tool's pipe failed");
 }
 
 // The frame planes out of the grey stack, luma 2 where the alpha is below 128.
-bool CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) {
-    const uint8_t* s = stack_.Data();
+void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
+    const uint8_t* s = Stack();
     const uint8_t* alpha = s + kAlphaRow * kStackWidth;
     std::memcpy(p.y, s, kFramePixels);
     for (size_t i = 0; i < kFramePixels; ++i)
@@ -224,24 +246,25 @@ bool CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) {
         std::memcpy(p.cb + r * cw, row, cw);
         std::memcpy(p.cr + r * cw, row + cw, cw);
     }
-    return true;
 }
 
 // The frame planes made here from the RGBA frame, with the conversion the
 // tool's chain makes (zimg, the same slices), luma 2 where the alpha is
 // below 128.
-bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p) {
-    const uint8_t* rgba = stack_.Data();
+bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) {
+    const uint8_t* rgba = Stack();
     rgb_.PutRgba(rgba, 0, kFramePixels);
     const size_t chroma = kFramePixels / 4;
     // zimg wants its planes on 64-byte boundaries; the caller's may not be.
     const bool direct = Aligned64(p.y) && Aligned64(p.cb) && Aligned64(p.cr);
-    if (!direct && !planes_.Data() && !planes_.Allocate(kFramePixels + 2 * chroma)) return pipe_.Fail("out of memory");
+    if (!direct && !planes_.Data() && !planes_.Allocate(kFramePixels + 2 * chroma)) {
+        why = "out of memory";
+        return false;
+    }
     uint8_t* y = direct ? p.y : planes_.Data();
     uint8_t* cb = direct ? p.cb : y + kFramePixels;
     uint8_t* cr = direct ? p.cr : cb + chroma;
-    std::string why;
-    if (!converter_.Convert(rgb_, y, cb, cr, &why)) return pipe_.Fail(why);
+    if (!converter_.Convert(rgb_, y, cb, cr, &why)) return false;
     if (!direct) {
         std::memcpy(p.y, y, kFramePixels);
         std::memcpy(p.cb, cb, chroma);
@@ -254,7 +277,7 @@ bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p) {
 
 // The preview as AddPicture makes it: B, G, R and the transparency.
 void CEffectPictureStream::UnstackPreview(uint8_t* px) const {
-    const uint8_t* s = stack_.Data();
+    const uint8_t* s = Stack();
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* bgr = s + (kPreviewRow + r) * kStackWidth;
         const uint8_t* a = s + (kPreviewAlphaRow + r) * kStackWidth;
@@ -270,7 +293,7 @@ void CEffectPictureStream::UnstackPreview(uint8_t* px) const {
 
 // The same preview from the bands below the RGBA frame.
 void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
-    const uint8_t* bands = stack_.Data() + kFramePixels * 4;
+    const uint8_t* bands = Stack() + kFramePixels * 4;
     const size_t rowBytes = size_t(kPreviewWidth) * 4;
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* in = bands + (r % kBandRows) * size_t(kEffectWidth) * 4 + (r / kBandRows) * rowBytes;
@@ -285,12 +308,27 @@ void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
 }
 
 bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
-    if (pipe_.Failed() || next_ >= files_.size()) return false;
-    if (!started_ && !Start()) return false;
-    if (!ReadStack()) return false;
-    if (!(convertsHere_ ? ConvertRgba(p) : UnstackPlanes(p))) return false;
+    if (next_ >= files_.size()) return false;
+    if (!started_) {
+        if (!Start()) return false;
+        ReadAhead();
+    }
+    // A failure stops the tool and ends the stream, with no read under way
+    // (and none after it).
+    if (!ahead_.valid() || !TakeStack()) return false;
+    if (next_ + 1 < files_.size()) ReadAhead();
+    std::string why;
     auto picture = std::make_unique<CPicture>();
-    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return pipe_.Fail("out of memory");
+    if (convertsHere_) {
+        if (!ConvertRgba(p, why)) why = why.empty() ? "the frame cannot be converted" : why;
+    } else {
+        UnstackPlanes(p);
+    }
+    if (why.empty() && !picture->Create(kPreviewWidth, kPreviewHeight)) why = "out of memory";
+    if (!why.empty()) {
+        if (ahead_.valid()) ahead_.get();
+        return pipe_.Fail(why);
+    }
     if (convertsHere_) UnstackRgbaPreview(picture->Bits());
     else UnstackPreview(picture->Bits());
     stinger.Pictures().Add(std::move(picture));

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,9 +93,11 @@ public:
 
 private:
     bool Start();
-    bool ReadStack();
-    bool UnstackPlanes(const EffectPlanes& planes);
-    bool ConvertRgba(const EffectPlanes& planes);
+    void ReadAhead();
+    bool TakeStack();
+    const uint8_t* Stack() const { return stack_[current_].Data(); }
+    void UnstackPlanes(const EffectPlanes& planes) const;
+    bool ConvertRgba(const EffectPlanes& planes, std::string& why);
     void UnstackPreview(uint8_t* bgra) const;
     void UnstackRgbaPreview(uint8_t* bgra) const;
 
@@ -104,7 +107,12 @@ private:
     bool convertsHere_ = false;
     size_t stackBytes_ = 0;
     CToolFramePipe pipe_{"CEffectPictureStream"};
-    CPlaneMemory stack_;  // one stacked picture from the tool
+    // Two stacked pictures from the tool: the one being unstacked and the
+    // next, read meanwhile (`ahead_`; the pipe is not touched otherwise
+    // while that read runs).
+    CPlaneMemory stack_[2];
+    int current_ = 0;
+    std::future<CToolFramePipe::Frame> ahead_;
     CRgbPlanes rgb_;      // the frame's R, G and B planes, when converted here
     CRgbFrameConverter converter_;
     CPlaneMemory planes_;  // aligned planes for zimg when the caller's are not
