@@ -4,6 +4,7 @@
 // and the card pulled at every write.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -237,6 +238,21 @@ TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
         EXPECT_EQ(stream.Pipe().ToolPid(), -1);
         EXPECT_TRUE(stream.Pipe().FolderPath().empty());
     }
+    // Left after its first picture (the operator stopped): the read under
+    // way ends, and the tool and its folder go with the stream.
+    std::string leftFolder;
+    pid_t leftTool = -1;
+    {
+        CStinger s(all[0]);
+        CEffectPictureStream left(std::vector<std::string>(all.begin(), all.begin() + 3));
+        ASSERT_TRUE(left.Next(s, unaligned)) << left.Cause();
+        leftFolder = left.Pipe().FolderPath();
+        leftTool = left.Pipe().ToolPid();
+    }
+    ASSERT_GT(leftTool, 0);
+    EXPECT_FALSE(test::FileExists(leftFolder));
+    EXPECT_NE(::kill(leftTool, 0), 0);
+
     // The soft alpha is keyed: a transparent corner and the opaque middle;
     // the last picture has no alpha, so nothing is marked.
     EXPECT_EQ(planes[1][1920 * 10 + 10], 2);
