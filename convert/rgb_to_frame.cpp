@@ -45,16 +45,29 @@ bool CRgbPlanes::Create(int width, int height) {
 }
 
 void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) {
+    PutRgba(rgba, firstPixel, pixels, nullptr);
+}
+
+void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha) {
     const size_t plane = size_t(width_) * size_t(height_);
     if (firstPixel >= plane) return;
     pixels = std::min(pixels, plane - firstPixel);
     uint8_t* r = memory_.Data() + firstPixel;
     uint8_t* g = r + plane;
     uint8_t* b = g + plane;
+    if (!alpha) {
+        for (size_t i = 0; i < pixels; ++i) {
+            r[i] = rgba[4 * i];
+            g[i] = rgba[4 * i + 1];
+            b[i] = rgba[4 * i + 2];
+        }
+        return;
+    }
     for (size_t i = 0; i < pixels; ++i) {
         r[i] = rgba[4 * i];
         g[i] = rgba[4 * i + 1];
         b[i] = rgba[4 * i + 2];
+        alpha[i] = rgba[4 * i + 3];
     }
 }
 

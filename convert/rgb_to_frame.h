@@ -24,6 +24,9 @@ public:
     bool Create(int width, int height);
     // `pixels` packed RGBA pixels, the first of them at `firstPixel`.
     void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels);
+    // The same, and the alpha of those pixels into `alpha` (one byte each,
+    // the first pixel's at alpha[0]), in the same pass over the pixels.
+    void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha);
     int Width() const { return width_; }
     int Height() const { return height_; }
     const uint8_t* Plane(int i) const { return memory_.Data() + size_t(i) * size_t(width_) * size_t(height_); }

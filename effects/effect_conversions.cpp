@@ -181,7 +181,8 @@ bool CEffectPictureStream::Start() {
     if (!stack_[0].Allocate(stackBytes_) || !stack_[1].Allocate(stackBytes_)) return pipe_.Fail("out of memory");
     if (convertsHere_) {
         std::string why;
-        if (!rgb_.Create(kEffectWidth, kEffectHeight)) return pipe_.Fail("out of memory");
+        if (!rgb_.Create(kEffectWidth, kEffectHeight) || !alpha_.Allocate(kFramePixels))
+            return pipe_.Fail("out of memory");
         if (!converter_.Prepare(kEffectWidth, kEffectHeight, true, &why)) return pipe_.Fail(why);
     }
     if (!pipe_.MakeFolder()) return false;
@@ -252,8 +253,8 @@ void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
 // tool's chain makes (zimg, the same slices), luma 2 where the alpha is
 // below 128.
 bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) {
-    const uint8_t* rgba = Stack();
-    rgb_.PutRgba(rgba, 0, kFramePixels);
+    uint8_t* alpha = alpha_.Data();
+    rgb_.PutRgba(Stack(), 0, kFramePixels, alpha);
     const size_t chroma = kFramePixels / 4;
     // zimg wants its planes on 64-byte boundaries; the caller's may not be.
     const bool direct = Aligned64(p.y) && Aligned64(p.cb) && Aligned64(p.cr);
@@ -271,7 +272,7 @@ bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) 
         std::memcpy(p.cr, cr, chroma);
     }
     for (size_t i = 0; i < kFramePixels; ++i)
-        if (rgba[4 * i + 3] < 128) p.y[i] = 2;
+        if (alpha[i] < 128) p.y[i] = 2;
     return true;
 }
 
@@ -298,11 +299,14 @@ void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* in = bands + (r % kBandRows) * size_t(kEffectWidth) * 4 + (r / kBandRows) * rowBytes;
         uint8_t* out = px + r * rowBytes;
+        // Whole pixels as words (R lowest): R and B change places, the
+        // alpha becomes the transparency.
         for (size_t x = 0; x < rowBytes; x += 4) {
-            out[x] = in[x + 2];
-            out[x + 1] = in[x + 1];
-            out[x + 2] = in[x];
-            out[x + 3] = in[x + 3] < 128 ? 255 : 0;
+            uint32_t v;
+            std::memcpy(&v, in + x, 4);
+            const uint32_t clear = (v >> 24) < 128 ? 0xff000000u : 0u;
+            v = (v & 0x0000ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16 | clear;
+            std::memcpy(out + x, &v, 4);
         }
     }
 }

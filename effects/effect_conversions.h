@@ -115,6 +115,7 @@ private:
     std::future<CToolFramePipe::Frame> ahead_;
     CRgbPlanes rgb_;      // the frame's R, G and B planes, when converted here
     CRgbFrameConverter converter_;
+    CPlaneMemory alpha_;   // the frame's alpha, when converted here
     CPlaneMemory planes_;  // aligned planes for zimg when the caller's are not
 };
 
