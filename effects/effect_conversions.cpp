@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <system_error>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/fd_io.h"
 #include "base/log.h"
@@ -50,6 +53,23 @@ uint32_t BigEndian32(const uint8_t* p) {
 }
 
 bool Aligned64(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
+
+// Luma 2 where the frame's alpha is below 128.
+void KeyLuma(uint8_t* y, const uint8_t* alpha) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Below 128 is what a signed byte sees as not negative.
+    const __m128i two = _mm_set1_epi8(2);
+    for (; i + 16 <= kFramePixels; i += 16) {
+        const __m128i opaque = _mm_cmplt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i)),
+                                              _mm_setzero_si128());
+        __m128i* at = reinterpret_cast<__m128i*>(y + i);
+        _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(opaque, _mm_loadu_si128(at)), _mm_andnot_si128(opaque, two)));
+    }
+#endif
+    for (; i < kFramePixels; ++i)
+        if (alpha[i] < 128) y[i] = 2;
+}
 
 // Runs ffmpeg in the work folder; true when it ran and exited with 0.
 bool RunFfmpeg(const std::vector<std::string>& args, const CEffectWorkFolder& work) {
@@ -239,8 +259,7 @@ void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
     const uint8_t* s = Stack();
     const uint8_t* alpha = s + kAlphaRow * kStackWidth;
     std::memcpy(p.y, s, kFramePixels);
-    for (size_t i = 0; i < kFramePixels; ++i)
-        if (alpha[i] < 128) p.y[i] = 2;
+    KeyLuma(p.y, alpha);
     const size_t cw = kEffectWidth / 2;
     for (size_t r = 0; r < kEffectHeight / 2; ++r) {
         const uint8_t* row = s + (kChromaRow + r) * kStackWidth;
@@ -271,8 +290,7 @@ bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) 
         std::memcpy(p.cb, cb, chroma);
         std::memcpy(p.cr, cr, chroma);
     }
-    for (size_t i = 0; i < kFramePixels; ++i)
-        if (alpha[i] < 128) p.y[i] = 2;
+    KeyLuma(p.y, alpha);
     return true;
 }
 
