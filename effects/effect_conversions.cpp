@@ -47,6 +47,11 @@ constexpr size_t kPreviewBands = 3;
 constexpr size_t kBandRows = size_t(kPreviewHeight) / kPreviewBands;
 static_assert(kPreviewBands * size_t(kPreviewWidth) == size_t(kEffectWidth));
 constexpr size_t kRgbaStackBytes = size_t(kEffectWidth) * (size_t(kEffectHeight) + kBandRows) * 4;
+// The tool sends that picture as bands of the preview bands' height, one
+// output frame each: the same bytes in the same order, in packets the
+// tool's allocator reuses rather than maps afresh for every picture.
+constexpr size_t kRgbaTiles = (size_t(kEffectHeight) + kBandRows) / kBandRows;
+static_assert(kRgbaTiles * kBandRows == size_t(kEffectHeight) + kBandRows);
 
 uint32_t BigEndian32(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
@@ -182,7 +187,8 @@ std::string EffectRgbaStreamGraph() {
     for (size_t b = 0; b < kPreviewBands; ++b)
         g += "[p" + std::to_string(b) + "]crop=640:" + band + ":0:" + std::to_string(b * kBandRows) + "[q" +
              std::to_string(b) + "];";
-    return g + "[q0][q1][q2]hstack=3[pq];[f]scale=1920:1080,format=rgba[fq];[fq][pq]vstack";
+    return g + "[q0][q1][q2]hstack=3[pq];[f]scale=1920:1080,format=rgba[fq];[fq][pq]vstack,untile=1x" +
+           std::to_string(kRgbaTiles);
 }
 
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
@@ -212,8 +218,9 @@ bool CEffectPictureStream::Start() {
     if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
+    const size_t framesOut = files_.size() * (convertsHere_ ? kRgbaTiles : 1);
     args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an",
-                             "-fps_mode", "passthrough", "-frames:v", std::to_string(files_.size())});
+                             "-fps_mode", "passthrough", "-frames:v", std::to_string(framesOut)});
     // The RGBA pictures are larger: each goes into the FIFO in one write,
     // not copied through the tool's output buffer first.
     if (convertsHere_) args.insert(args.end(), {"-avioflags", "direct"});

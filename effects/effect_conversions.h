@@ -133,7 +133,7 @@ std::string EffectStreamGraph();
 // 1920 wide a frame, rows 0..1079 the frame (scale=1920:1080,format=rgba,
 // which moves the decoded samples without rounding), rows 1080..1199 the
 // preview's three bands of 120 rows side by side, its BGRA samples moved to
-// RGBA order.
+// RGBA order; sent as ten output frames of 120 rows each.
 std::string EffectRgbaStreamGraph();
 
 // Up to `bytes` of 48 kHz stereo 24-bit sound (at most 5 seconds) into
