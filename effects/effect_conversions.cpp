@@ -221,8 +221,8 @@ bool CEffectPictureStream::Start() {
     const size_t framesOut = files_.size() * (convertsHere_ ? kRgbaTiles : 1);
     args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an",
                              "-fps_mode", "passthrough", "-frames:v", std::to_string(framesOut)});
-    // The RGBA pictures are larger: each goes into the FIFO in one write,
-    // not copied through the tool's output buffer first.
+    // The RGBA pictures are larger: each band goes into the FIFO in one
+    // write, not copied through the tool's output buffer first.
     if (convertsHere_) args.insert(args.end(), {"-avioflags", "direct"});
     args.insert(args.end(), {"-f", "rawvideo", "-y", kStreamPipe});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
