@@ -3,6 +3,9 @@
 #include <sched.h>
 #include <unistd.h>
 #include <zimg.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -45,16 +48,51 @@ bool CRgbPlanes::Create(int width, int height) {
 }
 
 void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) {
+    PutRgba(rgba, firstPixel, pixels, nullptr);
+}
+
+void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha) {
     const size_t plane = size_t(width_) * size_t(height_);
     if (firstPixel >= plane) return;
     pixels = std::min(pixels, plane - firstPixel);
     uint8_t* r = memory_.Data() + firstPixel;
     uint8_t* g = r + plane;
     uint8_t* b = g + plane;
-    for (size_t i = 0; i < pixels; ++i) {
+    if (!alpha) {
+        for (size_t i = 0; i < pixels; ++i) {
+            r[i] = rgba[4 * i];
+            g[i] = rgba[4 * i + 1];
+            b[i] = rgba[4 * i + 2];
+        }
+        return;
+    }
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen pixels at a time: each byte of the words shifted down, masked
+    // and packed (the values fit, so the saturating packs change nothing).
+    const __m128i low = _mm_set1_epi32(0xff);
+    auto byteOf = [&](const __m128i* w, int shift) {
+        const __m128i w0 = _mm_and_si128(_mm_srli_epi32(w[0], shift), low);
+        const __m128i w1 = _mm_and_si128(_mm_srli_epi32(w[1], shift), low);
+        const __m128i w2 = _mm_and_si128(_mm_srli_epi32(w[2], shift), low);
+        const __m128i w3 = _mm_and_si128(_mm_srli_epi32(w[3], shift), low);
+        return _mm_packus_epi16(_mm_packs_epi32(w0, w1), _mm_packs_epi32(w2, w3));
+    };
+    for (; i + 16 <= pixels; i += 16) {
+        const __m128i* in = reinterpret_cast<const __m128i*>(rgba + 4 * i);
+        const __m128i w[4] = {_mm_loadu_si128(in), _mm_loadu_si128(in + 1), _mm_loadu_si128(in + 2),
+                              _mm_loadu_si128(in + 3)};
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + i), byteOf(w, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g + i), byteOf(w, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + i), byteOf(w, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha + i), byteOf(w, 24));
+    }
+#endif
+    for (; i < pixels; ++i) {
         r[i] = rgba[4 * i];
         g[i] = rgba[4 * i + 1];
         b[i] = rgba[4 * i + 2];
+        alpha[i] = rgba[4 * i + 3];
     }
 }
 
@@ -78,12 +116,23 @@ bool RgbaToFramePlanes(const uint8_t* rgba, int width, int height, bool limitedR
     return RgbPlanesToFramePlanes(rgb, limitedRange, luma, cb, cr, why);
 }
 
-bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
-                            std::string* why) {
-    const int width = rgb.Width(), height = rgb.Height();
-    if (width <= 0) return Refuse(why, "no picture");
-    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
+struct CRgbFrameConverter::Slices {
+    struct Slice {
+        GraphOwner graph;
+        int top = 0, rows = 0;
+        CPlaneMemory tmp;
+    };
+    int width = 0, height = 0;
+    std::vector<std::unique_ptr<Slice>> slices;
+};
 
+CRgbFrameConverter::CRgbFrameConverter() = default;
+CRgbFrameConverter::~CRgbFrameConverter() = default;
+
+bool CRgbFrameConverter::Prepare(int width, int height, bool limitedRange, std::string* why) {
+    slices_.reset();
+    if (width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0)
+        return Refuse(why, "not a frame-sized picture");
     zimg_image_format src, dst;
     zimg_image_format_default(&src, ZIMG_API_VERSION);
     zimg_image_format_default(&dst, ZIMG_API_VERSION);
@@ -114,37 +163,46 @@ bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* l
     // The tool's slices: even boundaries, each slice converted as a picture
     // of its own whose source is that band of the whole (its chroma filter
     // sees the band's edges, so the slicing shows in the samples).
-    const int slices = ToolZimgSlices(height);
-    std::vector<int> first(size_t(slices) + 1);
-    for (int i = 1; i < slices; ++i) first[size_t(i)] = (height * i / slices + 1) & ~1;
-    first[size_t(slices)] = height;
+    auto made = std::make_unique<Slices>();
+    made->width = width;
+    made->height = height;
+    const int count = ToolZimgSlices(height);
+    for (int s = 0; s < count; ++s) {
+        auto slice = std::make_unique<Slices::Slice>();
+        slice->top = s ? (height * s / count + 1) & ~1 : 0;
+        const int end = s + 1 < count ? (height * (s + 1) / count + 1) & ~1 : height;
+        slice->rows = end - slice->top;
+        zimg_image_format sliceSrc = src, sliceDst = dst;
+        sliceSrc.active_region.left = 0;
+        sliceSrc.active_region.top = slice->top;
+        sliceSrc.active_region.width = width;
+        sliceSrc.active_region.height = slice->rows;
+        sliceDst.height = static_cast<unsigned>(slice->rows);
+        slice->graph.graph = zimg_filter_graph_build(&sliceSrc, &sliceDst, &params);
+        size_t tmpBytes = 0;
+        if (!slice->graph.graph || zimg_filter_graph_get_tmp_size(slice->graph.graph, &tmpBytes))
+            return Refuse(why, ZimgError());
+        if (!slice->tmp.Allocate(tmpBytes)) return Refuse(why, "out of memory");
+        made->slices.push_back(std::move(slice));
+    }
+    slices_ = std::move(made);
+    return true;
+}
 
+bool CRgbFrameConverter::Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why) {
+    if (!slices_ || rgb.Width() != slices_->width || rgb.Height() != slices_->height)
+        return Refuse(why, "not the prepared size");
+    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
+    const int width = rgb.Width();
     const uint8_t* const in[3] = {rgb.Plane(0), rgb.Plane(1), rgb.Plane(2)};
     uint8_t* const out[3] = {luma, cb, cr};
     // Each slice on a thread of its own, as the tool's filter threads take
     // them: a slice's samples do not depend on who converts it. The error
     // text of zimg is its thread's own, so each slice keeps its own.
-    std::vector<std::string> errors(static_cast<size_t>(slices));
-    auto convert = [&](int s) {
-        const int top = first[size_t(s)], rows = first[size_t(s) + 1] - top;
-        zimg_image_format sliceSrc = src, sliceDst = dst;
-        sliceSrc.active_region.left = 0;
-        sliceSrc.active_region.top = top;
-        sliceSrc.active_region.width = width;
-        sliceSrc.active_region.height = rows;
-        sliceDst.height = static_cast<unsigned>(rows);
-        GraphOwner owner;
-        owner.graph = zimg_filter_graph_build(&sliceSrc, &sliceDst, &params);
-        size_t tmpBytes = 0;
-        if (!owner.graph || zimg_filter_graph_get_tmp_size(owner.graph, &tmpBytes)) {
-            errors[size_t(s)] = ZimgError();
-            return;
-        }
-        CPlaneMemory tmp;
-        if (!tmp.Allocate(tmpBytes)) {
-            errors[size_t(s)] = "out of memory";
-            return;
-        }
+    const size_t count = slices_->slices.size();
+    std::vector<std::string> errors(count);
+    auto convert = [&](size_t s) {
+        Slices::Slice& slice = *slices_->slices[s];
         zimg_image_buffer_const srcBuf = {ZIMG_API_VERSION};
         zimg_image_buffer dstBuf = {ZIMG_API_VERSION};
         for (int p = 0; p < 3; ++p) {
@@ -152,15 +210,16 @@ bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* l
             srcBuf.plane[p].stride = width;
             srcBuf.plane[p].mask = ZIMG_BUFFER_MAX;
             const int stride = p ? width / 2 : width;
-            dstBuf.plane[p].data = out[p] + ptrdiff_t(stride) * (p ? top / 2 : top);
+            dstBuf.plane[p].data = out[p] + ptrdiff_t(stride) * (p ? slice.top / 2 : slice.top);
             dstBuf.plane[p].stride = stride;
             dstBuf.plane[p].mask = ZIMG_BUFFER_MAX;
         }
-        if (zimg_filter_graph_process(owner.graph, &srcBuf, &dstBuf, tmp.Data(), nullptr, nullptr, nullptr, nullptr))
-            errors[size_t(s)] = ZimgError();
+        if (zimg_filter_graph_process(slice.graph.graph, &srcBuf, &dstBuf, slice.tmp.Data(), nullptr, nullptr, nullptr,
+                                      nullptr))
+            errors[s] = ZimgError();
     };
     std::vector<std::thread> helpers;
-    for (int s = 1; s < slices; ++s) {
+    for (size_t s = 1; s < count; ++s) {
         try {
             helpers.emplace_back(convert, s);
         } catch (const std::system_error&) {
@@ -172,6 +231,14 @@ bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* l
     for (const std::string& e : errors)
         if (!e.empty()) return Refuse(why, e);
     return true;
+}
+
+bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
+                            std::string* why) {
+    if (rgb.Width() <= 0) return Refuse(why, "no picture");
+    if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
+    CRgbFrameConverter converter;
+    return converter.Prepare(rgb.Width(), rgb.Height(), limitedRange, why) && converter.Convert(rgb, luma, cb, cr, why);
 }
 
 }  // namespace rk

@@ -7,6 +7,7 @@
 // one-picture conversion the tool's start-up and its pipe.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "convert/plane_memory.h"
@@ -23,6 +24,9 @@ public:
     bool Create(int width, int height);
     // `pixels` packed RGBA pixels, the first of them at `firstPixel`.
     void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels);
+    // The same, and the alpha of those pixels into `alpha` (one byte each,
+    // the first pixel's at alpha[0]), in the same pass over the pixels.
+    void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha);
     int Width() const { return width_; }
     int Height() const { return height_; }
     const uint8_t* Plane(int i) const { return memory_.Data() + size_t(i) * size_t(width_) * size_t(height_); }
@@ -38,6 +42,26 @@ private:
 // `why` set, when zimg refuses or memory runs out.
 bool RgbPlanesToFramePlanes(const CRgbPlanes& rgb, bool limitedRange, uint8_t* luma, uint8_t* cb, uint8_t* cr,
                             std::string* why = nullptr);
+
+// RgbPlanesToFramePlanes kept ready for a run of pictures of one size: the
+// zimg graphs of the slices and their scratch memory are made once, so a
+// picture costs only its conversion.
+class CRgbFrameConverter {
+public:
+    CRgbFrameConverter();
+    ~CRgbFrameConverter();
+    CRgbFrameConverter(const CRgbFrameConverter&) = delete;
+    CRgbFrameConverter& operator=(const CRgbFrameConverter&) = delete;
+    // False, with `why` set, when the size is not a frame's (as
+    // CRgbPlanes::Create), zimg refuses or memory runs out.
+    bool Prepare(int width, int height, bool limitedRange, std::string* why = nullptr);
+    // As RgbPlanesToFramePlanes, for a picture of the prepared size.
+    bool Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why = nullptr);
+
+private:
+    struct Slices;
+    std::unique_ptr<Slices> slices_;
+};
 
 // The slices the tool's zimg filter cuts a picture of `height` lines into:
 // its filter threads (the processors this process may run on, plus one when

@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <system_error>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/fd_io.h"
 #include "base/log.h"
@@ -36,7 +39,42 @@ constexpr size_t kStackWidth = kEffectWidth;
 constexpr size_t kStackRows = 1080 + 1080 + 540 + 360 + 360;
 constexpr size_t kStackBytes = kStackWidth * kStackRows;
 constexpr size_t kAlphaRow = 1080, kChromaRow = 2160, kPreviewRow = 2700, kPreviewAlphaRow = 3060;
-constexpr const char* kStreamPipe = "frames.gray";
+constexpr const char* kStreamPipe = "frames.raw";
+
+// The stacked RGBA picture of one frame (see EffectRgbaStreamGraph): the
+// preview cut into bands of 120 rows, side by side below the frame.
+constexpr size_t kPreviewBands = 3;
+constexpr size_t kBandRows = size_t(kPreviewHeight) / kPreviewBands;
+static_assert(kPreviewBands * size_t(kPreviewWidth) == size_t(kEffectWidth));
+constexpr size_t kRgbaStackBytes = size_t(kEffectWidth) * (size_t(kEffectHeight) + kBandRows) * 4;
+// The tool sends that picture as bands of the preview bands' height, one
+// output frame each: the same bytes in the same order, in packets the
+// tool's allocator reuses rather than maps afresh for every picture.
+constexpr size_t kRgbaTiles = (size_t(kEffectHeight) + kBandRows) / kBandRows;
+static_assert(kRgbaTiles * kBandRows == size_t(kEffectHeight) + kBandRows);
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+bool Aligned64(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
+
+// Luma 2 where the frame's alpha is below 128.
+void KeyLuma(uint8_t* y, const uint8_t* alpha) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Below 128 is what a signed byte sees as not negative.
+    const __m128i two = _mm_set1_epi8(2);
+    for (; i + 16 <= kFramePixels; i += 16) {
+        const __m128i opaque = _mm_cmplt_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i)),
+                                              _mm_setzero_si128());
+        __m128i* at = reinterpret_cast<__m128i*>(y + i);
+        _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(opaque, _mm_loadu_si128(at)), _mm_andnot_si128(opaque, two)));
+    }
+#endif
+    for (; i < kFramePixels; ++i)
+        if (alpha[i] < 128) y[i] = 2;
+}
 
 // Runs ffmpeg in the work folder; true when it ran and exited with 0.
 bool RunFfmpeg(const std::vector<std::string>& args, const CEffectWorkFolder& work) {
@@ -120,15 +158,59 @@ std::string EffectStreamGraph() {
            "[yy][fa][uv][pbgr][pal]vstack=5,format=gray";
 }
 
+bool IsFrameSizedRgbPng(const std::string& path) {
+    // The tool chooses its decoder by the name, so the name must say PNG.
+    if (!ExtensionIs(path, ".png")) return false;
+    CFileHandle file(OpenInputFile(path));
+    if (file.fd < 0) return false;
+    // The signature, then the header chunk, which must come first: length
+    // 13, "IHDR", width, height, depth, colour type, compression, filter,
+    // interlace.
+    uint8_t h[29];
+    if (ReadWholeAt(file.fd, 0, h, sizeof h) != 1) return false;
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (std::memcmp(h, kSignature, 8) != 0 || BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
+        return false;
+    const uint8_t depth = h[24], colourType = h[25];
+    return BigEndian32(h + 16) == uint32_t(kEffectWidth) && BigEndian32(h + 20) == uint32_t(kEffectHeight) &&
+           depth == 8 && (colourType == 2 || colourType == 6) && h[26] == 0 && h[27] == 0 && h[28] <= 1;
+}
+
+std::string EffectRgbaStreamGraph() {
+    // The frame's chain is ConvertFrame's RGBA one: for an 8-bit RGB or RGBA
+    // picture of the frame's size it only moves samples. The preview is
+    // AddPicture's chain; the swap to RGBA order and the bands only move
+    // samples too.
+    const std::string band = std::to_string(kBandRows);
+    std::string g = "[0:v]split=2[p][f];"
+                    "[p]scale=640:360,format=bgra,scale,format=rgba,split=3[p0][p1][p2];";
+    for (size_t b = 0; b < kPreviewBands; ++b)
+        g += "[p" + std::to_string(b) + "]crop=640:" + band + ":0:" + std::to_string(b * kBandRows) + "[q" +
+             std::to_string(b) + "];";
+    return g + "[q0][q1][q2]hstack=3[pq];[f]scale=1920:1080,format=rgba[fq];[fq][pq]vstack,untile=1x" +
+           std::to_string(kRgbaTiles);
+}
+
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
 
-CEffectPictureStream::~CEffectPictureStream() = default;
+CEffectPictureStream::~CEffectPictureStream() {
+    // The read under way ends with its picture (or the stall limit) before
+    // the pipe goes.
+    if (ahead_.valid()) ahead_.wait();
+}
 
 bool CEffectPictureStream::Start() {
     started_ = true;
     if (files_.empty()) return pipe_.Fail("no pictures");
-    stack_.reset(new (std::nothrow) uint8_t[kStackBytes]);
-    if (!stack_) return pipe_.Fail("out of memory");
+    convertsHere_ = std::all_of(files_.begin(), files_.end(), IsFrameSizedRgbPng);
+    stackBytes_ = convertsHere_ ? kRgbaStackBytes : kStackBytes;
+    if (!stack_[0].Allocate(stackBytes_) || !stack_[1].Allocate(stackBytes_)) return pipe_.Fail("out of memory");
+    if (convertsHere_) {
+        std::string why;
+        if (!rgb_.Create(kEffectWidth, kEffectHeight) || !alpha_.Allocate(kFramePixels))
+            return pipe_.Fail("out of memory");
+        if (!converter_.Prepare(kEffectWidth, kEffectHeight, true, &why)) return pipe_.Fail(why);
+    }
     if (!pipe_.MakeFolder()) return false;
     std::vector<std::string> input;
     std::string why;
@@ -136,16 +218,36 @@ bool CEffectPictureStream::Start() {
     if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
-    args.insert(args.end(), {"-filter_complex", EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
-                             std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
+    const size_t framesOut = files_.size() * (convertsHere_ ? kRgbaTiles : 1);
+    args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an",
+                             "-fps_mode", "passthrough", "-frames:v", std::to_string(framesOut)});
+    // The RGBA pictures are larger: each band goes into the FIFO in one
+    // write, not copied through the tool's output buffer first.
+    if (convertsHere_) args.insert(args.end(), {"-avioflags", "direct"});
+    args.insert(args.end(), {"-f", "rawvideo", "-y", kStreamPipe});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
-    LogMessage(2, "CEffectPictureStream: %zu pictures", files_.size());
+    LogMessage(2, "CEffectPictureStream: %zu pictures, frame planes made %s", files_.size(),
+               convertsHere_ ? "here" : "by the tool");
     return true;
 }
 
-// One whole stacked picture from the pipe.
-bool CEffectPictureStream::ReadStack() {
-    switch (pipe_.ReadFrame(stack_.get(), kStackBytes)) {
+// The next stacked picture read into the other stack, on a thread of its
+// own, so that the tool can go on while this one is converted and coded.
+void CEffectPictureStream::ReadAhead() {
+    uint8_t* into = stack_[current_ ^ 1].Data();
+    auto read = [this, into] { return pipe_.ReadFrame(into, stackBytes_); };
+    try {
+        ahead_ = std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
+    }
+}
+
+// The picture read ahead, whole, as the current stack.
+bool CEffectPictureStream::TakeStack() {
+    const CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
+    current_ ^= 1;
+    switch (got) {
     case CToolFramePipe::Frame::kRead:
         return true;
     case CToolFramePipe::Frame::kToolEnded:
@@ -156,29 +258,52 @@ bool CEffectPictureStream::ReadStack() {
     case CToolFramePipe::Frame::kFailed:
         break;
     }
-    return false;
+    return pipe_.Fail("the picture tool's pipe failed");
 }
 
-bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
-    if (pipe_.Failed() || next_ >= files_.size()) return false;
-    if (!started_ && !Start()) return false;
-    if (!ReadStack()) return false;
-    const uint8_t* s = stack_.get();
+// The frame planes out of the grey stack, luma 2 where the alpha is below 128.
+void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
+    const uint8_t* s = Stack();
     const uint8_t* alpha = s + kAlphaRow * kStackWidth;
-    // Luma, with 2 where the frame's alpha is below 128.
     std::memcpy(p.y, s, kFramePixels);
-    for (size_t i = 0; i < kFramePixels; ++i)
-        if (alpha[i] < 128) p.y[i] = 2;
+    KeyLuma(p.y, alpha);
     const size_t cw = kEffectWidth / 2;
     for (size_t r = 0; r < kEffectHeight / 2; ++r) {
         const uint8_t* row = s + (kChromaRow + r) * kStackWidth;
         std::memcpy(p.cb + r * cw, row, cw);
         std::memcpy(p.cr + r * cw, row + cw, cw);
     }
-    // The preview as AddPicture makes it: B, G, R and the transparency.
-    auto picture = std::make_unique<CPicture>();
-    if (!picture->Create(kPreviewWidth, kPreviewHeight)) return pipe_.Fail("out of memory");
-    uint8_t* px = picture->Bits();
+}
+
+// The frame planes made here from the RGBA frame, with the conversion the
+// tool's chain makes (zimg, the same slices), luma 2 where the alpha is
+// below 128.
+bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) {
+    uint8_t* alpha = alpha_.Data();
+    rgb_.PutRgba(Stack(), 0, kFramePixels, alpha);
+    const size_t chroma = kFramePixels / 4;
+    // zimg wants its planes on 64-byte boundaries; the caller's may not be.
+    const bool direct = Aligned64(p.y) && Aligned64(p.cb) && Aligned64(p.cr);
+    if (!direct && !planes_.Data() && !planes_.Allocate(kFramePixels + 2 * chroma)) {
+        why = "out of memory";
+        return false;
+    }
+    uint8_t* y = direct ? p.y : planes_.Data();
+    uint8_t* cb = direct ? p.cb : y + kFramePixels;
+    uint8_t* cr = direct ? p.cr : cb + chroma;
+    if (!converter_.Convert(rgb_, y, cb, cr, &why)) return false;
+    if (!direct) {
+        std::memcpy(p.y, y, kFramePixels);
+        std::memcpy(p.cb, cb, chroma);
+        std::memcpy(p.cr, cr, chroma);
+    }
+    KeyLuma(p.y, alpha);
+    return true;
+}
+
+// The preview as AddPicture makes it: B, G, R and the transparency.
+void CEffectPictureStream::UnstackPreview(uint8_t* px) const {
+    const uint8_t* s = Stack();
     for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
         const uint8_t* bgr = s + (kPreviewRow + r) * kStackWidth;
         const uint8_t* a = s + (kPreviewAlphaRow + r) * kStackWidth;
@@ -190,6 +315,51 @@ bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
             out[4 * x + 3] = a[x] < 128 ? 255 : 0;
         }
     }
+}
+
+// The same preview from the bands below the RGBA frame.
+void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
+    const uint8_t* bands = Stack() + kFramePixels * 4;
+    const size_t rowBytes = size_t(kPreviewWidth) * 4;
+    for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
+        const uint8_t* in = bands + (r % kBandRows) * size_t(kEffectWidth) * 4 + (r / kBandRows) * rowBytes;
+        uint8_t* out = px + r * rowBytes;
+        // Whole pixels as words (R lowest): R and B change places, the
+        // alpha becomes the transparency.
+        for (size_t x = 0; x < rowBytes; x += 4) {
+            uint32_t v;
+            std::memcpy(&v, in + x, 4);
+            const uint32_t clear = (v >> 24) < 128 ? 0xff000000u : 0u;
+            v = (v & 0x0000ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16 | clear;
+            std::memcpy(out + x, &v, 4);
+        }
+    }
+}
+
+bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
+    if (next_ >= files_.size()) return false;
+    if (!started_) {
+        if (!Start()) return false;
+        ReadAhead();
+    }
+    // A failure stops the tool and ends the stream, with no read under way
+    // (and none after it).
+    if (!ahead_.valid() || !TakeStack()) return false;
+    if (next_ + 1 < files_.size()) ReadAhead();
+    std::string why;
+    auto picture = std::make_unique<CPicture>();
+    if (convertsHere_) {
+        if (!ConvertRgba(p, why)) why = why.empty() ? "the frame cannot be converted" : why;
+    } else {
+        UnstackPlanes(p);
+    }
+    if (why.empty() && !picture->Create(kPreviewWidth, kPreviewHeight)) why = "out of memory";
+    if (!why.empty()) {
+        if (ahead_.valid()) ahead_.get();
+        return pipe_.Fail(why);
+    }
+    if (convertsHere_) UnstackRgbaPreview(picture->Bits());
+    else UnstackPreview(picture->Bits());
     stinger.Pictures().Add(std::move(picture));
     ++next_;
     // Every picture is in: the tool must end, and end well.

@@ -10,11 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "convert/pipe_folder.h"
+#include "convert/plane_memory.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_frame_pipe.h"
 
 namespace rk {
@@ -53,13 +56,23 @@ struct EffectPlanes {
 };
 bool ConvertFrame(const std::string& picturePath, const EffectPlanes& planes, const CEffectWorkFolder& work);
 
+// True when `path` is a PNG file (by its name and its signature) whose
+// header says 1920 x 1080, 8 bits a sample, RGB or RGBA: the tool decodes
+// it to exactly those samples at the frame's size. Any other file, or one
+// that cannot be read, gives false.
+bool IsFrameSizedRgbPng(const std::string& path);
+
 // The pictures of a whole sequence through one ffmpeg run: each picture is
 // decoded once, and that decode gives what AddPicture and ConvertFrame give
 // (the same filters on the same decoded picture): its preview, its frame
-// planes and the alpha of its frame, stacked as grey planes into one
-// picture a frame that comes through a FIFO. The pictures are reached by
-// links "p_000..." in the stream's private folder (0700), which is also the
-// tool's working directory, so no name of the operator's reaches a pattern.
+// planes and the alpha of its frame, in one picture a frame that comes
+// through a FIFO. When every picture is a frame-sized RGB or RGBA PNG, the
+// tool sends the frame's RGBA samples as decoded and the 4:2:0 planes are
+// made here with the same zimg steps (CRgbFrameConverter); otherwise
+// it sends the converted planes (EffectStreamGraph). The pictures are
+// reached by links "p_000..." in the stream's private folder (0700), which
+// is also the tool's working directory, so no name of the operator's
+// reaches a pattern.
 class CEffectPictureStream {
 public:
     explicit CEffectPictureStream(const std::vector<std::string>& files);
@@ -75,16 +88,35 @@ public:
     const std::string& Cause() const { return pipe_.Cause(); }
     // The tool's pipe: its stall limit, and for tests its process and folder.
     CToolFramePipe& Pipe() { return pipe_; }
+    // True once started when the frame planes are made in this process.
+    bool ConvertsHere() const { return convertsHere_; }
 
 private:
     bool Start();
-    bool ReadStack();
+    void ReadAhead();
+    bool TakeStack();
+    const uint8_t* Stack() const { return stack_[current_].Data(); }
+    void UnstackPlanes(const EffectPlanes& planes) const;
+    bool ConvertRgba(const EffectPlanes& planes, std::string& why);
+    void UnstackPreview(uint8_t* bgra) const;
+    void UnstackRgbaPreview(uint8_t* bgra) const;
 
     std::vector<std::string> files_;
     size_t next_ = 0;
     bool started_ = false;
+    bool convertsHere_ = false;
+    size_t stackBytes_ = 0;
     CToolFramePipe pipe_{"CEffectPictureStream"};
-    std::unique_ptr<uint8_t[]> stack_;  // one stacked picture from the tool
+    // Two stacked pictures from the tool: the one being unstacked and the
+    // next, read meanwhile (`ahead_`; the pipe is not touched otherwise
+    // while that read runs).
+    CPlaneMemory stack_[2];
+    int current_ = 0;
+    std::future<CToolFramePipe::Frame> ahead_;
+    CRgbPlanes rgb_;      // the frame's R, G and B planes, when converted here
+    CRgbFrameConverter converter_;
+    CPlaneMemory alpha_;   // the frame's alpha, when converted here
+    CPlaneMemory planes_;  // aligned planes for zimg when the caller's are not
 };
 
 // The frame conversion's filters: the picture at 1920 x 1080 as limited-range
@@ -96,6 +128,13 @@ std::string EffectFrameSteps();
 // 2700..3059 the preview's B, G and R planes side by side, 3060..3419 the
 // preview's alpha (640 wide, then black).
 std::string EffectStreamGraph();
+
+// The filter graph for frame-sized RGB and RGBA PNGs: one RGBA picture
+// 1920 wide a frame, rows 0..1079 the frame (scale=1920:1080,format=rgba,
+// which moves the decoded samples without rounding), rows 1080..1199 the
+// preview's three bands of 120 rows side by side, its BGRA samples moved to
+// RGBA order; sent as ten output frames of 120 rows each.
+std::string EffectRgbaStreamGraph();
 
 // Up to `bytes` of 48 kHz stereo 24-bit sound (at most 5 seconds) into
 // `buffer`; the rest stays as it was. False when the tool fails.

@@ -23,6 +23,7 @@
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_encoder.h"
 #include "codec/kvq1_format.h"
+#include "convert/plane_memory.h"
 #include "effects/effect_conversions.h"
 #include "effects/effect_format.h"
 #include "effects/stinger.h"
@@ -72,22 +73,20 @@ public:
         const size_t budget = size_t(encoder_.BudgetBytes());
         if (budget == 0 || frames_ <= 0) return false;
         coded_.reset(new (std::nothrow) uint8_t[budget * size_t(frames_)]);
-        luma_.reset(new (std::nothrow) uint8_t[kLumaBytes]);
-        cb_.reset(new (std::nothrow) uint8_t[kChromaBytes]);
-        cr_.reset(new (std::nothrow) uint8_t[kChromaBytes]);
-        if (!coded_ || !luma_ || !cb_ || !cr_) return false;
+        // The planes on 64-byte boundaries, as the conversion made here
+        // writes them without a copy.
+        if (!coded_ || !planes_.Allocate(kLumaBytes + 2 * kChromaBytes)) return false;
         lengths_.assign(size_t(frames_), 0);
         // Filler lines below the picture: luma 0, chroma 128.
-        std::memset(luma_.get() + size_t(kEffectWidth) * kEffectHeight, 0, kLumaBytes - size_t(kEffectWidth) * kEffectHeight);
-        std::memset(cb_.get(), 128, kChromaBytes);
-        std::memset(cr_.get(), 128, kChromaBytes);
+        std::memset(Luma() + size_t(kEffectWidth) * kEffectHeight, 0, kLumaBytes - size_t(kEffectWidth) * kEffectHeight);
+        std::memset(Cb(), 128, 2 * kChromaBytes);
         return true;
     }
-    EffectPlanes Planes() { return EffectPlanes{luma_.get(), cb_.get(), cr_.get(), nullptr}; }
+    EffectPlanes Planes() { return EffectPlanes{Luma(), Cb(), Cr(), nullptr}; }
     // Codes the planes as frame i.
     bool Code(int i) {
         const size_t budget = size_t(encoder_.BudgetBytes());
-        const int length = encoder_.Encode(uint32_t(i), luma_.get(), cb_.get(), cr_.get(), coded_.get() + budget * size_t(i));
+        const int length = encoder_.Encode(uint32_t(i), Luma(), Cb(), Cr(), coded_.get() + budget * size_t(i));
         if (length <= 0 || size_t(length) > budget) return false;
         lengths_[size_t(i)] = length;
         return true;
@@ -97,9 +96,14 @@ public:
     int BudgetBytes() const { return encoder_.BudgetBytes(); }
 
 private:
+    uint8_t* Luma() const { return planes_.Data(); }
+    uint8_t* Cb() const { return planes_.Data() + kLumaBytes; }
+    uint8_t* Cr() const { return Cb() + kChromaBytes; }
+
     int frames_;
     KVQ1Encoder encoder_;
-    std::unique_ptr<uint8_t[]> coded_, luma_, cb_, cr_;
+    std::unique_ptr<uint8_t[]> coded_;
+    CPlaneMemory planes_;
     std::vector<int> lengths_;
 };
 

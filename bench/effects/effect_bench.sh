@@ -7,12 +7,17 @@
 # ffmpeg alone decoding the sequence once, all in the same run. Wall and CPU
 # time (user + system of the command and the tools it waited for), printed
 # as README table rows. RK_BENCH_BASELINE=BIN_DIR adds another build's
-# reelkeep-cli to the same run. Usage: bench/effects/effect_bench.sh BUILD_DIR [N]
+# reelkeep-cli to the same run. The add, the baseline and the single decode
+# run RK_BENCH_ROUNDS times (default 3) in turn, and each row gives the
+# median wall and the median CPU of its rounds; the per-picture commands run
+# once (RK_BENCH_STEPS=0 leaves them out). Usage:
+# bench/effects/effect_bench.sh BUILD_DIR [N]
 set -euo pipefail
 build=${1:?usage: effect_bench.sh BUILD_DIR [N]}
 n=${2:-50}
 bin=$(cd "$build/bin" && pwd)
 base=${RK_BENCH_BASELINE:-}
+rounds=${RK_BENCH_ROUNDS:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 photo=${RK_BENCH_PICTURE:-/usr/share/backgrounds/gnome/adwaita-l.webp}
@@ -23,6 +28,8 @@ photo=${RK_BENCH_PICTURE:-/usr/share/backgrounds/gnome/adwaita-l.webp}
 "$bin/ffmpeg" -v error -nostdin -loop 1 -i "$photo" -filter_complex \
   "scale=2400:-2,crop=1920:1080:'n*4':'n*2',format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='clip(320-hypot(X-960,Y-540)/3+N*3,0,255)'" \
   -frames:v "$n" -start_number 1 "$work/seq_%03d.png"
+
+load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # One timed command: appends "wall cpu" (seconds) to $work/$1.t.
 timed() {
@@ -49,22 +56,33 @@ steps() {
 export -f steps
 export work bin
 
-card
-timed ours "$bin/reelkeep-cli" add-effect "$work/c.img" "$work/seq_001.png" --type mix --yes
-if [ -n "$base" ]; then
+for ((r = 0; r < rounds; r++)); do
   card
-  timed base "$base/reelkeep-cli" add-effect "$work/c.img" "$work/seq_001.png" --type mix --yes
-fi
-timed steps bash -c steps
-timed decode "$bin/ffmpeg" -v error -nostdin -i "$work/seq_%03d.png" -f rawvideo -pix_fmt rgba -y /dev/null
+  timed ours "$bin/reelkeep-cli" add-effect "$work/c.img" "$work/seq_001.png" --type mix --yes
+  if [ -n "$base" ]; then
+    card
+    timed base "$base/reelkeep-cli" add-effect "$work/c.img" "$work/seq_001.png" --type mix --yes
+  fi
+  timed decode "$bin/ffmpeg" -v error -nostdin -i "$work/seq_%03d.png" -f rawvideo -pix_fmt rgba -y /dev/null
+done
+[ "${RK_BENCH_STEPS:-1}" = 0 ] || timed steps bash -c steps
 
-row() { awk -v n="$n" -v label="$2" '{ printf "| %s | %.1f | %.2f s | %.2f s | %.1f ms |\n", label, n / $1, $1, $2, 1000 * $2 / n }' "$work/$1.t"; }
+# The medians of a command's rounds, wall and CPU each on its own: "wall cpu".
+for t in "$work"/*.t; do
+  paste <(cut -d' ' -f1 "$t" | sort -g) <(cut -d' ' -f2 "$t" | sort -g) |
+    awk '{ w[NR] = $1; c[NR] = $2 } END { m = int((NR + 1) / 2); print w[m], c[m] }' >"${t%.t}.m"
+done
+row() { awk -v n="$n" -v label="$2" '{ printf "| %s | %.1f | %.2f s | %.2f s | %.1f ms |\n", label, n / $1, $1, $2, 1000 * $2 / n }' "$work/$1.m"; }
 echo "| $n pictures 1920x1080 with alpha | pictures/s (wall) | wall | CPU | CPU a picture |"
 echo "|---|---|---|---|---|"
 row ours "reelkeep-cli add-effect (whole add)"
 [ -n "$base" ] && row base "baseline build, add-effect"
-row steps "three ffmpeg commands a picture (no coding)"
+[ -f "$work/steps.m" ] && row steps "three ffmpeg commands a picture (no coding)"
 row decode "ffmpeg -i seq_%03d.png -f rawvideo -pix_fmt rgba /dev/null"
-paste "$work/ours.t" "$work/steps.t" "$work/decode.t" | awk '{
-  printf "\nadd-effect against the per-picture commands: %.1fx (wall), %.1fx (CPU); against decoding alone: %.2f (wall), %.2f (CPU)\n",
-    $3 / $1, $4 / $2, $5 / $1, $6 / $2 }'
+echo
+echo "$rounds rounds, medians; load average before and after: $load0 / $(cut -d' ' -f1-3 /proc/loadavg)"
+ratio() { paste "$work/$1.m" "$work/$2.m" | awk -v what="$3" '{ printf "%s: %.2f (wall), %.2f (CPU)\n", what, $3 / $1, $4 / $2 }'; }
+[ -f "$work/steps.m" ] && ratio ours steps "add-effect against the per-picture commands (x)"
+ratio ours decode "add-effect against decoding alone"
+[ -n "$base" ] && ratio base decode "baseline add-effect against decoding alone"
+exit 0

@@ -294,5 +294,37 @@ TEST(OwnRgbaConversion, RefusesWhatItCannotDoLikeTheTool) {
     EXPECT_EQ(ToolZimgSlices(100), 1);  // at most one slice per 64 lines
 }
 
+TEST(OwnRgbaConversion, KeptConverterAndAlphaPassGiveWhatTheOneCallGives) {
+    // Two unlike pictures through one kept converter, filled with the alpha
+    // pass from an odd first pixel on (the vector body and its tail), each
+    // against a conversion of its own.
+    constexpr int w = 256, h = 192;
+    constexpr size_t n = size_t(w) * h;
+    std::unique_ptr<uint8_t, void (*)(void*)> mem(static_cast<uint8_t*>(std::aligned_alloc(64, 3 * n)), std::free);
+    uint8_t* y = mem.get();
+    uint8_t* cb = y + n;
+    uint8_t* cr = cb + n / 4;
+    uint8_t* want = cr + n / 4;
+    CRgbPlanes rgb;
+    ASSERT_TRUE(rgb.Create(w, h));
+    CRgbFrameConverter kept;
+    ASSERT_TRUE(kept.Prepare(w, h, true));
+    std::mt19937 rng(7);
+    std::vector<uint8_t> rgba(n * 4), alpha(n, 0);
+    for (int picture = 0; picture < 2; ++picture) {
+        for (uint8_t& v : rgba) v = uint8_t(rng());
+        const size_t first = 5;
+        rgb.PutRgba(rgba.data(), 0, first);
+        rgb.PutRgba(rgba.data() + 4 * first, first, n - first, alpha.data());
+        for (size_t i = 0; i + first < n; ++i) ASSERT_EQ(alpha[i], rgba[4 * (i + first) + 3]) << i;
+        ASSERT_TRUE(kept.Convert(rgb, y, cb, cr));
+        ASSERT_TRUE(RgbaToFramePlanes(rgba.data(), w, h, true, want, want + n, want + n + n / 4));
+        EXPECT_EQ(std::memcmp(y, want, n * 3 / 2), 0);
+    }
+    CRgbPlanes other;
+    ASSERT_TRUE(other.Create(w, h + 2));
+    EXPECT_FALSE(kept.Convert(other, y, cb, cr));
+}
+
 }  // namespace
 }  // namespace rk

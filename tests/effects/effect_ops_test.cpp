@@ -4,6 +4,7 @@
 // and the card pulled at every write.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
 #include "convert/app_launch.h"
+#include "convert/plane_memory.h"
 #include "convert/tool_folder.h"
 #include "effects/effect_conversions.h"
 #include "effects/effect_format.h"
@@ -119,12 +121,57 @@ TEST_F(EffectOpsTest, ConversionsEqualThePerPictureToolRuns) {
     EXPECT_FALSE(ConvertFrame(dir.File("none.png"), EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
 }
 
+// Only a PNG whose header promises 8-bit RGB or RGBA at the frame's size
+// takes the road where the frame planes are made here.
+TEST(EffectPictureRoad, OnlyFrameSizedEightBitRgbPngsAreConvertedHere) {
+    // Signature and header chunk: width, height, depth, colour type,
+    // compression, filter, interlace (the rest of a PNG is not read).
+    auto png = [](uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, uint8_t interlace = 0) {
+        std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+        for (uint32_t v : {w, h})
+            for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
+        b.insert(b.end(), {depth, colour, 0, 0, interlace, 0, 0, 0, 0});
+        return b;
+    };
+    const std::vector<uint8_t> full = png(1920, 1080, 8, 6);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool here;
+    } kCases[] = {
+        {"rgb.png", png(1920, 1080, 8, 2), true},
+        {"rgba.PNG", png(1920, 1080, 8, 6), true},
+        {"interlaced.png", png(1920, 1080, 8, 6, 1), true},
+        {"rgba.tga", png(1920, 1080, 8, 6), false},       // the tool decodes by the name
+        {"rgb48.png", png(1920, 1080, 16, 2), false},
+        {"grey.png", png(1920, 1080, 8, 0), false},
+        {"greyalpha.png", png(1920, 1080, 8, 4), false},
+        {"palette.png", png(1920, 1080, 8, 3), false},
+        {"small.png", png(1280, 720, 8, 6), false},
+        {"tall.png", png(1080, 1920, 8, 6), false},
+        {"badinterlace.png", png(1920, 1080, 8, 6, 2), false},
+        {"short.png", std::vector<uint8_t>(full.begin(), full.begin() + 28), false},
+        {"notpng.png", std::vector<uint8_t>(40, 0x89), false},
+    };
+    test::TempDir dir{"rk-road"};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::WriteFileBytes(dir.File(c.name), c.bytes));
+        EXPECT_EQ(IsFrameSizedRgbPng(dir.File(c.name)), c.here);
+    }
+    EXPECT_FALSE(IsFrameSizedRgbPng(dir.File("missing.png")));
+    EXPECT_FALSE(IsFrameSizedRgbPng(dir.Path()));
+}
+
 TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
     // Pictures unlike each other, in a folder whose name a pattern would
-    // misread: soft alpha at the frame's size, a smaller picture without
-    // alpha, a grey one with alpha, a larger one.
+    // misread: an RGB picture and two with soft alpha at the frame's size
+    // (the frame planes made here), then a smaller picture without alpha, a
+    // grey one with alpha, a larger one (made by the tool).
     const std::string folder = dir.File("100% [a]");
     ASSERT_TRUE(std::filesystem::create_directory(folder));
+    ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-vf",
+                                "hflip", "-pix_fmt", "rgb24", "-frames:v", "1", "w_97.png"}));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-vf",
                                 "format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='clip(255-hypot(X-960,Y-540)/3,0,255)'",
                                 "-frames:v", "2", "-start_number", "98", "w_%02d.png"}));
@@ -132,42 +179,89 @@ TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "color=gray:s=800x600", "-vf",
                                 "format=ya8,geq=lum='X/4':a='if(lt(Y,300),40,220)'", "-frames:v", "1", "w_101.png"}));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc=size=2560x1440", "-frames:v", "1", "w_102.png"}));
-    const std::vector<std::string> files = PictureSequence(folder + "/w_98.png");
-    ASSERT_EQ(files.size(), 5u);
+    const std::vector<std::string> all = PictureSequence(folder + "/w_97.png");
+    ASSERT_EQ(all.size(), 6u);
 
+    // Each picture's own runs, once.
     CEffectWorkFolder work;
     ASSERT_TRUE(work.Create());
-    CStinger perPicture(files[0]), streamed(files[0]);
-    std::vector<uint8_t> y(1920 * 1088), cb(960 * 544), cr(960 * 544), scratch(1920 * 1080 * 4);
-    std::vector<uint8_t> y2(1920 * 1088), cb2(960 * 544), cr2(960 * 544);
-    CEffectPictureStream stream(files);
-    for (size_t i = 0; i < files.size(); ++i) {
-        SCOPED_TRACE(files[i]);
-        ASSERT_TRUE(AddPicture(perPicture, files[i], work));
-        ASSERT_TRUE(ConvertFrame(files[i], EffectPlanes{y.data(), cb.data(), cr.data(), scratch.data()}, work));
-        ASSERT_TRUE(stream.Next(streamed, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr})) << stream.Cause();
-        if (i == 0) {
-            // The tool works in a private folder of its own.
-            struct stat st {};
-            ASSERT_EQ(::stat(stream.Pipe().FolderPath().c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0700u);
-            EXPECT_EQ(y2[1920 * 10 + 10], 2);     // a transparent corner
-            EXPECT_NE(y2[1920 * 540 + 960], 2);   // the opaque middle
-        }
-        ASSERT_EQ(streamed.Pictures().Size(), i + 1);
-        EXPECT_EQ(std::memcmp(streamed.Pictures().At(i)->Bits(), perPicture.Pictures().At(i)->Bits(), 640 * 360 * 4), 0);
-        EXPECT_EQ(std::memcmp(y.data(), y2.data(), 1920 * 1080), 0);
-        EXPECT_EQ(std::memcmp(cb.data(), cb2.data(), 960 * 540), 0);
-        EXPECT_EQ(std::memcmp(cr.data(), cr2.data(), 960 * 540), 0);
+    CStinger perPicture(all[0]);
+    std::vector<std::vector<uint8_t>> planes;
+    for (const std::string& file : all) {
+        SCOPED_TRACE(file);
+        std::vector<uint8_t> frame(1920 * 1088 + 2 * 960 * 544), scratch(1920 * 1080 * 4);
+        uint8_t* y = frame.data();
+        ASSERT_TRUE(AddPicture(perPicture, file, work));
+        ASSERT_TRUE(ConvertFrame(file, EffectPlanes{y, y + 1920 * 1088, y + 1920 * 1088 + 960 * 544, scratch.data()}, work));
+        planes.push_back(std::move(frame));
     }
-    EXPECT_NE(y2[1920 * 10 + 10], 2);  // the last picture has no alpha: nothing marked
-    EXPECT_FALSE(stream.Next(streamed, EffectPlanes{y2.data(), cb2.data(), cr2.data(), nullptr}));
-    // Once the last picture is in, the tool and its folder are gone.
-    EXPECT_EQ(stream.Pipe().ToolPid(), -1);
-    EXPECT_TRUE(stream.Pipe().FolderPath().empty());
+
+    // The frame-sized RGB and RGBA pictures, then a run of mixed ones. The
+    // first picture goes into planes on 64-byte boundaries, the others into
+    // planes that may not be.
+    CPlaneMemory aligned;
+    ASSERT_TRUE(aligned.Allocate(1920 * 1088 + 2 * 960 * 544));
+    std::vector<uint8_t> y2(1920 * 1088), cb2(960 * 544), cr2(960 * 544);
+    const EffectPlanes unaligned{y2.data(), cb2.data(), cr2.data(), nullptr};
+    const struct {
+        size_t first, count;
+        bool convertsHere;
+    } kRuns[] = {{0, 3, true}, {1, 5, false}};
+    for (const auto& run : kRuns) {
+        const std::vector<std::string> files(all.begin() + ptrdiff_t(run.first),
+                                             all.begin() + ptrdiff_t(run.first + run.count));
+        CStinger streamed(files[0]);
+        CEffectPictureStream stream(files);
+        for (size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i]);
+            uint8_t* a = aligned.Data();
+            const EffectPlanes out =
+                i == 0 ? EffectPlanes{a, a + 1920 * 1088, a + 1920 * 1088 + 960 * 544, nullptr} : unaligned;
+            ASSERT_TRUE(stream.Next(streamed, out)) << stream.Cause();
+            EXPECT_EQ(stream.ConvertsHere(), run.convertsHere);
+            const uint8_t* want = planes[run.first + i].data();
+            if (i == 0) {
+                // The tool works in a private folder of its own.
+                struct stat st {};
+                ASSERT_EQ(::stat(stream.Pipe().FolderPath().c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 0777, 0700u);
+            }
+            ASSERT_EQ(streamed.Pictures().Size(), i + 1);
+            EXPECT_EQ(std::memcmp(streamed.Pictures().At(i)->Bits(),
+                                  perPicture.Pictures().At(run.first + i)->Bits(), 640 * 360 * 4), 0);
+            EXPECT_EQ(std::memcmp(out.y, want, 1920 * 1080), 0);
+            EXPECT_EQ(std::memcmp(out.cb, want + 1920 * 1088, 960 * 540), 0);
+            EXPECT_EQ(std::memcmp(out.cr, want + 1920 * 1088 + 960 * 544, 960 * 540), 0);
+        }
+        EXPECT_FALSE(stream.Next(streamed, unaligned));
+        // Once the last picture is in, the tool and its folder are gone.
+        EXPECT_EQ(stream.Pipe().ToolPid(), -1);
+        EXPECT_TRUE(stream.Pipe().FolderPath().empty());
+    }
+    // Left after its first picture (the operator stopped): the read under
+    // way ends, and the tool and its folder go with the stream.
+    std::string leftFolder;
+    pid_t leftTool = -1;
+    {
+        CStinger s(all[0]);
+        CEffectPictureStream left(std::vector<std::string>(all.begin(), all.begin() + 3));
+        ASSERT_TRUE(left.Next(s, unaligned)) << left.Cause();
+        leftFolder = left.Pipe().FolderPath();
+        leftTool = left.Pipe().ToolPid();
+    }
+    ASSERT_GT(leftTool, 0);
+    EXPECT_FALSE(test::FileExists(leftFolder));
+    EXPECT_NE(::kill(leftTool, 0), 0);
+
+    // The soft alpha is keyed: a transparent corner and the opaque middle;
+    // the last picture has no alpha, so nothing is marked.
+    EXPECT_EQ(planes[1][1920 * 10 + 10], 2);
+    EXPECT_NE(planes[1][1920 * 540 + 960], 2);
+    EXPECT_NE(y2[1920 * 10 + 10], 2);
 
     // A damaged picture in the middle fails the stream by that picture (the
     // tool stops at the error; pictures still in its decoder go with it).
+    const std::vector<std::string> files(all.begin() + 1, all.end());
     {
         std::FILE* f = std::fopen(files[2].c_str(), "r+b");
         ASSERT_NE(f, nullptr);
