@@ -3,7 +3,9 @@
 # soft alpha onto an HD card image, against the per-picture tool steps of the
 # original road (ffmpeg to 1.png, img_convert twice, then the import
 # encoder's probe and picture decode of 3.png) run on the same pictures in
-# the same run. Usage: bench/effects/logo_bench.sh BUILD_DIR [N]
+# the same run, and against ffmpeg decoding the same pictures once to RGBA
+# (the floor any add from pictures pays). Wall times; the load average is
+# printed with them. Usage: bench/effects/logo_bench.sh BUILD_DIR [N]
 set -euo pipefail
 build=${1:?usage: logo_bench.sh BUILD_DIR [N]}
 n=${2:-20}
@@ -35,6 +37,10 @@ for i in $(seq 1 "$n"); do
   rm -f 1.png 2.png 3.png 3.yuv
 done
 t2=$(now)
-awk -v n="$n" -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN {
-  ours = (b - a) / n; steps = (c - b) / n;
-  printf "pictures %d\nadd-logo: %.3f s a picture (whole add, writes included)\ntool steps: %.3f s a picture\nratio: %.1fx\n", n, ours, steps, steps / ours }'
+"$bin/ffmpeg" -v quiet -nostdin -start_number 1 -i "$work/logo_%04d.png" -f rawvideo -pix_fmt rgba -y /dev/null
+t3=$(now)
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+awk -v n="$n" -v a="$t0" -v b="$t1" -v c="$t2" -v d="$t3" 'BEGIN {
+  ours = (b - a) / n; steps = (c - b) / n; decode = (d - c) / n;
+  printf "pictures %d\nadd-logo: %.3f s a picture (whole add, writes included)\ntool steps: %.3f s a picture\nratio: %.1fx\n", n, ours, steps, steps / ours
+  printf "single decode to RGBA: %.3f s a picture\nadd-logo against decoding alone: %.2f\n", decode, decode / ours }'
