@@ -129,7 +129,7 @@ struct BlockCodeTables {
 // Unchecked: the caller made sure of room for kMaxBlockBits (HasRoomFor).
 template <bool Natural = false, bool Unchecked = false, class Writer>
 inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t* levels, uint64_t mask) {
-    auto emit = [&w](uint32_t value, unsigned count) {
+    auto putCode = [&w](uint32_t value, unsigned count) {
         if constexpr (Unchecked)
             w.Put(value, count);
         else
@@ -138,7 +138,7 @@ inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t
     mask &= ~uint64_t(1);
     const int s = DcSize(d);
     const VlcCode dcCode = kDcSizeCodes[s];
-    emit((uint32_t(dcCode.code) << s) | DcBits(d, s), dcCode.length + s);
+    putCode((uint32_t(dcCode.code) << s) | DcBits(d, s), dcCode.length + s);
 
     // Positions, runs and table offsets as 64-bit numbers: no widening in
     // the loop.
@@ -156,9 +156,9 @@ inline void WriteBlock(Writer& w, const BlockCodeTables& t, int d, const int16_t
         const int64_t level = levels[Natural ? kZigzag[i] : i];
         const LevelCode c = levelCodes[int64_t(run ? 2 * kMaxLevel + 1 : 0) + level];
         const VlcCode rc = runCodes[run];
-        emit((c.bits << rc.length) | rc.code, c.length + rc.length);
+        putCode((c.bits << rc.length) | rc.code, c.length + rc.length);
     }
-    emit(0b101, 3);
+    putCode(0b101, 3);
 }
 
 template <bool Natural = false, class Writer>
