@@ -17,6 +17,7 @@
 #endif
 
 #include "base/fd_io.h"
+#include "codec/kvq1_format.h"
 #include "base/log.h"
 #include "base/path_util.h"
 #include "base/safe_open.h"
@@ -52,10 +53,6 @@ constexpr size_t kRgbaStackBytes = size_t(kEffectWidth) * (size_t(kEffectHeight)
 // tool's allocator reuses rather than maps afresh for every picture.
 constexpr size_t kRgbaTiles = (size_t(kEffectHeight) + kBandRows) / kBandRows;
 static_assert(kRgbaTiles * kBandRows == size_t(kEffectHeight) + kBandRows);
-
-uint32_t BigEndian32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
 
 bool Aligned64(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
 
@@ -169,10 +166,10 @@ bool IsFrameSizedRgbPng(const std::string& path) {
     uint8_t h[29];
     if (ReadWholeAt(file.fd, 0, h, sizeof h) != 1) return false;
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (std::memcmp(h, kSignature, 8) != 0 || BigEndian32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
+    if (std::memcmp(h, kSignature, 8) != 0 || ReadBE32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
         return false;
     const uint8_t depth = h[24], colourType = h[25];
-    return BigEndian32(h + 16) == uint32_t(kEffectWidth) && BigEndian32(h + 20) == uint32_t(kEffectHeight) &&
+    return ReadBE32(h + 16) == uint32_t(kEffectWidth) && ReadBE32(h + 20) == uint32_t(kEffectHeight) &&
            depth == 8 && (colourType == 2 || colourType == 6) && h[26] == 0 && h[27] == 0 && h[28] <= 1;
 }
 
