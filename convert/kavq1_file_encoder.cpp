@@ -387,6 +387,7 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
 void KAVQ1FileEncoder::StartWorkers(int processors) {
     int cpus = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
     if (cpus < 1) cpus = 1;
+    cores_ = cpus;
     // One picture more than there are cores: while every core encodes, the
     // pipe is read into the spare, so the decoder never waits for a buffer.
     workerCount_ = std::min(cpus + 1, frameCount_);
@@ -433,27 +434,28 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     expandRange_ = !padded_ && ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(),
                expandRange_ ? " (range expanded as read)" : "");
+    // The decode shares the cores with the encoder workers: half of them,
+    // at least one. On two cores one decoding thread keeps one core busy
+    // beside the workers, where frame threads would spend both on handing
+    // frames between them; a decoder gives the same pictures on any number.
+    const std::string threads = std::to_string(std::max(1, cores_ / 2));
+    std::vector<std::string> args = {"-nostdin", "-threads", threads};
     if (rawRgba_) {
-        const std::string size = std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height);
-        videoTool_ = std::make_unique<CAppLaunch>(
-            kToolFfmpeg, "-f rawvideo -pix_fmt rgba -s %s -i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
-            std::initializer_list<std::string>{size, toolSource_, filter, RateText(frameRateCode_), kVideoPipeName},
-            false, pipes_.Path());
-        return videoTool_->started;
-    }
-    if (runPictures_ > 0) {
+        args.insert(args.end(), {"-f", "rawvideo", "-pix_fmt", "rgba", "-s",
+                                 std::to_string(sourcePicture_.width) + "x" + std::to_string(sourcePicture_.height),
+                                 "-i", toolSource_});
+    } else if (runPictures_ > 0) {
         // The pictures at their own rate, brought to the card's by the filter.
-        std::vector<std::string> args = {"-nostdin", "-framerate", runRate_};
+        args.insert(args.end(), {"-framerate", runRate_});
         args.insert(args.end(), runInput_.begin(), runInput_.end());
-        args.insert(args.end(), {"-vf", filter, "-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-y",
-                                 kVideoPipeName});
-        videoTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, pipes_.Path());
-        return videoTool_->started;
+    } else {
+        args.insert(args.end(), {"-i", toolSource_});
     }
-    videoTool_ = std::make_unique<CAppLaunch>(
-        kToolFfmpeg, "-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r %s -y %s",
-        std::initializer_list<std::string>{toolSource_, filter, RateText(frameRateCode_), kVideoPipeName}, false,
-        pipes_.Path());
+    // Unbuffered output: each picture goes to the pipe in one write, from the
+    // tool's packet, without a copy through its output buffer.
+    args.insert(args.end(), {"-vf", filter, "-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-f",
+                             "rawvideo", "-avioflags", "direct", "-y", kVideoPipeName});
+    videoTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, pipes_.Path());
     return videoTool_->started;
 }
 

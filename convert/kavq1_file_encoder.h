@@ -198,6 +198,7 @@ private:
     int codedPictureBytes_ = 0;
     std::vector<std::unique_ptr<Worker>> workers_;
     int workerCount_ = 0;
+    int cores_ = 1;  // the cores the workers and the picture decode share
     int fillIndex_ = -1;
     int deliverIndex_ = -1;
     int nextAssign_ = 0;

@@ -163,9 +163,10 @@ TEST_F(EncoderTest, Mp4WithSoundGivesNumberedFramesToneAndFaithfulPictures) {
 // what the encoder makes of the tool's own pictures, written to a file by
 // the same chain, coded in the workers' order (frame i by worker i modulo
 // their number, each carrying its predictors on). Whatever the pipe's
-// capacity, the reads' sizes or the number of workers.
+// capacity, the reads' sizes, the number of workers or of decoding threads
+// (one for one or two cores, two for four), against the tool's own default.
 TEST_F(EncoderTest, SlotsAreTheEncodersFramesOfTheToolsOwnPictures) {
-    for (int processors : {1, 0}) {
+    for (int processors : {1, 0, 4}) {
         SCOPED_TRACE(processors);
         KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false, processors);
         ASSERT_TRUE(enc.IsOpened());
