@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include "codec/transforms.h"
 
 namespace rk {
 
@@ -103,6 +104,9 @@ uint8_t FullRangeSample(uint8_t v, bool chroma);
 
 // Expands `bytes` samples of one plane in place from limited to full range
 // exactly as ffmpeg's scaler does (FullRangeSample of every byte).
+// With the widest vectors the codec's kernels took; the second form with the
+// vectors of `variant` (at most what the processor has), for the tests.
 void ExpandToFullRange(uint8_t* plane, size_t bytes, bool chroma);
+void ExpandToFullRange(uint8_t* plane, size_t bytes, bool chroma, TransformVariant variant);
 
 }  // namespace rk

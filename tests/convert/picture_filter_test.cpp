@@ -103,16 +103,22 @@ TEST(FullRangeExpansion, EqualsTheScalersArithmeticForEveryValue) {
     EXPECT_EQ(FullRangeSample(128, true), 128);  // neutral chroma stays neutral
     EXPECT_EQ(FullRangeSample(240, true), 255);
     EXPECT_EQ(FullRangeSample(0, true), 0);
-    for (bool chroma : {false, true}) {
-        for (size_t length : {size_t(256), size_t(16 * 17 + 5), size_t(3)}) {
-            for (size_t offset = 0; offset < 17; ++offset) {
-                std::vector<uint8_t> plane(length), want(length);
-                for (size_t i = 0; i < length; ++i) {
-                    plane[i] = uint8_t(i * 7 + offset * 16);
-                    want[i] = FullRangeSample(plane[i], chroma);
+    // Every vector width this processor has, over lengths that leave a
+    // tail after each width's last whole vector.
+    for (int v = 0; v <= int(ActiveKernels().variant); ++v) {
+        const auto variant = TransformVariant(v);
+        for (bool chroma : {false, true}) {
+            for (size_t length : {size_t(256), size_t(64 * 5 + 37), size_t(16 * 17 + 5), size_t(3)}) {
+                for (size_t offset = 0; offset < 17; ++offset) {
+                    std::vector<uint8_t> plane(length), want(length);
+                    for (size_t i = 0; i < length; ++i) {
+                        plane[i] = uint8_t(i * 7 + offset * 16);
+                        want[i] = FullRangeSample(plane[i], chroma);
+                    }
+                    ExpandToFullRange(plane.data(), length, chroma, variant);
+                    ASSERT_EQ(plane, want) << TransformVariantName(variant) << " chroma " << chroma << " length "
+                                           << length << " offset " << offset;
                 }
-                ExpandToFullRange(plane.data(), length, chroma);
-                ASSERT_EQ(plane, want) << "chroma " << chroma << " length " << length << " offset " << offset;
             }
         }
     }
