@@ -103,6 +103,7 @@ struct Coefficient {
 // saved).
 struct DecodeTables {
     const CoefficientDecodeEntry* coefficient = CoefficientDecode();
+    const CoefficientDecodeEntry* longCoefficient = LongCoefficientDecode();
     const DcDifferenceEntry* dcDifference = DcDifferenceDecode();
     const DcDecodeEntry* dc6 = DcDecode6();
     const AcDecodeEntry* ac8 = AcDecode8();
@@ -211,14 +212,22 @@ template <class K>
                                                typename K::Acc& acc) {
     int d;
     DcDifferenceEntry de{};
+    // The peek is taken before the fill, which only adds bits below the
+    // window's valid ones: the look-up need not wait for the fill, so after
+    // an end of block the next block's chain starts one step sooner. With
+    // fewer than the peek's bits before the fill, the pieces road reads the
+    // difference instead, to the same effect.
+    const bool peeked = r.Available() >= kDcPeekBits;
+    const DcDifferenceEntry* dcEntry = &tables.dcDifference[r.Peek(kDcPeekBits)];
     r.Fill();
-    if (r.Available() >= 32 && (de = tables.dcDifference[r.Peek(kDcPeekBits)]).length != 0) [[likely]] {
+    if (peeked && (de = *dcEntry).length != 0) [[likely]] {
         r.Skip(de.length);
         d = de.difference;
     } else {
         CSliceReader slow = r;
         if (!ReadDcDifferencePieces(slow, tables, d)) return false;
         r = slow;
+        r.Fill();
     }
     predictor += d;
     // 128 plus the DC times basis image 0, whose 64 elements are all the
@@ -229,26 +238,44 @@ template <class K>
     // The position of the previous coefficient times 256, the byte offset of
     // its basis image: the image's address needs no step of its own.
     int at = 0;
+    // A look-up takes at most 12 bits, so after a fill (56 bits or more)
+    // four look-ups find their bits without another. The window is filled
+    // before the last look-up of each four: the DC difference above took at
+    // most 12 bits of a full window, so the first three need no fill of
+    // their own, and the block's first look-up waits for one fill, not two
+    // (after a mispredicted end of block, the next block's chain starts
+    // from nothing). The pieces roads fill before and after themselves:
+    // they want 32 bits, or the checked road. A short window only sends a
+    // look-up down the pieces roads, so where the fills fall never changes
+    // what is read.
     for (;;) {
-        // A look-up takes at most 12 bits, so after a fill (56 bits or
-        // more) four look-ups find their bits without another. The pieces
-        // roads fill before and after themselves: they want 32 bits, or the
-        // checked road.
-        r.Fill();
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
+            // Peeked before the fill, as the DC difference is, so that the
+            // fill is not a link of the look-up chain.
+            const bool peeked = r.Available() >= kCoefficientPeekBits;
+            const CoefficientDecodeEntry* entry = &table[r.Peek(kCoefficientPeekBits)];
+            if (k == 3) r.Fill();
             Coefficient c;
             // The entry as one word, its length in the low byte.
             uint32_t e = 0;
-            if (r.Available() >= kCoefficientPeekBits) [[likely]]
-                std::memcpy(&e, &table[r.Peek(kCoefficientPeekBits)], sizeof e);
+            if (peeked) [[likely]]
+                std::memcpy(&e, entry, sizeof e);
             if ((e & 0xFF) != 0) [[likely]] {
                 r.Skip(int(e & 63));
                 c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
             } else {
                 r.Fill();
                 if (r.Available() >= 32) {
-                    if (const int before = int(e >> 24); before != 0) {
+                    // Most longer coefficients are within 16 bits: one more
+                    // look-up (an entry's 16 neighbours by the last four bits
+                    // share a cache line) instead of the pieces.
+                    uint32_t l;
+                    std::memcpy(&l, &tables.longCoefficient[r.Peek(kLongCoefficientPeekBits)], sizeof l);
+                    if ((l & 0xFF) != 0) [[likely]] {
+                        r.Skip(int(l & 63));
+                        c = Coefficient{int((l >> 8) & 0xFF), int(int8_t(l >> 16)), int(l >> 24)};
+                    } else if (const int before = int(e >> 24); before != 0) {
                         // The level known, its run code after it.
                         r.Skip(before);
                         RunDecodeEntry re = tables.run7[r.Peek(7)];

@@ -89,6 +89,11 @@ struct CoefficientDecodeEntry {
                       // level), else 0
 };
 inline constexpr int kCoefficientPeekBits = 12;
+// The same for the coefficients of up to 16 bits, read when the 12-bit
+// entry is empty: most coefficients longer than its peek are 13 to 16 bits.
+// Entries are 0 where the coefficient is longer or its magnitude above 255,
+// and never keep a level alone.
+inline constexpr int kLongCoefficientPeekBits = 16;
 // Larger than any position plus any run, so that one test after the advance
 // finds both the end of block and a run past the block's end.
 inline constexpr int kEndOfBlockAdvance = 128;
@@ -107,6 +112,7 @@ const RunDecodeEntry* RunDecode7();   // 128 entries by 7-bit peek
 const RunDecodeEntry* RunDecode10();  // 64 entries by the low 6 bits of a 10-bit peek
 const CoefficientDecodeEntry* CoefficientDecode();  // 1 << kCoefficientPeekBits entries by peek
 const DcDifferenceEntry* DcDifferenceDecode();      // 1 << kDcPeekBits entries by peek
+const CoefficientDecodeEntry* LongCoefficientDecode();  // 1 << kLongCoefficientPeekBits entries by peek
 
 // The canonical code lists as the format defines them: symbols in code order
 // with their lengths (for tests and the table builders).

@@ -151,23 +151,18 @@ constexpr void FillPrefix(Entry (&table)[N], int peekBits, uint32_t bits, int le
     for (uint32_t low = 0; low < (1u << shift); ++low) table[(bits << shift) | low] = e;
 }
 
-struct CoefficientTable {
-    CoefficientDecodeEntry entries[1 << kCoefficientPeekBits]{};
-};
-
 // The bits of a coefficient as the block coder writes them: AC code, sign,
-// four escape bits when the symbol has them, the run code when it has one.
-// A level with a run whose code and sign lie within the peek but not its run
-// code keeps them in its entry (length 0, advance the bits before the run
-// code).
-constexpr CoefficientTable BuildCoefficientTable() {
-    CoefficientTable t{};
-    constexpr int N = kCoefficientPeekBits;
+// four escape bits when the symbol has them, the run code when it has one,
+// into a table of 1 << N entries by an N-bit peek. With keepLevels, a level
+// with a run whose code and sign lie within the peek but not its run code
+// keeps them in its entry (length 0, advance the bits before the run code).
+template <std::size_t Size>
+constexpr void FillCoefficientTable(CoefficientDecodeEntry (&table)[Size], int N, bool keepLevels) {
     for (int s = 0; s < kAcSymbolCount; ++s) {
         const VlcCode c = kTables.ac[s];
         if (c.length > N) continue;
         if (s == kAcEndOfBlock) {
-            FillPrefix(t.entries, N, c.code, c.length, CoefficientDecodeEntry{c.length, 0, 0, kEndOfBlockAdvance});
+            FillPrefix(table, N, c.code, c.length, CoefficientDecodeEntry{c.length, 0, 0, kEndOfBlockAdvance});
             continue;
         }
         const bool escape = (s & 64) != 0, hasRun = (s & 128) != 0;
@@ -180,23 +175,23 @@ constexpr CoefficientTable BuildCoefficientTable() {
                     length += 4;
                 }
                 const int magnitude = (s & 63) + 1 + 64 * n;
-                if (magnitude > 255) continue;
+                if (magnitude > 255 || length > N) continue;
                 const auto entry = [&](int run, int total) {
                     return CoefficientDecodeEntry{uint8_t(total), uint8_t(magnitude), int8_t(-sign), uint8_t(run + 1)};
                 };
                 if (!hasRun) {
-                    if (length <= N) FillPrefix(t.entries, N, bits, length, entry(0, length));
+                    FillPrefix(table, N, bits, length, entry(0, length));
                     continue;
                 }
                 // Where only the run code does not fit, the entry keeps the
                 // level and the bits before the run code.
-                if (length <= N)
-                    FillPrefix(t.entries, N, bits, length,
+                if (keepLevels)
+                    FillPrefix(table, N, bits, length,
                                CoefficientDecodeEntry{0, uint8_t(magnitude), int8_t(-sign), uint8_t(length)});
                 for (int run = 1; run <= 62; ++run) {
                     const VlcCode rc = kTables.run[run];
                     if (length + rc.length > N) continue;
-                    FillPrefix(t.entries, N, (bits << rc.length) | rc.code, length + rc.length,
+                    FillPrefix(table, N, (bits << rc.length) | rc.code, length + rc.length,
                                entry(run, length + rc.length));
                 }
             }
@@ -205,12 +200,21 @@ constexpr CoefficientTable BuildCoefficientTable() {
     // peek: one entry, its advance raised by kEndOfBlockAdvance.
     const VlcCode eob = kTables.ac[kAcEndOfBlock];
     for (uint32_t v = 0; v < (1u << N); ++v) {
-        CoefficientDecodeEntry& e = t.entries[v];
+        CoefficientDecodeEntry& e = table[v];
         if (e.length == 0 || e.advance >= kEndOfBlockAdvance || e.length + eob.length > N) continue;
         if (((v >> (N - e.length - eob.length)) & ((1u << eob.length) - 1)) != eob.code) continue;
         e.length = uint8_t(e.length + eob.length);
         e.advance = uint8_t(e.advance + kEndOfBlockAdvance);
     }
+}
+
+struct CoefficientTable {
+    CoefficientDecodeEntry entries[1 << kCoefficientPeekBits]{};
+};
+
+constexpr CoefficientTable BuildCoefficientTable() {
+    CoefficientTable t{};
+    FillCoefficientTable(t.entries, kCoefficientPeekBits, true);
     return t;
 }
 
@@ -284,5 +288,12 @@ const RunDecodeEntry* RunDecode7() { return kTables.run7; }
 const RunDecodeEntry* RunDecode10() { return kTables.run10; }
 const CoefficientDecodeEntry* CoefficientDecode() { return kCoefficientTable.entries; }
 const DcDifferenceEntry* DcDifferenceDecode() { return kDcDifferenceTable.entries; }
+// Built once at first use rather than at compile time: 256 KB that the
+// library's file need not carry.
+const CoefficientDecodeEntry* LongCoefficientDecode() {
+    alignas(64) static CoefficientDecodeEntry entries[1 << kLongCoefficientPeekBits];
+    [[maybe_unused]] static const bool built = (FillCoefficientTable(entries, kLongCoefficientPeekBits, false), true);
+    return entries;
+}
 
 }  // namespace rk
