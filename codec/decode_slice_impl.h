@@ -217,10 +217,10 @@ template <class K>
     // an end of block the next block's chain starts one step sooner. With
     // fewer than the peek's bits before the fill, the pieces road reads the
     // difference instead, to the same effect.
-    const bool peeked = r.Available() >= kDcPeekBits;
+    const bool dcPeeked = r.Available() >= kDcPeekBits;
     const DcDifferenceEntry* dcEntry = &tables.dcDifference[r.Peek(kDcPeekBits)];
     r.Fill();
-    if (peeked && (de = *dcEntry).length != 0) [[likely]] {
+    if (dcPeeked && (de = *dcEntry).length != 0) [[likely]] {
         r.Skip(de.length);
         d = de.difference;
     } else {
