@@ -199,8 +199,8 @@ template <class K>
 //
 // A coefficient takes at most 31 bits (a 16-bit code, the sign, 4 escape
 // bits, a 10-bit run code) and a DC difference 17, so with 32 bits in the
-// window the unchecked pieces road reads a code longer than the peek without
-// testing each piece; with fewer (the end of the slice) the checked pieces
+// window the 16-bit table, or else the unchecked pieces road, reads a code
+// longer than the peek without testing each piece; with fewer (the end of the slice) the checked pieces
 // road does, so a slice fails at the same place either way. A coefficient
 // table entry needs only its own bits, all within the peek, so it is taken
 // whenever the peek's 12 bits are there. The checked road works on a copy of
@@ -238,21 +238,24 @@ template <class K>
     // The position of the previous coefficient times 256, the byte offset of
     // its basis image: the image's address needs no step of its own.
     int at = 0;
-    // A look-up takes at most 12 bits, so after a fill (56 bits or more)
-    // four look-ups find their bits without another. The window is filled
-    // before the last look-up of each four: the DC difference above took at
-    // most 12 bits of a full window, so the first three need no fill of
-    // their own, and the block's first look-up waits for one fill, not two
-    // (after a mispredicted end of block, the next block's chain starts
-    // from nothing). The pieces roads fill before and after themselves:
-    // they want 32 bits, or the checked road. A short window only sends a
-    // look-up down the pieces roads, so where the fills fall never changes
-    // what is read.
+    // A look-up takes at most 12 bits; the window is filled (to 56 bits or
+    // more) before the last look-up of each four. The DC difference above
+    // took at most 12 bits of a full window, so the block's first three
+    // look-ups need no fill of their own, and its first look-up waits for
+    // one fill, not two (after a mispredicted end of block, the next
+    // block's chain starts from nothing). The long roads fill before and
+    // after themselves: the 16-bit table and the unchecked pieces want 32
+    // bits, else the checked pieces. A window short of the peek's bits only
+    // sends a look-up down the long roads, which read the same coefficient,
+    // so where the fills fall never changes what is read.
     for (;;) {
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             // Peeked before the fill, as the DC difference is, so that the
-            // fill is not a link of the look-up chain.
+            // fill is not a link of the look-up chain. Four look-ups since
+            // the last fill may have left fewer than 12 bits (more than 44
+            // taken, which few runs of four do): the long roads then read
+            // the coefficient.
             const bool peeked = r.Available() >= kCoefficientPeekBits;
             const CoefficientDecodeEntry* entry = &table[r.Peek(kCoefficientPeekBits)];
             if (k == 3) r.Fill();
