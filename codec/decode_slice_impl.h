@@ -295,19 +295,19 @@ template <class K>
                 }
                 r.Fill();
             }
-            at += c.advance << 8;
-            if (at > 63 << 8) [[unlikely]] {
-                // The end of block; a run past the block's end; or a last
-                // coefficient with the end of block after it (advance
-                // kEndOfBlockAdvance + run + 1), which saves the block's last
-                // look-up.
-                if (at < kEndOfBlockAdvance << 8) return false;
+            // The end of block, alone or after the block's last coefficient
+            // (advance kEndOfBlockAdvance + run + 1, which saves the block's
+            // last look-up): told by the entry's top bit, so that the branch
+            // no predictor knows is decided as soon as the entry is there.
+            if (c.advance >= kEndOfBlockAdvance) [[unlikely]] {
                 if (c.magnitude == 0) return true;
-                at -= kEndOfBlockAdvance << 8;
+                at += (c.advance - kEndOfBlockAdvance) << 8;
                 if (at > 63 << 8) return false;
                 AddCoefficient<K>(acc, tables, dequantisers, at, c);
                 return true;
             }
+            at += c.advance << 8;
+            if (at > 63 << 8) [[unlikely]] return false;  // a run past the block's end
             AddCoefficient<K>(acc, tables, dequantisers, at, c);
         }
     }
