@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/bitstream.h"
@@ -174,28 +175,45 @@ TEST(ReferenceDecoder, FramesCutNearTheEndGiveTheSameVerdictAndRows) {
 // the coefficient's position is checked all the same: a run that lands on 63
 // ends the block whole, one that passes it fails the block.
 TEST(ReferenceDecoder, LastCoefficientAndEndOfBlockInOneLookUp) {
-    for (const int from : {61, 62}) {
+    // The pair read from the 12-bit table (a run of 1 after position 61 or
+    // 62) or from the 16-bit one (a level 1 with the 10-bit run code of 54
+    // after position 8 or 9: 13 bits, and 16 with the end of block).
+    struct Case { bool longCode; int landing; };
+    for (const Case c : {Case{false, 63}, Case{false, 64}, Case{true, 63}, Case{true, 64}}) {
+        const VlcCode far = RunCodes()[54], toStart = RunCodes()[c.landing - 56];
+        if (c.longCode) {
+            ASSERT_GT(3 + far.length, kCoefficientPeekBits);
+            ASSERT_LE(3 + far.length + 3, kLongCoefficientPeekBits);
+        }
         FrameBuilder f(1, 786432);
         f.Slice(0, [&](CReferenceWriter& w) {
-            const VlcCode toFrom = RunCodes()[from - 2], one = RunCodes()[1];
+            const VlcCode toFrom = RunCodes()[c.landing - 4], one = RunCodes()[1];
             for (int m = 0; m < f.g.columns; ++m) {
                 w.WriteBits(3, 6);
                 for (int b = 0; b < 6; ++b) {
                     w.WriteBits(0b000, 3);                            // DC difference 0
-                    w.WriteBits(0b00, 2), w.WriteBits(0, 1);          // level 1 at position 1
-                    w.WriteBits(0b01, 2), w.WriteBits(1, 1);          // level -1 after a run: at `from`
-                    w.WriteBits(toFrom.code, toFrom.length);
-                    w.WriteBits(0b01, 2), w.WriteBits(0, 1);          // level 1 after a run of 1
-                    w.WriteBits(one.code, one.length);
+                    if (c.longCode) {
+                        w.WriteBits(0b01, 2), w.WriteBits(0, 1);      // level 1 after a run: at `landing` - 55
+                        w.WriteBits(toStart.code, toStart.length);
+                        w.WriteBits(0b01, 2), w.WriteBits(1, 1);      // level -1 after a run of 54: at `landing`
+                        w.WriteBits(far.code, far.length);
+                    } else {
+                        w.WriteBits(0b00, 2), w.WriteBits(0, 1);      // level 1 at position 1
+                        w.WriteBits(0b01, 2), w.WriteBits(1, 1);      // level -1 after a run: at `landing` - 2
+                        w.WriteBits(toFrom.code, toFrom.length);
+                        w.WriteBits(0b01, 2), w.WriteBits(0, 1);      // level 1 after a run of 1
+                        w.WriteBits(one.code, one.length);
+                    }
                     w.WriteBits(0b101, 3);                            // end of block
                 }
             }
         });
         f.EmptyRowsFrom(1);
-        ExpectSameDecode(f.buf, f.buf.size(), 1, from == 61 ? "last at 63" : "last past 63");
+        const std::string what = std::string(c.longCode ? "16-bit" : "12-bit") + ", last at " + std::to_string(c.landing);
+        ExpectSameDecode(f.buf, f.buf.size(), 1, what.c_str());
         Planes p = MakePlanes(1, 11, 22);
         KVQ1Decoder dec;
-        EXPECT_EQ(dec.Decode(f.buf.data(), f.buf.size(), p.y.data(), p.cb.data(), p.cr.data()), from == 61);
+        EXPECT_EQ(dec.Decode(f.buf.data(), f.buf.size(), p.y.data(), p.cb.data(), p.cr.data()), c.landing == 63) << what;
     }
 }
 
