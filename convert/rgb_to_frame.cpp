@@ -51,6 +51,20 @@ void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) 
     PutRgba(rgba, firstPixel, pixels, nullptr);
 }
 
+void CRgbPlanes::PutRgb(const uint8_t* rgb, size_t firstPixel, size_t pixels) {
+    const size_t plane = size_t(width_) * size_t(height_);
+    if (firstPixel >= plane) return;
+    pixels = std::min(pixels, plane - firstPixel);
+    uint8_t* r = memory_.Data() + firstPixel;
+    uint8_t* g = r + plane;
+    uint8_t* b = g + plane;
+    for (size_t i = 0; i < pixels; ++i) {
+        r[i] = rgb[3 * i];
+        g[i] = rgb[3 * i + 1];
+        b[i] = rgb[3 * i + 2];
+    }
+}
+
 void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha) {
     const size_t plane = size_t(width_) * size_t(height_);
     if (firstPixel >= plane) return;

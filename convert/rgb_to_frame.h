@@ -27,6 +27,8 @@ public:
     // The same, and the alpha of those pixels into `alpha` (one byte each,
     // the first pixel's at alpha[0]), in the same pass over the pixels.
     void PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha);
+    // `pixels` packed RGB pixels (3 bytes each), the first at `firstPixel`.
+    void PutRgb(const uint8_t* rgb, size_t firstPixel, size_t pixels);
     int Width() const { return width_; }
     int Height() const { return height_; }
     const uint8_t* Plane(int i) const { return memory_.Data() + size_t(i) * size_t(width_) * size_t(height_); }

@@ -15,6 +15,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+extern "C" {
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
 
 #include "base/fd_io.h"
 #include "codec/kvq1_format.h"
@@ -41,18 +45,6 @@ constexpr size_t kStackRows = 1080 + 1080 + 540 + 360 + 360;
 constexpr size_t kStackBytes = kStackWidth * kStackRows;
 constexpr size_t kAlphaRow = 1080, kChromaRow = 2160, kPreviewRow = 2700, kPreviewAlphaRow = 3060;
 constexpr const char* kStreamPipe = "frames.raw";
-
-// The stacked RGBA picture of one frame (see EffectRgbaStreamGraph): the
-// preview cut into bands of 120 rows, side by side below the frame.
-constexpr size_t kPreviewBands = 3;
-constexpr size_t kBandRows = size_t(kPreviewHeight) / kPreviewBands;
-static_assert(kPreviewBands * size_t(kPreviewWidth) == size_t(kEffectWidth));
-constexpr size_t kRgbaStackBytes = size_t(kEffectWidth) * (size_t(kEffectHeight) + kBandRows) * 4;
-// The tool sends that picture as bands of the preview bands' height, one
-// output frame each: the same bytes in the same order, in packets the
-// tool's allocator reuses rather than maps afresh for every picture.
-constexpr size_t kRgbaTiles = (size_t(kEffectHeight) + kBandRows) / kBandRows;
-static_assert(kRgbaTiles * kBandRows == size_t(kEffectHeight) + kBandRows);
 
 bool Aligned64(const void* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; }
 
@@ -173,41 +165,30 @@ bool IsFrameSizedRgbPng(const std::string& path) {
            depth == 8 && (colourType == 2 || colourType == 6) && h[26] == 0 && h[27] == 0 && h[28] <= 1;
 }
 
-std::string EffectRgbaStreamGraph() {
-    // The frame's chain is ConvertFrame's RGBA one: for an 8-bit RGB or RGBA
-    // picture of the frame's size it only moves samples. The preview is
-    // AddPicture's chain; the swap to RGBA order and the bands only move
-    // samples too.
-    const std::string band = std::to_string(kBandRows);
-    std::string g = "[0:v]split=2[p][f];"
-                    "[p]scale=640:360,format=bgra,scale,format=rgba,split=3[p0][p1][p2];";
-    for (size_t b = 0; b < kPreviewBands; ++b)
-        g += "[p" + std::to_string(b) + "]crop=640:" + band + ":0:" + std::to_string(b * kBandRows) + "[q" +
-             std::to_string(b) + "];";
-    return g + "[q0][q1][q2]hstack=3[pq];[f]scale=1920:1080,format=rgba[fq];[fq][pq]vstack,untile=1x" +
-           std::to_string(kRgbaTiles);
-}
-
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}
 
 CEffectPictureStream::~CEffectPictureStream() {
-    // The read under way ends with its picture (or the stall limit) before
-    // the pipe goes.
+    // The read or decode under way ends with its picture (or the stall
+    // limit) before the pipe and the pictures go.
     if (ahead_.valid()) ahead_.wait();
+    if (decoded_.valid()) decoded_.wait();
+    for (SwsContext* scaler : scalers_) sws_freeContext(scaler);
 }
 
 bool CEffectPictureStream::Start() {
     started_ = true;
     if (files_.empty()) return pipe_.Fail("no pictures");
     convertsHere_ = std::all_of(files_.begin(), files_.end(), IsFrameSizedRgbPng);
-    stackBytes_ = convertsHere_ ? kRgbaStackBytes : kStackBytes;
-    if (!stack_[0].Allocate(stackBytes_) || !stack_[1].Allocate(stackBytes_)) return pipe_.Fail("out of memory");
     if (convertsHere_) {
         std::string why;
-        if (!rgb_.Create(kEffectWidth, kEffectHeight) || !alpha_.Allocate(kFramePixels))
+        if (!rgb_.Create(kEffectWidth, kEffectHeight) || !alpha_.Allocate(kFramePixels) ||
+            !preview_.Allocate(kPreviewBytes))
             return pipe_.Fail("out of memory");
         if (!converter_.Prepare(kEffectWidth, kEffectHeight, true, &why)) return pipe_.Fail(why);
+        LogMessage(2, "CEffectPictureStream: %zu pictures, decoded and converted here", files_.size());
+        return true;
     }
+    if (!stack_[0].Allocate(kStackBytes) || !stack_[1].Allocate(kStackBytes)) return pipe_.Fail("out of memory");
     if (!pipe_.MakeFolder()) return false;
     std::vector<std::string> input;
     std::string why;
@@ -215,24 +196,18 @@ bool CEffectPictureStream::Start() {
     if (pipe_.OpenPipe(kStreamPipe).empty()) return false;
     std::vector<std::string> args = {"-v", "error", "-nostdin", "-xerror"};
     args.insert(args.end(), input.begin(), input.end());
-    const size_t framesOut = files_.size() * (convertsHere_ ? kRgbaTiles : 1);
-    args.insert(args.end(), {"-filter_complex", convertsHere_ ? EffectRgbaStreamGraph() : EffectStreamGraph(), "-an",
-                             "-fps_mode", "passthrough", "-frames:v", std::to_string(framesOut)});
-    // The RGBA pictures are larger: each band goes into the FIFO in one
-    // write, not copied through the tool's output buffer first.
-    if (convertsHere_) args.insert(args.end(), {"-avioflags", "direct"});
-    args.insert(args.end(), {"-f", "rawvideo", "-y", kStreamPipe});
+    args.insert(args.end(), {"-filter_complex", EffectStreamGraph(), "-an", "-fps_mode", "passthrough", "-frames:v",
+                             std::to_string(files_.size()), "-f", "rawvideo", "-y", kStreamPipe});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
-    LogMessage(2, "CEffectPictureStream: %zu pictures, frame planes made %s", files_.size(),
-               convertsHere_ ? "here" : "by the tool");
+    LogMessage(2, "CEffectPictureStream: %zu pictures, frame planes made by the tool", files_.size());
     return true;
 }
 
 // The next stacked picture read into the other stack, on a thread of its
-// own, so that the tool can go on while this one is converted and coded.
+// own, so that the tool can go on while this one is unstacked and coded.
 void CEffectPictureStream::ReadAhead() {
     uint8_t* into = stack_[current_ ^ 1].Data();
-    auto read = [this, into] { return pipe_.ReadFrame(into, stackBytes_); };
+    auto read = [this, into] { return pipe_.ReadFrame(into, kStackBytes); };
     try {
         ahead_ = std::async(std::launch::async, read);
     } catch (const std::system_error&) {
@@ -258,6 +233,20 @@ bool CEffectPictureStream::TakeStack() {
     return pipe_.Fail("the picture tool's pipe failed");
 }
 
+// The next picture decoded by the other decoder, on a thread of its own,
+// while this one is converted and coded.
+void CEffectPictureStream::DecodeAhead(size_t index) {
+    const int slot = current_ ^ 1;
+    auto decode = [this, slot, index] {
+        return decoders_[slot].Decode(files_[index], kEffectWidth, kEffectHeight, decodeWhy_[slot]);
+    };
+    try {
+        decoded_ = std::async(std::launch::async, decode);
+    } catch (const std::system_error&) {
+        decoded_ = std::async(std::launch::deferred, decode);  // no thread to be had: decode when taken
+    }
+}
+
 // The frame planes out of the grey stack, luma 2 where the alpha is below 128.
 void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
     const uint8_t* s = Stack();
@@ -272,12 +261,13 @@ void CEffectPictureStream::UnstackPlanes(const EffectPlanes& p) const {
     }
 }
 
-// The frame planes made here from the RGBA frame, with the conversion the
-// tool's chain makes (zimg, the same slices), luma 2 where the alpha is
+// The frame planes made here from the decoded picture, with the conversion
+// the tool's chain makes (zimg, the same slices), luma 2 where the alpha is
 // below 128.
-bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) {
+bool CEffectPictureStream::ConvertDecoded(const CFramePngDecoder& picture, const EffectPlanes& p, std::string& why) {
     uint8_t* alpha = alpha_.Data();
-    rgb_.PutRgba(Stack(), 0, kFramePixels, alpha);
+    if (picture.HasAlpha()) rgb_.PutRgba(picture.Pixels(), 0, kFramePixels, alpha);
+    else rgb_.PutRgb(picture.Pixels(), 0, kFramePixels);
     const size_t chroma = kFramePixels / 4;
     // zimg wants its planes on 64-byte boundaries; the caller's may not be.
     const bool direct = Aligned64(p.y) && Aligned64(p.cb) && Aligned64(p.cr);
@@ -294,7 +284,93 @@ bool CEffectPictureStream::ConvertRgba(const EffectPlanes& p, std::string& why) 
         std::memcpy(p.cb, cb, chroma);
         std::memcpy(p.cr, cr, chroma);
     }
-    KeyLuma(p.y, alpha);
+    if (picture.HasAlpha()) KeyLuma(p.y, alpha);
+    return true;
+}
+
+// The preview as AddPicture's scale filter makes it from the decoded
+// picture: the same library's bicubic scaler, from the decoded format
+// straight to BGRA with the filter's options, then the transparency.
+bool CEffectPictureStream::ScalePreview(const CFramePngDecoder& picture, uint8_t* px, std::string& why) {
+    const int kind = picture.HasAlpha() ? 1 : 0;
+    if (!scalers_[kind]) {
+        SwsContext* scaler = sws_alloc_context();
+        if (scaler) {
+            av_opt_set_int(scaler, "srcw", kEffectWidth, 0);
+            av_opt_set_int(scaler, "srch", kEffectHeight, 0);
+            av_opt_set_int(scaler, "src_format", kind ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, 0);
+            av_opt_set_int(scaler, "dstw", kPreviewWidth, 0);
+            av_opt_set_int(scaler, "dsth", kPreviewHeight, 0);
+            av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_BGRA, 0);
+            av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0);
+            if (sws_init_context(scaler, nullptr, nullptr) < 0) {
+                sws_freeContext(scaler);
+                scaler = nullptr;
+            }
+        }
+        if (!scaler) {
+            why = "the preview's scaler cannot be made";
+            return false;
+        }
+        scalers_[kind] = scaler;
+    }
+    const uint8_t* const in[4] = {picture.Pixels(), nullptr, nullptr, nullptr};
+    const int inStride[4] = {int(picture.RowBytes()), 0, 0, 0};
+    uint8_t* const out[4] = {preview_.Data(), nullptr, nullptr, nullptr};
+    const int outStride[4] = {kPreviewWidth * 4, 0, 0, 0};
+    if (sws_scale(scalers_[kind], in, inStride, 0, kEffectHeight, out, outStride) != kPreviewHeight) {
+        why = "the preview cannot be scaled";
+        return false;
+    }
+    const uint8_t* bgra = preview_.Data();
+    for (size_t i = 0; i < kPreviewBytes; i += 4) {
+        std::memcpy(px + i, bgra + i, 3);
+        px[i + 3] = bgra[i + 3] < 128 ? 255 : 0;
+    }
+    return true;
+}
+
+// A picture this process does not decode goes through each conversion's
+// own tool run, as AddPicture and ConvertFrame make them.
+bool CEffectPictureStream::ConvertByTool(CStinger& stinger, const EffectPlanes& p, std::string& why) {
+    const std::string& file = files_[next_];
+    if (work_.Path().empty() && !work_.Create()) {
+        why = work_.Cause();
+        return false;
+    }
+    if (rgba_.empty()) rgba_.resize(kFramePixels * 4);
+    if (!AddPicture(stinger, file, work_) || !ConvertFrame(file, EffectPlanes{p.y, p.cb, p.cr, rgba_.data()}, work_)) {
+        why = file + ": the picture tool could not read it (picture " + std::to_string(next_ + 1) + " of " +
+              std::to_string(files_.size()) + ")";
+        return false;
+    }
+    return true;
+}
+
+bool CEffectPictureStream::NextDecodedHere(CStinger& stinger, const EffectPlanes& p) {
+    // A failure ends the stream with no decode under way (and none after it).
+    if (!decoded_.valid()) return false;
+    const bool decoded = decoded_.get();
+    current_ ^= 1;
+    const CFramePngDecoder& picture = decoders_[current_];
+    if (next_ + 1 < files_.size()) DecodeAhead(next_ + 1);
+    std::string why;
+    if (decoded) {
+        auto preview = std::make_unique<CPicture>();
+        if (!preview->Create(kPreviewWidth, kPreviewHeight)) why = "out of memory";
+        else if (ConvertDecoded(picture, p, why) && ScalePreview(picture, preview->Bits(), why))
+            stinger.Pictures().Add(std::move(preview));
+        else if (why.empty()) why = "the frame cannot be converted";
+    } else {
+        LogMessage(2, "CEffectPictureStream: %s: %s; the tool reads it", files_[next_].c_str(),
+                   decodeWhy_[current_].c_str());
+        ConvertByTool(stinger, p, why);
+    }
+    if (!why.empty()) {
+        if (decoded_.valid()) decoded_.get();
+        return pipe_.Fail(why);
+    }
+    ++next_;
     return true;
 }
 
@@ -314,49 +390,25 @@ void CEffectPictureStream::UnstackPreview(uint8_t* px) const {
     }
 }
 
-// The same preview from the bands below the RGBA frame.
-void CEffectPictureStream::UnstackRgbaPreview(uint8_t* px) const {
-    const uint8_t* bands = Stack() + kFramePixels * 4;
-    const size_t rowBytes = size_t(kPreviewWidth) * 4;
-    for (size_t r = 0; r < size_t(kPreviewHeight); ++r) {
-        const uint8_t* in = bands + (r % kBandRows) * size_t(kEffectWidth) * 4 + (r / kBandRows) * rowBytes;
-        uint8_t* out = px + r * rowBytes;
-        // Whole pixels as words (R lowest): R and B change places, the
-        // alpha becomes the transparency.
-        for (size_t x = 0; x < rowBytes; x += 4) {
-            uint32_t v;
-            std::memcpy(&v, in + x, 4);
-            const uint32_t clear = (v >> 24) < 128 ? 0xff000000u : 0u;
-            v = (v & 0x0000ff00u) | (v >> 16 & 0xffu) | (v & 0xffu) << 16 | clear;
-            std::memcpy(out + x, &v, 4);
-        }
-    }
-}
-
 bool CEffectPictureStream::Next(CStinger& stinger, const EffectPlanes& p) {
     if (next_ >= files_.size()) return false;
     if (!started_) {
         if (!Start()) return false;
-        ReadAhead();
+        if (convertsHere_) DecodeAhead(0);
+        else ReadAhead();
     }
+    if (convertsHere_) return NextDecodedHere(stinger, p);
     // A failure stops the tool and ends the stream, with no read under way
     // (and none after it).
     if (!ahead_.valid() || !TakeStack()) return false;
     if (next_ + 1 < files_.size()) ReadAhead();
-    std::string why;
     auto picture = std::make_unique<CPicture>();
-    if (convertsHere_) {
-        if (!ConvertRgba(p, why)) why = why.empty() ? "the frame cannot be converted" : why;
-    } else {
-        UnstackPlanes(p);
-    }
-    if (why.empty() && !picture->Create(kPreviewWidth, kPreviewHeight)) why = "out of memory";
-    if (!why.empty()) {
+    if (!picture->Create(kPreviewWidth, kPreviewHeight)) {
         if (ahead_.valid()) ahead_.get();
-        return pipe_.Fail(why);
+        return pipe_.Fail("out of memory");
     }
-    if (convertsHere_) UnstackRgbaPreview(picture->Bits());
-    else UnstackPreview(picture->Bits());
+    UnstackPlanes(p);
+    UnstackPreview(picture->Bits());
     stinger.Pictures().Add(std::move(picture));
     ++next_;
     // Every picture is in: the tool must end, and end well.

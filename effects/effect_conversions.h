@@ -19,6 +19,9 @@
 #include "convert/plane_memory.h"
 #include "convert/rgb_to_frame.h"
 #include "convert/tool_frame_pipe.h"
+#include "effects/effect_picture_decoder.h"
+
+struct SwsContext;
 
 namespace rk {
 
@@ -62,17 +65,19 @@ bool ConvertFrame(const std::string& picturePath, const EffectPlanes& planes, co
 // that cannot be read, gives false.
 bool IsFrameSizedRgbPng(const std::string& path);
 
-// The pictures of a whole sequence through one ffmpeg run: each picture is
-// decoded once, and that decode gives what AddPicture and ConvertFrame give
-// (the same filters on the same decoded picture): its preview, its frame
-// planes and the alpha of its frame, in one picture a frame that comes
-// through a FIFO. When every picture is a frame-sized RGB or RGBA PNG, the
-// tool sends the frame's RGBA samples as decoded and the 4:2:0 planes are
-// made here with the same zimg steps (CRgbFrameConverter); otherwise
-// it sends the converted planes (EffectStreamGraph). The pictures are
-// reached by links "p_000..." in the stream's private folder (0700), which
-// is also the tool's working directory, so no name of the operator's
-// reaches a pattern.
+// The pictures of a whole sequence, each decoded once for what AddPicture
+// and ConvertFrame give (the same conversions of the same decoded picture):
+// its preview, its frame planes and the alpha of its frame. When every
+// picture is a frame-sized RGB or RGBA PNG, they are decoded here
+// (CFramePngDecoder), the next on a thread of its own while this one is
+// converted: the 4:2:0 planes by the same zimg steps as the tool's
+// (CRgbFrameConverter), the preview by the same libswscale scaler; a
+// picture of that kind that this process does not decode goes through the
+// tool runs of AddPicture and ConvertFrame. Otherwise one ffmpeg run sends
+// the converted planes, one stacked picture a frame through a FIFO
+// (EffectStreamGraph); the pictures are reached by links "p_000..." in the
+// stream's private folder (0700), which is also the tool's working
+// directory, so no name of the operator's reaches a pattern.
 class CEffectPictureStream {
 public:
     explicit CEffectPictureStream(const std::vector<std::string>& files);
@@ -88,7 +93,7 @@ public:
     const std::string& Cause() const { return pipe_.Cause(); }
     // The tool's pipe: its stall limit, and for tests its process and folder.
     CToolFramePipe& Pipe() { return pipe_; }
-    // True once started when the frame planes are made in this process.
+    // True once started when the pictures are decoded in this process.
     bool ConvertsHere() const { return convertsHere_; }
 
 private:
@@ -97,15 +102,17 @@ private:
     bool TakeStack();
     const uint8_t* Stack() const { return stack_[current_].Data(); }
     void UnstackPlanes(const EffectPlanes& planes) const;
-    bool ConvertRgba(const EffectPlanes& planes, std::string& why);
     void UnstackPreview(uint8_t* bgra) const;
-    void UnstackRgbaPreview(uint8_t* bgra) const;
+    void DecodeAhead(size_t index);
+    bool NextDecodedHere(CStinger& stinger, const EffectPlanes& planes);
+    bool ConvertDecoded(const CFramePngDecoder& picture, const EffectPlanes& planes, std::string& why);
+    bool ScalePreview(const CFramePngDecoder& picture, uint8_t* bgra, std::string& why);
+    bool ConvertByTool(CStinger& stinger, const EffectPlanes& planes, std::string& why);
 
     std::vector<std::string> files_;
     size_t next_ = 0;
     bool started_ = false;
     bool convertsHere_ = false;
-    size_t stackBytes_ = 0;
     CToolFramePipe pipe_{"CEffectPictureStream"};
     // Two stacked pictures from the tool: the one being unstacked and the
     // next, read meanwhile (`ahead_`; the pipe is not touched otherwise
@@ -113,10 +120,19 @@ private:
     CPlaneMemory stack_[2];
     int current_ = 0;
     std::future<CToolFramePipe::Frame> ahead_;
-    CRgbPlanes rgb_;      // the frame's R, G and B planes, when converted here
+    // Decoded here: two decoders, the current picture's and the next's,
+    // decoded meanwhile (`decoded_`), each with why it could not.
+    CFramePngDecoder decoders_[2];
+    std::string decodeWhy_[2];
+    std::future<bool> decoded_;
+    CRgbPlanes rgb_;      // the frame's R, G and B planes
     CRgbFrameConverter converter_;
-    CPlaneMemory alpha_;   // the frame's alpha, when converted here
+    CPlaneMemory alpha_;   // the frame's alpha
     CPlaneMemory planes_;  // aligned planes for zimg when the caller's are not
+    SwsContext* scalers_[2] = {};  // the preview's, from RGB and from RGBA
+    CPlaneMemory preview_;         // the scaled preview before its transparency
+    CEffectWorkFolder work_;       // for pictures left to the tool runs
+    std::vector<uint8_t> rgba_;    // their RGBA frame
 };
 
 // The frame conversion's filters: the picture at 1920 x 1080 as limited-range
@@ -128,13 +144,6 @@ std::string EffectFrameSteps();
 // 2700..3059 the preview's B, G and R planes side by side, 3060..3419 the
 // preview's alpha (640 wide, then black).
 std::string EffectStreamGraph();
-
-// The filter graph for frame-sized RGB and RGBA PNGs: one RGBA picture
-// 1920 wide a frame, rows 0..1079 the frame (scale=1920:1080,format=rgba,
-// which moves the decoded samples without rounding), rows 1080..1199 the
-// preview's three bands of 120 rows side by side, its BGRA samples moved to
-// RGBA order; sent as ten output frames of 120 rows each.
-std::string EffectRgbaStreamGraph();
 
 // Up to `bytes` of 48 kHz stereo 24-bit sound (at most 5 seconds) into
 // `buffer`; the rest stays as it was. False when the tool fails.

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev qt6-translations-l10n
-  libtinyxml2-dev libudev-dev libcli11-dev libzimg-dev
+  libtinyxml2-dev libudev-dev libcli11-dev libzimg-dev libswscale-dev libdeflate-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg imagemagick fonts-dejavu-core
   clang libclang-rt-14-dev
