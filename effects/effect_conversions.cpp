@@ -322,10 +322,13 @@ bool CEffectPictureStream::ScalePreview(const CFramePngDecoder& picture, uint8_t
         why = "the preview cannot be scaled";
         return false;
     }
+    // Whole pixels as words (B lowest): the alpha becomes the transparency.
     const uint8_t* bgra = preview_.Data();
     for (size_t i = 0; i < kPreviewBytes; i += 4) {
-        std::memcpy(px + i, bgra + i, 3);
-        px[i + 3] = bgra[i + 3] < 128 ? 255 : 0;
+        uint32_t v;
+        std::memcpy(&v, bgra + i, 4);
+        v = (v & 0x00ffffffu) | ((v >> 24) < 128 ? 0xff000000u : 0u);
+        std::memcpy(px + i, &v, 4);
     }
     return true;
 }
@@ -356,11 +359,27 @@ bool CEffectPictureStream::NextDecodedHere(CStinger& stinger, const EffectPlanes
     if (next_ + 1 < files_.size()) DecodeAhead(next_ + 1);
     std::string why;
     if (decoded) {
+        // The preview is scaled on a thread of its own while the frame is
+        // converted: both only read the decoded picture.
         auto preview = std::make_unique<CPicture>();
-        if (!preview->Create(kPreviewWidth, kPreviewHeight)) why = "out of memory";
-        else if (ConvertDecoded(picture, p, why) && ScalePreview(picture, preview->Bits(), why))
-            stinger.Pictures().Add(std::move(preview));
-        else if (why.empty()) why = "the frame cannot be converted";
+        if (!preview->Create(kPreviewWidth, kPreviewHeight)) {
+            why = "out of memory";
+        } else {
+            std::string previewWhy;
+            auto scale = [this, &picture, &preview, &previewWhy] {
+                return ScalePreview(picture, preview->Bits(), previewWhy);
+            };
+            std::future<bool> scaled;
+            try {
+                scaled = std::async(std::launch::async, scale);
+            } catch (const std::system_error&) {
+                scaled = std::async(std::launch::deferred, scale);
+            }
+            const bool converted = ConvertDecoded(picture, p, why);
+            if (!scaled.get() && why.empty()) why = previewWhy;
+            if (converted && why.empty()) stinger.Pictures().Add(std::move(preview));
+            else if (why.empty()) why = "the frame cannot be converted";
+        }
     } else {
         LogMessage(2, "CEffectPictureStream: %s: %s; the tool reads it", files_[next_].c_str(),
                    decodeWhy_[current_].c_str());
