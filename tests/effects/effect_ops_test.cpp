@@ -166,14 +166,16 @@ TEST(EffectPictureRoad, OnlyFrameSizedEightBitRgbPngsAreConvertedHere) {
 TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
     // Pictures unlike each other, in a folder whose name a pattern would
     // misread: an RGB picture and two with soft alpha at the frame's size
-    // (the frame planes made here), then a smaller picture without alpha, a
-    // grey one with alpha, a larger one (made by the tool).
+    // (decoded here; every row filter, colour chunks in the second two),
+    // then a smaller picture without alpha, a grey one with alpha, a larger
+    // one (made by the tool).
     const std::string folder = dir.File("100% [a]");
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-vf",
                                 "hflip", "-pix_fmt", "rgb24", "-pred", "mixed", "-frames:v", "1", "w_97.png"}));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-vf",
-                                "format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='clip(255-hypot(X-960,Y-540)/3,0,255)'",
+                                "setparams=color_trc=iec61966-2-1:color_primaries=bt709,format=rgba,"
+                                "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='clip(255-hypot(X-960,Y-540)/3,0,255)'",
                                 "-pred", "mixed", "-frames:v", "2", "-start_number", "98", "w_%02d.png"}));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "testsrc=size=1280x720", "-frames:v", "1", "w_100.png"}));
     ASSERT_TRUE(Ffmpeg(folder, {"-f", "lavfi", "-i", "color=gray:s=800x600", "-vf",
