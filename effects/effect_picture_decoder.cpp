@@ -141,7 +141,10 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
     // end; ancillary chunks do not change the samples. A transparent
     // colour (which the tool turns into an alpha) or a critical chunk
     // this reader does not know is left to the tool.
-    stream_.clear();
+    // The image data is gathered at the front of the file's own buffer:
+    // it only ever moves towards the front, over chunks already read.
+    uint8_t* stream = file_.data();
+    size_t streamBytes = 0;
     bool header = false;
     for (size_t at = 8; at + 12 <= size;) {
         const uint32_t length = ReadBE32(f + at);
@@ -164,7 +167,8 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
             channels_ = data[9] == 6 ? 4 : 3;
             header = true;
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
-            stream_.insert(stream_.end(), data, data + length);
+            std::memmove(stream + streamBytes, data, length);
+            streamBytes += length;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
             break;
         } else if (std::memcmp(type, "tRNS", 4) == 0 || ((type[0] & 0x20) == 0 && std::memcmp(type, "PLTE", 4) != 0)) {
@@ -174,25 +178,25 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
         }
         at += 12 + size_t(length);
     }
-    if (!header || stream_.empty()) {
+    if (!header || streamBytes == 0) {
         why = "no image data";
         channels_ = 0;
         return false;
     }
-    if (!Inflate(width, height, why)) {
+    if (!Inflate(stream, streamBytes, width, height, why)) {
         channels_ = 0;
         return false;
     }
     return true;
 }
 
-bool CFramePngDecoder::Inflate(int width, int height, std::string& why) {
+bool CFramePngDecoder::Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, std::string& why) {
     rowBytes_ = size_t(width) * size_t(channels_);
     const size_t rows = size_t(height);
     const size_t filteredBytes = rows * (1 + rowBytes_);
     filtered_.resize(filteredBytes);
     size_t got = 0;
-    if (libdeflate_zlib_decompress(inflater_, stream_.data(), stream_.size(), filtered_.data(), filteredBytes, &got) !=
+    if (libdeflate_zlib_decompress(inflater_, stream, streamBytes, filtered_.data(), filteredBytes, &got) !=
             LIBDEFLATE_SUCCESS ||
         got != filteredBytes) {
         why = "its image data does not inflate to the picture";

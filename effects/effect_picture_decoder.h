@@ -34,11 +34,10 @@ public:
     size_t RowBytes() const { return rowBytes_; }
 
 private:
-    bool Inflate(int width, int height, std::string& why);
+    bool Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, std::string& why);
 
     libdeflate_decompressor* inflater_ = nullptr;
-    std::vector<uint8_t> file_;      // the whole file
-    std::vector<uint8_t> stream_;    // the image data chunks joined
+    std::vector<uint8_t> file_;      // the whole file, then its image data joined
     std::vector<uint8_t> filtered_;  // each row's filter byte, then its bytes
     std::vector<uint8_t> zeros_;     // the row above the first
     CPlaneMemory pixels_;
