@@ -28,6 +28,7 @@
 #include "effects/effect_ops.h"
 #include "effects/stinger.h"
 #include "media/media_fixture.h"
+#include "support/picture_files.h"
 #include "ui/scripted_operator.h"
 
 namespace rk {
@@ -161,6 +162,62 @@ TEST(EffectPictureRoad, OnlyFrameSizedEightBitRgbPngsAreConvertedHere) {
     }
     EXPECT_FALSE(IsFrameSizedRgbPng(dir.File("missing.png")));
     EXPECT_FALSE(IsFrameSizedRgbPng(dir.Path()));
+}
+
+// A picture decoded here has the tool's samples; one whose samples the tool
+// would make otherwise (a transparent colour turns RGB into RGBA), or that
+// this decoder does not take, is refused, so the tool runs read it.
+TEST_F(EffectOpsTest, OnlyTheCommonFormIsDecodedHere) {
+    ASSERT_TRUE(Ffmpeg(dir.Path(), {"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25", "-pix_fmt", "rgb24",
+                                    "-pred", "mixed", "-frames:v", "1", "p.png"}));
+    const std::vector<uint8_t> made = test::ReadFileBytes(dir.File("p.png"));
+    const std::vector<uint8_t> want = test::ReadPictureRgb(dir.File("p.png"), 1920, 1080);
+    ASSERT_EQ(want.size(), 1920u * 1080 * 3);
+    // A chunk (its check value is not looked at) behind the header.
+    auto withChunk = [&made](const char* type, std::vector<uint8_t> data) {
+        std::vector<uint8_t> b(made.begin(), made.begin() + 33);
+        b.insert(b.end(), {0, 0, 0, uint8_t(data.size())});
+        b.insert(b.end(), type, type + 4);
+        b.insert(b.end(), data.begin(), data.end());
+        b.insert(b.end(), 4, 0);
+        b.insert(b.end(), made.begin() + 33, made.end());
+        return b;
+    };
+    auto changed = [&made](size_t at, uint8_t value) {
+        std::vector<uint8_t> b = made;
+        b[at] = value;
+        return b;
+    };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool decoded;
+    } kCases[] = {
+        {"as made", made, true},
+        {"with text", withChunk("tEXt", {'a', 0, 'b'}), true},
+        {"a transparent colour", withChunk("tRNS", {0, 0, 0, 0, 0, 0}), false},
+        {"a critical chunk unknown here", withChunk("ZZZZ", {}), false},
+        {"interlaced", changed(28, 1), false},
+        {"16 bits a sample", changed(24, 16), false},
+        {"cut short", std::vector<uint8_t>(made.begin(), made.begin() + ptrdiff_t(made.size() / 2)), false},
+    };
+    CFramePngDecoder decoder;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::WriteFileBytes(dir.File("q.png"), c.bytes));
+        std::string why;
+        ASSERT_EQ(decoder.Decode(dir.File("q.png"), 1920, 1080, why), c.decoded) << why;
+        if (!c.decoded) {
+            EXPECT_FALSE(why.empty());
+            continue;
+        }
+        EXPECT_FALSE(decoder.HasAlpha());
+        ASSERT_EQ(decoder.RowBytes(), 1920u * 3);
+        EXPECT_EQ(std::memcmp(decoder.Pixels(), want.data(), want.size()), 0);
+    }
+    std::string why;
+    EXPECT_FALSE(decoder.Decode(dir.File("p.png"), 1280, 720, why));
+    EXPECT_FALSE(decoder.Decode(dir.File("none.png"), 1920, 1080, why));
 }
 
 TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
