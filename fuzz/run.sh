@@ -15,6 +15,16 @@ if [ -x "$bin/fuzz_kvq1_corpus" ]; then
   "$bin/fuzz_kvq1_corpus" "$corpus/fuzz_kvq1_decoder" "$corpus/fuzz_kvq1_parser" >/dev/null
 fi
 
+# Small PNGs of both kinds and every row filter, so the picture decoder's
+# fuzzer starts from pictures that inflate.
+if [ -x "$bin/fuzz_frame_png" ] && command -v ffmpeg >/dev/null; then
+  mkdir -p "$corpus/fuzz_frame_png"
+  for fmt in rgb24 rgba; do
+    ffmpeg -v error -nostdin -y -f lavfi -i "testsrc2=size=24x7:rate=1" -frames:v 1 -pix_fmt "$fmt" \
+      -pred mixed "$corpus/fuzz_frame_png/seed_$fmt.png" || true
+  done
+fi
+
 status=0
 shopt -s nullglob
 for fuzzer in "$bin"/fuzz_*; do
