@@ -17,12 +17,14 @@
 
 namespace {
 
+char g_name[] = "/tmp/rk-fuzz-png-XXXXXX";
+
 std::string ScratchFile() {
-    char name[] = "/tmp/rk-fuzz-png-XXXXXX";
-    const int fd = mkstemp(name);
+    const int fd = mkstemp(g_name);
     if (fd < 0) std::abort();
     close(fd);
-    return name;
+    std::atexit([] { unlink(g_name); });
+    return g_name;
 }
 
 }  // namespace
