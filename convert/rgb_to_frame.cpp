@@ -137,6 +137,7 @@ struct CRgbFrameConverter::Slices {
         CPlaneMemory tmp;
     };
     int width = 0, height = 0;
+    int lines = 0;  // the lines the slices cover, from the top
     std::vector<std::unique_ptr<Slice>> slices;
 };
 
@@ -144,8 +145,12 @@ CRgbFrameConverter::CRgbFrameConverter() = default;
 CRgbFrameConverter::~CRgbFrameConverter() = default;
 
 bool CRgbFrameConverter::Prepare(int width, int height, bool limitedRange, std::string* why) {
+    return PrepareTop(width, height, height, limitedRange, why);
+}
+
+bool CRgbFrameConverter::PrepareTop(int width, int height, int rows, bool limitedRange, std::string* why) {
     slices_.reset();
-    if (width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0)
+    if (width <= 0 || height <= 0 || width % 128 != 0 || height % 2 != 0 || rows <= 0)
         return Refuse(why, "not a frame-sized picture");
     zimg_image_format src, dst;
     zimg_image_format_default(&src, ZIMG_API_VERSION);
@@ -184,8 +189,10 @@ bool CRgbFrameConverter::Prepare(int width, int height, bool limitedRange, std::
     for (int s = 0; s < count; ++s) {
         auto slice = std::make_unique<Slices::Slice>();
         slice->top = s ? (height * s / count + 1) & ~1 : 0;
+        if (slice->top >= rows) break;
         const int end = s + 1 < count ? (height * (s + 1) / count + 1) & ~1 : height;
         slice->rows = end - slice->top;
+        made->lines = end;
         zimg_image_format sliceSrc = src, sliceDst = dst;
         sliceSrc.active_region.left = 0;
         sliceSrc.active_region.top = slice->top;
@@ -203,11 +210,20 @@ bool CRgbFrameConverter::Prepare(int width, int height, bool limitedRange, std::
     return true;
 }
 
+int CRgbFrameConverter::ConvertedLines() const { return slices_ ? slices_->lines : 0; }
+
 bool CRgbFrameConverter::Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why) {
+    return Convert(rgb, luma, size_t(rgb.Width()), cb, cr, size_t(rgb.Width()) / 2, why);
+}
+
+bool CRgbFrameConverter::Convert(const CRgbPlanes& rgb, uint8_t* luma, size_t lumaStride, uint8_t* cb, uint8_t* cr,
+                                 size_t chromaStride, std::string* why) {
     if (!slices_ || rgb.Width() != slices_->width || rgb.Height() != slices_->height)
         return Refuse(why, "not the prepared size");
     if (!Aligned(luma) || !Aligned(cb) || !Aligned(cr)) return Refuse(why, "planes not aligned");
     const int width = rgb.Width();
+    if (lumaStride < size_t(width) || chromaStride < size_t(width) / 2 || lumaStride % kAlign || chromaStride % kAlign)
+        return Refuse(why, "planes' lines too short or not aligned");
     const uint8_t* const in[3] = {rgb.Plane(0), rgb.Plane(1), rgb.Plane(2)};
     uint8_t* const out[3] = {luma, cb, cr};
     // Each slice on a thread of its own, as the tool's filter threads take
@@ -223,8 +239,8 @@ bool CRgbFrameConverter::Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* 
             srcBuf.plane[p].data = in[p];
             srcBuf.plane[p].stride = width;
             srcBuf.plane[p].mask = ZIMG_BUFFER_MAX;
-            const int stride = p ? width / 2 : width;
-            dstBuf.plane[p].data = out[p] + ptrdiff_t(stride) * (p ? slice.top / 2 : slice.top);
+            const ptrdiff_t stride = ptrdiff_t(p ? chromaStride : lumaStride);
+            dstBuf.plane[p].data = out[p] + stride * (p ? slice.top / 2 : slice.top);
             dstBuf.plane[p].stride = stride;
             dstBuf.plane[p].mask = ZIMG_BUFFER_MAX;
         }

@@ -60,6 +60,22 @@ public:
     // As RgbPlanesToFramePlanes, for a picture of the prepared size.
     bool Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why = nullptr);
 
+    // Only part of a frame `frameHeight` lines high: the slices the tool
+    // cuts that frame into which begin above line `rows`, each whole, and of
+    // those only the left `width` columns (a multiple of 128). Convert still
+    // takes the whole height (the chroma filter reads a few lines past a
+    // slice's end) and writes ConvertedLines() lines. For frames whose lines
+    // from `rows` on are the same in every picture, converted once whole:
+    // the slices below are then the same too.
+    bool PrepareTop(int width, int frameHeight, int rows, bool limitedRange, std::string* why = nullptr);
+    // The lines Convert writes, from the top (0 when nothing is prepared).
+    int ConvertedLines() const;
+    // As Convert, into planes whose lines are `lumaStride` and
+    // `chromaStride` bytes apart (multiples of 64, at least the width and
+    // half of it), as when converting into the left columns of a wider frame.
+    bool Convert(const CRgbPlanes& rgb, uint8_t* luma, size_t lumaStride, uint8_t* cb, uint8_t* cr,
+                 size_t chromaStride, std::string* why = nullptr);
+
 private:
     struct Slices;
     std::unique_ptr<Slices> slices_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "base/log.h"
@@ -34,18 +35,34 @@ constexpr size_t kCodedChroma = kCodedLuma / 4;
 constexpr int kLogoBudgetSectors = kHdBudgetSectors;
 constexpr const char* kPipeName = "logo.yuv";
 
+// The picture as the tool sends it when the frame is converted here.
+constexpr int kPictureWidth = kWidth / 2, kPictureHeight = kHeight / 2;
+constexpr size_t kPicturePixels = size_t(kPictureWidth) * kPictureHeight;
+// The left columns of the frame converted for every picture: the colour and
+// the start of the alpha beside it, as far as the chroma filter at the seam
+// reaches and a width the converter takes. Right of them the frame is grey
+// (the alpha) above black, whose chroma is neutral: the luma there is a
+// table of the alpha, made once by the same conversion.
+constexpr int kBandWidth = 1024;
+constexpr int kGreyInBand = kBandWidth - kPictureWidth;
+
 }  // namespace
 
-std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
+std::string LogoPictureGraph() {
     // The picture at its own size as RGBA, extended with transparent black to
-    // at least 960 x 540 and cut to its top-left 960 x 540; then its colour
-    // without the alpha beside its alpha as grey, on black 1920 x 1080. The
-    // planes are moved, never converted, so no sample is rounded on the way.
-    std::string g =
-        "scale,format=rgba,pad='max(960,iw)':'max(540,ih)':0:0:color=black@0,crop=960:540:0:0,split[c][a];"
-        "[c]extractplanes=r+g+b[r][g][b];[a]extractplanes=a,split=3[a1][a2][a3];"
-        "[g][b][r]mergeplanes=0x001020:gbrp[col];[a1][a2][a3]mergeplanes=0x001020:gbrp[alp];"
-        "[col][alp]hstack,pad=1920:1080:0:0:black,format=rgb24";
+    // at least 960 x 540 and cut to its top-left 960 x 540.
+    return "scale,format=rgba,pad='max(960,iw)':'max(540,ih)':0:0:color=black@0,crop=960:540:0:0";
+}
+
+std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
+    // The picture's colour without the alpha beside its alpha as grey, on
+    // black 1920 x 1080. The planes are moved, never converted, so no sample
+    // is rounded on the way.
+    std::string g = LogoPictureGraph() +
+                    ",split[c][a];"
+                    "[c]extractplanes=r+g+b[r][g][b];[a]extractplanes=a,split=3[a1][a2][a3];"
+                    "[g][b][r]mergeplanes=0x001020:gbrp[col];[a1][a2][a3]mergeplanes=0x001020:gbrp[alp];"
+                    "[col][alp]hstack,pad=1920:1080:0:0:black,format=rgb24";
     // The import encoder's conversion of a 24-bit picture.
     if (toYCbCr) g += "," + RgbToFrameSteps(kWidth, kHeight, limitedRange);
     return g;
@@ -58,19 +75,77 @@ CLogoPictureSource::CLogoPictureSource(const LogoPictures& pictures, int repeat,
     frames_ = uint64_t(pictures_.paths.size()) * uint64_t(repeat_);
 }
 
-CLogoPictureSource::~CLogoPictureSource() = default;
+CLogoPictureSource::~CLogoPictureSource() {
+    if (ahead_.valid()) ahead_.wait();
+}
+
+// The frame of a wholly transparent picture, converted whole: what every
+// frame holds wherever its picture does not reach. Then the converter of
+// the left columns' slices, and the luma of each alpha from the same
+// conversion. False when any of it cannot be had, or when a grey's chroma
+// is not the black's, as the table assumes.
+bool CLogoPictureSource::PrepareConversion() {
+    uint8_t* y = planes_.Data();
+    uint8_t* cb = y + kCodedLuma;
+    uint8_t* cr = cb + kCodedChroma;
+    std::string why;
+    {
+        CRgbPlanes black;
+        CRgbFrameConverter whole;
+        if (!black.Create(kWidth, kHeight) || !band_.Create(kBandWidth, kHeight)) return false;
+        const std::vector<uint8_t> none(size_t(kWidth) * 4, 0);
+        for (size_t r = 0; r < size_t(kHeight); ++r) {
+            black.PutRgba(none.data(), r * kWidth, kWidth);
+            band_.PutRgba(none.data(), r * kBandWidth, kBandWidth);
+        }
+        if (!whole.Prepare(kWidth, kHeight, limitedRange_, &why) || !whole.Convert(black, y, cb, cr, &why)) {
+            LogMessage(1, "CLogoPictureSource: %s", why.c_str());
+            return false;
+        }
+    }
+    if (!converter_.PrepareTop(kBandWidth, kHeight, kPictureHeight, limitedRange_, &why)) {
+        LogMessage(1, "CLogoPictureSource: %s", why.c_str());
+        return false;
+    }
+    // Every grey across a picture of its own.
+    constexpr int kRampWidth = 256, kRampHeight = 16;
+    CRgbPlanes ramp;
+    CRgbFrameConverter rampConverter;
+    CPlaneMemory out;
+    if (!ramp.Create(kRampWidth, kRampHeight) || !out.Allocate(size_t(kRampWidth) * kRampHeight * 2)) return false;
+    std::vector<uint8_t> greys(size_t(kRampWidth) * 4);
+    for (int v = 0; v < kRampWidth; ++v) std::memset(&greys[size_t(v) * 4], v, 4);
+    for (size_t r = 0; r < size_t(kRampHeight); ++r) ramp.PutRgba(greys.data(), r * kRampWidth, kRampWidth);
+    uint8_t* rampY = out.Data();
+    uint8_t* rampCb = rampY + size_t(kRampWidth) * kRampHeight;
+    uint8_t* rampCr = rampCb + size_t(kRampWidth) * kRampHeight / 4;
+    if (!rampConverter.Prepare(kRampWidth, kRampHeight, limitedRange_, &why) ||
+        !rampConverter.Convert(ramp, rampY, rampCb, rampCr, &why)) {
+        LogMessage(1, "CLogoPictureSource: %s", why.c_str());
+        return false;
+    }
+    std::memcpy(lumaOfAlpha_, rampY, sizeof lumaOfAlpha_);
+    const uint8_t blackCb = cb[kChroma - 1], blackCr = cr[kChroma - 1];
+    for (size_t i = 0; i < size_t(kRampWidth) * kRampHeight / 4; ++i)
+        if (rampCb[i] != blackCb || rampCr[i] != blackCr) return false;
+    return lumaOfAlpha_[0] == y[kLuma - 1];
+}
 
 bool CLogoPictureSource::Start() {
     started_ = true;
     const size_t m = pictures_.paths.size();
     if (m == 0) return pipe_.Fail("no pictures");
-    planes_.reset(new (std::nothrow) uint8_t[kCodedLuma + 2 * kCodedChroma]);
     encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
-    if (!planes_ || !encoder_) return pipe_.Fail("out of memory");
+    if (!planes_.Allocate(kCodedLuma + 2 * kCodedChroma) || !encoder_) return pipe_.Fail("out of memory");
     // The filler lines below the picture: luma black, chroma neutral.
-    std::memset(planes_.get() + kLuma, 0, kCodedLuma - kLuma);
-    std::memset(planes_.get() + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
-    std::memset(planes_.get() + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
+    uint8_t* const y = planes_.Data();
+    std::memset(y + kLuma, 0, kCodedLuma - kLuma);
+    std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
+    if (convertHere_) {
+        convertHere_ = rgba_[0].Allocate(kPicturePixels * 4) && rgba_[1].Allocate(kPicturePixels * 4) &&
+                       PrepareConversion();
+    }
 
     if (!pipe_.MakeFolder()) return false;
     const std::string fifo = pipe_.OpenPipe(kPipeName);
@@ -89,19 +164,23 @@ bool CLogoPictureSource::Start() {
         if (source.empty()) return pipe_.Fail("cannot link the picture");
         args.insert(args.end(), {"-i", source});
     }
-    args.insert(args.end(), {"-filter_complex", LogoFilterGraph(true, limitedRange_), "-an", "-fps_mode", "passthrough",
-                             "-frames:v", std::to_string(m), "-f", "rawvideo", "-y", fifo});
+    args.insert(args.end(), {"-filter_complex", convertHere_ ? LogoPictureGraph() : LogoFilterGraph(true, limitedRange_),
+                             "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(m)});
+    if (convertHere_) args.insert(args.end(), {"-pix_fmt", "rgba"});
+    args.insert(args.end(), {"-f", "rawvideo", "-y", fifo});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
-    LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each", m, repeat_);
+    LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each, frames converted %s", m, repeat_,
+               convertHere_ ? "here" : "by the tool");
     return true;
 }
 
-// One whole picture from the pipe into the planes: the tool's planes are
+// One whole frame from the tool into the planes: the tool's planes are
 // contiguous, ours have filler lines behind the luma and each chroma plane.
 bool CLogoPictureSource::ReadPicture() {
-    const FramePart parts[3] = {{planes_.get(), 0, kLuma},
-                                {planes_.get() + kCodedLuma, kLuma, kLuma + kChroma},
-                                {planes_.get() + kCodedLuma + kCodedChroma, kLuma + kChroma, kLuma + 2 * kChroma}};
+    uint8_t* const y = planes_.Data();
+    const FramePart parts[3] = {{y, 0, kLuma},
+                                {y + kCodedLuma, kLuma, kLuma + kChroma},
+                                {y + kCodedLuma + kCodedChroma, kLuma + kChroma, kLuma + 2 * kChroma}};
     switch (pipe_.ReadFrame(parts, 3)) {
     case CToolFramePipe::Frame::kRead:
         return true;
@@ -114,28 +193,96 @@ bool CLogoPictureSource::ReadPicture() {
     return false;
 }
 
+// The next RGBA picture read into the other buffer on a thread of its own,
+// so that the tool can go on while this one is converted and coded.
+void CLogoPictureSource::ReadAhead() {
+    uint8_t* into = rgba_[current_ ^ 1].Data();
+    auto read = [this, into] { return pipe_.ReadFrame(into, kPicturePixels * 4); };
+    try {
+        ahead_ = std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
+    }
+}
+
+// The picture read ahead, whole, as the current one.
+bool CLogoPictureSource::TakePicture() {
+    const CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
+    current_ ^= 1;
+    switch (got) {
+    case CToolFramePipe::Frame::kRead:
+        return true;
+    case CToolFramePipe::Frame::kToolEnded:
+        return pipe_.Fail("the picture tool ended before the last picture (exit code " +
+                          std::to_string(pipe_.ExitCode()) + ")");
+    case CToolFramePipe::Frame::kFailed:
+        break;
+    }
+    return pipe_.Fail("the picture tool's pipe failed");
+}
+
+// The current picture into the frame's planes: its colour and the first
+// columns of its alpha as grey through the conversion of the left columns,
+// the rest of the alpha's luma from the table. The rest of the frame is
+// the transparent frame's, as converted at the start.
+void CLogoPictureSource::ConvertPicture() {
+    const uint8_t* in = rgba_[current_].Data();
+    uint8_t* const y = planes_.Data();
+    uint8_t alpha[kPictureWidth];
+    uint8_t grey[kGreyInBand * 4];
+    for (size_t r = 0; r < size_t(kPictureHeight); ++r) {
+        band_.PutRgba(in + r * kPictureWidth * 4, r * kBandWidth, kPictureWidth, alpha);
+        for (int x = 0; x < kGreyInBand; ++x) std::memset(grey + 4 * x, alpha[x], 4);
+        band_.PutRgba(grey, r * kBandWidth + kPictureWidth, kGreyInBand);
+        uint8_t* row = y + r * kWidth + kBandWidth;
+        for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
+    }
+}
+
+bool CLogoPictureSource::Fail(const std::string& why) {
+    // No read may be under way when the pipe stops, nor be taken after.
+    if (ahead_.valid()) ahead_.get();
+    return pipe_.Fail(why);
+}
+
 bool CLogoPictureSource::EncodeInto(uint8_t* slot, size_t bytes) {
     std::memset(slot, 0, bytes);
     FillAudioChunk(slot, 0, kLogoRateCode, nullptr, 0);
-    const uint8_t* y = planes_.get();
+    const uint8_t* y = planes_.Data();
     const uint8_t* cb = y + kCodedLuma;
     const uint8_t* cr = cb + kCodedChroma;
-    if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return pipe_.Fail("the picture could not be coded");
+    if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return Fail("the picture could not be coded");
     lastSlot_ = slot;
     return true;
 }
 
 int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
-    if (pipe_.Failed()) return -1;
+    // A failure of the read under way shows when its picture is taken.
+    if (!ahead_.valid() && pipe_.Failed()) return -1;
     if (produced_ >= frames_) return 0;
-    if (bytes < size_t(kLogoSlotClusters) * kClusterSize) return pipe_.Fail("slot too small"), -1;
-    if (!started_ && !Start()) return -1;
+    if (bytes < size_t(kLogoSlotClusters) * kClusterSize) return Fail("slot too small"), -1;
+    if (!started_) {
+        if (!Start()) return -1;
+        if (convertHere_) ReadAhead();
+    }
     const uint64_t picture = produced_ / uint64_t(repeat_);
+    const bool last = picture + 1 == pictures_.paths.size();
     if (produced_ % uint64_t(repeat_) == 0) {
-        if (!ReadPicture() || !EncodeInto(slot, bytes)) return -1;
+        if (convertHere_) {
+            if (!TakePicture()) return -1;
+            if (!last) ReadAhead();
+            ConvertPicture();
+            std::string why;
+            uint8_t* y = planes_.Data();
+            if (!converter_.Convert(band_, y, kWidth, y + kCodedLuma, y + kCodedLuma + kCodedChroma, kWidth / 2, &why))
+                return Fail(why), -1;
+        } else if (!ReadPicture()) {
+            return -1;
+        }
+        if (!EncodeInto(slot, bytes)) return -1;
         if (picture == pictures_.paths.size() / 2) MakeThumbnail(slot);
         // Every picture is in: the tool must end, and end well.
-        if (picture + 1 == pictures_.paths.size() && !pipe_.Finish()) return -1;
+        if (last && !pipe_.Finish()) return -1;
     } else if (slot != lastSlot_) {
         // A repeat into another buffer than the last: code the planes again.
         if (!EncodeInto(slot, bytes)) return -1;

@@ -6,19 +6,26 @@
 // 960 x 540 and cut to that.
 //
 // One ffmpeg run over the whole sequence does what three tool runs a picture
-// would (the RGBA picture, its alpha, the composed frame picture) and the
-// import encoder's own conversion to Y'CbCr 4:2:0 after them, with the same
-// filters, so the frames come out as those steps make them; the pictures
-// arrive through a FIFO in a private folder (0700) that is also the tool's
-// working directory, and are coded here. A picture repeated for a slower
+// would (the RGBA picture, its alpha, the composed frame picture) with the
+// same filters; the pictures arrive through a FIFO in a private folder
+// (0700) that is also the tool's working directory, and are coded here. The
+// tool sends each 960 x 540 RGBA picture, and the frame's 4:2:0 planes are
+// made here with the import encoder's conversion (the same zimg steps on
+// the same slices) of the part of the frame a picture can change; the next
+// picture is read while this one is converted and coded. Where that
+// conversion cannot be readied, the tool converts the whole frame as the
+// import encoder would (LogoFilterGraph). A picture repeated for a slower
 // speed is converted and coded once: its repeats differ only in the frame
 // index in the head cluster and the frame header.
 #include <sys/types.h>
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 
+#include "convert/plane_memory.h"
+#include "convert/rgb_to_frame.h"
 #include "convert/tool_frame_pipe.h"
 #include "effects/logo_sequence.h"
 #include "media/slot_stream.h"
@@ -31,13 +38,17 @@ class KVQ1Encoder;
 // import encoder's conversion at the end (full or limited range), without it
 // the frame picture as 24-bit RGB.
 std::string LogoFilterGraph(bool toYCbCr, bool limitedRange);
+// The start of that graph: the picture as 960 x 540 RGBA, extended with
+// transparent black and cut.
+std::string LogoPictureGraph();
 
 class CLogoPictureSource : public ISlotSource {
 public:
     // `repeat` 1..5 slots per picture. `thumbnailBlock` (24576 bytes), when
     // given, receives the logo thumbnail of picture m / 2 once that is coded.
     CLogoPictureSource(const LogoPictures& pictures, int repeat, bool limitedRange, uint8_t* thumbnailBlock);
-    // Ends the tool and removes the FIFO and the folder.
+    // Ends the tool and removes the FIFO and the folder (a read under way
+    // ends first, with its picture or the stall limit).
     ~CLogoPictureSource() override;
     CLogoPictureSource(const CLogoPictureSource&) = delete;
     CLogoPictureSource& operator=(const CLogoPictureSource&) = delete;
@@ -48,14 +59,24 @@ public:
 
     uint64_t Frames() const { return frames_; }
     bool ThumbnailMade() const { return thumbnailMade_; }
+    // Before the first Next: false has the tool convert whole frames
+    // (LogoFilterGraph), as when the conversion here cannot be readied.
+    void SetConvertHere(bool here) { convertHere_ = here; }
+    // Once started: true when the frames' planes are made here.
+    bool ConvertsHere() const { return convertHere_; }
     // The tool's pipe: its stall limit, and for tests its process and folder.
     CToolFramePipe& Pipe() { return pipe_; }
 
 private:
     bool Start();
+    bool PrepareConversion();
     bool ReadPicture();
+    void ReadAhead();
+    bool TakePicture();
+    void ConvertPicture();
     bool EncodeInto(uint8_t* slot, size_t bytes);
     void MakeThumbnail(const uint8_t* slot);
+    bool Fail(const std::string& why);
 
     LogoPictures pictures_;
     int repeat_ = 1;
@@ -67,8 +88,19 @@ private:
     bool started_ = false;
 
     CToolFramePipe pipe_{"CLogoPictureSource"};
-    std::unique_ptr<uint8_t[]> planes_;  // luma 1920 x 1088, Cb and Cr 960 x 544
+    CPlaneMemory planes_;  // luma 1920 x 1088, Cb and Cr 960 x 544
     std::unique_ptr<KVQ1Encoder> encoder_;
+
+    // With the conversion here: two RGBA pictures from the tool, the one
+    // being converted and the next, read meanwhile (`ahead_`; the pipe is
+    // not touched otherwise while that read runs).
+    bool convertHere_ = true;
+    CPlaneMemory rgba_[2];
+    int current_ = 0;
+    std::future<CToolFramePipe::Frame> ahead_;
+    CRgbPlanes band_;  // the frame's left columns as R, G and B
+    CRgbFrameConverter converter_;
+    uint8_t lumaOfAlpha_[256] = {};
     const uint8_t* lastSlot_ = nullptr;
 };
 
