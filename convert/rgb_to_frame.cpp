@@ -19,6 +19,8 @@ namespace rk {
 namespace {
 
 constexpr size_t kAlign = 64;
+// The fewest lines a slice is cut to: the chroma filter's reach past them.
+constexpr int kShortestCut = 16;
 
 bool Aligned(const void* p) { return reinterpret_cast<uintptr_t>(p) % kAlign == 0; }
 
@@ -190,7 +192,10 @@ bool CRgbFrameConverter::PrepareTop(int width, int height, int rows, bool limite
         auto slice = std::make_unique<Slices::Slice>();
         slice->top = s ? (height * s / count + 1) & ~1 : 0;
         if (slice->top >= rows) break;
-        const int end = s + 1 < count ? (height * (s + 1) / count + 1) & ~1 : height;
+        int end = s + 1 < count ? (height * (s + 1) / count + 1) & ~1 : height;
+        // A slice running past `rows` is cut there, but left tall enough
+        // for the chroma filter.
+        if (end > rows) end = std::min(end, std::max(rows, slice->top + kShortestCut) & ~1);
         slice->rows = end - slice->top;
         made->lines = end;
         zimg_image_format sliceSrc = src, sliceDst = dst;

@@ -60,13 +60,15 @@ public:
     // As RgbPlanesToFramePlanes, for a picture of the prepared size.
     bool Convert(const CRgbPlanes& rgb, uint8_t* luma, uint8_t* cb, uint8_t* cr, std::string* why = nullptr);
 
-    // Only part of a frame `frameHeight` lines high: the slices the tool
-    // cuts that frame into which begin above line `rows`, each whole, and of
-    // those only the left `width` columns (a multiple of 128). Convert still
-    // takes the whole height (the chroma filter reads a few lines past a
-    // slice's end) and writes ConvertedLines() lines. For frames whose lines
-    // from `rows` on are the same in every picture, converted once whole:
-    // the slices below are then the same too.
+    // Only the top of a frame `frameHeight` lines high: the slices the tool
+    // cuts that frame into which begin above line `rows` (even), and of those
+    // only the left `width` columns (a multiple of 128). A slice running
+    // past `rows` is converted as if it ended there (or a few lines lower
+    // when it would be too short to filter), so near that end its chroma
+    // is the tool's only where the lines about the end are all alike, as
+    // in a frame that is black from some lines above `rows` down. Convert
+    // takes pictures `width` x `frameHeight` and writes ConvertedLines()
+    // lines; for the rest of such a frame, convert one such picture whole.
     bool PrepareTop(int width, int frameHeight, int rows, bool limitedRange, std::string* why = nullptr);
     // The lines Convert writes, from the top (0 when nothing is prepared).
     int ConvertedLines() const;

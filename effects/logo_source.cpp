@@ -45,6 +45,10 @@ constexpr size_t kPicturePixels = size_t(kPictureWidth) * kPictureHeight;
 // table of the alpha, made once by the same conversion.
 constexpr int kBandWidth = 1024;
 constexpr int kGreyInBand = kBandWidth - kPictureWidth;
+// The lines converted for every picture: the picture's, and below them as
+// many black lines as the chroma filter reaches (6 each way) and again, so
+// that the lines whose chroma the cut could change see only black.
+constexpr int kBandLines = kPictureHeight + 20;
 
 }  // namespace
 
@@ -103,7 +107,7 @@ bool CLogoPictureSource::PrepareConversion() {
             return false;
         }
     }
-    if (!converter_.PrepareTop(kBandWidth, kHeight, kPictureHeight, limitedRange_, &why)) {
+    if (!converter_.PrepareTop(kBandWidth, kHeight, kBandLines, limitedRange_, &why)) {
         LogMessage(1, "CLogoPictureSource: %s", why.c_str());
         return false;
     }

@@ -29,6 +29,7 @@
 #include "media/media_fixture.h"
 #include "ui/scripted_operator.h"
 #include "support/cli_run.h"
+#include "support/picture_files.h"
 
 namespace rk {
 namespace {
@@ -336,6 +337,47 @@ TEST_F(LogoTest, SoftAlphaFrameEqualsTheToolStepsAndMatchesImageMagick) {
     // Luma against ImageMagick's grey: both weigh the colour the same way
     // (Rec. 601), so the colour quarter matches it too.
     EXPECT_GE(Psnr(left, colour), 30.0);
+}
+
+// The frames made here from the tool's RGBA pictures are, byte for byte, the
+// coded frames of the tool's whole-frame conversion (LogoFilterGraph), in
+// both ranges, for one run over unlike pictures: smaller and larger than
+// 960 x 540 (the seams at x = 960 and y = 540 then carry colour), soft,
+// hard and no alpha, 8-bit RGB and RGBA, a palette and 16 bits a sample.
+TEST_F(LogoTest, FramesConvertedHereEqualTheToolsWholeFrameConversion) {
+    auto Ffmpeg = [&](const std::string& graph, const std::string& pixels, const char* name) {
+        ASSERT_TRUE(test::RunFfmpeg("-filter_complex \"" + graph + "\" -frames:v 1 -pix_fmt " + pixels + " '" +
+                                    dir.File(name) + "'"));
+    };
+    Magick("-size 700x400 gradient:'rgb(250,120,20)'-'rgb(20,60,230)' \\( -size 700x400 radial-gradient:white-black \\) "
+           "-alpha off -compose CopyOpacity -composite PNG32:'" + dir.File("mix_1.png") + "'");
+    Ffmpeg("testsrc2=s=1000x600", "rgb24", "mix_2.png");
+    Magick("-size 333x211 gradient:green-yellow -fill black -draw 'rectangle 100,50 200,150' "
+           "-fill red -draw 'circle 300,180 330,200' -transparent black PNG8:'" + dir.File("mix_3.png") + "'");
+    Ffmpeg("testsrc2=s=1281x719[c];gradients=s=1281x719:c0=white:c1=black:x0=0:y0=0:x1=1281:y1=719,format=gray[a];"
+           "[c][a]alphamerge",
+           "rgba64be", "mix_4.png");
+    Ffmpeg("testsrc2=s=960x540[c];gradients=s=960x540:c0=white:c1=black,format=gray,lut=y='if(lt(val,128),0,255)'[a];"
+           "[c][a]alphamerge",
+           "rgba", "mix_5.png");
+    const LogoPictures pictures = FindLogoPictures(dir.File("mix_1.png"), 1000);
+    ASSERT_EQ(pictures.paths.size(), 5u);
+    for (bool limited : {false, true}) {
+        SCOPED_TRACE(limited);
+        std::vector<uint8_t> slots[2];
+        for (int here : {0, 1}) {
+            CLogoPictureSource source(pictures, 1, limited, nullptr);
+            source.SetConvertHere(here);
+            slots[here].resize(5 * kSlot33);
+            for (size_t f = 0; f < 5; ++f) ASSERT_EQ(source.Next(&slots[here][f * kSlot33], kSlot33), 1) << source.Cause();
+            EXPECT_EQ(source.Next(slots[here].data(), kSlot33), 0);
+            EXPECT_EQ(source.ConvertsHere(), bool(here));
+        }
+        for (size_t f = 0; f < 5; ++f)
+            EXPECT_TRUE(std::equal(slots[0].begin() + f * kSlot33, slots[0].begin() + (f + 1) * kSlot33,
+                                   slots[1].begin() + f * kSlot33))
+                << "picture " << f + 1;
+    }
 }
 
 // Read back to .animlogo, add the file again, compare Cluster for Cluster;
