@@ -20,6 +20,7 @@
 #include "convert/picture_run.h"
 #include "convert/tool_folder.h"
 #include "effects/logo_file.h"
+#include "media/frame_rgb.h"
 #include "media/picture.h"
 #include "media/thumbnail.h"
 
@@ -83,56 +84,47 @@ CLogoPictureSource::~CLogoPictureSource() {
     if (ahead_.valid()) ahead_.wait();
 }
 
-// The frame of a wholly transparent picture, converted whole: what every
-// frame holds wherever its picture does not reach. Then the converter of
-// the left columns' slices, and the luma of each alpha from the same
-// conversion. False when any of it cannot be had, or when a grey's chroma
-// is not the black's, as the table assumes.
+// The converter of the left columns' slices, and from the same conversion
+// of a picture of every grey the luma of each alpha and the chroma of grey,
+// which must be one value (neutral) for all of them, black included: the
+// frame of a wholly transparent picture is then that luma of 0 and that
+// chroma throughout, and the grey right of the converted columns has its
+// chroma too. False when any of it cannot be had or the chroma differs.
 bool CLogoPictureSource::PrepareConversion() {
-    uint8_t* y = planes_.Data();
-    uint8_t* cb = y + kCodedLuma;
-    uint8_t* cr = cb + kCodedChroma;
     std::string why;
-    {
-        CRgbPlanes black;
-        CRgbFrameConverter whole;
-        if (!black.Create(kWidth, kHeight) || !band_.Create(kBandWidth, kHeight)) return false;
-        const std::vector<uint8_t> none(size_t(kWidth) * 4, 0);
-        for (size_t r = 0; r < size_t(kHeight); ++r) {
-            black.PutRgba(none.data(), r * kWidth, kWidth);
-            band_.PutRgba(none.data(), r * kBandWidth, kBandWidth);
-        }
-        if (!whole.Prepare(kWidth, kHeight, limitedRange_, &why) || !whole.Convert(black, y, cb, cr, &why)) {
-            LogMessage(1, "CLogoPictureSource: %s", why.c_str());
-            return false;
-        }
-    }
-    if (!converter_.PrepareTop(kBandWidth, kHeight, kBandLines, limitedRange_, &why)) {
-        LogMessage(1, "CLogoPictureSource: %s", why.c_str());
-        return false;
-    }
-    // Every grey across a picture of its own.
     constexpr int kRampWidth = 256, kRampHeight = 16;
     CRgbPlanes ramp;
     CRgbFrameConverter rampConverter;
     CPlaneMemory out;
-    if (!ramp.Create(kRampWidth, kRampHeight) || !out.Allocate(size_t(kRampWidth) * kRampHeight * 2)) return false;
-    std::vector<uint8_t> greys(size_t(kRampWidth) * 4);
+    if (!ramp.Create(kRampWidth, kRampHeight) || !out.Allocate(size_t(kRampWidth) * kRampHeight * 2) ||
+        !band_.Create(kBandWidth, kHeight))
+        return false;
+    std::vector<uint8_t> greys(size_t(kBandWidth) * 4);
     for (int v = 0; v < kRampWidth; ++v) std::memset(&greys[size_t(v) * 4], v, 4);
     for (size_t r = 0; r < size_t(kRampHeight); ++r) ramp.PutRgba(greys.data(), r * kRampWidth, kRampWidth);
     uint8_t* rampY = out.Data();
     uint8_t* rampCb = rampY + size_t(kRampWidth) * kRampHeight;
     uint8_t* rampCr = rampCb + size_t(kRampWidth) * kRampHeight / 4;
     if (!rampConverter.Prepare(kRampWidth, kRampHeight, limitedRange_, &why) ||
-        !rampConverter.Convert(ramp, rampY, rampCb, rampCr, &why)) {
+        !rampConverter.Convert(ramp, rampY, rampCb, rampCr, &why) ||
+        !converter_.PrepareTop(kBandWidth, kHeight, kBandLines, limitedRange_, &why)) {
         LogMessage(1, "CLogoPictureSource: %s", why.c_str());
         return false;
     }
     std::memcpy(lumaOfAlpha_, rampY, sizeof lumaOfAlpha_);
-    const uint8_t blackCb = cb[kChroma - 1], blackCr = cr[kChroma - 1];
+    const uint8_t neutral = rampCb[0];
     for (size_t i = 0; i < size_t(kRampWidth) * kRampHeight / 4; ++i)
-        if (rampCb[i] != blackCb || rampCr[i] != blackCr) return false;
-    return lumaOfAlpha_[0] == y[kLuma - 1];
+        if (rampCb[i] != neutral || rampCr[i] != neutral) return false;
+
+    // The transparent frame, and the converted lines' source black.
+    uint8_t* const y = planes_.Data();
+    std::memset(y, lumaOfAlpha_[0], kLuma);
+    std::memset(y + kCodedLuma, neutral, kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma, neutral, kChroma);
+    std::memset(greys.data(), 0, greys.size());
+    for (size_t r = 0; r < size_t(converter_.ConvertedLines()); ++r)
+        band_.PutRgba(greys.data(), r * kBandWidth, kBandWidth);
+    return true;
 }
 
 bool CLogoPictureSource::Start() {
@@ -156,6 +148,10 @@ bool CLogoPictureSource::Start() {
     if (fifo.empty()) return false;
 
     std::vector<std::string> args = {"-nostdin", "-xerror"};
+    // One decoding thread: this process's conversion and coding take the
+    // other processor, and the decoder's threads would only add their
+    // hand-overs to the work (a PNG's samples are the same either way).
+    if (convertHere_) args.insert(args.end(), {"-threads", "1"});
     if (pictures_.numbered && m > 1) {
         // One image reader over the run the sequence rule found, and only
         // over it: one picture a frame, in order, up to the first gap.
@@ -299,20 +295,22 @@ int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
 }
 
 // The logo thumbnail: the coded frame's top-left (colour) quarter, halved
-// to 120 pixels wide.
+// to 120 pixels wide. Only that quarter is made RGB (each pixel's colours
+// are its own samples').
 void CLogoPictureSource::MakeThumbnail(const uint8_t* slot) {
     if (!thumbnailBlock_) return;
-    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[kCodedLuma * 3]);
-    if (!planes) return;
-    uint8_t* y = planes.get();
+    CPlaneMemory planes;
+    if (!planes.Allocate(kCodedLuma * 3)) return;
+    uint8_t* y = planes.Data();
     uint8_t* cb = y + kCodedLuma;
     uint8_t* cr = cb + kCodedLuma;
     KVQ1Decoder decoder;
     if (!decoder.Decode(slot + kClusterSize, size_t(kLogoSlotClusters - 1) * kClusterSize, y, cb, cr)) return;
-    CPicture full, quarter;
-    FramePlanes frame{y, cb, cr, kWidth, kHeight};
-    if (!FrameToPicture(frame, full) || !quarter.Create(kWidth / 2, kHeight / 2)) return;
-    quarter.Composite(full, kWidth / 2, kHeight / 2, 0);
+    CPicture quarter;
+    if (!quarter.Create(kWidth / 2, kHeight / 2)) return;
+    for (int r = 0; r < kHeight / 2; ++r)
+        YCbCrRowToRgb(y + size_t(r) * kWidth, cb + size_t(r / 2) * (kWidth / 2), cr + size_t(r / 2) * (kWidth / 2),
+                      kWidth / 2, quarter.Row(r), RgbLayout::kBgrt);
     while (quarter.Width() > kThumbWidth) quarter.Halve();
     std::memset(thumbnailBlock_, 0, kThumbBlockBytes);
     quarter.ToUYVY(thumbnailBlock_);
