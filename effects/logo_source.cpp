@@ -51,13 +51,13 @@ constexpr int kGreyInBand = kBandWidth - kPictureWidth;
 // that the lines whose chroma the cut could change see only black.
 constexpr int kBandLines = kPictureHeight + 20;
 
-}  // namespace
-
 std::string LogoPictureGraph() {
     // The picture at its own size as RGBA, extended with transparent black to
     // at least 960 x 540 and cut to its top-left 960 x 540.
     return "scale,format=rgba,pad='max(960,iw)':'max(540,ih)':0:0:color=black@0,crop=960:540:0:0";
 }
+
+}  // namespace
 
 std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
     // The picture's colour without the alpha beside its alpha as grey, on
@@ -88,20 +88,19 @@ CLogoPictureSource::~CLogoPictureSource() {
 // of a picture of every grey the luma of each alpha and the chroma of grey,
 // which must be one value (neutral) for all of them, black included: the
 // frame of a wholly transparent picture is then that luma of 0 and that
-// chroma throughout, and the grey right of the converted columns has its
-// chroma too. False when any of it cannot be had or the chroma differs.
+// chroma throughout (FillTransparentFrame), and the grey right of the
+// converted columns has that chroma too. False when any of it cannot be
+// had or the chroma differs.
 bool CLogoPictureSource::PrepareConversion() {
     std::string why;
     constexpr int kRampWidth = 256, kRampHeight = 16;
     CRgbPlanes ramp;
     CRgbFrameConverter rampConverter;
     CPlaneMemory out;
-    if (!ramp.Create(kRampWidth, kRampHeight) || !out.Allocate(size_t(kRampWidth) * kRampHeight * 2) ||
-        !band_.Create(kBandWidth, kHeight))
-        return false;
-    std::vector<uint8_t> greys(size_t(kBandWidth) * 4);
-    for (int v = 0; v < kRampWidth; ++v) std::memset(&greys[size_t(v) * 4], v, 4);
-    for (size_t r = 0; r < size_t(kRampHeight); ++r) ramp.PutRgba(greys.data(), r * kRampWidth, kRampWidth);
+    if (!ramp.Create(kRampWidth, kRampHeight) || !out.Allocate(size_t(kRampWidth) * kRampHeight * 2)) return false;
+    uint8_t greys[kRampWidth * 4];
+    for (int v = 0; v < kRampWidth; ++v) std::memset(greys + v * 4, v, 4);
+    for (size_t r = 0; r < size_t(kRampHeight); ++r) ramp.PutRgba(greys, r * kRampWidth, kRampWidth);
     uint8_t* rampY = out.Data();
     uint8_t* rampCb = rampY + size_t(kRampWidth) * kRampHeight;
     uint8_t* rampCr = rampCb + size_t(kRampWidth) * kRampHeight / 4;
@@ -112,18 +111,25 @@ bool CLogoPictureSource::PrepareConversion() {
         return false;
     }
     std::memcpy(lumaOfAlpha_, rampY, sizeof lumaOfAlpha_);
-    const uint8_t neutral = rampCb[0];
+    neutralChroma_ = rampCb[0];
     for (size_t i = 0; i < size_t(kRampWidth) * kRampHeight / 4; ++i)
-        if (rampCb[i] != neutral || rampCr[i] != neutral) return false;
+        if (rampCb[i] != neutralChroma_ || rampCr[i] != neutralChroma_) return false;
+    return true;
+}
 
-    // The transparent frame, and the converted lines' source black.
+// The transparent frame into the planes, and black into the converted
+// lines' source, which the pictures then overwrite where they reach.
+bool CLogoPictureSource::FillTransparentFrame() {
+    if (!band_.Create(kBandWidth, kHeight) || !rgba_[0].Allocate(kPicturePixels * 4) ||
+        !rgba_[1].Allocate(kPicturePixels * 4))
+        return false;
     uint8_t* const y = planes_.Data();
     std::memset(y, lumaOfAlpha_[0], kLuma);
-    std::memset(y + kCodedLuma, neutral, kChroma);
-    std::memset(y + kCodedLuma + kCodedChroma, neutral, kChroma);
-    std::memset(greys.data(), 0, greys.size());
+    std::memset(y + kCodedLuma, neutralChroma_, kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma, neutralChroma_, kChroma);
+    const std::vector<uint8_t> black(size_t(kBandWidth) * 4, 0);
     for (size_t r = 0; r < size_t(converter_.ConvertedLines()); ++r)
-        band_.PutRgba(greys.data(), r * kBandWidth, kBandWidth);
+        band_.PutRgba(black.data(), r * kBandWidth, kBandWidth);
     return true;
 }
 
@@ -131,17 +137,7 @@ bool CLogoPictureSource::Start() {
     started_ = true;
     const size_t m = pictures_.paths.size();
     if (m == 0) return pipe_.Fail("no pictures");
-    encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
-    if (!planes_.Allocate(kCodedLuma + 2 * kCodedChroma) || !encoder_) return pipe_.Fail("out of memory");
-    // The filler lines below the picture: luma black, chroma neutral.
-    uint8_t* const y = planes_.Data();
-    std::memset(y + kLuma, 0, kCodedLuma - kLuma);
-    std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
-    std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
-    if (convertHere_) {
-        convertHere_ = rgba_[0].Allocate(kPicturePixels * 4) && rgba_[1].Allocate(kPicturePixels * 4) &&
-                       PrepareConversion();
-    }
+    if (convertHere_) convertHere_ = PrepareConversion();
 
     if (!pipe_.MakeFolder()) return false;
     const std::string fifo = pipe_.OpenPipe(kPipeName);
@@ -171,6 +167,16 @@ bool CLogoPictureSource::Start() {
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
     LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each, frames converted %s", m, repeat_,
                convertHere_ ? "here" : "by the tool");
+
+    // The memory, while the tool starts.
+    encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
+    if (!encoder_ || !planes_.Allocate(kCodedLuma + 2 * kCodedChroma)) return pipe_.Fail("out of memory");
+    // The filler lines below the picture: luma black, chroma neutral.
+    uint8_t* const y = planes_.Data();
+    std::memset(y + kLuma, 0, kCodedLuma - kLuma);
+    std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
+    if (convertHere_ && !FillTransparentFrame()) return pipe_.Fail("out of memory");
     return true;
 }
 

@@ -38,9 +38,6 @@ class KVQ1Encoder;
 // import encoder's conversion at the end (full or limited range), without it
 // the frame picture as 24-bit RGB.
 std::string LogoFilterGraph(bool toYCbCr, bool limitedRange);
-// The start of that graph: the picture as 960 x 540 RGBA, extended with
-// transparent black and cut.
-std::string LogoPictureGraph();
 
 class CLogoPictureSource : public ISlotSource {
 public:
@@ -70,6 +67,7 @@ public:
 private:
     bool Start();
     bool PrepareConversion();
+    bool FillTransparentFrame();
     bool ReadPicture();
     void ReadAhead();
     bool TakePicture();
@@ -101,6 +99,7 @@ private:
     CRgbPlanes band_;  // the frame's left columns as R, G and B
     CRgbFrameConverter converter_;
     uint8_t lumaOfAlpha_[256] = {};
+    uint8_t neutralChroma_ = 128;
     const uint8_t* lastSlot_ = nullptr;
 };
 
