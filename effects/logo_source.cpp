@@ -111,6 +111,8 @@ bool CLogoPictureSource::PrepareConversion() {
         return false;
     }
     std::memcpy(lumaOfAlpha_, rampY, sizeof lumaOfAlpha_);
+    alphaIsLuma_ = true;  // in full range, as a rule
+    for (int v = 0; v < kRampWidth; ++v) alphaIsLuma_ = alphaIsLuma_ && lumaOfAlpha_[v] == v;
     neutralChroma_ = rampCb[0];
     for (size_t i = 0; i < size_t(kRampWidth) * kRampHeight / 4; ++i)
         if (rampCb[i] != neutralChroma_ || rampCr[i] != neutralChroma_) return false;
@@ -162,7 +164,9 @@ bool CLogoPictureSource::Start() {
     }
     args.insert(args.end(), {"-filter_complex", convertHere_ ? LogoPictureGraph() : LogoFilterGraph(true, limitedRange_),
                              "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(m)});
-    if (convertHere_) args.insert(args.end(), {"-pix_fmt", "rgba"});
+    // Each picture goes into the FIFO in one write, not through the tool's
+    // output buffer.
+    if (convertHere_) args.insert(args.end(), {"-pix_fmt", "rgba", "-avioflags", "direct"});
     args.insert(args.end(), {"-f", "rawvideo", "-y", fifo});
     if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
     LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each, frames converted %s", m, repeat_,
@@ -241,7 +245,8 @@ void CLogoPictureSource::ConvertPicture() {
         for (int x = 0; x < kGreyInBand; ++x) std::memset(grey + 4 * x, alpha[x], 4);
         band_.PutRgba(grey, r * kBandWidth + kPictureWidth, kGreyInBand);
         uint8_t* row = y + r * kWidth + kBandWidth;
-        for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
+        if (alphaIsLuma_) std::memcpy(row, alpha + kGreyInBand, kPictureWidth - kGreyInBand);
+        else for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
     }
 }
 

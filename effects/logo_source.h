@@ -100,6 +100,7 @@ private:
     CRgbFrameConverter converter_;
     uint8_t lumaOfAlpha_[256] = {};
     uint8_t neutralChroma_ = 128;
+    bool alphaIsLuma_ = false;  // the table is the identity
     const uint8_t* lastSlot_ = nullptr;
 };
 
