@@ -255,10 +255,6 @@ bool CRgbFrameConverter::Convert(const CRgbPlanes& rgb, uint8_t* luma, size_t lu
     };
     std::vector<std::thread> helpers;
     for (size_t s = 1; s < count; ++s) {
-        if (!sliceThreads_) {
-            convert(s);
-            continue;
-        }
         try {
             helpers.emplace_back(convert, s);
         } catch (const std::system_error&) {

@@ -77,15 +77,10 @@ public:
     // half of it), as when converting into the left columns of a wider frame.
     bool Convert(const CRgbPlanes& rgb, uint8_t* luma, size_t lumaStride, uint8_t* cb, uint8_t* cr,
                  size_t chromaStride, std::string* why = nullptr);
-    // False has Convert take every slice on the calling thread, one after
-    // the other (the samples are the same), as a thread of a pipeline does
-    // whose other stages keep the processors busy.
-    void SetSliceThreads(bool threads) { sliceThreads_ = threads; }
 
 private:
     struct Slices;
     std::unique_ptr<Slices> slices_;
-    bool sliceThreads_ = true;
 };
 
 // The slices the tool's zimg filter cuts a picture of `height` lines into:

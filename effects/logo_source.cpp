@@ -57,14 +57,6 @@ std::string LogoPictureGraph() {
     return "scale,format=rgba,pad='max(960,iw)':'max(540,ih)':0:0:color=black@0,crop=960:540:0:0";
 }
 
-// The filler lines below the picture in planes at `y`: luma black, chroma
-// neutral.
-void FillFillerLines(uint8_t* y) {
-    std::memset(y + kLuma, 0, kCodedLuma - kLuma);
-    std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
-    std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
-}
-
 }  // namespace
 
 std::string LogoFilterGraph(bool toYCbCr, bool limitedRange) {
@@ -130,17 +122,13 @@ bool CLogoPictureSource::PrepareConversion() {
 // The transparent frame into the planes, and black into the converted
 // lines' source, which the pictures then overwrite where they reach.
 bool CLogoPictureSource::FillTransparentFrame() {
-    if (!band_.Create(kBandWidth, kHeight) || !rgba_.Allocate(kPicturePixels * 4) ||
-        !planes_[1].Allocate(kCodedLuma + 2 * kCodedChroma))
+    if (!band_.Create(kBandWidth, kHeight) || !rgba_[0].Allocate(kPicturePixels * 4) ||
+        !rgba_[1].Allocate(kPicturePixels * 4))
         return false;
-    converter_.SetSliceThreads(false);
-    for (CPlaneMemory& planes : planes_) {
-        uint8_t* const y = planes.Data();
-        std::memset(y, lumaOfAlpha_[0], kLuma);
-        std::memset(y + kCodedLuma, neutralChroma_, kChroma);
-        std::memset(y + kCodedLuma + kCodedChroma, neutralChroma_, kChroma);
-        FillFillerLines(y);
-    }
+    uint8_t* const y = planes_.Data();
+    std::memset(y, lumaOfAlpha_[0], kLuma);
+    std::memset(y + kCodedLuma, neutralChroma_, kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma, neutralChroma_, kChroma);
     const std::vector<uint8_t> black(size_t(kBandWidth) * 4, 0);
     for (size_t r = 0; r < size_t(converter_.ConvertedLines()); ++r)
         band_.PutRgba(black.data(), r * kBandWidth, kBandWidth);
@@ -186,8 +174,12 @@ bool CLogoPictureSource::Start() {
 
     // The memory, while the tool starts.
     encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
-    if (!encoder_ || !planes_[0].Allocate(kCodedLuma + 2 * kCodedChroma)) return pipe_.Fail("out of memory");
-    FillFillerLines(planes_[0].Data());
+    if (!encoder_ || !planes_.Allocate(kCodedLuma + 2 * kCodedChroma)) return pipe_.Fail("out of memory");
+    // The filler lines below the picture: luma black, chroma neutral.
+    uint8_t* const y = planes_.Data();
+    std::memset(y + kLuma, 0, kCodedLuma - kLuma);
+    std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
+    std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
     if (convertHere_ && !FillTransparentFrame()) return pipe_.Fail("out of memory");
     return true;
 }
@@ -195,7 +187,7 @@ bool CLogoPictureSource::Start() {
 // One whole frame from the tool into the planes: the tool's planes are
 // contiguous, ours have filler lines behind the luma and each chroma plane.
 bool CLogoPictureSource::ReadPicture() {
-    uint8_t* const y = Planes();
+    uint8_t* const y = planes_.Data();
     const FramePart parts[3] = {{y, 0, kLuma},
                                 {y + kCodedLuma, kLuma, kLuma + kChroma},
                                 {y + kCodedLuma + kCodedChroma, kLuma + kChroma, kLuma + 2 * kChroma}};
@@ -211,23 +203,19 @@ bool CLogoPictureSource::ReadPicture() {
     return false;
 }
 
-// The next picture read and converted into the other planes on a thread
-// of its own, so that the tool can go on while this one is coded.
+// The next RGBA picture read into the other buffer on a thread of its own,
+// so that the tool can go on while this one is converted and coded.
 void CLogoPictureSource::ReadAhead() {
-    uint8_t* into = planes_[current_ ^ 1].Data();
-    auto work = [this, into] {
-        const CToolFramePipe::Frame got = pipe_.ReadFrame(rgba_.Data(), kPicturePixels * 4);
-        if (got == CToolFramePipe::Frame::kRead && !ConvertPicture(into, aheadWhy_)) return CToolFramePipe::Frame::kFailed;
-        return got;
-    };
+    uint8_t* into = rgba_[current_ ^ 1].Data();
+    auto read = [this, into] { return pipe_.ReadFrame(into, kPicturePixels * 4); };
     try {
-        ahead_ = std::async(std::launch::async, work);
+        ahead_ = std::async(std::launch::async, read);
     } catch (const std::system_error&) {
-        ahead_ = std::async(std::launch::deferred, work);  // no thread to be had: done when taken
+        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
     }
 }
 
-// The picture read and converted ahead, as the current one.
+// The picture read ahead, whole, as the current one.
 bool CLogoPictureSource::TakePicture() {
     const CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
     current_ ^= 1;
@@ -240,15 +228,16 @@ bool CLogoPictureSource::TakePicture() {
     case CToolFramePipe::Frame::kFailed:
         break;
     }
-    return pipe_.Fail(aheadWhy_.empty() ? "the picture tool's pipe failed" : aheadWhy_);
+    return pipe_.Fail("the picture tool's pipe failed");
 }
 
-// The RGBA picture into the frame's planes at `y`: its colour and the first
+// The current picture into the frame's planes: its colour and the first
 // columns of its alpha as grey through the conversion of the left columns,
-// the rest of the alpha's luma from the table. The rest of the frame is the
-// transparent frame's, filled at the start.
-bool CLogoPictureSource::ConvertPicture(uint8_t* y, std::string& why) {
-    const uint8_t* in = rgba_.Data();
+// the rest of the alpha's luma from the table. The rest of the frame is
+// the transparent frame's, as converted at the start.
+void CLogoPictureSource::ConvertPicture() {
+    const uint8_t* in = rgba_[current_].Data();
+    uint8_t* const y = planes_.Data();
     uint8_t alpha[kPictureWidth];
     uint8_t grey[kGreyInBand * 4];
     for (size_t r = 0; r < size_t(kPictureHeight); ++r) {
@@ -259,7 +248,6 @@ bool CLogoPictureSource::ConvertPicture(uint8_t* y, std::string& why) {
         if (alphaIsLuma_) std::memcpy(row, alpha + kGreyInBand, kPictureWidth - kGreyInBand);
         else for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
     }
-    return converter_.Convert(band_, y, kWidth, y + kCodedLuma, y + kCodedLuma + kCodedChroma, kWidth / 2, &why);
 }
 
 bool CLogoPictureSource::Fail(const std::string& why) {
@@ -271,7 +259,7 @@ bool CLogoPictureSource::Fail(const std::string& why) {
 bool CLogoPictureSource::EncodeInto(uint8_t* slot, size_t bytes) {
     std::memset(slot, 0, bytes);
     FillAudioChunk(slot, 0, kLogoRateCode, nullptr, 0);
-    const uint8_t* y = Planes();
+    const uint8_t* y = planes_.Data();
     const uint8_t* cb = y + kCodedLuma;
     const uint8_t* cr = cb + kCodedChroma;
     if (encoder_->Encode(0, y, cb, cr, slot + kClusterSize) <= 0) return Fail("the picture could not be coded");
@@ -294,6 +282,11 @@ int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
         if (convertHere_) {
             if (!TakePicture()) return -1;
             if (!last) ReadAhead();
+            ConvertPicture();
+            std::string why;
+            uint8_t* y = planes_.Data();
+            if (!converter_.Convert(band_, y, kWidth, y + kCodedLuma, y + kCodedLuma + kCodedChroma, kWidth / 2, &why))
+                return Fail(why), -1;
         } else if (!ReadPicture()) {
             return -1;
         }

@@ -71,8 +71,7 @@ private:
     bool ReadPicture();
     void ReadAhead();
     bool TakePicture();
-    bool ConvertPicture(uint8_t* y, std::string& why);
-    uint8_t* Planes() { return planes_[current_].Data(); }
+    void ConvertPicture();
     bool EncodeInto(uint8_t* slot, size_t bytes);
     void MakeThumbnail(const uint8_t* slot);
     bool Fail(const std::string& why);
@@ -87,21 +86,16 @@ private:
     bool started_ = false;
 
     CToolFramePipe pipe_{"CLogoPictureSource"};
-    // Luma 1920 x 1088, Cb and Cr 960 x 544: the current picture's, coded
-    // (and again for repeats), and the next one's, being converted.
-    CPlaneMemory planes_[2];
-    int current_ = 0;
+    CPlaneMemory planes_;  // luma 1920 x 1088, Cb and Cr 960 x 544
     std::unique_ptr<KVQ1Encoder> encoder_;
 
-    // With the conversion here: the next picture is read from the tool and
-    // converted into the other planes on a thread of its own (`ahead_`;
-    // the pipe, the RGBA picture, the band and the converter are not
-    // touched otherwise while that runs). `aheadWhy_` says why its
-    // conversion failed.
+    // With the conversion here: two RGBA pictures from the tool, the one
+    // being converted and the next, read meanwhile (`ahead_`; the pipe is
+    // not touched otherwise while that read runs).
     bool convertHere_ = true;
-    CPlaneMemory rgba_;
+    CPlaneMemory rgba_[2];
+    int current_ = 0;
     std::future<CToolFramePipe::Frame> ahead_;
-    std::string aheadWhy_;
     CRgbPlanes band_;  // the frame's left columns as R, G and B
     CRgbFrameConverter converter_;
     uint8_t lumaOfAlpha_[256] = {};
