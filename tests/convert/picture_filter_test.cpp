@@ -332,5 +332,65 @@ TEST(OwnRgbaConversion, KeptConverterAndAlphaPassGiveWhatTheOneCallGives) {
     EXPECT_FALSE(kept.Convert(other, y, cb, cr));
 }
 
+// The top slices' left columns (as logos convert them) against the whole
+// frame's conversion of a frame with colour in its top-left quarter, grey
+// beside it and black below: the same samples wherever written, and nothing
+// written past the band's columns and lines; on the tool's slices and, held
+// to one processor, on one slice.
+TEST(OwnRgbaConversion, TopSlicesOfTheLeftColumnsAreTheWholeFramesWhereTheRestIsBlack) {
+    constexpr int w = 1920, h = 1080, band = 1024, rows = 560;
+    constexpr size_t n = size_t(w) * h;
+    std::unique_ptr<uint8_t, void (*)(void*)> mem(static_cast<uint8_t*>(std::aligned_alloc(64, 3 * n)), std::free);
+    uint8_t* want = mem.get();
+    uint8_t* got = want + n * 3 / 2;
+    std::mt19937 rng(11);
+    std::vector<uint8_t> rgba(n * 4, 0);
+    for (size_t r = 0; r < 540; ++r)
+        for (size_t x = 0; x < size_t(w); ++x) {
+            uint8_t* p = &rgba[(r * w + x) * 4];
+            const uint32_t v = rng();
+            if (x < 960) std::memcpy(p, &v, 4);
+            else std::memset(p, int(v & 255), 4);
+        }
+    CRgbPlanes whole, left;
+    ASSERT_TRUE(whole.Create(w, h) && left.Create(band, h));
+    whole.PutRgba(rgba.data(), 0, n);
+    for (size_t r = 0; r < size_t(h); ++r) left.PutRgba(&rgba[r * w * 4], r * band, band);
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&one);
+    for (int i = 0; i < CPU_SETSIZE && !CPU_COUNT(&one); ++i)
+        if (CPU_ISSET(i, &all)) CPU_SET(i, &one);
+    for (const bool limited : {false, true})
+        for (const bool oneProcessor : {false, true}) {
+            SCOPED_TRACE(std::string(limited ? "limited" : "full") + (oneProcessor ? ", one processor" : ""));
+            if (oneProcessor) {
+                ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+            }
+            CRgbFrameConverter full, top;
+            const bool prepared = full.Prepare(w, h, limited) && top.PrepareTop(band, h, rows, limited);
+            ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+            ASSERT_TRUE(prepared);
+            const int lines = top.ConvertedLines();
+            EXPECT_GE(lines, rows);
+            EXPECT_LT(lines, oneProcessor ? rows + 2 : h);
+            std::memset(got, 0xEE, n * 3 / 2);
+            ASSERT_TRUE(full.Convert(whole, want, want + n, want + n * 5 / 4));
+            ASSERT_TRUE(top.Convert(left, got, w, got + n, got + n * 5 / 4, w / 2));
+            size_t differ = 0, outside = 0;
+            for (int p = 0; p < 3; ++p) {
+                const size_t pw = p ? w / 2 : w, ph = p ? h / 2 : h, base = p ? n + size_t(p - 1) * n / 4 : 0;
+                for (size_t r = 0; r < ph; ++r)
+                    for (size_t x = 0; x < pw; ++x) {
+                        const size_t i = base + r * pw + x;
+                        if (x < (p ? band / 2 : band) && r < size_t(p ? lines / 2 : lines)) differ += got[i] != want[i];
+                        else outside += got[i] != 0xEE;
+                    }
+            }
+            EXPECT_EQ(differ, 0u);
+            EXPECT_EQ(outside, 0u);
+        }
+}
+
 }  // namespace
 }  // namespace rk
