@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "convert/picture_filter.h"
 #include "convert/picture_run.h"
 #include "convert/tool_folder.h"
+#include "effects/effect_picture_decoder.h"
 #include "effects/logo_file.h"
 #include "media/frame_rgb.h"
 #include "media/picture.h"
@@ -140,37 +142,16 @@ bool CLogoPictureSource::Start() {
     const size_t m = pictures_.paths.size();
     if (m == 0) return pipe_.Fail("no pictures");
     if (convertHere_) convertHere_ = PrepareConversion();
-
+    // PNG pictures (by their names, as the tool chooses its decoder) are
+    // decoded here while they are 960 x 540 of 8-bit RGB or RGBA: the
+    // samples the tool's graph would send, since that graph only moves
+    // them at that size.
+    decodeHere_ = convertHere_ && std::all_of(pictures_.paths.begin(), pictures_.paths.end(),
+                                              [](const std::string& p) { return ExtensionIs(p, ".png"); });
     if (!pipe_.MakeFolder()) return false;
-    const std::string fifo = pipe_.OpenPipe(kPipeName);
-    if (fifo.empty()) return false;
-
-    std::vector<std::string> args = {"-nostdin", "-xerror"};
-    // One decoding thread: this process's conversion and coding take the
-    // other processor, and the decoder's threads would only add their
-    // hand-overs to the work (a PNG's samples are the same either way).
-    if (convertHere_) args.insert(args.end(), {"-threads", "1"});
-    if (pictures_.numbered && m > 1) {
-        // One image reader over the run the sequence rule found, and only
-        // over it: one picture a frame, in order, up to the first gap.
-        std::vector<std::string> input;
-        std::string why;
-        if (!LinkPictureRun(pipe_.Folder(), pictures_.paths, input, why)) return pipe_.Fail(why);
-        args.insert(args.end(), input.begin(), input.end());
-    } else {
-        const std::string source = pipe_.Folder().LiteralName("source", pictures_.paths[0]);
-        if (source.empty()) return pipe_.Fail("cannot link the picture");
-        args.insert(args.end(), {"-i", source});
-    }
-    args.insert(args.end(), {"-filter_complex", convertHere_ ? LogoPictureGraph() : LogoFilterGraph(true, limitedRange_),
-                             "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(m)});
-    // Each picture goes into the FIFO in one write, not through the tool's
-    // output buffer.
-    if (convertHere_) args.insert(args.end(), {"-pix_fmt", "rgba", "-avioflags", "direct"});
-    args.insert(args.end(), {"-f", "rawvideo", "-y", fifo});
-    if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
-    LogMessage(2, "CLogoPictureSource: %zu pictures, %d frames each, frames converted %s", m, repeat_,
-               convertHere_ ? "here" : "by the tool");
+    fifo_ = pipe_.OpenPipe(kPipeName);
+    if (fifo_.empty()) return false;
+    if (!decodeHere_ && !StartTool(0)) return false;
 
     // The memory, while the tool starts.
     encoder_.reset(new (std::nothrow) KVQ1Encoder(1, kLogoBudgetSectors, kLogoRateCode));
@@ -181,6 +162,41 @@ bool CLogoPictureSource::Start() {
     std::memset(y + kCodedLuma + kChroma, 128, kCodedChroma - kChroma);
     std::memset(y + kCodedLuma + kCodedChroma + kChroma, 128, kCodedChroma - kChroma);
     if (convertHere_ && !FillTransparentFrame()) return pipe_.Fail("out of memory");
+    if (decodeHere_) decoder_ = std::make_unique<CFramePngDecoder>();
+    return true;
+}
+
+// The tool over the pictures from `first` on, sending them into the FIFO.
+bool CLogoPictureSource::StartTool(size_t first) {
+    const size_t m = pictures_.paths.size() - first;
+    std::vector<std::string> args = {"-nostdin", "-xerror"};
+    // One decoding thread: this process's conversion and coding take the
+    // other processor, and the decoder's threads would only add their
+    // hand-overs to the work (a PNG's samples are the same either way).
+    if (convertHere_) args.insert(args.end(), {"-threads", "1"});
+    if (pictures_.numbered && m > 1) {
+        // One image reader over the run the sequence rule found, and only
+        // over it: one picture a frame, in order, up to the first gap.
+        std::vector<std::string> input;
+        std::string why;
+        const std::vector<std::string> run(pictures_.paths.begin() + std::ptrdiff_t(first), pictures_.paths.end());
+        if (!LinkPictureRun(pipe_.Folder(), run, input, why)) return pipe_.Fail(why);
+        args.insert(args.end(), input.begin(), input.end());
+    } else {
+        const std::string source = pipe_.Folder().LiteralName("source", pictures_.paths[first]);
+        if (source.empty()) return pipe_.Fail("cannot link the picture");
+        args.insert(args.end(), {"-i", source});
+    }
+    args.insert(args.end(), {"-filter_complex", convertHere_ ? LogoPictureGraph() : LogoFilterGraph(true, limitedRange_),
+                             "-an", "-fps_mode", "passthrough", "-frames:v", std::to_string(m)});
+    // Each picture goes into the FIFO in one write, not through the tool's
+    // output buffer.
+    if (convertHere_) args.insert(args.end(), {"-pix_fmt", "rgba", "-avioflags", "direct"});
+    args.insert(args.end(), {"-f", "rawvideo", "-y", fifo_});
+    if (!pipe_.StartTool(kToolFfmpeg, args)) return false;
+    toolStarted_ = true;
+    LogMessage(2, "CLogoPictureSource: %zu pictures from picture %zu, %d frames each, frames converted %s", m,
+               first + 1, repeat_, convertHere_ ? "here" : "by the tool");
     return true;
 }
 
@@ -203,11 +219,35 @@ bool CLogoPictureSource::ReadPicture() {
     return false;
 }
 
-// The next RGBA picture read into the other buffer on a thread of its own,
-// so that the tool can go on while this one is converted and coded.
+// The next RGBA picture, decoded here or read from the tool, into the
+// other buffer on a thread of its own, so that the tool can go on while
+// this one is converted and coded.
 void CLogoPictureSource::ReadAhead() {
     uint8_t* into = rgba_[current_ ^ 1].Data();
-    auto read = [this, into] { return pipe_.ReadFrame(into, kPicturePixels * 4); };
+    const size_t picture = nextRead_++;
+    auto read = [this, into, picture] {
+        if (!decodeHere_) return pipe_.ReadFrame(into, kPicturePixels * 4);
+        std::string why;
+        if (!decoder_->Decode(pictures_.paths[picture], kPictureWidth, kPictureHeight, why)) {
+            LogMessage(2, "CLogoPictureSource: picture %zu to the tool: %s", picture + 1, why.c_str());
+            notHere_ = true;
+            return CToolFramePipe::Frame::kFailed;
+        }
+        const uint8_t* in = decoder_->Pixels();
+        for (size_t r = 0; r < size_t(kPictureHeight); ++r, in += decoder_->RowBytes()) {
+            uint8_t* out = into + r * kPictureWidth * 4;
+            if (decoder_->HasAlpha()) {
+                std::memcpy(out, in, size_t(kPictureWidth) * 4);
+                continue;
+            }
+            // 24-bit RGB made RGBA as the tool's format step makes it: opaque.
+            for (size_t x = 0; x < size_t(kPictureWidth); ++x) {
+                std::memcpy(out + 4 * x, in + 3 * x, 3);
+                out[4 * x + 3] = 255;
+            }
+        }
+        return CToolFramePipe::Frame::kRead;
+    };
     try {
         ahead_ = std::async(std::launch::async, read);
     } catch (const std::system_error&) {
@@ -215,10 +255,17 @@ void CLogoPictureSource::ReadAhead() {
     }
 }
 
-// The picture read ahead, whole, as the current one.
+// The picture read ahead, whole, as the current one. A picture that is not
+// of the form decoded here, and every one after it, comes from the tool.
 bool CLogoPictureSource::TakePicture() {
-    const CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
+    CToolFramePipe::Frame got = ahead_.valid() ? ahead_.get() : CToolFramePipe::Frame::kFailed;
     current_ ^= 1;
+    if (notHere_) {
+        notHere_ = false;
+        decodeHere_ = false;
+        if (!StartTool(nextRead_ - 1)) return false;
+        got = pipe_.ReadFrame(rgba_[current_].Data(), kPicturePixels * 4);
+    }
     switch (got) {
     case CToolFramePipe::Frame::kRead:
         return true;
@@ -293,7 +340,8 @@ int CLogoPictureSource::Next(uint8_t* slot, size_t bytes) {
         if (!EncodeInto(slot, bytes)) return -1;
         if (picture == pictures_.paths.size() / 2) MakeThumbnail(slot);
         // Every picture is in: the tool must end, and end well.
-        if (last && !pipe_.Finish()) return -1;
+        if (last && toolStarted_ && !pipe_.Finish()) return -1;
+        if (last && !toolStarted_) pipe_.Stop();  // no tool ran: the folder goes
     } else if (slot != lastSlot_) {
         // A repeat into another buffer than the last: code the planes again.
         if (!EncodeInto(slot, bytes)) return -1;

@@ -32,6 +32,7 @@
 
 namespace rk {
 
+class CFramePngDecoder;
 class KVQ1Encoder;
 
 // The ffmpeg filter graph of the logo frame pictures: with `toYCbCr` the
@@ -66,6 +67,7 @@ public:
 
 private:
     bool Start();
+    bool StartTool(size_t first);
     bool PrepareConversion();
     bool FillTransparentFrame();
     bool ReadPicture();
@@ -96,6 +98,14 @@ private:
     CPlaneMemory rgba_[2];
     int current_ = 0;
     std::future<CToolFramePipe::Frame> ahead_;
+    // Pictures decoded here (until one is not of that form) rather than by
+    // the tool; the next picture ReadAhead takes; whether the tool runs.
+    bool decodeHere_ = false;
+    bool notHere_ = false;  // set by the read ahead
+    size_t nextRead_ = 0;
+    bool toolStarted_ = false;
+    std::string fifo_;
+    std::unique_ptr<CFramePngDecoder> decoder_;
     CRgbPlanes band_;  // the frame's left columns as R, G and B
     CRgbFrameConverter converter_;
     uint8_t lumaOfAlpha_[256] = {};

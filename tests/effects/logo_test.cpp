@@ -339,27 +339,29 @@ TEST_F(LogoTest, SoftAlphaFrameEqualsTheToolStepsAndMatchesImageMagick) {
     EXPECT_GE(Psnr(left, colour), 30.0);
 }
 
-// The frames made here from the tool's RGBA pictures are, byte for byte, the
-// coded frames of the tool's whole-frame conversion (LogoFilterGraph), in
-// both ranges, for one run over unlike pictures: smaller and larger than
-// 960 x 540 (the seams at x = 960 and y = 540 then carry colour), soft,
-// hard and no alpha, 8-bit RGB and RGBA, a palette and 16 bits a sample.
+// The frames made here from RGBA pictures, decoded here or by the tool, are
+// byte for byte the coded frames of the tool's whole-frame conversion
+// (LogoFilterGraph), in both ranges, for one run over unlike pictures:
+// 960 x 540, smaller and larger (the seams at x = 960 and y = 540 carry
+// colour), soft, hard and no alpha, 8-bit RGB and RGBA, a palette and 16
+// bits a sample.
 TEST_F(LogoTest, FramesConvertedHereEqualTheToolsWholeFrameConversion) {
     auto Ffmpeg = [&](const std::string& graph, const std::string& pixels, const char* name) {
         ASSERT_TRUE(test::RunFfmpeg("-filter_complex \"" + graph + "\" -frames:v 1 -pix_fmt " + pixels + " '" +
                                     dir.File(name) + "'"));
     };
-    Magick("-size 700x400 gradient:'rgb(250,120,20)'-'rgb(20,60,230)' \\( -size 700x400 radial-gradient:white-black \\) "
-           "-alpha off -compose CopyOpacity -composite PNG32:'" + dir.File("mix_1.png") + "'");
-    Ffmpeg("testsrc2=s=1000x600", "rgb24", "mix_2.png");
-    Magick("-size 333x211 gradient:green-yellow -fill black -draw 'rectangle 100,50 200,150' "
-           "-fill red -draw 'circle 300,180 330,200' -transparent black PNG8:'" + dir.File("mix_3.png") + "'");
-    Ffmpeg("testsrc2=s=1281x719[c];gradients=s=1281x719:c0=white:c1=black:x0=0:y0=0:x1=1281:y1=719,format=gray[a];"
-           "[c][a]alphamerge",
-           "rgba64be", "mix_4.png");
+    // The first two are decoded here, the rest come from the tool.
     Ffmpeg("testsrc2=s=960x540[c];gradients=s=960x540:c0=white:c1=black,format=gray,lut=y='if(lt(val,128),0,255)'[a];"
            "[c][a]alphamerge",
-           "rgba", "mix_5.png");
+           "rgba", "mix_1.png");
+    Ffmpeg("testsrc2=s=960x540,hflip", "rgb24", "mix_2.png");
+    Magick("-size 700x400 gradient:'rgb(250,120,20)'-'rgb(20,60,230)' \\( -size 700x400 radial-gradient:white-black \\) "
+           "-alpha off -compose CopyOpacity -composite PNG32:'" + dir.File("mix_3.png") + "'");
+    Magick("-size 333x211 gradient:green-yellow -fill black -draw 'rectangle 100,50 200,150' "
+           "-fill red -draw 'circle 300,180 330,200' -transparent black PNG8:'" + dir.File("mix_4.png") + "'");
+    Ffmpeg("testsrc2=s=1281x719[c];gradients=s=1281x719:c0=white:c1=black:x0=0:y0=0:x1=1281:y1=719,format=gray[a];"
+           "[c][a]alphamerge",
+           "rgba64be", "mix_5.png");
     const LogoPictures pictures = FindLogoPictures(dir.File("mix_1.png"), 1000);
     ASSERT_EQ(pictures.paths.size(), 5u);
     for (bool limited : {false, true}) {
