@@ -379,6 +379,18 @@ TEST_F(LogoTest, FramesConvertedHereEqualTheToolsWholeFrameConversion) {
             EXPECT_TRUE(std::equal(slots[0].begin() + f * kSlot33, slots[0].begin() + (f + 1) * kSlot33,
                                    slots[1].begin() + f * kSlot33))
                 << "picture " << f + 1;
+        // The first two alone: decoded here, no tool at all, and its
+        // folder gone with the last picture.
+        LogoPictures two = pictures;
+        two.paths.resize(2);
+        CLogoPictureSource source(two, 1, limited, nullptr);
+        std::vector<uint8_t> slot(kSlot33);
+        for (size_t f = 0; f < 2; ++f) {
+            ASSERT_EQ(source.Next(slot.data(), kSlot33), 1) << source.Cause();
+            EXPECT_TRUE(std::equal(slot.begin(), slot.end(), slots[0].begin() + f * kSlot33)) << "picture " << f + 1;
+            EXPECT_EQ(source.Pipe().ToolPid(), -1);
+        }
+        EXPECT_TRUE(source.Pipe().FolderPath().empty());
     }
 }
 
