@@ -281,7 +281,7 @@ bool CLogoPictureSource::TakePicture() {
 // The current picture into the frame's planes: its colour and the first
 // columns of its alpha as grey through the conversion of the left columns,
 // the rest of the alpha's luma from the table. The rest of the frame is
-// the transparent frame's, as converted at the start.
+// the transparent frame's, filled at the start.
 void CLogoPictureSource::ConvertPicture() {
     const uint8_t* in = rgba_[current_].Data();
     uint8_t* const y = planes_.Data();
@@ -292,8 +292,11 @@ void CLogoPictureSource::ConvertPicture() {
         for (int x = 0; x < kGreyInBand; ++x) std::memset(grey + 4 * x, alpha[x], 4);
         band_.PutRgba(grey, r * kBandWidth + kPictureWidth, kGreyInBand);
         uint8_t* row = y + r * kWidth + kBandWidth;
-        if (alphaIsLuma_) std::memcpy(row, alpha + kGreyInBand, kPictureWidth - kGreyInBand);
-        else for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
+        if (alphaIsLuma_) {
+            std::memcpy(row, alpha + kGreyInBand, kPictureWidth - kGreyInBand);
+            continue;
+        }
+        for (int x = kGreyInBand; x < kPictureWidth; ++x) row[x - kGreyInBand] = lumaOfAlpha_[alpha[x]];
     }
 }
 

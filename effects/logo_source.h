@@ -12,11 +12,13 @@
 // tool sends each 960 x 540 RGBA picture, and the frame's 4:2:0 planes are
 // made here with the import encoder's conversion (the same zimg steps on
 // the same slices) of the part of the frame a picture can change; the next
-// picture is read while this one is converted and coded. Where that
-// conversion cannot be readied, the tool converts the whole frame as the
-// import encoder would (LogoFilterGraph). A picture repeated for a slower
-// speed is converted and coded once: its repeats differ only in the frame
-// index in the head cluster and the frame header.
+// picture is read while this one is converted and coded. PNG pictures of
+// 960 x 540 and 8-bit RGB or RGBA, which that graph only moves, are decoded
+// here instead, and the tool starts only at the first picture that is not
+// one. Where the conversion cannot be readied, the tool converts the whole
+// frame as the import encoder would (LogoFilterGraph). A picture repeated
+// for a slower speed is converted and coded once: its repeats differ only
+// in the frame index in the head cluster and the frame header.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -91,9 +93,9 @@ private:
     CPlaneMemory planes_;  // luma 1920 x 1088, Cb and Cr 960 x 544
     std::unique_ptr<KVQ1Encoder> encoder_;
 
-    // With the conversion here: two RGBA pictures from the tool, the one
-    // being converted and the next, read meanwhile (`ahead_`; the pipe is
-    // not touched otherwise while that read runs).
+    // With the conversion here: two RGBA pictures, the one being converted
+    // and the next, read from the tool or decoded here meanwhile (`ahead_`;
+    // the pipe and the decoder are not touched otherwise while that runs).
     bool convertHere_ = true;
     CPlaneMemory rgba_[2];
     int current_ = 0;
