@@ -120,7 +120,11 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
         CFileHandle file(OpenInputFile(path, &why));
         if (file.fd < 0) return false;
         struct stat st {};
-        if (::fstat(file.fd, &st) != 0 || st.st_size < 8 + 25 || st.st_size > (int64_t(1) << 30)) {
+        // A frame-sized picture's data is at most some 8 MB however badly it
+        // is packed; a file far larger (a huge metadata chunk, or not a
+        // picture at all) is left to the tool rather than read whole into
+        // each decoder's memory.
+        if (::fstat(file.fd, &st) != 0 || st.st_size < 8 + 25 || st.st_size > (int64_t(64) << 20)) {
             why = "not a picture of the form read here";
             return false;
         }

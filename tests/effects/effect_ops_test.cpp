@@ -218,6 +218,12 @@ TEST_F(EffectOpsTest, OnlyTheCommonFormIsDecodedHere) {
     std::string why;
     EXPECT_FALSE(decoder.Decode(dir.File("p.png"), 1280, 720, why));
     EXPECT_FALSE(decoder.Decode(dir.File("none.png"), 1920, 1080, why));
+    // Far larger than any frame's data (zeros behind the end, a sparse file):
+    // left to the tool, not read whole.
+    std::filesystem::resize_file(dir.File("p.png"), std::uintmax_t(65) << 20);
+    why.clear();
+    EXPECT_FALSE(decoder.Decode(dir.File("p.png"), 1920, 1080, why));
+    EXPECT_FALSE(why.empty());
 }
 
 TEST_F(EffectOpsTest, OneRunOverTheSequenceGivesThePerPictureConversions) {
