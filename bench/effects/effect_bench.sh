@@ -32,12 +32,7 @@ photo=${RK_BENCH_PICTURE:-/usr/share/backgrounds/gnome/adwaita-l.webp}
 load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # One timed command: appends "wall cpu" (seconds) to $work/$1.t.
-timed() {
-  local name=$1
-  shift
-  /usr/bin/time -f "%e %U %S" -o "$work/t" "$@" >/dev/null 2>&1
-  awk '{ print $1, $2 + $3 }' "$work/t" >>"$work/$name.t"
-}
+. "$(dirname "$0")/rounds.sh"
 card() {
   rm -f "$work/c.img"
   "$bin/reelkeep-cli" create-image "$work/c.img" --size 1G >/dev/null
@@ -67,11 +62,7 @@ for ((r = 0; r < rounds; r++)); do
 done
 [ "${RK_BENCH_STEPS:-1}" = 0 ] || timed steps bash -c steps
 
-# The medians of a command's rounds, wall and CPU each on its own: "wall cpu".
-for t in "$work"/*.t; do
-  paste <(cut -d' ' -f1 "$t" | sort -g) <(cut -d' ' -f2 "$t" | sort -g) |
-    awk '{ w[NR] = $1; c[NR] = $2 } END { m = int((NR + 1) / 2); print w[m], c[m] }' >"${t%.t}.m"
-done
+medians
 row() { awk -v n="$n" -v label="$2" '{ printf "| %s | %.1f | %.2f s | %.2f s | %.1f ms |\n", label, n / $1, $1, $2, 1000 * $2 / n }' "$work/$1.m"; }
 echo "| $n pictures 1920x1080 with alpha | pictures/s (wall) | wall | CPU | CPU a picture |"
 echo "|---|---|---|---|---|"
@@ -81,7 +72,6 @@ row ours "reelkeep-cli add-effect (whole add)"
 row decode "ffmpeg -i seq_%03d.png -f rawvideo -pix_fmt rgba /dev/null"
 echo
 echo "$rounds rounds, medians; load average before and after: $load0 / $(cut -d' ' -f1-3 /proc/loadavg)"
-ratio() { paste "$work/$1.m" "$work/$2.m" | awk -v what="$3" '{ printf "%s: %.2f (wall), %.2f (CPU)\n", what, $3 / $1, $4 / $2 }'; }
 [ -f "$work/steps.m" ] && ratio ours steps "add-effect against the per-picture commands (x)"
 ratio ours decode "add-effect against decoding alone"
 [ -n "$base" ] && ratio base decode "baseline add-effect against decoding alone"
