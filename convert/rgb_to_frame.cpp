@@ -40,6 +40,28 @@ struct GraphOwner {
     ~GraphOwner() { zimg_filter_graph_free(graph); }
 };
 
+// The part of [firstPixel, firstPixel + pixels) inside planes of `plane`
+// pixels each, and where it begins in each.
+struct PlaneSpan {
+    uint8_t *r = nullptr, *g = nullptr, *b = nullptr;
+    size_t pixels = 0;
+};
+PlaneSpan SpanOf(uint8_t* planes, size_t plane, size_t firstPixel, size_t pixels) {
+    if (firstPixel >= plane) return {};
+    uint8_t* r = planes + firstPixel;
+    return {r, r + plane, r + 2 * plane, std::min(pixels, plane - firstPixel)};
+}
+
+// The colour of packed pixels of `kStride` bytes (R, G, B first) into the planes.
+template <size_t kStride>
+void SplitColour(const uint8_t* in, const PlaneSpan& s) {
+    for (size_t i = 0; i < s.pixels; ++i) {
+        s.r[i] = in[kStride * i];
+        s.g[i] = in[kStride * i + 1];
+        s.b[i] = in[kStride * i + 2];
+    }
+}
+
 }  // namespace
 
 bool CRgbPlanes::Create(int width, int height) {
@@ -54,34 +76,14 @@ void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels) 
 }
 
 void CRgbPlanes::PutRgb(const uint8_t* rgb, size_t firstPixel, size_t pixels) {
-    const size_t plane = size_t(width_) * size_t(height_);
-    if (firstPixel >= plane) return;
-    pixels = std::min(pixels, plane - firstPixel);
-    uint8_t* r = memory_.Data() + firstPixel;
-    uint8_t* g = r + plane;
-    uint8_t* b = g + plane;
-    for (size_t i = 0; i < pixels; ++i) {
-        r[i] = rgb[3 * i];
-        g[i] = rgb[3 * i + 1];
-        b[i] = rgb[3 * i + 2];
-    }
+    SplitColour<3>(rgb, SpanOf(memory_.Data(), size_t(width_) * size_t(height_), firstPixel, pixels));
 }
 
 void CRgbPlanes::PutRgba(const uint8_t* rgba, size_t firstPixel, size_t pixels, uint8_t* alpha) {
-    const size_t plane = size_t(width_) * size_t(height_);
-    if (firstPixel >= plane) return;
-    pixels = std::min(pixels, plane - firstPixel);
-    uint8_t* r = memory_.Data() + firstPixel;
-    uint8_t* g = r + plane;
-    uint8_t* b = g + plane;
-    if (!alpha) {
-        for (size_t i = 0; i < pixels; ++i) {
-            r[i] = rgba[4 * i];
-            g[i] = rgba[4 * i + 1];
-            b[i] = rgba[4 * i + 2];
-        }
-        return;
-    }
+    const PlaneSpan span = SpanOf(memory_.Data(), size_t(width_) * size_t(height_), firstPixel, pixels);
+    if (!alpha) return SplitColour<4>(rgba, span);
+    uint8_t *r = span.r, *g = span.g, *b = span.b;
+    pixels = span.pixels;
     size_t i = 0;
 #if defined(__SSE2__)
     // Sixteen pixels at a time: each byte of the words shifted down, masked

@@ -207,7 +207,13 @@ bool CLogoPictureSource::ReadPicture() {
     const FramePart parts[3] = {{y, 0, kLuma},
                                 {y + kCodedLuma, kLuma, kLuma + kChroma},
                                 {y + kCodedLuma + kCodedChroma, kLuma + kChroma, kLuma + 2 * kChroma}};
-    switch (pipe_.ReadFrame(parts, 3)) {
+    return Taken(pipe_.ReadFrame(parts, 3));
+}
+
+// What a read came to: true for a whole picture; otherwise the pipe has
+// failed, with the tool's exit code when it ended before the last picture.
+bool CLogoPictureSource::Taken(CToolFramePipe::Frame got) {
+    switch (got) {
     case CToolFramePipe::Frame::kRead:
         return true;
     case CToolFramePipe::Frame::kToolEnded:
@@ -216,7 +222,9 @@ bool CLogoPictureSource::ReadPicture() {
     case CToolFramePipe::Frame::kFailed:
         break;
     }
-    return false;
+    // A failed read has failed the pipe with its cause; a picture that never
+    // came has not.
+    return pipe_.Failed() ? false : pipe_.Fail("the picture tool's pipe failed");
 }
 
 // The next RGBA picture, decoded here or read from the tool, into the
@@ -266,16 +274,7 @@ bool CLogoPictureSource::TakePicture() {
         if (!StartTool(nextRead_ - 1)) return false;
         got = pipe_.ReadFrame(rgba_[current_].Data(), kPicturePixels * 4);
     }
-    switch (got) {
-    case CToolFramePipe::Frame::kRead:
-        return true;
-    case CToolFramePipe::Frame::kToolEnded:
-        return pipe_.Fail("the picture tool ended before the last picture (exit code " +
-                          std::to_string(pipe_.ExitCode()) + ")");
-    case CToolFramePipe::Frame::kFailed:
-        break;
-    }
-    return pipe_.Fail("the picture tool's pipe failed");
+    return Taken(got);
 }
 
 // The current picture into the frame's planes: its colour and the first

@@ -73,6 +73,7 @@ private:
     bool PrepareConversion();
     bool FillTransparentFrame();
     bool ReadPicture();
+    bool Taken(CToolFramePipe::Frame got);
     void ReadAhead();
     bool TakePicture();
     void ConvertPicture();
