@@ -10,7 +10,6 @@
 #include <cstring>
 #include <new>
 #include <filesystem>
-#include <system_error>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -21,10 +20,11 @@ extern "C" {
 }
 
 #include "base/fd_io.h"
-#include "codec/kvq1_format.h"
 #include "base/log.h"
 #include "base/path_util.h"
+#include "base/run_aside.h"
 #include "base/safe_open.h"
+#include "codec/kvq1_format.h"
 #include "convert/app_launch.h"
 #include "convert/picture_filter.h"
 #include "convert/picture_run.h"
@@ -208,11 +208,7 @@ bool CEffectPictureStream::Start() {
 void CEffectPictureStream::ReadAhead() {
     uint8_t* into = stack_[current_ ^ 1].Data();
     auto read = [this, into] { return pipe_.ReadFrame(into, kStackBytes); };
-    try {
-        ahead_ = std::async(std::launch::async, read);
-    } catch (const std::system_error&) {
-        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
-    }
+    ahead_ = RunAside(read);
 }
 
 // The picture read ahead, whole, as the current stack.
@@ -240,11 +236,7 @@ void CEffectPictureStream::DecodeAhead(size_t index) {
     auto decode = [this, slot, index] {
         return decoders_[slot].Decode(files_[index], kEffectWidth, kEffectHeight, decodeWhy_[slot]);
     };
-    try {
-        decoded_ = std::async(std::launch::async, decode);
-    } catch (const std::system_error&) {
-        decoded_ = std::async(std::launch::deferred, decode);  // no thread to be had: decode when taken
-    }
+    decoded_ = RunAside(decode);
 }
 
 // The frame planes out of the grey stack, luma 2 where the alpha is below 128.
@@ -369,12 +361,7 @@ bool CEffectPictureStream::NextDecodedHere(CStinger& stinger, const EffectPlanes
             auto scale = [this, &picture, &preview, &previewWhy] {
                 return ScalePreview(picture, preview->Bits(), previewWhy);
             };
-            std::future<bool> scaled;
-            try {
-                scaled = std::async(std::launch::async, scale);
-            } catch (const std::system_error&) {
-                scaled = std::async(std::launch::deferred, scale);
-            }
+            std::future<bool> scaled = RunAside(scale);
             const bool converted = ConvertDecoded(picture, p, why);
             if (!scaled.get() && why.empty()) why = previewWhy;
             if (converted && why.empty()) stinger.Pictures().Add(std::move(preview));

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "base/log.h"
 #include "base/path_util.h"
+#include "base/run_aside.h"
 #include "card/card_directory.h"
 #include "codec/kavq1_slot.h"
 #include "codec/kvq1_decoder.h"
@@ -256,11 +256,7 @@ void CLogoPictureSource::ReadAhead() {
         }
         return CToolFramePipe::Frame::kRead;
     };
-    try {
-        ahead_ = std::async(std::launch::async, read);
-    } catch (const std::system_error&) {
-        ahead_ = std::async(std::launch::deferred, read);  // no thread to be had: read when taken
-    }
+    ahead_ = RunAside(read);
 }
 
 // The picture read ahead, whole, as the current one. A picture that is not
