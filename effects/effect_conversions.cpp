@@ -152,17 +152,11 @@ bool IsFrameSizedRgbPng(const std::string& path) {
     if (!ExtensionIs(path, ".png")) return false;
     CFileHandle file(OpenInputFile(path));
     if (file.fd < 0) return false;
-    // The signature, then the header chunk, which must come first: length
-    // 13, "IHDR", width, height, depth, colour type, compression, filter,
-    // interlace.
-    uint8_t h[29];
-    if (ReadWholeAt(file.fd, 0, h, sizeof h) != 1) return false;
-    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (std::memcmp(h, kSignature, 8) != 0 || ReadBE32(h + 8) != 13 || std::memcmp(h + 12, "IHDR", 4) != 0)
-        return false;
-    const uint8_t depth = h[24], colourType = h[25];
-    return ReadBE32(h + 16) == uint32_t(kEffectWidth) && ReadBE32(h + 20) == uint32_t(kEffectHeight) &&
-           depth == 8 && (colourType == 2 || colourType == 6) && h[26] == 0 && h[27] == 0 && h[28] <= 1;
+    uint8_t head[kPngHeadBytes];
+    PngHeader h;
+    if (ReadWholeAt(file.fd, 0, head, sizeof head) != 1 || !ReadPngHeader(head, sizeof head, h)) return false;
+    return h.width == uint32_t(kEffectWidth) && h.height == uint32_t(kEffectHeight) && h.depth == 8 &&
+           (h.colourType == 2 || h.colourType == 6) && h.compression == 0 && h.filter == 0 && h.interlace <= 1;
 }
 
 CEffectPictureStream::CEffectPictureStream(const std::vector<std::string>& files) : files_(files) {}

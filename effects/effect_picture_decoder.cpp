@@ -104,6 +104,22 @@ bool Unfilter(uint8_t filter, int bpp, const uint8_t* in, const uint8_t* prev, u
 
 }  // namespace
 
+bool ReadPngHeader(const uint8_t* bytes, size_t size, PngHeader& header) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size < kPngHeadBytes || std::memcmp(bytes, kSignature, 8) != 0 || ReadBE32(bytes + 8) != 13 ||
+        std::memcmp(bytes + 12, "IHDR", 4) != 0)
+        return false;
+    const uint8_t* data = bytes + 16;
+    header.width = ReadBE32(data);
+    header.height = ReadBE32(data + 4);
+    header.depth = data[8];
+    header.colourType = data[9];
+    header.compression = data[10];
+    header.filter = data[11];
+    header.interlace = data[12];
+    return true;
+}
+
 CFramePngDecoder::CFramePngDecoder() : inflater_(libdeflate_alloc_decompressor()) {}
 
 CFramePngDecoder::~CFramePngDecoder() {
@@ -134,14 +150,20 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
             return false;
         }
     }
-    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     const uint8_t* f = file_.data();
     const size_t size = file_.size();
-    if (std::memcmp(f, kSignature, 8) != 0) {
-        why = "not a PNG picture";
+    PngHeader h;
+    if (!ReadPngHeader(f, size, h)) {
+        why = "not a PNG picture with its header first";
         return false;
     }
-    // The chunks: the header first, the image data joined in order, the
+    if (h.width != uint32_t(width) || h.height != uint32_t(height) || h.depth != 8 ||
+        (h.colourType != 2 && h.colourType != 6) || h.compression != 0 || h.filter != 0 || h.interlace != 0) {
+        why = "not an 8-bit RGB or RGBA picture of the frame's size without interlace";
+        return false;
+    }
+    channels_ = h.colourType == 6 ? 4 : 3;
+    // The chunks after the header: the image data joined in order, the
     // end; ancillary chunks do not change the samples. A transparent
     // colour (which the tool turns into an alpha) or a critical chunk
     // this reader does not know is left to the tool.
@@ -149,28 +171,16 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
     // it only ever moves towards the front, over chunks already read.
     uint8_t* stream = file_.data();
     size_t streamBytes = 0;
-    bool header = false;
-    for (size_t at = 8; at + 12 <= size;) {
+    for (size_t at = kPngHeadBytes + 4; at + 12 <= size;) {
         const uint32_t length = ReadBE32(f + at);
         const uint8_t* type = f + at + 4;
         const uint8_t* data = f + at + 8;
         if (length > size - at - 12) {
             why = "a chunk runs past the end of the file";
+            channels_ = 0;
             return false;
         }
-        if (!header) {
-            if (std::memcmp(type, "IHDR", 4) != 0 || length != 13) {
-                why = "no header first";
-                return false;
-            }
-            if (ReadBE32(data) != uint32_t(width) || ReadBE32(data + 4) != uint32_t(height) || data[8] != 8 ||
-                (data[9] != 2 && data[9] != 6) || data[10] != 0 || data[11] != 0 || data[12] != 0) {
-                why = "not an 8-bit RGB or RGBA picture of the frame's size without interlace";
-                return false;
-            }
-            channels_ = data[9] == 6 ? 4 : 3;
-            header = true;
-        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+        if (std::memcmp(type, "IDAT", 4) == 0) {
             std::memmove(stream + streamBytes, data, length);
             streamBytes += length;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
@@ -182,7 +192,7 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
         }
         at += 12 + size_t(length);
     }
-    if (!header || streamBytes == 0) {
+    if (streamBytes == 0) {
         why = "no image data";
         channels_ = 0;
         return false;

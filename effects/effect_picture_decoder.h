@@ -16,6 +16,17 @@ struct libdeflate_decompressor;
 
 namespace rk {
 
+// What every PNG begins with: its signature, then its header chunk (length
+// 13, "IHDR", width, height, depth, colour type, compression, filter,
+// interlace), in the first kPngHeadBytes bytes.
+struct PngHeader {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colourType = 0, compression = 0, filter = 0, interlace = 0;
+};
+constexpr size_t kPngHeadBytes = 29;
+// False when `bytes` (of `size`) do not begin so.
+bool ReadPngHeader(const uint8_t* bytes, size_t size, PngHeader& header);
+
 class CFramePngDecoder {
 public:
     CFramePngDecoder();
