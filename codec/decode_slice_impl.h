@@ -95,6 +95,10 @@ struct Coefficient {
     int magnitude;
     int sign;     // 0 or -1
     int advance;  // run + 1, or kEndOfBlockAdvance
+
+    // From a coefficient table entry taken as one word: length, magnitude,
+    // sign and advance from the low byte up.
+    static Coefficient FromEntry(uint32_t e) { return {int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)}; }
 };
 
 // The peek tables a slice reads, fetched once: their accessors live in
@@ -266,7 +270,7 @@ template <class K>
                 std::memcpy(&e, entry, sizeof e);
             if ((e & 0xFF) != 0) [[likely]] {
                 r.Skip(int(e & 63));
-                c = Coefficient{int((e >> 8) & 0xFF), int(int8_t(e >> 16)), int(e >> 24)};
+                c = Coefficient::FromEntry(e);
             } else {
                 r.Fill();
                 if (r.Available() >= 32) {
@@ -277,7 +281,7 @@ template <class K>
                     std::memcpy(&l, &tables.longCoefficient[r.Peek(kLongCoefficientPeekBits)], sizeof l);
                     if ((l & 0xFF) != 0) [[likely]] {
                         r.Skip(int(l & 63));
-                        c = Coefficient{int((l >> 8) & 0xFF), int(int8_t(l >> 16)), int(l >> 24)};
+                        c = Coefficient::FromEntry(l);
                     } else if (const int before = int(e >> 24); before != 0) {
                         // The level known, its run code after it.
                         r.Skip(before);
