@@ -336,6 +336,7 @@ void CAppLaunch::Collect(int status) {
         exitCode = 128 + WTERMSIG(status);
     else
         exitCode = -1;
+    ended = true;
     pid_ = -1;
     Release();
 }
@@ -365,6 +366,7 @@ bool CAppLaunch::Wait(int timeoutMs) {
         if (r < 0 && errno != EINTR) {
             // Someone else reaped it; the exit code is lost.
             exitCode = -1;
+            ended = true;
             pid_ = -1;
             Release();
             return true;

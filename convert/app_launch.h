@@ -66,6 +66,8 @@ public:
     int EndHandle() const { return pidfd_; }
 
     bool started = false;
+    // The tool ran and has ended: its exit code has been read.
+    bool ended = false;
     // The tool's exit status: 0 until read; a tool ended by a signal reads
     // as 128 + the signal number.
     int exitCode = 0;

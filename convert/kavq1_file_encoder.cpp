@@ -2,6 +2,7 @@
 
 #include "base/path_util.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -39,8 +40,17 @@ namespace {
 
 // How long one poll waits before the tools are looked at again.
 constexpr int kPollSliceMs = 100;
+// How soon a picture decode that has not yet opened its filter's FIFO is
+// looked at again.
+constexpr int kHandOverSliceMs = 2;
 // How long a probe may take before it is given up.
 constexpr int kProbeLimitMs = 60000;
+
+// The cores to encode on: `processors`, or every processor of the machine.
+int CoresFor(int processors) {
+    const int cpus = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
+    return std::max(cpus, 1);
+}
 
 // The rate codes a frame may carry; anything else is taken as 50.
 int CardRateCode(int code) {
@@ -196,6 +206,10 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         return;
     }
     sourceName_ = run ? (run->pictures.empty() ? std::string() : run->pictures[0]) : sourcePath;
+    cores_ = CoresFor(processors);
+    audioShare_ = AudioShareBytes(frameRateCode_, 0);
+    audioShareMax_ = std::max(AudioShareBytes(frameRateCode_, 2), audioShare_);
+    WriteAudioChunkHeader(chunkHeader_, 0, audioShareMax_);
     if (run && !OpenRun(*run)) {
         LogMessage(2, "KAVQ1FileEncoder: picture run not opened (%s)", failure_.c_str());
         pipes_.Remove();
@@ -222,6 +236,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
             failure_ = pipes_.Cause().empty() ? "cannot link the source into the working folder" : pipes_.Cause();
             return;
         }
+        soundSource_ = toolSource_;
         if (ownStill) {
             if (ownStill->width <= 0 || ownStill->height <= 0) return;
             sourcePicture_ = *ownStill;
@@ -229,15 +244,25 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
             rawRgba_ = ownStill->pixelFormat == "rgba";
             frameCount_ = 1;
             opened_ = true;
-        } else if (!Probe(source)) {
-            LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
-            // A source that does not open leaves nothing behind in the
-            // temporary folder, not even until the encoder goes.
-            pipes_.Remove();
-            return;
+        } else {
+            // A video's two decodes start beside its probe: the tools' own
+            // start-up (linking ffmpeg's libraries, opening the source) takes
+            // as long as the probe, and the picture decode waits for its
+            // filter, which only the probe's answer decides.
+            if (!IsStillPicture(source)) StartToolsEarly();
+            if (!Probe(source)) {
+                LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
+                // A source that does not open leaves nothing behind in the
+                // temporary folder, not even until the encoder goes.
+                StopEarlyTools();
+                pipes_.Remove();
+                return;
+            }
+            // A source without sound: the sound decode started beside the
+            // probe is not wanted.
+            if (!hasAudio_ && audioTool_) StopEarlyTools(/*pictureToo=*/false);
         }
     }
-    if (!run) soundSource_ = toolSource_;
     // A picture has no fields: nothing of it is deinterlaced (a tiny picture
     // would even stop the deinterlacer, and an interlaced PNG is not one of
     // fields).
@@ -250,6 +275,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         opened_ = false;
         cancelled_ = true;
         failure_ = "cancelled";
+        StopEarlyTools();
         pipes_.Remove();
         return;
     }
@@ -267,13 +293,18 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     pictureBytes_ = lumaBytes_ * 3 / 2;
     codedPictureBytes_ = codedLumaBytes_ * 3 / 2;
 
-    audioShare_ = AudioShareBytes(frameRateCode_, 0);
-    audioShareMax_ = std::max(AudioShareBytes(frameRateCode_, 2), audioShare_);
-    WriteAudioChunkHeader(chunkHeader_, 0, audioShareMax_);
-
-    StartWorkers(processors);
+    // The picture decode first: one started beside the probe gets its filter
+    // at once and decodes while the workers are made.
     if (!StartVideo(limitedRange, deinterlace)) EndVideo("picture decode not started");
-    if (hasAudio_ && !StartAudio()) EndAudio("sound decode not started");
+    try {
+        StartWorkers();
+    } catch (...) {
+        // No destructor runs for an encoder that was never made: the tools
+        // and threads already started end here.
+        Shutdown();
+        throw;
+    }
+    if (hasAudio_ && !audioTool_ && !StartAudio()) EndAudio("sound decode not started");
 }
 
 bool KAVQ1FileEncoder::OpenRun(const PictureRun& run) {
@@ -384,13 +415,10 @@ bool KAVQ1FileEncoder::Probe(const std::string& source) {
     return true;
 }
 
-void KAVQ1FileEncoder::StartWorkers(int processors) {
-    int cpus = processors > 0 ? processors : static_cast<int>(std::thread::hardware_concurrency());
-    if (cpus < 1) cpus = 1;
-    cores_ = cpus;
+void KAVQ1FileEncoder::StartWorkers() {
     // One picture more than there are cores: while every core encodes, the
     // pipe is read into the spare, so the decoder never waits for a buffer.
-    workerCount_ = std::min(cpus + 1, frameCount_);
+    workerCount_ = std::min(cores_ + 1, frameCount_);
     const int chromaBytes = codedLumaBytes_ / 4;
     for (int i = 0; i < workerCount_; ++i) {
         auto w = std::make_unique<Worker>();
@@ -419,21 +447,34 @@ void KAVQ1FileEncoder::StartWorkers(int processors) {
         w->thread = std::thread([raw] { raw->Run(); });
         workers_.push_back(std::move(w));
     }
-    fillIndex_ = 0;
+    fillIndex_ = videoEnded_ ? -1 : 0;
     deliverIndex_ = -1;
     nextAssign_ = nextDeliver_ = 0;
 }
 
 bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
-    videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
-    if (videoPipePath_.empty()) return false;
-    videoPipe_ = OpenFifoForReading(videoPipePath_);
-    if (videoPipe_ < 0) return false;
     const std::string filter =
         PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, sourcePicture_, fitWidth_, fitHeight_);
     expandRange_ = !padded_ && ExpandsRangeByTable(sizeClass_, limitedRange, sourcePicture_);
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(),
                expandRange_ ? " (range expanded as read)" : "");
+    if (videoTool_) {
+        // Started beside the probe: it reads this filter as soon as it
+        // can (HandOverFilter).
+        filterPending_ = filter;
+        HandOverFilter();
+        return videoTool_->started;
+    }
+    return StartVideoTool({"-vf", filter});
+}
+
+// The picture decode, its filter given as `filterWords`: the filter itself
+// ("-vf" and its text), or the FIFO it is read from once decided.
+bool KAVQ1FileEncoder::StartVideoTool(std::initializer_list<std::string> filterWords) {
+    videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
+    if (videoPipePath_.empty()) return false;
+    videoPipe_ = OpenFifoForReading(videoPipePath_);
+    if (videoPipe_ < 0) return false;
     // The decode shares the cores with the encoder workers: half of them,
     // at least one. On two cores one decoding thread beside the workers
     // spends 4 to 6% less CPU on the import than the tool's own choice of
@@ -452,10 +493,64 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     } else {
         args.insert(args.end(), {"-i", toolSource_});
     }
-    args.insert(args.end(), {"-vf", filter, "-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-f",
-                             "rawvideo", "-y", kVideoPipeName});
+    args.insert(args.end(), filterWords);
+    args.insert(args.end(),
+                {"-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-f", "rawvideo", "-y", kVideoPipeName});
     videoTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, pipes_.Path());
     return videoTool_->started;
+}
+
+// A video's picture and sound decodes, started before its probe. The
+// picture decode opens the source and then waits on a FIFO for its filter;
+// the tool reads the filter only after it has opened its input. Either
+// may fail to start: the import then starts it again the usual way, after
+// the probe.
+void KAVQ1FileEncoder::StartToolsEarly() {
+    filterPipePath_ = pipes_.MakeFifo(kFilterPipeName);
+    if (filterPipePath_.empty() || !StartVideoTool({"-filter_script:v", kFilterPipeName})) {
+        StopEarlyTools();
+        return;
+    }
+    soundSource_ = toolSource_;
+    if (!StartAudio()) StopEarlyTools(/*pictureToo=*/false);
+}
+
+// Ends the tools started before the probe, which is not going on, or (with
+// `pictureToo` false) the sound decode of a source the probe found silent.
+// A picture decode waiting for its filter would sit in its open() through a
+// polite end, so both are killed at once: nothing of theirs is wanted.
+void KAVQ1FileEncoder::StopEarlyTools(bool pictureToo) {
+    if (audioTool_) audioTool_->Terminate(0);
+    audioTool_.reset();
+    if (audioPipe_ >= 0) close(audioPipe_);
+    audioPipe_ = -1;
+    if (!pictureToo) return;
+    if (videoTool_) videoTool_->Terminate(0);
+    videoTool_.reset();
+    if (videoPipe_ >= 0) close(videoPipe_);
+    videoPipe_ = -1;
+    filterPending_.clear();
+}
+
+// Gives the picture decode started beside the probe its filter, once it has
+// opened the FIFO (until then there is no reader and the open fails with
+// ENXIO, and false comes back: asked again at the next look). The text is
+// shorter than the pipe's atomic write, so one write of it never blocks.
+bool KAVQ1FileEncoder::HandOverFilter() {
+    const int fd = ::open(filterPipePath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENXIO && videoTool_ && videoTool_->started) return false;
+        // Nobody will read it: the tool has gone, or the FIFO with it.
+        LogMessage(2, "KAVQ1FileEncoder: picture filter not handed over (%s)", strerror(errno));
+        filterPending_.clear();
+        return true;
+    }
+    const ssize_t put = ::write(fd, filterPending_.data(), filterPending_.size());
+    ::close(fd);
+    if (put != static_cast<ssize_t>(filterPending_.size()))
+        LogMessage(2, "KAVQ1FileEncoder: picture filter cut short (%s)", put < 0 ? strerror(errno) : "part written");
+    filterPending_.clear();
+    return true;
 }
 
 bool KAVQ1FileEncoder::StartAudio() {
@@ -476,7 +571,7 @@ void KAVQ1FileEncoder::EndVideo(const char* why) {
     fillIndex_ = -1;
     if (videoPipe_ >= 0) close(videoPipe_);
     videoPipe_ = -1;
-    if (videoTool_ && videoTool_->started) {
+    if (videoTool_ && (videoTool_->started || videoTool_->ended)) {
         // Ended of itself, or stalled: either way it is no longer wanted.
         if (!videoTool_->Wait(0)) videoTool_->Terminate(200);
         LogMessage(3, "KAVQ1FileEncoder: picture decode exit code %d", videoTool_->exitCode);
@@ -615,7 +710,10 @@ void KAVQ1FileEncoder::WaitForInput(bool wantVideo, bool wantAudio) {
         fds[n++] = {audioPipe_, POLLIN, 0};
         if (audioTool_ && audioTool_->EndHandle() >= 0) fds[n++] = {audioTool_->EndHandle(), POLLIN, 0};
     }
-    int r = poll(fds, static_cast<nfds_t>(n), kPollSliceMs);
+    // A picture decode still to be given its filter is asked again soon:
+    // it is usually waiting for it already.
+    const bool handing = wantVideo && !filterPending_.empty() && !HandOverFilter();
+    int r = poll(fds, static_cast<nfds_t>(n), handing ? kHandOverSliceMs : kPollSliceMs);
     if (r < 0 && errno != EINTR) {
         if (wantVideo) EndVideo("poll failed");
         if (wantAudio) EndAudio("poll failed");

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -147,8 +148,12 @@ private:
     bool ReadPaddedPicture();
     bool PictureReadFailed(Worker& w, ssize_t got);
     bool StartVideo(bool limitedRange, bool deinterlace);  // from toolSource_
+    bool StartVideoTool(std::initializer_list<std::string> filterWords);
     bool StartAudio();
-    void StartWorkers(int processors);
+    void StartToolsEarly();
+    void StopEarlyTools(bool pictureToo = true);
+    bool HandOverFilter();
+    void StartWorkers();
     void WaitForInput(bool wantVideo, bool wantAudio);
     bool ReadPicture();
     bool ReadSound();
@@ -189,6 +194,9 @@ private:
     int fitWidth_ = 0, fitHeight_ = 0, fitX_ = 0, fitY_ = 0;
     std::vector<uint8_t> staging_;
     std::string videoPipePath_, audioPipePath_;
+    // The picture decode's filter while the tool started beside the probe
+    // has not yet read it, and the FIFO it reads it from.
+    std::string filterPending_, filterPipePath_;
 
     std::unique_ptr<CAppLaunch> videoTool_;
     int videoPipe_ = -1;

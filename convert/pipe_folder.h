@@ -18,6 +18,7 @@ namespace rk {
 
 inline constexpr const char* kVideoPipeName = "video.yuv";
 inline constexpr const char* kAudioPipeName = "audio.raw";
+inline constexpr const char* kFilterPipeName = "filter.txt";
 
 class CPipeFolder {
 public:

@@ -526,6 +526,57 @@ TEST_F(ToolFolderTest, PictureToolDyingMidFrameEndsTheStreamCleanly) {
     EXPECT_EQ(slots.size(), 1u);  // the partly received picture is dropped
 }
 
+// A video's two decodes start beside its probe, the picture decode waiting
+// for its filter. Whatever ends the import before the filter is handed over
+// (the probe fails, the person declines the fitting) ends them at once, and
+// a silent source's sound decode goes as soon as the probe has shown it.
+TEST_F(ToolFolderTest, DecodesStartedBesideTheProbeEndWithIt) {
+    Link("ffmpeg", "/usr/bin/ffmpeg");
+    const auto childrenBefore = test::ChildPids();
+    auto noneLeft = [&] { return test::ChildPids().size() <= childrenBefore.size(); };
+    // Answers late, so that both decodes are running, then fails.
+    test::WriteScript(tools.File("ffprobe"), "sleep 0.4; exit 1");
+    std::string folder;
+    {
+        KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+        EXPECT_FALSE(enc.IsOpened());
+        EXPECT_EQ(enc.VideoToolPid(), -1);
+        EXPECT_EQ(enc.AudioToolPid(), -1);
+        folder = enc.PipeFolder();
+        EXPECT_TRUE(noneLeft());
+    }
+    EXPECT_TRUE(folder.empty() || !test::FileExists(folder));
+
+    ASSERT_EQ(unlink(tools.File("ffprobe").c_str()), 0);
+    Link("ffprobe", "/usr/bin/ffprobe");
+    PictureFitting declined;
+    declined.decide = [](const SourcePicture&, PictureFit&) { return false; };
+    {
+        KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false, declined);
+        EXPECT_TRUE(enc.Cancelled());
+        EXPECT_EQ(enc.VideoToolPid(), -1);
+        EXPECT_TRUE(noneLeft());
+    }
+
+    KAVQ1FileEncoder silent(Src("silent.mov"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(silent.IsOpened());
+    EXPECT_FALSE(silent.HasAudio());
+    EXPECT_EQ(silent.AudioToolPid(), -1);
+    EXPECT_EQ(Take(silent, 10).size(), 10u);
+}
+
+// A picture decode that dies before it reads its filter gives no frame and
+// says why; it is not waited for until the stall limit.
+TEST_F(ToolFolderTest, PictureDecodeDyingBeforeItsFilterIsReported) {
+    Link("ffprobe", "/usr/bin/ffprobe");
+    test::WriteScript(tools.File("ffmpeg"), "case \"$*\" in *filter_script*) exit 3;; esac\nexec /usr/bin/ffmpeg \"$@\"");
+    KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
+    ASSERT_TRUE(enc.IsOpened());
+    std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
+    EXPECT_FALSE(enc.GetNextFrame(slot.data()));
+    EXPECT_NE(enc.EndCause().find("exit code 3"), std::string::npos) << enc.EndCause();
+}
+
 TEST_F(EncoderTest, KilledDecoderEndsEarlyAndNothingIsLeftBehind) {
     const auto childrenBefore = test::ChildPids();
     std::string folder;
