@@ -77,11 +77,17 @@ std::string ZimgSteps(int width, int height, bool bt601, bool limitedRange) {
     return f + ",format=yuv420p";
 }
 
-std::string Chain(int width, int height, int frameRateCode, const char* outRange, bool deinterlace) {
+// `limitedIn`: the pictures are limited range already and are to stay so.
+// The scaler is then told their range too, and hands them on as they are;
+// told only the range wanted, it copies every picture into a new one.
+std::string Chain(int width, int height, int frameRateCode, const char* outRange, bool deinterlace,
+                  bool limitedIn = false) {
     std::string f = deinterlace ? kDeinterlace : "";
     f += "fps=";
     f += RateText(frameRateCode);
-    f += ",scale=" + std::to_string(width) + ":" + std::to_string(height) + ":out_range=";
+    f += ",scale=" + std::to_string(width) + ":" + std::to_string(height) + ":";
+    if (limitedIn) f += "in_range=tv:";
+    f += "out_range=";
     f += outRange;
     return f;
 }
@@ -136,14 +142,25 @@ std::string Bt601ToFrameSteps(int width, int height, bool limitedRange) {
     return ZimgSteps(width, height, true, limitedRange);
 }
 
-bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source) {
-    if (limitedRange || source.displayMatrix || RoadOf(source) != PictureRoad::kPassThrough) return false;
+namespace {
+
+// Pictures the decoder gives as the card takes them before the range step:
+// 8-bit planar 4:2:0 BT.709 at the card's size, limited (or unmarked) range,
+// not turned by a display matrix.
+bool LimitedAtFrameSize(int sizeClass, const SourcePicture& source) {
+    if (source.displayMatrix || RoadOf(source) != PictureRoad::kPassThrough) return false;
     const int width = sizeClass == 2 ? 3840 : 1920, height = sizeClass == 2 ? 2160 : 1080;
     if (source.width != width || source.height != height) return false;
     // Only yuv420p itself: the yuvj formats are full range already, and any
     // other layout is converted (and its range with it) inside the scaler.
     if (source.pixelFormat != "yuv420p") return false;
     return source.colorRange.empty() || source.colorRange == "tv" || source.colorRange == "unknown";
+}
+
+}  // namespace
+
+bool ExpandsRangeByTable(int sizeClass, bool limitedRange, const SourcePicture& source) {
+    return !limitedRange && LimitedAtFrameSize(sizeClass, source);
 }
 
 std::string ScalerPictureFilter(int sizeClass, int frameRateCode, bool limitedRange, bool deinterlace) {
@@ -188,11 +205,11 @@ std::string PictureFilter(int sizeClass, int frameRateCode, bool limitedRange, b
                                            : Bt601ToFrameSteps(width, height, limitedRange);
         return f;
     }
-    if (!whole || !ExpandsRangeByTable(sizeClass, limitedRange, source))
+    if (!whole || !LimitedAtFrameSize(sizeClass, source))
         return Chain(width, height, frameRateCode, limitedRange ? "tv" : "pc", deinterlace);
-    // The scaler passes a limited-range picture of the right size through
-    // untouched; the caller then expands it.
-    return Chain(width, height, frameRateCode, "tv", deinterlace);
+    // Limited-range pictures of the right size go through the scaler
+    // untouched; for full range the caller then expands them.
+    return Chain(width, height, frameRateCode, "tv", deinterlace, /*limitedIn=*/true);
 }
 
 uint8_t FullRangeSample(uint8_t v, bool chroma) { return uint8_t(chroma ? ScalerChroma(v) : ScalerLuma(v)); }

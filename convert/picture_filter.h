@@ -78,9 +78,11 @@ SourcePicture ReadSourcePicture(CINIParser& probe);
 
 // The -vf text for the picture decode: "fps=R,scale=W:H:out_range=X", after
 // "yadif=mode=send_field:deint=interlaced," when deinterlacing (interlaced
-// frames become one picture per field before the rate conversion). When
-// `source` qualifies for ExpandsRangeByTable the scaler is asked for limited
-// range (it then passes the pictures through) and the caller expands them.
+// frames become one picture per field before the rate conversion). A
+// limited-range (or unmarked) 8-bit 4:2:0 BT.709 source at the card's size,
+// not turned, is told to the scaler as limited range and asked for limited
+// range ("in_range=tv:out_range=tv"), so the scaler hands its pictures on
+// untouched; for full range the caller expands them (ExpandsRangeByTable).
 // Sources whose road is not kPassThrough are converted by zimg in place of
 // the scaler, to the same size and range. `width` x `height`, when given,
 // replaces the card's picture size (a picture fitted inside the frame).

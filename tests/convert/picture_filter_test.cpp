@@ -45,11 +45,13 @@ TEST(PictureFilterChoice, OnlyLimitedRange420AtTheCardsSizeIsExpandedByTable) {
     // Everything but the range step stays as it was; deinterlacing, of the
     // interlaced frames only, comes before the rate conversion.
     EXPECT_EQ(PictureFilter(1, 29, true, true, Pic(1920, 1080, "yuv420p", "tv")),
-              "yadif=mode=send_field:deint=interlaced,fps=30000/1001,scale=1920:1080:out_range=tv");
+              "yadif=mode=send_field:deint=interlaced,fps=30000/1001,scale=1920:1080:in_range=tv:out_range=tv");
+    EXPECT_EQ(PictureFilter(1, 50, true, false, Pic(1280, 720, "yuv420p", "tv")), "fps=50,scale=1920:1080:out_range=tv");
     EXPECT_EQ(ScalerPictureFilter(2, 0, false, false), "fps=50,scale=3840:2160:out_range=pc");
-    // Expanded by us: the scaler is asked for what the source already is.
+    // Expanded by us: the scaler is told the range the source has and asked
+    // for it, so it hands the pictures on without a copy.
     EXPECT_EQ(PictureFilter(2, 50, false, true, Pic(3840, 2160, "yuv420p", "tv")),
-              "yadif=mode=send_field:deint=interlaced,fps=50,scale=3840:2160:out_range=tv");
+              "yadif=mode=send_field:deint=interlaced,fps=50,scale=3840:2160:in_range=tv:out_range=tv");
 }
 
 // Which sources are converted to BT.709 on their way to the card: RGB of
@@ -89,9 +91,9 @@ TEST(PictureRoads, ByLayoutThenTagThenSize) {
     // BT.709 at the card's size passes through exactly as an untagged one.
     SourcePicture hd = Pic(1920, 1080, "yuv420p", "tv");
     hd.colorSpace = "bt709";
-    EXPECT_EQ(PictureFilter(1, 50, false, false, hd), "fps=50,scale=1920:1080:out_range=tv");
+    EXPECT_EQ(PictureFilter(1, 50, false, false, hd), "fps=50,scale=1920:1080:in_range=tv:out_range=tv");
     EXPECT_EQ(PictureFilter(1, 50, true, true, hd),
-              "yadif=mode=send_field:deint=interlaced,fps=50,scale=1920:1080:out_range=tv");
+              "yadif=mode=send_field:deint=interlaced,fps=50,scale=1920:1080:in_range=tv:out_range=tv");
 }
 
 // The vector expansion against the scaler's arithmetic: every value, at every
@@ -167,6 +169,11 @@ protected:
         size_t differ = 0;
         for (size_t i = 0; i < std::min(table.size(), scaler.size()); ++i) differ += table[i] != scaler[i];
         EXPECT_EQ(differ, 0u) << "deinterlace " << deinterlace;
+        // Kept in limited range, the pictures the scaler hands on untouched
+        // are those its own copy gives, samples outside the range included.
+        EXPECT_EQ(Run(inputOptions, input, marked + PictureFilter(sizeClass, 50, true, deinterlace, pic), "50"),
+                  Run(inputOptions, input, marked + ScalerPictureFilter(sizeClass, 50, true, deinterlace), "50"))
+            << "limited range, deinterlace " << deinterlace;
     }
 
     // Frames of noise: every sample value occurs in every plane, including
