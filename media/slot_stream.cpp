@@ -1,5 +1,8 @@
 #include "media/slot_stream.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -60,10 +63,25 @@ bool CCardSlotSink::Put(const uint8_t* slot, size_t bytes) {
 }
 
 bool CFileSlotSink::Put(const uint8_t* slot, size_t bytes) {
+    const size_t n = bytes_ ? bytes_ : bytes;
     errno = 0;
-    if (WriteWhole(fd_, slot, bytes_ ? bytes_ : bytes)) return true;
-    cause_ = std::strerror(errno ? errno : EIO);
-    return false;
+    if (!WriteWhole(fd_, slot, n)) {
+        cause_ = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    // What was written is sent on its way every few megabytes, so the sync
+    // that ends the file waits for the last of it only. Best effort: on
+    // anything but a plain file this does nothing, and the sync at the end
+    // still says whether every byte arrived.
+    unsent_ += n;
+    if (unsent_ >= kWriteBehindBytes) {
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+        if (end >= static_cast<off_t>(unsent_))
+            ::sync_file_range(fd_, end - static_cast<off_t>(unsent_), static_cast<off_t>(unsent_),
+                              SYNC_FILE_RANGE_WRITE);
+        unsent_ = 0;
+    }
+    return true;
 }
 
 bool CProResSlotSink::Put(const uint8_t* slot, size_t) { return conv_.PushFrame(slot); }

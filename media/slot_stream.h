@@ -104,8 +104,10 @@ public:
     std::string Cause() const override { return cause_; }
 
 private:
+    static constexpr size_t kWriteBehindBytes = size_t(8) << 20;
     int fd_;
     size_t bytes_;
+    size_t unsent_ = 0;  // written since the last write-back was started
     std::string cause_;
 };
 
