@@ -2,7 +2,6 @@
 
 #include "base/path_util.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -40,9 +39,6 @@ namespace {
 
 // How long one poll waits before the tools are looked at again.
 constexpr int kPollSliceMs = 100;
-// How soon a picture decode that has not yet opened its filter's FIFO is
-// looked at again.
-constexpr int kHandOverSliceMs = 2;
 // How long a probe may take before it is given up.
 constexpr int kProbeLimitMs = 60000;
 
@@ -247,20 +243,19 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         } else {
             // A video's two decodes start beside its probe: the tools' own
             // start-up (linking ffmpeg's libraries, opening the source) takes
-            // as long as the probe, and the picture decode waits for its
-            // filter, which only the probe's answer decides.
-            if (!IsStillPicture(source)) StartToolsEarly();
+            // as long as the probe does.
+            if (!IsStillPicture(source)) StartToolsEarly(limitedRange, deinterlace);
             if (!Probe(source)) {
                 LogMessage(2, "KAVQ1FileEncoder::KAVQ1FileEncoder(): not opened");
                 // A source that does not open leaves nothing behind in the
                 // temporary folder, not even until the encoder goes.
-                StopEarlyTools();
+                StopEarlyTools(/*pictureToo=*/true, /*soundToo=*/true);
                 pipes_.Remove();
                 return;
             }
             // A source without sound: the sound decode started beside the
             // probe is not wanted.
-            if (!hasAudio_ && audioTool_) StopEarlyTools(/*pictureToo=*/false);
+            if (!hasAudio_ && audioTool_) StopEarlyTools(/*pictureToo=*/false, /*soundToo=*/true);
         }
     }
     // A picture has no fields: nothing of it is deinterlaced (a tiny picture
@@ -275,7 +270,7 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
         opened_ = false;
         cancelled_ = true;
         failure_ = "cancelled";
-        StopEarlyTools();
+        StopEarlyTools(/*pictureToo=*/true, /*soundToo=*/true);
         pipes_.Remove();
         return;
     }
@@ -293,8 +288,8 @@ void KAVQ1FileEncoder::Open(const std::string& sourcePath, int sizeClass, int bu
     pictureBytes_ = lumaBytes_ * 3 / 2;
     codedPictureBytes_ = codedLumaBytes_ * 3 / 2;
 
-    // The picture decode first: one started beside the probe gets its filter
-    // at once and decodes while the workers are made.
+    // The picture decode first: one started beside the probe that is kept
+    // goes on decoding while the workers are made.
     if (!StartVideo(limitedRange, deinterlace)) EndVideo("picture decode not started");
     try {
         StartWorkers();
@@ -459,18 +454,17 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
     LogMessage(3, "KAVQ1FileEncoder: picture filter %s%s", filter.c_str(),
                expandRange_ ? " (range expanded as read)" : "");
     if (videoTool_) {
-        // Started beside the probe: it reads this filter as soon as it
-        // can (HandOverFilter).
-        filterPending_ = filter;
-        HandOverFilter();
-        return videoTool_->started;
+        // Started beside the probe with the filter of the likeliest source:
+        // the same command, so the same pictures, when the probe agrees.
+        if (filter == earlyFilter_) return videoTool_->started;
+        LogMessage(3, "KAVQ1FileEncoder: the picture decode started beside the probe is not this source's");
+        // Its pictures go with its pipe: the next decode writes into a new one.
+        StopEarlyTools(/*pictureToo=*/true, /*soundToo=*/false);
     }
-    return StartVideoTool({"-vf", filter});
+    return StartVideoTool(filter);
 }
 
-// The picture decode, its filter given as `filterWords`: the filter itself
-// ("-vf" and its text), or the FIFO it is read from once decided.
-bool KAVQ1FileEncoder::StartVideoTool(std::initializer_list<std::string> filterWords) {
+bool KAVQ1FileEncoder::StartVideoTool(const std::string& filter) {
     videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
     if (videoPipePath_.empty()) return false;
     videoPipe_ = OpenFifoForReading(videoPipePath_);
@@ -493,64 +487,47 @@ bool KAVQ1FileEncoder::StartVideoTool(std::initializer_list<std::string> filterW
     } else {
         args.insert(args.end(), {"-i", toolSource_});
     }
-    args.insert(args.end(), filterWords);
-    args.insert(args.end(),
-                {"-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-f", "rawvideo", "-y", kVideoPipeName});
+    args.insert(args.end(), {"-vf", filter, "-an", "-pix_fmt", "yuv420p", "-r", RateText(frameRateCode_), "-f",
+                             "rawvideo", "-y", kVideoPipeName});
     videoTool_ = std::make_unique<CAppLaunch>(kToolFfmpeg, args, false, pipes_.Path());
     return videoTool_->started;
 }
 
 // A video's picture and sound decodes, started before its probe. The
-// picture decode opens the source and then waits on a FIFO for its filter;
-// the tool reads the filter only after it has opened its input. Either
-// may fail to start: the import then starts it again the usual way, after
-// the probe.
-void KAVQ1FileEncoder::StartToolsEarly() {
-    filterPipePath_ = pipes_.MakeFifo(kFilterPipeName);
-    if (filterPipePath_.empty() || !StartVideoTool({"-filter_script:v", kFilterPipeName})) {
-        StopEarlyTools();
-        return;
-    }
-    soundSource_ = toolSource_;
-    if (!StartAudio()) StopEarlyTools(/*pictureToo=*/false);
+// picture decode is given the filter of the source most imports bring: the
+// card's own size, 8-bit 4:2:0, BT.709, limited range. When the probe finds
+// that, its pictures are the ones a decode started after the probe would
+// give; otherwise it is replaced (StartVideo). Either may fail to start:
+// the import then starts it again the usual way, after the probe.
+void KAVQ1FileEncoder::StartToolsEarly(bool limitedRange, bool deinterlace) {
+    SourcePicture likely;
+    likely.width = sizeClass_ == 2 ? 3840 : 1920;
+    likely.height = sizeClass_ == 2 ? 2160 : 1080;
+    likely.pixelFormat = "yuv420p";
+    likely.colorRange = "tv";
+    likely.colorSpace = "bt709";
+    earlyFilter_ = PictureFilter(sizeClass_, frameRateCode_, limitedRange, deinterlace, likely);
+    if (!StartVideoTool(earlyFilter_)) StopEarlyTools(/*pictureToo=*/true, /*soundToo=*/false);
+    if (!StartAudio()) StopEarlyTools(/*pictureToo=*/false, /*soundToo=*/true);
 }
 
-// Ends the tools started before the probe, which is not going on, or (with
-// `pictureToo` false) the sound decode of a source the probe found silent.
-// A picture decode waiting for its filter would sit in its open() through a
-// polite end, so both are killed at once: nothing of theirs is wanted.
-void KAVQ1FileEncoder::StopEarlyTools(bool pictureToo) {
-    if (audioTool_) audioTool_->Terminate(0);
-    audioTool_.reset();
-    if (audioPipe_ >= 0) close(audioPipe_);
-    audioPipe_ = -1;
-    if (!pictureToo) return;
-    if (videoTool_) videoTool_->Terminate(0);
-    videoTool_.reset();
-    if (videoPipe_ >= 0) close(videoPipe_);
-    videoPipe_ = -1;
-    filterPending_.clear();
-}
-
-// Gives the picture decode started beside the probe its filter, once it has
-// opened the FIFO (until then there is no reader and the open fails with
-// ENXIO, and false comes back: asked again at the next look). The text is
-// shorter than the pipe's atomic write, so one write of it never blocks.
-bool KAVQ1FileEncoder::HandOverFilter() {
-    const int fd = ::open(filterPipePath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENXIO && videoTool_ && videoTool_->started) return false;
-        // Nobody will read it: the tool has gone, or the FIFO with it.
-        LogMessage(2, "KAVQ1FileEncoder: picture filter not handed over (%s)", strerror(errno));
-        filterPending_.clear();
-        return true;
+// Ends decodes started before the probe that are not wanted: both when the
+// import does not go on, the picture decode when the source is not the one
+// it was started for, the sound decode when the source has no sound. They
+// are killed at once: nothing of theirs is wanted, and their pipes go.
+void KAVQ1FileEncoder::StopEarlyTools(bool pictureToo, bool soundToo) {
+    if (soundToo) {
+        if (audioTool_) audioTool_->Terminate(0);
+        audioTool_.reset();
+        if (audioPipe_ >= 0) close(audioPipe_);
+        audioPipe_ = -1;
     }
-    const ssize_t put = ::write(fd, filterPending_.data(), filterPending_.size());
-    ::close(fd);
-    if (put != static_cast<ssize_t>(filterPending_.size()))
-        LogMessage(2, "KAVQ1FileEncoder: picture filter cut short (%s)", put < 0 ? strerror(errno) : "part written");
-    filterPending_.clear();
-    return true;
+    if (pictureToo) {
+        if (videoTool_) videoTool_->Terminate(0);
+        videoTool_.reset();
+        if (videoPipe_ >= 0) close(videoPipe_);
+        videoPipe_ = -1;
+    }
 }
 
 bool KAVQ1FileEncoder::StartAudio() {
@@ -710,10 +687,7 @@ void KAVQ1FileEncoder::WaitForInput(bool wantVideo, bool wantAudio) {
         fds[n++] = {audioPipe_, POLLIN, 0};
         if (audioTool_ && audioTool_->EndHandle() >= 0) fds[n++] = {audioTool_->EndHandle(), POLLIN, 0};
     }
-    // A picture decode still to be given its filter is asked again soon:
-    // it is usually waiting for it already.
-    const bool handing = wantVideo && !filterPending_.empty() && !HandOverFilter();
-    int r = poll(fds, static_cast<nfds_t>(n), handing ? kHandOverSliceMs : kPollSliceMs);
+    int r = poll(fds, static_cast<nfds_t>(n), kPollSliceMs);
     if (r < 0 && errno != EINTR) {
         if (wantVideo) EndVideo("poll failed");
         if (wantAudio) EndAudio("poll failed");

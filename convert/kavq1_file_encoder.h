@@ -20,7 +20,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,11 +147,10 @@ private:
     bool ReadPaddedPicture();
     bool PictureReadFailed(Worker& w, ssize_t got);
     bool StartVideo(bool limitedRange, bool deinterlace);  // from toolSource_
-    bool StartVideoTool(std::initializer_list<std::string> filterWords);
+    bool StartVideoTool(const std::string& filter);
     bool StartAudio();
-    void StartToolsEarly();
-    void StopEarlyTools(bool pictureToo = true);
-    bool HandOverFilter();
+    void StartToolsEarly(bool limitedRange, bool deinterlace);
+    void StopEarlyTools(bool pictureToo, bool soundToo);
     void StartWorkers();
     void WaitForInput(bool wantVideo, bool wantAudio);
     bool ReadPicture();
@@ -194,9 +192,8 @@ private:
     int fitWidth_ = 0, fitHeight_ = 0, fitX_ = 0, fitY_ = 0;
     std::vector<uint8_t> staging_;
     std::string videoPipePath_, audioPipePath_;
-    // The picture decode's filter while the tool started beside the probe
-    // has not yet read it, and the FIFO it reads it from.
-    std::string filterPending_, filterPipePath_;
+    // The filter of the picture decode started beside the probe.
+    std::string earlyFilter_;
 
     std::unique_ptr<CAppLaunch> videoTool_;
     int videoPipe_ = -1;

@@ -18,7 +18,6 @@ namespace rk {
 
 inline constexpr const char* kVideoPipeName = "video.yuv";
 inline constexpr const char* kAudioPipeName = "audio.raw";
-inline constexpr const char* kFilterPipeName = "filter.txt";
 
 class CPipeFolder {
 public:

@@ -81,7 +81,14 @@ protected:
              Ensure("woven-bff.mpg", "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.2 -vf interlace=scan=bff "
                                      "-c:v mpeg2video -q:v 2 -flags +ilme+ildct -top 0") &&
              Ensure("progressive.mp4",
-                    "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.12 -c:v libx264 -preset ultrafast -pix_fmt yuv420p");
+                    "-f lavfi -i testsrc2=size=320x240:rate=50 -t 0.12 -c:v libx264 -preset ultrafast -pix_fmt yuv420p") &&
+             // At the card's size, limited range: in BT.709, the source the
+             // picture decode is started for before the probe; in BT.601, one
+             // it is then replaced for.
+             Ensure("hd709.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 0.2 -c:v libx264 -preset ultrafast "
+                                 "-pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 -color_trc bt709") &&
+             Ensure("hd601.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25 -t 0.2 -c:v libx264 -preset ultrafast "
+                                 "-pix_fmt yuv420p -colorspace bt470bg -color_primaries bt470bg -color_trc bt709");
     }
     static void TearDownTestSuite() {
         delete dir;
@@ -164,19 +171,33 @@ TEST_F(EncoderTest, Mp4WithSoundGivesNumberedFramesToneAndFaithfulPictures) {
 // the same chain, coded in the workers' order (frame i by worker i modulo
 // their number, each carrying its predictors on). Whatever the pipe's
 // capacity, the reads' sizes, the number of workers or of decoding threads
-// (one for one or two cores, two for four), against the tool's own default.
+// (one for one or two cores, two for four), against the tool's own default;
+// and whether the picture decode started beside the probe was kept (a
+// source of the card's size in BT.709) or replaced (one in BT.601, whose
+// first decode has filled the pipe with pictures that must not come out).
 TEST_F(EncoderTest, SlotsAreTheEncodersFramesOfTheToolsOwnPictures) {
-    for (int processors : {1, 0, 4}) {
-        SCOPED_TRACE(processors);
-        KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false, processors);
+    const std::pair<const char*, int> runs[] = {{"tone.mp4", 1}, {"tone.mp4", 0}, {"tone.mp4", 4},
+                                                {"hd709.mp4", 0}, {"hd601.mp4", 0}};
+    for (const auto& [source, processors] : runs) {
+        SCOPED_TRACE(std::string(source) + " on " + std::to_string(processors));
+        KAVQ1FileEncoder enc(Src(source), 1, kClass1Sectors, 50, false, false, processors);
         ASSERT_TRUE(enc.IsOpened());
         const std::string ref = work.File("same.yuv");
         ASSERT_TRUE(test::MakeMedia("-i \"%s\" -vf \"%s\" -an -pix_fmt yuv420p -r 50 -f rawvideo -y \"%s\"",
-                                    {Src("tone.mp4"), PictureFilter(1, 50, false, false, enc.Picture()), ref}));
+                                    {Src(source), PictureFilter(1, 50, false, false, enc.Picture()), ref}));
         std::string pictures;
         test::ReadFile(ref, pictures);
         const size_t luma = 1920 * 1080, picture = luma * 3 / 2;
         ASSERT_GE(pictures.size(), picture * size_t(enc.FrameCount()));
+        // Limited-range pictures at the card's size come through the tool
+        // as they are and are expanded as read.
+        if (ExpandsRangeByTable(1, false, enc.Picture()))
+            for (size_t at = 0; at < pictures.size(); at += picture) {
+                auto* p = reinterpret_cast<uint8_t*>(pictures.data() + at);
+                ExpandToFullRange(p, luma, false);
+                ExpandToFullRange(p + luma, luma / 2, true);
+            }
+        EXPECT_EQ(ExpandsRangeByTable(1, false, enc.Picture()), std::string(source) == "hd709.mp4");
         std::vector<std::unique_ptr<KVQ1Encoder>> workers;
         for (int w = 0; w < enc.WorkerCount(); ++w)
             workers.push_back(std::make_unique<KVQ1Encoder>(1, kClass1Sectors, 50));
@@ -526,10 +547,10 @@ TEST_F(ToolFolderTest, PictureToolDyingMidFrameEndsTheStreamCleanly) {
     EXPECT_EQ(slots.size(), 1u);  // the partly received picture is dropped
 }
 
-// A video's two decodes start beside its probe, the picture decode waiting
-// for its filter. Whatever ends the import before the filter is handed over
-// (the probe fails, the person declines the fitting) ends them at once, and
-// a silent source's sound decode goes as soon as the probe has shown it.
+// A video's two decodes start beside its probe. Whatever ends the import
+// there (the probe fails, the person declines the fitting) ends them at
+// once, and a silent source's sound decode goes as soon as the probe has
+// shown it.
 TEST_F(ToolFolderTest, DecodesStartedBesideTheProbeEndWithIt) {
     Link("ffmpeg", "/usr/bin/ffmpeg");
     const auto childrenBefore = test::ChildPids();
@@ -565,11 +586,11 @@ TEST_F(ToolFolderTest, DecodesStartedBesideTheProbeEndWithIt) {
     EXPECT_EQ(Take(silent, 10).size(), 10u);
 }
 
-// A picture decode that dies before it reads its filter gives no frame and
+// A picture decode that dies before it opens its pipe gives no frame and
 // says why; it is not waited for until the stall limit.
-TEST_F(ToolFolderTest, PictureDecodeDyingBeforeItsFilterIsReported) {
+TEST_F(ToolFolderTest, PictureDecodeDyingAtOnceIsReportedWithItsExitCode) {
     Link("ffprobe", "/usr/bin/ffprobe");
-    test::WriteScript(tools.File("ffmpeg"), "case \"$*\" in *filter_script*) exit 3;; esac\nexec /usr/bin/ffmpeg \"$@\"");
+    test::WriteScript(tools.File("ffmpeg"), "case \"$*\" in *rawvideo*) exit 3;; esac\nexec /usr/bin/ffmpeg \"$@\"");
     KAVQ1FileEncoder enc(Src("tone.mp4"), 1, kClass1Sectors, 50, false, false);
     ASSERT_TRUE(enc.IsOpened());
     std::vector<uint8_t> slot(static_cast<size_t>(enc.SlotBytes()));
