@@ -5,7 +5,9 @@
 // It probes the source with ffprobe, lets two ffmpeg processes decode the
 // pictures and the sound into FIFOs in a private per-process folder, and
 // spreads the encoding of pictures over worker threads, each with its own
-// KVQ1Encoder. Frames come out strictly in order.
+// KVQ1Encoder. Frames come out strictly in order. A video's two decodes
+// start together with its probe, the picture decode with the filter of a
+// card-size BT.709 source; it is replaced when the probe finds otherwise.
 //
 //   KAVQ1FileEncoder enc(path, sizeClass, (clustersPerFrame - 1) * 24, rateCode,
 //                        limitedRange, deinterlace);
