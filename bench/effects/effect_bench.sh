@@ -66,13 +66,6 @@ medians
 row() { awk -v n="$n" -v label="$2" '{ printf "| %s | %.1f | %.2f s | %.2f s | %.1f ms |\n", label, n / $1, $1, $2, 1000 * $2 / n }' "$work/$1.m"; }
 echo "| $n pictures 1920x1080 with alpha | pictures/s (wall) | wall | CPU | CPU a picture |"
 echo "|---|---|---|---|---|"
-row ours "reelkeep-cli add-effect (whole add)"
-[ -n "$base" ] && row base "baseline build, add-effect"
-[ -f "$work/steps.m" ] && row steps "three ffmpeg commands a picture (no coding)"
-row decode "ffmpeg -i seq_%03d.png -f rawvideo -pix_fmt rgba /dev/null"
-echo
-echo "$rounds rounds, medians; load average before and after: $load0 / $(cut -d' ' -f1-3 /proc/loadavg)"
-[ -f "$work/steps.m" ] && ratio ours steps "add-effect against the per-picture commands (x)"
-ratio ours decode "add-effect against decoding alone"
-[ -n "$base" ] && ratio base decode "baseline add-effect against decoding alone"
+report add-effect "reelkeep-cli add-effect (whole add)" "three ffmpeg commands a picture (no coding)" \
+  "ffmpeg -i seq_%03d.png -f rawvideo -pix_fmt rgba /dev/null" "add-effect against the per-picture commands (x)"
 exit 0

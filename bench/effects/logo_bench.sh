@@ -63,13 +63,6 @@ medians
 row() { awk -v n="$n" -v label="$2" '{ printf "| %s | %.1f ms | %.1f ms | %.2f s | %.2f s |\n", label, 1000 * $1 / n, 1000 * $2 / n, $1, $2 }' "$work/$1.m"; }
 echo "| $n pictures 960x540 with alpha | wall a picture | CPU a picture | wall | CPU |"
 echo "|---|---|---|---|---|"
-row ours "reelkeep-cli add-logo (whole add)"
-[ -n "$base" ] && row base "baseline build, add-logo"
-[ -f "$work/steps.m" ] && row steps "tool steps a picture (no coding)"
-row decode "ffmpeg -i logo_%04d.png -f rawvideo -pix_fmt rgba /dev/null"
-echo
-echo "$rounds rounds, medians; load average before and after: $load0 / $(cut -d' ' -f1-3 /proc/loadavg)"
-[ -f "$work/steps.m" ] && ratio ours steps "add-logo against the tool steps (x)"
-ratio ours decode "add-logo against decoding alone"
-[ -n "$base" ] && ratio base decode "baseline add-logo against decoding alone"
+report add-logo "reelkeep-cli add-logo (whole add)" "tool steps a picture (no coding)" \
+  "ffmpeg -i logo_%04d.png -f rawvideo -pix_fmt rgba /dev/null" "add-logo against the tool steps (x)"
 exit 0

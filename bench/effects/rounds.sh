@@ -21,3 +21,20 @@ medians() {
 
 # ratio A B TEXT: how many times faster A is than B, by wall and by CPU.
 ratio() { paste "$work/$1.m" "$work/$2.m" | awk -v what="$3" '{ printf "%s: %.2f (wall), %.2f (CPU)\n", what, $3 / $1, $4 / $2 }'; }
+
+# report NAME OURS STEPS DECODE STEPS_RATIO: the table's rows under the
+# caller's header, through the caller's own `row` (each bench shows its
+# columns), then the rounds, the load and the ratios: ours, the baseline
+# (when "$base" is set), the tool steps (when timed) and the decode alone.
+report() {
+  local name=$1
+  row ours "$2"
+  [ -z "$base" ] || row base "baseline build, $name"
+  [ ! -f "$work/steps.m" ] || row steps "$3"
+  row decode "$4"
+  echo
+  echo "$rounds rounds, medians; load average before and after: $load0 / $(cut -d' ' -f1-3 /proc/loadavg)"
+  [ ! -f "$work/steps.m" ] || ratio ours steps "$5"
+  ratio ours decode "$name against decoding alone"
+  [ -z "$base" ] || ratio base decode "baseline $name against decoding alone"
+}
