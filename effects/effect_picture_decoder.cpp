@@ -162,7 +162,7 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
         why = "not an 8-bit RGB or RGBA picture of the frame's size without interlace";
         return false;
     }
-    channels_ = h.colourType == 6 ? 4 : 3;
+    const int channels = h.colourType == 6 ? 4 : 3;
     // The chunks after the header: the image data joined in order, the
     // end; ancillary chunks do not change the samples. A transparent
     // colour (which the tool turns into an alpha) or a critical chunk
@@ -177,7 +177,6 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
         const uint8_t* data = f + at + 8;
         if (length > size - at - 12) {
             why = "a chunk runs past the end of the file";
-            channels_ = 0;
             return false;
         }
         if (std::memcmp(type, "IDAT", 4) == 0) {
@@ -187,25 +186,22 @@ bool CFramePngDecoder::Decode(const std::string& path, int width, int height, st
             break;
         } else if (std::memcmp(type, "tRNS", 4) == 0 || ((type[0] & 0x20) == 0 && std::memcmp(type, "PLTE", 4) != 0)) {
             why = "a chunk read here only by the tool";
-            channels_ = 0;
             return false;
         }
         at += 12 + size_t(length);
     }
     if (streamBytes == 0) {
         why = "no image data";
-        channels_ = 0;
         return false;
     }
-    if (!Inflate(stream, streamBytes, width, height, why)) {
-        channels_ = 0;
-        return false;
-    }
+    if (!Inflate(stream, streamBytes, width, height, channels, why)) return false;
+    channels_ = channels;
     return true;
 }
 
-bool CFramePngDecoder::Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, std::string& why) {
-    rowBytes_ = size_t(width) * size_t(channels_);
+bool CFramePngDecoder::Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, int channels,
+                               std::string& why) {
+    rowBytes_ = size_t(width) * size_t(channels);
     const size_t rows = size_t(height);
     const size_t filteredBytes = rows * (1 + rowBytes_);
     filtered_.resize(filteredBytes);
@@ -228,7 +224,7 @@ bool CFramePngDecoder::Inflate(const uint8_t* stream, size_t streamBytes, int wi
     for (size_t y = 0; y < rows; ++y) {
         const uint8_t* in = filtered_.data() + y * (1 + rowBytes_);
         uint8_t* out = pixels_.Data() + y * rowBytes_;
-        if (!Unfilter(in[0], channels_, in + 1, prev, out, rowBytes_)) {
+        if (!Unfilter(in[0], channels, in + 1, prev, out, rowBytes_)) {
             why = "a row of an unknown filter";
             return false;
         }

@@ -45,7 +45,7 @@ public:
     size_t RowBytes() const { return rowBytes_; }
 
 private:
-    bool Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, std::string& why);
+    bool Inflate(const uint8_t* stream, size_t streamBytes, int width, int height, int channels, std::string& why);
 
     libdeflate_decompressor* inflater_ = nullptr;
     std::vector<uint8_t> file_;      // the whole file, then its image data joined
