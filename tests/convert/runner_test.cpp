@@ -145,8 +145,8 @@ TEST_F(RunnerTest, ChildSeesProgramFolderNullInputAndNoOtherDescriptors) {
     EXPECT_NE(fds.find("end\n"), std::string::npos);  // stdin gave EOF at once
 }
 
-// The tools' large buffers in large pages: asked for beside whatever
-// tunables the person set, never instead of their own choice of it.
+// The tools' large buffers in large pages, kept once freed: asked for beside
+// whatever tunables the person set, never instead of their own choice of one.
 TEST_F(RunnerTest, ToolsAreAskedForLargePagesBesideTheirOwnTunables) {
     const char* before = std::getenv("GLIBC_TUNABLES");
     const std::string saved = before ? before : "";
@@ -154,9 +154,14 @@ TEST_F(RunnerTest, ToolsAreAskedForLargePagesBesideTheirOwnTunables) {
         const char* ours;  // nullptr: not set
         const char* tool;
     };
-    for (const Row r : {Row{nullptr, "glibc.malloc.hugetlb=1"}, Row{"", "glibc.malloc.hugetlb=1"},
-                        Row{"glibc.malloc.arena_max=2", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"},
-                        Row{"glibc.malloc.hugetlb=0", "glibc.malloc.hugetlb=0"}}) {
+    const std::string kept = "glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=268435456";
+    const std::string all = "glibc.malloc.hugetlb=1:" + kept;
+    const std::string arena = "glibc.malloc.arena_max=2:" + all;
+    const std::string noLarge = "glibc.malloc.hugetlb=0:" + kept;
+    for (const Row r : {Row{nullptr, all.c_str()}, Row{"", all.c_str()}, Row{"glibc.malloc.arena_max=2", arena.c_str()},
+                        Row{"glibc.malloc.hugetlb=0", noLarge.c_str()},
+                        Row{"glibc.malloc.trim_threshold=0:glibc.malloc.hugetlb=0",
+                            "glibc.malloc.trim_threshold=0:glibc.malloc.hugetlb=0:glibc.malloc.mmap_threshold=33554432"}}) {
         if (r.ours) setenv("GLIBC_TUNABLES", r.ours, 1);
         else unsetenv("GLIBC_TUNABLES");
         CAppLaunch tool("tunables", std::vector<std::string>{}, true);
