@@ -155,6 +155,7 @@ private:
     void StopEarlyTools(bool pictureToo, bool soundToo);
     void StartWorkers();
     void WaitForInput(bool wantVideo, bool wantAudio);
+    void LetPicturePipeFill();
     bool ReadPicture();
     bool ReadSound();
     void PictureComplete();
@@ -199,6 +200,7 @@ private:
 
     std::unique_ptr<CAppLaunch> videoTool_;
     int videoPipe_ = -1;
+    int videoPipeCapacity_ = 0;  // bytes, once opened
     int lumaBytes_ = 0;
     int codedLumaBytes_ = 0;
     int pictureBytes_ = 0;
