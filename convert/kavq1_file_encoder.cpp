@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -617,23 +616,6 @@ bool KAVQ1FileEncoder::ReadPicture() {
     return PictureReadFailed(w, got);
 }
 
-// ffmpeg writes a picture in pieces of 32 KiB, and a reader that takes each
-// as it comes is woken for every one: at 1080p 45 wake-ups, polls and reads
-// a picture, each a switch of a core that an encoder worker was using. So a
-// pipe that holds less than a quarter of its capacity (or of the picture's
-// rest) is left to the tool for a moment first; the tool writes on, never
-// waking us, and a read takes ten or more of its pieces at once. The
-// pictures are the same; only when they are read changes.
-void KAVQ1FileEncoder::LetPicturePipeFill() {
-    if (videoPipeCapacity_ <= 0) return;
-    const int rest = padded_ ? int(staging_.size()) - workers_[fillIndex_]->received
-                             : pictureBytes_ - workers_[fillIndex_]->received;
-    int held = 0;
-    if (ioctl(videoPipe_, FIONREAD, &held) != 0 || held >= std::min(rest, videoPipeCapacity_ / 4)) return;
-    timespec pause{0, 150'000};
-    nanosleep(&pause, nullptr);
-}
-
 // A read of the picture pipe that gave nothing (`got` 0 or -1): every writer
 // has gone (the tool finished, died or was killed) or the pipe failed, and
 // a partly received picture is dropped; or there is nothing yet (false).
@@ -715,7 +697,11 @@ void KAVQ1FileEncoder::WaitForInput(bool wantVideo, bool wantAudio) {
     }
     bool videoRead = false, audioRead = false;
     if (videoAt >= 0 && (fds[videoAt].revents & (POLLIN | POLLHUP | POLLERR))) {
-        if (!(fds[videoAt].revents & POLLHUP)) LetPicturePipeFill();
+        if (!(fds[videoAt].revents & POLLHUP)) {
+            const int received = workers_[fillIndex_]->received;
+            const int whole = padded_ ? int(staging_.size()) : pictureBytes_;
+            LetPipeFill(videoPipe_, videoPipeCapacity_, size_t(std::max(whole - received, 0)));
+        }
         videoRead = ReadPicture();
     }
     if (audioAt >= 0 && (fds[audioAt].revents & (POLLIN | POLLHUP | POLLERR))) audioRead = ReadSound();

@@ -155,7 +155,6 @@ private:
     void StopEarlyTools(bool pictureToo, bool soundToo);
     void StartWorkers();
     void WaitForInput(bool wantVideo, bool wantAudio);
-    void LetPicturePipeFill();
     bool ReadPicture();
     bool ReadSound();
     void PictureComplete();

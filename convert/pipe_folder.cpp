@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "base/fd_io.h"
 #include "base/log.h"
@@ -308,6 +310,14 @@ int WidenPipe(int fd) {
     }();
     if (::fcntl(fd, F_SETPIPE_SZ, limit) < 0) ::fcntl(fd, F_SETPIPE_SZ, 1048576);
     return ::fcntl(fd, F_GETPIPE_SZ);
+}
+
+void LetPipeFill(int fd, int capacity, size_t rest) {
+    if (capacity <= 0 || rest == 0) return;
+    int held = 0;
+    if (::ioctl(fd, FIONREAD, &held) != 0 || size_t(held) >= std::min(rest, size_t(capacity) / 4)) return;
+    const timespec pause{0, 150'000};
+    ::nanosleep(&pause, nullptr);
 }
 
 }  // namespace rk

@@ -87,4 +87,13 @@ int OpenFifoForReading(const std::string& path);
 // the default is 64 KiB. The capacity it has afterwards, or -1.
 int WidenPipe(int fd);
 
+// A tool writes a picture into its pipe in pieces of 32 KiB (ffmpeg's output
+// buffer), and a reader that takes each as it comes is woken for every one:
+// at 1080p 45 wake-ups, polls and reads a picture, each a switch of a core
+// that an encoder was using. Called when poll says the pipe has data: if it
+// holds less than a quarter of its `capacity` and less than the `rest` of
+// the picture, the tool is left to write on for a moment (it wakes nobody
+// meanwhile), so that one read takes ten or more of its pieces at once.
+void LetPipeFill(int fd, int capacity, size_t rest);
+
 }  // namespace rk

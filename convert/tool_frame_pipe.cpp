@@ -1,5 +1,6 @@
 #include "convert/tool_frame_pipe.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -47,6 +48,7 @@ std::string CToolFramePipe::OpenPipe(const char* name) {
     if (fifo.empty()) return Fail("cannot make the picture pipe"), std::string();
     pipe_ = OpenFifoForReading(fifo);
     if (pipe_ < 0) return Fail("cannot open the picture pipe"), std::string();
+    capacity_ = ::fcntl(pipe_, F_GETPIPE_SZ);
     return fifo;
 }
 
@@ -100,7 +102,8 @@ CToolFramePipe::Frame CToolFramePipe::ReadFrame(const FramePart* parts, int coun
             return Frame::kFailed;
         }
         pollfd fds[2] = {{pipe_, POLLIN, 0}, {tool_->EndHandle(), POLLIN, 0}};
-        ::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs);
+        if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, kPollSliceMs) > 0 && fds[0].revents == POLLIN)
+            LetPipeFill(pipe_, capacity_, total - received);
     }
     return Frame::kRead;
 }

@@ -85,6 +85,7 @@ private:
     CPipeFolder folder_;
     std::unique_ptr<CAppLaunch> tool_;
     int pipe_ = -1;
+    int capacity_ = 0;  // of the pipe, in bytes
     int stallLimitMs_ = 60000;
     bool failed_ = false;
     std::string cause_;
