@@ -179,7 +179,7 @@ int AboveStandardFds(int fd) {
 // thresholds, a picture-sized block is mapped and unmapped or trimmed off
 // the heap again and again, faulting in anew every time; kept below a fixed
 // mapping threshold of 32 MiB (glibc's largest) and a trim threshold of
-// 256 MiB, the import's picture decode reuses the same pages, 5% of the
+// 256 MiB, the import's picture decode reuses the same pages, 3% of the
 // import's CPU. No byte a tool writes depends on it. A tunable the person
 // set stays theirs.
 std::vector<std::string> ToolEnvironment() {

@@ -93,7 +93,7 @@ int WidenPipe(int fd);
 // that an encoder was using. Called when poll says the pipe has data: if it
 // holds less than a quarter of its `capacity` and less than the `rest` of
 // the picture, the tool is left to write on for a moment (it wakes nobody
-// meanwhile), so that one read takes ten or more of its pieces at once.
+// meanwhile), so that one read takes about ten of its pieces at once.
 void LetPipeFill(int fd, int capacity, size_t rest);
 
 }  // namespace rk
