@@ -2,7 +2,6 @@
 
 #include "base/path_util.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -468,9 +467,8 @@ bool KAVQ1FileEncoder::StartVideo(bool limitedRange, bool deinterlace) {
 bool KAVQ1FileEncoder::StartVideoTool(const std::string& filter) {
     videoPipePath_ = pipes_.MakeFifo(kVideoPipeName);
     if (videoPipePath_.empty()) return false;
-    videoPipe_ = OpenFifoForReading(videoPipePath_);
+    videoPipe_ = OpenFifoForReading(videoPipePath_, &videoPipeCapacity_);
     if (videoPipe_ < 0) return false;
-    videoPipeCapacity_ = fcntl(videoPipe_, F_GETPIPE_SZ);
     // The decode shares the cores with the encoder workers: half of them,
     // at least one. On two cores one decoding thread beside the workers
     // spends 4 to 6% less CPU on the import than the tool's own choice of
@@ -518,18 +516,14 @@ void KAVQ1FileEncoder::StartToolsEarly(bool limitedRange, bool deinterlace) {
 // it was started for, the sound decode when the source has no sound. They
 // are killed at once: nothing of theirs is wanted, and their pipes go.
 void KAVQ1FileEncoder::StopEarlyTools(bool pictureToo, bool soundToo) {
-    if (soundToo) {
-        if (audioTool_) audioTool_->Terminate(0);
-        audioTool_.reset();
-        if (audioPipe_ >= 0) close(audioPipe_);
-        audioPipe_ = -1;
-    }
-    if (pictureToo) {
-        if (videoTool_) videoTool_->Terminate(0);
-        videoTool_.reset();
-        if (videoPipe_ >= 0) close(videoPipe_);
-        videoPipe_ = -1;
-    }
+    const auto stop = [](std::unique_ptr<CAppLaunch>& tool, int& pipe) {
+        if (tool) tool->Terminate(0);
+        tool.reset();
+        if (pipe >= 0) close(pipe);
+        pipe = -1;
+    };
+    if (soundToo) stop(audioTool_, audioPipe_);
+    if (pictureToo) stop(videoTool_, videoPipe_);
 }
 
 bool KAVQ1FileEncoder::StartAudio() {

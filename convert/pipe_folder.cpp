@@ -288,12 +288,13 @@ int SweepAbandonedWorkFolders(const std::string& tempFolderIn) {
     return removed;
 }
 
-int OpenFifoForReading(const std::string& path) {
+int OpenFifoForReading(const std::string& path, int* capacity) {
     // Non-blocking: a FIFO opened for reading does not wait for a writer,
     // and reads never block; poll tells when there is something to read.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    WidenPipe(fd);
+    const int widened = WidenPipe(fd);
+    if (capacity) *capacity = widened;
     return fd;
 }
 

@@ -79,8 +79,9 @@ bool StampOfProcess(pid_t pid, ProcessStamp& stamp);
 int SweepAbandonedWorkFolders(const std::string& tempFolder = std::string());
 
 // Opens the reading end of a FIFO without waiting for a writer, with a
-// large pipe buffer. -1 on failure.
-int OpenFifoForReading(const std::string& path);
+// large pipe buffer, whose size goes to `capacity` when asked for. -1 on
+// failure.
+int OpenFifoForReading(const std::string& path, int* capacity = nullptr);
 
 // Gives the pipe of `fd` the largest buffer the system lets a user ask for
 // (/proc/sys/fs/pipe-max-size, at most 16 MiB: a few pictures); best effort,

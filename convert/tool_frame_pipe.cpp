@@ -1,6 +1,5 @@
 #include "convert/tool_frame_pipe.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -46,9 +45,8 @@ bool CToolFramePipe::MakeFolder() {
 std::string CToolFramePipe::OpenPipe(const char* name) {
     const std::string fifo = folder_.MakeFifo(name);
     if (fifo.empty()) return Fail("cannot make the picture pipe"), std::string();
-    pipe_ = OpenFifoForReading(fifo);
+    pipe_ = OpenFifoForReading(fifo, &capacity_);
     if (pipe_ < 0) return Fail("cannot open the picture pipe"), std::string();
-    capacity_ = ::fcntl(pipe_, F_GETPIPE_SZ);
     return fifo;
 }
 

@@ -1,7 +1,6 @@
 #include "media/slot_stream.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -73,12 +72,10 @@ bool CFileSlotSink::Put(const uint8_t* slot, size_t bytes) {
     // that ends the file waits for the last of it only. Best effort: on
     // anything but a plain file this does nothing, and the sync at the end
     // still says whether every byte arrived.
+    // (The whole file is named: pages already sent or clean are passed over.)
     unsent_ += n;
     if (unsent_ >= kWriteBehindBytes) {
-        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
-        if (end >= static_cast<off_t>(unsent_))
-            ::sync_file_range(fd_, end - static_cast<off_t>(unsent_), static_cast<off_t>(unsent_),
-                              SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
         unsent_ = 0;
     }
     return true;
